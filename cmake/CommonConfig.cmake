@@ -1,0 +1,14 @@
+# Compiler settings shared by every target of the project.
+add_library(pikora_compile_options INTERFACE)
+target_compile_features(pikora_compile_options INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(pikora_compile_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual)
+option(PIKORA_WERROR "Treat warnings as errors" OFF)
+if(PIKORA_WERROR)
+    target_compile_options(pikora_compile_options INTERFACE -Werror)
+endif()
+target_compile_definitions(pikora_compile_options INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_USE_QSTRINGBUILDER
+    QT_DISABLE_DEPRECATED_BEFORE=0x060400)

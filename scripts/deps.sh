@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need.
+# Idempotent: apt runs only when a package is missing.
+set -eu
+
+PACKAGES="build-essential cmake pkg-config git ca-certificates \
+qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev \
+libjxl-tools dbus dbus-bin dbus-daemon libcanberra-dev \
+desktop-file-utils findutils"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -z "$missing" ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages:$missing" >&2
+    echo "Run as root (or install them with sudo apt-get install$missing)." >&2
+    exit 1
+fi
+
+echo "Installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+// Where a job stands. Declaration order is the stored order; tables sort by sortRank().
+enum class TaskStatus { pending, processing, verifying, completed, failed, skipped };
+
+// Direction of a conversion; it selects the list, the tool and the texts.
+enum class ConversionMode { jpegToJXL, jxlToJPEG };
+
+// What becomes of a source file once its conversion succeeded.
+enum class DeleteStrategy { keepOriginal, moveToTrash, deleteImmediately };
+
+QString rawValue(TaskStatus status);
+QString rawValue(ConversionMode mode);
+QString rawValue(DeleteStrategy strategy);
+
+std::optional<TaskStatus> taskStatusFromRawValue(const QString &text);
+std::optional<ConversionMode> conversionModeFromRawValue(const QString &text);
+std::optional<DeleteStrategy> deleteStrategyFromRawValue(const QString &text);
+
+// Running jobs sort first, then verifying, failed, waiting, finished, skipped.
+int sortRank(TaskStatus status);
+// Replaces the built-in enum comparison: statuses order by rank, not by declaration.
+bool operator<(TaskStatus a, TaskStatus b);
+
+QList<DeleteStrategy> allDeleteStrategies();
+QString title(DeleteStrategy strategy);
+QString description(DeleteStrategy strategy);
+
+// One file's job. A plain value: copied, compared field by field, replaced whole by id.
+struct TaskItem
+{
+    QUuid id = QUuid::createUuid();
+    QUrl sourceURL;
+    std::optional<QUrl> destinationURL;
+    ConversionMode mode = ConversionMode::jpegToJXL;
+    TaskStatus status = TaskStatus::pending;
+    qint64 originalSize = 0;
+    std::optional<qint64> compressedSize;
+    std::optional<QString> errorMessage;
+    std::optional<double> duration;
+    bool isVerified = false;
+
+    QString fileName() const;
+    qint64 compressedSizeOrZero() const;
+    qint64 savedBytes() const;
+    double savingsRatio() const;
+
+    bool operator==(const TaskItem &other) const = default;
+};
