@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Reads the box structure of a JPEG XL file without decoding the image.
+namespace JXLContainer {
+
+enum class Kind { unreadable, bareCodestream, container, notJXL };
+
+struct Info
+{
+    Kind kind = Kind::unreadable;
+    // A `jbrd` box: the file carries what djxl needs to rebuild the original JPEG bytes.
+    bool hasJpegReconstruction = false;
+};
+
+Info inspect(const QString &path);
+
+} // namespace JXLContainer

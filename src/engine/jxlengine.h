@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Finding the external tools and building their command lines. Stateless: every call searches again.
+namespace JXLEngine {
+
+// Folders searched after the custom path, in order: the installed data folder's bin/, bin/ beside
+// the executable, then the fixed system folders.
+QStringList builtInSearchFolders();
+
+std::optional<QString> resolveToolPath(const QString &name, const QString &customPath);
+std::optional<QString> resolveToolPath(const QString &name, const QString &customPath, const QStringList &folders);
+
+struct ToolPaths
+{
+    std::optional<QString> cjxl;
+    std::optional<QString> djxl;
+};
+ToolPaths checkToolsAvailability(const QString &customCjxl, const QString &customDjxl);
+
+int clampedEffort(int effort);
+QStringList cjxlArguments(const QString &source, const QString &destination, int effort);
+QStringList djxlArguments(const QString &source, const QString &destination);
+
+} // namespace JXLEngine

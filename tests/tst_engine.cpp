@@ -1,0 +1,301 @@
+#include "engine/jxlcontainer.h"
+#include "engine/jxlengine.h"
+#include "engine/toolrun.h"
+#include "engine/verifier.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Tool search, command lines and error texts of the tool runs, the JXL box reader and the verifier.
+class TestEngine final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_tmp;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    static ToolRun::Outcome runToEnd(ToolRun *run)
+    {
+        QSignalSpy spy(run, &ToolRun::finished);
+        run->start();
+        if (!spy.wait(60000))
+            qFatal("tool run did not finish");
+        return run->outcome();
+    }
+
+    static Verification::Outcome verify(const QString &jpeg, const QString &jxl, const QString &djxl = QString())
+    {
+        Verification verification(jpeg, jxl, djxl);
+        QSignalSpy spy(&verification, &Verification::finished);
+        verification.start();
+        if (!spy.wait(60000))
+            qFatal("verification did not finish");
+        return verification.outcome();
+    }
+
+    static QString verifyError(const QString &jpeg, const QString &jxl, const QString &djxl = QString())
+    {
+        Verification verification(jpeg, jxl, djxl);
+        QSignalSpy spy(&verification, &Verification::finished);
+        verification.start();
+        if (!spy.wait(60000))
+            qFatal("verification did not finish");
+        return verification.error() ? verification.error()->errorDescription() : QString();
+    }
+
+    QStringList leftoverVerifyFiles() const
+    {
+        return QDir(m_tmp).entryList({QStringLiteral("verify_*")}, QDir::Files | QDir::Hidden);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_tmp = path(QStringLiteral("tmp"));
+        QDir().mkpath(m_tmp);
+        qputenv("TMPDIR", QFile::encodeName(m_tmp)); // verifier temporaries land here
+        TestEnv::isolateHome(path(QStringLiteral("root")));
+    }
+
+    void customPathWinsOnlyWhenExecutable()
+    {
+        const QString folderA = path(QStringLiteral("a"));
+        const QString folderB = path(QStringLiteral("b"));
+        TestEnv::writeScript(folderA + QStringLiteral("/tool"), "exit 0");
+        TestEnv::writeScript(folderB + QStringLiteral("/tool"), "exit 0");
+        const QString custom = TestEnv::writeScript(path(QStringLiteral("custom-tool")), "exit 0");
+        const QString notExecutable = path(QStringLiteral("plain-tool"));
+        TestEnv::writeAll(notExecutable, "#!/bin/sh\n");
+        QDir().mkpath(path(QStringLiteral("c/tool"))); // a folder is not a tool
+
+        const QStringList folders{path(QStringLiteral("c")), folderA, folderB};
+        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), custom, folders), custom);
+        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), notExecutable, folders),
+                 folderA + QStringLiteral("/tool"));
+        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), path(QStringLiteral("nothing")), folders),
+                 folderA + QStringLiteral("/tool"));
+        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), QString(), {folderB, folderA}),
+                 folderB + QStringLiteral("/tool"));
+        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("absent-tool"), QString(), folders), std::nullopt);
+
+        const QStringList builtIn = JXLEngine::builtInSearchFolders();
+        QCOMPARE(builtIn.mid(builtIn.size() - 4),
+                 (QStringList{QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
+                              QStringLiteral("/usr/bin"), QStringLiteral("/bin")}));
+    }
+
+    void effortIsClamped_data()
+    {
+        QTest::addColumn<int>("effort");
+        QTest::addColumn<QString>("argument");
+        QTest::newRow("negative") << -3 << QStringLiteral("1");
+        QTest::newRow("zero") << 0 << QStringLiteral("1");
+        QTest::newRow("seven") << 7 << QStringLiteral("7");
+        QTest::newRow("twelve") << 12 << QStringLiteral("9");
+    }
+
+    void effortIsClamped()
+    {
+        QFETCH(int, effort);
+        QFETCH(QString, argument);
+        QCOMPARE(JXLEngine::cjxlArguments(QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"), effort),
+                 (QStringList{QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"),
+                              QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-q"), QStringLiteral("100"),
+                              QStringLiteral("-e"), argument}));
+    }
+
+    void pathsReachTheToolAsSingleArguments()
+    {
+        const QString log = path(QStringLiteral("args.txt"));
+        const QString tool = TestEnv::writeScript(
+            path(QStringLiteral("echo-args")),
+            "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + QFile::encodeName(log) + "'");
+        const QString source = TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), path(QStringLiteral("照片 夹")),
+                                                 QStringLiteral("我的 照片.jxl"));
+        const QString output = path(QStringLiteral("照片 夹/out put.jpg"));
+        std::unique_ptr<ToolRun> run(ToolRun::transcodeJXLtoJPEG(source, output, tool));
+        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::succeeded);
+        QCOMPARE(TestEnv::readAll(log), QFile::encodeName(source) + '\n' + QFile::encodeName(output) + '\n');
+    }
+
+    void failuresBecomeTheirTexts_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one stderr line")
+            << QByteArray("echo 'Unexpected end of scan.' >&2; exit 1")
+            << QStringLiteral("cjxl 运行出错 (代码 1): Unexpected end of scan.");
+        QTest::newRow("silent") << QByteArray("exit 3") << QStringLiteral("cjxl 运行出错 (代码 3): ");
+        QTest::newRow("not utf-8") << QByteArray("printf '\\377\\376bad' >&2; exit 2")
+                                   << QStringLiteral("cjxl 运行出错 (代码 2): 未知错误");
+        QTest::newRow("blank lines trimmed") << QByteArray("printf '\\n  two\\nlines \\n\\n' >&2; exit 1")
+                                             << QStringLiteral("cjxl 运行出错 (代码 1): two\nlines");
+        // Megabytes of output must not stall the tool on a full pipe.
+        QTest::newRow("flood") << QByteArray("head -c 3000000 /dev/zero | tr '\\0' x; "
+                                             "head -c 3000000 /dev/zero | tr '\\0' y >&2; echo >&2; exit 4")
+                               << QStringLiteral("cjxl 运行出错 (代码 4): ") + QString(3000000, QLatin1Char('y'));
+    }
+
+    void failuresBecomeTheirTexts()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, expected);
+        const QString tool = TestEnv::writeScript(path(QStringLiteral("failing-cjxl")), script);
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_dir.path());
+        std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(source, path(QStringLiteral("x.jxl")), 7, tool));
+        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::failed);
+        QCOMPARE(run->error()->errorDescription(), expected);
+    }
+
+    void earlyFailures()
+    {
+        const QStringList none{path(QStringLiteral("empty"))};
+        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("cjxl"), QString(), none), std::nullopt);
+        QCOMPARE(JXLError::toolNotFound(QStringLiteral("cjxl")).errorDescription(),
+                 QStringLiteral("未检测到 cjxl 工具。请确保已通过 Homebrew 安装 (brew install jpeg-xl) 或在设置中指定路径。"));
+
+        const QString tool = TestEnv::writeScript(path(QStringLiteral("ok-tool")), "exit 0");
+        const QString missing = path(QStringLiteral("gone.jpg"));
+        std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(missing, path(QStringLiteral("gone.jxl")), 7, tool));
+        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::failed);
+        QCOMPARE(run->error()->errorDescription(), QStringLiteral("找不到指定文件: ") + missing);
+
+        // A script whose interpreter does not exist cannot be started at all.
+        const QString broken = path(QStringLiteral("broken-tool"));
+        TestEnv::writeAll(broken, "#!/nonexistent/interpreter\n");
+        QFile::setPermissions(broken, QFile::ReadOwner | QFile::ExeOwner);
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_dir.path());
+        std::unique_ptr<ToolRun> failed(ToolRun::transcodeJPEGtoJXL(source, path(QStringLiteral("b.jxl")), 7, broken));
+        QCOMPARE(runToEnd(failed.get()), ToolRun::Outcome::failed);
+        QCOMPARE(failed->error()->kind, JXLError::Kind::platform);
+        QVERIFY(!failed->error()->errorDescription().isEmpty());
+    }
+
+    void cancelKillsTheTool()
+    {
+        const QString pidFile = path(QStringLiteral("sleeper.pid"));
+        const QString tool = TestEnv::writeScript(path(QStringLiteral("sleeper")),
+                                                  "echo $$ > '" + QFile::encodeName(pidFile) + "'; exec sleep 60");
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_dir.path());
+        std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(source, path(QStringLiteral("s.jxl")), 7, tool));
+        QSignalSpy spy(run.get(), &ToolRun::finished);
+        run->start();
+        QTRY_VERIFY(QFile::exists(pidFile) && !TestEnv::readAll(pidFile).isEmpty());
+        QElapsedTimer clock;
+        clock.start();
+        run->cancel();
+        QVERIFY(spy.wait(10000));
+        QVERIFY(clock.elapsed() < 8000);
+        QCOMPARE(run->outcome(), ToolRun::Outcome::cancelled);
+        const QByteArray pid = TestEnv::readAll(pidFile).trimmed();
+        QVERIFY(!QFile::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid) + QStringLiteral("/cmdline"))
+                || TestEnv::readAll(QStringLiteral("/proc/") + QString::fromLatin1(pid) + QStringLiteral("/stat"))
+                       .contains(" Z "));
+    }
+
+    void containerBoxes_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("reconstructable");
+        using K = JXLContainer::Kind;
+        QTest::newRow("from jpeg") << QStringLiteral("jxl/from-jpeg.jxl") << int(K::container) << true;
+        QTest::newRow("no jbrd") << QStringLiteral("jxl/from-jpeg-no-reconstruction.jxl") << int(K::container) << false;
+        QTest::newRow("codestream") << QStringLiteral("jxl/pixels-only-codestream.jxl") << int(K::bareCodestream) << false;
+        QTest::newRow("pixels container") << QStringLiteral("jxl/pixels-only-container.jxl") << int(K::container) << false;
+        QTest::newRow("a jpeg") << QStringLiteral("jpeg/cameras/Canon_40D.jpg") << int(K::notJXL) << false;
+        QTest::newRow("missing") << QStringLiteral("jxl/none.jxl") << int(K::unreadable) << false;
+    }
+
+    void containerBoxes()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, kind);
+        QFETCH(bool, reconstructable);
+        const JXLContainer::Info info = JXLContainer::inspect(TestEnv::dataPath(file));
+        QCOMPARE(int(info.kind), kind);
+        QCOMPARE(info.hasJpegReconstruction, reconstructable);
+    }
+
+    void malformedBoxSizesEndTheWalk()
+    {
+        // A signature box followed by boxes claiming sizes of 3, 0 (to the end) and 2^64-1.
+        const QByteArray signature = QByteArray::fromHex("0000000c4a584c200d0a870a");
+        for (const QByteArray &box : {QByteArray::fromHex("00000003667479700000"),
+                                      QByteArray::fromHex("000000006a786c630000"),
+                                      QByteArray::fromHex("000000016a786c63ffffffffffffffff")}) {
+            const QString file = path(QStringLiteral("odd.jxl"));
+            TestEnv::writeAll(file, signature + box + "jbrd");
+            QVERIFY(!JXLContainer::inspect(file).hasJpegReconstruction);
+        }
+    }
+
+    void digests()
+    {
+        const QString empty = path(QStringLiteral("empty.bin"));
+        TestEnv::writeAll(empty, QByteArray());
+        QCOMPARE(Verifier::sha256(empty), QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+        // Larger than one chunk, so the chunked reading is exercised.
+        const QString big = path(QStringLiteral("big.bin"));
+        const QByteArray data(3 * 1024 * 1024 + 17, 'p');
+        TestEnv::writeAll(big, data);
+        QCOMPARE(Verifier::sha256(big),
+                 QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+        QString error;
+        QCOMPARE(Verifier::sha256(path(QStringLiteral("nothing.bin")), &error), std::nullopt);
+        QVERIFY(!error.isEmpty());
+    }
+
+    void verifierPassesARealRoundTrip()
+    {
+        if (TestEnv::installedTool(QStringLiteral("djxl")).isEmpty())
+            QSKIP("djxl is not installed");
+        const QString jpeg = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
+        QCOMPARE(verify(jpeg, TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"))), Verification::Outcome::passed);
+        QVERIFY(leftoverVerifyFiles().isEmpty());
+
+        // Without reconstruction data djxl "succeeds" with other bytes: only the digest catches it.
+        QVERIFY(verifyError(jpeg, TestEnv::dataPath(QStringLiteral("jxl/from-jpeg-no-reconstruction.jxl")))
+                    .startsWith(QStringLiteral("无损校验未通过: 哈希比对不一致 (原文件: ")));
+        QVERIFY(verifyError(jpeg, TestEnv::dataPath(QStringLiteral("jxl/truncated.jxl")))
+                    .startsWith(QStringLiteral("djxl 运行出错 (代码 1)")));
+        QVERIFY(leftoverVerifyFiles().isEmpty());
+    }
+
+    void verifierComparesBytesNotSizes()
+    {
+        const QString original = path(QStringLiteral("original.jpg"));
+        TestEnv::writeAll(original, "0123456789");
+        const QString jxl = path(QStringLiteral("any.jxl"));
+        TestEnv::writeAll(jxl, "x");
+        const auto fakeDjxl = [&](const QByteArray &bytes) {
+            return TestEnv::writeScript(path(QStringLiteral("fake-djxl")), "printf '" + bytes + "' > \"$2\"");
+        };
+        QCOMPARE(verify(original, jxl, fakeDjxl("0123456789")), Verification::Outcome::passed);
+
+        const QString longer = verifyError(original, jxl, fakeDjxl("0123456789!"));
+        QString digestOriginal = Verifier::sha256(original)->left(8);
+        QString digestLonger = QString::fromLatin1(
+            QCryptographicHash::hash("0123456789!", QCryptographicHash::Sha256).toHex().left(8));
+        QCOMPARE(longer, QStringLiteral("无损校验未通过: 哈希比对不一致 (原文件: ") + digestOriginal
+                             + QStringLiteral("..., 还原: ") + digestLonger + QStringLiteral("...)"));
+
+        // Same length, other bytes: a failure, never a pass.
+        QVERIFY(verifyError(original, jxl, fakeDjxl("0123456780"))
+                    .startsWith(QStringLiteral("无损校验未通过: 哈希比对不一致")));
+
+        const QString silent = TestEnv::writeScript(path(QStringLiteral("silent-djxl")), "exit 0");
+        QCOMPARE(verifyError(original, jxl, silent), QStringLiteral("无损校验未通过: 未能生成校验临时文件"));
+        QVERIFY(leftoverVerifyFiles().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"
