@@ -1,0 +1,70 @@
+#pragma once
+
+#include "jxlerror.h"
+#include "model/appsettings.h"
+#include "model/taskitem.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+
+class ToolRun;
+class Verification;
+
+// One file's conversion, in either direction, run asynchronously on the thread that owns it.
+//
+// The output is written to a hidden temporary file beside its final name, verified where the
+// source is to be disposed of, flushed to disk and moved into place without replacing another
+// file; only then is the source kept, trashed or deleted. A failed job leaves no output and an
+// untouched source; a cancelled one comes back pending.
+class FileJob final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FileJob)
+
+public:
+    FileJob(const TaskItem &task, const AppSettings &settings, QObject *parent = nullptr);
+    ~FileJob() override;
+
+    void start();
+    // Stops the job unless its output is already in place, in which case it completes.
+    void cancel();
+
+    const TaskItem &task() const { return m_task; }
+    bool isFinished() const { return m_finished; }
+
+    // Text of the error restore jobs fail with when a JXL cannot give back the original JPEG.
+    static QString reconstructableJXLText();
+
+Q_SIGNALS:
+    // Every change of the record, the last one included.
+    void updated(const TaskItem &task);
+    // The final record: completed, failed, or pending after a cancel.
+    void finished(const TaskItem &task);
+
+private:
+    bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
+    void runTool();
+    void onToolFinished();
+    void onVerificationFinished();
+    void commit();
+    void fail(const JXLError &error);
+    void endCancelled();
+    void conclude();
+    void publish();
+
+    const TaskItem m_original;
+    const AppSettings m_settings;
+    TaskItem m_task;
+    QString m_source;
+    QString m_wanted;
+    QString m_temporary;
+    ToolRun *m_run = nullptr;
+    Verification *m_verification = nullptr;
+    QElapsedTimer m_clock;
+    std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+    bool m_committing = false;
+    bool m_finished = false;
+};
