@@ -1,6 +1,6 @@
 #include "formattedbytes.h"
 
-#include <cmath>
+#include <iterator>
 
 QString formattedBytes(qint64 bytes)
 {
@@ -8,10 +8,10 @@ QString formattedBytes(qint64 bytes)
         return QStringLiteral("0 KB");
 
     const QString sign = bytes < 0 ? QStringLiteral("-") : QString();
-    // Magnitude in long double so that the largest counts keep their precision.
-    const long double magnitude = std::fabs(static_cast<long double>(bytes));
-    if (magnitude < 1000.0L)
-        return sign + QString::number(static_cast<qint64>(magnitude)) + QStringLiteral(" 字节");
+    // Unsigned magnitude, so that the most negative count has one too.
+    const quint64 magnitude = bytes < 0 ? quint64(-(bytes + 1)) + 1 : quint64(bytes);
+    if (magnitude < 1000)
+        return sign + QString::number(magnitude) + QStringLiteral(" 字节");
 
     struct Unit
     {
@@ -20,20 +20,26 @@ QString formattedBytes(qint64 bytes)
     };
     static const Unit units[] = {{"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2}, {"PB", 2}, {"EB", 2}};
 
-    long double scaled = magnitude;
+    // Integer arithmetic rounds halves up exactly; binary fractions would round some
+    // of them down (16.005 GB read as "16 GB").
+    quint64 unitSize = 1;
     for (size_t i = 0; i < std::size(units); ++i) {
-        scaled /= 1000.0L;
-        const long double factor = std::pow(10.0L, units[i].decimals);
-        const long double rounded = std::round(scaled * factor) / factor;
+        unitSize *= 1000;
+        quint64 step = 1; // 10^decimals
+        for (int d = 0; d < units[i].decimals; ++d)
+            step *= 10;
+        const quint64 divisor = unitSize / step;
+        const quint64 remainder = magnitude % divisor;
+        const quint64 steps = magnitude / divisor + (remainder >= divisor - remainder ? 1 : 0);
         // A value that rounds up to 1000 of this unit reads as 1 of the next one.
-        if (rounded >= 1000.0L && i + 1 < std::size(units))
+        if (steps >= 1000 * step && i + 1 < std::size(units))
             continue;
-        QString number = QString::number(static_cast<double>(rounded), 'f', units[i].decimals);
-        if (number.contains(QLatin1Char('.'))) {
-            while (number.endsWith(QLatin1Char('0')))
-                number.chop(1);
-            if (number.endsWith(QLatin1Char('.')))
-                number.chop(1);
+        QString number = QString::number(steps / step);
+        if (const quint64 fraction = steps % step; fraction != 0) {
+            QString digits = QString::number(fraction).rightJustified(units[i].decimals, QLatin1Char('0'));
+            while (digits.endsWith(QLatin1Char('0')))
+                digits.chop(1);
+            number += QLatin1Char('.') + digits;
         }
         return sign + number + QLatin1Char(' ') + QLatin1String(units[i].name);
     }

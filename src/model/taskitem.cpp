@@ -100,6 +100,21 @@ bool operator<(TaskStatus a, TaskStatus b)
     return sortRank(a) < sortRank(b);
 }
 
+bool operator>(TaskStatus a, TaskStatus b)
+{
+    return sortRank(a) > sortRank(b);
+}
+
+bool operator<=(TaskStatus a, TaskStatus b)
+{
+    return sortRank(a) <= sortRank(b);
+}
+
+bool operator>=(TaskStatus a, TaskStatus b)
+{
+    return sortRank(a) >= sortRank(b);
+}
+
 QList<DeleteStrategy> allDeleteStrategies()
 {
     return {DeleteStrategy::keepOriginal, DeleteStrategy::moveToTrash, DeleteStrategy::deleteImmediately};

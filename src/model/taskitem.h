@@ -26,8 +26,12 @@ std::optional<DeleteStrategy> deleteStrategyFromRawValue(const QString &text);
 
 // Running jobs sort first, then verifying, failed, waiting, finished, skipped.
 int sortRank(TaskStatus status);
-// Replaces the built-in enum comparison: statuses order by rank, not by declaration.
+// Replace the built-in enum comparisons: statuses order by rank, not by declaration.
+// All four are needed; an operator left out would silently compare declaration order.
 bool operator<(TaskStatus a, TaskStatus b);
+bool operator>(TaskStatus a, TaskStatus b);
+bool operator<=(TaskStatus a, TaskStatus b);
+bool operator>=(TaskStatus a, TaskStatus b);
 
 QList<DeleteStrategy> allDeleteStrategies();
 QString title(DeleteStrategy strategy);
