@@ -1,0 +1,74 @@
+#include "dockprogressmanager.h"
+
+#include "version.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+DockProgressManager::DockProgressManager(QObject *parent)
+    : QObject(parent)
+{
+}
+
+DockProgressManager &DockProgressManager::shared()
+{
+    // Never destroyed: it may still be called while other statics are torn down.
+    static auto *instance = new DockProgressManager;
+    return *instance;
+}
+
+void DockProgressManager::update(int completed, int total)
+{
+    if (total < 1) {
+        reset();
+        return;
+    }
+    m_progress = std::clamp(static_cast<double>(completed) / total, 0.0, 1.0);
+    m_text = QString::number(completed) + QLatin1Char('/') + QString::number(total);
+    m_showing = true;
+    announce({{QStringLiteral("progress"), m_progress}, {QStringLiteral("progress-visible"), true}});
+    emit changed();
+}
+
+void DockProgressManager::reset()
+{
+    if (!m_showing)
+        return;
+    m_showing = false;
+    announce({{QStringLiteral("progress-visible"), false}});
+    emit changed();
+}
+
+double DockProgressManager::progress() const
+{
+    return m_progress;
+}
+
+QString DockProgressManager::text() const
+{
+    return m_text;
+}
+
+bool DockProgressManager::isShowing() const
+{
+    return m_showing;
+}
+
+void DockProgressManager::announce(const QVariantMap &properties) const
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    // Any object path will do; docks match the signal by the desktop file in its first argument.
+    static const QString path = QLatin1Char('/')
+        + QStringLiteral(PIKORA_APP_ID).replace(QLatin1Char('.'), QLatin1Char('/'))
+              .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_/]")), QStringLiteral("_"))
+        + QStringLiteral("/LauncherEntry");
+    QDBusMessage signal = QDBusMessage::createSignal(path, QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                                                     QStringLiteral("Update"));
+    signal << QStringLiteral("application://" PIKORA_APP_ID ".desktop") << properties;
+    bus.send(signal);
+}
