@@ -156,9 +156,12 @@ void walk(const QByteArray &root, ScanResult &result)
         QByteArray path;
         std::vector<Entry> entries;
         size_t next = 0;
+        // The folder's path as text with a trailing slash, made once for all its photos.
+        QString prefix;
     };
+    const auto withSlash = [](const QByteArray &path) { return path.endsWith('/') ? path : path + '/'; };
     std::vector<Level> stack;
-    Level top{root, {}, 0};
+    Level top{withSlash(root), {}, 0, {}};
     // An unreadable folder is skipped without a word, as are unreadable subfolders below.
     if (!readFolder(root, top.entries))
         return;
@@ -170,17 +173,15 @@ void walk(const QByteArray &root, ScanResult &result)
             continue;
         }
         const Entry &entry = level.entries[level.next++];
-        QByteArray path = level.path;
-        if (!path.endsWith('/'))
-            path += '/';
-        path += entry.name;
         if (entry.kind == Kind::folder) {
-            Level child{std::move(path), {}, 0};
+            Level child{level.path + entry.name + '/', {}, 0, {}};
             if (readFolder(child.path, child.entries) && !child.entries.empty())
                 stack.push_back(std::move(child));
             continue;
         }
-        append(result, entry.kind, QUrl::fromLocalFile(QFile::decodeName(path)), entry.size);
+        if (level.prefix.isEmpty())
+            level.prefix = QFile::decodeName(level.path);
+        append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size);
     }
 }
 
