@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Moves files to the desktop's trash as the freedesktop.org Trash specification 1.0 lays
+// it out, so file managers list and restore them.
+namespace Trash {
+
+// Moves path (a file or a folder; a symbolic link is trashed as the link) into the home
+// trash when it lives on the home trash's device, otherwise into its own volume's trash.
+// Nothing is ever copied across devices or deleted: when no trash on the file's own
+// volume can be used, the call fails and the file stays where it is. Blocking and
+// thread-safe; call it off the GUI thread. On success trashedPath receives the item's new
+// path; on failure errorText says why.
+bool moveToTrash(const QString &path, QString *errorText = nullptr, QString *trashedPath = nullptr);
+
+} // namespace Trash
