@@ -1,0 +1,554 @@
+#include "appstate.h"
+
+#include "batchrun.h"
+#include "dockprogressmanager.h"
+#include "engine/diskspaceguard.h"
+#include "engine/filejob.h"
+#include "engine/jxlengine.h"
+#include "integration/quickactioninstaller.h"
+#include "model/formattedbytes.h"
+#include "notificationmanager.h"
+#include "platform/preferences.h"
+#include "platform/sleepinhibitor.h"
+#include "platform/soundplayer.h"
+#include "tasklist.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFuture>
+#include <QTextStream>
+#include <QtConcurrent>
+
+#include <algorithm>
+
+namespace {
+
+const QString kActivityReason = QStringLiteral("Pikora正在批量处理照片");
+
+QString standardizedPath(const QUrl &url)
+{
+    return QDir::cleanPath(url.toLocalFile());
+}
+
+bool isWaiting(TaskStatus status)
+{
+    return status == TaskStatus::pending || status == TaskStatus::failed;
+}
+
+// Failures the user need not see: one line on standard output.
+void reportLine(const QString &line)
+{
+    QTextStream(stdout) << line << Qt::endl;
+}
+
+int compareBy(TaskSortKey key, const TaskItem &a, const TaskItem &b)
+{
+    const auto order = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+    switch (key) {
+    case TaskSortKey::fileName:
+        return a.fileName().localeAwareCompare(b.fileName());
+    case TaskSortKey::originalSize:
+        return order(a.originalSize, b.originalSize);
+    case TaskSortKey::compressedSizeOrZero:
+        return order(a.compressedSizeOrZero(), b.compressedSizeOrZero());
+    case TaskSortKey::savingsRatio:
+        return order(a.savingsRatio(), b.savingsRatio());
+    case TaskSortKey::status:
+        return order(sortRank(a.status), sortRank(b.status));
+    }
+    return 0;
+}
+
+} // namespace
+
+// What an import's worker hands back: the scan, and the candidates of the import's direction
+// with their standardized paths and sizes, all read off the GUI thread.
+struct AppState::ScanOutcome
+{
+    ScanResult result;
+    QList<QUrl> candidates;
+    QStringList standardized;
+    QList<qint64> sizes;
+};
+
+const QString AppState::settingsKey = QStringLiteral("com.lumevo.appsettings");
+const QString AppState::lifetimeBytesKey = QStringLiteral("com.lumevo.lifetimeSavedBytes");
+const QString AppState::lifetimeCountKey = QStringLiteral("com.lumevo.lifetimeProcessedCount");
+
+QString AppState::notInstalledText()
+{
+    return QStringLiteral("未安装 (通过 Homebrew: brew install jpeg-xl)");
+}
+
+AppState::Feedback AppState::desktopFeedback()
+{
+    Feedback feedback;
+    feedback.notifications = &NotificationManager::shared();
+    feedback.dock = &DockProgressManager::shared();
+    feedback.sound = &SoundPlayer::defaultPlayer();
+    feedback.haptics = &HapticPerformer::defaultPerformer();
+    feedback.requestNotificationPermission = true;
+    return feedback;
+}
+
+AppState::AppState(const Feedback &feedback, QObject *parent)
+    : QObject(parent)
+    , m_feedback(feedback)
+    , m_preferences(std::make_unique<Preferences>())
+    , m_sleepInhibitor(std::make_unique<SleepInhibitor>())
+    , m_compressTasks(new TaskList(ConversionMode::jpegToJXL, this))
+    , m_restoreTasks(new TaskList(ConversionMode::jxlToJPEG, this))
+{
+    const QByteArray stored = m_preferences->data(settingsKey);
+    if (!stored.isEmpty()) {
+        if (const std::optional<AppSettings> decoded = decodeSettings(stored)) {
+            m_settings = *decoded;
+            saveSettings(); // the stored form becomes the record's own encoding
+        }
+    }
+    m_lifetimeSavedBytes = m_preferences->int64(lifetimeBytesKey).value_or(0);
+    m_lifetimeProcessedCount = m_preferences->integer(lifetimeCountKey);
+    checkEnvironment();
+    m_isQuickActionInstalled = QuickActionInstaller::isInstalled();
+    if (m_feedback.notifications && m_feedback.requestNotificationPermission)
+        m_feedback.notifications->requestAuthorization();
+}
+
+AppState::~AppState() = default;
+
+TaskList *AppState::tasks(ConversionMode mode) const
+{
+    return mode == ConversionMode::jpegToJXL ? m_compressTasks : m_restoreTasks;
+}
+
+void AppState::setSettings(const AppSettings &settings)
+{
+    const bool changed = !(settings == m_settings);
+    m_settings = settings;
+    saveSettings();
+    if (changed)
+        Q_EMIT settingsChanged();
+}
+
+void AppState::saveSettings()
+{
+    m_preferences->setData(settingsKey, encodeSettings(m_settings));
+}
+
+void AppState::setShowStatsSheet(bool show)
+{
+    if (show == m_showStatsSheet)
+        return;
+    m_showStatsSheet = show;
+    Q_EMIT showStatsSheetChanged();
+}
+
+void AppState::clearDiskWarning()
+{
+    if (!m_diskWarningMessage)
+        return;
+    m_diskWarningMessage.reset();
+    Q_EMIT diskWarningMessageChanged();
+}
+
+void AppState::setSortOrder(const QList<TaskSortDescriptor> &order)
+{
+    if (order == m_sortOrder)
+        return;
+    m_sortOrder = order;
+    Q_EMIT sortOrderChanged();
+}
+
+void AppState::setPreviewItemURL(const std::optional<QUrl> &url)
+{
+    if (url == m_previewItemURL)
+        return;
+    m_previewItemURL = url;
+    Q_EMIT previewItemURLChanged();
+}
+
+QList<TaskItem> AppState::sortedCurrentTasks() const
+{
+    QList<TaskItem> sorted = currentTasks()->items();
+    std::stable_sort(sorted.begin(), sorted.end(), [this](const TaskItem &a, const TaskItem &b) {
+        for (const TaskSortDescriptor &d : m_sortOrder) {
+            const int c = compareBy(d.key, a, b);
+            if (c != 0)
+                return d.ascending ? c < 0 : c > 0;
+        }
+        return false;
+    });
+    return sorted;
+}
+
+int AppState::failedCount() const
+{
+    return currentTasks()->count(TaskStatus::failed);
+}
+
+bool AppState::isToolReady() const
+{
+    return m_activeMode == ConversionMode::jpegToJXL ? m_isCjxlReady : m_isDjxlReady;
+}
+
+int AppState::batchWindowLimit() const
+{
+    return std::max(1, m_overrides.jobs.value_or(m_settings.effectiveConcurrency()));
+}
+
+void AppState::checkEnvironment()
+{
+    const QString customCjxl = m_overrides.customCjxlPath.value_or(m_settings.customCjxlPath);
+    const QString customDjxl = m_overrides.customDjxlPath.value_or(m_settings.customDjxlPath);
+    QtConcurrent::run(&JXLEngine::checkToolsAvailability, customCjxl, customDjxl)
+        .then(this, [this](const JXLEngine::ToolPaths &paths) {
+            m_isCjxlReady = paths.cjxl.has_value();
+            m_isDjxlReady = paths.djxl.has_value();
+            m_cjxlPath = paths.cjxl.value_or(notInstalledText());
+            m_djxlPath = paths.djxl.value_or(notInstalledText());
+            Q_EMIT toolStatusChanged();
+        });
+}
+
+void AppState::openSettings()
+{
+    triggerHaptic(HapticPattern::alignment);
+    // Without an installed action there is nothing to open; the menu command that would be the
+    // fallback calls back here, so it is not tried (it would never end).
+    if (m_openSettingsAction)
+        m_openSettingsAction();
+}
+
+void AppState::triggerHaptic(HapticPattern pattern)
+{
+    if (m_settings.hapticFeedbackEnabled && m_feedback.haptics)
+        m_feedback.haptics->perform(pattern);
+}
+
+void AppState::playSuccessFeedback()
+{
+    if (m_settings.soundFeedbackEnabled && m_feedback.sound)
+        m_feedback.sound->playSuccess();
+}
+
+void AppState::installQuickAction()
+{
+    QString error;
+    if (!QuickActionInstaller::install(&error)) {
+        reportLine(QStringLiteral("安装 QuickAction 失败: ") + error);
+        return;
+    }
+    if (!m_isQuickActionInstalled) {
+        m_isQuickActionInstalled = true;
+        Q_EMIT isQuickActionInstalledChanged();
+    }
+}
+
+void AppState::uninstallQuickAction()
+{
+    QString error;
+    if (!QuickActionInstaller::uninstall(&error)) {
+        reportLine(QStringLiteral("卸载 QuickAction 失败: ") + error);
+        return;
+    }
+    if (m_isQuickActionInstalled) {
+        m_isQuickActionInstalled = false;
+        Q_EMIT isQuickActionInstalledChanged();
+    }
+}
+
+void AppState::checkQuickActionStatus()
+{
+    const bool installed = QuickActionInstaller::isInstalled();
+    if (installed == m_isQuickActionInstalled)
+        return;
+    m_isQuickActionInstalled = installed;
+    Q_EMIT isQuickActionInstalledChanged();
+}
+
+// ---- import and list editing
+
+void AppState::importURLs(const QList<QUrl> &urls)
+{
+    ++m_scansRunning;
+    if (m_scansRunning == 1)
+        Q_EMIT isScanningChanged();
+    const ConversionMode direction = m_activeMode;
+    QtConcurrent::run([urls, direction] {
+        ScanOutcome outcome;
+        outcome.result = FileScanner::scan(urls);
+        outcome.candidates = direction == ConversionMode::jpegToJXL ? outcome.result.jpegFiles
+                                                                    : outcome.result.jxlFiles;
+        outcome.standardized.reserve(outcome.candidates.size());
+        outcome.sizes.reserve(outcome.candidates.size());
+        for (const QUrl &url : std::as_const(outcome.candidates)) {
+            outcome.standardized.append(standardizedPath(url));
+            const QFileInfo info(url.toLocalFile());
+            outcome.sizes.append(info.exists() ? info.size() : 0);
+        }
+        return outcome;
+    }).then(this, [this, direction](const ScanOutcome &outcome) { mergeScan(direction, outcome); });
+}
+
+void AppState::mergeScan(ConversionMode direction, const ScanOutcome &outcome)
+{
+    m_currentScanResult = outcome.result;
+    Q_EMIT currentScanResultChanged();
+
+    // Identity by standardized path, checked against the list as it stands now, through hashes.
+    TaskList *list = tasks(direction);
+    QSet<QString> known;
+    known.reserve(list->size() * 2 + outcome.candidates.size());
+    for (const TaskItem &task : list->items()) {
+        known.insert(standardizedPath(task.sourceURL));
+        if (task.destinationURL)
+            known.insert(standardizedPath(*task.destinationURL));
+    }
+    QList<TaskItem> added;
+    for (qsizetype i = 0; i < outcome.candidates.size(); ++i) {
+        const QString &path = outcome.standardized.at(i);
+        if (known.contains(path))
+            continue;
+        known.insert(path);
+        TaskItem task;
+        task.sourceURL = outcome.candidates.at(i);
+        task.mode = direction;
+        task.originalSize = outcome.sizes.at(i);
+        added.append(task);
+    }
+    if (!added.isEmpty()) {
+        list->append(added);
+        triggerHaptic(HapticPattern::alignment);
+    }
+
+    --m_scansRunning;
+    if (m_scansRunning == 0)
+        Q_EMIT isScanningChanged();
+    Q_EMIT importFinished(int(added.size()));
+}
+
+void AppState::removeTask(const TaskItem &task)
+{
+    if (m_selectedTaskIds.remove(task.id))
+        Q_EMIT selectedTaskIdsChanged();
+    tasks(task.mode)->remove({task.id});
+}
+
+void AppState::removeSelectedTasks()
+{
+    if (m_selectedTaskIds.isEmpty())
+        return;
+    currentTasks()->remove(m_selectedTaskIds);
+    setSelectedTaskIds({});
+}
+
+void AppState::clearCurrentTasks()
+{
+    setSelectedTaskIds({});
+    currentTasks()->clear();
+}
+
+void AppState::selectAllTasks()
+{
+    QSet<QUuid> ids;
+    ids.reserve(currentTasks()->size());
+    for (const TaskItem &task : currentTasks()->items())
+        ids.insert(task.id);
+    setSelectedTaskIds(ids);
+}
+
+void AppState::setSelectedTaskIds(const QSet<QUuid> &ids)
+{
+    if (ids == m_selectedTaskIds)
+        return;
+    m_selectedTaskIds = ids;
+    Q_EMIT selectedTaskIdsChanged();
+}
+
+void AppState::switchMode(ConversionMode mode)
+{
+    if (mode == m_activeMode)
+        return;
+    triggerHaptic(HapticPattern::alignment);
+    m_activeMode = mode;
+    Q_EMIT activeModeChanged();
+    setSelectedTaskIds({});
+}
+
+void AppState::retryFailedTasks()
+{
+    TaskList *list = currentTasks();
+    const qsizetype count = list->size();
+    for (qsizetype row = 0; row < count; ++row) {
+        if (list->at(row).status != TaskStatus::failed)
+            continue;
+        TaskItem task = list->at(row);
+        task.status = TaskStatus::pending;
+        task.errorMessage.reset();
+        list->replace(task);
+    }
+    startCurrentProcessing();
+}
+
+void AppState::triggerQuickLook(const std::optional<TaskItem> &task)
+{
+    const auto previewOf = [](const TaskItem &t) { return t.destinationURL.value_or(t.sourceURL); };
+    if (task) {
+        setPreviewItemURL(previewOf(*task));
+        return;
+    }
+    if (m_selectedTaskIds.isEmpty())
+        return;
+    if (const TaskItem *selected = currentTasks()->find(*m_selectedTaskIds.constBegin()))
+        setPreviewItemURL(previewOf(*selected));
+}
+
+// ---- the batch
+
+void AppState::setProcessing(bool processing)
+{
+    if (processing == m_isProcessing)
+        return;
+    m_isProcessing = processing;
+    Q_EMIT isProcessingChanged();
+}
+
+AppSettings AppState::jobSettings() const
+{
+    AppSettings settings = m_settings;
+    if (m_overrides.compressionEffort)
+        settings.compressionEffort = *m_overrides.compressionEffort;
+    if (m_overrides.deleteStrategy)
+        settings.deleteStrategy = *m_overrides.deleteStrategy;
+    if (m_overrides.verifyLossless)
+        settings.verifyLossless = *m_overrides.verifyLossless;
+    if (m_overrides.customCjxlPath)
+        settings.customCjxlPath = *m_overrides.customCjxlPath;
+    if (m_overrides.customDjxlPath)
+        settings.customDjxlPath = *m_overrides.customDjxlPath;
+    return settings;
+}
+
+void AppState::startCurrentProcessing()
+{
+    startProcessing(m_activeMode);
+}
+
+void AppState::startProcessing(ConversionMode direction)
+{
+    if (m_isProcessing)
+        return;
+    const TaskList *list = tasks(direction);
+
+    QList<TaskItem> waiting;
+    QList<QUuid> queue;
+    for (const TaskItem &task : list->items()) {
+        if (isWaiting(task.status) && !isHeld(task.id)) {
+            waiting.append(task);
+            queue.append(task.id);
+        }
+    }
+    if (queue.isEmpty())
+        return;
+
+    // Each output's own volume is measured, not only the home folder's.
+    const DiskSpaceGuard::CapacityCheck check = DiskSpaceGuard::validateCapacity(waiting);
+    if (!check.isSafe) {
+        m_diskWarningMessage = DiskSpaceGuard::warningMessage(check);
+        Q_EMIT diskWarningMessageChanged();
+        triggerHaptic(HapticPattern::alignment);
+        return;
+    }
+
+    setProcessing(true);
+    triggerHaptic(HapticPattern::alignment);
+    if (m_sleepInhibitor->state() == SleepInhibitor::State::idle)
+        m_sleepInhibitor->acquire(kActivityReason);
+
+    const int window = int(std::min<qsizetype>(std::max<qsizetype>(queue.size(), 1), batchWindowLimit()));
+    m_batch = new BatchRun(this, direction, queue, window);
+    m_batch->start();
+}
+
+void AppState::cancel()
+{
+    if (m_batch) {
+        m_batch->cancel(); // its jobs come back pending once their tools have exited
+        m_batch = nullptr;
+    }
+    setProcessing(false);
+    if (m_feedback.dock)
+        m_feedback.dock->reset();
+    m_sleepInhibitor->release();
+}
+
+FileJob *AppState::startJob(BatchRun *batch, const TaskItem &task)
+{
+    // Settings as they stand now: a change during a batch reaches the jobs that start after it.
+    auto *job = new FileJob(task, jobSettings(), batch);
+    const ConversionMode mode = batch->mode();
+    m_runningJobs.insert(task.id, job);
+    connect(job, &FileJob::updated, this, [this, mode](const TaskItem &update) {
+        tasks(mode)->replace(update); // nothing when the job was removed meanwhile
+    });
+    return job;
+}
+
+void AppState::countCompleted(const TaskItem &task)
+{
+    const qint64 saved = task.savedBytes();
+    if (saved >= 1) {
+        m_lifetimeSavedBytes += saved;
+        m_lifetimeProcessedCount += 1;
+        m_preferences->setInt64(lifetimeBytesKey, m_lifetimeSavedBytes);
+        m_preferences->setInt64(lifetimeCountKey, m_lifetimeProcessedCount);
+        Q_EMIT lifetimeSavedBytesChanged();
+        Q_EMIT lifetimeProcessedCountChanged();
+    }
+    triggerHaptic(HapticPattern::generic);
+}
+
+void AppState::jobFinished(BatchRun *batch, const TaskItem &task)
+{
+    m_runningJobs.remove(task.id);
+    // A job that got past its point of no return before a cancel still saved its bytes.
+    if (task.status == TaskStatus::completed)
+        countCompleted(task);
+    if (batch == m_batch && m_feedback.dock) {
+        const TaskList *list = tasks(batch->mode());
+        m_feedback.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed),
+                                int(list->size()));
+    }
+}
+
+void AppState::batchDrained(BatchRun *batch)
+{
+    batch->deleteLater();
+    if (batch != m_batch)
+        return; // cancelled: its bookkeeping ended with the cancel
+    m_batch = nullptr;
+    const ConversionMode mode = batch->mode();
+    setProcessing(false);
+
+    // Jobs added meanwhile get a follow-up batch on the same list, which keeps the activity.
+    if (tasks(mode)->count(TaskStatus::pending) > 0) {
+        startProcessing(mode);
+        if (m_isProcessing)
+            return;
+    }
+    // Nothing followed (or the disk refused it): the batch ends here, activity included.
+    finishBatch(mode);
+}
+
+void AppState::finishBatch(ConversionMode mode)
+{
+    if (m_feedback.dock)
+        m_feedback.dock->reset();
+    m_sleepInhibitor->release();
+    playSuccessFeedback();
+    const TaskList *list = tasks(mode);
+    if (m_feedback.notifications)
+        m_feedback.notifications->sendCompletionNotification(mode, list->count(TaskStatus::completed),
+                                                             list->savedBytes(), list->count(TaskStatus::failed));
+    Q_EMIT batchFinished(mode);
+}
