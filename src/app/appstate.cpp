@@ -505,20 +505,23 @@ void AppState::countCompleted(const TaskItem &task)
         Q_EMIT lifetimeSavedBytesChanged();
         Q_EMIT lifetimeProcessedCountChanged();
     }
-    triggerHaptic(HapticPattern::generic);
 }
 
-void AppState::jobFinished(BatchRun *batch, const TaskItem &task)
+void AppState::onJobFinished(BatchRun *batch, const TaskItem &task)
 {
     m_runningJobs.remove(task.id);
     // A job that got past its point of no return before a cancel still saved its bytes.
     if (task.status == TaskStatus::completed)
         countCompleted(task);
-    if (batch == m_batch && m_feedback.dock) {
+    if (batch == m_batch) { // nothing is felt or shown for the jobs of a cancelled batch
+        if (task.status == TaskStatus::completed)
+            triggerHaptic(HapticPattern::generic);
         const TaskList *list = tasks(batch->mode());
-        m_feedback.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed),
-                                int(list->size()));
+        if (m_feedback.dock)
+            m_feedback.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed),
+                                    int(list->size()));
     }
+    Q_EMIT jobFinished(task);
 }
 
 void AppState::batchDrained(BatchRun *batch)

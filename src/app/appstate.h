@@ -109,6 +109,8 @@ public:
     bool isToolReady() const;
     // Jobs a batch keeps in flight, with the run's overrides applied.
     int batchWindowLimit() const;
+    // Jobs whose tools run now, those of cancelled batches included.
+    qsizetype runningJobCount() const { return m_runningJobs.size(); }
 
     // -- small operations
     void checkEnvironment();
@@ -151,6 +153,8 @@ Q_SIGNALS:
     void previewItemURLChanged();
     // An import merged its scan; added is how many jobs it appended.
     void importFinished(int added);
+    // A job of a batch ended (completed, failed, or pending again after a cancel).
+    void jobFinished(const TaskItem &task);
     // A batch ended by itself (not by a cancel) and no follow-up batch took over.
     void batchFinished(ConversionMode mode);
 
@@ -166,7 +170,7 @@ private:
     // True when a job of any batch holds this task now.
     bool isHeld(const QUuid &id) const { return m_runningJobs.contains(id); }
     FileJob *startJob(BatchRun *batch, const TaskItem &task);
-    void jobFinished(BatchRun *batch, const TaskItem &task);
+    void onJobFinished(BatchRun *batch, const TaskItem &task);
     void batchDrained(BatchRun *batch);
     void finishBatch(ConversionMode mode);
     void countCompleted(const TaskItem &task);

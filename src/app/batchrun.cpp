@@ -55,7 +55,7 @@ bool BatchRun::launchNext()
 void BatchRun::onJobFinished(FileJob *job, const TaskItem &task)
 {
     m_jobs.remove(job);
-    m_state->jobFinished(this, task);
+    m_state->onJobFinished(this, task);
     job->deleteLater();
     if (!m_cancelled)
         launchNext();
