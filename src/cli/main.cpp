@@ -1,7 +1,45 @@
+#include "clicommands.h"
+#include "clioptions.h"
+#include "version.h"
+
 #include <QCoreApplication>
+#include <QTextStream>
+
+#include <csignal>
 
 int main(int argc, char *argv[])
 {
+    // A closed pipe (pikora-cli ... | head) must not kill the process with jobs half done.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setApplicationName(QStringLiteral("pikora-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
+
+    const CliParse parse = parseCliArguments(QCoreApplication::arguments());
+    if (!parse.options) {
+        QTextStream(stderr) << "pikora-cli: " << parse.error << "\n\n" << cliUsage();
+        return 2;
+    }
+    const CliOptions &options = *parse.options;
+    switch (options.command) {
+    case CliOptions::Command::compress:
+    case CliOptions::Command::restore:
+        return CliCommands::convert(options);
+    case CliOptions::Command::verify:
+        return CliCommands::verify(options);
+    case CliOptions::Command::scan:
+        return CliCommands::scan(options);
+    case CliOptions::Command::stats:
+        return CliCommands::stats(options);
+    case CliOptions::Command::checkUpdate:
+        QTextStream(stderr) << "pikora-cli: check-update is not available in this build\n";
+        return 2;
+    case CliOptions::Command::help:
+        QTextStream(stdout) << cliUsage();
+        return 0;
+    case CliOptions::Command::version:
+        QTextStream(stdout) << "pikora-cli " << PIKORA_VERSION << " (build " << PIKORA_BUILD_NUMBER << ")\n";
+        return 0;
+    }
+    return 2;
 }

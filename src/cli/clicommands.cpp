@@ -1,0 +1,335 @@
+#include "clicommands.h"
+
+#include "app/appstate.h"
+#include "app/tasklist.h"
+#include "engine/filescanner.h"
+#include "engine/jxlengine.h"
+#include "engine/jxlerror.h"
+#include "engine/verifier.h"
+#include "interrupt.h"
+#include "model/formattedbytes.h"
+#include "platform/preferences.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace CliCommands {
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+QString statusName(TaskStatus status)
+{
+    switch (status) {
+    case TaskStatus::pending:
+        return QStringLiteral("pending");
+    case TaskStatus::processing:
+        return QStringLiteral("processing");
+    case TaskStatus::verifying:
+        return QStringLiteral("verifying");
+    case TaskStatus::completed:
+        return QStringLiteral("completed");
+    case TaskStatus::failed:
+        return QStringLiteral("failed");
+    case TaskStatus::skipped:
+        return QStringLiteral("skipped");
+    }
+    return {};
+}
+
+QByteArray jobJson(const TaskItem &task)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("status"), statusName(task.status));
+    object.insert(QStringLiteral("source"), task.sourceURL.toLocalFile());
+    object.insert(QStringLiteral("output"),
+                  task.status == TaskStatus::completed && task.destinationURL
+                      ? QJsonValue(task.destinationURL->toLocalFile())
+                      : QJsonValue());
+    object.insert(QStringLiteral("originalSize"), task.originalSize);
+    object.insert(QStringLiteral("outputSize"),
+                  task.compressedSize && task.status == TaskStatus::completed ? QJsonValue(*task.compressedSize)
+                                                                              : QJsonValue());
+    object.insert(QStringLiteral("verified"), task.isVerified);
+    object.insert(QStringLiteral("error"),
+                  task.status == TaskStatus::failed && task.errorMessage ? QJsonValue(*task.errorMessage)
+                                                                         : QJsonValue());
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString jobLine(const TaskItem &task)
+{
+    const QString source = task.sourceURL.toLocalFile();
+    switch (task.status) {
+    case TaskStatus::completed: {
+        QString line = QStringLiteral("ok      ") + source + QStringLiteral(" -> ")
+            + task.destinationURL->toLocalFile() + QStringLiteral("  (") + formattedBytes(task.originalSize)
+            + QStringLiteral(" -> ") + formattedBytes(task.compressedSizeOrZero());
+        if (task.savedBytes() > 0)
+            line += QStringLiteral(", -%1%").arg(task.savingsRatio(), 0, 'f', 1);
+        if (task.isVerified)
+            line += QStringLiteral(", verified");
+        return line + QLatin1Char(')');
+    }
+    case TaskStatus::failed:
+        return QStringLiteral("FAILED  ") + source + QStringLiteral(": ") + task.errorMessage.value_or(QString());
+    default:
+        return QStringLiteral("stopped ") + source;
+    }
+}
+
+QString elapsedText(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QList<QUrl> absoluteUrls(const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(QDir::cleanPath(QDir::current().absoluteFilePath(path))));
+    return urls;
+}
+
+// Redraws one status line on a terminal.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(bool enabled) : m_enabled(enabled) { m_clock.start(); }
+
+    void draw(qsizetype done, qsizetype total, qint64 saved)
+    {
+        if (!m_enabled)
+            return;
+        constexpr int kWidth = 24;
+        const int filled = total > 0 ? int(done * kWidth / total) : 0;
+        out() << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char('-'))
+              << "] " << done << '/' << total << "  saved " << formattedBytes(saved) << "  "
+              << elapsedText(m_clock.elapsed()) << Qt::flush;
+    }
+
+    void clear()
+    {
+        if (m_enabled)
+            out() << "\r\033[K" << Qt::flush;
+    }
+
+    qint64 elapsed() const { return m_clock.elapsed(); }
+
+private:
+    bool m_enabled;
+    QElapsedTimer m_clock;
+};
+
+} // namespace
+
+int convert(const CliOptions &options)
+{
+    const ConversionMode mode =
+        options.command == CliOptions::Command::compress ? ConversionMode::jpegToJXL : ConversionMode::jxlToJPEG;
+
+    AppState state(AppState::Feedback{}); // the command line posts nothing and plays nothing
+    RunOverrides overrides;
+    overrides.jobs = options.jobs;
+    overrides.compressionEffort = options.effort;
+    overrides.deleteStrategy = options.originals;
+    if (options.verify)
+        overrides.verifyLossless = true;
+    overrides.customCjxlPath = options.cjxl;
+    overrides.customDjxlPath = options.djxl;
+    state.setRunOverrides(overrides);
+
+    // Missing tools are a usage problem, reported before anything is scanned.
+    const AppSettings &settings = state.settings();
+    const DeleteStrategy strategy = options.originals.value_or(settings.deleteStrategy);
+    const bool verifying = mode == ConversionMode::jpegToJXL
+        && (strategy != DeleteStrategy::keepOriginal || options.verify || settings.verifyLossless);
+    QStringList needed;
+    if (mode == ConversionMode::jpegToJXL)
+        needed << QStringLiteral("cjxl");
+    if (mode == ConversionMode::jxlToJPEG || verifying)
+        needed << QStringLiteral("djxl");
+    for (const QString &tool : std::as_const(needed)) {
+        const QString custom = tool == QStringLiteral("cjxl") ? options.cjxl.value_or(settings.customCjxlPath)
+                                                              : options.djxl.value_or(settings.customDjxlPath);
+        if (!JXLEngine::resolveToolPath(tool, custom)) {
+            err() << JXLError::toolNotFound(tool).errorDescription() << Qt::endl;
+            return 2;
+        }
+    }
+
+    state.switchMode(mode);
+    QEventLoop loop;
+    QObject::connect(&state, &AppState::importFinished, &loop, &QEventLoop::quit);
+    state.importURLs(absoluteUrls(options.paths));
+    loop.exec();
+
+    TaskList *list = state.tasks(mode);
+    if (list->isEmpty()) {
+        if (!options.quiet && !options.json)
+            out() << (mode == ConversionMode::jpegToJXL ? "No JPEG files found." : "No JPEG XL files found.")
+                  << Qt::endl;
+        return 0;
+    }
+
+    const bool terminal = ::isatty(STDOUT_FILENO) && !options.json && !options.quiet;
+    ProgressLine progress(terminal);
+    const qsizetype total = list->size();
+    qsizetype done = 0;
+    qsizetype failed = 0;
+    qint64 saved = 0;
+    qint64 originalBytes = 0;
+    bool interrupted = false;
+    bool finished = false;
+
+    QObject::connect(&state, &AppState::jobFinished, &loop, [&](const TaskItem &task) {
+        if (task.status == TaskStatus::completed) {
+            ++done;
+            saved += task.savedBytes();
+            originalBytes += task.originalSize;
+        } else if (task.status == TaskStatus::failed) {
+            ++done;
+            ++failed;
+        }
+        progress.clear();
+        if (options.json)
+            out() << jobJson(task) << Qt::endl;
+        else if (task.status == TaskStatus::failed)
+            (options.quiet ? err() : out()) << jobLine(task) << Qt::endl;
+        else if (!options.quiet)
+            out() << jobLine(task) << Qt::endl;
+        progress.draw(done, total, saved);
+    });
+    QObject::connect(&state, &AppState::batchFinished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+
+    Interrupt interrupt;
+    QTimer settle;
+    settle.setInterval(50);
+    QObject::connect(&settle, &QTimer::timeout, &loop, [&] {
+        if (state.runningJobCount() == 0)
+            loop.quit();
+    });
+    QObject::connect(&interrupt, &Interrupt::requested, &loop, [&] {
+        if (interrupted) { // a second Ctrl-C: stop waiting; the tools die with the process
+            loop.quit();
+            return;
+        }
+        interrupted = true;
+        progress.clear();
+        err() << "Interrupted: stopping the running jobs..." << Qt::endl;
+        state.cancel();
+        settle.start();
+    });
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] { progress.draw(done, total, saved); });
+    if (terminal)
+        ticker.start(1000);
+
+    state.startCurrentProcessing();
+    if (state.diskWarningMessage()) {
+        err() << *state.diskWarningMessage() << Qt::endl;
+        return 2;
+    }
+    if (state.isProcessing()) {
+        progress.draw(done, total, saved);
+        loop.exec();
+    }
+    progress.clear();
+
+    if (!options.quiet && !options.json) {
+        out() << (done - failed) << " completed, " << failed << " failed";
+        if (mode == ConversionMode::jpegToJXL) {
+            out() << ", saved " << formattedBytes(saved);
+            if (originalBytes > 0)
+                out() << QStringLiteral(" of %1 (%2%)")
+                             .arg(formattedBytes(originalBytes))
+                             .arg(double(saved) * 100.0 / double(originalBytes), 0, 'f', 1);
+        }
+        out() << " in " << elapsedText(progress.elapsed()) << Qt::endl;
+    }
+    if (interrupted || !finished)
+        return 130;
+    return failed > 0 ? 1 : 0;
+}
+
+int verify(const CliOptions &options)
+{
+    const QString jpeg = QDir::current().absoluteFilePath(options.paths.at(0));
+    const QString jxl = QDir::current().absoluteFilePath(options.paths.at(1));
+    if (!JXLEngine::resolveToolPath(QStringLiteral("djxl"), options.djxl.value_or(QString()))) {
+        err() << JXLError::toolNotFound(QStringLiteral("djxl")).errorDescription() << Qt::endl;
+        return 2;
+    }
+    Verification verification(jpeg, jxl, options.djxl.value_or(QString()));
+    QEventLoop loop;
+    QObject::connect(&verification, &Verification::finished, &loop, &QEventLoop::quit);
+    verification.start();
+    loop.exec();
+    if (verification.outcome() == Verification::Outcome::passed) {
+        out() << "identical: " << jxl << " restores " << jpeg << " byte for byte" << Qt::endl;
+        return 0;
+    }
+    err() << (verification.error() ? verification.error()->errorDescription() : QStringLiteral("cancelled"))
+          << Qt::endl;
+    return 1;
+}
+
+int scan(const CliOptions &options)
+{
+    const ScanResult result = FileScanner::scan(absoluteUrls(options.paths));
+    if (options.json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("jpegFiles"), result.jpegFiles.size());
+        object.insert(QStringLiteral("jpegBytes"), result.totalJPEGBytes);
+        object.insert(QStringLiteral("jxlFiles"), result.jxlFiles.size());
+        object.insert(QStringLiteral("jxlBytes"), result.totalJXLBytes);
+        object.insert(QStringLiteral("estimatedSavedBytes"), result.estimatedSavedBytes());
+        out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+        return 0;
+    }
+    out() << "JPEG:      " << result.jpegFiles.size() << " files, " << formattedBytes(result.totalJPEGBytes)
+          << Qt::endl
+          << "JPEG XL:   " << result.jxlFiles.size() << " files, " << formattedBytes(result.totalJXLBytes) << Qt::endl
+          << "Estimated savings: " << formattedBytes(result.estimatedSavedBytes()) << Qt::endl;
+    return 0;
+}
+
+int stats(const CliOptions &options)
+{
+    const Preferences preferences;
+    const qint64 bytes = preferences.int64(AppState::lifetimeBytesKey).value_or(0);
+    const qint64 count = preferences.integer(AppState::lifetimeCountKey);
+    if (options.json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("lifetimeSavedBytes"), bytes);
+        object.insert(QStringLiteral("lifetimeProcessedCount"), count);
+        out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+        return 0;
+    }
+    out() << "Saved so far: " << formattedBytes(bytes) << " by " << count << " conversions" << Qt::endl;
+    return 0;
+}
+
+} // namespace CliCommands

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "model/taskitem.h"
+
+#include <QStringList>
+
+#include <optional>
+
+// What the command line asked for, parsed without side effects.
+struct CliOptions
+{
+    enum class Command { compress, restore, verify, scan, stats, checkUpdate, help, version };
+
+    Command command = Command::help;
+    QStringList paths;
+    std::optional<int> effort;
+    std::optional<DeleteStrategy> originals;
+    bool verify = false;
+    std::optional<QString> cjxl;
+    std::optional<QString> djxl;
+    std::optional<int> jobs;
+    bool json = false;
+    bool quiet = false;
+    QStringList rest; // the arguments of commands that parse their own (check-update)
+};
+
+struct CliParse
+{
+    std::optional<CliOptions> options;
+    QString error; // set when the arguments are not usable
+};
+
+CliParse parseCliArguments(const QStringList &arguments);
+QString cliUsage();
