@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QStringList>
+
+// `pikora-cli check-update [--feed URL]`: one manual update check, its outcome on the terminal.
+// arguments are those after "check-update". Returns 0 when a feed answered, 1 otherwise.
+int checkUpdateCommand(const QStringList &arguments);
