@@ -40,11 +40,9 @@ void DownloadProgressBridge::start()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setTransferTimeout(downloadIdleTimeoutMs);
     m_reply = m_network.get(request);
+    // Progress is counted here, per arrival: QNetworkReply::downloadProgress is rate-limited
+    // and would stay silent for a transfer that stalls early.
     connect(m_reply, &QNetworkReply::readyRead, this, &DownloadProgressBridge::writeArrived);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 expected) {
-        const double fraction = expected >= 1 ? static_cast<double>(received) / static_cast<double>(expected) : 0.0;
-        emit progress(fraction, received, expected);
-    });
     connect(m_reply, &QNetworkReply::finished, this, &DownloadProgressBridge::finish);
 }
 
@@ -58,11 +56,28 @@ void DownloadProgressBridge::writeArrived()
     if (m_stopped || !m_reply)
         return;
     const QByteArray data = m_reply->readAll();
+    if (data.isEmpty())
+        return;
     if (m_file.write(data) != data.size()) {
         const QString error = m_file.errorString();
         stop();
         emit failed(error);
+        return;
     }
+    m_received += data.size();
+    const qint64 expected = expectedSize();
+    const double fraction = expected >= 1 ? static_cast<double>(m_received) / static_cast<double>(expected) : 0.0;
+    emit progress(fraction, m_received, expected);
+}
+
+qint64 DownloadProgressBridge::expectedSize() const
+{
+    // A compressed transfer's length counts other bytes than those that arrive here.
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!length.isValid() || !(encoding.isEmpty() || encoding == "identity"))
+        return -1;
+    return length.toLongLong();
 }
 
 void DownloadProgressBridge::finish()

@@ -35,11 +35,13 @@ private:
     void writeArrived();
     void finish();
     void stop();
-    QString transferError() const;
+    // Content-Length, or -1 when the size is unknown.
+    qint64 expectedSize() const;
 
     QNetworkAccessManager &m_network;
     QUrl m_url;
     QPointer<QNetworkReply> m_reply;
     QFile m_file;
+    qint64 m_received = 0;
     bool m_stopped = false;
 };
