@@ -12,7 +12,7 @@ namespace {
 int usage(QTextStream &err)
 {
     err << "用法：pikora-cli check-update [--feed URL]\n";
-    return 1;
+    return 2;
 }
 
 } // namespace
