@@ -95,8 +95,6 @@ private slots:
     void cleanVersionString();
     void versionComparison_data();
     void versionComparison();
-    void trimVersionTag_data();
-    void trimVersionTag();
     void releaseData_data();
     void releaseData();
     void unrecognisedData_data();
@@ -138,7 +136,10 @@ private slots:
     void cliCheckUpdate();
 
 private:
-    std::unique_ptr<UpdateManager> makeManager(std::chrono::milliseconds timeout = 5s);
+    // Built-in feeds on the given servers (primary, GitLab, pages), by default all on m_server,
+    // so any stray request shows in its log.
+    std::unique_ptr<UpdateManager> makeManager(std::chrono::milliseconds timeout = 5s,
+                                               QList<const TestHttpServer *> hosts = {});
     // Runs a manual check against the given feed and waits for its end.
     void checkFeed(UpdateManager &manager, const QUrl &feed, bool userInitiated = true);
     QStringList tempLeftovers() const;
@@ -190,12 +191,15 @@ void UpdateTest::cleanup()
     QDir().mkpath(m_temp);
 }
 
-std::unique_ptr<UpdateManager> UpdateTest::makeManager(std::chrono::milliseconds timeout)
+std::unique_ptr<UpdateManager> UpdateTest::makeManager(std::chrono::milliseconds timeout,
+                                                       QList<const TestHttpServer *> hosts)
 {
-    // The built-in feeds point at the plain server, so any stray request shows in its log.
-    const QString host = m_server->url({}).toString();
+    if (hosts.isEmpty())
+        hosts = {m_server.get(), m_server.get(), m_server.get()};
+    const auto host = [&](int i) { return hosts.at(i)->url({}).toString(); };
     auto manager = std::make_unique<UpdateManager>(
-        UpdateEndpoints::fromHosts(host, host, host, QStringLiteral("https://tolvane.gitlab.io/pikora/")), timeout);
+        UpdateEndpoints::fromHosts(host(0), host(1), host(2), QStringLiteral("https://tolvane.gitlab.io/pikora/")),
+        timeout);
     manager->setOpener([this](const QUrl &url) {
         m_opened.append(url);
         return true;
@@ -283,23 +287,6 @@ void UpdateTest::versionComparison()
     QFETCH(QString, current);
     QFETCH(bool, newer);
     QCOMPARE(UpdateFeed::isRemoteVersionNewer(remote, current), newer);
-}
-
-void UpdateTest::trimVersionTag_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("trimmed");
-    QTest::newRow("leading v") << QStringLiteral("v1.5") << QStringLiteral("1.5");
-    QTest::newRow("marks and blanks both ends") << QStringLiteral(" V v2.0vV ") << QStringLiteral("2.0");
-    QTest::newRow("other white space stays") << QStringLiteral("\t1.0\n") << QStringLiteral("\t1.0\n");
-    QTest::newRow("inner text stays") << QStringLiteral("1.0 beta") << QStringLiteral("1.0 beta");
-}
-
-void UpdateTest::trimVersionTag()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, trimmed);
-    QCOMPARE(UpdateFeed::trimVersionTag(text), trimmed);
 }
 
 void UpdateTest::releaseData_data()
@@ -484,12 +471,7 @@ void UpdateTest::builtInFeedsFallThrough()
     gitLab.setResponse(releasePath, TestHttpServer::json(R"({"tag_name":"v9.0","description":"/uploads/u1/P.dmg"})"));
     pages.setResponse("/pikora/version.json", TestHttpServer::json(R"({"version":"9.5"})"));
 
-    auto manager = std::make_unique<UpdateManager>(
-        UpdateEndpoints::fromHosts(primary.url({}).toString(), gitLab.url({}).toString(), pages.url({}).toString(),
-                                   QStringLiteral("https://tolvane.gitlab.io/pikora/")),
-        5s);
-    QList<UpdateStatus> statuses;
-    connect(manager.get(), &UpdateManager::statusChanged, this, [&] { statuses.append(manager->status()); });
+    auto manager = makeManager(5s, {&primary, &gitLab, &pages});
     checkFeed(*manager, {});
 
     // The primary's 404 is dropped; the GitLab answer is used, with upload paths on the GitLab host.
@@ -500,7 +482,7 @@ void UpdateTest::builtInFeedsFallThrough()
     QCOMPARE(manager->status().updateInfo.version, QStringLiteral("9.0"));
     QCOMPARE(manager->status().updateInfo.downloadURL,
              QUrl(gitLab.url({}).toString() + QStringLiteral("/tolvane/pikora-releases/uploads/u1/P.dmg")));
-    QCOMPARE(statuses.size(), 2);
+    QCOMPARE(m_statuses.size(), 2);
 }
 
 void UpdateTest::lastBuiltInErrorOnlyWhenManual_data()
@@ -518,10 +500,7 @@ void UpdateTest::lastBuiltInErrorOnlyWhenManual()
     QVERIFY(primary.listen() && gitLab.listen());
     primary.setResponse("/pikora/version.json", TestHttpServer::status(503));
     m_server->setResponse("/pikora/version.json", TestHttpServer::status(500));
-    auto manager = std::make_unique<UpdateManager>(
-        UpdateEndpoints::fromHosts(primary.url({}).toString(), gitLab.url({}).toString(), m_server->url({}).toString(),
-                                   QStringLiteral("https://tolvane.gitlab.io/pikora/")),
-        5s);
+    auto manager = makeManager(5s, {&primary, &gitLab, m_server.get()});
 
     checkFeed(*manager, {}, userInitiated);
 
