@@ -1,3 +1,4 @@
+#include "checkupdatecommand.h"
 #include "clicommands.h"
 #include "clioptions.h"
 #include "version.h"
@@ -32,8 +33,7 @@ int main(int argc, char *argv[])
     case CliOptions::Command::stats:
         return CliCommands::stats(options);
     case CliOptions::Command::checkUpdate:
-        QTextStream(stderr) << "pikora-cli: check-update is not available in this build\n";
-        return 2;
+        return checkUpdateCommand(options.rest);
     case CliOptions::Command::help:
         QTextStream(stdout) << cliUsage();
         return 0;

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "appupdateinfo.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+class QNetworkReply;
+
+// Reading release feeds and version strings. Pure functions: no network, no files, no state.
+namespace UpdateFeed {
+
+// A feed's answer: a release, or a user-readable reason why there is none.
+struct Result
+{
+    std::optional<AppUpdateInfo> release;
+    QString error;
+};
+
+// Trims white space, one leading "v"/"V" and everything from the first "-" on: " v1.2.3-beta.1 " -> "1.2.3".
+QString cleanVersionString(const QString &version);
+
+// Compares the dot-separated integers of both cleaned versions; a missing position counts as 0,
+// a piece that is not an integer is dropped. Equal versions are not newer.
+bool isRemoteVersionNewer(const QString &remote, const QString &current);
+
+// Strips every leading and trailing "v", "V" and blank, as feeds decorate their versions.
+QString trimVersionTag(const QString &text);
+
+// Reads a GitLab release object or a version feed document. releaseProjectPage completes the
+// relative upload paths that release notes link to.
+Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage);
+
+// First disk image the release notes link to, absolute or as an upload path of the release project.
+std::optional<QUrl> downloadAddressInNotes(const QString &notes, const QUrl &releaseProjectPage);
+
+// The text as a URL, or nothing when it is empty or not a valid URL.
+std::optional<QUrl> makeURL(const QString &text);
+
+QString httpStatusError(int statusCode);
+
+// Why a finished reply brought no usable body, or empty when it did: an HTTP status outside
+// 200 to 299 wins over the transport error that Qt raises for it.
+QString replyError(const QNetworkReply &reply);
+
+// Why an update may not be fetched from this address, or empty when it may: only https,
+// or http to the loopback interface.
+QString downloadRefusal(const QUrl &address);
+
+// "Pikora-v" + version + ".dmg", with path separators in the version made harmless.
+QString installerFileName(const QString &version);
+
+} // namespace UpdateFeed
