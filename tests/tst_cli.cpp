@@ -1,0 +1,190 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// pikora-cli as a user runs it: exit statuses, per-job JSON, run-only options and Ctrl-C.
+class TestCli final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    int m_case = 0;
+    QString m_work;
+
+    struct Run
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+        QList<QJsonObject> jobs() const
+        {
+            QList<QJsonObject> list;
+            for (const QByteArray &line : out.split('\n')) {
+                if (!line.trimmed().isEmpty())
+                    list.append(QJsonDocument::fromJson(line).object());
+            }
+            return list;
+        }
+    };
+
+    static Run cli(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
+        if (!process.waitForFinished(120000))
+            qFatal("pikora-cli did not finish");
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
+    static QStringList allEntries(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        TestEnv::isolateHome(m_root.filePath(QStringLiteral("user")));
+        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
+            QSKIP("cjxl/djxl are not installed");
+    }
+
+    void init()
+    {
+        m_work = m_root.filePath(QStringLiteral("case%1").arg(++m_case));
+        QDir().mkpath(m_work);
+    }
+
+    void badUsageExitsWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no command") << QStringList();
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("shrink"), QStringLiteral(".")};
+        QTest::newRow("no paths") << QStringList{QStringLiteral("compress")};
+        QTest::newRow("zero jobs") << QStringList{QStringLiteral("compress"), QStringLiteral("-j"), QStringLiteral("0"), QStringLiteral(".")};
+        QTest::newRow("effort 10") << QStringList{QStringLiteral("compress"), QStringLiteral("-e"), QStringLiteral("10"), QStringLiteral(".")};
+        QTest::newRow("unknown originals") << QStringList{QStringLiteral("restore"), QStringLiteral("-o"), QStringLiteral("Trash"), QStringLiteral(".")};
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("compress"), QStringLiteral("--fast"), QStringLiteral(".")};
+        QTest::newRow("verify one file") << QStringList{QStringLiteral("verify"), QStringLiteral("a.jpg")};
+    }
+
+    void badUsageExitsWithTwo()
+    {
+        QFETCH(QStringList, arguments);
+        const Run run = cli(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains("Usage: pikora-cli"));
+    }
+
+    void compressReportsEveryJobAndKeepsRunOptionsOutOfTheSettings()
+    {
+        for (const QString &name : {QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")})
+            TestEnv::copyData(QStringLiteral("jpeg/cameras/") + name, m_work);
+        TestEnv::copyData(QStringLiteral("jpeg/unsupported/cmyk.jpg"), m_work + QStringLiteral("/sub"));
+        const QByteArray cmyk = TestEnv::readAll(m_work + QStringLiteral("/sub/cmyk.jpg"));
+        const Run before = cli({QStringLiteral("stats"), QStringLiteral("--json")});
+
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-j"),
+                             QStringLiteral("2"), QStringLiteral("-e"), QStringLiteral("2"), QStringLiteral("-o"),
+                             QStringLiteral("delete"), m_work});
+        QCOMPARE(run.exitCode, 1); // one photo was refused
+        const QList<QJsonObject> jobs = run.jobs();
+        QCOMPARE(jobs.size(), 3);
+        int completed = 0;
+        for (const QJsonObject &job : jobs) {
+            if (job.value(QStringLiteral("status")).toString() == QStringLiteral("completed")) {
+                ++completed;
+                QVERIFY(job.value(QStringLiteral("verified")).toBool());
+                QVERIFY(QFile::exists(job.value(QStringLiteral("output")).toString()));
+                QVERIFY(!QFile::exists(job.value(QStringLiteral("source")).toString()));
+                QVERIFY(job.value(QStringLiteral("outputSize")).toInteger() > 0);
+            } else {
+                QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
+                QVERIFY(job.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("cjxl 运行出错 (代码 1): ")));
+                QVERIFY(job.value(QStringLiteral("output")).isNull());
+            }
+        }
+        QCOMPARE(completed, 2);
+        QCOMPARE(TestEnv::readAll(m_work + QStringLiteral("/sub/cmyk.jpg")), cmyk);
+
+        // The counters grew; the run's -j, -e and -o were not stored as settings.
+        const QJsonObject stats = QJsonDocument::fromJson(cli({QStringLiteral("stats"), QStringLiteral("--json")}).out).object();
+        const QJsonObject earlier = QJsonDocument::fromJson(before.out).object();
+        QCOMPARE(stats.value(QStringLiteral("lifetimeProcessedCount")).toInteger(),
+                 earlier.value(QStringLiteral("lifetimeProcessedCount")).toInteger() + 2);
+        QVERIFY(stats.value(QStringLiteral("lifetimeSavedBytes")).toInteger()
+                > earlier.value(QStringLiteral("lifetimeSavedBytes")).toInteger());
+        const QByteArray config = TestEnv::readAll(QDir::homePath() + QStringLiteral("/.config/pikora/pikora.ini"));
+        QVERIFY(!config.contains("appsettings"));
+
+        // Restoring brings the JPEGs back; everything completed, so the exit status is 0.
+        const Run restore = cli({QStringLiteral("restore"), QStringLiteral("-q"), m_work});
+        QCOMPARE(restore.exitCode, 0);
+        QVERIFY(restore.out.isEmpty());
+        QCOMPARE(TestEnv::readAll(m_work + QStringLiteral("/Canon_40D.jpg")),
+                 TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+    }
+
+    void nothingFoundIsNoFailure()
+    {
+        TestEnv::writeAll(m_work + QStringLiteral("/notes.txt"), "no photos here");
+        const Run run = cli({QStringLiteral("compress"), m_work});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.contains("No JPEG files found."));
+    }
+
+    void interruptBringsJobsBackAndExits130()
+    {
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
+        const QString marker = m_root.filePath(QStringLiteral("started"));
+        const QString tool = TestEnv::writeScript(
+            m_root.filePath(QStringLiteral("slow-cjxl")),
+            "echo started >> '" + QFile::encodeName(marker) + "'; head -c 64 /dev/zero > \"$2\"; exec sleep 60");
+        QProcess process;
+        process.start(QStringLiteral(PIKORA_CLI_PATH),
+                      {QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-j"), QStringLiteral("1"),
+                       QStringLiteral("-o"), QStringLiteral("delete"), QStringLiteral("--cjxl"), tool, m_work});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 130);
+        const QByteArray out = process.readAllStandardOutput();
+        QVERIFY(out.contains("\"status\":\"pending\""));
+        QCOMPARE(TestEnv::readAll(marker), QByteArray("started\n")); // the queued job never started
+        QCOMPARE(allEntries(m_work), (QStringList{QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")}));
+        QCOMPARE(TestEnv::readAll(source), TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+    }
+
+    void verifyAndScan()
+    {
+        const QString jpeg = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
+        QCOMPARE(cli({QStringLiteral("verify"), jpeg, TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"))}).exitCode, 0);
+        const Run mismatch =
+            cli({QStringLiteral("verify"), jpeg, TestEnv::dataPath(QStringLiteral("jxl/from-jpeg-no-reconstruction.jxl"))});
+        QCOMPARE(mismatch.exitCode, 1);
+        QVERIFY(QString::fromUtf8(mismatch.err).startsWith(QStringLiteral("无损校验未通过: 哈希比对不一致")));
+
+        const Run scan = cli({QStringLiteral("scan"), QStringLiteral("--json"), TestEnv::dataPath(QStringLiteral("jxl")),
+                              TestEnv::dataPath(QStringLiteral("jpeg/cameras"))});
+        QCOMPARE(scan.exitCode, 0);
+        const QJsonObject counts = QJsonDocument::fromJson(scan.out).object();
+        QCOMPARE(counts.value(QStringLiteral("jpegFiles")).toInt(), 19);
+        QCOMPARE(counts.value(QStringLiteral("jxlFiles")).toInt(), 5);
+        QCOMPARE(counts.value(QStringLiteral("estimatedSavedBytes")).toInteger(),
+                 counts.value(QStringLiteral("jpegBytes")).toInteger() / 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
