@@ -1,5 +1,6 @@
 #include "outputfiles.h"
 
+#include "platform/renamenoreplace.h"
 #include "platform/trash.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,31 +32,6 @@ bool syncPath(const QByteArray &path, int flags)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
-}
-
-// rename() that fails with EEXIST instead of replacing the target.
-int renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return -1;
-    // No RENAME_NOREPLACE on this file system: a hard link is just as atomic about taken names.
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return 0;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
-        return -1;
-    // Nor hard links (FAT, exFAT): at least our own jobs never race each other for a name.
-    static std::mutex mutex;
-    const std::lock_guard lock(mutex);
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return ::rename(from.constData(), to.constData());
 }
 
 } // namespace
@@ -142,13 +117,14 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath,
             result.cancelled = true;
             return result;
         }
-        if (renameNoReplace(temp, QFile::encodeName(candidate)) == 0) {
+        const int renameError = renameNoReplace(temp, QFile::encodeName(candidate));
+        if (renameError == 0) {
             syncPath(QFile::encodeName(QFileInfo(candidate).absolutePath()), O_RDONLY | O_DIRECTORY);
             result.placement = Placement{candidate, qint64(st.st_size), false};
             return result;
         }
-        if (errno != EEXIST && errno != ENOTEMPTY && errno != EISDIR) {
-            result.error = JXLError::platform(systemError(candidate, errno));
+        if (renameError != EEXIST && renameError != ENOTEMPTY && renameError != EISDIR) {
+            result.error = JXLError::platform(systemError(candidate, renameError));
             dropTemporary();
             return result;
         }

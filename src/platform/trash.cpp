@@ -1,5 +1,7 @@
 #include "trash.h"
 
+#include "renamenoreplace.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -191,17 +193,6 @@ bool writeAll(int fd, const QByteArray &data)
         done += written;
     }
     return true;
-}
-
-// Moves without ever replacing an existing entry of the trash.
-int renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // The file system cannot refuse to replace; the name was checked free after reserving it.
-    return rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
 } // namespace
