@@ -2,68 +2,48 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QObject>
-#include <QPair>
 #include <QUrl>
 
 class QTcpServer;
 class QTcpSocket;
 
-// A small HTTP/1.1 server inside the test process, plain or TLS, answering GET requests with
-// canned responses by path. Every connection is closed after its answer.
+// A small HTTP/1.1 server inside the test process, plain or TLS, answering each GET with a canned
+// response by path (404 for unknown paths) and closing the connection after it.
 class TestHttpServer final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TestHttpServer)
 
 public:
+    // withoutLength ends the body by closing; stallHalfway sends half the body and then nothing.
+    enum class Delivery { complete, withoutLength, stallHalfway };
     struct Response
     {
-        enum class Delivery {
-            complete,      // status, headers with Content-Length, body
-            withoutLength, // no Content-Length: the body in two parts, the end marked by closing
-            stallHalfway,  // Content-Length, then half the body, then nothing more
-            never,         // the request is read and never answered
-        };
-        int status = 200;
+        Response(int status = 200, const QByteArray &body = {}, Delivery delivery = Delivery::complete, const QByteArray &location = {})
+            : status(status), body(body), delivery(delivery), location(location) { }
+        int status;
         QByteArray body;
-        QList<QPair<QByteArray, QByteArray>> headers;
-        Delivery delivery = Delivery::complete;
-    };
-    struct Request
-    {
-        QByteArray path;
-        QHash<QByteArray, QByteArray> headers; // names in lower case
+        Delivery delivery;
+        QByteArray location; // sent as Location when not empty
     };
 
-    static Response json(const QByteArray &body);
-    static Response status(int code);
-    static Response redirect(const QUrl &target);
-    static Response file(const QByteArray &body, Response::Delivery delivery = Response::Delivery::complete);
+    using QObject::QObject;
 
-    // Trusts the test certificate (tests/data/tls) for every TLS connection of this process.
-    static void trustTestCertificate();
-
-    explicit TestHttpServer(QObject *parent = nullptr);
-    ~TestHttpServer() override;
-
-    // Listens on 127.0.0.1 on a free port; tls serves https with the test certificate.
+    // Listens on 127.0.0.1 on a free port. tls serves https with the certificate in tests/data/tls,
+    // which becomes the only one TLS clients of this process trust.
     bool listen(bool tls = false);
     QUrl url(const QString &path) const;
-    // Unknown paths get 404.
     void setResponse(const QByteArray &path, const Response &response);
-    QList<Request> requests() const;
+    // Request line and headers of each request, in arrival order.
+    QList<QByteArray> requests() const;
     QList<QByteArray> requestedPaths() const;
 
 private:
-    void accept();
     void readRequest(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const Response &response);
 
     QTcpServer *m_server = nullptr;
-    bool m_tls = false;
     QHash<QByteArray, Response> m_responses;
-    QList<Request> m_requests;
+    QList<QByteArray> m_requests;
     QHash<QTcpSocket *, QByteArray> m_pending;
 };
