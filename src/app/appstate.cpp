@@ -202,11 +202,17 @@ void AppState::checkEnvironment()
     const QString customDjxl = m_overrides.customDjxlPath.value_or(m_settings.customDjxlPath);
     QtConcurrent::run(&JXLEngine::checkToolsAvailability, customCjxl, customDjxl)
         .then(this, [this](const JXLEngine::ToolPaths &paths) {
-            m_isCjxlReady = paths.cjxl.has_value();
-            m_isDjxlReady = paths.djxl.has_value();
-            m_cjxlPath = paths.cjxl.value_or(notInstalledText());
-            m_djxlPath = paths.djxl.value_or(notInstalledText());
-            Q_EMIT toolStatusChanged();
+            // Queued again: see importURLs().
+            QMetaObject::invokeMethod(
+                this,
+                [this, paths] {
+                    m_isCjxlReady = paths.cjxl.has_value();
+                    m_isDjxlReady = paths.djxl.has_value();
+                    m_cjxlPath = paths.cjxl.value_or(notInstalledText());
+                    m_djxlPath = paths.djxl.value_or(notInstalledText());
+                    Q_EMIT toolStatusChanged();
+                },
+                Qt::QueuedConnection);
         });
 }
 
@@ -287,7 +293,12 @@ void AppState::importURLs(const QList<QUrl> &urls)
             outcome.sizes.append(info.exists() ? info.size() : 0);
         }
         return outcome;
-    }).then(this, [this, direction](const ScanOutcome &outcome) { mergeScan(direction, outcome); });
+    }).then(this, [this, direction](const ScanOutcome &outcome) {
+        // A scan that ends before then() is attached has Qt run this continuation at once, inside
+        // this call; the merge must still come later, from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this, direction, outcome] { mergeScan(direction, outcome); }, Qt::QueuedConnection);
+    });
 }
 
 void AppState::mergeScan(ConversionMode direction, const ScanOutcome &outcome)
