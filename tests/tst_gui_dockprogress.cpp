@@ -5,103 +5,72 @@
 
 namespace {
 
-const QColor iconRed(255, 0, 0);
-
 bool isBarGreen(QRgb pixel)
 {
     return qAbs(qRed(pixel) - 0x34) < 30 && qAbs(qGreen(pixel) - 0xC7) < 30 && qAbs(qBlue(pixel) - 0x59) < 30;
 }
 
-QImage redIcon(int side)
-{
-    QImage icon(side, side, QImage::Format_ARGB32);
-    icon.fill(iconRed);
-    return icon;
-}
-
 } // namespace
 
-class TestGuiDockProgress : public QObject
+class TestGuiDockProgress final : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void barWidth_data();
-    void barWidth();
-    void trackAndIcon();
-    void countText();
-};
+    void barAndIcon_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<double>("progress");
+        QTest::addColumn<int>("width");
+        // Track width = side - 24; a full bar is 4 narrower, a bar never below 20.
+        QTest::newRow("empty") << 128 << 0.0 << 20;
+        QTest::newRow("half") << 128 << 0.5 << 50;
+        QTest::newRow("full") << 128 << 1.0 << 100;
+        QTest::newRow("full, wider icon") << 160 << 1.0 << 132;
+    }
 
-void TestGuiDockProgress::barWidth_data()
-{
-    QTest::addColumn<int>("side");
-    QTest::addColumn<double>("progress");
-    QTest::addColumn<int>("width");
+    void barAndIcon()
+    {
+        QFETCH(int, side);
+        QFETCH(double, progress);
+        QFETCH(int, width);
+        // A red icon with a blue top-left quarter, a quarter of the output's size.
+        QImage icon(side / 4, side / 4, QImage::Format_ARGB32);
+        icon.fill(Qt::red);
+        QPainter(&icon).fillRect(0, 0, side / 8, side / 8, Qt::blue);
+        const QImage image = paintDockProgress(icon, QSize(side, side), progress, QString());
 
-    // Track width = side - 24; a full bar is 4 narrower, an empty one 20 wide.
-    QTest::newRow("empty") << 128 << 0.0 << 20;
-    QTest::newRow("below minimum") << 128 << 0.1 << 20;
-    QTest::newRow("half") << 128 << 0.5 << 50;
-    QTest::newRow("full") << 128 << 1.0 << 100;
-    QTest::newRow("full, wider icon") << 160 << 1.0 << 132;
-}
+        // The bar is 16 high, 14 above the bottom edge and 14 in from the left: its middle row,
+        // and just above and below it.
+        const int row = side - 22;
+        QVERIFY(!isBarGreen(image.pixel(13, row)) && isBarGreen(image.pixel(14, row)));
+        QVERIFY(isBarGreen(image.pixel(13 + width, row)) && !isBarGreen(image.pixel(14 + width, row)));
+        QVERIFY(!isBarGreen(image.pixel(20, side - 13)) && !isBarGreen(image.pixel(20, side - 32)));
 
-void TestGuiDockProgress::barWidth()
-{
-    QFETCH(int, side);
-    QFETCH(double, progress);
-    QFETCH(int, width);
+        // The icon fills the image, untouched around the track (x 12..side-12, y side-32..side-12).
+        QCOMPARE(QColor(image.pixel(10, 10)), QColor(Qt::blue));
+        for (const QPoint point : {QPoint(side - 10, 10), QPoint(5, side - 22), QPoint(side - 6, side - 22),
+                                   QPoint(side / 2, side - 36), QPoint(side / 2, side - 8)})
+            QCOMPARE(QColor(image.pixel(point)), QColor(Qt::red));
+        // Inside the track just above the bar: the icon under black at 65 %.
+        const QRgb track = image.pixel(side / 2, side - 31);
+        QVERIFY2(qAbs(qRed(track) - 89) <= 2 && qGreen(track) == 0 && qBlue(track) == 0, qPrintable(QColor(track).name()));
+    }
 
-    const QImage image = paintDockProgress(redIcon(side), QSize(side, side), progress, QString());
-    // The bar is 16 high, 14 above the bottom edge; take its middle row.
-    const int row = side - 22;
-    int first = -1;
-    int count = 0;
-    for (int x = 0; x < side; ++x) {
-        if (isBarGreen(image.pixel(x, row))) {
-            first = first < 0 ? x : first;
-            ++count;
+    void countText()
+    {
+        // White over the track's middle, and only when there is a text.
+        QImage icon(128, 128, QImage::Format_ARGB32);
+        icon.fill(Qt::red);
+        for (const QString &text : {QString(), QStringLiteral("7/5")}) {
+            const QImage image = paintDockProgress(icon, QSize(128, 128), 0.0, text);
+            int white = 0;
+            for (int i = 0; i < 60 * 16; ++i)
+                white += qGray(image.pixel(40 + i % 60, 97 + i / 60)) > 200;
+            QVERIFY2(text.isEmpty() ? white == 0 : white > 10, qPrintable(QString::number(white)));
         }
     }
-    QCOMPARE(first, 14);
-    QCOMPARE(count, width);
-    QVERIFY(!isBarGreen(image.pixel(20, side - 14 + 1)));
-    QVERIFY(!isBarGreen(image.pixel(20, side - 30 - 2)));
-}
-
-void TestGuiDockProgress::trackAndIcon()
-{
-    // A red icon with a blue top-left quarter, a quarter of the output's size.
-    QImage icon = redIcon(32);
-    QPainter(&icon).fillRect(0, 0, 16, 16, Qt::blue);
-    const int side = 128;
-    const QImage image = paintDockProgress(icon, QSize(side, side), 0.0, QString());
-
-    QCOMPARE(QColor(image.pixel(10, 10)), QColor(Qt::blue));
-    QCOMPARE(QColor(image.pixel(100, 10)), iconRed);
-    // Around the track, x 12..116 and y 96..116 from the top, the icon shows untouched.
-    for (const QPoint point : {QPoint(5, 106), QPoint(122, 106), QPoint(64, 92), QPoint(64, 120)})
-        QCOMPARE(QColor(image.pixel(point.x(), point.y())), iconRed);
-    // Inside it, beside the bar: the icon under black at 65 %.
-    const QRgb track = image.pixel(100, 106);
-    QVERIFY2(qAbs(qRed(track) - 89) <= 2 && qGreen(track) == 0 && qBlue(track) == 0, qPrintable(QColor(track).name()));
-}
-
-void TestGuiDockProgress::countText()
-{
-    const int side = 128;
-    const auto whitePixels = [side](const QImage &image) {
-        int count = 0;
-        for (int y = side - 31; y < side - 15; ++y)
-            for (int x = 40; x < 100; ++x) {
-                const QColor color(image.pixel(x, y));
-                count += color.red() > 200 && color.green() > 200 && color.blue() > 200;
-            }
-        return count;
-    };
-    QCOMPARE(whitePixels(paintDockProgress(redIcon(side), QSize(side, side), 0.0, QString())), 0);
-    QVERIFY(whitePixels(paintDockProgress(redIcon(side), QSize(side, side), 0.0, QStringLiteral("7/5"))) > 10);
-}
+};
 
 QTEST_MAIN(TestGuiDockProgress)
 #include "tst_gui_dockprogress.moc"

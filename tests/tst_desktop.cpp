@@ -1,0 +1,291 @@
+#include "app/dockprogressmanager.h"
+#include "app/notificationmanager.h"
+#include "platform/sleepinhibitor.h"
+#include "platform/soundplayer.h"
+#include "testenv.h"
+#include "version.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+const QString reasonText = QStringLiteral("Pikora正在批量处理照片");
+const QString requestPath = QStringLiteral("/org/freedesktop/portal/desktop/request/1_1/t%1");
+const QString notifications = QStringLiteral("org.freedesktop.Notifications");
+const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString logind = QStringLiteral("org.freedesktop.login1");
+
+QDBusConnection noBus()
+{
+    return QDBusConnection(QStringLiteral("not connected"));
+}
+
+} // namespace
+
+// Plays the desktop's services (notification server, portal, logind) at every object path of
+// a connection of its own: records each call and answers it as the service would. logind's
+// lock is a pipe's write end: the read end sees a hang-up once every copy is closed.
+class FakeDesktop final : public QDBusVirtualObject
+{
+public:
+    // By "interface.member": each call's object path, then its arguments.
+    QMap<QString, QList<QVariantList>> calls;
+    int inhibits = 0;
+    int lockReadEnd = -1;
+
+    ~FakeDesktop() override { ::close(lockReadEnd); }
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        const QString member = message.interface() + QLatin1Char('.') + message.member();
+        QVariantList &call = calls[member].emplace_back(QVariantList{message.path()});
+        for (const QVariant &argument : message.arguments())
+            call.append(argument.userType() == qMetaTypeId<QDBusArgument>() ? qdbus_cast<QVariantMap>(argument) : argument);
+        QDBusMessage reply = message.createReply();
+        int ends[2];
+        if (member == QStringLiteral("org.freedesktop.Notifications.Notify")) {
+            reply << uint(calls[member].size());
+        } else if (member == QStringLiteral("org.freedesktop.portal.Inhibit.Inhibit")) {
+            reply << QVariant::fromValue(QDBusObjectPath(requestPath.arg(++inhibits)));
+        } else if (member == QStringLiteral("org.freedesktop.login1.Manager.Inhibit") && ::pipe(ends) == 0) {
+            lockReadEnd = ends[0];
+            reply << QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]));
+            ::close(ends[1]);
+        }
+        return connection.send(reply);
+    }
+
+    bool lockClosed() const
+    {
+        pollfd entry{lockReadEnd, POLLIN, 0};
+        return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLHUP);
+    }
+};
+
+class TestDesktop final : public QObject
+{
+    Q_OBJECT
+
+    QDBusConnection m_fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"));
+    std::unique_ptr<FakeDesktop> m_desktop;
+    QList<QVariantMap> m_launcherUpdates;
+
+    // The paths of the portal requests closed so far.
+    QList<QVariantList> closed() const
+    {
+        return m_desktop->calls.value(QStringLiteral("org.freedesktop.portal.Request.Close"));
+    }
+
+public slots:
+    // The launcher-entry signals addressed to this application's desktop file.
+    void onLauncherUpdate(const QString &appUri, const QVariantMap &properties)
+    {
+        if (appUri == QStringLiteral("application://" PIKORA_APP_ID ".desktop"))
+            m_launcherUpdates.append(properties);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected() || !m_fake.isConnected())
+            QSKIP("no session bus (run under dbus-run-session)");
+        QVERIFY(m_fake.connect(QString(), QStringLiteral("/io/gitlab/tolvane/Pikora/LauncherEntry"),
+                               QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"), this,
+                               SLOT(onLauncherUpdate(QString,QVariantMap))));
+    }
+
+    void init()
+    {
+        m_launcherUpdates.clear();
+        m_desktop = std::make_unique<FakeDesktop>();
+        QVERIFY(m_fake.registerVirtualObject(QStringLiteral("/"), m_desktop.get(), QDBusConnection::SubPath));
+    }
+
+    void cleanup()
+    {
+        for (const QString &service : {notifications, portal, logind})
+            m_fake.unregisterService(service);
+        m_fake.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
+        m_desktop.reset();
+    }
+
+    void notificationTexts_data()
+    {
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<int>("processed");
+        QTest::addColumn<qint64>("saved");
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<QString>("body");
+        const ConversionMode compress = ConversionMode::jpegToJXL;
+        const ConversionMode restore = ConversionMode::jxlToJPEG;
+        QTest::newRow("saved") << compress << 5 << qint64(3'400'000) << 0 << QStringLiteral("已完成 5 张照片无损压缩，累计节省 3.4 MB");
+        QTest::newRow("saved and failed") << compress << 5 << qint64(1) << 2 << QStringLiteral("已完成 5 张照片无损压缩，累计节省 1 字节（2 个项目失败）");
+        QTest::newRow("grew") << compress << 1 << qint64(-500) << 0 << QStringLiteral("已完成 1 张照片无损压缩");
+        QTest::newRow("all failed") << compress << 0 << qint64(0) << 3 << QStringLiteral("已完成 0 张照片无损压缩（3 个项目失败）");
+        QTest::newRow("restore ignores bytes") << restore << 4 << qint64(9000) << 0 << QStringLiteral("已成功还原 4 张照片为原始 JPEG");
+    }
+
+    void notificationTexts()
+    {
+        QFETCH(ConversionMode, mode);
+        QFETCH(int, processed);
+        QFETCH(qint64, saved);
+        QFETCH(int, failed);
+        QFETCH(QString, body);
+        QCOMPARE(completionNotificationBody(mode, processed, saved, failed), body);
+    }
+
+    void notificationReachesTheServer()
+    {
+        QVERIFY(m_fake.registerService(notifications));
+        NotificationManager manager;
+        bool active = true;
+        manager.setApplicationActiveProvider([&active] { return active; });
+        // Nothing while the application is active, nor for a batch where nothing ended.
+        manager.sendCompletionNotification(ConversionMode::jpegToJXL, 3, 0, 0);
+        active = false;
+        manager.sendCompletionNotification(ConversionMode::jxlToJPEG, 0, 0, 0);
+        manager.requestAuthorization();
+        manager.sendCompletionNotification(ConversionMode::jxlToJPEG, 0, 0, 1);
+        manager.sendCompletionNotification(ConversionMode::jpegToJXL, 2, 1500, 1);
+        const QList<QVariantList> &posted = m_desktop->calls[QStringLiteral("org.freedesktop.Notifications.Notify")];
+        QTRY_COMPARE(posted.size(), 2);
+        const QString path = QStringLiteral("/org/freedesktop/Notifications");
+        QCOMPARE(m_desktop->calls.value(QStringLiteral("org.freedesktop.Notifications.GetCapabilities")),
+                 QList<QVariantList>{{path}});
+        QCOMPARE(posted.at(0).mid(4, 2), (QVariantList{QStringLiteral("Pikora · 照片还原完成"),
+                                                      QStringLiteral("已成功还原 0 张照片为原始 JPEG（1 个项目失败）")}));
+        const QString appId = QStringLiteral(PIKORA_APP_ID);
+        const QVariantMap hints{{QStringLiteral("desktop-entry"), appId},
+                                {QStringLiteral("sound-name"), QStringLiteral("complete")}};
+        QCOMPARE(posted.at(1), (QVariantList{path, QStringLiteral("Pikora"), 0u, appId, QStringLiteral("Pikora · 照片瘦身完成"),
+                                             QStringLiteral("已完成 2 张照片无损压缩，累计节省 2 KB（1 个项目失败）"),
+                                             QStringList(), hints, -1}));
+    }
+
+    void dockProgress_data()
+    {
+        QTest::addColumn<int>("completed");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<double>("progress");
+        QTest::newRow("half") << 2 << 4 << 0.5;
+        QTest::newRow("more than all") << 7 << 5 << 1.0;
+        QTest::newRow("negative") << -1 << 3 << 0.0;
+    }
+
+    void dockProgress()
+    {
+        QFETCH(int, completed);
+        QFETCH(int, total);
+        QFETCH(double, progress);
+        DockProgressManager dock;
+        QSignalSpy changes(&dock, &DockProgressManager::changed);
+        const QString text = QStringLiteral("%1/%2").arg(completed).arg(total);
+        dock.reset();
+        dock.update(completed, total);
+        QCOMPARE(dock.progress(), progress);
+        QCOMPARE(dock.text(), text);
+        QVERIFY(dock.isShowing());
+
+        // A zero total restores the plain icon and keeps the last figures; so does reset(),
+        // once: nothing is announced while nothing shows.
+        dock.update(3, 0);
+        dock.reset();
+        QVERIFY(!dock.isShowing());
+        QCOMPARE(dock.text(), text);
+        QCOMPARE(changes.size(), 2);
+        QTRY_COMPARE(m_launcherUpdates.size(), 2);
+        QCOMPARE(m_launcherUpdates.at(0),
+                 (QVariantMap{{QStringLiteral("progress"), progress}, {QStringLiteral("progress-visible"), true}}));
+        QCOMPARE(m_launcherUpdates.at(1), (QVariantMap{{QStringLiteral("progress-visible"), false}}));
+    }
+
+    void soundOutputDetection()
+    {
+        // A sound server's socket or an ALSA playback device; capture devices do not count.
+        QTemporaryDir dir;
+        const QString run = dir.filePath(QStringLiteral("run"));
+        const QString snd = dir.filePath(QStringLiteral("snd"));
+        TestEnv::writeAll(run + QStringLiteral("/pulse/pid"), {});
+        TestEnv::writeAll(snd + QStringLiteral("/pcmC0D0c"), {});
+        QVERIFY(!hasSoundOutput(run, snd));
+        TestEnv::writeAll(snd + QStringLiteral("/pcmC0D3p"), {});
+        QVERIFY(hasSoundOutput(QString(), snd));
+        TestEnv::writeAll(run + QStringLiteral("/pulse/native"), {});
+        QVERIFY(hasSoundOutput(run, dir.filePath(QStringLiteral("missing"))));
+    }
+
+    void portalHoldsUntilReleased()
+    {
+        QVERIFY(m_fake.registerService(portal));
+        SleepInhibitor inhibitor(QDBusConnection::sessionBus(), noBus());
+        inhibitor.acquire(reasonText);
+        QCOMPARE(inhibitor.state(), SleepInhibitor::State::requesting);
+        inhibitor.acquire(reasonText);
+        QTRY_VERIFY(inhibitor.isHeld());
+        inhibitor.acquire(reasonText);
+        // Asked once: suspend only (flag 4), no window, with the reason.
+        QCOMPARE(m_desktop->calls.value(QStringLiteral("org.freedesktop.portal.Inhibit.Inhibit")),
+                 (QList<QVariantList>{{QStringLiteral("/org/freedesktop/portal/desktop"), QString(), 4u,
+                                       QVariantMap{{QStringLiteral("reason"), reasonText}}}}));
+        QVERIFY(closed().isEmpty());
+        inhibitor.release();
+        QCOMPARE(inhibitor.state(), SleepInhibitor::State::idle);
+        QTRY_COMPARE(closed(), QList<QVariantList>{{requestPath.arg(1)}});
+
+        // Released before the answer: the grant is closed when it comes, and nothing is held.
+        inhibitor.acquire(reasonText);
+        inhibitor.release();
+        QTRY_COMPARE(closed(), (QList<QVariantList>{{requestPath.arg(1)}, {requestPath.arg(2)}}));
+        QCOMPARE(inhibitor.state(), SleepInhibitor::State::idle);
+        // Released and asked again before the answer: only the abandoned grant is closed.
+        inhibitor.acquire(reasonText);
+        inhibitor.release();
+        inhibitor.acquire(reasonText);
+        QTRY_VERIFY(inhibitor.isHeld());
+        QTRY_COMPARE(closed().size(), 3);
+        QCOMPARE(closed().last(), QVariantList{requestPath.arg(3)});
+    }
+
+    void sleepFallsBackToLogind()
+    {
+        // No portal; the fake logind stands on the private session bus as the system bus.
+        QVERIFY(m_fake.registerService(logind));
+        SleepInhibitor inhibitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus());
+        inhibitor.acquire(reasonText);
+        QTRY_VERIFY(inhibitor.isHeld());
+        QCOMPARE(m_desktop->calls.value(QStringLiteral("org.freedesktop.login1.Manager.Inhibit")),
+                 (QList<QVariantList>{{QStringLiteral("/org/freedesktop/login1"), QStringLiteral("sleep"),
+                                       QStringLiteral("Pikora"), reasonText, QStringLiteral("block")}}));
+        QTest::qWait(50);
+        QVERIFY(!m_desktop->lockClosed());
+        inhibitor.release();
+        QTRY_VERIFY(m_desktop->lockClosed());
+    }
+
+    void nothingToAskHoldsNothing()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        for (const QDBusConnection &session : {QDBusConnection::sessionBus(), noBus()}) {
+            SleepInhibitor inhibitor(session, noBus());
+            QSignalSpy states(&inhibitor, &SleepInhibitor::stateChanged);
+            inhibitor.acquire(reasonText);
+            QTRY_COMPARE(inhibitor.state(), SleepInhibitor::State::idle);
+            inhibitor.release();
+            QCOMPARE(states.size(), 2);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktop)
+#include "tst_desktop.moc"
