@@ -17,5 +17,7 @@ run() {
 }
 
 run bench_scanner
+run bench_import
+run bench_throughput
 
 exit $status

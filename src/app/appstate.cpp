@@ -20,6 +20,8 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <numeric>
+#include <vector>
 
 namespace {
 
@@ -169,15 +171,32 @@ void AppState::setPreviewItemURL(const std::optional<QUrl> &url)
 
 QList<TaskItem> AppState::sortedCurrentTasks() const
 {
-    QList<TaskItem> sorted = currentTasks()->items();
-    std::stable_sort(sorted.begin(), sorted.end(), [this](const TaskItem &a, const TaskItem &b) {
+    // Sorts row numbers, not jobs, and works each file name out of its URL once rather than
+    // twice per comparison: by name, 100,000 jobs took half a second, most of it in QUrl.
+    const QList<TaskItem> &items = currentTasks()->items();
+    const bool byName = std::any_of(m_sortOrder.cbegin(), m_sortOrder.cend(),
+                                    [](const TaskSortDescriptor &d) { return d.key == TaskSortKey::fileName; });
+    QStringList names;
+    if (byName) {
+        names.reserve(items.size());
+        for (const TaskItem &task : items)
+            names.append(task.fileName());
+    }
+    std::vector<qsizetype> rows(static_cast<size_t>(items.size()));
+    std::iota(rows.begin(), rows.end(), qsizetype(0));
+    std::stable_sort(rows.begin(), rows.end(), [&](qsizetype a, qsizetype b) {
         for (const TaskSortDescriptor &d : m_sortOrder) {
-            const int c = compareBy(d.key, a, b);
+            const int c = d.key == TaskSortKey::fileName ? names.at(a).localeAwareCompare(names.at(b))
+                                                         : compareBy(d.key, items.at(a), items.at(b));
             if (c != 0)
                 return d.ascending ? c < 0 : c > 0;
         }
         return false;
     });
+    QList<TaskItem> sorted;
+    sorted.reserve(items.size());
+    for (const qsizetype row : rows)
+        sorted.append(items.at(row));
     return sorted;
 }
 
