@@ -192,8 +192,10 @@ private slots:
         for (const QString &name : names(QStringLiteral("later"), 3))
             TestEnv::writeAll(later + QLatin1Char('/') + name, QByteArray(1000, 'j'));
         QSignalSpy imported(state.get(), &AppState::importFinished);
-        state->importURLs({QUrl::fromLocalFile(later)});
+        // The removed job's file comes back too, but its tool still runs: it is not added again.
+        state->importURLs({QUrl::fromLocalFile(later), first[0].sourceURL});
         QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 1, 30000);
+        QCOMPARE(imported.at(0).at(0).toInt(), 3);
         QVERIFY(state->isProcessing()); // imported while the first batch runs
 
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);

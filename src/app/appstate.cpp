@@ -219,12 +219,15 @@ void AppState::checkEnvironment()
 {
     const QString customCjxl = m_overrides.customCjxlPath.value_or(m_settings.customCjxlPath);
     const QString customDjxl = m_overrides.customDjxlPath.value_or(m_settings.customDjxlPath);
+    const quint64 probe = ++m_toolProbe;
     QtConcurrent::run(&JXLEngine::checkToolsAvailability, customCjxl, customDjxl)
-        .then(this, [this](const JXLEngine::ToolPaths &paths) {
+        .then(this, [this, probe](const JXLEngine::ToolPaths &paths) {
             // Queued again: see importURLs().
             QMetaObject::invokeMethod(
                 this,
-                [this, paths] {
+                [this, probe, paths] {
+                    if (probe != m_toolProbe)
+                        return; // a newer probe (other custom paths, perhaps) has the last word
                     m_isCjxlReady = paths.cjxl.has_value();
                     m_isDjxlReady = paths.djxl.has_value();
                     m_cjxlPath = paths.cjxl.value_or(notInstalledText());
@@ -334,6 +337,9 @@ void AppState::mergeScan(ConversionMode direction, const ScanOutcome &outcome)
         if (task.destinationURL)
             known.insert(standardizedPath(*task.destinationURL));
     }
+    // A job removed from the list while its tool runs still owns its file.
+    for (const FileJob *job : std::as_const(m_runningJobs))
+        known.insert(standardizedPath(job->task().sourceURL));
     QList<TaskItem> added;
     for (qsizetype i = 0; i < outcome.candidates.size(); ++i) {
         const QString &path = outcome.standardized.at(i);

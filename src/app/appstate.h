@@ -203,4 +203,5 @@ private:
 
     BatchRun *m_batch = nullptr; // the batch that holds the state; cancelled ones drain apart
     QHash<QUuid, FileJob *> m_runningJobs;
+    quint64 m_toolProbe = 0;
 };
