@@ -1,11 +1,13 @@
 #include "app/appstate.h"
 #include "app/dockprogressmanager.h"
 #include "app/tasklist.h"
+#include "fakedesktop.h"
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
 #include "recordingfeedback.h"
 #include "testenv.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -54,6 +56,14 @@ private:
     std::unique_ptr<DockProgressManager> m_dock;
     RecordingHaptics m_haptics;
     RecordingSound m_sound;
+    // A desktop portal on the suite's private bus, to see the sleep inhibitor taken and given back.
+    QDBusConnection m_fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"));
+    FakeDesktop m_portal;
+
+    int portalCalls(const char *member) const
+    {
+        return int(m_portal.calls.value(QLatin1String(member)).size());
+    }
 
     std::unique_ptr<AppState> launch(const QByteArray &toolBody, int jobs, const AppSettings &settings = AppSettings())
     {
@@ -95,6 +105,9 @@ private slots:
         QVERIFY(m_root.isValid());
         QStandardPaths::setTestModeEnabled(true);
         TestEnv::isolateHome(m_root.path());
+        QVERIFY(m_fake.isConnected());
+        QVERIFY(m_fake.registerVirtualObject(QStringLiteral("/"), &m_portal, QDBusConnection::SubPath));
+        QVERIFY(m_fake.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     }
 
     void init()
@@ -109,6 +122,7 @@ private slots:
         m_dock = std::make_unique<DockProgressManager>();
         m_haptics.played.clear();
         m_sound.played = 0;
+        m_portal.calls.clear();
     }
 
     void windowCountersAndFeedback_data()
@@ -207,6 +221,9 @@ private slots:
         QCOMPARE(starts().size(), 6);
         QCOMPARE(m_dock->text(), QStringLiteral("5/5"));
         QCOMPARE(state->lifetimeProcessedCount(), 6); // the removed job's bytes were still saved
+        // One sleep inhibitor held across the follow-up, given back at the end.
+        QCOMPARE(portalCalls("org.freedesktop.portal.Inhibit.Inhibit"), 1);
+        QTRY_COMPARE(portalCalls("org.freedesktop.portal.Request.Close"), 1);
     }
 
     void cancelDuringBatch()
@@ -220,8 +237,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_dock->isShowing(), 30000);
         const QList<HapticPattern> hapticsBefore = m_haptics.played;
 
+        QTRY_COMPARE(portalCalls("org.freedesktop.portal.Inhibit.Inhibit"), 1);
         state->cancel();
         QVERIFY(!state->isProcessing() && !m_dock->isShowing());
+        QTRY_COMPARE(portalCalls("org.freedesktop.portal.Request.Close"), 1); // a cancel lets the machine sleep
         TaskList *list = state->compressTasks();
         QTRY_COMPARE_WITH_TIMEOUT(list->count(TaskStatus::pending), 4, 30000);
         QTest::qWait(500); // time for a queued job to start, were it going to

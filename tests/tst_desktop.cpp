@@ -2,24 +2,20 @@
 #include "app/notificationmanager.h"
 #include "platform/sleepinhibitor.h"
 #include "platform/soundplayer.h"
+#include "fakedesktop.h"
 #include "testenv.h"
 #include "version.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
 const QString reasonText = QStringLiteral("Pikora正在批量处理照片");
-const QString requestPath = QStringLiteral("/org/freedesktop/portal/desktop/request/1_1/t%1");
 const QString notifications = QStringLiteral("org.freedesktop.Notifications");
 const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString logind = QStringLiteral("org.freedesktop.login1");
@@ -30,47 +26,6 @@ QDBusConnection noBus()
 }
 
 } // namespace
-
-// Plays the desktop's services (notification server, portal, logind) at every object path of
-// a connection of its own: records each call and answers it as the service would. logind's
-// lock is a pipe's write end: the read end sees a hang-up once every copy is closed.
-class FakeDesktop final : public QDBusVirtualObject
-{
-public:
-    // By "interface.member": each call's object path, then its arguments.
-    QMap<QString, QList<QVariantList>> calls;
-    int inhibits = 0;
-    int lockReadEnd = -1;
-
-    ~FakeDesktop() override { ::close(lockReadEnd); }
-    QString introspect(const QString &) const override { return {}; }
-
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
-    {
-        const QString member = message.interface() + QLatin1Char('.') + message.member();
-        QVariantList &call = calls[member].emplace_back(QVariantList{message.path()});
-        for (const QVariant &argument : message.arguments())
-            call.append(argument.userType() == qMetaTypeId<QDBusArgument>() ? qdbus_cast<QVariantMap>(argument) : argument);
-        QDBusMessage reply = message.createReply();
-        int ends[2];
-        if (member == QStringLiteral("org.freedesktop.Notifications.Notify")) {
-            reply << uint(calls[member].size());
-        } else if (member == QStringLiteral("org.freedesktop.portal.Inhibit.Inhibit")) {
-            reply << QVariant::fromValue(QDBusObjectPath(requestPath.arg(++inhibits)));
-        } else if (member == QStringLiteral("org.freedesktop.login1.Manager.Inhibit") && ::pipe(ends) == 0) {
-            lockReadEnd = ends[0];
-            reply << QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]));
-            ::close(ends[1]);
-        }
-        return connection.send(reply);
-    }
-
-    bool lockClosed() const
-    {
-        pollfd entry{lockReadEnd, POLLIN, 0};
-        return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLHUP);
-    }
-};
 
 class TestDesktop final : public QObject
 {
@@ -241,12 +196,12 @@ private slots:
         QVERIFY(closed().isEmpty());
         inhibitor.release();
         QCOMPARE(inhibitor.state(), SleepInhibitor::State::idle);
-        QTRY_COMPARE(closed(), QList<QVariantList>{{requestPath.arg(1)}});
+        QTRY_COMPARE(closed(), QList<QVariantList>{{fakeRequestPath.arg(1)}});
 
         // Released before the answer: the grant is closed when it comes, and nothing is held.
         inhibitor.acquire(reasonText);
         inhibitor.release();
-        QTRY_COMPARE(closed(), (QList<QVariantList>{{requestPath.arg(1)}, {requestPath.arg(2)}}));
+        QTRY_COMPARE(closed(), (QList<QVariantList>{{fakeRequestPath.arg(1)}, {fakeRequestPath.arg(2)}}));
         QCOMPARE(inhibitor.state(), SleepInhibitor::State::idle);
         // Released and asked again before the answer: only the abandoned grant is closed.
         inhibitor.acquire(reasonText);
@@ -254,7 +209,7 @@ private slots:
         inhibitor.acquire(reasonText);
         QTRY_VERIFY(inhibitor.isHeld());
         QTRY_COMPARE(closed().size(), 3);
-        QCOMPARE(closed().last(), QVariantList{requestPath.arg(3)});
+        QCOMPARE(closed().last(), QVariantList{fakeRequestPath.arg(3)});
     }
 
     void sleepFallsBackToLogind()
