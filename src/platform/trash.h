@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// Moves files to the desktop's trash as the freedesktop.org Trash specification 1.0 lays
-// it out, so file managers list and restore them.
+// Moves files to the desktop's trash in the freedesktop.org Trash 1.0 layout (files/ and
+// info/*.trashinfo), so file managers list and restore them.
 namespace Trash {
 
 // Moves path (a file or a folder; a symbolic link is trashed as the link) into the home
