@@ -45,11 +45,6 @@ private:
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
 
-    static QStringList allEntries(const QString &folder)
-    {
-        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -162,7 +157,7 @@ private Q_SLOTS:
         const QByteArray out = process.readAllStandardOutput();
         QVERIFY(out.contains("\"status\":\"pending\""));
         QCOMPARE(TestEnv::readAll(marker), QByteArray("started\n")); // the queued job never started
-        QCOMPARE(allEntries(m_work), (QStringList{QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")}));
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")}));
         QCOMPARE(TestEnv::readAll(source), TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
     }
 

@@ -84,24 +84,13 @@ private Q_SLOTS:
                               QStringLiteral("/usr/bin"), QStringLiteral("/bin")}));
     }
 
-    void effortIsClamped_data()
-    {
-        QTest::addColumn<int>("effort");
-        QTest::addColumn<QString>("argument");
-        QTest::newRow("negative") << -3 << QStringLiteral("1");
-        QTest::newRow("zero") << 0 << QStringLiteral("1");
-        QTest::newRow("seven") << 7 << QStringLiteral("7");
-        QTest::newRow("twelve") << 12 << QStringLiteral("9");
-    }
-
     void effortIsClamped()
     {
-        QFETCH(int, effort);
-        QFETCH(QString, argument);
-        QCOMPARE(JXLEngine::cjxlArguments(QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"), effort),
-                 (QStringList{QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"),
-                              QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-q"), QStringLiteral("100"),
-                              QStringLiteral("-e"), argument}));
+        for (const auto &[effort, argument] : {std::pair{-3, "1"}, {0, "1"}, {7, "7"}, {12, "9"}})
+            QCOMPARE(JXLEngine::cjxlArguments(QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"), effort),
+                     (QStringList{QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"),
+                                  QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-q"), QStringLiteral("100"),
+                                  QStringLiteral("-e"), QLatin1String(argument)}));
     }
 
     void pathsReachTheToolAsSingleArguments()
@@ -241,9 +230,6 @@ private Q_SLOTS:
         TestEnv::writeAll(big, data);
         QCOMPARE(Verifier::sha256(big),
                  QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
-        QString error;
-        QCOMPARE(Verifier::sha256(path(QStringLiteral("nothing.bin")), &error), std::nullopt);
-        QVERIFY(!error.isEmpty());
     }
 
     void verifierPassesARealRoundTrip()

@@ -62,12 +62,6 @@ private:
         return TestEnv::readAll(out);
     }
 
-    // Everything in the folder, hidden files included (a leftover temporary would show here).
-    static QStringList entries(const QString &folder)
-    {
-        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
-
     static QStringList trashed()
     {
         return QDir(QDir::homePath() + QStringLiteral("/.local/share/Trash/files")).entryList(QDir::Files);
@@ -121,44 +115,37 @@ private Q_SLOTS:
         QCOMPARE(restored(output), original);
         QCOMPARE(QFileInfo(output).lastModified(), old);
         QCOMPARE(QFileInfo(output).permissions(), QFileInfo(source).permissions());
-        QCOMPARE(entries(m_work), (QStringList{QStringLiteral("IMG_1.JPEG"), QStringLiteral("IMG_1.jxl")}));
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{QStringLiteral("IMG_1.JPEG"), QStringLiteral("IMG_1.jxl")}));
     }
 
-    void deleteRunsTheVerifierFirst()
+    // Whenever the original goes (or verification is asked for), the output is verified first.
+    void verifiedBeforeDisposal_data()
     {
-        const QString source = TestEnv::copyData(QStringLiteral("jpeg/odd-but-lossless/progressive.jpg"), m_work);
+        QTest::addColumn<int>("strategy");
+        QTest::addColumn<bool>("verifyLossless");
+        QTest::newRow("delete") << int(DeleteStrategy::deleteImmediately) << false;
+        QTest::newRow("trash") << int(DeleteStrategy::moveToTrash) << false;
+        QTest::newRow("keep, verify on") << int(DeleteStrategy::keepOriginal) << true;
+    }
+
+    void verifiedBeforeDisposal()
+    {
+        QFETCH(int, strategy);
+        QFETCH(bool, verifyLossless);
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/odd-but-lossless/progressive.jpg"), m_work,
+                                                 QStringLiteral("my photo %1.jpg").arg(m_case));
         const QByteArray original = TestEnv::readAll(source);
+        AppSettings settings = settingsWith(DeleteStrategy(strategy));
+        settings.verifyLossless = verifyLossless;
         QList<TaskItem> updates;
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL),
-                                  settingsWith(DeleteStrategy::deleteImmediately), &updates);
+        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settings, &updates);
         QCOMPARE(done.status, TaskStatus::completed);
         QVERIFY(done.isVerified);
         QCOMPARE(updates.size(), 3);
         QCOMPARE(updates.at(1).status, TaskStatus::verifying);
-        QVERIFY(!QFile::exists(source));
-        QCOMPARE(restored(m_work + QStringLiteral("/progressive.jxl")), original);
-        QCOMPARE(entries(m_work), QStringList{QStringLiteral("progressive.jxl")});
-    }
-
-    void trashMovesTheOriginalToTheUsersTrash()
-    {
-        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Pentax_K10D.jpg"), m_work,
-                                                 QStringLiteral("trash me.jpg"));
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::moveToTrash));
-        QCOMPARE(done.status, TaskStatus::completed);
-        QVERIFY(!QFile::exists(source));
-        QVERIFY(trashed().contains(QStringLiteral("trash me.jpg")));
-    }
-
-    void verifyLosslessAloneVerifiesWithoutDisposing()
-    {
-        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
-        AppSettings settings = settingsWith(DeleteStrategy::keepOriginal);
-        settings.verifyLossless = true;
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settings);
-        QCOMPARE(done.status, TaskStatus::completed);
-        QVERIFY(done.isVerified);
-        QVERIFY(QFile::exists(source));
+        QCOMPARE(restored(done.destinationURL->toLocalFile()), original);
+        QCOMPARE(QFile::exists(source), DeleteStrategy(strategy) == DeleteStrategy::keepOriginal);
+        QCOMPARE(trashed().contains(QFileInfo(source).fileName()), DeleteStrategy(strategy) == DeleteStrategy::moveToTrash);
     }
 
     // cjxl exits 0, but djxl gives back other bytes: only the byte comparison catches it.
@@ -172,8 +159,8 @@ private Q_SLOTS:
         QVERIFY(done.errorMessage->startsWith(QStringLiteral("无损校验未通过: 哈希比对不一致 (原文件: ")));
         QVERIFY(!done.isVerified);
         QCOMPARE(TestEnv::readAll(source), original);
-        QCOMPARE(entries(m_work), QStringList{QStringLiteral("restart-zero-padding.jpg")});
-        QCOMPARE(entries(m_root.filePath(QStringLiteral("tmp"))), QStringList());
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("restart-zero-padding.jpg")});
+        QCOMPARE(TestEnv::entries(m_root.filePath(QStringLiteral("tmp"))), QStringList());
     }
 
     void refusedPhotosFailWithTheToolsMessage_data()
@@ -195,7 +182,7 @@ private Q_SLOTS:
         QVERIFY2(done.errorMessage->startsWith(QStringLiteral("cjxl 运行出错 (代码 1): ")), qPrintable(*done.errorMessage));
         QVERIFY(done.errorMessage->size() > QStringLiteral("cjxl 运行出错 (代码 1): ").size());
         QCOMPARE(TestEnv::readAll(source), original);
-        QCOMPARE(entries(m_work), QStringList{QFileInfo(source).fileName()});
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QFileInfo(source).fileName()});
     }
 
     // photo.jpg and photo.jpeg both map to photo.jxl; deleting both originals must keep both photos.
@@ -219,7 +206,7 @@ private Q_SLOTS:
         QCOMPARE(first.task().status, TaskStatus::completed);
         QCOMPARE(second.task().status, TaskStatus::completed);
         QVERIFY(first.task().destinationURL != second.task().destinationURL);
-        QCOMPARE(entries(m_work), (QStringList{QStringLiteral("photo (1).jxl"), QStringLiteral("photo.jxl")}));
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{QStringLiteral("photo (1).jxl"), QStringLiteral("photo.jxl")}));
         QCOMPARE(restored(first.task().destinationURL->toLocalFile()), bytesA);
         QCOMPARE(restored(second.task().destinationURL->toLocalFile()), bytesB);
     }
@@ -240,7 +227,7 @@ private Q_SLOTS:
         const TaskItem second = run(again, settingsWith(DeleteStrategy::keepOriginal));
         QCOMPARE(second.status, TaskStatus::completed);
         QCOMPARE(second.destinationURL, first.destinationURL);
-        QCOMPARE(entries(m_work).size(), 3);
+        QCOMPARE(TestEnv::entries(m_work).size(), 3);
     }
 
     void restoreRebuildsTheOriginalBytes()
@@ -275,7 +262,7 @@ private Q_SLOTS:
                                   settingsWith(DeleteStrategy::deleteImmediately));
         QCOMPARE(done.status, TaskStatus::failed);
         QCOMPARE(*done.errorMessage, QStringLiteral("文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"));
-        QCOMPARE(entries(m_work), QStringList{QFileInfo(source).fileName()});
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QFileInfo(source).fileName()});
     }
 
     void restoreRefusesAPixelFallbackReportedByTheTool()
@@ -288,7 +275,7 @@ private Q_SLOTS:
         const TaskItem done = run(makeTask(source, ConversionMode::jxlToJPEG), settings);
         QCOMPARE(done.status, TaskStatus::failed);
         QCOMPARE(*done.errorMessage, QStringLiteral("文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"));
-        QCOMPARE(entries(m_work), QStringList{QStringLiteral("from-jpeg.jxl")});
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("from-jpeg.jxl")});
     }
 
     void fakeToolFailures_data()
@@ -314,7 +301,7 @@ private Q_SLOTS:
         QCOMPARE(done.status, TaskStatus::failed);
         QVERIFY2(done.errorMessage->startsWith(message), qPrintable(*done.errorMessage));
         QCOMPARE(TestEnv::readAll(source), original);
-        QCOMPARE(entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
     }
 
     // A missing JXL is reported as missing, not as one without reconstruction data.
@@ -338,13 +325,13 @@ private Q_SLOTS:
         FileJob job(task, settings);
         QSignalSpy finished(&job, &FileJob::finished);
         job.start();
-        QTRY_COMPARE(entries(m_work).size(), 2); // the temporary output exists
+        QTRY_COMPARE(TestEnv::entries(m_work).size(), 2); // the temporary output exists
         job.cancel();
         QVERIFY(finished.wait(10000));
         TaskItem expected = task;
         expected.status = TaskStatus::pending;
         QCOMPARE(job.task(), expected);
-        QCOMPARE(entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
     }
 };
 

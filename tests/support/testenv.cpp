@@ -52,6 +52,11 @@ QString installedTool(const QString &name)
     return QStandardPaths::findExecutable(name);
 }
 
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);

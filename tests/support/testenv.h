@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Helpers shared by the test suites: isolated home folders, test data and fake tools.
 namespace TestEnv {
@@ -21,6 +22,9 @@ QString writeScript(const QString &path, const QByteArray &body);
 
 // Full path of an installed tool (cjxl, djxl), or empty when it is not installed.
 QString installedTool(const QString &name);
+
+// The files of a folder by name, hidden ones included (a leftover temporary would show here).
+QStringList entries(const QString &folder);
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &data);
