@@ -12,3 +12,9 @@ target_compile_definitions(pikora_compile_options INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_USE_QSTRINGBUILDER
     QT_DISABLE_DEPRECATED_BEFORE=0x060400)
+
+# Developer machines with ccache reuse objects across work trees; CI builds without it.
+find_program(PIKORA_CCACHE ccache)
+if(PIKORA_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${PIKORA_CCACHE})
+endif()

@@ -48,6 +48,9 @@ struct TaskItem
     qint64 originalSize = 0;
     std::optional<qint64> compressedSize;
     std::optional<QString> errorMessage;
+    // Something that went wrong after the conversion succeeded (the original could not be
+    // trashed or deleted as asked): the job stays completed, the user still has to know.
+    std::optional<QString> warning;
     std::optional<double> duration;
     bool isVerified = false;
 
