@@ -20,7 +20,8 @@
 namespace {
 
 constexpr int kPadding = 8;
-constexpr int kRevealSize = 16;
+constexpr int kStatusPadding = 6;
+constexpr int kRevealSize = 14;
 
 QRectF centredSquare(const QRectF &around, qreal side)
 {
@@ -118,7 +119,7 @@ TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
 
 QRect TaskRowDelegate::revealButtonRect(const QRect &cell)
 {
-    return QRect(cell.right() - kPadding - kRevealSize + 1, cell.center().y() - kRevealSize / 2 + 1, kRevealSize,
+    return QRect(cell.right() - kStatusPadding - kRevealSize + 1, cell.center().y() - kRevealSize / 2 + 1, kRevealSize,
                  kRevealSize);
 }
 
@@ -202,7 +203,8 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
         if (m_thumbnails && !failed)
             m_thumbnails->request(path);
         painter->fillPath(rounded, ViewStyle::faded(text, 0.05));
-        const QIcon icon = Icons::themed(QStringLiteral("image-x-generic"));
+        static const QIcon icon =
+            QIcon::fromTheme(QStringLiteral("image-x-generic"), Icons::themed(QStringLiteral("pikora-photo")));
         const qreal side = failed ? kThumbnailSize - 4 : kThumbnailSize * 0.45 + 2;
         icon.paint(painter, centredSquare(square, side).toAlignedRect(), Qt::AlignCenter,
                    failed ? QIcon::Normal : QIcon::Disabled);
@@ -233,7 +235,8 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
         return;
     }
     const bool restoring = index.data(TaskTableModel::ModeRole).toInt() == int(ConversionMode::jxlToJPEG);
-    const QColor tint = restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
+    const bool selected = option.state & QStyle::State_Selected;
+    const QColor tint = selected ? text : restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
     const QFont font = ViewStyle::font(restoring ? 9.5 : 10.5, QFont::DemiBold);
     const QFontMetricsF metrics(font);
     const QString shown = metrics.elidedText(display, Qt::ElideRight, cell.width() - 10);
@@ -251,12 +254,14 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
 void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,
                                   const QColor &text) const
 {
-    const QRect cell = textRect(option.rect);
+    const QRect cell = option.rect.adjusted(kStatusPadding, 0, -kStatusPadding, 0);
     const auto status = TaskStatus(index.data(TaskTableModel::TaskStatusRole).toInt());
     const QString label = index.data(Qt::DisplayRole).toString();
     const QString detail = index.data(TaskTableModel::StatusDetailRole).toString();
     const bool warned = !index.data(TaskTableModel::WarningRole).toString().isEmpty();
     const QColor secondary = ViewStyle::faded(text, 0.6);
+    // On a highlighted row the status colours would vanish into the highlight.
+    const bool selected = option.state & QStyle::State_Selected;
 
     QColor symbolColor = secondary;
     QColor labelColor = secondary;
@@ -275,7 +280,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         drawSpinner(painter, symbol, text, m_spinnerPhase);
         break;
     case TaskStatus::completed:
-        symbolColor = labelColor = ViewStyle::green();
+        symbolColor = labelColor = selected ? text : ViewStyle::green();
         font = ViewStyle::font(11, QFont::Medium);
         if (warned)
             drawWarning(painter, symbol, ViewStyle::orange());
@@ -283,15 +288,15 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
             drawCheckCircle(painter, symbol, symbolColor);
         break;
     case TaskStatus::failed:
-        symbolColor = labelColor = ViewStyle::red();
+        symbolColor = labelColor = selected ? text : ViewStyle::red();
         font = ViewStyle::font(11, QFont::Medium);
         drawWarning(painter, symbol, symbolColor);
         break;
     }
 
     const QRect reveal = revealButtonRect(option.rect);
-    qreal x = symbol.right() + 5;
-    const qreal room = reveal.left() - 4 - x;
+    qreal x = symbol.right() + 4;
+    const qreal room = reveal.left() - 3 - x;
     painter->setFont(font);
     painter->setPen(labelColor);
     const QFontMetricsF labelMetrics(font);
