@@ -114,6 +114,15 @@ QRect textRect(const QRect &cell)
 TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
     : QStyledItemDelegate(parent)
     , m_thumbnails(thumbnails)
+    , m_nameFont(ViewStyle::font(12.5, QFont::Medium))
+    , m_sizeFont(ViewStyle::monospacedFont(11))
+    , m_sizeStrongFont(ViewStyle::monospacedFont(11, QFont::Medium))
+    , m_smallFont(ViewStyle::font(11))
+    , m_statusFont(ViewStyle::font(11))
+    , m_statusStrongFont(ViewStyle::font(11, QFont::Medium))
+    , m_detailFont(ViewStyle::font(9.5))
+    , m_badgeFont(ViewStyle::font(10.5, QFont::DemiBold))
+    , m_restoredBadgeFont(ViewStyle::font(9.5, QFont::DemiBold))
 {
 }
 
@@ -154,16 +163,16 @@ void TaskRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
         paintName(painter, option, index, text);
         break;
     case TaskTableModel::OriginalSizeColumn:
-        painter->setFont(ViewStyle::monospacedFont(11));
+        painter->setFont(m_sizeFont);
         painter->setPen(ViewStyle::faded(text, 0.6));
         painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
         break;
     case TaskTableModel::ResultSizeColumn:
         if (done && display != QLatin1String("-")) {
-            painter->setFont(ViewStyle::monospacedFont(11, QFont::Medium));
+            painter->setFont(m_sizeStrongFont);
             painter->setPen(text);
         } else {
-            painter->setFont(ViewStyle::monospacedFont(11));
+            painter->setFont(m_sizeFont);
             painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
         }
         painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
@@ -215,7 +224,7 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
 
     const QRect nameRect(int(square.right()) + kPadding, cell.top(), cell.right() - int(square.right()) - 2 * kPadding,
                          cell.height());
-    const QFont font = ViewStyle::font(12.5, QFont::Medium);
+    const QFont &font = m_nameFont;
     painter->setFont(font);
     painter->setPen(text);
     const QString name =
@@ -229,7 +238,7 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
     const QString display = index.data(Qt::DisplayRole).toString();
     const QRect cell = textRect(option.rect);
     if (display == QLatin1String("-")) {
-        painter->setFont(ViewStyle::font(11));
+        painter->setFont(m_smallFont);
         painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
         painter->drawText(cell, Qt::AlignVCenter | Qt::AlignLeft, display);
         return;
@@ -237,7 +246,7 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
     const bool restoring = index.data(TaskTableModel::ModeRole).toInt() == int(ConversionMode::jxlToJPEG);
     const bool selected = option.state & QStyle::State_Selected;
     const QColor tint = selected ? text : restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
-    const QFont font = ViewStyle::font(restoring ? 9.5 : 10.5, QFont::DemiBold);
+    const QFont &font = restoring ? m_restoredBadgeFont : m_badgeFont;
     const QFontMetricsF metrics(font);
     const QString shown = metrics.elidedText(display, Qt::ElideRight, cell.width() - 10);
     const QSizeF textSize(metrics.horizontalAdvance(shown), metrics.height());
@@ -265,7 +274,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
 
     QColor symbolColor = secondary;
     QColor labelColor = secondary;
-    QFont font = ViewStyle::font(11);
+    const QFont *font = &m_statusFont;
     const QRectF symbol(cell.left(), cell.center().y() - 5.5 + 0.5, 11, 11);
     switch (status) {
     case TaskStatus::pending:
@@ -281,7 +290,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         break;
     case TaskStatus::completed:
         symbolColor = labelColor = selected ? text : ViewStyle::green();
-        font = ViewStyle::font(11, QFont::Medium);
+        font = &m_statusStrongFont;
         if (warned)
             drawWarning(painter, symbol, ViewStyle::orange());
         else
@@ -289,7 +298,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         break;
     case TaskStatus::failed:
         symbolColor = labelColor = selected ? text : ViewStyle::red();
-        font = ViewStyle::font(11, QFont::Medium);
+        font = &m_statusStrongFont;
         drawWarning(painter, symbol, symbolColor);
         break;
     }
@@ -297,14 +306,14 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
     const QRect reveal = revealButtonRect(option.rect);
     qreal x = symbol.right() + 4;
     const qreal room = reveal.left() - 3 - x;
-    painter->setFont(font);
+    painter->setFont(*font);
     painter->setPen(labelColor);
-    const QFontMetricsF labelMetrics(font);
+    const QFontMetricsF labelMetrics(*font);
     const QString shownLabel = labelMetrics.elidedText(label, Qt::ElideRight, room);
     painter->drawText(QRectF(x, cell.top(), room, cell.height()), Qt::AlignVCenter | Qt::AlignLeft, shownLabel);
     x += labelMetrics.horizontalAdvance(shownLabel) + 4;
     if (!detail.isEmpty() && x < reveal.left() - 4) {
-        const QFont small = ViewStyle::font(9.5);
+        const QFont &small = m_detailFont;
         painter->setFont(small);
         painter->setPen(secondary);
         const QString shownDetail = QFontMetricsF(small).elidedText(detail, Qt::ElideRight, reveal.left() - 4 - x);

@@ -4,6 +4,24 @@
 
 #include <QCoreApplication>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// Decodes yield to the GUI thread: under load a scroll must not wait for a thumbnail.
+void lowerThisThreadsPriority()
+{
+    static thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
+}
+
+} // namespace
+
 ThumbnailCache::ThumbnailCache(QObject *parent)
     : QObject(parent)
 {
@@ -73,6 +91,7 @@ void ThumbnailCache::pump()
         const int generation = m_generation;
         ++m_running;
         m_pool.start([this, path, side, generation] {
+            lowerThisThreadsPriority();
             const Thumbnailer::Result result = Thumbnailer::make(path, side);
             QMetaObject::invokeMethod(
                 this, [this, result, generation] { finished(result, generation); }, Qt::QueuedConnection);
