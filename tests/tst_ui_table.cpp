@@ -24,6 +24,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 
@@ -787,9 +788,16 @@ private slots:
         m_state->switchMode(ConversionMode::jpegToJXL);
         QTest::qWait(40);
         Screenshots::save(m_view.get(), QStringLiteral("table-failures"));
-        // File names are painted as they are: the model gives plain text, never markup.
-        QCOMPARE(m_view->model()->index(m_view->rowOf(list()->at(5).id), 0).data().toString(),
-                 QStringLiteral("<font color=red>not red.jpg"));
+        // File names are painted and shown as they are, never as markup.
+        const QModelIndex marked = m_view->model()->index(m_view->rowOf(list()->at(5).id), 0);
+        QCOMPARE(marked.data().toString(), QStringLiteral("<font color=red>not red.jpg"));
+        const QRect cell = m_view->visualRect(marked);
+        QHelpEvent help(QEvent::ToolTip, cell.center(), m_view->viewport()->mapToGlobal(cell.center()));
+        QStyleOptionViewItem option;
+        option.rect = cell;
+        QVERIFY(m_view->itemDelegate()->helpEvent(&help, m_view.get(), option, marked));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("<p style='white-space:pre'>/photos/&lt;font color=red&gt;not red.jpg</p>"));
     }
 };
 

@@ -52,7 +52,7 @@ void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color)
     p->drawPath(tick);
 }
 
-void drawWarning(QPainter *p, const QRectF &box, const QColor &color)
+void drawWarning(QPainter *p, const QRectF &box, const QColor &color, const QColor &mark = Qt::white)
 {
     QPainterPath triangle;
     triangle.moveTo(box.center().x(), box.top() + 0.5);
@@ -62,7 +62,7 @@ void drawWarning(QPainter *p, const QRectF &box, const QColor &color)
     p->setPen(QPen(color, 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p->setBrush(color);
     p->drawPath(triangle);
-    p->setPen(QPen(Qt::white, 1.3, Qt::SolidLine, Qt::RoundCap));
+    p->setPen(QPen(mark, 1.3, Qt::SolidLine, Qt::RoundCap));
     const qreal x = box.center().x();
     p->drawLine(QPointF(x, box.top() + box.height() * 0.38), QPointF(x, box.top() + box.height() * 0.66));
     p->drawPoint(QPointF(x, box.top() + box.height() * 0.82));
@@ -102,6 +102,11 @@ void drawReveal(QPainter *p, const QRectF &box, const QColor &color)
     p->drawLine(from, to);
     p->drawLine(to, to - QPointF(frame.width() * 0.28, 0));
     p->drawLine(to, to + QPointF(0, frame.height() * 0.28));
+}
+
+QString plainToolTip(const QString &text)
+{
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 QRect textRect(const QRect &cell)
@@ -299,7 +304,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
     case TaskStatus::failed:
         symbolColor = labelColor = selected ? text : ViewStyle::red();
         font = &m_statusStrongFont;
-        drawWarning(painter, symbol, symbolColor);
+        drawWarning(painter, symbol, symbolColor, selected ? option.palette.color(QPalette::Highlight) : Qt::white);
         break;
     }
 
@@ -342,6 +347,17 @@ bool TaskRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, cons
     if (event->type() == QEvent::ToolTip && index.column() == TaskTableModel::StatusColumn
         && revealButtonRect(option.rect).contains(event->pos())) {
         QToolTip::showText(event->globalPos(), tr("在文件管理器中显示"), view->viewport(), option.rect);
+        return true;
+    }
+    if (event->type() == QEvent::ToolTip) {
+        // Paths and tool messages are shown as they are: a file named "<b>x.jpg" is no markup.
+        const QString text = index.data(Qt::ToolTipRole).toString();
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(event->globalPos(), plainToolTip(text), view->viewport(), option.rect);
+        }
         return true;
     }
     return QStyledItemDelegate::helpEvent(event, view, option, index);
