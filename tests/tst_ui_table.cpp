@@ -513,6 +513,10 @@ private slots:
         QCOMPARE(loaded.size(), 1);
         QVERIFY(isNear(middleColour(preview.image()), Qt::darkCyan));
         QCOMPARE(preview.windowTitle(), QStringLiteral("preview.jpg"));
+        // A real photo for the picture people look at.
+        m_state->setPreviewItemURL(QUrl::fromLocalFile(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
+        QVERIFY(!preview.image().isNull());
         preview.resize(480, 360);
         Screenshots::save(&preview, QStringLiteral("preview"));
 

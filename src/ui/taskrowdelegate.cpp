@@ -38,7 +38,7 @@ void drawClock(QPainter *p, const QRectF &box, const QColor &color)
     p->drawLine(c, c + QPointF(box.width() * 0.22, 0));
 }
 
-void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color)
+void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color, const QColor &mark = Qt::white)
 {
     p->setPen(Qt::NoPen);
     p->setBrush(color);
@@ -47,7 +47,7 @@ void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color)
     tick.moveTo(box.left() + box.width() * 0.28, box.top() + box.height() * 0.52);
     tick.lineTo(box.left() + box.width() * 0.44, box.top() + box.height() * 0.68);
     tick.lineTo(box.left() + box.width() * 0.73, box.top() + box.height() * 0.35);
-    p->setPen(QPen(Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p->setPen(QPen(mark, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p->setBrush(Qt::NoBrush);
     p->drawPath(tick);
 }
@@ -299,12 +299,14 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         if (warned)
             drawWarning(painter, symbol, ViewStyle::orange());
         else
-            drawCheckCircle(painter, symbol, symbolColor);
+            drawCheckCircle(painter, symbol, symbolColor,
+                            selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
         break;
     case TaskStatus::failed:
         symbolColor = labelColor = selected ? text : ViewStyle::red();
         font = &m_statusStrongFont;
-        drawWarning(painter, symbol, symbolColor, selected ? option.palette.color(QPalette::Highlight) : Qt::white);
+        drawWarning(painter, symbol, symbolColor,
+                    selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
         break;
     }
 
