@@ -205,7 +205,7 @@ std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QStr
     if (sourceDigest) {
         // Before the final chmod: a read-only source would leave the owner unable to set it.
         if (const int error = ExtendedAttributes::write(fd, Verifier::kDigestAttribute, sourceDigest->toLatin1()))
-            qCInfo(lcOutputFiles) << "no source digest stored with" << temporaryPath << std::strerror(error);
+            qCDebug(lcOutputFiles) << "no source digest stored with" << temporaryPath << std::strerror(error);
     }
     struct stat source;
     if (::stat(QFile::encodeName(sourcePath).constData(), &source) == 0) {
