@@ -25,7 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcOutputFiles, "pikora.outputfiles")
+Q_LOGGING_CATEGORY(lcOutputFiles, "pikora.outputfiles", QtWarningMsg)
 
 namespace OutputFiles {
 
