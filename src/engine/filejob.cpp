@@ -24,7 +24,7 @@ struct Preparation
 {
     std::optional<JXLError> error;
     bool reconstructable = true;
-    bool sourceMissing = false;
+    bool sourceUnreadable = false;
     std::optional<QString> storedDigest;
 };
 
@@ -95,7 +95,7 @@ void FileJob::start()
         if (restoring) {
             // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
             const JXLContainer::Info info = JXLContainer::inspect(source);
-            result.sourceMissing = info.kind == JXLContainer::Kind::unreadable && !QFileInfo::exists(source);
+            result.sourceUnreadable = info.kind == JXLContainer::Kind::unreadable;
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = Verifier::storedDigest(source);
         }
@@ -103,11 +103,11 @@ void FileJob::start()
         return result;
     }).then(this, [this](Preparation result) {
         m_storedDigest = result.storedDigest;
-        prepared(result.error, result.reconstructable, result.sourceMissing);
+        prepared(result.error, result.reconstructable, result.sourceUnreadable);
     });
 }
 
-void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceMissing)
+void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)
 {
     if (m_cancelled->load())
         return endCancelled();
@@ -115,9 +115,9 @@ void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructabl
         m_temporary.clear(); // not ours: creating it failed
         return fail(*error);
     }
-    if (!compressing() && !sourceMissing && !reconstructable)
+    if (!compressing() && !sourceUnreadable && !reconstructable)
         return fail(JXLError::invalidFormat(reconstructableJXLText()));
-    runTool(); // a missing source is reported by the tool run, after the tool search
+    runTool(); // a missing or unreadable source is reported by the tool run, after the tool search
 }
 
 void FileJob::runTool()
