@@ -64,10 +64,9 @@ void FileJob::start()
     QtConcurrent::run(&JXLContainer::inspect, m_source).then(this, [this](JXLContainer::Info info) {
         if (m_cancelled->load())
             return endCancelled();
-        const bool missing = info.kind == JXLContainer::Kind::unreadable && !QFileInfo::exists(m_source);
-        if (!missing && !info.hasJpegReconstruction)
+        if (info.kind != JXLContainer::Kind::unreadable && !info.hasJpegReconstruction)
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
-        runTool(); // a missing source is reported by the tool run, after the tool search
+        runTool(); // a missing or unreadable source is reported by the tool run, after the tool search
     });
 }
 
