@@ -14,9 +14,12 @@ TaskSortProxy::TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails,
     setSourceModel(source);
     setSortRole(TaskTableModel::SortRole);
     setDynamicSortFilter(true);
-    // Rows that leave shift the ones after them: their keys are worked out again.
+    // Keys follow the rows: a removed run takes its keys along, a reset all of them.
     connect(source, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_nameKeys.clear(); });
-    connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { m_nameKeys.clear(); });
+    connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex &, int first, int last) {
+        if (first < m_nameKeys.size())
+            m_nameKeys.remove(first, std::min<qsizetype>(last + 1, m_nameKeys.size()) - first);
+    });
 }
 
 const QCollatorSortKey &TaskSortProxy::nameKey(qsizetype row) const
