@@ -410,6 +410,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(list()->at(0).status, TaskStatus::completed, 60000);
     }
 
+    void removingARunningRowStopsItsJob()
+    {
+        const QString tool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/slow-cjxl")), "sleep 30\n");
+        RunOverrides overrides;
+        overrides.customCjxlPath = tool;
+        m_state->setRunOverrides(overrides);
+        m_state->checkEnvironment();
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady() && m_state->cjxlPath() == tool, 30000);
+        list()->append({makeTask(writeImage(QStringLiteral("running/x.jpg"), Qt::yellow))});
+        const QUuid id = list()->at(0).id;
+        m_state->startCurrentProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(list()->at(0).status, TaskStatus::processing, 30000);
+        QCOMPARE(m_state->runningJobCount(), qsizetype(1));
+
+        std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
+        menuAction(menu.get(), QStringLiteral("从列表中移除"))->trigger();
+        QVERIFY(list()->isEmpty());
+        // Its tool is stopped, not left converting a photo nobody sees any more.
+        QTRY_COMPARE_WITH_TIMEOUT(m_state->runningJobCount(), qsizetype(0), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->isProcessing(), 10000);
+    }
+
     void fileActionsUseOutputOnlyWhenCompleted_data()
     {
         QTest::addColumn<TaskStatus>("status");
