@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFuture>
-#include <QTextStream>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -35,12 +34,6 @@ QString standardizedPath(const QUrl &url)
 bool isWaiting(TaskStatus status)
 {
     return status == TaskStatus::pending || status == TaskStatus::failed;
-}
-
-// Failures the user need not see: one line on standard output.
-void reportLine(const QString &line)
-{
-    QTextStream(stdout) << line << Qt::endl;
 }
 
 int compareBy(TaskSortKey key, const TaskItem &a, const TaskItem &b)
@@ -259,30 +252,26 @@ void AppState::playSuccessFeedback()
         m_feedback.sound->playSuccess();
 }
 
-void AppState::installQuickAction()
+bool AppState::installQuickAction(QString *error)
 {
-    QString error;
-    if (!QuickActionInstaller::install(&error)) {
-        reportLine(QStringLiteral("安装 QuickAction 失败: ") + error);
-        return;
-    }
+    if (!QuickActionInstaller::install(error))
+        return false;
     if (!m_isQuickActionInstalled) {
         m_isQuickActionInstalled = true;
         Q_EMIT isQuickActionInstalledChanged();
     }
+    return true;
 }
 
-void AppState::uninstallQuickAction()
+bool AppState::uninstallQuickAction(QString *error)
 {
-    QString error;
-    if (!QuickActionInstaller::uninstall(&error)) {
-        reportLine(QStringLiteral("卸载 QuickAction 失败: ") + error);
-        return;
-    }
+    if (!QuickActionInstaller::uninstall(error))
+        return false;
     if (m_isQuickActionInstalled) {
         m_isQuickActionInstalled = false;
         Q_EMIT isQuickActionInstalledChanged();
     }
+    return true;
 }
 
 void AppState::checkQuickActionStatus()
