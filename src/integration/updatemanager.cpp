@@ -2,6 +2,7 @@
 
 #include "downloadprogressbridge.h"
 #include "platform/desktopopener.h"
+#include "platform/filemanager.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -34,6 +35,7 @@ UpdateManager::UpdateManager(const UpdateEndpoints &endpoints, std::chrono::mill
     , m_checkTimeout(checkTimeout)
     , m_network(new QNetworkAccessManager(this))
     , m_opener(&DesktopOpener::openWithDefaultApplication)
+    , m_revealer([](const QUrl &file) { FileManager::showItems({file}); })
 {
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
@@ -86,6 +88,11 @@ bool UpdateManager::isManualChecking() const
 void UpdateManager::setOpener(Opener opener)
 {
     m_opener = std::move(opener);
+}
+
+void UpdateManager::setRevealer(Revealer revealer)
+{
+    m_revealer = std::move(revealer);
 }
 
 void UpdateManager::checkForUpdates(const QString &customFeedURL, bool userInitiated)
@@ -214,7 +221,8 @@ void UpdateManager::handleDownloadComplete(const QString &privateCopy, const App
     const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::DownloadLocation);
     const QString folder = folders.isEmpty() ? QDir::tempPath() : folders.first();
     QDir().mkpath(folder);
-    const QString target = QDir(folder).filePath(UpdateFeed::installerFileName(updateInfo.version));
+    const QString target =
+        QDir(folder).filePath(UpdateFeed::installerFileName(updateInfo.version, updateInfo.downloadURL.value_or(QUrl())));
 
     const auto fail = [this](const QString &description) {
         setStatus(UpdateStatus::failed(QStringLiteral("保存安装包至下载文件夹失败：") + description));
@@ -239,7 +247,7 @@ void UpdateManager::handleDownloadComplete(const QString &privateCopy, const App
     }
     const QUrl fileURL = QUrl::fromLocalFile(target);
     setStatus(UpdateStatus::readyToInstall(fileURL, updateInfo));
-    open(fileURL);
+    showDownloadedFile(fileURL);
 }
 
 void UpdateManager::openInBrowser(const std::optional<QUrl> &url)
@@ -256,10 +264,10 @@ void UpdateManager::openInBrowser(const std::optional<QUrl> &url)
     open(page);
 }
 
-void UpdateManager::openDownloadedFile(const QUrl &url)
+void UpdateManager::showDownloadedFile(const QUrl &url)
 {
-    if (url.isLocalFile())
-        open(url);
+    if (url.isLocalFile() && m_revealer)
+        m_revealer(url);
 }
 
 void UpdateManager::open(const QUrl &url)
