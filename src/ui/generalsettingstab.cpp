@@ -84,7 +84,18 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     showToolStatus();
 }
 
-GeneralSettingsTab::~GeneralSettingsTab() = default;
+GeneralSettingsTab::~GeneralSettingsTab()
+{
+    // A version query still running is let go: killed, and deleted once it has exited, so
+    // closing the window neither waits for it nor hears from it.
+    for (QProcess *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
+        process->disconnect(this);
+        process->setParent(nullptr);
+        connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        connect(process, &QProcess::errorOccurred, process, &QObject::deleteLater);
+        process->kill();
+    }
+}
 
 QWidget *GeneralSettingsTab::toolRow(ToolRow &row)
 {

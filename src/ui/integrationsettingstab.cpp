@@ -87,6 +87,9 @@ void IntegrationSettingsTab::toggle()
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(error);
+    // QMessageBox guesses the informative text's format; a path holding "<" must not turn it into markup.
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     box->setWindowModality(Qt::WindowModal);
     box->open();
 }
