@@ -129,7 +129,7 @@ void AboutSettingsTab::showStatus()
     m_statusText->setFullText(UpdateTexts::statusLine(status, m_updates->lastCheckedDate()));
 
     QString icon;
-    QColor color = UiStyle::secondary(m_statusText);
+    QColor color = UiStyle::secondary(this);
     QFont font = UiStyle::font(m_statusText, 11);
     switch (status.kind) {
     case Kind::idle:
@@ -137,7 +137,7 @@ void AboutSettingsTab::showStatus()
     case Kind::checking:
     case Kind::downloading:
         icon = QStringLiteral("process-working");
-        color = m_statusText->palette().color(QPalette::WindowText);
+        color = palette().color(QPalette::WindowText);
         break;
     case Kind::upToDate:
         icon = QStringLiteral("emblem-default");
@@ -145,7 +145,7 @@ void AboutSettingsTab::showStatus()
         break;
     case Kind::available:
         icon = QStringLiteral("software-update-available");
-        color = UiStyle::accent(m_statusText);
+        color = UiStyle::accent(this);
         font.setWeight(QFont::DemiBold);
         break;
     case Kind::readyToInstall:

@@ -162,7 +162,7 @@ void GeneralSettingsTab::showToolStatus()
           std::tuple{&m_djxl, m_state->isDjxlReady(), m_state->djxlPath(), settings.customDjxlPath}}) {
         if (m_probing) {
             row->found->setText(tr("正在查找…"));
-            UiStyle::setTextColor(row->found, UiStyle::secondary(row->found));
+            UiStyle::setTextColor(row->found, UiStyle::secondary(this));
             continue;
         }
         if (!ready) {
@@ -175,7 +175,7 @@ void GeneralSettingsTab::showToolStatus()
         // The search skips a chosen path that cannot run; say so rather than let it pass unseen.
         const bool customSkipped = !custom.isEmpty() && custom != path;
         row->found->setText(customSkipped ? tr("所填路径不是可执行文件，已改用：%1").arg(tool) : tr("已找到：%1").arg(tool));
-        UiStyle::setTextColor(row->found, customSkipped ? UiStyle::warning() : UiStyle::secondary(row->found));
+        UiStyle::setTextColor(row->found, customSkipped ? UiStyle::warning() : UiStyle::secondary(this));
     }
 }
 

@@ -69,7 +69,7 @@ void IntegrationSettingsTab::showState()
 {
     const bool installed = m_state->isQuickActionInstalled();
     m_stateText->setText(installed ? tr("已安装") : tr("未安装"));
-    UiStyle::setTextColor(m_stateText, installed ? UiStyle::success() : UiStyle::secondary(m_stateText));
+    UiStyle::setTextColor(m_stateText, installed ? UiStyle::success() : UiStyle::secondary(this));
     m_button->setText(installed ? tr("移除快捷操作") : tr("添加至文件管理器…"));
     m_button->setDefault(!installed);
 }
