@@ -1,5 +1,6 @@
 #include "updatefeed.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -88,7 +89,7 @@ AppUpdateInfo gitLabRelease(const QJsonObject &release, const QString &tag, cons
     AppUpdateInfo info;
     info.version = trimVersionTag(tag);
     info.title = text(release, "name").value_or(pikoraTitle(info.version));
-    info.releaseNotes = text(release, "description").value_or(QStringLiteral("无更新日志"));
+    info.releaseNotes = text(release, "description").value_or(QCoreApplication::translate("UpdateManager", "无更新日志"));
     info.publishedAt = text(release, "released_at");
     info.downloadURL = gitLabDownloadURL(release, info.releaseNotes, projectPage, arch);
     if (const std::optional<QJsonObject> links = object(release, "_links"))
@@ -99,8 +100,8 @@ AppUpdateInfo gitLabRelease(const QJsonObject &release, const QString &tag, cons
 // Only this machine's entry counts: the macOS ones name disk images.
 std::optional<QUrl> platformDownloadURL(const QJsonObject &platforms, const QString &arch)
 {
-    const std::optional<QJsonObject> linux = object(platforms, QString(QStringLiteral("linux-") + arch).toUtf8().constData());
-    return linux ? urlOf(text(*linux, "url")) : std::nullopt;
+    const std::optional<QJsonObject> entry = object(platforms, QString(QStringLiteral("linux-") + arch).toUtf8().constData());
+    return entry ? urlOf(text(*entry, "url")) : std::nullopt;
 }
 
 AppUpdateInfo versionFeed(const QJsonObject &feed, const QString &version, const QString &arch)
@@ -109,7 +110,7 @@ AppUpdateInfo versionFeed(const QJsonObject &feed, const QString &version, const
     info.version = trimVersionTag(version);
     info.title = text(feed, "title").value_or(pikoraTitle(info.version));
     info.releaseNotes = firstText(feed, {"releaseNotes", "notes", "changelog"})
-                            .value_or(QStringLiteral("修复若干已知问题，带来更流畅的转码体验。"));
+                            .value_or(QCoreApplication::translate("UpdateManager", "修复若干已知问题，带来更流畅的转码体验。"));
     if (const std::optional<QJsonObject> platforms = object(feed, "platforms"))
         info.downloadURL = platformDownloadURL(*platforms, arch);
     if (!info.downloadURL) {
@@ -205,7 +206,7 @@ Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage, 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return {std::nullopt, QStringLiteral("无法解析更新数据：") + parseError.errorString()};
+        return {std::nullopt, QCoreApplication::translate("UpdateManager", "无法解析更新数据：") + parseError.errorString()};
 
     // Anything but an object reads as an empty object, which is neither shape.
     const QJsonObject top = document.object();
@@ -213,7 +214,7 @@ Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage, 
         return {gitLabRelease(top, *tag, releaseProjectPage, arch), {}};
     if (const std::optional<QString> version = firstText(top, {"version", "latest_version"}))
         return {versionFeed(top, *version, arch), {}};
-    return {std::nullopt, QStringLiteral("无法识别的更新数据结构")};
+    return {std::nullopt, QCoreApplication::translate("UpdateManager", "无法识别的更新数据结构")};
 }
 
 QString machineArchitecture()
@@ -280,17 +281,17 @@ std::optional<QUrl> makeURL(const QString &text)
 
 QString httpStatusError(int statusCode)
 {
-    return QStringLiteral("服务器返回错误码：HTTP ") + QString::number(statusCode);
+    return QCoreApplication::translate("UpdateManager", "服务器返回错误码：HTTP ") + QString::number(statusCode);
 }
 
 QString replyError(const QNetworkReply &reply)
 {
     switch (reply.error()) {
     case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("服务器把请求转向了不安全的 HTTP 地址，已拒绝");
+        return QCoreApplication::translate("UpdateManager", "服务器把请求转向了不安全的 HTTP 地址，已拒绝");
     case QNetworkReply::OperationCanceledError:
         // Callers that abort on purpose do not ask; Qt aborts this way when the time-out passes.
-        return QStringLiteral("连接超时，服务器长时间没有响应");
+        return QCoreApplication::translate("UpdateManager", "连接超时，服务器长时间没有响应");
     default:
         break;
     }
@@ -312,7 +313,7 @@ QString downloadRefusal(const QUrl &address)
         if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback())
             return {};
     }
-    return QStringLiteral("下载地址未使用 HTTPS 加密连接，已拒绝：") + address.toDisplayString();
+    return QCoreApplication::translate("UpdateManager", "下载地址未使用 HTTPS 加密连接，已拒绝：") + address.toDisplayString();
 }
 
 QString installerFileName(const QString &version, const QUrl &downloadURL)

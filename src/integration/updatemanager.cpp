@@ -95,9 +95,15 @@ void UpdateManager::setRevealer(Revealer revealer)
     m_revealer = std::move(revealer);
 }
 
+bool UpdateManager::canCheckForUpdates() const
+{
+    return m_status.kind != UpdateStatus::Kind::checking && m_status.kind != UpdateStatus::Kind::downloading
+        && !m_isManualChecking;
+}
+
 void UpdateManager::checkForUpdates(const QString &customFeedURL, bool userInitiated)
 {
-    if (m_status.kind == UpdateStatus::Kind::checking || m_isManualChecking)
+    if (!canCheckForUpdates())
         return;
     setManualChecking(userInitiated);
     setStatus(UpdateStatus::checking());
@@ -114,7 +120,7 @@ void UpdateManager::runCheck(const QString &customFeedURL, bool userInitiated)
     }
     const std::optional<QUrl> url = UpdateFeed::makeURL(trimmed);
     if (!url) {
-        finishCheck({std::nullopt, QStringLiteral("无效的更新源地址：") + customFeedURL}, userInitiated);
+        finishCheck({std::nullopt, QCoreApplication::translate("UpdateManager", "无效的更新源地址：") + customFeedURL}, userInitiated);
         return;
     }
     fetchReleaseInfo(*url, [this, userInitiated](const UpdateFeed::Result &result) { finishCheck(result, userInitiated); });
@@ -123,7 +129,7 @@ void UpdateManager::runCheck(const QString &customFeedURL, bool userInitiated)
 void UpdateManager::tryBuiltInFeed(qsizetype index, bool userInitiated)
 {
     if (index >= m_endpoints.builtInFeeds.size()) {
-        finishCheck({std::nullopt, QStringLiteral("没有可用的更新源")}, userInitiated);
+        finishCheck({std::nullopt, QCoreApplication::translate("UpdateManager", "没有可用的更新源")}, userInitiated);
         return;
     }
     // Only the last feed's error is reported; earlier ones just pass the turn on.
@@ -150,7 +156,7 @@ void UpdateManager::fetchReleaseInfo(const QUrl &url, FeedCallback done)
         if (!error.isEmpty())
             done({std::nullopt, error});
         else if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-            done({std::nullopt, QStringLiteral("服务器返回了无效的响应")});
+            done({std::nullopt, QCoreApplication::translate("UpdateManager", "服务器返回了无效的响应")});
         else
             done(UpdateFeed::parseReleaseData(reply->readAll(), m_endpoints.releaseProjectPage));
     });
@@ -185,7 +191,7 @@ void UpdateManager::startDownload(const AppUpdateInfo &updateInfo)
     // An update is code the user will run: never fetch it over a connection others can rewrite.
     const QString refusal = UpdateFeed::downloadRefusal(*updateInfo.downloadURL);
     if (!refusal.isEmpty()) {
-        setStatus(UpdateStatus::failed(QStringLiteral("下载更新包失败：") + refusal));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：") + refusal));
         return;
     }
     setStatus(UpdateStatus::downloading(0.0, 0, 0));
@@ -199,7 +205,7 @@ void UpdateManager::startDownload(const AppUpdateInfo &updateInfo)
         handleDownloadComplete(privateCopy, updateInfo);
     });
     connect(bridge, &DownloadProgressBridge::failed, this, [this](const QString &description) {
-        setStatus(UpdateStatus::failed(QStringLiteral("下载更新包失败：") + description));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：") + description));
     });
     bridge->start();
 }
@@ -225,12 +231,12 @@ void UpdateManager::handleDownloadComplete(const QString &privateCopy, const App
         QDir(folder).filePath(UpdateFeed::installerFileName(updateInfo.version, updateInfo.downloadURL.value_or(QUrl())));
 
     const auto fail = [this](const QString &description) {
-        setStatus(UpdateStatus::failed(QStringLiteral("保存安装包至下载文件夹失败：") + description));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "保存安装包至下载文件夹失败：") + description));
     };
     const QFileInfo existing(target);
     if (existing.isDir() && !existing.isSymLink()) {
         // A folder may hold anything of the user's; only a file of that name is replaced.
-        fail(QStringLiteral("已有同名文件夹：") + target);
+        fail(QCoreApplication::translate("UpdateManager", "已有同名文件夹：") + target);
         return;
     }
     if (existing.exists() || existing.isSymLink()) {
@@ -262,6 +268,13 @@ void UpdateManager::openInBrowser(const std::optional<QUrl> &url)
     else if (m_currentUpdateInfo && isWebPage(m_currentUpdateInfo->htmlURL))
         page = *m_currentUpdateInfo->htmlURL;
     open(page);
+}
+
+void UpdateManager::openProductWebsite()
+{
+    const QUrl website(m_endpoints.productWebsite, QUrl::StrictMode);
+    if (isWebPage(website))
+        open(website);
 }
 
 void UpdateManager::showDownloadedFile(const QUrl &url)

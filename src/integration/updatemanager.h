@@ -56,14 +56,19 @@ public:
     void setRevealer(Revealer revealer);
 
     // Returns at once; the outcome arrives through the signals. A non-blank customFeedURL is the
-    // only feed asked. A silent check (userInitiated false) never shows an error.
+    // only feed asked. A silent check (userInitiated false) never shows an error. Does nothing
+    // while a check or a download runs: its outcome would overwrite the download's state.
     void checkForUpdates(const QString &customFeedURL, bool userInitiated);
+    // Whether checkForUpdates would start a check now; check buttons follow it (statusChanged,
+    // manualCheckingChanged).
+    bool canCheckForUpdates() const;
 
     // Downloads the release's package, or opens its web page when it has no download address.
     void startDownload(const AppUpdateInfo &updateInfo);
     void cancelDownload();
     // Opens url, else the page of the release found last, else the product web site.
     void openInBrowser(const std::optional<QUrl> &url = std::nullopt);
+    void openProductWebsite();
     // Shows the saved package in the file manager.
     void showDownloadedFile(const QUrl &url);
 
