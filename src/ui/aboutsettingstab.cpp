@@ -4,10 +4,10 @@
 #include "integration/updatemanager.h"
 #include "ui/elidedlabel.h"
 #include "ui/icons.h"
+#include "ui/settingsedit.h"
 #include "ui/updatetexts.h"
 #include "ui/uistyle.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,20 +15,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-
-namespace {
-
-QIcon applicationIcon()
-{
-    const QIcon own = QIcon::fromTheme(QStringLiteral("io.gitlab.tolvane.Pikora"));
-    if (!own.isNull())
-        return own;
-    if (!QApplication::windowIcon().isNull())
-        return QApplication::windowIcon();
-    return Icons::themed(QStringLiteral("image-x-generic"));
-}
-
-} // namespace
 
 AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWidget *parent)
     : QWidget(parent)
@@ -41,7 +27,7 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     auto *application = new QGroupBox(this);
     auto *appRow = new QHBoxLayout(application);
     auto *icon = new QLabel(application);
-    icon->setPixmap(applicationIcon().pixmap(52, 52));
+    icon->setPixmap(UiStyle::applicationIcon(QStringLiteral("image-x-generic")).pixmap(52, 52));
     icon->setAccessibleName(tr("Pikora 图标"));
     appRow->addWidget(icon);
     auto *names = new QVBoxLayout;
@@ -100,11 +86,7 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     layout->addStretch(1);
 
     connect(m_autoCheck, &QCheckBox::toggled, this, [this](bool on) {
-        AppSettings settings = m_state->settings();
-        if (settings.autoCheckForUpdates == on)
-            return;
-        settings.autoCheckForUpdates = on;
-        m_state->setSettings(settings);
+        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.autoCheckForUpdates = on; });
     });
     connect(m_check, &QPushButton::clicked, this,
             [this] { m_updates->checkForUpdates(m_state->settings().customUpdateFeedURL, true); });

@@ -1,6 +1,7 @@
 #include "ui/generalsettingstab.h"
 
 #include "app/appstate.h"
+#include "ui/settingsedit.h"
 #include "ui/uistyle.h"
 
 #include <QButtonGroup>
@@ -67,13 +68,13 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     layout->addStretch(1);
 
     connect(m_strategies, &QButtonGroup::idClicked, this, [this](int id) {
-        change([id](AppSettings &settings) { settings.deleteStrategy = static_cast<DeleteStrategy>(id); });
+        SettingsEdit::apply(m_state, [id](AppSettings &settings) { settings.deleteStrategy = static_cast<DeleteStrategy>(id); });
     });
     connect(m_verify, &QCheckBox::toggled, this, [this](bool on) {
-        change([on](AppSettings &settings) { settings.verifyLossless = on; });
+        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.verifyLossless = on; });
     });
     connect(m_sound, &QCheckBox::toggled, this, [this](bool on) {
-        change([on](AppSettings &settings) { settings.soundFeedbackEnabled = on; });
+        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.soundFeedbackEnabled = on; });
     });
     connect(m_state, &AppState::settingsChanged, this, &GeneralSettingsTab::fill);
     connect(m_state, &AppState::toolStatusChanged, this, [this] {
@@ -179,15 +180,6 @@ void GeneralSettingsTab::showToolStatus()
     }
 }
 
-void GeneralSettingsTab::change(const std::function<void(AppSettings &)> &edit)
-{
-    AppSettings settings = m_state->settings();
-    edit(settings);
-    if (settings == m_state->settings())
-        return;
-    m_state->setSettings(settings);
-}
-
 void GeneralSettingsTab::setToolPath(const QString &tool, const QString &path)
 {
     const QString trimmed = path.trimmed();
@@ -195,7 +187,7 @@ void GeneralSettingsTab::setToolPath(const QString &tool, const QString &path)
     const AppSettings before = m_state->settings();
     if ((cjxl ? before.customCjxlPath : before.customDjxlPath) == trimmed)
         return;
-    change([cjxl, trimmed](AppSettings &settings) { (cjxl ? settings.customCjxlPath : settings.customDjxlPath) = trimmed; });
+    SettingsEdit::apply(m_state, [cjxl, trimmed](AppSettings &settings) { (cjxl ? settings.customCjxlPath : settings.customDjxlPath) = trimmed; });
     // Asked again at once, so the line under the field says what the next job will use.
     m_state->checkEnvironment();
     m_probing = true;

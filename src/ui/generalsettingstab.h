@@ -3,15 +3,12 @@
 #include <QHash>
 #include <QWidget>
 
-#include <functional>
-
 class AppState;
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-struct AppSettings;
 
 // What becomes of originals, the completion sound, and where the conversion tools live. Every
 // change is written at once; filling the controls writes nothing.
@@ -35,7 +32,6 @@ private:
     QWidget *toolRow(ToolRow &row);
     void fill();
     void showToolStatus();
-    void change(const std::function<void(AppSettings &)> &edit);
     void setToolPath(const QString &tool, const QString &path);
     void chooseTool(const QString &tool);
     // The version the tool at path reports, read once per path off the GUI thread.

@@ -2,6 +2,7 @@
 
 #include "app/appstate.h"
 #include "ui/icons.h"
+#include "ui/settingsedit.h"
 #include "ui/uistyle.h"
 
 #include <QComboBox>
@@ -96,13 +97,13 @@ PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDe
 
     connect(m_mode, &QComboBox::activated, this, [this](int index) {
         const auto mode = static_cast<ConcurrencyMode>(m_mode->itemData(index).toInt());
-        change([mode](AppSettings &settings) { settings.concurrencyMode = mode; });
+        SettingsEdit::apply(m_state, [mode](AppSettings &settings) { settings.concurrencyMode = mode; });
     });
     connect(m_cores, &QSlider::valueChanged, this, [this](int value) {
-        change([value](AppSettings &settings) { settings.concurrency = value; });
+        SettingsEdit::apply(m_state, [value](AppSettings &settings) { settings.concurrency = value; });
     });
     connect(m_effort, &QSlider::valueChanged, this, [this](int value) {
-        change([value](AppSettings &settings) { settings.compressionEffort = value; });
+        SettingsEdit::apply(m_state, [value](AppSettings &settings) { settings.compressionEffort = value; });
     });
     connect(m_state, &AppState::settingsChanged, this, &PerformanceSettingsTab::fill);
     fill();
@@ -168,13 +169,4 @@ void PerformanceSettingsTab::fill()
         m_effort->setValue(settings.compressionEffort);
     }
     m_effortValue->setText(QString::number(m_effort->value()));
-}
-
-void PerformanceSettingsTab::change(const std::function<void(AppSettings &)> &edit)
-{
-    AppSettings settings = m_state->settings();
-    edit(settings);
-    if (settings == m_state->settings())
-        return;
-    m_state->setSettings(settings);
 }

@@ -4,8 +4,6 @@
 
 #include <QWidget>
 
-#include <functional>
-
 class AppState;
 class QComboBox;
 class QLabel;
@@ -28,7 +26,6 @@ public:
 
 private:
     void fill();
-    void change(const std::function<void(AppSettings &)> &edit);
 
     AppState *m_state;
     HardwareDetector m_hardware;

@@ -1,5 +1,7 @@
 #include "ui/uistyle.h"
 
+#include "ui/icons.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QLabel>
@@ -51,6 +53,16 @@ void setTextColor(QLabel *label, const QColor &color)
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
+}
+
+QIcon applicationIcon(const QString &fallback)
+{
+    const QIcon own = QIcon::fromTheme(QStringLiteral("io.gitlab.tolvane.Pikora"));
+    if (!own.isNull())
+        return own;
+    if (!QApplication::windowIcon().isNull())
+        return QApplication::windowIcon();
+    return Icons::themed(fallback);
 }
 
 QLabel *plainLabel(const QString &text, QWidget *parent)

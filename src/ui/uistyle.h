@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 class QLabel;
@@ -20,6 +21,9 @@ QColor success();
 QColor warning();
 
 void setTextColor(QLabel *label, const QColor &color);
+
+// The application's own icon (theme, then the window icon), else the named fallback icon.
+QIcon applicationIcon(const QString &fallback);
 
 // A plain-text label: file names, errors and release notes are never read as markup.
 QLabel *plainLabel(const QString &text, QWidget *parent = nullptr);

@@ -21,16 +21,6 @@ namespace {
 
 constexpr int sheetWidth = 460;
 
-QIcon applicationIcon()
-{
-    const QIcon own = QIcon::fromTheme(QStringLiteral("io.gitlab.tolvane.Pikora"));
-    if (!own.isNull())
-        return own;
-    if (!QApplication::windowIcon().isNull())
-        return QApplication::windowIcon();
-    return Icons::themed(QStringLiteral("software-update-available"));
-}
-
 // A tinted rounded panel with an icon beside its text column.
 QFrame *banner(QWidget *parent, const QString &icon, const QColor &tint, QVBoxLayout **column)
 {
@@ -69,7 +59,7 @@ UpdateSheet::UpdateSheet(UpdateManager *updates, QWidget *parent)
     header->setSpacing(16);
     header->setContentsMargins(0, 4, 0, 0);
     auto *icon = new QLabel(this);
-    icon->setPixmap(applicationIcon().pixmap(56, 56));
+    icon->setPixmap(UiStyle::applicationIcon(QStringLiteral("software-update-available")).pixmap(56, 56));
     header->addWidget(icon, 0, Qt::AlignTop);
     auto *headings = new QVBoxLayout;
     headings->setSpacing(4);
