@@ -2,6 +2,7 @@
 #include "integration/quickactioninstaller.h"
 #include "integration/updatemanager.h"
 #include "platform/preferences.h"
+#include "layoutcheck.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/performancesettingstab.h"
@@ -99,28 +100,6 @@ private:
         QVERIFY(probed.wait(30'000));
     }
 
-    // Every label and button of the page has at least the room its text asks for.
-    static void verifyNothingClips(QWidget *page, const QString &where)
-    {
-        for (QWidget *widget : page->findChildren<QWidget *>()) {
-            if (!widget->isVisibleTo(page) || !(qobject_cast<QLabel *>(widget) || qobject_cast<QAbstractButton *>(widget)))
-                continue;
-            const QLabel *label = qobject_cast<QLabel *>(widget);
-            if (label && label->text().isEmpty())
-                continue;
-            const QSize size = widget->size();
-            const int height = widget->hasHeightForWidth() ? widget->heightForWidth(size.width()) : widget->sizeHint().height();
-            const QString text = label ? label->text() : qobject_cast<QAbstractButton *>(widget)->text();
-            QVERIFY2(size.width() >= widget->minimumSizeHint().width() && size.height() >= height,
-                     qPrintable(QStringLiteral("%1: \"%2\" is %3×%4, needs %5×%6")
-                                    .arg(where, text)
-                                    .arg(size.width())
-                                    .arg(size.height())
-                                    .arg(widget->minimumSizeHint().width())
-                                    .arg(height)));
-        }
-    }
-
 private slots:
     void initTestCase()
     {
@@ -168,7 +147,8 @@ private slots:
             m_window->showTab(tab);
             m_window->resize(m_window->minimumSize());
             QApplication::processEvents();
-            verifyNothingClips(page(tab), QString::fromLatin1(name));
+            const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
+            QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(name) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
             Screenshots::save(m_window.get(), QString::fromLatin1(name));
         }
     }

@@ -3,6 +3,7 @@
 #include "integration/updatemanager.h"
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
+#include "layoutcheck.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "testhttpserver.h"
@@ -108,6 +109,10 @@ private:
         QPushButton *check = button(m_about, checkLabel);
         QVERIFY2(check, qPrintable(visibleButtons(m_about).join(u'|')));
         QCOMPARE(check->isEnabled(), checkEnabled);
+        for (const QWidget *view : {static_cast<QWidget *>(m_sheet), static_cast<QWidget *>(m_about)}) {
+            const QStringList clipped = LayoutCheck::clippedTexts(view);
+            QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(screen) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
+        }
         Screenshots::save(m_sheet, QStringLiteral("update-sheet-") + QLatin1String(screen));
         Screenshots::save(m_about, QStringLiteral("update-about-") + QLatin1String(screen));
     }
@@ -238,7 +243,7 @@ private slots:
         QCOMPARE(m_revealed, QList<QUrl>{saved}); // shown in the file manager, never opened
         verifyViews("ready", {QStringLiteral("在文件管理器中显示"), QStringLiteral("完成")}, QStringLiteral("安装包已下载到「下载」文件夹"),
                     QStringLiteral("立即检查更新"), true);
-        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("用软件安装器打开它，或在终端运行 sudo apt install ./Pikora-v99.0.deb 完成升级。")));
+        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("用软件安装器打开它，或在它所在的文件夹中运行 sudo apt install ./Pikora-v99.0.deb 完成升级。")));
         QTest::mouseClick(button(m_sheet, QStringLiteral("在文件管理器中显示")), Qt::LeftButton);
         QCOMPARE(m_revealed, (QList<QUrl>{saved, saved}));
         QCOMPARE(m_opened.size(), 1);

@@ -57,7 +57,7 @@ QString installHint(const QUrl &file)
 {
     const QString name = file.fileName();
     if (name.endsWith(QLatin1String(".deb"), Qt::CaseInsensitive))
-        return Texts::tr("用软件安装器打开它，或在终端运行 sudo apt install ./%1 完成升级。").arg(name);
+        return Texts::tr("用软件安装器打开它，或在它所在的文件夹中运行 sudo apt install ./%1 完成升级。").arg(name);
     if (name.endsWith(QLatin1String(".AppImage"), Qt::CaseInsensitive))
         return Texts::tr("为它加上执行权限（chmod +x %1）后直接运行新版，即可完成升级。").arg(name);
     return Texts::tr("按发布页面的说明安装 %1 即可完成升级。").arg(name);
