@@ -379,6 +379,9 @@ void UpdateTest::interruptDownload()
     manager->startDownload(downloadable(m_server->url(QStringLiteral("/old.deb"))));
     QTRY_VERIFY(manager->status().receivedBytes > 0);
     QCOMPARE(entries(m_temp).size(), 1);
+    QVERIFY(!manager->canCheckForUpdates());
+    manager->checkForUpdates(m_server->url(QStringLiteral("/feed")).toString(), true); // would overwrite the download
+    QCOMPARE(manager->status().kind, Kind::downloading);
     const AppUpdateInfo second = downloadable(m_server->url(QStringLiteral("/new.AppImage")), "9.1");
     if (replace)
         manager->startDownload(second);
@@ -440,6 +443,7 @@ void UpdateTest::openInBrowser()
     m_server->setResponse("/feed", {200, R"({"tag_name":"v99","_links":{"self":"https://h/r"}})"});
     auto manager = makeManager();
     manager->openInBrowser();
+    manager->openProductWebsite();
     manager->openInBrowser(url("file:///etc/passwd"));
     manager->startDownload(withoutDownload(nullptr)); // opens the release's page instead
     manager->checkForUpdates(m_server->url(QStringLiteral("/feed")).toString(), true);
@@ -447,7 +451,9 @@ void UpdateTest::openInBrowser()
     manager->openInBrowser();
     manager->openInBrowser(url("https://h/p"));
     manager->startDownload(withoutDownload("https://h/q"));
-    QCOMPARE(m_opened, (QList<QUrl>{QUrl(website), QUrl(website), QUrl(website), *url("https://h/r"), *url("https://h/p"), *url("https://h/q")}));
+    manager->openProductWebsite();
+    QCOMPARE(m_opened, (QList<QUrl>{QUrl(website), QUrl(website), QUrl(website), QUrl(website), *url("https://h/r"), *url("https://h/p"),
+                                    *url("https://h/q"), QUrl(website)}));
     QCOMPARE(m_statuses.size(), 2); // checking, available
 }
 
