@@ -161,7 +161,7 @@ void GeneralSettingsTab::showToolStatus()
     for (const auto &[row, ready, path, custom] :
          {std::tuple{&m_cjxl, m_state->isCjxlReady(), m_state->cjxlPath(), settings.customCjxlPath},
           std::tuple{&m_djxl, m_state->isDjxlReady(), m_state->djxlPath(), settings.customDjxlPath}}) {
-        if (m_probing) {
+        if (m_probing || path.isEmpty()) { // asked again, or the start-up probe has not answered yet
             row->found->setText(tr("正在查找…"));
             UiStyle::setTextColor(row->found, UiStyle::secondary(this));
             continue;
