@@ -188,8 +188,7 @@ void GeneralSettingsTab::setToolPath(const QString &tool, const QString &path)
     if ((cjxl ? before.customCjxlPath : before.customDjxlPath) == trimmed)
         return;
     SettingsEdit::apply(m_state, [cjxl, trimmed](AppSettings &settings) { (cjxl ? settings.customCjxlPath : settings.customDjxlPath) = trimmed; });
-    // Asked again at once, so the line under the field says what the next job will use.
-    m_state->checkEnvironment();
+    // setSettings asks for the tools again; until it answers the line says so.
     m_probing = true;
     showToolStatus();
 }
