@@ -1,6 +1,7 @@
 #include "clicommands.h"
 
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/tasklist.h"
 #include "engine/filescanner.h"
 #include "engine/jxlengine.h"
@@ -310,16 +311,18 @@ int convert(const CliOptions &options)
     if (terminal)
         ticker.start(1000);
 
+    // The disk check runs in the background: a refusal ends the wait like the batch's end does.
+    QObject::connect(&state, &AppState::diskWarningMessageChanged, &loop, &QEventLoop::quit);
     state.startCurrentProcessing();
-    if (state.diskWarningMessage()) {
-        err() << *state.diskWarningMessage() << Qt::endl;
-        return 2;
-    }
-    if (state.isProcessing()) {
+    if (state.isProcessing() || state.batch()->isPreparing()) {
         progress.draw(done, total, saved);
         loop.exec();
     }
     progress.clear();
+    if (state.diskWarningMessage()) {
+        err() << *state.diskWarningMessage() << Qt::endl;
+        return 2;
+    }
 
     if (!options.quiet && !options.json) {
         out() << (done - failed) << " completed, " << (failed + refused) << " failed";
