@@ -131,7 +131,8 @@ void ToolRun::start()
     connect(m_process, &QProcess::finished, this, &ToolRun::onProcessFinished);
     connect(m_process, &QProcess::errorOccurred, this, &ToolRun::onProcessError);
     // A tool must not outlive us: after a crash or SIGKILL of this process it would run on,
-    // writing a file nobody will ever place or remove.
+    // writing a file nobody will ever place or remove. The signal follows the starting thread,
+    // so runs are started from long-lived threads only (the GUI or main thread), never the pool.
     const pid_t parent = ::getpid();
     m_process->setChildProcessModifier([parent] {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
