@@ -782,15 +782,20 @@ private slots:
 
     void screenshotsOfTheTable()
     {
+        // Real photos, so that the pictures show their thumbnails.
+        ThumbnailCache cache;
+        m_view->setThumbnailCache(&cache);
         QList<TaskItem> idle;
-        const char *names[] = {"IMG_2041.jpg", "IMG_2042.jpg", "Familie am See, Sommer 2023 (bearbeitet).jpg",
-                               "DSC00017.jpg", "P1040733.jpg", "<font color=red>not red.jpg"};
-        for (const char *name : names)
-            idle.append(makeTask(QStringLiteral("/photos/") + QString::fromUtf8(name)));
+        for (const char *name : {"Canon_40D.jpg", "Nikon_D70.jpg", "Fujifilm_FinePix_E500.jpg", "Pentax_K10D.jpg",
+                                 "Sony_HDR-HC3.jpg"})
+            idle.append(makeTask(TestEnv::dataPath(QStringLiteral("jpeg/cameras/") + QLatin1String(name))));
+        idle.append(makeTask(QStringLiteral("/photos/<font color=red>not red.jpg")));
         list()->append(idle);
         m_view->resize(760, 280);
         m_view->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_view->viewport()->repaint();
+        QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
         Screenshots::save(m_view.get(), QStringLiteral("table-idle"));
 
         const TaskStatus running[] = {TaskStatus::completed, TaskStatus::completed, TaskStatus::processing,
@@ -799,10 +804,13 @@ private slots:
             TaskItem task = makeTask(list()->at(row).sourceURL.toLocalFile(), running[row]);
             task.id = list()->at(row).id;
             task.compressedSize = task.originalSize * (60 + row * 5) / 100;
+            task.destinationURL = task.sourceURL; // an output that exists, for its thumbnail
             list()->replace(task);
         }
         m_state->setSelectedTaskIds({list()->at(1).id});
         QTest::qWait(40);
+        m_view->viewport()->repaint();
+        QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
         Screenshots::save(m_view.get(), QStringLiteral("table-processing"));
 
         const TaskStatus finished[] = {TaskStatus::completed, TaskStatus::completed, TaskStatus::failed,
@@ -811,7 +819,8 @@ private slots:
             TaskItem task = makeTask(list()->at(row).sourceURL.toLocalFile(), finished[row]);
             task.id = list()->at(row).id;
             if (row == 3)
-                task.warning = QStringLiteral("无法将“DSC00017.jpg”移至回收站");
+                task.warning = QStringLiteral("无法将“Pentax_K10D.jpg”移至回收站");
+            task.destinationURL = task.sourceURL;
             list()->replace(task);
         }
         m_state->setSelectedTaskIds({});
@@ -829,6 +838,7 @@ private slots:
         QVERIFY(m_view->itemDelegate()->helpEvent(&help, m_view.get(), option, marked));
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), QStringLiteral("<p style='white-space:pre'>/photos/&lt;font color=red&gt;not red.jpg</p>"));
+        m_view->setThumbnailCache(nullptr);
     }
 };
 
