@@ -168,10 +168,19 @@ int TaskTableView::rowOf(const QUuid &id) const
 
 void TaskTableView::showList()
 {
-    disconnect(m_listChanged);
+    for (const QMetaObject::Connection &connection : std::as_const(m_listConnections))
+        disconnect(connection);
     TaskList *list = m_state->currentTasks();
     m_model->setList(list);
-    m_listChanged = connect(list, &TaskList::changed, this, &TaskTableView::updateSpinner);
+    m_listRemoving = false;
+    m_listConnections = {
+        connect(list, &TaskList::rowsAboutToBeRemoved, this, [this] { m_listRemoving = true; }),
+        connect(list, &TaskList::changed, this,
+                [this] {
+                    m_listRemoving = false;
+                    updateSpinner();
+                }),
+    };
     updateSpinner();
     pullSelection();
 }
@@ -180,7 +189,7 @@ void TaskTableView::showList()
 
 void TaskTableView::pushSelection()
 {
-    if (m_syncingSelection)
+    if (m_syncingSelection || m_listRemoving)
         return;
     // By ranges and straight from the list: Ctrl+A on 100,000 rows through selectedRows() and
     // QVariant took most of a second.

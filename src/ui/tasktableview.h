@@ -88,7 +88,10 @@ private:
     DropOverlay *m_dropOverlay;
     FileActions m_fileActions;
     QTimer m_spinner;
-    QMetaObject::Connection m_listChanged;
+    QList<QMetaObject::Connection> m_listConnections;
+    // The list is removing rows: the selection model reports the vanished rows, but the state
+    // drops those ids itself, and reading 100,000 selected rows per removed run took seconds.
+    bool m_listRemoving = false;
     bool m_syncingSelection = false;
     bool m_syncingSort = false;
 };
