@@ -178,6 +178,45 @@ private slots:
         QCOMPARE(m_view->model()->rowCount(), 2);
     }
 
+    void largeRemovalsStayConsistent_data()
+    {
+        QTest::addColumn<int>("step");  // every step-th row goes
+        QTest::addColumn<int>("count"); // this many rows go
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("a few rows, as rows") << 7 << 5 << false;
+        QTest::newRow("many scattered rows, as a reset") << 3 << 200 << true;
+        QTest::newRow("one long run, as a reset") << 1 << 3000 << true;
+    }
+
+    void largeRemovalsStayConsistent()
+    {
+        QFETCH(int, step);
+        QFETCH(int, count);
+        QFETCH(bool, reset);
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 5000; ++i)
+            tasks.append(makeTask(QStringLiteral("/p/%1.jpg").arg(i), i % 3 ? TaskStatus::pending : TaskStatus::failed));
+        list()->append(tasks);
+        m_view->sortByColumn(TaskTableModel::StatusColumn, Qt::AscendingOrder);
+        QAbstractItemModelTester tester(m_view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        // Two selected rows that stay, one that goes.
+        const QUuid staysA = list()->at(1).id;
+        const QUuid staysB = list()->at(4999).id;
+        m_state->setSelectedTaskIds({staysA, staysB, list()->at(0).id});
+        QSet<QUuid> gone;
+        for (int i = 0; gone.size() < count; i += step)
+            if (i != 1)
+                gone.insert(list()->at(i).id);
+        QSignalSpy resets(m_view->model(), &QAbstractItemModel::modelReset);
+        m_state->removeTask(*list()->find(list()->at(0).id)); // the state drops its id itself
+        gone.remove(list()->at(0).id);
+        list()->remove(gone);
+        QCOMPARE(!resets.isEmpty(), reset);
+        QCOMPARE(m_view->model()->rowCount(), int(list()->size()));
+        QCOMPARE(m_state->selectedTaskIds(), (QSet<QUuid>{staysA, staysB}));
+        QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
+    }
+
     void rowTexts_data()
     {
         QTest::addColumn<TaskStatus>("status");

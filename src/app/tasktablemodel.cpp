@@ -15,6 +15,9 @@ namespace {
 constexpr int kCoalesceMs = 16;
 // Beyond this many changed rows one range is announced instead of one signal per row.
 constexpr int kRangeThreshold = 256;
+// A removal of more runs, or of a longer run, than this is announced as a reset.
+constexpr int kRunsBeforeReset = 16;
+constexpr qsizetype kRowsBeforeReset = 2000;
 
 QString translated(const char *text)
 {
@@ -123,11 +126,35 @@ void TaskTableModel::setList(TaskList *list)
                 [this](qsizetype first, qsizetype last) { beginInsertRows({}, int(first), int(last)); });
         connect(m_list, &TaskList::rowsInserted, this, [this] { endInsertRows(); });
         connect(m_list, &TaskList::rowChanged, this, &TaskTableModel::rowChanged);
-        connect(m_list, &TaskList::rowsAboutToBeRemoved, this,
-                [this](qsizetype first, qsizetype last) { beginRemoveRows({}, int(first), int(last)); });
-        connect(m_list, &TaskList::rowsRemoved, this, [this] { endRemoveRows(); });
+        connect(m_list, &TaskList::rowsAboutToBeRemoved, this, &TaskTableModel::rowsAboutToGo);
+        connect(m_list, &TaskList::rowsRemoved, this, [this] {
+            if (!m_resettingForRemoval)
+                endRemoveRows();
+        });
+        connect(m_list, &TaskList::changed, this, [this] {
+            m_removedRuns = 0;
+            if (m_resettingForRemoval) {
+                m_resettingForRemoval = false;
+                endResetModel();
+            }
+        });
     }
     endResetModel();
+}
+
+void TaskTableModel::rowsAboutToGo(qsizetype first, qsizetype last)
+{
+    if (m_resettingForRemoval)
+        return;
+    // A sorted proxy pays a pass over all its rows for every run removed, and a long run maps
+    // to rows all over a differently sorted table: past these limits one reset is cheaper.
+    if (++m_removedRuns > kRunsBeforeReset || last - first + 1 > kRowsBeforeReset) {
+        m_resettingForRemoval = true;
+        beginResetModel();
+        m_changedIds.clear();
+        return;
+    }
+    beginRemoveRows({}, int(first), int(last));
 }
 
 int TaskTableModel::rowCount(const QModelIndex &parent) const

@@ -56,6 +56,7 @@ public:
 
 private:
     void rowChanged(qsizetype row);
+    void rowsAboutToGo(qsizetype first, qsizetype last);
     void flushChangedRows();
 
     QPointer<TaskList> m_list;
@@ -63,4 +64,6 @@ private:
     // inserted or removed meanwhile cannot misdirect them) and are announced together.
     QSet<QUuid> m_changedIds;
     QTimer m_coalesce;
+    int m_removedRuns = 0; // runs of the removal under way
+    bool m_resettingForRemoval = false;
 };
