@@ -8,6 +8,8 @@
 #include "ui/actionisland.h"
 #include "ui/appactions.h"
 #include "ui/chromebar.h"
+#include "ui/emptycanvas.h"
+#include "ui/tasktableview.h"
 #include "ui/maintoolbar.h"
 #include "ui/mainwindow.h"
 #include "ui/modeswitch.h"
@@ -499,7 +501,7 @@ private slots:
             tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
                               2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
         m_state->compressTasks()->append(tasks);
-        QTRY_VERIFY(m_window->currentPage() == m_window->table());
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
         QTRY_VERIFY(m_window->chromeBar()->isVisible());
         QVERIFY(!m_window->progressStrip()->isVisible());
         Screenshots::save(m_window.get(), u"window-table-idle"_s);
@@ -538,7 +540,7 @@ private slots:
         QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"停止处理"_s);
         // The other direction shown: the batch stays counted and stoppable.
         m_state->switchMode(ConversionMode::jxlToJPEG);
-        QTRY_VERIFY(m_window->currentPage() == m_window->canvas());
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
         QTRY_VERIFY(m_window->chromeBar()->isVisible() && m_window->chromeBar()->actionIsland()->isVisible());
         QVERIFY(actions()->stop->isEnabled());
         m_state->switchMode(ConversionMode::jpegToJXL);

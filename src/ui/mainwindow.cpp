@@ -8,10 +8,14 @@
 #include "ui/batchfigures.h"
 #include "ui/chromebar.h"
 #include "ui/dockprogressicon.h"
+#include "ui/emptycanvas.h"
 #include "ui/icons.h"
 #include "ui/maintoolbar.h"
+#include "ui/openpanels.h"
+#include "ui/previewwindow.h"
 #include "ui/progressstrip.h"
 #include "ui/statspopup.h"
+#include "ui/tasktableview.h"
 #include "version.h"
 
 #include <QAction>
@@ -74,9 +78,8 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     column->setSpacing(0);
     auto *stage = new QWidget(central);
     m_pages = new QStackedLayout(stage);
-    m_canvas = new QWidget(stage);
-    m_canvas->setAccessibleName(tr("拖放照片或文件夹到此处"));
-    m_table = new QWidget(stage);
+    m_canvas = new EmptyCanvas(state, stage);
+    m_table = new TaskTableView(state, stage);
     m_pages->addWidget(m_canvas);
     m_pages->addWidget(m_table);
     column->addWidget(stage, 1);
@@ -84,7 +87,15 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     column->addWidget(m_strip);
     setCentralWidget(central);
     m_chromeBar = new ChromeBar(state, m_actions, stage);
+    // The last rows stay reachable above the islands while they show.
+    const auto reserve = [this](bool shown) { m_pages->setContentsMargins(0, 0, 0, shown ? ChromeBar::reservedHeight() : 0); };
+    connect(m_chromeBar, &ChromeBar::shownChanged, this, reserve);
+    reserve(m_chromeBar->isVisibleTo(stage));
     m_stats = new StatsPopup(state, this);
+    m_preview = new PreviewWindow(state, this);
+
+    connect(m_actions->importPhotos, &QAction::triggered, this, [this] { OpenPanels::selectFiles(m_state, this); });
+    connect(m_actions->importFolder, &QAction::triggered, this, [this] { OpenPanels::selectFolders(m_state, this); });
 
     connect(m_actions->quit, &QAction::triggered, this, &QWidget::close);
     connect(m_actions->about, &QAction::triggered, this, [this] {
@@ -167,7 +178,7 @@ QWidget *MainWindow::currentPage() const
 
 void MainWindow::syncContent()
 {
-    QWidget *page = m_state->currentTasks()->isEmpty() ? m_canvas : m_table;
+    QWidget *page = m_state->currentTasks()->isEmpty() ? static_cast<QWidget *>(m_canvas) : m_table;
     if (m_pages->currentWidget() != page) {
         // Keyboard focus must not stay on a page that is going away.
         const bool hadFocus = m_pages->currentWidget() && m_pages->currentWidget()->isAncestorOf(focusWidget());

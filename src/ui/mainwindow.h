@@ -9,12 +9,15 @@ class AppActions;
 class AppState;
 class ChromeBar;
 class DockProgressManager;
+class EmptyCanvas;
 class MainToolBar;
 class NotificationManager;
+class PreviewWindow;
 class ProgressStrip;
 class QMessageBox;
 class QStackedLayout;
 class StatsPopup;
+class TaskTableView;
 class UpdateManager;
 
 // The application's one window. It only assembles: the toolbar, the menus of the shared
@@ -37,8 +40,8 @@ public:
     StatsPopup *statsPopup() const { return m_stats; }
     // The page shown now: the empty canvas or the table.
     QWidget *currentPage() const;
-    QWidget *canvas() const { return m_canvas; }
-    QWidget *table() const { return m_table; }
+    EmptyCanvas *canvas() const { return m_canvas; }
+    TaskTableView *table() const { return m_table; }
 
     // Brings the window forward for a launch that handed its files over.
     void present(const QVariantMap &platformData);
@@ -66,11 +69,12 @@ private:
     AppActions *m_actions;
     MainToolBar *m_toolBar;
     QStackedLayout *m_pages;
-    QWidget *m_canvas;
-    QWidget *m_table;
+    EmptyCanvas *m_canvas;
+    TaskTableView *m_table;
     ChromeBar *m_chromeBar;
     ProgressStrip *m_strip;
     StatsPopup *m_stats;
+    PreviewWindow *m_preview;
     QIcon m_appIcon;
     QTimer m_sync;
     QPointer<QMessageBox> m_quitQuestion;
