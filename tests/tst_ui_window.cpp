@@ -243,6 +243,27 @@ private slots:
         QCOMPARE(m_haptics.played.size(), 2);
     }
 
+    // Space and Delete act on the table while it has focus, and nowhere else.
+    void spaceAndDeleteBelongToTheTable()
+    {
+        m_state->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::pending, 10),
+                                          task(ConversionMode::jpegToJXL, TaskStatus::pending, 11)});
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        m_state->selectAllTasks();
+        QToolButton *elsewhere = m_window->mainToolBar()->buttons().constLast();
+        elsewhere->setFocus();
+        QTest::keyClick(elsewhere, Qt::Key_Delete);
+        QCOMPARE(m_state->compressTasks()->size(), qsizetype(2));
+
+        m_window->table()->setFocus();
+        QTest::keyClick(m_window->table(), Qt::Key_Space);
+        QVERIFY(m_state->previewItemURL().has_value());
+        m_state->setPreviewItemURL(std::nullopt);
+        QTest::keyClick(m_window->table(), Qt::Key_Delete);
+        QVERIFY(m_state->compressTasks()->isEmpty());
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
+    }
+
     void toolbarButtons()
     {
         QStringList names, tips;
