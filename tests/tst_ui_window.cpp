@@ -146,6 +146,11 @@ private slots:
         QCOMPARE(actions()->removeSelected->shortcutContext(), Qt::WidgetShortcut);
         QVERIFY(!m_window->actions()->quickLook->associatedObjects().contains(m_window.get()));
         QCOMPARE(actions()->clearList->toolTip(), u"清空列表 (Ctrl+K)"_s);
+
+        // F10 opens the first menu for keyboard users.
+        QTest::keyClick(m_window.get(), Qt::Key_F10);
+        QTRY_VERIFY(menus.at(0)->menu()->isVisible());
+        menus.at(0)->menu()->close();
     }
 
     void rules_data()

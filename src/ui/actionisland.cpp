@@ -1,6 +1,7 @@
 #include "ui/actionisland.h"
 
 #include "ui/appactions.h"
+#include "ui/viewstyle.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -26,7 +27,7 @@ void IslandButton::paintEvent(QPaintEvent *)
     const QColor ink = palette().color(QPalette::WindowText);
     if (hovered) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(ChromeStyle::faded(ink, 0.06));
+        painter.setBrush(ViewStyle::faded(ink, 0.06));
         painter.drawEllipse(rect());
     }
     if (hasFocus()) {

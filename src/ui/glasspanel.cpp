@@ -1,6 +1,7 @@
 #include "ui/glasspanel.h"
 
-#include <QFontDatabase>
+#include "ui/viewstyle.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -24,43 +25,6 @@ void GlassPanel::paintEvent(QPaintEvent *)
     QColor body = palette().color(QPalette::Window);
     body.setAlphaF(0.88);
     painter.fillPath(path, body);
-    painter.setPen(QPen(ChromeStyle::faded(palette().color(QPalette::WindowText), 0.12), 1.0));
+    painter.setPen(QPen(ViewStyle::faded(palette().color(QPalette::WindowText), 0.12), 1.0));
     painter.drawPath(path);
 }
-
-namespace ChromeStyle {
-
-QColor green()
-{
-    return QColor(0x34, 0xC7, 0x59);
-}
-
-QColor orange()
-{
-    return QColor(0xF2, 0x8C, 0x00);
-}
-
-QColor faded(const QColor &color, double opacity)
-{
-    QColor result = color;
-    result.setAlphaF(float(color.alphaF() * opacity));
-    return result;
-}
-
-QFont font(int pixelSize, QFont::Weight weight)
-{
-    QFont font;
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    return font;
-}
-
-QFont monospacedFont(int pixelSize, QFont::Weight weight)
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    return font;
-}
-
-} // namespace ChromeStyle

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QWidget>
 
 // A translucent rounded panel that floats over the window's content; the islands of the
@@ -22,14 +21,3 @@ protected:
 private:
     int m_cornerRadius;
 };
-
-// Colours and type of the window's chrome.
-namespace ChromeStyle {
-QColor green();
-QColor orange();
-// The palette's text colour at an opacity.
-QColor faded(const QColor &color, double opacity);
-// The application font at a pixel size.
-QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
-QFont monospacedFont(int pixelSize, QFont::Weight weight = QFont::Normal);
-} // namespace ChromeStyle

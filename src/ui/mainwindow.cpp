@@ -163,6 +163,13 @@ void MainWindow::buildMenus()
     tasks->addSeparator();
     tasks->addAction(m_actions->retryFailed);
 
+    // F10 opens the menus from the keyboard, as on other Linux desktops (the titles carry no
+    // mnemonics).
+    auto *menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::Key_F10));
+    connect(menuKey, &QAction::triggered, this, [bar, app] { bar->setActiveAction(app->menuAction()); });
+    addAction(menuKey);
+
     // The commands' shortcuts work wherever focus is in the window, the menu bar hidden or not;
     // Space and Delete are the table's own.
     for (QAction *action : m_actions->all()) {

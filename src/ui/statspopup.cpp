@@ -5,6 +5,7 @@
 #include "model/formattedbytes.h"
 #include "ui/glasspanel.h"
 #include "ui/icons.h"
+#include "ui/viewstyle.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -78,8 +79,8 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
-        painter.fillPath(path, ChromeStyle::faded(palette().color(QPalette::Base), m_fill));
-        painter.setPen(QPen(ChromeStyle::faded(palette().color(QPalette::WindowText), 0.07), 0.5));
+        painter.fillPath(path, ViewStyle::faded(palette().color(QPalette::Base), m_fill));
+        painter.setPen(QPen(ViewStyle::faded(palette().color(QPalette::WindowText), 0.07), 0.5));
         painter.drawPath(path);
     }
 
@@ -109,13 +110,13 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(ChromeStyle::faded(palette().color(QPalette::WindowText), 0.06));
+        painter.setBrush(ViewStyle::faded(palette().color(QPalette::WindowText), 0.06));
         painter.drawRoundedRect(QRectF(rect()), 3, 3);
         const double width = double(this->width()) * std::max(0.0, m_fraction);
         if (width <= 0)
             return;
         QLinearGradient gradient(0, 0, this->width(), 0);
-        gradient.setColorAt(0, ChromeStyle::green());
+        gradient.setColorAt(0, ViewStyle::green());
         gradient.setColorAt(1, QColor::fromRgbF(0.0f, 0.85f, 1.0f));
         painter.setBrush(gradient);
         painter.drawRoundedRect(QRectF(0, 0, width, height()), 3, 3);
@@ -155,7 +156,7 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(panelWidth);
     const QColor ink = palette().color(QPalette::WindowText);
-    const QColor secondary = ChromeStyle::faded(ink, 0.6);
+    const QColor secondary = ViewStyle::faded(ink, 0.6);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(14, 14, 14, 14);
@@ -164,7 +165,7 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
     auto *header = new QHBoxLayout;
     header->setSpacing(6);
     header->addWidget(makeIcon(QStringLiteral("pikora-gauge"), 14, this));
-    m_title = makeLabel(ChromeStyle::font(13, QFont::Bold), ink, this);
+    m_title = makeLabel(ViewStyle::font(13, QFont::Bold), ink, this);
     m_title->setText(tr("储存空间概览"));
     header->addWidget(m_title);
     header->addStretch(1);
@@ -182,25 +183,25 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
     auto *savingsColumn = new QVBoxLayout(savings);
     savingsColumn->setContentsMargins(12, 12, 12, 12);
     savingsColumn->setSpacing(8);
-    m_caption = makeLabel(ChromeStyle::font(11, QFont::Medium), secondary, savings);
+    m_caption = makeLabel(ViewStyle::font(11, QFont::Medium), secondary, savings);
     m_caption->setText(tr("已节省储存空间"));
     savingsColumn->addWidget(m_caption);
     auto *figure = new QHBoxLayout;
     figure->setSpacing(5);
-    m_number = makeLabel(ChromeStyle::font(36, QFont::Bold), ink, savings);
-    m_unit = makeLabel(ChromeStyle::font(18, QFont::DemiBold), secondary, savings);
+    m_number = makeLabel(ViewStyle::font(36, QFont::Bold), ink, savings);
+    m_unit = makeLabel(ViewStyle::font(18, QFont::DemiBold), secondary, savings);
     figure->addWidget(m_number, 0, Qt::AlignBottom);
     figure->addWidget(m_unit, 0, Qt::AlignBottom);
     figure->addStretch(1);
     savingsColumn->addLayout(figure);
     m_bar = new FillBar(savings);
     savingsColumn->addWidget(m_bar);
-    m_estimate = makeLabel(ChromeStyle::font(10), secondary, savings);
+    m_estimate = makeLabel(ViewStyle::font(10), secondary, savings);
     savingsColumn->addWidget(m_estimate);
     auto *badge = new QHBoxLayout;
     badge->setSpacing(4);
     badge->addWidget(makeIcon(QStringLiteral("pikora-seal"), 10, savings));
-    m_badge = makeLabel(ChromeStyle::font(10, QFont::Medium), ChromeStyle::green(), savings);
+    m_badge = makeLabel(ViewStyle::font(10, QFont::Medium), ViewStyle::green(), savings);
     m_badge->setText(tr("100% 原始画质"));
     badge->addWidget(m_badge);
     badge->addStretch(1);
@@ -227,16 +228,16 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
         cardColumn->setSpacing(3);
         auto *top = new QHBoxLayout;
         top->setSpacing(4);
-        QLabel *title = makeLabel(ChromeStyle::font(10), secondary, card);
+        QLabel *title = makeLabel(ViewStyle::font(10), secondary, card);
         title->setText(text.title);
         top->addWidget(title);
         top->addStretch(1);
         QLabel *icon = makeIcon(text.icon, 10, card);
         top->addWidget(icon);
         cardColumn->addLayout(top);
-        QLabel *value = makeLabel(ChromeStyle::font(13, QFont::Bold), ink, card);
+        QLabel *value = makeLabel(ViewStyle::font(13, QFont::Bold), ink, card);
         cardColumn->addWidget(value);
-        QLabel *caption = makeLabel(ChromeStyle::font(9), ChromeStyle::faded(secondary, 0.7), card);
+        QLabel *caption = makeLabel(ViewStyle::font(9), ViewStyle::faded(secondary, 0.7), card);
         caption->setText(text.caption);
         caption->setWordWrap(true);
         cardColumn->addWidget(caption);

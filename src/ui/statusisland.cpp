@@ -5,6 +5,7 @@
 #include "model/formattedbytes.h"
 #include "ui/appactions.h"
 #include "ui/icons.h"
+#include "ui/viewstyle.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -41,7 +42,7 @@ protected:
         const QColor ink = palette().color(QPalette::WindowText);
         for (int i = 0; i < 8; ++i) {
             const int age = (m_step - i + 8) % 8;
-            painter.setPen(QPen(ChromeStyle::faded(ink, 1.0 - age * 0.11), 1.6, Qt::SolidLine, Qt::RoundCap));
+            painter.setPen(QPen(ViewStyle::faded(ink, 1.0 - age * 0.11), 1.6, Qt::SolidLine, Qt::RoundCap));
             painter.drawLine(QPointF(0, -3.2), QPointF(0, -6.0));
             painter.rotate(45);
         }
@@ -116,14 +117,14 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_warningIcon = new QLabel(this);
     m_warningIcon->setPixmap(Icons::themed(QStringLiteral("dialog-warning")).pixmap(14, 14));
     m_warningIcon->setAccessibleName(tr("警告"));
-    m_warning = makeLabel(this, ChromeStyle::font(11), ink);
+    m_warning = makeLabel(this, ViewStyle::font(11), ink);
     m_spinner = new Spinner(this);
-    m_progress = makeLabel(this, ChromeStyle::monospacedFont(12, QFont::Medium), ink);
-    m_count = makeLabel(this, ChromeStyle::font(12, QFont::Medium), ink);
-    m_sizeDot = makeLabel(this, ChromeStyle::font(12), ChromeStyle::faded(ink, 0.35));
-    m_size = makeLabel(this, ChromeStyle::font(12), ChromeStyle::faded(ink, 0.6));
-    m_savedDot = makeLabel(this, ChromeStyle::font(12), ChromeStyle::faded(ink, 0.35));
-    m_saved = makeLabel(this, ChromeStyle::font(12), ChromeStyle::green());
+    m_progress = makeLabel(this, ViewStyle::monospacedFont(12, QFont::Medium), ink);
+    m_count = makeLabel(this, ViewStyle::font(12, QFont::Medium), ink);
+    m_sizeDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
+    m_size = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.6));
+    m_savedDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
+    m_saved = makeLabel(this, ViewStyle::font(12), ViewStyle::green());
     for (QLabel *dot : {m_sizeDot, m_savedDot}) {
         dot->setText(QStringLiteral("·"));
         dot->setAccessibleName(QStringLiteral(" "));
@@ -139,9 +140,9 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_retry->setAutoRaise(true);
     m_retry->setIconSize(QSize(12, 12));
     m_retry->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_retry->setFont(ChromeStyle::font(11));
+    m_retry->setFont(ViewStyle::font(11));
     QPalette retryPalette = m_retry->palette();
-    retryPalette.setColor(QPalette::ButtonText, ChromeStyle::orange());
+    retryPalette.setColor(QPalette::ButtonText, ViewStyle::orange());
     m_retry->setPalette(retryPalette);
 
     auto *row = new QHBoxLayout(this);
