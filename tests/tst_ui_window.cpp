@@ -2,6 +2,7 @@
 #include "app/dockprogressmanager.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
+#include "fakedesktop.h"
 #include "recordingfeedback.h"
 #include "screenshots.h"
 #include "testenv.h"
@@ -19,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -505,13 +507,30 @@ private slots:
         QCOMPARE(m_window->windowIcon().pixmap(128, 128).toImage(), plain);
     }
 
-    void notificationProviderOutlivesNoWindow()
+    // The window says whether it is active (no notification then) and withdraws that answer
+    // before it goes: afterwards the application counts as inactive.
+    void notificationsAskTheWindow()
     {
-        // While the window is up, an active window means no notification; once it is gone the
-        // manager must not call into it (it counts as inactive again).
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus (the suite runs under dbus-run-session)");
+        QDBusConnection fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-desktop"_s);
+        FakeDesktop desktop;
+        QVERIFY(fake.registerVirtualObject(u"/"_s, &desktop, QDBusConnection::SubPath));
+        QVERIFY(fake.registerService(u"org.freedesktop.Notifications"_s));
+        const QList<QVariantList> &posted = desktop.calls[u"org.freedesktop.Notifications.Notify"_s];
+
         m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
+        QTest::qWait(200);
+        QCOMPARE(posted.size(), 0);
+
         m_window.reset();
         m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
+        QTRY_COMPARE(posted.size(), 1);
+        fake.unregisterService(u"org.freedesktop.Notifications"_s);
+        fake.unregisterObject(u"/"_s, QDBusConnection::UnregisterTree);
+        QDBusConnection::disconnectFromBus(u"fake-desktop"_s);
     }
 
     void progressStripAndScreens()
