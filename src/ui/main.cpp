@@ -38,9 +38,9 @@ int main(int argc, char *argv[])
     instance.deliver(request);
     QTimer::singleShot(0, &window, [&] {
         state.checkEnvironment();
-        instance.setReceiver(&window, [&](const LaunchRequest &next, const QVariantMap &platformData) {
+        instance.setReceiver(&window, [&](const LaunchRequest &next, const QVariantMap &) {
             next.applyTo(&state);
-            window.present(platformData);
+            window.present();
         });
         if (state.settings().autoCheckForUpdates) {
             QTimer::singleShot(1000, &updates, [&] {

@@ -67,7 +67,6 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     setWindowIcon(m_appIcon);
     setMinimumSize(680, 420);
     resize(860, 560);
-    setUnifiedTitleAndToolBarOnMac(true);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
     buildMenus();
 
@@ -237,12 +236,8 @@ void MainWindow::showDiskWarning()
     m_diskAlert->open();
 }
 
-void MainWindow::present(const QVariantMap &platformData)
+void MainWindow::present()
 {
-    // Wayland lets a window take focus only with the token of the launch that asked for it.
-    const QString token = platformData.value(QStringLiteral("activation-token")).toString();
-    if (!token.isEmpty())
-        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
     if (isMinimized())
         showNormal();
     else

@@ -3,7 +3,6 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
-#include <QVariantMap>
 
 class AppActions;
 class AppState;
@@ -43,8 +42,8 @@ public:
     EmptyCanvas *canvas() const { return m_canvas; }
     TaskTableView *table() const { return m_table; }
 
-    // Brings the window forward for a launch that handed its files over.
-    void present(const QVariantMap &platformData);
+    // Brings the window forward (restored if minimised) for a launch that handed its files over.
+    void present();
 
 Q_SIGNALS:
     // The window closed for good; nothing of a batch is left running.
