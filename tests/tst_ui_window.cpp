@@ -330,14 +330,14 @@ private slots:
         StatusFacts estimated = running;
         estimated.batch.remainingSeconds = 100;
         QTest::newRow("batch with estimate") << estimated << true << StatusIsland::Face::processing
-                                             << list({"3/12 · 约 2 分钟"}) << u"停止处理"_s;
+                                             << list({"3/12", "·", "约 2 分钟"}) << u"停止处理"_s;
         // The other direction is shown and empty: the batch's count and stop stay in view.
         StatusFacts elsewhere = estimated;
         elsewhere.count = 0;
         elsewhere.mode = ConversionMode::jxlToJPEG;
         elsewhere.toolReady = false;
         QTest::newRow("batch of the other direction") << elsewhere << true << StatusIsland::Face::processing
-                                                      << list({"3/12 · 约 2 分钟"}) << u"停止处理"_s;
+                                                      << list({"3/12", "·", "约 2 分钟"}) << u"停止处理"_s;
         StatusFacts idle;
         idle.count = 2;
         idle.totalSize = 1'200'000;
@@ -388,6 +388,10 @@ private slots:
             QCOMPARE(island()->retryButton()->toolTip(), u"重新尝试 1 个失败项目"_s);
         if (island()->clearButton()->isVisible())
             QCOMPARE(island()->clearButton()->toolTip(), u"清空列表 (Ctrl+K)"_s);
+        if (QByteArray(QTest::currentDataTag()) == "batch with estimate")
+            Screenshots::save(bar, u"chrome-bar-estimate"_s);
+        if (QByteArray(QTest::currentDataTag()) == "djxl missing")
+            Screenshots::save(bar, u"chrome-bar-tool-missing"_s);
         if (barShown) {
             // Islands sit 12 above the content's bottom edge, 18 in from its sides.
             const QRect frame = bar->geometry();

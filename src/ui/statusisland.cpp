@@ -84,14 +84,6 @@ QString remainingTimeText(qint64 seconds)
     return QCoreApplication::translate("StatusIsland", "约 %1 小时 %2 分钟").arg(hours).arg(rest);
 }
 
-QString batchProgressText(const BatchFigures &batch)
-{
-    QString text = QStringLiteral("%1/%2").arg(batch.done).arg(batch.total);
-    if (batch.remainingSeconds)
-        text += QStringLiteral(" · ") + remainingTimeText(*batch.remainingSeconds);
-    return text;
-}
-
 namespace {
 
 QLabel *makeLabel(QWidget *parent, const QFont &font, const QColor &color)
@@ -120,12 +112,14 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_warning = makeLabel(this, ViewStyle::font(11), ink);
     m_spinner = new Spinner(this);
     m_progress = makeLabel(this, ViewStyle::monospacedFont(12, QFont::Medium), ink);
+    m_remainingDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
+    m_remaining = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.6));
     m_count = makeLabel(this, ViewStyle::font(12, QFont::Medium), ink);
     m_sizeDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
     m_size = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.6));
     m_savedDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
     m_saved = makeLabel(this, ViewStyle::font(12), ViewStyle::green());
-    for (QLabel *dot : {m_sizeDot, m_savedDot}) {
+    for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot}) {
         dot->setText(QStringLiteral("·"));
         dot->setAccessibleName(QStringLiteral(" "));
     }
@@ -148,7 +142,8 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(14, 0, 14, 0);
     row->setSpacing(8);
-    for (QWidget *widget : std::initializer_list<QWidget *>{m_warningIcon, m_warning, m_spinner, m_progress, m_count,
+    for (QWidget *widget : std::initializer_list<QWidget *>{m_warningIcon, m_warning, m_spinner, m_progress,
+                                                            m_remainingDot, m_remaining, m_count,
                                                             m_sizeDot, m_size, m_savedDot, m_saved, m_clear, m_retry})
         row->addWidget(widget, 0, Qt::AlignVCenter);
     setFacts(StatusFacts{});
@@ -167,7 +162,13 @@ void StatusIsland::setFacts(const StatusFacts &facts)
 
     m_spinner->setVisible(m_face == Face::processing);
     m_progress->setVisible(m_face == Face::processing);
-    m_progress->setText(batchProgressText(facts.batch));
+    // The count in fixed-width digits so it does not jiggle; the estimate once there is one.
+    m_progress->setText(QStringLiteral("%1/%2").arg(facts.batch.done).arg(facts.batch.total));
+    const bool estimated = m_face == Face::processing && facts.batch.remainingSeconds.has_value();
+    m_remainingDot->setVisible(estimated);
+    m_remaining->setVisible(estimated);
+    if (estimated)
+        m_remaining->setText(remainingTimeText(*facts.batch.remainingSeconds));
 
     const bool idle = m_face == Face::idle;
     const bool showSaved = idle && compressing && facts.savedBytes >= 1;
@@ -187,7 +188,7 @@ void StatusIsland::setFacts(const StatusFacts &facts)
 QStringList StatusIsland::visibleTexts() const
 {
     QStringList texts;
-    for (QLabel *label : {m_warning, m_progress, m_count, m_sizeDot, m_size, m_savedDot, m_saved}) {
+    for (QLabel *label : {m_warning, m_progress, m_remainingDot, m_remaining, m_count, m_sizeDot, m_size, m_savedDot, m_saved}) {
         if (label->isVisibleTo(this))
             texts.append(label->text());
     }

@@ -26,8 +26,6 @@ struct StatusFacts
 
 // "约 2 分钟": the time a batch still needs, rounded up to whole minutes.
 QString remainingTimeText(qint64 seconds);
-// "3/12", with " · 约 2 分钟" once an estimate exists.
-QString batchProgressText(const BatchFigures &batch);
 
 // The left island of the chrome bar: a running batch's progress, a missing tool, or the shown
 // list's count, size and savings with its clear and retry buttons.
@@ -56,6 +54,8 @@ private:
     QLabel *m_warning;
     Spinner *m_spinner;
     QLabel *m_progress;
+    QLabel *m_remainingDot;
+    QLabel *m_remaining;
     QLabel *m_count;
     QLabel *m_sizeDot;
     QLabel *m_size;
