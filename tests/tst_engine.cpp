@@ -2,9 +2,11 @@
 #include "engine/jxlengine.h"
 #include "engine/toolrun.h"
 #include "engine/verifier.h"
+#include "platform/processowner.h"
 #include "testenv.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,7 +46,8 @@ private:
 
     QStringList leftoverVerifyFiles() const
     {
-        return QDir(m_tmp).entryList({QStringLiteral("verify_*")}, QDir::Files | QDir::Hidden);
+        // Copies live in private folders of their own; neither may outlive the verification.
+        return QDir(m_tmp).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
 
 private Q_SLOTS:
@@ -119,10 +122,11 @@ private Q_SLOTS:
                                    << QStringLiteral("cjxl 运行出错 (代码 2): 未知错误");
         QTest::newRow("blank lines trimmed") << QByteArray("printf '\\n  two\\nlines \\n\\n' >&2; exit 1")
                                              << QStringLiteral("cjxl 运行出错 (代码 1): two\nlines");
-        // Megabytes of output must not stall the tool on a full pipe.
+        // Megabytes of output must not stall the tool on a full pipe; only the last 64 KiB are kept.
         QTest::newRow("flood") << QByteArray("head -c 3000000 /dev/zero | tr '\\0' x; "
-                                             "head -c 3000000 /dev/zero | tr '\\0' y >&2; echo >&2; exit 4")
-                               << QStringLiteral("cjxl 运行出错 (代码 4): ") + QString(3000000, QLatin1Char('y'));
+                                             "head -c 3000000 /dev/zero | tr '\\0' y >&2; echo z >&2; exit 4")
+                               << QStringLiteral("cjxl 运行出错 (代码 4): …") + QString(65534, QLatin1Char('y'))
+                + QLatin1Char('z');
     }
 
     void failuresBecomeTheirTexts()
@@ -141,7 +145,7 @@ private Q_SLOTS:
         const QStringList none{path(QStringLiteral("empty"))};
         QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("cjxl"), QString(), none), std::nullopt);
         QCOMPARE(JXLError::toolNotFound(QStringLiteral("cjxl")).errorDescription(),
-                 QStringLiteral("未检测到 cjxl 工具。请确保已通过 Homebrew 安装 (brew install jpeg-xl) 或在设置中指定路径。"));
+                 QStringLiteral("未检测到 cjxl 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。"));
 
         const QString tool = TestEnv::writeScript(path(QStringLiteral("ok-tool")), "exit 0");
         const QString missing = path(QStringLiteral("gone.jpg"));
@@ -236,8 +240,22 @@ private Q_SLOTS:
     {
         if (TestEnv::installedTool(QStringLiteral("djxl")).isEmpty())
             QSKIP("djxl is not installed");
+        // The first verification of a process clears what dead processes left in the temporary
+        // folder; a live process's folder stays.
+        QProcess gone;
+        gone.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+        QVERIFY(gone.waitForFinished());
+        const QString host = ProcessOwner::ownTag().section(QLatin1Char('-'), 0, 0);
+        const QString dead = m_tmp + QStringLiteral("/pikora-%1-%2-7-Ab12Cd").arg(host, QString::fromLatin1(gone.readAllStandardOutput().trimmed()));
+        const QString live = m_tmp + QStringLiteral("/pikora-") + ProcessOwner::ownTag() + QStringLiteral("-Zz99Yy");
+        TestEnv::writeAll(dead + QStringLiteral("/verify_1.jpg"), "a dead run's copy");
+        TestEnv::writeAll(live + QStringLiteral("/verify_2.jpg"), "a live run's copy");
+
         const QString jpeg = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
         QCOMPARE(verifyError(jpeg, TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"))), QString());
+        QVERIFY(!QFileInfo::exists(dead));
+        QCOMPARE(TestEnv::readAll(live + QStringLiteral("/verify_2.jpg")), QByteArray("a live run's copy"));
+        QVERIFY(QDir(live).removeRecursively());
         QVERIFY(leftoverVerifyFiles().isEmpty());
 
         // Without reconstruction data djxl "succeeds" with other bytes: only the digest catches it.

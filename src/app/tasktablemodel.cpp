@@ -123,11 +123,9 @@ void TaskTableModel::setList(TaskList *list)
                 [this](qsizetype first, qsizetype last) { beginInsertRows({}, int(first), int(last)); });
         connect(m_list, &TaskList::rowsInserted, this, [this] { endInsertRows(); });
         connect(m_list, &TaskList::rowChanged, this, &TaskTableModel::rowChanged);
-        connect(m_list, &TaskList::aboutToBeReset, this, [this] {
-            beginResetModel();
-            m_changedIds.clear();
-        });
-        connect(m_list, &TaskList::reset, this, [this] { endResetModel(); });
+        connect(m_list, &TaskList::rowsAboutToBeRemoved, this,
+                [this](qsizetype first, qsizetype last) { beginRemoveRows({}, int(first), int(last)); });
+        connect(m_list, &TaskList::rowsRemoved, this, [this] { endRemoveRows(); });
     }
     endResetModel();
 }
