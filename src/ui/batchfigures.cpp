@@ -1,7 +1,7 @@
 #include "ui/batchfigures.h"
 
 #include "app/appstate.h"
-#include "app/tasklist.h"
+#include "app/batchcontroller.h"
 
 #include <algorithm>
 
@@ -13,11 +13,13 @@ double BatchFigures::progress() const
 BatchFigures BatchFigures::of(const AppState &state)
 {
     BatchFigures figures;
+    // The batch's own jobs, not the shown list: it may be the other direction's.
     figures.running = state.isProcessing();
     if (figures.running) {
-        const TaskList *list = state.currentTasks();
-        figures.done = list->count(TaskStatus::completed);
-        figures.total = int(list->size());
+        const BatchController *batch = state.batch();
+        figures.done = batch->doneCount();
+        figures.total = batch->totalCount();
+        figures.remainingSeconds = batch->remainingSeconds();
     }
     return figures;
 }

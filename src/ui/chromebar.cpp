@@ -1,6 +1,7 @@
 #include "ui/chromebar.h"
 
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/tasklist.h"
 #include "ui/actionisland.h"
 #include "ui/statusisland.h"
@@ -32,6 +33,8 @@ ChromeBar::ChromeBar(AppState *state, AppActions *actions, QWidget *host)
         connect(list, &TaskList::changed, this, schedule);
     for (auto signal : {&AppState::activeModeChanged, &AppState::isProcessingChanged, &AppState::toolStatusChanged})
         connect(state, signal, this, schedule);
+    for (auto signal : {&BatchController::stateChanged, &BatchController::progressChanged})
+        connect(state->batch(), signal, this, schedule);
     refresh();
     place();
 }

@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/dockprogressmanager.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
@@ -116,6 +117,8 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
         connect(list, &TaskList::changed, this, schedule);
     for (auto signal : {&AppState::activeModeChanged, &AppState::isProcessingChanged})
         connect(state, signal, this, schedule);
+    for (auto signal : {&BatchController::stateChanged, &BatchController::progressChanged})
+        connect(state->batch(), signal, this, schedule);
     connect(state, &AppState::showStatsSheetChanged, this, &MainWindow::syncStats);
     connect(state, &AppState::diskWarningMessageChanged, this, &MainWindow::showDiskWarning);
     if (m_dock)
