@@ -563,6 +563,41 @@ private slots:
         Screenshots::save(m_window.get(), u"window-table-failures"_s);
     }
 
+    // Two photos convert for real, the third hangs: the island then counts the batch's own jobs
+    // and adds the time it still needs; stopping brings back the idle face.
+    void batchProgressWithEstimate()
+    {
+        const QString folder = m_root.filePath(u"estimate"_s);
+        for (const QString &name : {u"a.jpg"_s, u"b.jpg"_s, u"slow.jpg"_s})
+            TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, name);
+        const QString encoder = TestEnv::writeScript(
+            m_root.filePath(u"bin/cjxl-some"_s),
+            "case \"$1\" in *slow*) exec sleep 30 ;; esac\nexec " + TestEnv::installedTool(u"cjxl"_s).toUtf8() + " \"$@\"\n");
+        AppSettings settings = m_state->settings();
+        settings.customCjxlPath = encoder;
+        m_state->setSettings(settings);
+        m_state->checkEnvironment();
+        QTRY_COMPARE(m_state->cjxlPath(), encoder);
+        QSignalSpy imported(m_state.get(), &AppState::importFinished);
+        m_state->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+
+        actions()->start->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(island()->face() == StatusIsland::Face::processing && island()->visibleTexts().size() == 3, 60000);
+        const QStringList texts = island()->visibleTexts();
+        QCOMPARE(texts.at(0), u"2/3"_s);
+        QCOMPARE(texts.at(1), u"·"_s);
+        QVERIFY2(texts.at(2) == u"不到 1 分钟"_s || texts.at(2).startsWith(u"约 "_s), qPrintable(texts.at(2)));
+        QTRY_VERIFY(m_window->progressStrip()->isVisible());
+        QCOMPARE(m_window->progressStrip()->progress(), 2.0 / 3.0);
+
+        QTest::mouseClick(m_window->chromeBar()->actionIsland()->button(), Qt::LeftButton);
+        QTRY_COMPARE(island()->face(), StatusIsland::Face::idle);
+        QTRY_VERIFY(!m_window->progressStrip()->isVisible());
+        QTRY_COMPARE(m_state->runningJobCount(), qsizetype(0));
+        QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"开始压缩"_s);
+    }
+
     // A batch on a slow fake encoder: the strip and the island count it; closing asks first,
     // then cancels and quits once the tool has exited, leaving no partial file.
     void closeDuringBatch()
