@@ -16,10 +16,6 @@ namespace QAI = QuickActionInstaller;
 
 namespace {
 
-const QString kCompressName = QStringLiteral("使用Pikora进行无损瘦身.workflow");
-const QString kRestoreName = QStringLiteral("使用Pikora还原为 JPEG.workflow");
-const QString kRetiredName = QStringLiteral("🔍 在 Lumevo 中对比查看.workflow");
-const QStringList kBundleFiles{QStringLiteral("Info.plist"), QStringLiteral("document.wflow")};
 const QString kProgram = QStringLiteral("/opt/Pikora Apps/pikora");
 const QString kNautilusCompress = QStringLiteral(".local/share/nautilus/scripts/使用Pikora进行无损瘦身");
 const QString kDolphinMenu = QStringLiteral(".local/share/kio/servicemenus/io.gitlab.tolvane.Pikora.desktop");
@@ -73,8 +69,6 @@ class TestActions final : public QObject
 
 private:
     QString home(const QString &relative) const { return m_root->path() + QStringLiteral("/home/") + relative; }
-    QString bundle(const QString &name) const { return home(QStringLiteral("Library/Services/")) + name; }
-    void makeBundle(const QString &name) { TestEnv::writeAll(bundle(name) + QStringLiteral("/Contents/marker"), "old"); }
 
     std::unique_ptr<QTemporaryDir> m_root;
     QAI::Locations m_where;
@@ -97,101 +91,66 @@ private slots:
         qunsetenv("XDG_DATA_HOME");
         qputenv("XDG_CONFIG_HOME", "relative/is/ignored");
         const QAI::Locations where = QAI::locationsFromEnvironment(kProgram);
-        QCOMPARE((QStringList{where.servicesDirectory, where.dataHome, where.configHome}),
-                 (QStringList{m_root->path() + QStringLiteral("/Library/Services"),
-                              m_root->path() + QStringLiteral("/.local/share"), m_root->path() + QStringLiteral("/.config")}));
+        QCOMPARE((QStringList{where.dataHome, where.configHome}),
+                 (QStringList{m_root->path() + QStringLiteral("/.local/share"), m_root->path() + QStringLiteral("/.config")}));
     }
 
-    void bundleFilesExact()
+    // Add then remove leaves the home as it was, user's files included; no macOS folder appears.
+    void roundTrip()
     {
-        QVERIFY(QAI::install(m_where));
-        for (const auto &[name, data] : {std::pair{kCompressName, "compress/"}, std::pair{kRestoreName, "restore/"}}) {
-            QCOMPARE(entries(bundle(name)), QStringList{QStringLiteral("Contents")});
-            QCOMPARE(entries(bundle(name) + QStringLiteral("/Contents")), kBundleFiles);
-            for (const QString &file : kBundleFiles) {
-                const QByteArray wanted =
-                    TestEnv::readAll(TestEnv::dataPath(QStringLiteral("quickactions/") + QLatin1String(data) + file));
-                // Byte for byte, naming the first line that differs.
-                QCOMPARE(TestEnv::readAll(bundle(name) + QStringLiteral("/Contents/") + file).split('\n'), wanted.split('\n'));
-            }
-        }
-    }
-
-    void reinstallReplaces()
-    {
-        QVERIFY(QAI::install(m_where));
-        const QString info = bundle(kCompressName) + QStringLiteral("/Contents/Info.plist");
-        TestEnv::writeAll(info, "stale");
-        TestEnv::writeAll(bundle(kCompressName) + QStringLiteral("/Contents/stale.txt"), "stale");
-        TestEnv::writeAll(bundle(kRestoreName) + QStringLiteral("/extra/stale.txt"), "stale");
-        QVERIFY(QAI::install(m_where));
-        QCOMPARE(TestEnv::readAll(info), TestEnv::readAll(TestEnv::dataPath(QStringLiteral("quickactions/compress/Info.plist"))));
-        QVERIFY(!QFile::exists(bundle(kCompressName) + QStringLiteral("/Contents/stale.txt")));
-        QVERIFY(!QFile::exists(bundle(kRestoreName) + QStringLiteral("/extra")));
-    }
-
-    // 0: missing, 1: bundle folder, 2: plain file in its place. Install repairs each, and leaves the retired bundle.
-    void partialInstall_data()
-    {
-        QTest::addColumn<int>("compress");
-        QTest::addColumn<int>("restore");
-        QTest::addColumn<bool>("installed");
-        QTest::newRow("nothing") << 0 << 0 << false;
-        QTest::newRow("compress only") << 1 << 0 << false;
-        QTest::newRow("restore only") << 0 << 1 << false;
-        QTest::newRow("both") << 1 << 1 << true;
-        QTest::newRow("both as files") << 2 << 2 << true;
-    }
-
-    void partialInstall()
-    {
-        QFETCH(int, compress);
-        QFETCH(int, restore);
-        for (const auto &[name, kind] : {std::pair{kCompressName, compress}, std::pair{kRestoreName, restore}}) {
-            if (kind > 0)
-                TestEnv::writeAll(bundle(name) + (kind == 1 ? QStringLiteral("/Contents/marker") : QString()), "old");
-        }
-        makeBundle(kRetiredName);
-        QTEST(QAI::isInstalled(m_where), "installed");
-        QVERIFY(QAI::install(m_where) && QAI::isInstalled(m_where));
-        for (const QString &name : {kCompressName, kRestoreName})
-            QCOMPARE(entries(bundle(name) + QStringLiteral("/Contents")), kBundleFiles);
-        QVERIFY(QFile::exists(bundle(kRetiredName) + QStringLiteral("/Contents/marker")));
-    }
-
-    void uninstallRemovesOnlyOurs()
-    {
+        TestEnv::writeAll(home(QStringLiteral(".local/share/nautilus/scripts/Other")), "user's own");
+        TestEnv::writeAll(home(QStringLiteral(".local/share/kio/servicemenus/other.desktop")), "user's own");
         QString error;
         QVERIFY2(QAI::uninstall(m_where, &error) && error.isEmpty(), qPrintable(error)); // nothing there yet
-        QVERIFY(QAI::install(m_where));
-        makeBundle(kRetiredName);
-        makeBundle(QStringLiteral("Other.workflow"));
-        TestEnv::writeAll(home(QStringLiteral(".local/share/nautilus/scripts/Other")), "user's own");
+        QVERIFY(!QAI::isInstalled(m_where));
+
+        QVERIFY2(QAI::install(m_where, &error), qPrintable(error));
+        QVERIFY(QAI::isInstalled(m_where));
+        QCOMPARE(QAI::installedPaths(m_where).size(), 7);
+        for (const QString &path : QAI::installedPaths(m_where))
+            QVERIFY2(path.startsWith(home(QString())) && QFileInfo(path).isFile(), qPrintable(path));
+        QVERIFY(!QFileInfo::exists(home(QStringLiteral("Library"))));
+
         QVERIFY2(QAI::uninstall(m_where, &error), qPrintable(error));
-        QCOMPARE(entries(home(QStringLiteral("Library/Services"))), QStringList{QStringLiteral("Other.workflow")});
+        QVERIFY(!QAI::isInstalled(m_where));
         QCOMPARE(entries(home(QStringLiteral(".local/share/nautilus/scripts"))), QStringList{QStringLiteral("Other")});
-        for (const char *folder : {".local/share/nemo/actions", ".config/caja/scripts", ".local/share/kio/servicemenus"})
+        QCOMPARE(entries(home(QStringLiteral(".local/share/kio/servicemenus"))), QStringList{QStringLiteral("other.desktop")});
+        for (const char *folder : {".local/share/nemo/actions", ".config/caja/scripts"})
             QVERIFY2(QDir(home(QLatin1String(folder))).exists() && entries(home(QLatin1String(folder))).isEmpty(), folder);
     }
 
-    // Install says why it failed. The first removal that fails ends an uninstall: what comes after stays.
+    // Any one file missing reads as not installed; installing again repairs it and replaces stale contents.
+    void partialInstall()
+    {
+        QVERIFY(QAI::install(m_where));
+        const QStringList paths = QAI::installedPaths(m_where);
+        const QByteArray nemo = TestEnv::readAll(home(kNemoCompress));
+        for (const QString &path : paths) {
+            QVERIFY(QFile::remove(path));
+            QVERIFY2(!QAI::isInstalled(m_where), qPrintable(path));
+            TestEnv::writeAll(home(kNemoCompress), "stale");
+            QVERIFY(QAI::install(m_where) && QAI::isInstalled(m_where));
+            QCOMPARE(TestEnv::readAll(home(kNemoCompress)), nemo);
+        }
+    }
+
+    // Install says why it failed, in Chinese and naming the path. The first removal that fails ends an
+    // uninstall: what comes after stays, and a folder in a file's place is never emptied.
     void failuresReported()
     {
-        TestEnv::writeAll(home(QStringLiteral("Library/Services")), "not a folder");
+        TestEnv::writeAll(home(QStringLiteral(".local/share/nautilus")), "not a folder");
         QString error;
         QVERIFY(!QAI::install(m_where, &error));
-        QVERIFY2(error.contains(QLatin1String("Library/Services")), qPrintable(error));
+        QVERIFY2(error.startsWith(QStringLiteral("无法创建文件夹“")) && error.contains(home(QStringLiteral(".local/share/nautilus"))),
+                 qPrintable(error));
+        QVERIFY(!QAI::isInstalled(m_where));
 
-        QVERIFY(QFile::remove(home(QStringLiteral("Library/Services"))) && QAI::install(m_where));
-
-        QAI::Locations unreachable = m_where; // a name too long to look up fails the first bundle, even for root
-        unreachable.servicesDirectory += QLatin1Char('/') + QString(300, u'x');
-        QVERIFY(!QAI::uninstall(unreachable, &error) && QFile::exists(home(kNautilusCompress)));
-        QVERIFY(QFile::remove(home(kNautilusCompress))); // then a folder in a script's place fails the first native file
+        QVERIFY(QFile::remove(home(QStringLiteral(".local/share/nautilus"))) && QAI::install(m_where));
+        QVERIFY(QFile::remove(home(kNautilusCompress)));
         TestEnv::writeAll(home(kNautilusCompress) + QStringLiteral("/keeps it"), "user's own");
         QVERIFY(!QAI::uninstall(m_where, &error));
-        QVERIFY2(error.contains(home(kNautilusCompress)), qPrintable(error));
-        QVERIFY(!QFileInfo::exists(bundle(kRestoreName)) && QFile::exists(home(kDolphinMenu)));
+        QVERIFY2(error.startsWith(QStringLiteral("无法删除“")) && error.contains(home(kNautilusCompress)), qPrintable(error));
+        QVERIFY(QFile::exists(home(kNautilusCompress) + QStringLiteral("/keeps it")) && QFile::exists(home(kDolphinMenu)));
     }
 
     void nativeFiles_data()

@@ -4,7 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -253,32 +252,12 @@ private Q_SLOTS:
 
     void originalsThatStayAreWarnedAbout()
     {
-        // A shim makes deleting one original fail as an immutable file would.
-        const QString compiler = QStandardPaths::findExecutable(QStringLiteral("cc"));
-        if (compiler.isEmpty())
-            QSKIP("no C compiler for the shim");
-        const QString shimSource = m_root.filePath(QStringLiteral("deny-unlink.c"));
-        const QString shim = m_root.filePath(QStringLiteral("deny-unlink.so"));
-        TestEnv::writeAll(shimSource,
-                          "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <errno.h>\n#include <stdlib.h>\n"
-                          "#include <string.h>\n"
-                          "static int denied(const char *p) { const char *d = getenv(\"DENY_UNLINK\");"
-                          " return d && p && strstr(p, d); }\n"
-                          "int unlink(const char *p) { if (denied(p)) { errno = EPERM; return -1; }"
-                          " int (*real)(const char *) = (int (*)(const char *))dlsym(RTLD_NEXT, \"unlink\"); return real(p); }\n"
-                          "int unlinkat(int fd, const char *p, int f) { if (denied(p)) { errno = EPERM; return -1; }"
-                          " int (*real)(int, const char *, int) = (int (*)(int, const char *, int))dlsym(RTLD_NEXT, \"unlinkat\");"
-                          " return real(fd, p, f); }\n");
-        QProcess build;
-        build.start(compiler, {QStringLiteral("-shared"), QStringLiteral("-fPIC"), QStringLiteral("-o"), shim, shimSource,
-                               QStringLiteral("-ldl")});
-        QVERIFY(build.waitForFinished(60000) && build.exitCode() == 0);
-
+        // The fault shim makes deleting one original fail as an immutable file would.
         TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
         TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LD_PRELOAD"), shim);
-        environment.insert(QStringLiteral("DENY_UNLINK"), QStringLiteral("Canon_40D.jpg"));
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PIKORA_FAULT_SHIM_PATH));
+        environment.insert(QStringLiteral("PIKORA_FAULTS"), QStringLiteral("deny=Canon_40D.jpg"));
 
         const Run run = cli({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("delete"), m_work}, environment);
         QCOMPARE(run.exitCode, 1);
@@ -291,7 +270,7 @@ private Q_SLOTS:
 
         // The JSON carries it per job; the converted copy of the kept original is already there.
         TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work, QStringLiteral("second.jpg"));
-        environment.insert(QStringLiteral("DENY_UNLINK"), QStringLiteral("second.jpg"));
+        environment.insert(QStringLiteral("PIKORA_FAULTS"), QStringLiteral("deny=second.jpg"));
         const Run json = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("delete"),
                               m_work + QStringLiteral("/second.jpg")}, environment);
         QCOMPARE(json.exitCode, 1);

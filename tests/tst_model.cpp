@@ -94,7 +94,7 @@ private slots:
             modes << title(mode);
         // Full-width comma, ideographic full stop and ellipsis spelled out, so no look-alike slips in.
         QCOMPARE(strategies, (QStringList{QStringLiteral("保留原始照片|在原文件同目录下输出新照片\uFF0C完整保留原件\u3002"),
-                                          QStringLiteral("移至废纸篓|转码完成后\uFF0C自动将原始照片移入废纸篓\u3002"),
+                                          QStringLiteral("移至回收站|转码完成后\uFF0C自动将原始照片移入回收站\u3002"),
                                           QStringLiteral("永久删除|转码完成后\uFF0C直接彻底删除原始照片\u3002")}));
         QCOMPARE(modes.join(QLatin1Char('|')), QStringLiteral("自动|最高性能|低功耗|自定\u2026"));
     }
@@ -148,8 +148,8 @@ private slots:
                 tree[folder + QStringLiteral("physical_package_id")] = topology.at(cpu).section(u':', 0, 0).toUtf8() + '\n';
                 tree[folder + QStringLiteral("core_id")] = topology.at(cpu).section(u':', 1).toUtf8() + '\n';
             }
-            const char *chip = cpuinfo == intel ? "12th Gen Intel(R) Core(TM) i7-12700" : "Apple Silicon";
-            QTest::newRow(name) << tree << QStringLiteral("%1: %2").arg(QLatin1String(chip), QLatin1String(kinds));
+            const char *chip = cpuinfo == intel ? "12th Gen Intel(R) Core(TM) i7-12700" : "未知处理器";
+            QTest::newRow(name) << tree << QStringLiteral("%1: %2").arg(QString::fromUtf8(chip), QLatin1String(kinds));
         };
         row("hybrid, hyper-threaded P", "0-15\n", "16-19\n", hybrid, "8+4", intel);
         row("hybrid, lists with gaps", "0-3,6,7\n", "16,18-19\n", hybrid, "3+3", intel);

@@ -225,8 +225,10 @@ private Q_SLOTS:
         // Permissions: as root they only bite after giving up the effective user id.
         const QString closed = TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), m_work, QStringLiteral("closed.jxl"));
         QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
-        for (const QString &folder : QStringList{m_dir.path(), m_work})
-            QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ExeGroup | QFile::ExeOther));
+        // The folder stays writable for that user: only the photo is closed.
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ExeGroup | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(m_work, QFile::permissions(m_work) | QFile::ExeGroup | QFile::ExeOther
+                                                  | QFile::WriteGroup | QFile::WriteOther));
         const bool root = ::geteuid() == 0;
         if (root)
             QCOMPARE(::seteuid(65534), 0);

@@ -1,6 +1,7 @@
 #include "integration/updatefeed.h"
 #include "integration/updatemanager.h"
 #include "platform/desktopopener.h"
+#include "platform/filemanager.h"
 #include "testenv.h"
 #include "testhttpserver.h"
 
@@ -58,6 +59,10 @@ private slots:
     void versions();
     void parseReleaseData_data();
     void parseReleaseData();
+    void linuxPackage_data();
+    void linuxPackage();
+    void installerFileName_data();
+    void installerFileName();
     void check_data();
     void check();
     void builtInFeeds();
@@ -79,6 +84,7 @@ private:
         const auto host = [&](int i) { return hosts.at(i)->url({}).toString(); };
         auto manager = std::make_unique<UpdateManager>(UpdateEndpoints::fromHosts(host(0), host(1), host(2), website), timeout);
         manager->setOpener([this](const QUrl &url) { m_opened.append(url); return true; });
+        manager->setRevealer([this](const QUrl &url) { m_revealed.append(url); });
         connect(manager.get(), &UpdateManager::statusChanged, this, [this, raw = manager.get()] { m_statuses.append(raw->status()); });
         return manager;
     }
@@ -95,6 +101,7 @@ private:
     std::unique_ptr<TestHttpServer> m_tls;
     QList<UpdateStatus> m_statuses;
     QList<QUrl> m_opened;
+    QList<QUrl> m_revealed;
 };
 
 void UpdateTest::initTestCase()
@@ -106,12 +113,14 @@ void UpdateTest::initTestCase()
     QVERIFY(m_downloads.startsWith(m_root.path()));
     m_temp = m_root.path() + QStringLiteral("/tmp");
     qputenv("TMPDIR", QFile::encodeName(m_temp));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"); // never a real file manager
 }
 
 void UpdateTest::init()
 {
     m_statuses.clear();
     m_opened.clear();
+    m_revealed.clear();
     QDir(m_downloads).removeRecursively();
     QDir(m_temp).removeRecursively();
     QVERIFY(QDir().mkpath(m_temp));
@@ -155,30 +164,30 @@ void UpdateTest::parseReleaseData_data()
     const auto row = [](const char *name, const char *body, const AppUpdateInfo &expected) {
         QTest::newRow(name) << QByteArray(body) << expected;
     };
-    row("release: archive before package, suffix in any case", R"({"tag_name":"v1.4.0","name":"P 1.4","description":"d",
-        "released_at":"2025-01-02","_links":{"self":"https://h/r"},"assets":{"links":[{"url":"https://h/P.pkg"},{"url":"https://h/P.ZIP"}]}})",
-        release("1.4.0", "P 1.4", "d", "https://h/P.ZIP", "https://h/r", "2025-01-02"));
-    row("release: first link if no valid image", R"({"tag_name":"1.4","assets":{"links":[{"url":"https://h/readme.txt"},{"url":"https://h/a b.dmg"}]}})",
-        release("1.4", "Pikora v1.4", "无更新日志", "https://h/readme.txt"));
-    row("release: link without text, notes' upload", R"({"tag_name":"1","description":"[P](/uploads/ab/P.dmg) or /uploads/x/y.dmg","assets":{"links":[{"url":5}]}})",
-        release("1", "Pikora v1", "[P](/uploads/ab/P.dmg) or /uploads/x/y.dmg", "https://gitlab.com/tolvane/pikora-releases/uploads/ab/P.dmg"));
-    row("release: absolute image address in the notes, any case", R"({"tag_name":"v2","description":"Get HTTPS://h/P.DMG\nor /uploads/a/b.dmg"})",
-        release("2", "Pikora v2", "Get HTTPS://h/P.DMG\nor /uploads/a/b.dmg", "https://h/P.DMG"));
-    row("release: non-object among links, empty name kept", R"({"tag_name":"2","name":"","assets":{"links":[{"url":"https://h/x.dmg"},"junk"]}})",
+    row("release: package among links", R"({"tag_name":"v1.4.0","name":"P 1.4","description":"d",
+        "released_at":"2025-01-02","_links":{"self":"https://h/r"},"assets":{"links":[{"url":"https://h/P.dmg"},
+        {"url":"https://h/P_1.4.0_amd64.deb"},{"url":"https://h/P.zip"}]}})",
+        release("1.4.0", "P 1.4", "d", "https://h/P_1.4.0_amd64.deb", "https://h/r", "2025-01-02"));
+    row("release: macOS only offers no download", R"({"tag_name":"1.4","assets":{"links":[{"url":"https://h/P.dmg"},{"url":"https://h/P.zip"}]},
+        "description":"https://h/Q.dmg"})", release("1.4", "Pikora v1.4", "https://h/Q.dmg"));
+    row("release: link without text, notes' upload", R"({"tag_name":"1","description":"[P](/uploads/ab/P.dmg) or /uploads/x/P_amd64.deb","assets":{"links":[{"url":5}]}})",
+        release("1", "Pikora v1", "[P](/uploads/ab/P.dmg) or /uploads/x/P_amd64.deb", "https://gitlab.com/tolvane/pikora-releases/uploads/x/P_amd64.deb"));
+    row("release: absolute package addresses in the notes, any case", R"({"tag_name":"v2","description":"Get HTTPS://h/P.DMG\nor (https://h/P-aarch64.AppImage) or HTTPS://h/P.APPIMAGE"})",
+        release("2", "Pikora v2", "Get HTTPS://h/P.DMG\nor (https://h/P-aarch64.AppImage) or HTTPS://h/P.APPIMAGE", "https://h/P.APPIMAGE"));
+    row("release: non-object among links, empty name kept", R"({"tag_name":"2","name":"","assets":{"links":[{"url":"https://h/x.deb"},"junk"]}})",
         release("2", "", "无更新日志"));
     row("release: wrong types fall back", R"({"tag_name":" V2.0v ","name":7,"description":null,"released_at":1,"_links":{"self":3}})",
         release("2.0", "Pikora v2.0", "无更新日志"));
-    row("feed: complete document", R"({"version":"1.5.0","title":"P 1.5","releaseNotes":"N","htmlUrl":"https://h/",
-        "platforms":{"darwin-arm64":{"url":"https://h/P.dmg"}},"published_at":"2025-05-01"})",
-        release("1.5.0", "P 1.5", "N", "https://h/P.dmg", "https://h/", "2025-05-01"));
-    row("feed: second-choice keys", R"({"latest_version":"2","notes":"n","changelog":"c","html_url":"https://h/p",
-        "platforms":{"macos":{"url":"https://h/m.dmg"}},"download_url":"https://h/top.dmg"})", release("2", "Pikora v2", "n", "https://h/m.dmg", "https://h/p"));
-    row("feed: darwin if macos is no object", R"({"version":"2","changelog":"c","platforms":{"darwin-arm64":{},"macos":"x","darwin":{"url":"https://h/d.dmg"}}})",
-        release("2", "Pikora v2", "c", "https://h/d.dmg"));
-    row("feed: bad arm address", R"({"version":"3","platforms":{"darwin-arm64":{"url":"a b"},"macos":{"url":"https://h/m"}},"downloadUrl":"https://h/t"})",
-        release("3", "Pikora v3", "修复若干已知问题，带来更流畅的转码体验。", "https://h/t")); // not macos
-    row("feed: wrong types are missing", R"({"tag_name":1,"version":3,"latest_version":"v3.1","releaseNotes":5,"notes":"n","download_url":"https://h/u.zip"})",
-        release("3.1", "Pikora v3.1", "n", "https://h/u.zip"));
+    row("feed: complete document", R"({"version":"1.5.0","title":"P 1.5","releaseNotes":"N","htmlUrl":"https://h/","published_at":"2025-05-01",
+        "platforms":{"darwin-arm64":{"url":"https://h/P.dmg"},"linux-aarch64":{"url":"https://h/P_arm64.deb"},"linux-x86_64":{"url":"https://h/P_amd64.deb"}}})",
+        release("1.5.0", "P 1.5", "N", "https://h/P_amd64.deb", "https://h/", "2025-05-01"));
+    row("feed: macOS only offers no download", R"({"latest_version":"2","notes":"n","changelog":"c","html_url":"https://h/p",
+        "platforms":{"darwin-arm64":{"url":"https://h/a.dmg"},"macos":{"url":"https://h/m.dmg"}},"download_url":"https://h/top.dmg"})",
+        release("2", "Pikora v2", "n", nullptr, "https://h/p"));
+    row("feed: top-level package without an entry for this machine", R"({"version":"3","platforms":{"linux-aarch64":{"url":"https://h/a.deb"},
+        "linux-x86_64":"x"},"downloadUrl":"https://h/P.AppImage"})", release("3", "Pikora v3", "修复若干已知问题，带来更流畅的转码体验。", "https://h/P.AppImage"));
+    row("feed: wrong types are missing", R"({"tag_name":1,"version":3,"latest_version":"v3.1","releaseNotes":5,"notes":"n","download_url":"https://h/u.deb"})",
+        release("3.1", "Pikora v3.1", "n", "https://h/u.deb"));
 }
 
 void UpdateTest::parseReleaseData()
@@ -186,7 +195,66 @@ void UpdateTest::parseReleaseData()
     QFETCH(QByteArray, body);
     QFETCH(AppUpdateInfo, expected);
     const QUrl projectPage(QStringLiteral("https://gitlab.com/tolvane/pikora-releases"));
-    QCOMPARE(UpdateFeed::parseReleaseData(body, projectPage).release.value_or(AppUpdateInfo()), expected);
+    QCOMPARE(UpdateFeed::parseReleaseData(body, projectPage, QStringLiteral("x86_64")).release.value_or(AppUpdateInfo()), expected);
+}
+
+void UpdateTest::linuxPackage_data()
+{
+    QTest::addColumn<QStringList>("files"); // below https://h/
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("expected"); // empty: none
+    const auto row = [](const char *name, const QStringList &files, const char *arch, const char *expected) {
+        QTest::newRow(name) << files << QString::fromLatin1(arch) << QString::fromUtf8(expected);
+    };
+    const QString dmg = QStringLiteral("Pikora-1.2.dmg");
+    const QString amd64 = QStringLiteral("pikora_1.2_amd64.deb");
+    const QString arm64 = QStringLiteral("pikora_1.2_arm64.deb");
+    const QString appX86 = QStringLiteral("Pikora-1.2-x86_64.AppImage");
+    const QString appArm = QStringLiteral("Pikora-1.2-aarch64.AppImage");
+    row("none", {}, "x86_64", "");
+    row("disk image and archive only", {dmg, QStringLiteral("Pikora.zip"), QStringLiteral("notes.txt")}, "x86_64", "");
+    row("deb before AppImage", {dmg, appX86, amd64}, "x86_64", "pikora_1.2_amd64.deb");
+    row("deb for this machine, x86_64", {arm64, appArm, amd64}, "x86_64", "pikora_1.2_amd64.deb");
+    row("deb for this machine, aarch64", {amd64, arm64}, "aarch64", "pikora_1.2_arm64.deb");
+    row("AppImage when the deb is for another machine", {arm64, appArm, appX86}, "x86_64", "Pikora-1.2-x86_64.AppImage");
+    row("only other machines", {arm64, appArm, QStringLiteral("pikora_1.2_i386.deb")}, "x86_64", "");
+    row("named machine before unnamed", {QStringLiteral("pikora.deb"), amd64}, "x86_64", "pikora_1.2_amd64.deb");
+    row("unnamed deb before AppImage", {appX86, QStringLiteral("pikora.deb")}, "x86_64", "pikora.deb");
+    row("unnamed AppImage", {dmg, QStringLiteral("Pikora.AppImage")}, "aarch64", "Pikora.AppImage");
+    row("suffix in any case, query ignored", {QStringLiteral("P_AMD64.DEB?x=1.dmg")}, "x86_64", "P_AMD64.DEB?x=1.dmg");
+    row("marker only as a whole word", {QStringLiteral("pikora-notarm64x.deb"), appArm}, "aarch64", "pikora-notarm64x.deb");
+}
+
+void UpdateTest::linuxPackage()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, arch);
+    QFETCH(QString, expected);
+    QList<QUrl> addresses;
+    for (const QString &file : files)
+        addresses.append(QUrl(QStringLiteral("https://h/") + file));
+    const std::optional<QUrl> chosen = UpdateFeed::linuxPackage(addresses, arch);
+    QCOMPARE(chosen ? chosen->toString().mid(10) : QString(), expected);
+}
+
+void UpdateTest::installerFileName_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("deb") << QStringLiteral("1.2.3") << QStringLiteral("https://h/pikora_1.2.3_amd64.deb") << QStringLiteral("Pikora-v1.2.3.deb");
+    QTest::newRow("AppImage, any case") << QStringLiteral("2.0") << QStringLiteral("https://h/P.appimage?t=1") << QStringLiteral("Pikora-v2.0.AppImage");
+    QTest::newRow("other extension kept") << QStringLiteral("2") << QStringLiteral("https://h/P.tar.xz") << QStringLiteral("Pikora-v2.xz");
+    QTest::newRow("no extension") << QStringLiteral("2") << QStringLiteral("https://h/download") << QStringLiteral("Pikora-v2");
+    QTest::newRow("stays in Downloads") << QStringLiteral("1/../../../.profile") << QStringLiteral("https://h/P.deb")
+                                        << QStringLiteral("Pikora-v1_.._.._.._.profile.deb");
+}
+
+void UpdateTest::installerFileName()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, address);
+    QTEST(UpdateFeed::installerFileName(version, QUrl(address)), "expected");
 }
 
 void UpdateTest::check_data()
@@ -198,10 +266,10 @@ void UpdateTest::check_data()
         QTest::newRow(name) << response << manual << expected;
     };
     const auto failed = [](const char *message) { return UpdateStatus::failed(QString::fromUtf8(message)); };
-    row("GitLab release", {200, R"({"tag_name":"v9.1.0","name":"P 9.1","description":"New","assets":{"links":[{"url":"https://h/P.dmg"}]}})"},
-        true, UpdateStatus::available(release("9.1.0", "P 9.1", "New", "https://h/P.dmg")));
-    row("version feed, silent", {200, R"({"version":"9.2","platforms":{"darwin-arm64":{"url":"https://h/P.dmg"}}})"}, false,
-        UpdateStatus::available(release("9.2", "Pikora v9.2", "修复若干已知问题，带来更流畅的转码体验。", "https://h/P.dmg")));
+    row("GitLab release", {200, R"({"tag_name":"v9.1.0","name":"P 9.1","description":"New","assets":{"links":[{"url":"https://h/P.dmg"},{"url":"https://h/P.deb"}]}})"},
+        true, UpdateStatus::available(release("9.1.0", "P 9.1", "New", "https://h/P.deb")));
+    row("version feed for macOS, silent", {200, R"({"version":"9.2","platforms":{"darwin-arm64":{"url":"https://h/P.dmg"}}})"}, false,
+        UpdateStatus::available(release("9.2", "Pikora v9.2", "修复若干已知问题，带来更流畅的转码体验。")));
     row("same version, silent", {200, R"({"version":")" + UpdateManager::currentAppVersion().toUtf8() + R"("})"}, false,
         UpdateStatus::upToDate(UpdateManager::currentAppVersion()));
     row("JSON array", {200, R"([{"version":"9"}])"}, true, failed("无法识别的更新数据结构"));
@@ -253,11 +321,11 @@ void UpdateTest::builtInFeeds()
     manager->checkForUpdates(QStringLiteral(" \t\n "), true); // a blank custom feed is none
     QTRY_COMPARE(manager->status(), UpdateStatus::failed(QStringLiteral("服务器返回错误码：HTTP 500")));
 
-    gitLab.setResponse(releasePath, {200, R"({"tag_name":"v9.0","description":"/uploads/u1/P.dmg"})"});
+    gitLab.setResponse(releasePath, {200, R"({"tag_name":"v9.0","description":"/uploads/u1/P.deb"})"});
     manager->checkForUpdates({}, true);
     // Upload paths in the notes belong to the GitLab host.
-    const QByteArray upload = gitLab.url(QStringLiteral("/tolvane/pikora-releases/uploads/u1/P.dmg")).toEncoded();
-    QTRY_COMPARE(manager->status(), UpdateStatus::available(release("9.0", "Pikora v9.0", "/uploads/u1/P.dmg", upload.constData())));
+    const QByteArray upload = gitLab.url(QStringLiteral("/tolvane/pikora-releases/uploads/u1/P.deb")).toEncoded();
+    QTRY_COMPARE(manager->status(), UpdateStatus::available(release("9.0", "Pikora v9.0", "/uploads/u1/P.deb", upload.constData())));
     QCOMPARE(primary.requestedPaths(), QList<QByteArray>(2, "/pikora/version.json"));
     QCOMPARE(gitLab.requestedPaths(), QList<QByteArray>(2, releasePath));
     QCOMPARE(pages.requestedPaths(), QList<QByteArray>{"/pikora/version.json"});
@@ -266,14 +334,13 @@ void UpdateTest::builtInFeeds()
 // Over https with a length, then the same version over loopback http without: the file is replaced.
 void UpdateTest::downloadSameVersionTwice()
 {
-    QVERIFY(!UpdateFeed::installerFileName(QStringLiteral("1/../../../.profile")).contains(u'/')); // stays in Downloads
-    const QString target = m_downloads + QStringLiteral("/Pikora-v1.4.0.dmg");
+    const QString target = m_downloads + QStringLiteral("/Pikora-v1.4.0.deb");
     auto manager = makeManager();
     for (const bool sized : {true, false}) {
         TestHttpServer &server = sized ? *m_tls : *m_server;
         const QByteArray image(sized ? 200'000 : 50'000, sized ? 'x' : 'y');
-        server.setResponse("/P.dmg", {200, image, sized ? Delivery::complete : Delivery::withoutLength});
-        const AppUpdateInfo info = downloadable(server.url(QStringLiteral("/P.dmg")), "1.4.0");
+        server.setResponse("/pikora_1.4.0_amd64.deb", {200, image, sized ? Delivery::complete : Delivery::withoutLength});
+        const AppUpdateInfo info = downloadable(server.url(QStringLiteral("/pikora_1.4.0_amd64.deb")), "1.4.0");
         m_statuses.clear();
         manager->startDownload(info);
         QTRY_COMPARE(manager->status().kind, Kind::readyToInstall);
@@ -282,9 +349,11 @@ void UpdateTest::downloadSameVersionTwice()
         QCOMPARE(m_statuses.last(), UpdateStatus::readyToInstall(QUrl::fromLocalFile(target), info));
         QCOMPARE(TestEnv::readAll(target), image);
     }
-    QCOMPARE(entries(m_downloads), QStringList{QStringLiteral("Pikora-v1.4.0.dmg")});
+    QCOMPARE(entries(m_downloads), QStringList{QStringLiteral("Pikora-v1.4.0.deb")});
     QCOMPARE(entries(m_temp), QStringList());
-    QCOMPARE(m_opened, QList<QUrl>(2, QUrl::fromLocalFile(target)));
+    // Shown in the file manager, never opened.
+    QCOMPARE(m_revealed, QList<QUrl>(2, QUrl::fromLocalFile(target)));
+    QVERIFY(m_opened.isEmpty());
 }
 
 void UpdateTest::interruptDownload_data()
@@ -300,24 +369,27 @@ void UpdateTest::interruptDownload()
 {
     QFETCH(bool, releaseKnown);
     QFETCH(bool, replace);
-    m_server->setResponse("/old.dmg", {200, QByteArray(100'000, 'o'), Delivery::stallHalfway});
-    m_server->setResponse("/new.dmg", {200, "new image"});
+    m_server->setResponse("/old.deb", {200, QByteArray(100'000, 'o'), Delivery::stallHalfway});
+    m_server->setResponse("/new.AppImage", {200, "new image"});
     m_server->setResponse("/feed", {200, R"({"version":"99"})"});
     auto manager = makeManager();
     if (releaseKnown)
         manager->checkForUpdates(m_server->url(QStringLiteral("/feed")).toString(), true);
     QTRY_COMPARE(manager->status().kind, releaseKnown ? Kind::available : Kind::idle);
-    manager->startDownload(downloadable(m_server->url(QStringLiteral("/old.dmg"))));
+    manager->startDownload(downloadable(m_server->url(QStringLiteral("/old.deb"))));
     QTRY_VERIFY(manager->status().receivedBytes > 0);
     QCOMPARE(entries(m_temp).size(), 1);
-    const AppUpdateInfo second = downloadable(m_server->url(QStringLiteral("/new.dmg")), "9.1");
+    QVERIFY(!manager->canCheckForUpdates());
+    manager->checkForUpdates(m_server->url(QStringLiteral("/feed")).toString(), true); // would overwrite the download
+    QCOMPARE(manager->status().kind, Kind::downloading);
+    const AppUpdateInfo second = downloadable(m_server->url(QStringLiteral("/new.AppImage")), "9.1");
     if (replace)
         manager->startDownload(second);
     else
         manager->cancelDownload();
     QTRY_VERIFY(manager->status().kind != Kind::downloading);
 
-    const UpdateStatus expected = replace        ? UpdateStatus::readyToInstall(QUrl::fromLocalFile(m_downloads + QStringLiteral("/Pikora-v9.1.dmg")), second)
+    const UpdateStatus expected = replace        ? UpdateStatus::readyToInstall(QUrl::fromLocalFile(m_downloads + QStringLiteral("/Pikora-v9.1.AppImage")), second)
                                   : releaseKnown ? UpdateStatus::available(*manager->currentUpdateInfo())
                                                  : UpdateStatus::idle();
     QTest::qWait(200); // the abandoned transfer must not fail later
@@ -325,19 +397,19 @@ void UpdateTest::interruptDownload()
     QCOMPARE(manager->status(), expected);
     QVERIFY(std::none_of(m_statuses.begin(), m_statuses.end(), [](const UpdateStatus &s) { return s.kind == Kind::failed; }));
     QCOMPARE(entries(m_temp), QStringList());
-    QCOMPARE(entries(m_downloads), replace ? QStringList{QStringLiteral("Pikora-v9.1.dmg")} : QStringList());
+    QCOMPARE(entries(m_downloads), replace ? QStringList{QStringLiteral("Pikora-v9.1.AppImage")} : QStringList());
 }
 
 void UpdateTest::downloadFailure_data()
 {
     QTest::addColumn<QString>("address"); // a path on the TLS server, or absolute
     QTest::addColumn<QString>("message"); // a message ending in "：" is a prefix
-    for (const char *address : {"http://h/P.dmg", "http://127.0.0.1.nip.test/P.dmg", "file:///tmp/P.dmg"})
+    for (const char *address : {"http://h/P.deb", "http://127.0.0.1.nip.test/P.deb", "file:///tmp/P.deb"})
         QTest::addRow("%s refused", address) << QString::fromUtf8(address)
                                              << QStringLiteral("下载更新包失败：下载地址未使用 HTTPS 加密连接，已拒绝：") + QString::fromUtf8(address);
     QTest::newRow("redirect to http not followed")
-        << QStringLiteral("/redirect.dmg") << QStringLiteral("下载更新包失败：服务器把请求转向了不安全的 HTTP 地址，已拒绝");
-    QTest::newRow("folder in the way is kept") << QStringLiteral("/P.dmg") << QStringLiteral("保存安装包至下载文件夹失败：");
+        << QStringLiteral("/redirect.deb") << QStringLiteral("下载更新包失败：服务器把请求转向了不安全的 HTTP 地址，已拒绝");
+    QTest::newRow("folder in the way is kept") << QStringLiteral("/P.deb") << QStringLiteral("保存安装包至下载文件夹失败：");
 }
 
 void UpdateTest::downloadFailure()
@@ -345,12 +417,12 @@ void UpdateTest::downloadFailure()
     QFETCH(QString, address);
     QFETCH(QString, message);
     const bool fetched = address.startsWith(u'/');
-    const bool folderInTheWay = address == QLatin1String("/P.dmg");
-    const QString keep = m_downloads + QStringLiteral("/Pikora-v9.9.9.dmg/keep.txt");
+    const bool folderInTheWay = address == QLatin1String("/P.deb");
+    const QString keep = m_downloads + QStringLiteral("/Pikora-v9.9.9.deb/keep.txt");
     if (folderInTheWay)
         TestEnv::writeAll(keep, "mine");
-    m_tls->setResponse("/P.dmg", {200, "image"});
-    m_tls->setResponse("/redirect.dmg", {302, {}, Delivery::complete, m_server->url(QStringLiteral("/P.dmg")).toEncoded()});
+    m_tls->setResponse("/P.deb", {200, "image"});
+    m_tls->setResponse("/redirect.deb", {302, {}, Delivery::complete, m_server->url(QStringLiteral("/P.deb")).toEncoded()});
     auto manager = makeManager();
     manager->startDownload(downloadable(fetched ? m_tls->url(address) : QUrl(address)));
     QTRY_COMPARE(manager->status().kind, Kind::failed);
@@ -358,7 +430,7 @@ void UpdateTest::downloadFailure()
     QVERIFY2(matches(manager->status().message, message), qPrintable(manager->status().message));
     QCOMPARE(m_statuses.first().kind, fetched ? Kind::downloading : Kind::failed); // refused before any fetch
     QVERIFY(m_server->requests().isEmpty());
-    QVERIFY(m_opened.isEmpty());
+    QVERIFY(m_opened.isEmpty() && m_revealed.isEmpty());
     // A finished copy that cannot be moved stays in the temporary folder for the user to rescue.
     QCOMPARE(entries(m_temp).size(), folderInTheWay ? 1 : 0);
     QCOMPARE(TestEnv::readAll(keep), QByteArray(folderInTheWay ? "mine" : ""));
@@ -371,6 +443,7 @@ void UpdateTest::openInBrowser()
     m_server->setResponse("/feed", {200, R"({"tag_name":"v99","_links":{"self":"https://h/r"}})"});
     auto manager = makeManager();
     manager->openInBrowser();
+    manager->openProductWebsite();
     manager->openInBrowser(url("file:///etc/passwd"));
     manager->startDownload(withoutDownload(nullptr)); // opens the release's page instead
     manager->checkForUpdates(m_server->url(QStringLiteral("/feed")).toString(), true);
@@ -378,7 +451,9 @@ void UpdateTest::openInBrowser()
     manager->openInBrowser();
     manager->openInBrowser(url("https://h/p"));
     manager->startDownload(withoutDownload("https://h/q"));
-    QCOMPARE(m_opened, (QList<QUrl>{QUrl(website), QUrl(website), QUrl(website), *url("https://h/r"), *url("https://h/p"), *url("https://h/q")}));
+    manager->openProductWebsite();
+    QCOMPARE(m_opened, (QList<QUrl>{QUrl(website), QUrl(website), QUrl(website), QUrl(website), *url("https://h/r"), *url("https://h/p"),
+                                    *url("https://h/q"), QUrl(website)}));
     QCOMPARE(m_statuses.size(), 2); // checking, available
 }
 
@@ -394,17 +469,20 @@ void UpdateTest::desktopOpenerRunsXdgOpen()
     QTRY_COMPARE(TestEnv::readAll(log), QByteArray("/tmp/P v1.dmg|"));
     QVERIFY(DesktopOpener::openWithDefaultApplication(QUrl(QStringLiteral("https://h/a b"))));
     QTRY_COMPARE(TestEnv::readAll(log), QByteArray("/tmp/P v1.dmg|https://h/a%20b|"));
+    // No session bus here: showing a file falls back to opening its folder.
+    FileManager::showItems({QUrl(QStringLiteral("https://h/x")), QUrl::fromLocalFile(QStringLiteral("/tmp/a b/P.deb"))});
+    QTRY_COMPARE(TestEnv::readAll(log), QByteArray("/tmp/P v1.dmg|https://h/a%20b|/tmp/a b|"));
 }
 
 void UpdateTest::cliCheckUpdate()
 {
-    m_server->setResponse("/feed", {200, R"({"version":"99.1","downloadUrl":"https://h/P-99.1.dmg"})"});
+    m_server->setResponse("/feed", {200, R"({"version":"99.1","downloadUrl":"https://h/P-99.1.deb"})"});
     QProcess cli;
     cli.start(QStringLiteral(PIKORA_CLI_PATH), {QStringLiteral("check-update"), QStringLiteral("--feed"), m_server->url(QStringLiteral("/feed")).toString()});
     QTRY_COMPARE_WITH_TIMEOUT(cli.state(), QProcess::NotRunning, 20'000);
     QCOMPARE(cli.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()),
-             QStringLiteral("发现新版本 v99.1（当前版本 v%1）\n下载地址：https://h/P-99.1.dmg\n").arg(UpdateManager::currentAppVersion()));
+             QStringLiteral("发现新版本 v99.1（当前版本 v%1）\n下载地址：https://h/P-99.1.deb\n").arg(UpdateManager::currentAppVersion()));
 }
 
 QTEST_GUILESS_MAIN(UpdateTest)

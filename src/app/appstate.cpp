@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QFuture>
 #include <QLockFile>
-#include <QTextStream>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -30,12 +29,6 @@ const QString kActivityReason = QStringLiteral("Pikora正在批量处理照片")
 
 // Waits this long for another process adding to the lifetime counters.
 constexpr int kCounterLockWaitMs = 5000;
-
-// Failures the user need not see: one line on standard output.
-void reportLine(const QString &line)
-{
-    QTextStream(stdout) << line << Qt::endl;
-}
 
 int compareBy(TaskSortKey key, const TaskItem &a, const TaskItem &b)
 {
@@ -284,30 +277,26 @@ void AppState::playSuccessFeedback()
         m_feedback.sound->playSuccess();
 }
 
-void AppState::installQuickAction()
+bool AppState::installQuickAction(QString *error)
 {
-    QString error;
-    if (!QuickActionInstaller::install(&error)) {
-        reportLine(QStringLiteral("安装 QuickAction 失败: ") + error);
-        return;
-    }
+    if (!QuickActionInstaller::install(error))
+        return false;
     if (!m_isQuickActionInstalled) {
         m_isQuickActionInstalled = true;
         Q_EMIT isQuickActionInstalledChanged();
     }
+    return true;
 }
 
-void AppState::uninstallQuickAction()
+bool AppState::uninstallQuickAction(QString *error)
 {
-    QString error;
-    if (!QuickActionInstaller::uninstall(&error)) {
-        reportLine(QStringLiteral("卸载 QuickAction 失败: ") + error);
-        return;
-    }
+    if (!QuickActionInstaller::uninstall(error))
+        return false;
     if (m_isQuickActionInstalled) {
         m_isQuickActionInstalled = false;
         Q_EMIT isQuickActionInstalledChanged();
     }
+    return true;
 }
 
 void AppState::checkQuickActionStatus()

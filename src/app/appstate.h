@@ -119,8 +119,9 @@ public:
     void openSettings();
     void triggerHaptic(HapticPattern pattern);
     void playSuccessFeedback();
-    void installQuickAction();
-    void uninstallQuickAction();
+    // On failure the flag keeps its value and error says why; nothing is printed.
+    bool installQuickAction(QString *error = nullptr);
+    bool uninstallQuickAction(QString *error = nullptr);
     void checkQuickActionStatus();
 
     // -- import and list editing

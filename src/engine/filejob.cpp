@@ -92,14 +92,17 @@ void FileJob::start()
         const QString folder = QFileInfo(temporary).absolutePath();
         QDir().mkpath(folder); // a folder that cannot be made shows up as the error below
         OutputFiles::removeDeadLeftoversOnce(folder);
-        if (restoring) {
+        // A source that cannot be read is the cause to report (by the tool run, after the tool
+        // search), not whatever creating its output would then run into.
+        result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
+        if (restoring && !result.sourceUnreadable) {
             // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
             const JXLContainer::Info info = JXLContainer::inspect(source);
-            result.sourceUnreadable = info.kind == JXLContainer::Kind::unreadable;
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = Verifier::storedDigest(source);
         }
-        result.error = OutputFiles::createTemporary(temporary, source);
+        if (!result.sourceUnreadable)
+            result.error = OutputFiles::createTemporary(temporary, source);
         return result;
     }).then(this, [this](Preparation result) {
         m_storedDigest = result.storedDigest;

@@ -36,9 +36,9 @@ QString decodeToolMessage(QByteArray bytes, bool cut)
     return cut ? QStringLiteral("…") + text.trimmed() : text.trimmed();
 }
 
-// Opens the source the way the tool will, without blocking on a pipe, so that a file that
-// exists but cannot be read is reported as such rather than through the tool's own words.
-std::optional<QString> unreadableReason(const QString &path)
+} // namespace
+
+std::optional<QString> ToolRun::unreadableReason(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -50,6 +50,8 @@ std::optional<QString> unreadableReason(const QString &path)
         return QCoreApplication::translate("ToolRun", "不是普通文件");
     return std::nullopt;
 }
+
+namespace {
 
 // What the JPEG's own structure says cjxl cannot take; empty when it says nothing.
 QString jpegRefusalReason(const QString &path)
@@ -129,7 +131,8 @@ void ToolRun::start()
     connect(m_process, &QProcess::finished, this, &ToolRun::onProcessFinished);
     connect(m_process, &QProcess::errorOccurred, this, &ToolRun::onProcessError);
     // A tool must not outlive us: after a crash or SIGKILL of this process it would run on,
-    // writing a file nobody will ever place or remove.
+    // writing a file nobody will ever place or remove. The signal follows the starting thread,
+    // so runs are started from long-lived threads only (the GUI or main thread), never the pool.
     const pid_t parent = ::getpid();
     m_process->setChildProcessModifier([parent] {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);

@@ -29,7 +29,7 @@ DownloadProgressBridge::~DownloadProgressBridge()
 
 void DownloadProgressBridge::start()
 {
-    m_file.setFileName(QDir::temp().filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".dmg")));
+    m_file.setFileName(QDir::temp().filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".part")));
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         m_stopped = true;
         emit failed(m_file.errorString());

@@ -1,20 +1,19 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// Puts the two "send to Pikora" actions into the user's file managers: the workflow bundles
-// under ~/Library/Services, and beside them the Linux equivalents (Nautilus and Caja scripts,
-// a Dolphin service menu, Nemo actions) with the same two menu titles. Synchronous; the file
-// system is its only state.
+// Puts the two "send to Pikora" actions into the user's file managers: Nautilus and Caja
+// scripts, a Dolphin service menu and Nemo actions, all with the same two menu titles.
+// Synchronous; the file system is its only state.
 namespace QuickActionInstaller {
 
 // Where one installation goes. The operations without a Locations argument use locations().
 struct Locations
 {
-    QString servicesDirectory; // HOME/Library/Services: the workflow bundles
-    QString dataHome;          // XDG_DATA_HOME: Nautilus scripts, Dolphin and Nemo menus
-    QString configHome;        // XDG_CONFIG_HOME: Caja scripts
-    QString program;           // the pikora executable the native menus launch
+    QString dataHome;   // XDG_DATA_HOME: Nautilus scripts, Dolphin and Nemo menus
+    QString configHome; // XDG_CONFIG_HOME: Caja scripts
+    QString program;    // the pikora executable the menus launch
 };
 
 // The pikora beside the running executable, else the one on PATH, else plain "pikora".
@@ -25,21 +24,23 @@ Locations locationsFromEnvironment(const QString &program = defaultProgram());
 
 // locationsFromEnvironment(), worked out on first use and kept for the life of the process.
 const Locations &locations();
-QString servicesDirectory();
 
-QString compressActionName(); // "使用Pikora进行无损瘦身.workflow"
-QString restoreActionName();  // "使用Pikora还原为 JPEG.workflow"
+QString compressActionName(); // "使用Pikora进行无损瘦身"
+QString restoreActionName();  // "使用Pikora还原为 JPEG"
 
-// Both bundles exist (files or folders alike).
+// Every file an installation writes, in the order it writes them.
+QStringList installedPaths(const Locations &where);
+
+// Every file of an installation is there.
 bool isInstalled();
 bool isInstalled(const Locations &where);
 
-// Writes both bundles, replacing old ones, and the native menus. On failure error says why.
+// Writes every file, replacing older ones. On failure error says why, in the user's language.
 bool install(QString *error = nullptr);
 bool install(const Locations &where, QString *error = nullptr);
 
-// Removes both bundles, the retired comparison bundle and the native menus. The first removal
-// that fails ends it, leaving later items in place.
+// Removes exactly the files install writes; their folders and anything else stay. The first
+// removal that fails ends it, leaving later files in place.
 bool uninstall(QString *error = nullptr);
 bool uninstall(const Locations &where, QString *error = nullptr);
 

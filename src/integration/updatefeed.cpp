@@ -1,5 +1,6 @@
 #include "updatefeed.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,9 +9,11 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 
 namespace UpdateFeed {
 
@@ -64,66 +67,75 @@ QString pikoraTitle(const QString &version)
     return QStringLiteral("Pikora v") + version;
 }
 
-std::optional<QUrl> gitLabDownloadURL(const QJsonObject &release, const QString &notes, const QUrl &projectPage)
+std::optional<QUrl> gitLabDownloadURL(const QJsonObject &release, const QString &notes, const QUrl &projectPage,
+                                      const QString &arch)
 {
     const std::optional<QJsonObject> assets = object(release, "assets");
     const std::optional<QJsonArray> links = assets ? objectArray(*assets, "links") : std::nullopt;
+    QList<QUrl> addresses;
     if (links) {
         for (const QJsonValue &link : *links) {
-            const std::optional<QString> address = text(link.toObject(), "url");
-            if (!address || !makeURL(*address))
-                continue;
-            const QString lower = address->toLower();
-            if (lower.endsWith(QLatin1String(".dmg")) || lower.endsWith(QLatin1String(".zip")))
-                return makeURL(*address);
-        }
-        if (!links->isEmpty()) {
-            if (auto first = urlOf(text(links->first().toObject(), "url")))
-                return first;
+            if (const std::optional<QUrl> address = urlOf(text(link.toObject(), "url")))
+                addresses.append(*address);
         }
     }
-    return downloadAddressInNotes(notes, projectPage);
+    if (const std::optional<QUrl> package = linuxPackage(addresses, arch))
+        return package;
+    return linuxPackage(packageAddressesInNotes(notes, projectPage), arch);
 }
 
-AppUpdateInfo gitLabRelease(const QJsonObject &release, const QString &tag, const QUrl &projectPage)
+AppUpdateInfo gitLabRelease(const QJsonObject &release, const QString &tag, const QUrl &projectPage, const QString &arch)
 {
     AppUpdateInfo info;
     info.version = trimVersionTag(tag);
     info.title = text(release, "name").value_or(pikoraTitle(info.version));
-    info.releaseNotes = text(release, "description").value_or(QStringLiteral("无更新日志"));
+    info.releaseNotes = text(release, "description").value_or(QCoreApplication::translate("UpdateManager", "无更新日志"));
     info.publishedAt = text(release, "released_at");
-    info.downloadURL = gitLabDownloadURL(release, info.releaseNotes, projectPage);
+    info.downloadURL = gitLabDownloadURL(release, info.releaseNotes, projectPage, arch);
     if (const std::optional<QJsonObject> links = object(release, "_links"))
         info.htmlURL = urlOf(text(*links, "self"));
     return info;
 }
 
-std::optional<QUrl> platformDownloadURL(const QJsonObject &platforms)
+// Only this machine's entry counts: the macOS ones name disk images.
+std::optional<QUrl> platformDownloadURL(const QJsonObject &platforms, const QString &arch)
 {
-    if (const std::optional<QJsonObject> arm = object(platforms, "darwin-arm64")) {
-        if (const std::optional<QString> address = text(*arm, "url"))
-            return makeURL(*address);
-    }
-    std::optional<QJsonObject> mac = object(platforms, "macos");
-    if (!mac)
-        mac = object(platforms, "darwin");
-    return mac ? urlOf(text(*mac, "url")) : std::nullopt;
+    const std::optional<QJsonObject> entry = object(platforms, QString(QStringLiteral("linux-") + arch).toUtf8().constData());
+    return entry ? urlOf(text(*entry, "url")) : std::nullopt;
 }
 
-AppUpdateInfo versionFeed(const QJsonObject &feed, const QString &version)
+AppUpdateInfo versionFeed(const QJsonObject &feed, const QString &version, const QString &arch)
 {
     AppUpdateInfo info;
     info.version = trimVersionTag(version);
     info.title = text(feed, "title").value_or(pikoraTitle(info.version));
     info.releaseNotes = firstText(feed, {"releaseNotes", "notes", "changelog"})
-                            .value_or(QStringLiteral("修复若干已知问题，带来更流畅的转码体验。"));
+                            .value_or(QCoreApplication::translate("UpdateManager", "修复若干已知问题，带来更流畅的转码体验。"));
     if (const std::optional<QJsonObject> platforms = object(feed, "platforms"))
-        info.downloadURL = platformDownloadURL(*platforms);
-    if (!info.downloadURL)
-        info.downloadURL = urlOf(firstText(feed, {"downloadUrl", "download_url"}));
+        info.downloadURL = platformDownloadURL(*platforms, arch);
+    if (!info.downloadURL) {
+        if (const std::optional<QUrl> address = urlOf(firstText(feed, {"downloadUrl", "download_url"})))
+            info.downloadURL = linuxPackage({*address}, arch);
+    }
     info.htmlURL = urlOf(firstText(feed, {"htmlUrl", "html_url"}));
     info.publishedAt = text(feed, "published_at");
     return info;
+}
+
+// The architecture a package's file name declares, in the spelling of machineArchitecture().
+std::optional<QString> architectureNamed(const QString &lowerName)
+{
+    static const std::pair<const char *, const char *> kMarkers[] = {
+        {"x86_64", "x86_64"}, {"amd64", "x86_64"}, {"x86-64", "x86_64"}, {"aarch64", "aarch64"}, {"arm64", "aarch64"},
+        {"i386", "i386"}, {"i686", "i386"}, {"armhf", "arm"}, {"armv7", "arm"}, {"armv7l", "arm"},
+        {"ppc64el", "power64"}, {"ppc64le", "power64"}, {"s390x", "s390x"}, {"riscv64", "riscv64"}};
+    for (const auto &[marker, arch] : kMarkers) {
+        // A marker counts only as a whole word of the name: "amd64" in "pikora_1.0_amd64.deb".
+        const QRegularExpression word(QStringLiteral("(?<![a-z0-9])%1(?![a-z0-9])").arg(QRegularExpression::escape(QLatin1String(marker))));
+        if (word.match(lowerName).hasMatch())
+            return QString::fromLatin1(arch);
+    }
+    return std::nullopt;
 }
 
 // Digits with an optional sign, nothing else; anything else is not a version number.
@@ -189,35 +201,72 @@ QString trimVersionTag(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage)
+Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage, const QString &arch)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return {std::nullopt, QStringLiteral("无法解析更新数据：") + parseError.errorString()};
+        return {std::nullopt, QCoreApplication::translate("UpdateManager", "无法解析更新数据：") + parseError.errorString()};
 
     // Anything but an object reads as an empty object, which is neither shape.
     const QJsonObject top = document.object();
     if (const std::optional<QString> tag = text(top, "tag_name"))
-        return {gitLabRelease(top, *tag, releaseProjectPage), {}};
+        return {gitLabRelease(top, *tag, releaseProjectPage, arch), {}};
     if (const std::optional<QString> version = firstText(top, {"version", "latest_version"}))
-        return {versionFeed(top, *version), {}};
-    return {std::nullopt, QStringLiteral("无法识别的更新数据结构")};
+        return {versionFeed(top, *version, arch), {}};
+    return {std::nullopt, QCoreApplication::translate("UpdateManager", "无法识别的更新数据结构")};
 }
 
-std::optional<QUrl> downloadAddressInNotes(const QString &notes, const QUrl &releaseProjectPage)
+QString machineArchitecture()
 {
-    static const QRegularExpression diskImage(
-        QStringLiteral("(https?://[^\\s\\)]+?\\.dmg)|(\\/uploads\\/[^\\s\\)]+?\\.dmg)"),
+    const QString arch = QSysInfo::buildCpuArchitecture();
+    if (arch == QLatin1String("arm64"))
+        return QStringLiteral("aarch64");
+    return arch;
+}
+
+std::optional<QUrl> linuxPackage(const QList<QUrl> &addresses, const QString &arch)
+{
+    // Best first: .deb naming arch, .deb naming none, .AppImage naming arch, .AppImage naming none.
+    std::optional<QUrl> best;
+    int bestRank = 4;
+    for (const QUrl &address : addresses) {
+        const QString name = address.fileName().toLower();
+        int rank;
+        if (name.endsWith(QLatin1String(".deb")))
+            rank = 0;
+        else if (name.endsWith(QLatin1String(".appimage")))
+            rank = 2;
+        else
+            continue;
+        const std::optional<QString> named = architectureNamed(name);
+        if (named && *named != arch)
+            continue;
+        if (!named)
+            ++rank;
+        if (rank < bestRank) {
+            best = address;
+            bestRank = rank;
+        }
+    }
+    return best;
+}
+
+QList<QUrl> packageAddressesInNotes(const QString &notes, const QUrl &releaseProjectPage)
+{
+    static const QRegularExpression package(
+        QStringLiteral("(https?://[^\\s\\)]+?\\.(?:deb|appimage))(?=[\\s\\)]|$)|(\\/uploads\\/[^\\s\\)]+?\\.(?:deb|appimage))(?=[\\s\\)]|$)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
-    if (!diskImage.isValid())
-        return std::nullopt;
-    const QRegularExpressionMatch match = diskImage.match(notes);
-    if (!match.hasMatch())
-        return std::nullopt;
-    if (match.hasCaptured(1))
-        return makeURL(match.captured(1));
-    return makeURL(releaseProjectPage.toString() + match.captured(2));
+    QList<QUrl> addresses;
+    for (QRegularExpressionMatchIterator it = package.globalMatch(notes); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const std::optional<QUrl> address = match.hasCaptured(1)
+            ? makeURL(match.captured(1))
+            : makeURL(releaseProjectPage.toString() + match.captured(2));
+        if (address)
+            addresses.append(*address);
+    }
+    return addresses;
 }
 
 std::optional<QUrl> makeURL(const QString &text)
@@ -232,17 +281,17 @@ std::optional<QUrl> makeURL(const QString &text)
 
 QString httpStatusError(int statusCode)
 {
-    return QStringLiteral("服务器返回错误码：HTTP ") + QString::number(statusCode);
+    return QCoreApplication::translate("UpdateManager", "服务器返回错误码：HTTP ") + QString::number(statusCode);
 }
 
 QString replyError(const QNetworkReply &reply)
 {
     switch (reply.error()) {
     case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("服务器把请求转向了不安全的 HTTP 地址，已拒绝");
+        return QCoreApplication::translate("UpdateManager", "服务器把请求转向了不安全的 HTTP 地址，已拒绝");
     case QNetworkReply::OperationCanceledError:
         // Callers that abort on purpose do not ask; Qt aborts this way when the time-out passes.
-        return QStringLiteral("连接超时，服务器长时间没有响应");
+        return QCoreApplication::translate("UpdateManager", "连接超时，服务器长时间没有响应");
     default:
         break;
     }
@@ -264,15 +313,23 @@ QString downloadRefusal(const QUrl &address)
         if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback())
             return {};
     }
-    return QStringLiteral("下载地址未使用 HTTPS 加密连接，已拒绝：") + address.toDisplayString();
+    return QCoreApplication::translate("UpdateManager", "下载地址未使用 HTTPS 加密连接，已拒绝：") + address.toDisplayString();
 }
 
-QString installerFileName(const QString &version)
+QString installerFileName(const QString &version, const QUrl &downloadURL)
 {
     QString name = version;
     name.replace(u'/', u'_');
     name.remove(QChar(u'\0'));
-    return QStringLiteral("Pikora-v") + name + QStringLiteral(".dmg");
+    const QString file = downloadURL.fileName();
+    QString extension;
+    if (file.endsWith(QLatin1String(".appimage"), Qt::CaseInsensitive))
+        extension = QStringLiteral(".AppImage");
+    else if (file.endsWith(QLatin1String(".deb"), Qt::CaseInsensitive))
+        extension = QStringLiteral(".deb");
+    else if (static const QRegularExpression plain(QStringLiteral("\\.[A-Za-z0-9]{1,10}$")); plain.match(file).hasMatch())
+        extension = plain.match(file).captured(0);
+    return QStringLiteral("Pikora-v") + name + extension;
 }
 
 } // namespace UpdateFeed

@@ -30,12 +30,22 @@ bool isRemoteVersionNewer(const QString &remote, const QString &current);
 // Strips every leading and trailing "v", "V" and blank, as feeds decorate their versions.
 QString trimVersionTag(const QString &text);
 
-// Reads a GitLab release object or a version feed document. releaseProjectPage completes the
-// relative upload paths that release notes link to.
-Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage);
+// The processor architecture this build runs on, as feeds name it: "x86_64", "aarch64", else Qt's name.
+QString machineArchitecture();
 
-// First disk image the release notes link to, absolute or as an upload path of the release project.
-std::optional<QUrl> downloadAddressInNotes(const QString &notes, const QUrl &releaseProjectPage);
+// Reads a GitLab release object or a version feed document. releaseProjectPage completes the
+// relative upload paths that release notes link to; arch picks the package (see linuxPackage).
+Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage,
+                        const QString &arch = machineArchitecture());
+
+// The package this machine can install among addresses: a .deb for arch, then an .AppImage for
+// arch; a file whose name says nothing of its architecture comes after the one that names arch,
+// one that names another architecture never. A disk image or an archive is never taken.
+std::optional<QUrl> linuxPackage(const QList<QUrl> &addresses, const QString &arch);
+
+// The .deb and .AppImage files the release notes link to, absolute or as upload paths of the
+// release project, in the order they appear.
+QList<QUrl> packageAddressesInNotes(const QString &notes, const QUrl &releaseProjectPage);
 
 // The text as a URL, or nothing when it is empty or not a valid URL.
 std::optional<QUrl> makeURL(const QString &text);
@@ -50,7 +60,8 @@ QString replyError(const QNetworkReply &reply);
 // or http to the loopback interface.
 QString downloadRefusal(const QUrl &address);
 
-// "Pikora-v" + version + ".dmg", with path separators in the version made harmless.
-QString installerFileName(const QString &version);
+// "Pikora-v" + version + the downloaded file's extension (".deb", ".AppImage"), with path
+// separators in the version made harmless.
+QString installerFileName(const QString &version, const QUrl &downloadURL);
 
 } // namespace UpdateFeed

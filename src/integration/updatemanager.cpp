@@ -2,6 +2,7 @@
 
 #include "downloadprogressbridge.h"
 #include "platform/desktopopener.h"
+#include "platform/filemanager.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -34,6 +35,7 @@ UpdateManager::UpdateManager(const UpdateEndpoints &endpoints, std::chrono::mill
     , m_checkTimeout(checkTimeout)
     , m_network(new QNetworkAccessManager(this))
     , m_opener(&DesktopOpener::openWithDefaultApplication)
+    , m_revealer([](const QUrl &file) { FileManager::showItems({file}); })
 {
     m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
@@ -88,9 +90,20 @@ void UpdateManager::setOpener(Opener opener)
     m_opener = std::move(opener);
 }
 
+void UpdateManager::setRevealer(Revealer revealer)
+{
+    m_revealer = std::move(revealer);
+}
+
+bool UpdateManager::canCheckForUpdates() const
+{
+    return m_status.kind != UpdateStatus::Kind::checking && m_status.kind != UpdateStatus::Kind::downloading
+        && !m_isManualChecking;
+}
+
 void UpdateManager::checkForUpdates(const QString &customFeedURL, bool userInitiated)
 {
-    if (m_status.kind == UpdateStatus::Kind::checking || m_isManualChecking)
+    if (!canCheckForUpdates())
         return;
     setManualChecking(userInitiated);
     setStatus(UpdateStatus::checking());
@@ -107,7 +120,7 @@ void UpdateManager::runCheck(const QString &customFeedURL, bool userInitiated)
     }
     const std::optional<QUrl> url = UpdateFeed::makeURL(trimmed);
     if (!url) {
-        finishCheck({std::nullopt, QStringLiteral("无效的更新源地址：") + customFeedURL}, userInitiated);
+        finishCheck({std::nullopt, QCoreApplication::translate("UpdateManager", "无效的更新源地址：") + customFeedURL}, userInitiated);
         return;
     }
     fetchReleaseInfo(*url, [this, userInitiated](const UpdateFeed::Result &result) { finishCheck(result, userInitiated); });
@@ -116,7 +129,7 @@ void UpdateManager::runCheck(const QString &customFeedURL, bool userInitiated)
 void UpdateManager::tryBuiltInFeed(qsizetype index, bool userInitiated)
 {
     if (index >= m_endpoints.builtInFeeds.size()) {
-        finishCheck({std::nullopt, QStringLiteral("没有可用的更新源")}, userInitiated);
+        finishCheck({std::nullopt, QCoreApplication::translate("UpdateManager", "没有可用的更新源")}, userInitiated);
         return;
     }
     // Only the last feed's error is reported; earlier ones just pass the turn on.
@@ -143,7 +156,7 @@ void UpdateManager::fetchReleaseInfo(const QUrl &url, FeedCallback done)
         if (!error.isEmpty())
             done({std::nullopt, error});
         else if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-            done({std::nullopt, QStringLiteral("服务器返回了无效的响应")});
+            done({std::nullopt, QCoreApplication::translate("UpdateManager", "服务器返回了无效的响应")});
         else
             done(UpdateFeed::parseReleaseData(reply->readAll(), m_endpoints.releaseProjectPage));
     });
@@ -178,7 +191,7 @@ void UpdateManager::startDownload(const AppUpdateInfo &updateInfo)
     // An update is code the user will run: never fetch it over a connection others can rewrite.
     const QString refusal = UpdateFeed::downloadRefusal(*updateInfo.downloadURL);
     if (!refusal.isEmpty()) {
-        setStatus(UpdateStatus::failed(QStringLiteral("下载更新包失败：") + refusal));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：") + refusal));
         return;
     }
     setStatus(UpdateStatus::downloading(0.0, 0, 0));
@@ -192,7 +205,7 @@ void UpdateManager::startDownload(const AppUpdateInfo &updateInfo)
         handleDownloadComplete(privateCopy, updateInfo);
     });
     connect(bridge, &DownloadProgressBridge::failed, this, [this](const QString &description) {
-        setStatus(UpdateStatus::failed(QStringLiteral("下载更新包失败：") + description));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：") + description));
     });
     bridge->start();
 }
@@ -214,15 +227,16 @@ void UpdateManager::handleDownloadComplete(const QString &privateCopy, const App
     const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::DownloadLocation);
     const QString folder = folders.isEmpty() ? QDir::tempPath() : folders.first();
     QDir().mkpath(folder);
-    const QString target = QDir(folder).filePath(UpdateFeed::installerFileName(updateInfo.version));
+    const QString target =
+        QDir(folder).filePath(UpdateFeed::installerFileName(updateInfo.version, updateInfo.downloadURL.value_or(QUrl())));
 
     const auto fail = [this](const QString &description) {
-        setStatus(UpdateStatus::failed(QStringLiteral("保存安装包至下载文件夹失败：") + description));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "保存安装包至下载文件夹失败：") + description));
     };
     const QFileInfo existing(target);
     if (existing.isDir() && !existing.isSymLink()) {
         // A folder may hold anything of the user's; only a file of that name is replaced.
-        fail(QStringLiteral("已有同名文件夹：") + target);
+        fail(QCoreApplication::translate("UpdateManager", "已有同名文件夹：") + target);
         return;
     }
     if (existing.exists() || existing.isSymLink()) {
@@ -239,7 +253,7 @@ void UpdateManager::handleDownloadComplete(const QString &privateCopy, const App
     }
     const QUrl fileURL = QUrl::fromLocalFile(target);
     setStatus(UpdateStatus::readyToInstall(fileURL, updateInfo));
-    open(fileURL);
+    showDownloadedFile(fileURL);
 }
 
 void UpdateManager::openInBrowser(const std::optional<QUrl> &url)
@@ -256,10 +270,17 @@ void UpdateManager::openInBrowser(const std::optional<QUrl> &url)
     open(page);
 }
 
-void UpdateManager::openDownloadedFile(const QUrl &url)
+void UpdateManager::openProductWebsite()
 {
-    if (url.isLocalFile())
-        open(url);
+    const QUrl website(m_endpoints.productWebsite, QUrl::StrictMode);
+    if (isWebPage(website))
+        open(website);
+}
+
+void UpdateManager::showDownloadedFile(const QUrl &url)
+{
+    if (url.isLocalFile() && m_revealer)
+        m_revealer(url);
 }
 
 void UpdateManager::open(const QUrl &url)

@@ -16,8 +16,9 @@
 class DownloadProgressBridge;
 class QNetworkAccessManager;
 
-// Looks for a newer release, downloads its disk image into the Downloads folder and hands it to
-// the desktop. Lives on the GUI thread; every state change is announced by its own signal.
+// Looks for a newer release, downloads its Linux package into the Downloads folder and shows it
+// in the file manager (never opens or installs it). Lives on the GUI thread; every state change
+// is announced by its own signal.
 class UpdateManager final : public QObject
 {
     Q_OBJECT
@@ -26,6 +27,8 @@ class UpdateManager final : public QObject
 public:
     // Opens a file or page with the desktop's default application; tests put a recorder here.
     using Opener = std::function<bool(const QUrl &)>;
+    // Shows a file in the file manager; tests put a recorder here.
+    using Revealer = std::function<void(const QUrl &)>;
 
     static constexpr std::chrono::milliseconds defaultCheckTimeout{15'000};
 
@@ -50,17 +53,24 @@ public:
 
     void setUpdateSheetPresented(bool presented);
     void setOpener(Opener opener);
+    void setRevealer(Revealer revealer);
 
     // Returns at once; the outcome arrives through the signals. A non-blank customFeedURL is the
-    // only feed asked. A silent check (userInitiated false) never shows an error.
+    // only feed asked. A silent check (userInitiated false) never shows an error. Does nothing
+    // while a check or a download runs: its outcome would overwrite the download's state.
     void checkForUpdates(const QString &customFeedURL, bool userInitiated);
+    // Whether checkForUpdates would start a check now; check buttons follow it (statusChanged,
+    // manualCheckingChanged).
+    bool canCheckForUpdates() const;
 
-    // Downloads the release's disk image, or opens its web page when it has no download address.
+    // Downloads the release's package, or opens its web page when it has no download address.
     void startDownload(const AppUpdateInfo &updateInfo);
     void cancelDownload();
     // Opens url, else the page of the release found last, else the product web site.
     void openInBrowser(const std::optional<QUrl> &url = std::nullopt);
-    void openDownloadedFile(const QUrl &url);
+    void openProductWebsite();
+    // Shows the saved package in the file manager.
+    void showDownloadedFile(const QUrl &url);
 
 signals:
     void statusChanged();
@@ -88,6 +98,7 @@ private:
     std::chrono::milliseconds m_checkTimeout;
     QNetworkAccessManager *m_network;
     Opener m_opener;
+    Revealer m_revealer;
     QPointer<DownloadProgressBridge> m_downloadBridge;
 
     UpdateStatus m_status;

@@ -1,5 +1,6 @@
 #include "hardwaredetector.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSet>
 #include <QStringList>
@@ -102,7 +103,7 @@ HardwareDetector HardwareDetector::detect(const QString &rootPath, int available
     HardwareDetector hw{NoDetection{}};
     hw.chipName = brandName(rootPath);
     if (hw.chipName.isEmpty())
-        hw.chipName = QStringLiteral("Apple Silicon");
+        hw.chipName = QCoreApplication::translate("HardwareDetector", "未知处理器");
     hw.totalCores = availableCpus;
 
     // Hybrid processors expose one PMU folder per core kind; other machines have neither.

@@ -1,5 +1,6 @@
 #include "taskitem.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <array>
@@ -31,9 +32,12 @@ struct StrategyInfo
 };
 
 constexpr std::array<StrategyInfo, 3> kStrategies{{
-    {DeleteStrategy::keepOriginal, "keep", "保留原始照片", "在原文件同目录下输出新照片，完整保留原件。"},
-    {DeleteStrategy::moveToTrash, "trash", "移至废纸篓", "转码完成后，自动将原始照片移入废纸篓。"},
-    {DeleteStrategy::deleteImmediately, "delete", "永久删除", "转码完成后，直接彻底删除原始照片。"},
+    {DeleteStrategy::keepOriginal, "keep", QT_TRANSLATE_NOOP("DeleteStrategy", "保留原始照片"),
+     QT_TRANSLATE_NOOP("DeleteStrategy", "在原文件同目录下输出新照片，完整保留原件。")},
+    {DeleteStrategy::moveToTrash, "trash", QT_TRANSLATE_NOOP("DeleteStrategy", "移至回收站"),
+     QT_TRANSLATE_NOOP("DeleteStrategy", "转码完成后，自动将原始照片移入回收站。")},
+    {DeleteStrategy::deleteImmediately, "delete", QT_TRANSLATE_NOOP("DeleteStrategy", "永久删除"),
+     QT_TRANSLATE_NOOP("DeleteStrategy", "转码完成后，直接彻底删除原始照片。")},
 }};
 
 const StatusInfo &info(TaskStatus status)
@@ -122,12 +126,12 @@ QList<DeleteStrategy> allDeleteStrategies()
 
 QString title(DeleteStrategy strategy)
 {
-    return QString::fromUtf8(info(strategy).title);
+    return QCoreApplication::translate("DeleteStrategy", info(strategy).title);
 }
 
 QString description(DeleteStrategy strategy)
 {
-    return QString::fromUtf8(info(strategy).description);
+    return QCoreApplication::translate("DeleteStrategy", info(strategy).description);
 }
 
 QString TaskItem::fileName() const

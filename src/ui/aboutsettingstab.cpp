@@ -1,0 +1,150 @@
+#include "ui/aboutsettingstab.h"
+
+#include "app/appstate.h"
+#include "integration/updatemanager.h"
+#include "ui/elidedlabel.h"
+#include "ui/icons.h"
+#include "ui/settingsedit.h"
+#include "ui/updatetexts.h"
+#include "ui/uistyle.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWidget *parent)
+    : QWidget(parent)
+    , m_state(state)
+    , m_updates(updates)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+
+    auto *application = new QGroupBox(this);
+    auto *appRow = new QHBoxLayout(application);
+    auto *icon = new QLabel(application);
+    icon->setPixmap(UiStyle::applicationIcon(QStringLiteral("image-x-generic")).pixmap(52, 52));
+    icon->setAccessibleName(tr("Pikora 图标"));
+    appRow->addWidget(icon);
+    auto *names = new QVBoxLayout;
+    names->setSpacing(3);
+    auto *nameRow = new QHBoxLayout;
+    nameRow->setSpacing(8);
+    QLabel *product = UiStyle::plainLabel(QStringLiteral("Pikora"), application);
+    product->setFont(UiStyle::font(product, 16, QFont::Bold));
+    nameRow->addWidget(product);
+    QLabel *latin = UiStyle::plainLabel(QStringLiteral("Pikora"), application);
+    latin->setFont(UiStyle::font(latin, 13, QFont::DemiBold));
+    UiStyle::setTextColor(latin, UiStyle::secondary(latin));
+    nameRow->addWidget(latin);
+    nameRow->addStretch(1);
+    names->addLayout(nameRow);
+    QLabel *version = UiStyle::plainLabel(
+        tr("版本 %1 (Build %2)").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()), application);
+    version->setFont(UiStyle::font(version, 11.5));
+    UiStyle::setTextColor(version, UiStyle::secondary(version));
+    version->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    names->addWidget(version);
+    appRow->addLayout(names, 1);
+    layout->addWidget(application);
+
+    auto *updatesBox = new QGroupBox(tr("软件更新"), this);
+    auto *updatesLayout = new QVBoxLayout(updatesBox);
+    m_autoCheck = new QCheckBox(tr("启动应用时自动检查更新"), updatesBox);
+    updatesLayout->addWidget(m_autoCheck);
+    auto *statusRow = new QHBoxLayout;
+    QLabel *statusCaption = UiStyle::plainLabel(tr("当前更新状态："), updatesBox);
+    statusCaption->setFont(UiStyle::font(statusCaption, 12));
+    statusRow->addWidget(statusCaption);
+    m_statusIcon = new QLabel(updatesBox);
+    statusRow->addWidget(m_statusIcon);
+    m_statusText = new ElidedLabel(updatesBox);
+    m_statusText->setFont(UiStyle::font(m_statusText, 11));
+    statusRow->addWidget(m_statusText, 1);
+    m_check = new QPushButton(updatesBox);
+    m_check->setDefault(true);
+    statusRow->addWidget(m_check);
+    updatesLayout->addLayout(statusRow);
+    layout->addWidget(updatesBox);
+
+    auto *support = new QGroupBox(tr("项目支持"), this);
+    auto *supportRow = new QHBoxLayout(support);
+    supportRow->addWidget(UiStyle::plainLabel(tr("Pikora官方网站"), support));
+    supportRow->addStretch(1);
+    auto *website = new QPushButton(tr("打开网页"), support);
+    website->setFlat(true);
+    website->setCursor(Qt::PointingHandCursor);
+    QPalette link = website->palette();
+    link.setColor(QPalette::ButtonText, UiStyle::accent(website));
+    website->setPalette(link);
+    supportRow->addWidget(website);
+    layout->addWidget(support);
+    layout->addStretch(1);
+
+    connect(m_autoCheck, &QCheckBox::toggled, this, [this](bool on) {
+        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.autoCheckForUpdates = on; });
+    });
+    connect(m_check, &QPushButton::clicked, this,
+            [this] { m_updates->checkForUpdates(m_state->settings().customUpdateFeedURL, true); });
+    connect(website, &QPushButton::clicked, m_updates, &UpdateManager::openProductWebsite);
+    connect(m_state, &AppState::settingsChanged, this, &AboutSettingsTab::fill);
+    for (auto signal : {&UpdateManager::statusChanged, &UpdateManager::lastCheckedDateChanged, &UpdateManager::manualCheckingChanged})
+        connect(m_updates, signal, this, &AboutSettingsTab::showStatus);
+    fill();
+    showStatus();
+}
+
+void AboutSettingsTab::fill()
+{
+    const QSignalBlocker blocker(m_autoCheck);
+    m_autoCheck->setChecked(m_state->settings().autoCheckForUpdates);
+}
+
+void AboutSettingsTab::showStatus()
+{
+    using Kind = UpdateStatus::Kind;
+    const UpdateStatus &status = m_updates->status();
+    m_statusText->setFullText(UpdateTexts::statusLine(status, m_updates->lastCheckedDate()));
+
+    QString icon;
+    QColor color = UiStyle::secondary(this);
+    QFont font = UiStyle::font(m_statusText, 11);
+    switch (status.kind) {
+    case Kind::idle:
+        break;
+    case Kind::checking:
+    case Kind::downloading:
+        icon = QStringLiteral("process-working");
+        color = palette().color(QPalette::WindowText);
+        break;
+    case Kind::upToDate:
+        icon = QStringLiteral("emblem-default");
+        color = UiStyle::success();
+        break;
+    case Kind::available:
+        icon = QStringLiteral("software-update-available");
+        color = UiStyle::accent(this);
+        font.setWeight(QFont::DemiBold);
+        break;
+    case Kind::readyToInstall:
+        icon = QStringLiteral("emblem-default");
+        color = UiStyle::success();
+        break;
+    case Kind::failed:
+        icon = QStringLiteral("dialog-warning");
+        break;
+    }
+    m_statusIcon->setVisible(!icon.isEmpty());
+    if (!icon.isEmpty())
+        m_statusIcon->setPixmap(Icons::themed(icon).pixmap(14, 14));
+    m_statusText->setFont(font);
+    UiStyle::setTextColor(m_statusText, color);
+
+    m_check->setText(status.kind == Kind::checking ? tr("检查中…") : tr("立即检查更新"));
+    // A check that ended during a download would overwrite the download's state.
+    m_check->setEnabled(m_updates->canCheckForUpdates());
+}

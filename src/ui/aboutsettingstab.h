@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+class AppState;
+class ElidedLabel;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class UpdateManager;
+
+// The application's name and version, the update check with its state, and the web site.
+class AboutSettingsTab final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AboutSettingsTab)
+
+public:
+    AboutSettingsTab(AppState *state, UpdateManager *updates, QWidget *parent = nullptr);
+
+private:
+    void fill();
+    void showStatus();
+
+    AppState *m_state;
+    UpdateManager *m_updates;
+    QCheckBox *m_autoCheck;
+    QLabel *m_statusIcon;
+    ElidedLabel *m_statusText;
+    QPushButton *m_check;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QWidget>
+
+class AppState;
+class QLabel;
+class QPushButton;
+
+// Adds or removes the file-manager actions and documents the URL scheme. A failed change shows
+// its reason in a message box.
+class IntegrationSettingsTab final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(IntegrationSettingsTab)
+
+public:
+    explicit IntegrationSettingsTab(AppState *state, QWidget *parent = nullptr);
+
+private:
+    void showState();
+    void toggle();
+
+    AppState *m_state;
+    QLabel *m_stateText;
+    QPushButton *m_button;
+};

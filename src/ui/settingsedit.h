@@ -1,0 +1,13 @@
+#pragma once
+
+#include <functional>
+
+class AppState;
+struct AppSettings;
+
+namespace SettingsEdit {
+
+// Replaces the settings with a copy changed by edit; an edit that changes nothing writes nothing.
+void apply(AppState *state, const std::function<void(AppSettings &)> &edit);
+
+} // namespace SettingsEdit

@@ -1,0 +1,33 @@
+#include "layoutcheck.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QWidget>
+
+namespace LayoutCheck {
+
+QStringList clippedTexts(const QWidget *root)
+{
+    QStringList clipped;
+    for (const QWidget *widget : root->findChildren<QWidget *>()) {
+        const auto *label = qobject_cast<const QLabel *>(widget);
+        const auto *button = qobject_cast<const QAbstractButton *>(widget);
+        if (!widget->isVisibleTo(root) || !(label || button))
+            continue;
+        const QString text = label ? label->text() : button->text();
+        if (text.isEmpty())
+            continue;
+        const QSize size = widget->size();
+        const int height = widget->hasHeightForWidth() ? widget->heightForWidth(size.width()) : widget->sizeHint().height();
+        if (size.width() < widget->minimumSizeHint().width() || size.height() < height)
+            clipped << QStringLiteral("\"%1\" is %2×%3, needs %4×%5")
+                           .arg(text)
+                           .arg(size.width())
+                           .arg(size.height())
+                           .arg(widget->minimumSizeHint().width())
+                           .arg(height);
+    }
+    return clipped;
+}
+
+} // namespace LayoutCheck

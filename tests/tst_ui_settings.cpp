@@ -1,0 +1,385 @@
+#include "app/appstate.h"
+#include "integration/quickactioninstaller.h"
+#include "integration/updatemanager.h"
+#include "platform/preferences.h"
+#include "layoutcheck.h"
+#include "screenshots.h"
+#include "testenv.h"
+#include "ui/performancesettingstab.h"
+#include "ui/settingswindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+template <typename W>
+QStringList visibleTexts(const QWidget *page)
+{
+    QStringList texts;
+    for (const W *widget : page->findChildren<W *>()) {
+        if (widget->isVisibleTo(page))
+            texts << widget->text();
+    }
+    return texts;
+}
+
+// Where a user clicks a check box or radio button: on its indicator, not in the empty row beside the text.
+void clickToggle(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+}
+
+template <typename W>
+W *byText(const QWidget *page, const QString &text)
+{
+    for (W *widget : page->findChildren<W *>()) {
+        if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+// The label whose text starts with prefix, shown or not.
+QLabel *labelStartingWith(const QWidget *page, const QString &prefix)
+{
+    for (QLabel *label : page->findChildren<QLabel *>()) {
+        if (label->text().startsWith(prefix))
+            return label;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The settings window: each page's controls against the stored settings, what opening and
+// editing write, the tool probe behind the path fields, and the file-manager actions.
+class TestUiSettings final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<UpdateManager> m_updates;
+    std::unique_ptr<SettingsWindow> m_window;
+
+    QWidget *page(SettingsWindow::Tab tab) const { return m_window->tabs()->widget(static_cast<int>(tab)); }
+
+    void openWindow()
+    {
+        m_window = std::make_unique<SettingsWindow>(m_state.get(), m_updates.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void setSettings(const std::function<void(AppSettings &)> &edit)
+    {
+        AppSettings settings = m_state->settings();
+        edit(settings);
+        m_state->setSettings(settings);
+    }
+
+    void waitForProbe()
+    {
+        QSignalSpy probed(m_state.get(), &AppState::toolStatusChanged);
+        QVERIFY(probed.wait(30'000));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        TestEnv::isolateHome(m_root.path());
+    }
+
+    void init()
+    {
+        Preferences store;
+        store.remove(AppState::settingsKey);
+        store.sync();
+        QuickActionInstaller::uninstall();
+        m_state = std::make_unique<AppState>(AppState::Feedback{});
+        if (!QTest::qWaitFor([&] { return !m_state->cjxlPath().isEmpty(); }, 30'000))
+            QFAIL("the start-up tool probe never came back");
+        m_updates = std::make_unique<UpdateManager>();
+        m_updates->setOpener([](const QUrl &) { return true; });
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_updates.reset();
+        m_state.reset();
+    }
+
+    void windowAndPages()
+    {
+        openWindow();
+        QStringList titles;
+        for (int i = 0; i < m_window->tabs()->count(); ++i)
+            titles << m_window->tabs()->tabText(i);
+        QCOMPARE(titles, (QStringList{QStringLiteral("常规"), QStringLiteral("性能与硬件"), QStringLiteral("文件管理器集成"),
+                                      QStringLiteral("关于与更新")}));
+        QVERIFY(!m_window->isModal());
+        QVERIFY(m_window->minimumWidth() >= 500 && m_window->minimumHeight() >= 380);
+        // No haptics on Linux desktops: the switch is gone and its stored value stays untouched.
+        QVERIFY(!byText<QCheckBox>(page(SettingsWindow::Tab::general), QStringLiteral("启用触控板触觉震动反馈")));
+        for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
+                                        std::pair{SettingsWindow::Tab::performance, "settings-performance"},
+                                        std::pair{SettingsWindow::Tab::integration, "settings-integration"},
+                                        std::pair{SettingsWindow::Tab::about, "settings-about"}}) {
+            m_window->showTab(tab);
+            m_window->resize(m_window->minimumSize());
+            QApplication::processEvents();
+            const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
+            QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(name) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
+            Screenshots::save(m_window.get(), QString::fromLatin1(name));
+        }
+    }
+
+    // Stored values an edited file may hold: shown clamped, and nothing written until the user
+    // moves that very control.
+    void openingWritesNothing()
+    {
+        const int total = HardwareDetector::shared().totalCores;
+        setSettings([](AppSettings &s) {
+            s.concurrencyMode = ConcurrencyMode::custom;
+            s.concurrency = 10'000;
+            s.compressionEffort = 12;
+            s.hapticFeedbackEnabled = false;
+            s.deleteStrategy = DeleteStrategy::moveToTrash;
+            s.verifyLossless = false;
+        });
+        const QByteArray stored = Preferences().data(AppState::settingsKey);
+        QSignalSpy changed(m_state.get(), &AppState::settingsChanged);
+        openWindow();
+        for (int i = 0; i < 4; ++i)
+            m_window->tabs()->setCurrentIndex(i);
+        QApplication::processEvents();
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(Preferences().data(AppState::settingsKey), stored);
+
+        m_window->showTab(SettingsWindow::Tab::performance);
+        QWidget *performance = page(SettingsWindow::Tab::performance);
+        const QList<QSlider *> sliders = performance->findChildren<QSlider *>();
+        QCOMPARE(sliders.size(), 2);
+        QSlider *cores = sliders.at(0);
+        QSlider *effort = sliders.at(1);
+        QCOMPARE((QList<int>{cores->maximum(), cores->value(), effort->value()}), (QList<int>{total, total, 9}));
+        QVERIFY(byText<QLabel>(performance, QStringLiteral("%1 核").arg(total)) && byText<QLabel>(performance, QStringLiteral("9")));
+        // The hardware line says what a batch really runs.
+        QVERIFY(labelStartingWith(performance, HardwareDetector::shared().chipName)->text().endsWith(
+            QStringLiteral(" · 自定 %1 核心").arg(total)));
+
+        effort->setFocus();
+        QTest::keyClick(effort, Qt::Key_Home);
+        QCOMPARE(m_state->settings().compressionEffort, 1);
+        QCOMPARE(m_state->settings().concurrency, 10'000);
+        QTest::keyClick(effort, Qt::Key_End);
+        QCOMPARE(m_state->settings().compressionEffort, 9);
+        QVERIFY(byText<QLabel>(performance, QStringLiteral("9")));
+        if (total > 1) {
+            cores->setFocus();
+            QTest::keyClick(cores, Qt::Key_Home);
+            QCOMPARE(m_state->settings().concurrency, 1);
+        }
+        QVERIFY(!m_state->settings().hapticFeedbackEnabled);
+        QVERIFY(!m_state->settings().verifyLossless);
+    }
+
+    void hardwareLine_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("hybrid");
+        QTest::addColumn<QString>("line");
+        const auto row = [](const char *name, ConcurrencyMode mode, bool hybrid, const char *line) {
+            QTest::newRow(name) << static_cast<int>(mode) << hybrid << QString::fromUtf8(line);
+        };
+        row("auto, hybrid", ConcurrencyMode::autoMode, true, "Test CPU · 智能调度 6 核心 (4 性能核 + 4 能效核)");
+        row("auto", ConcurrencyMode::autoMode, false, "Test CPU · 智能调度 6 核心");
+        row("max", ConcurrencyMode::maxPerformance, false, "Test CPU · 调度全部 8 核心");
+        row("saver", ConcurrencyMode::energySaver, true, "Test CPU · 调度 4 核心");
+        row("custom, clamped", ConcurrencyMode::custom, false, "Test CPU · 自定 8 核心");
+    }
+
+    void hardwareLine()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, hybrid);
+        const HardwareDetector hw = HardwareDetector::fromFacts(QStringLiteral("Test CPU"), 8, hybrid ? std::optional(4) : std::nullopt,
+                                                                hybrid ? std::optional(4) : std::nullopt);
+        AppSettings settings;
+        settings.concurrencyMode = static_cast<ConcurrencyMode>(mode);
+        settings.concurrency = 64;
+        QTEST(PerformanceSettingsTab::hardwareLine(hw, settings), "line");
+    }
+
+    // Choosing a mode: its explanation, and the core count row only for custom.
+    void concurrencyModes()
+    {
+        openWindow();
+        m_window->showTab(SettingsWindow::Tab::performance);
+        QWidget *performance = page(SettingsWindow::Tab::performance);
+        auto *mode = performance->findChild<QComboBox *>();
+        QCOMPARE(mode->count(), 4);
+        const QStringList explanations{QStringLiteral("根据本机的处理器核心数自动调度，全速转码的同时预留系统响应余量。"),
+                                       QStringLiteral("全力释放处理器算力，适合大批量照片集中转码。"),
+                                       QStringLiteral("降低发热与电量消耗，适合不插电办公或后台静默批处理。"),
+                                       QStringLiteral("手动指定参与并发转码的 CPU 核心数。")};
+        setSettings([](AppSettings &s) { s.concurrency = 1; });
+        for (int index : {3, 0, 1, 2, 3}) {
+            mode->setFocus();
+            mode->setCurrentIndex(index);
+            emit mode->activated(index);
+            QCOMPARE(static_cast<int>(m_state->settings().concurrencyMode), index);
+            const QStringList texts = visibleTexts<QLabel>(performance);
+            QVERIFY2(texts.contains(explanations.at(index)), qPrintable(texts.join(u'|')));
+            QCOMPARE(texts.contains(QStringLiteral("核心数量")), index == 3);
+        }
+        QCOMPARE(m_state->settings().concurrency, 1); // switching modes never changes the stored number
+        QVERIFY(visibleTexts<QLabel>(performance).contains(QStringLiteral("1 核")));
+    }
+
+    void deleteStrategies_data()
+    {
+        QTest::addColumn<int>("strategy");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("keep") << 0 << QStringLiteral("在原文件同目录下输出新照片，完整保留原件。") << false;
+        QTest::newRow("trash") << 1 << QStringLiteral("转码完成后，自动将原始照片移入回收站。") << true;
+        QTest::newRow("delete") << 2 << QStringLiteral("转码完成后，直接彻底删除原始照片。") << true;
+    }
+
+    // The explanation follows the choice at once; disposing of originals shows verification on and locked.
+    void deleteStrategies()
+    {
+        QFETCH(int, strategy);
+        QFETCH(bool, locked);
+        openWindow();
+        QWidget *general = page(SettingsWindow::Tab::general);
+        QCOMPARE(visibleTexts<QRadioButton>(general),
+                 (QStringList{QStringLiteral("保留原始照片"), QStringLiteral("移至回收站"), QStringLiteral("永久删除")}));
+        clickToggle(general->findChildren<QRadioButton *>().at(strategy));
+        QCOMPARE(static_cast<int>(m_state->settings().deleteStrategy), strategy);
+        QFETCH(QString, description);
+        QVERIFY(visibleTexts<QLabel>(general).contains(description));
+        QCOMPARE(visibleTexts<QLabel>(general).contains(QStringLiteral("移走或删除原文件之前总会先验证，此时无法关闭。")), locked);
+        auto *verify = byText<QCheckBox>(general, QStringLiteral("始终验证无损转换"));
+        QVERIFY(verify);
+        QCOMPARE(verify->isChecked(), locked);
+        QCOMPARE(verify->isEnabled(), !locked);
+        if (!locked) {
+            clickToggle(verify);
+            QVERIFY(m_state->settings().verifyLossless);
+        }
+        QCOMPARE(m_state->settings().verifyLossless, !locked); // locked shows on without writing it
+
+        auto *sound = byText<QCheckBox>(general, QStringLiteral("完成批处理时播放提示音"));
+        QVERIFY(sound->isChecked());
+        clickToggle(sound);
+        QVERIFY(!m_state->settings().soundFeedbackEnabled);
+    }
+
+    // A path typed or chosen is stored and probed at once; the line under it says what was found.
+    void toolPaths()
+    {
+        const QString fake = TestEnv::writeScript(m_root.filePath(QStringLiteral("tools/my cjxl")),
+                                                  "echo 'cjxl v9.8.7 [AVX2]'\necho 'Copyright'\n");
+        const QString installed = TestEnv::installedTool(QStringLiteral("cjxl"));
+        openWindow();
+        QWidget *general = page(SettingsWindow::Tab::general);
+        QLineEdit *field = general->findChildren<QLineEdit *>().at(0);
+        QCOMPARE(field->placeholderText(), QStringLiteral("自动查找"));
+        if (!installed.isEmpty())
+            QTRY_VERIFY(labelStartingWith(general, QStringLiteral("已找到：%1（v").arg(installed)));
+
+        const auto enter = [&](const QString &path) {
+            field->setFocus();
+            field->selectAll();
+            QTest::keyClicks(field, path);
+            QTest::keyClick(field, Qt::Key_Return);
+        };
+        enter(fake);
+        QCOMPARE(m_state->settings().customCjxlPath, fake);
+        QTRY_VERIFY(labelStartingWith(general, QStringLiteral("已找到：%1（v9.8.7）").arg(fake)));
+        QCOMPARE(m_state->cjxlPath(), fake);
+
+        const QString notRunnable = m_root.filePath(QStringLiteral("tools"));
+        enter(notRunnable);
+        QCOMPARE(m_state->settings().customCjxlPath, notRunnable);
+        if (!installed.isEmpty())
+            QTRY_VERIFY(labelStartingWith(general, QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed)));
+
+        field->clear();
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(m_state->settings().customCjxlPath.isEmpty());
+        QTRY_VERIFY(installed.isEmpty() ? labelStartingWith(general, AppState::notInstalledText())
+                                        : labelStartingWith(general, QStringLiteral("已找到：%1").arg(installed)));
+    }
+
+    // Add and remove through the page, in the temporary home; the label and button follow.
+    void integrationRoundTrip()
+    {
+        openWindow();
+        m_window->showTab(SettingsWindow::Tab::integration);
+        QWidget *integration = page(SettingsWindow::Tab::integration);
+        QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("pikora://import?path=/home/name/Photos/DSC_0001.JPG")));
+        QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("未安装")));
+        QTest::mouseClick(byText<QPushButton>(integration, QStringLiteral("添加至文件管理器…")), Qt::LeftButton);
+        QVERIFY(m_state->isQuickActionInstalled());
+        for (const QString &path : QuickActionInstaller::installedPaths(QuickActionInstaller::locations()))
+            QVERIFY2(path.startsWith(m_root.path()) && QFile::exists(path), qPrintable(path));
+        QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("已安装")));
+        Screenshots::save(m_window.get(), QStringLiteral("settings-integration-installed"));
+
+        QPushButton *remove = byText<QPushButton>(integration, QStringLiteral("移除快捷操作"));
+        QTest::mouseClick(remove, Qt::LeftButton);
+        if (auto *box = integration->findChild<QMessageBox *>())
+            QFAIL(qPrintable(box->informativeText()));
+        QVERIFY(!m_state->isQuickActionInstalled());
+        QVERIFY(!QuickActionInstaller::isInstalled());
+        QVERIFY(byText<QPushButton>(integration, QStringLiteral("添加至文件管理器…")));
+    }
+
+    // A failed install says why in a message box, and the page stays as it was.
+    void failedInstallShowsReason()
+    {
+        const QString blocker = QuickActionInstaller::locations().dataHome + QStringLiteral("/nautilus");
+        QDir(blocker).removeRecursively();
+        TestEnv::writeAll(blocker, "not a folder");
+        openWindow();
+        m_window->showTab(SettingsWindow::Tab::integration);
+        QWidget *integration = page(SettingsWindow::Tab::integration);
+        QTest::mouseClick(byText<QPushButton>(integration, QStringLiteral("添加至文件管理器…")), Qt::LeftButton);
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = integration->findChild<QMessageBox *>()) && box->isVisible());
+        QCOMPARE(box->text(), QStringLiteral("无法添加文件管理器快捷操作"));
+        QVERIFY2(box->informativeText().startsWith(QStringLiteral("无法创建文件夹“%1").arg(blocker)), qPrintable(box->informativeText()));
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+        QCOMPARE(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat(), Qt::PlainText);
+        Screenshots::save(box, QStringLiteral("settings-integration-failed"));
+        box->accept();
+        QVERIFY(!m_state->isQuickActionInstalled());
+        QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("未安装")));
+        QVERIFY(QFile::remove(blocker));
+    }
+};
+
+QTEST_MAIN(TestUiSettings)
+#include "tst_ui_settings.moc"
