@@ -2,6 +2,7 @@
 #include "app/dockprogressmanager.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
+#include "integration/updatemanager.h"
 #include "fakedesktop.h"
 #include "recordingfeedback.h"
 #include "screenshots.h"
@@ -11,10 +12,12 @@
 #include "ui/chromebar.h"
 #include "ui/emptycanvas.h"
 #include "ui/tasktableview.h"
+#include "ui/updatesheet.h"
 #include "ui/maintoolbar.h"
 #include "ui/mainwindow.h"
 #include "ui/modeswitch.h"
 #include "ui/progressstrip.h"
+#include "ui/settingswindow.h"
 #include "ui/statspopup.h"
 #include "ui/statusisland.h"
 
@@ -26,6 +29,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,13 +78,15 @@ private:
     std::unique_ptr<DockProgressManager> m_dock;
     std::unique_ptr<NotificationManager> m_notifications;
     std::unique_ptr<AppState> m_state;
+    std::unique_ptr<UpdateManager> m_updates;
     std::unique_ptr<MainWindow> m_window;
 
     void open()
     {
         m_state = std::make_unique<AppState>(AppState::Feedback{nullptr, nullptr, nullptr, &m_haptics, false});
         QVERIFY(QTest::qWaitFor([&] { return !m_state->cjxlPath().isEmpty(); }, 30000));
-        m_window = std::make_unique<MainWindow>(m_state.get(), nullptr, m_notifications.get(), m_dock.get());
+        m_updates = std::make_unique<UpdateManager>();
+        m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
         m_window->resize(860, 560);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -112,6 +118,7 @@ private slots:
     void cleanup()
     {
         m_window.reset();
+        m_updates.reset();
         m_state.reset();
         m_haptics.played.clear();
     }
@@ -269,6 +276,31 @@ private slots:
         QTest::keyClick(m_window->table(), Qt::Key_Delete);
         QVERIFY(m_state->compressTasks()->isEmpty());
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
+    }
+
+    // One settings window, however it is asked for; the about command shows its about page; the
+    // update sheet follows the manager's flag, over the window.
+    void settingsAndUpdateSheet()
+    {
+        actions()->preferences->trigger();
+        auto *settings = m_window->findChild<SettingsWindow *>();
+        QVERIFY(settings && settings->isVisible());
+        QTest::mouseClick(m_window->mainToolBar()->buttons().constLast(), Qt::LeftButton);
+        m_state->openSettings();
+        actions()->about->trigger();
+        QCOMPARE(m_window->findChildren<SettingsWindow *>().size(), 1);
+        QCOMPARE(settings->tabs()->currentIndex(), settings->tabs()->count() - 1);
+
+        m_updates->setUpdateSheetPresented(true);
+        auto *sheet = m_window->findChild<UpdateSheet *>();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        sheet->reject();
+        QVERIFY(!m_updates->isUpdateSheetPresented());
+        m_updates->setUpdateSheetPresented(true);
+        QTRY_COMPARE(m_window->findChildren<UpdateSheet *>().size(), 1);
+        m_updates->setUpdateSheetPresented(false);
+        QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
     }
 
     void toolbarButtons()

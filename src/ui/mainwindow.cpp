@@ -5,6 +5,7 @@
 #include "app/dockprogressmanager.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
+#include "integration/updatemanager.h"
 #include "ui/appactions.h"
 #include "ui/batchfigures.h"
 #include "ui/chromebar.h"
@@ -15,9 +16,10 @@
 #include "ui/openpanels.h"
 #include "ui/previewwindow.h"
 #include "ui/progressstrip.h"
+#include "ui/settingswindow.h"
 #include "ui/statspopup.h"
 #include "ui/tasktableview.h"
-#include "version.h"
+#include "ui/updatesheet.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,16 +100,14 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     connect(m_actions->importFolder, &QAction::triggered, this, [this] { OpenPanels::selectFolders(m_state, this); });
 
     connect(m_actions->quit, &QAction::triggered, this, &QWidget::close);
-    connect(m_actions->about, &QAction::triggered, this, [this] {
-        auto *box = new QMessageBox(QMessageBox::NoIcon, tr("关于 Pikora"),
-                                    QStringLiteral("Pikora %1").arg(QStringLiteral(PIKORA_VERSION)),
-                                    QMessageBox::Ok, this);
-        box->setIconPixmap(m_appIcon.pixmap(64, 64));
-        box->setTextFormat(Qt::PlainText);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::WindowModal);
-        box->open();
-    });
+    connect(m_actions->about, &QAction::triggered, this,
+            [this] { showSettings()->showTab(SettingsWindow::Tab::about); });
+    // "偏好设置…" and every other way to the settings lands here.
+    m_state->setOpenSettingsAction([this] { showSettings(); });
+    if (m_updates) {
+        connect(m_updates, &UpdateManager::updateSheetPresentedChanged, this, &MainWindow::syncUpdateSheet);
+        syncUpdateSheet();
+    }
 
     m_sync.setSingleShot(true);
     m_sync.setInterval(0);
@@ -132,7 +132,8 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
 
 MainWindow::~MainWindow()
 {
-    // The provider reads this window; the manager outlives it.
+    // Both callbacks reach into this window; the state and the manager outlive it.
+    m_state->setOpenSettingsAction({});
     if (m_notifications)
         m_notifications->setApplicationActiveProvider(nullptr);
 }
@@ -237,6 +238,30 @@ void MainWindow::showDiskWarning()
     m_diskAlert->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_diskAlert, &QMessageBox::finished, this, [this] { m_state->clearDiskWarning(); });
     m_diskAlert->open();
+}
+
+SettingsWindow *MainWindow::showSettings()
+{
+    if (!m_settings)
+        m_settings = new SettingsWindow(m_state, m_updates, this);
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+    return m_settings;
+}
+
+void MainWindow::syncUpdateSheet()
+{
+    if (m_updates->isUpdateSheetPresented()) {
+        if (m_updateSheet)
+            return;
+        m_updateSheet = new UpdateSheet(m_updates, this);
+        m_updateSheet->setAttribute(Qt::WA_DeleteOnClose);
+        m_updateSheet->setWindowModality(Qt::WindowModal);
+        m_updateSheet->open();
+    } else if (m_updateSheet) {
+        m_updateSheet->close();
+    }
 }
 
 void MainWindow::present()

@@ -15,8 +15,10 @@ class PreviewWindow;
 class ProgressStrip;
 class QMessageBox;
 class QStackedLayout;
+class SettingsWindow;
 class StatsPopup;
 class TaskTableView;
+class UpdateSheet;
 class UpdateManager;
 
 // The application's one window. It only assembles: the toolbar, the menus of the shared
@@ -42,6 +44,9 @@ public:
     EmptyCanvas *canvas() const { return m_canvas; }
     TaskTableView *table() const { return m_table; }
 
+    // The one settings window, made on first use and raised when it is open already.
+    SettingsWindow *showSettings();
+
     // Brings the window forward (restored if minimised) for a launch that handed its files over.
     void present();
 
@@ -58,6 +63,7 @@ private:
     void syncStats();
     void syncIcon();
     void showDiskWarning();
+    void syncUpdateSheet();
     void confirmQuitDuringBatch();
     void quitWhenToolsExited();
 
@@ -78,6 +84,8 @@ private:
     QTimer m_sync;
     QPointer<QMessageBox> m_quitQuestion;
     QPointer<QMessageBox> m_diskAlert;
+    QPointer<SettingsWindow> m_settings;
+    QPointer<UpdateSheet> m_updateSheet;
     bool m_quitting = false;      // cancelled for quitting; waiting for the tools to exit
     bool m_readyToClose = false;
 };
