@@ -96,7 +96,7 @@ press_until_converted() { # Ctrl+Return until folder $1 is converted; pressing m
 first_pid=$!
 
 window=
-for _ in $(seq 100); do
+for _ in $(seq 300); do # up to a minute on a loaded machine
     window=$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | head -n 1)
     [ -n "$window" ] && break
     kill -0 "$first_pid" 2>/dev/null || fail "pikora exited before showing its window"
