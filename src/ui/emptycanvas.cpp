@@ -76,8 +76,10 @@ EmptyCanvas::EmptyCanvas(AppState *state, QWidget *parent)
     , m_badge(new Badge(this))
     , m_title(new QLabel(this))
     , m_subtitle(new QLabel(this))
-    , m_folders(new QPushButton(Icons::themed(QStringLiteral("folder")), tr("选择文件夹…"), this))
-    , m_files(new QPushButton(Icons::themed(QStringLiteral("image-x-generic")), tr("选择照片…"), this))
+    , m_folders(new QPushButton(QIcon::fromTheme(QStringLiteral("folder"), Icons::themed(QStringLiteral("pikora-folder"))),
+                                 tr("选择文件夹…"), this))
+    , m_files(new QPushButton(QIcon::fromTheme(QStringLiteral("image-x-generic"), Icons::themed(QStringLiteral("pikora-photo"))),
+                               tr("选择照片…"), this))
 {
     setAcceptDrops(true);
     setAutoFillBackground(false);

@@ -20,7 +20,8 @@
 namespace {
 
 constexpr int kPadding = 8;
-constexpr int kRevealSize = 16;
+constexpr int kStatusPadding = 6;
+constexpr int kRevealSize = 14;
 
 QRectF centredSquare(const QRectF &around, qreal side)
 {
@@ -37,7 +38,7 @@ void drawClock(QPainter *p, const QRectF &box, const QColor &color)
     p->drawLine(c, c + QPointF(box.width() * 0.22, 0));
 }
 
-void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color)
+void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color, const QColor &mark = Qt::white)
 {
     p->setPen(Qt::NoPen);
     p->setBrush(color);
@@ -46,12 +47,12 @@ void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color)
     tick.moveTo(box.left() + box.width() * 0.28, box.top() + box.height() * 0.52);
     tick.lineTo(box.left() + box.width() * 0.44, box.top() + box.height() * 0.68);
     tick.lineTo(box.left() + box.width() * 0.73, box.top() + box.height() * 0.35);
-    p->setPen(QPen(Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p->setPen(QPen(mark, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p->setBrush(Qt::NoBrush);
     p->drawPath(tick);
 }
 
-void drawWarning(QPainter *p, const QRectF &box, const QColor &color)
+void drawWarning(QPainter *p, const QRectF &box, const QColor &color, const QColor &mark = Qt::white)
 {
     QPainterPath triangle;
     triangle.moveTo(box.center().x(), box.top() + 0.5);
@@ -61,7 +62,7 @@ void drawWarning(QPainter *p, const QRectF &box, const QColor &color)
     p->setPen(QPen(color, 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p->setBrush(color);
     p->drawPath(triangle);
-    p->setPen(QPen(Qt::white, 1.3, Qt::SolidLine, Qt::RoundCap));
+    p->setPen(QPen(mark, 1.3, Qt::SolidLine, Qt::RoundCap));
     const qreal x = box.center().x();
     p->drawLine(QPointF(x, box.top() + box.height() * 0.38), QPointF(x, box.top() + box.height() * 0.66));
     p->drawPoint(QPointF(x, box.top() + box.height() * 0.82));
@@ -103,6 +104,11 @@ void drawReveal(QPainter *p, const QRectF &box, const QColor &color)
     p->drawLine(to, to + QPointF(0, frame.height() * 0.28));
 }
 
+QString plainToolTip(const QString &text)
+{
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 QRect textRect(const QRect &cell)
 {
     return cell.adjusted(kPadding, 0, -kPadding, 0);
@@ -113,12 +119,21 @@ QRect textRect(const QRect &cell)
 TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
     : QStyledItemDelegate(parent)
     , m_thumbnails(thumbnails)
+    , m_nameFont(ViewStyle::font(12.5, QFont::Medium))
+    , m_sizeFont(ViewStyle::monospacedFont(11))
+    , m_sizeStrongFont(ViewStyle::monospacedFont(11, QFont::Medium))
+    , m_smallFont(ViewStyle::font(11))
+    , m_statusFont(ViewStyle::font(11))
+    , m_statusStrongFont(ViewStyle::font(11, QFont::Medium))
+    , m_detailFont(ViewStyle::font(9.5))
+    , m_badgeFont(ViewStyle::font(10.5, QFont::DemiBold))
+    , m_restoredBadgeFont(ViewStyle::font(9.5, QFont::DemiBold))
 {
 }
 
 QRect TaskRowDelegate::revealButtonRect(const QRect &cell)
 {
-    return QRect(cell.right() - kPadding - kRevealSize + 1, cell.center().y() - kRevealSize / 2 + 1, kRevealSize,
+    return QRect(cell.right() - kStatusPadding - kRevealSize + 1, cell.center().y() - kRevealSize / 2 + 1, kRevealSize,
                  kRevealSize);
 }
 
@@ -153,16 +168,16 @@ void TaskRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
         paintName(painter, option, index, text);
         break;
     case TaskTableModel::OriginalSizeColumn:
-        painter->setFont(ViewStyle::monospacedFont(11));
+        painter->setFont(m_sizeFont);
         painter->setPen(ViewStyle::faded(text, 0.6));
         painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
         break;
     case TaskTableModel::ResultSizeColumn:
         if (done && display != QLatin1String("-")) {
-            painter->setFont(ViewStyle::monospacedFont(11, QFont::Medium));
+            painter->setFont(m_sizeStrongFont);
             painter->setPen(text);
         } else {
-            painter->setFont(ViewStyle::monospacedFont(11));
+            painter->setFont(m_sizeFont);
             painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
         }
         painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
@@ -202,7 +217,8 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
         if (m_thumbnails && !failed)
             m_thumbnails->request(path);
         painter->fillPath(rounded, ViewStyle::faded(text, 0.05));
-        const QIcon icon = Icons::themed(QStringLiteral("image-x-generic"));
+        static const QIcon icon =
+            QIcon::fromTheme(QStringLiteral("image-x-generic"), Icons::themed(QStringLiteral("pikora-photo")));
         const qreal side = failed ? kThumbnailSize - 4 : kThumbnailSize * 0.45 + 2;
         icon.paint(painter, centredSquare(square, side).toAlignedRect(), Qt::AlignCenter,
                    failed ? QIcon::Normal : QIcon::Disabled);
@@ -213,7 +229,7 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
 
     const QRect nameRect(int(square.right()) + kPadding, cell.top(), cell.right() - int(square.right()) - 2 * kPadding,
                          cell.height());
-    const QFont font = ViewStyle::font(12.5, QFont::Medium);
+    const QFont &font = m_nameFont;
     painter->setFont(font);
     painter->setPen(text);
     const QString name =
@@ -227,14 +243,15 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
     const QString display = index.data(Qt::DisplayRole).toString();
     const QRect cell = textRect(option.rect);
     if (display == QLatin1String("-")) {
-        painter->setFont(ViewStyle::font(11));
+        painter->setFont(m_smallFont);
         painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
         painter->drawText(cell, Qt::AlignVCenter | Qt::AlignLeft, display);
         return;
     }
     const bool restoring = index.data(TaskTableModel::ModeRole).toInt() == int(ConversionMode::jxlToJPEG);
-    const QColor tint = restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
-    const QFont font = ViewStyle::font(restoring ? 9.5 : 10.5, QFont::DemiBold);
+    const bool selected = option.state & QStyle::State_Selected;
+    const QColor tint = selected ? text : restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
+    const QFont &font = restoring ? m_restoredBadgeFont : m_badgeFont;
     const QFontMetricsF metrics(font);
     const QString shown = metrics.elidedText(display, Qt::ElideRight, cell.width() - 10);
     const QSizeF textSize(metrics.horizontalAdvance(shown), metrics.height());
@@ -251,16 +268,18 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
 void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,
                                   const QColor &text) const
 {
-    const QRect cell = textRect(option.rect);
+    const QRect cell = option.rect.adjusted(kStatusPadding, 0, -kStatusPadding, 0);
     const auto status = TaskStatus(index.data(TaskTableModel::TaskStatusRole).toInt());
     const QString label = index.data(Qt::DisplayRole).toString();
     const QString detail = index.data(TaskTableModel::StatusDetailRole).toString();
     const bool warned = !index.data(TaskTableModel::WarningRole).toString().isEmpty();
     const QColor secondary = ViewStyle::faded(text, 0.6);
+    // On a highlighted row the status colours would vanish into the highlight.
+    const bool selected = option.state & QStyle::State_Selected;
 
     QColor symbolColor = secondary;
     QColor labelColor = secondary;
-    QFont font = ViewStyle::font(11);
+    const QFont *font = &m_statusFont;
     const QRectF symbol(cell.left(), cell.center().y() - 5.5 + 0.5, 11, 11);
     switch (status) {
     case TaskStatus::pending:
@@ -275,31 +294,33 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         drawSpinner(painter, symbol, text, m_spinnerPhase);
         break;
     case TaskStatus::completed:
-        symbolColor = labelColor = ViewStyle::green();
-        font = ViewStyle::font(11, QFont::Medium);
+        symbolColor = labelColor = selected ? text : ViewStyle::green();
+        font = &m_statusStrongFont;
         if (warned)
             drawWarning(painter, symbol, ViewStyle::orange());
         else
-            drawCheckCircle(painter, symbol, symbolColor);
+            drawCheckCircle(painter, symbol, symbolColor,
+                            selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
         break;
     case TaskStatus::failed:
-        symbolColor = labelColor = ViewStyle::red();
-        font = ViewStyle::font(11, QFont::Medium);
-        drawWarning(painter, symbol, symbolColor);
+        symbolColor = labelColor = selected ? text : ViewStyle::red();
+        font = &m_statusStrongFont;
+        drawWarning(painter, symbol, symbolColor,
+                    selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
         break;
     }
 
     const QRect reveal = revealButtonRect(option.rect);
-    qreal x = symbol.right() + 5;
-    const qreal room = reveal.left() - 4 - x;
-    painter->setFont(font);
+    qreal x = symbol.right() + 4;
+    const qreal room = reveal.left() - 3 - x;
+    painter->setFont(*font);
     painter->setPen(labelColor);
-    const QFontMetricsF labelMetrics(font);
+    const QFontMetricsF labelMetrics(*font);
     const QString shownLabel = labelMetrics.elidedText(label, Qt::ElideRight, room);
     painter->drawText(QRectF(x, cell.top(), room, cell.height()), Qt::AlignVCenter | Qt::AlignLeft, shownLabel);
     x += labelMetrics.horizontalAdvance(shownLabel) + 4;
     if (!detail.isEmpty() && x < reveal.left() - 4) {
-        const QFont small = ViewStyle::font(9.5);
+        const QFont &small = m_detailFont;
         painter->setFont(small);
         painter->setPen(secondary);
         const QString shownDetail = QFontMetricsF(small).elidedText(detail, Qt::ElideRight, reveal.left() - 4 - x);
@@ -328,6 +349,17 @@ bool TaskRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, cons
     if (event->type() == QEvent::ToolTip && index.column() == TaskTableModel::StatusColumn
         && revealButtonRect(option.rect).contains(event->pos())) {
         QToolTip::showText(event->globalPos(), tr("在文件管理器中显示"), view->viewport(), option.rect);
+        return true;
+    }
+    if (event->type() == QEvent::ToolTip) {
+        // Paths and tool messages are shown as they are: a file named "<b>x.jpg" is no markup.
+        const QString text = index.data(Qt::ToolTipRole).toString();
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(event->globalPos(), plainToolTip(text), view->viewport(), option.rect);
+        }
         return true;
     }
     return QStyledItemDelegate::helpEvent(event, view, option, index);

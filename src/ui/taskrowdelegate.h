@@ -46,4 +46,14 @@ private:
 
     ThumbnailCache *m_thumbnails;
     int m_spinnerPhase = 0;
+    // Made once: building fonts for every cell showed in the scrolling profile.
+    QFont m_nameFont;
+    QFont m_sizeFont;
+    QFont m_sizeStrongFont;
+    QFont m_smallFont;
+    QFont m_statusFont;
+    QFont m_statusStrongFont;
+    QFont m_detailFont;
+    QFont m_badgeFont;
+    QFont m_restoredBadgeFont;
 };

@@ -14,20 +14,23 @@ TaskSortProxy::TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails,
     setSourceModel(source);
     setSortRole(TaskTableModel::SortRole);
     setDynamicSortFilter(true);
-    // Keys of jobs that left the list would pile up over a long session.
-    connect(source, &QAbstractItemModel::modelReset, this, [this] {
-        if (!m_source->list() || m_source->list()->isEmpty())
-            m_nameKeys.clear();
+    // Keys follow the rows: a removed run takes its keys along, a reset all of them.
+    connect(source, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_nameKeys.clear(); });
+    connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex &, int first, int last) {
+        if (first < m_nameKeys.size())
+            m_nameKeys.remove(first, std::min<qsizetype>(last + 1, m_nameKeys.size()) - first);
     });
 }
 
 const QCollatorSortKey &TaskSortProxy::nameKey(qsizetype row) const
 {
-    const TaskItem &task = m_source->list()->at(row);
-    auto it = m_nameKeys.find(task.id);
-    if (it == m_nameKeys.end())
-        it = m_nameKeys.insert(task.id, m_collator.sortKey(task.fileName()));
-    return *it;
+    if (row >= m_nameKeys.size()) {
+        const TaskList *list = m_source->list();
+        m_nameKeys.reserve(list->size());
+        for (qsizetype next = m_nameKeys.size(); next < list->size(); ++next)
+            m_nameKeys.append(m_collator.sortKey(list->at(next).fileName()));
+    }
+    return m_nameKeys.at(row);
 }
 
 bool TaskSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QCollator>
-#include <QHash>
 #include <QSortFilterProxyModel>
-#include <QUuid>
 
 class TaskTableModel;
 class ThumbnailCache;
@@ -33,5 +31,6 @@ private:
     TaskTableModel *m_source;
     ThumbnailCache *m_thumbnails;
     QCollator m_collator;
-    mutable QHash<QUuid, QCollatorSortKey> m_nameKeys;
+    // By source row, filled on demand: the list only ever appends between resets.
+    mutable QList<QCollatorSortKey> m_nameKeys;
 };

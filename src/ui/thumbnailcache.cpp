@@ -4,6 +4,25 @@
 
 #include <QCoreApplication>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// Decodes yield somewhat to the GUI thread (nice 4: about 40 % of its share when both want the
+// CPU); more would starve thumbnails while a batch keeps every core busy.
+void lowerThisThreadsPriority()
+{
+    static thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 4);
+}
+
+} // namespace
+
 ThumbnailCache::ThumbnailCache(QObject *parent)
     : QObject(parent)
 {
@@ -73,6 +92,7 @@ void ThumbnailCache::pump()
         const int generation = m_generation;
         ++m_running;
         m_pool.start([this, path, side, generation] {
+            lowerThisThreadsPriority();
             const Thumbnailer::Result result = Thumbnailer::make(path, side);
             QMetaObject::invokeMethod(
                 this, [this, result, generation] { finished(result, generation); }, Qt::QueuedConnection);

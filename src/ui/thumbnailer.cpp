@@ -1,6 +1,7 @@
 #include "ui/thumbnailer.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -73,13 +74,12 @@ QImage readCached(const QString &path, qint64 mtime, int wanted)
     if (wanted <= kNormalSize)
         sizes.prepend(kNormalSize);
     for (const int size : sizes) {
+        // QImageReader::text() splits keys at their first colon, which these keys contain: the
+        // small PNG is read whole and its text taken from the image.
         QImageReader reader(cachePath(path, size), "png");
-        // Reading the text keys first costs only the header when the entry is stale.
-        if (reader.text(QStringLiteral("Thumb::URI")) != uri
-            || reader.text(QStringLiteral("Thumb::MTime")) != QString::number(mtime))
-            continue;
         QImage image = reader.read();
-        if (!image.isNull())
+        if (!image.isNull() && image.text(QStringLiteral("Thumb::URI")) == uri
+            && image.text(QStringLiteral("Thumb::MTime")) == QString::number(mtime))
             return image;
     }
     return {};
@@ -100,6 +100,10 @@ bool writeCached(const QString &path, qint64 mtime, const QImage &thumbnail, con
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     QImage image = thumbnail;
+    // Stored in sRGB without the photo's profile: small, and what readers of the cache assume.
+    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
+        image.convertToColorSpace(QColorSpace::SRgb);
+    image.setColorSpace(QColorSpace());
     if (image.width() > kNormalSize || image.height() > kNormalSize)
         image = image.scaled(kNormalSize, kNormalSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     image.setText(QStringLiteral("Thumb::URI"), fileUri(path));
