@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -100,6 +101,13 @@ private slots:
         QVERIFY(state->settings() == decoded.value_or(AppSettings()));
         // A loaded record is written back in its own encoding; anything else stays as it was.
         QCOMPARE(Preferences().data(AppState::settingsKey), decoded ? encodeSettings(*decoded) : stored);
+        // Exactly the eleven keys: a record with a twelfth would not load in an older version.
+        QCOMPARE(QJsonDocument::fromJson(encodeSettings(state->settings())).object().keys(),
+                 (QStringList{QStringLiteral("autoCheckForUpdates"), QStringLiteral("compressionEffort"),
+                              QStringLiteral("concurrency"), QStringLiteral("concurrencyMode"), QStringLiteral("customCjxlPath"),
+                              QStringLiteral("customDjxlPath"), QStringLiteral("customUpdateFeedURL"),
+                              QStringLiteral("deleteStrategy"), QStringLiteral("hapticFeedbackEnabled"),
+                              QStringLiteral("soundFeedbackEnabled"), QStringLiteral("verifyLossless")}));
         QCOMPARE(state->cjxlPath() == m_fakeTool, decoded.has_value()); // the probe took the custom path
         AppSettings changed = state->settings();
         changed.compressionEffort = 9;
@@ -132,7 +140,18 @@ private slots:
         QCOMPARE(probed.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(probed.count(), 1, 30000);
         QCOMPARE(state->djxlPath(), m_fakeTool);
-        QCOMPARE(AppState::notInstalledText(), QString::fromUtf8("未安装 (通过 Homebrew: brew install jpeg-xl)"));
+
+        // A new custom tool path is probed at once; other settings changes probe nothing.
+        AppSettings settings = state->settings();
+        settings.compressionEffort = 3;
+        state->setSettings(settings);
+        settings.customCjxlPath = m_fakeTool;
+        state->setSettings(settings);
+        QTRY_COMPARE_WITH_TIMEOUT(probed.count(), 2, 30000);
+        QCOMPARE(state->cjxlPath(), m_fakeTool);
+        QTest::qWait(200);
+        QCOMPARE(probed.count(), 2);
+        QCOMPARE(AppState::notInstalledText(), QString::fromUtf8("未安装 (通过 APT: sudo apt install libjxl-tools)"));
     }
 
     void listOperationsAndQuickLook()
@@ -259,6 +278,59 @@ private slots:
         }
         QCOMPARE(headers.join(QLatin1Char('|')),
                  QString::fromUtf8("名称|原始大小|压缩后大小|节省幅度|状态|名称|原始大小|还原后大小|复原效果|状态"));
+    }
+
+    void removalRuns_data()
+    {
+        QTest::addColumn<QList<int>>("removed");
+        QTest::addColumn<QString>("announced"); // the row ranges as the signals give them
+        QTest::newRow("one row") << QList<int>{3} << QStringLiteral("3-3");
+        QTest::newRow("three runs") << QList<int>{0, 1, 4, 5, 6, 9} << QStringLiteral("0-1,2-4,4-4");
+        QTest::newRow("all") << QList<int>{9, 0, 1, 2, 3, 4, 5, 6, 7, 8} << QStringLiteral("0-9");
+        QTest::newRow("unknown id") << QList<int>{-1} << QString();
+    }
+
+    void removalRuns()
+    {
+        QFETCH(QList<int>, removed);
+        TaskList list(ConversionMode::jpegToJXL);
+        TaskTableModel model;
+        model.setList(&list);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 10; ++i)
+            tasks.append(makeTask(QStringLiteral("/r/%1.jpg").arg(i)));
+        tasks[7].destinationURL = QUrl::fromLocalFile(QStringLiteral("/r/7.jxl"));
+        list.append(tasks);
+        QSet<QUuid> ids{QUuid::createUuid()};
+        for (const int row : removed)
+            ids.insert(row < 0 ? QUuid::createUuid() : tasks.at(row).id);
+        const QPersistentModelIndex kept = model.index(8, 0); // a selected row, say
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        QStringList announced;
+        const QMetaObject::Connection watch =
+            connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [&](const QModelIndex &, int first, int last) {
+            announced.append(QStringLiteral("%1-%2").arg(first).arg(last));
+            for (int row = first; row <= last; ++row) // the rows named are the ones going
+                QVERIFY(ids.contains(model.index(row, 0).data(TaskTableModel::IdRole).toUuid()));
+        });
+
+        QCOMPARE(list.remove(ids), qsizetype(std::count_if(removed.cbegin(), removed.cend(), [](int r) { return r >= 0; })));
+        QTEST(announced.join(QLatin1Char(',')), "announced");
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(list.size(), 10 - qsizetype(ids.size()) + 1 + (removed.contains(-1) ? 1 : 0));
+        for (qsizetype row = 0; row < list.size(); ++row)
+            QCOMPARE(list.indexOf(list.at(row).id), row);
+        QCOMPARE(kept.isValid(), !removed.contains(8));
+        if (kept.isValid())
+            QCOMPARE(kept.data(TaskTableModel::IdRole).toUuid(), tasks[8].id);
+        // The path index follows: a removed job's source and destination are free again.
+        QCOMPARE(list.containsPath(QStringLiteral("/r/7.jxl")), !removed.contains(7));
+        QCOMPARE(list.containsPath(QStringLiteral("/r/0.jpg")), !removed.contains(0));
+        disconnect(watch);
+        list.clear();
+        QVERIFY(list.isEmpty() && !list.containsPath(QStringLiteral("/r/2.jpg")));
+        QCOMPARE(reset.count(), 0);
     }
 
     void sortedCurrentTasks_data()

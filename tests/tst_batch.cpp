@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/dockprogressmanager.h"
 #include "app/tasklist.h"
 #include "fakedesktop.h"
@@ -9,6 +10,7 @@
 
 #include <QDBusConnection>
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,14 +20,16 @@
 
 namespace {
 
-// Fake encoders log each start with how many copies run then, and a start while a live copy still
+// Fake encoders log each start with how many live copies run then (a killed one leaves its mark), and a start while a live copy still
 // works on the same file. The body that follows writes the output ("$2"); kEpilogue ends every script.
 const QByteArray kPrelude = R"sh(name=$(basename "$1")
 for f in "$d/running/$name".*; do
   [ -e "$f" ] && kill -0 "${f##*.}" 2>/dev/null && echo "double $name" >> "$d/log"
 done
 touch "$d/running/$name.$$"
-echo "start $name $(ls "$d/running" | wc -l)" >> "$d/log"
+n=0
+for f in "$d/running/"*; do kill -0 "${f##*.}" 2>/dev/null && n=$((n + 1)); done
+echo "start $name $n" >> "$d/log"
 )sh";
 const QByteArray kEpilogue = "rm -f \"$d/running/$name.$$\"\n";
 
@@ -190,7 +194,8 @@ private slots:
 
     void listChangesDuringABatch()
     {
-        auto state = launch(slowly("1"), 2);
+        // A stopped tool lingers (it ignores SIGTERM) and finishes its second of work.
+        auto state = launch("trap '' TERM\n" + slowly("1"), 2);
         TaskList *list = state->compressTasks();
         const QList<TaskItem> first = addPhotos(*state, names(QStringLiteral("first"), 3));
         QStringList processing; // with the sounds played so far
@@ -199,8 +204,8 @@ private slots:
         });
         QSignalSpy finished(state.get(), &AppState::batchFinished);
         state->startCurrentProcessing();
-        QCOMPARE(list->find(first[0].id)->status, TaskStatus::processing);
-        state->removeTask(first[0]); // its later updates find no row and are dropped
+        QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 2, 30000);
+        state->removeTask(first[0]); // its tool is stopped; its file stays held until it has exited
 
         const QString later = m_work + QStringLiteral("/later");
         for (const QString &name : names(QStringLiteral("later"), 3))
@@ -213,14 +218,17 @@ private slots:
         QVERIFY(state->isProcessing()); // imported while the first batch runs
 
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
-        // A follow-up batch ran for the imported jobs, and no sound came before it started.
-        QCOMPARE(processing.join(QLatin1Char(',')), QStringLiteral("on 0,off 0,on 0,off 0"));
+        // The imported jobs ran as a follow-up of the same batch: processing throughout, and the
+        // one sound only after it ended.
+        QCOMPARE(processing.join(QLatin1Char(',')), QStringLiteral("on 0,off 0"));
         QCOMPARE(m_sound.played, 1);
         QCOMPARE(list->size(), 5);
         QCOMPARE(list->count(TaskStatus::completed), 5);
         QCOMPARE(starts().size(), 6);
         QCOMPARE(m_dock->text(), QStringLiteral("5/5"));
-        QCOMPARE(state->lifetimeProcessedCount(), 6); // the removed job's bytes were still saved
+        QCOMPARE(state->lifetimeProcessedCount(), 5); // the removed job was stopped before it saved anything
+        QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/photos/first0.jxl")));
+        QVERIFY(QFileInfo::exists(first[0].sourceURL.toLocalFile()));
         // One sleep inhibitor held across the follow-up, given back at the end.
         QCOMPARE(portalCalls("org.freedesktop.portal.Inhibit.Inhibit"), 1);
         QTRY_COMPARE(portalCalls("org.freedesktop.portal.Request.Close"), 1);
@@ -263,9 +271,12 @@ private slots:
         QSignalSpy finished(state.get(), &AppState::batchFinished);
         state->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 2, 30000);
+        BatchController *batch = state->batch();
         state->cancel();
+        QVERIFY(batch->isStopping() && !batch->isRunning());
         state->startCurrentProcessing();
-        QVERIFY(state->isProcessing());
+        QTRY_VERIFY_WITH_TIMEOUT(state->isProcessing(), 30000);
+        QCOMPARE(batch->runningJobCount(), 2); // the old tools still hold the window
         QSignalSpy processing(state.get(), &AppState::isProcessingChanged);
         QStringList dock;
         connect(m_dock.get(), &DockProgressManager::changed, this,
@@ -275,11 +286,14 @@ private slots:
         const QString log = starts().join(QLatin1Char(';'));
         QVERIFY2(!log.contains(QStringLiteral("double")), qPrintable(log)); // never two tools on one file
         QCOMPARE(starts().size(), 6); // q0 q1; q2 q3 in the new batch; q0 q1 again in its follow-up
+        for (const QString &line : starts())
+            QVERIFY2(line.section(QLatin1Char(' '), 2).toInt() <= 2, qPrintable(log)); // never more than the window
         QCOMPARE(state->compressTasks()->count(TaskStatus::completed), 4);
         // The old jobs coming back touch neither the new batch's progress nor its state.
         QCOMPARE(dock, (QStringList{QStringLiteral("1/4"), QStringLiteral("2/4"), QStringLiteral("3/4"), QStringLiteral("4/4"),
                                     QStringLiteral("reset")}));
-        QCOMPARE(processing.count(), 3); // off, on for the follow-up, off
+        QCOMPARE(processing.count(), 1); // off at the very end: the follow-up is part of the batch
+        QVERIFY(!batch->isStopping());
         QVERIFY(QDir(m_work + QStringLiteral("/photos")).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
     }
 
@@ -301,12 +315,49 @@ private slots:
         QVERIFY(QFile::remove(m_work + QStringLiteral("/fail")));
         addPhotos(*state, {QStringLiteral("waiting.jpg")});
         state->retryFailedTasks();
-        QVERIFY(state->isProcessing() && !list->find(failing.id)->errorMessage);
+        QVERIFY(!list->find(failing.id)->errorMessage);
+        QTRY_VERIFY_WITH_TIMEOUT(state->isProcessing(), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 60000);
         QCOMPARE(list->count(TaskStatus::completed), 2);
         state->retryFailedTasks(); // finished jobs are not run again
-        QVERIFY(!state->isProcessing());
+        QVERIFY(!state->isProcessing() && !state->batch()->isPreparing());
         QCOMPARE(starts().size(), 3);
+    }
+
+    void lifetimeCountersAddUpAcrossProcesses()
+    {
+        // Two states started before either counted, and the command line in between: each adds
+        // to what the others stored instead of writing back its own older total.
+        auto first = launch(slowly("0"), 2);
+        auto second = launch(slowly("0"), 2);
+        QSignalSpy firstDone(first.get(), &AppState::batchFinished);
+        addPhotos(*first, names(QStringLiteral("a"), 2));
+        first->startCurrentProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(firstDone.count(), 1, 60000);
+
+        const QString other = m_work + QStringLiteral("/other/b.jpg");
+        TestEnv::writeAll(other, QByteArray(1000, 'j'));
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // This process keeps its settings in the test-mode folder; the other one is sent there too.
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(PIKORA_CLI_PATH), {QStringLiteral("compress"), QStringLiteral("-q"), QStringLiteral("--cjxl"),
+                                                     m_work + QStringLiteral("/cjxl"), other});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitCode(), 0);
+
+        QSignalSpy secondDone(second.get(), &AppState::batchFinished);
+        second->switchMode(ConversionMode::jxlToJPEG);
+        second->switchMode(ConversionMode::jpegToJXL);
+        addPhotos(*second, names(QStringLiteral("c"), 3));
+        second->startCurrentProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(secondDone.count(), 1, 60000);
+        QCOMPARE(second->lifetimeSavedBytes(), 6 * 999);
+        QCOMPARE(second->lifetimeProcessedCount(), 6);
+        Preferences store;
+        QCOMPARE(store.int64(AppState::lifetimeBytesKey), std::optional<qint64>(6 * 999));
+        QCOMPARE(store.integer(AppState::lifetimeCountKey), 6);
     }
 
     void realPhotosEndToEnd()

@@ -4,10 +4,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 // pikora-cli as a user runs it: exit statuses, per-job JSON, run-only options and Ctrl-C.
 class TestCli final : public QObject
@@ -35,9 +37,10 @@ private:
         }
     };
 
-    static Run cli(const QStringList &arguments)
+    static Run cli(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
         QProcess process;
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
         if (!process.waitForFinished(120000))
             qFatal("pikora-cli did not finish");
@@ -105,7 +108,8 @@ private Q_SLOTS:
                 QVERIFY(job.value(QStringLiteral("outputSize")).toInteger() > 0);
             } else {
                 QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
-                QVERIFY(job.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("cjxl 运行出错 (代码 1): ")));
+                QVERIFY(job.value(QStringLiteral("error")).toString().startsWith(
+                    QStringLiteral("此 JPEG 为 CMYK 色彩模式，cjxl 不支持对其无损转换。cjxl 运行出错 (代码 1): ")));
                 QVERIFY(job.value(QStringLiteral("output")).isNull());
             }
         }
@@ -159,6 +163,142 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::readAll(marker), QByteArray("started\n")); // the queued job never started
         QCOMPARE(TestEnv::entries(m_work), (QStringList{QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")}));
         QCOMPARE(TestEnv::readAll(source), TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+    }
+
+    void unreachablePathsFailTheRunButNotTheOthers()
+    {
+        const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        const QString missing = m_work + QStringLiteral("/no/such/path");
+        // A name that is not UTF-8 next to the real "\uFFFD.jpg" it would otherwise decode to.
+        const QByteArray raw = QFile::encodeName(m_work) + "/\xFF.jpg";
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work, QStringLiteral("\uFFFD.jpg"));
+        QCOMPARE(::link(QFile::encodeName(photo).constData(), raw.constData()), 0);
+
+        const Run run = cli({QStringLiteral("compress"), missing, m_work});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(run.err), QStringLiteral("pikora-cli: 找不到指定文件: ") + missing + QLatin1Char('\n'));
+        const QString out = QString::fromUtf8(run.out);
+        QVERIFY2(out.contains(QStringLiteral("FAILED  ") + m_work + QStringLiteral("/\\xFF.jpg: 文件名不是有效的 UTF-8 编码")), qPrintable(out));
+        QVERIFY(out.contains(QStringLiteral("ok      ") + photo));
+        QVERIFY(out.contains(QStringLiteral("ok      ") + m_work + QStringLiteral("/\uFFFD.jpg")));
+        QVERIFY(out.contains(QStringLiteral("2 completed, 1 failed")));
+        QVERIFY(QFile::exists(m_work + QStringLiteral("/Canon_40D.jxl")));
+        QVERIFY(QFile::exists(m_work + QStringLiteral("/\uFFFD.jxl")));
+        QCOMPARE(::unlink(raw.constData()), 0);
+
+        // Nothing found but a missing path: still a failure. JSON lists no job then.
+        const Run empty = cli({QStringLiteral("restore"), QStringLiteral("--json"), missing});
+        QCOMPARE(empty.exitCode, 1);
+        QVERIFY(empty.out.isEmpty());
+        const Run scan = cli({QStringLiteral("scan"), missing});
+        QCOMPARE(scan.exitCode, 1);
+        QVERIFY(scan.err.contains("找不到指定文件"));
+    }
+
+    void givenToolsAreUsedOrNothingIs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("missing cjxl") << QStringList{QStringLiteral("compress"), QStringLiteral("--cjxl"), QStringLiteral("/nonexistent/cjxl")};
+        QTest::newRow("cjxl is a folder") << QStringList{QStringLiteral("compress"), QStringLiteral("--cjxl"), QStringLiteral("/usr/bin")};
+        QTest::newRow("djxl not executable") << QStringList{QStringLiteral("restore"), QStringLiteral("--djxl"), QStringLiteral("PLAIN")};
+        QTest::newRow("djxl of a compress run") << QStringList{QStringLiteral("compress"), QStringLiteral("--djxl"), QStringLiteral("/nonexistent/djxl")};
+        QTest::newRow("verify") << QStringList{QStringLiteral("verify"), QStringLiteral("--djxl"), QStringLiteral("/nonexistent/djxl")};
+    }
+
+    void givenToolsAreUsedOrNothingIs()
+    {
+        QFETCH(QStringList, arguments);
+        const QString plain = m_work + QStringLiteral("/plain-tool");
+        TestEnv::writeAll(plain, "#!/bin/sh\nexit 0\n");
+        arguments.replaceInStrings(QStringLiteral("PLAIN"), plain);
+        const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        if (arguments.first() == QStringLiteral("verify"))
+            arguments << photo << TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"));
+        else
+            arguments << m_work;
+        const Run run = cli(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(": not an executable file"), run.err.constData());
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{QStringLiteral("Canon_40D.jpg"), QStringLiteral("plain-tool")}));
+    }
+
+    void verifyChecksWhatItWasGiven()
+    {
+        const QString jpeg = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
+        const QString jxl = TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"));
+        const Run swapped = cli({QStringLiteral("verify"), jxl, jpeg});
+        QCOMPARE(swapped.exitCode, 2);
+        QCOMPARE(swapped.err, QByteArray("pikora-cli: the arguments are swapped: verify takes the JPEG first, then the JXL\n"));
+        const Run twoJpegs = cli({QStringLiteral("verify"), jpeg, jpeg});
+        QCOMPARE(twoJpegs.exitCode, 2);
+        QCOMPARE(QString::fromUtf8(twoJpegs.err), QStringLiteral("pikora-cli: ") + jpeg + QStringLiteral(" is not a JPEG XL file\n"));
+        const Run missing = cli({QStringLiteral("verify"), m_work + QStringLiteral("/none.jpg"), jxl});
+        QCOMPARE(missing.exitCode, 2);
+        QVERIFY(missing.err.startsWith("pikora-cli: cannot read "));
+    }
+
+    void argumentsThatAreNotUtf8AreRefused()
+    {
+        // QProcess can only pass text; the shell passes the raw byte.
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work, QStringLiteral("\uFFFD.jpg"));
+        QProcess process;
+        process.setWorkingDirectory(m_work);
+        process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" compress \"$(printf '\\377.jpg')\""),
+                                                  QStringLiteral(PIKORA_CLI_PATH)});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardError().contains("is not valid UTF-8"));
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("\uFFFD.jpg")});
+    }
+
+    void originalsThatStayAreWarnedAbout()
+    {
+        // A shim makes deleting one original fail as an immutable file would.
+        const QString compiler = QStandardPaths::findExecutable(QStringLiteral("cc"));
+        if (compiler.isEmpty())
+            QSKIP("no C compiler for the shim");
+        const QString shimSource = m_root.filePath(QStringLiteral("deny-unlink.c"));
+        const QString shim = m_root.filePath(QStringLiteral("deny-unlink.so"));
+        TestEnv::writeAll(shimSource,
+                          "#define _GNU_SOURCE\n#include <dlfcn.h>\n#include <errno.h>\n#include <stdlib.h>\n"
+                          "#include <string.h>\n"
+                          "static int denied(const char *p) { const char *d = getenv(\"DENY_UNLINK\");"
+                          " return d && p && strstr(p, d); }\n"
+                          "int unlink(const char *p) { if (denied(p)) { errno = EPERM; return -1; }"
+                          " int (*real)(const char *) = (int (*)(const char *))dlsym(RTLD_NEXT, \"unlink\"); return real(p); }\n"
+                          "int unlinkat(int fd, const char *p, int f) { if (denied(p)) { errno = EPERM; return -1; }"
+                          " int (*real)(int, const char *, int) = (int (*)(int, const char *, int))dlsym(RTLD_NEXT, \"unlinkat\");"
+                          " return real(fd, p, f); }\n");
+        QProcess build;
+        build.start(compiler, {QStringLiteral("-shared"), QStringLiteral("-fPIC"), QStringLiteral("-o"), shim, shimSource,
+                               QStringLiteral("-ldl")});
+        QVERIFY(build.waitForFinished(60000) && build.exitCode() == 0);
+
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_PRELOAD"), shim);
+        environment.insert(QStringLiteral("DENY_UNLINK"), QStringLiteral("Canon_40D.jpg"));
+
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("delete"), m_work}, environment);
+        QCOMPARE(run.exitCode, 1);
+        const QString out = QString::fromUtf8(run.out);
+        QVERIFY2(out.contains(QStringLiteral("/Canon_40D.jpg -> ")) && out.contains(QStringLiteral("\n        warning: ")),
+                 qPrintable(out));
+        QVERIFY(out.contains(QStringLiteral("2 completed, 0 failed, 1 original could not be removed")));
+        QVERIFY(QFile::exists(m_work + QStringLiteral("/Canon_40D.jpg")));
+        QVERIFY(!QFile::exists(m_work + QStringLiteral("/Nikon_D70.jpg")));
+
+        // The JSON carries it per job; the converted copy of the kept original is already there.
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work, QStringLiteral("second.jpg"));
+        environment.insert(QStringLiteral("DENY_UNLINK"), QStringLiteral("second.jpg"));
+        const Run json = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("delete"),
+                              m_work + QStringLiteral("/second.jpg")}, environment);
+        QCOMPARE(json.exitCode, 1);
+        const QList<QJsonObject> jobs = json.jobs();
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs.first().value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
+        QVERIFY(!jobs.first().value(QStringLiteral("warning")).toString().isEmpty());
     }
 
     void verifyAndScan()

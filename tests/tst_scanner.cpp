@@ -8,7 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <limits>
 
@@ -146,6 +151,96 @@ private slots:
         QCOMPARE(result.totalJPEGBytes, 1 + 10 + 10 + 42 + 10);
         QCOMPARE(paths(result.jxlFiles), (QStringList{jxl, jxl}));
         QCOMPARE(result.totalJXLBytes, 2000);
+        // Only the missing file is a problem: the other items were there, just not photos.
+        QCOMPARE(result.problems.size(), 1);
+        QCOMPARE(result.problems.first().kind, ScanProblem::Kind::missing);
+        QCOMPARE(result.problems.first().message(), QStringLiteral("找不到指定文件: ") + missing.toLocalFile());
+    }
+
+    void problemsAreReported()
+    {
+        const QString photo = file(QStringLiteral("open/a.jpg"), 5);
+        file(QStringLiteral("open/closed/b.jpg"), 7);
+        const QString closed = m_dir + QStringLiteral("/open/closed");
+        const QString plain = file(QStringLiteral("plain.txt"));
+        QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
+        // As root a closed folder is only closed after giving up the effective user id.
+        for (const QString &folder : QStringList{m_root.path(), m_dir, m_dir + QStringLiteral("/open")})
+            QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadGroup | QFile::ExeGroup
+                                                      | QFile::ReadOther | QFile::ExeOther));
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::seteuid(65534), 0);
+        const ScanResult result = FileScanner::scan({QUrl::fromLocalFile(m_dir + QStringLiteral("/open")),
+                                                     QUrl::fromLocalFile(plain + QStringLiteral("/x.jpg")),
+                                                     QUrl::fromLocalFile(closed + QStringLiteral("/b.jpg"))});
+        if (root)
+            QCOMPARE(::seteuid(0), 0);
+        QFile::setPermissions(closed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QCOMPARE(paths(result.jpegFiles), QStringList{photo});
+        QCOMPARE(result.totalJPEGBytes, 5);
+        const QList<ScanProblem> expected{{ScanProblem::Kind::unreadableFolder, closed, EACCES, false},
+                                          {ScanProblem::Kind::missing, plain + QStringLiteral("/x.jpg"), ENOTDIR, false},
+                                          {ScanProblem::Kind::inaccessible, closed + QStringLiteral("/b.jpg"), EACCES, false}};
+        QCOMPARE(result.problems, expected);
+        QCOMPARE(result.problems.first().message(), QStringLiteral("无法读取文件夹: ") + closed + QStringLiteral(" (Permission denied)"));
+        QCOMPARE(result.problems.last().message(), QStringLiteral("无法访问: ") + closed + QStringLiteral("/b.jpg (Permission denied)"));
+    }
+
+    void namesThatAreNotUtf8NeverStandForOthers()
+    {
+        // "\xFF.jpg" would decode to "\uFFFD.jpg", which is a real, different file here.
+        const QByteArray folder = QFile::encodeName(m_dir);
+        const auto make = [&](const QByteArray &relative, const QByteArray &content) {
+            const QByteArray path = QByteArray(folder + '/' + relative);
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, content.constData(), size_t(content.size())), ssize_t(content.size()));
+            ::close(fd);
+        };
+        make("\xFF.jpg", "raw");
+        make("\xEF\xBF\xBD.jpg", "the real replacement character");
+        QCOMPARE(::mkdir(QByteArray(folder + "/caf\xE9").constData(), 0755), 0);
+        make("caf\xE9/ok.jxl", "inside a folder with a Latin-1 name");
+        make("caf\xE9/notes.txt", "not a photo");
+
+        const ScanResult result = FileScanner::scan({QUrl::fromLocalFile(m_dir)});
+        QCOMPARE(paths(result.jpegFiles), QStringList{m_dir + QStringLiteral("/\uFFFD.jpg")});
+        QCOMPARE(result.totalJPEGBytes, 30);
+        QVERIFY(result.jxlFiles.isEmpty());
+        QCOMPARE(result.totalJXLBytes, 0);
+        const QList<ScanProblem> expected{{ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/\\xFF.jpg"), 0, false},
+                                          {ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/caf\\xE9/ok.jxl"), 0, true}};
+        QList<ScanProblem> problems = result.problems;
+        std::sort(problems.begin(), problems.end(), [](const auto &a, const auto &b) { return a.path < b.path; });
+        QCOMPARE(problems, expected);
+        QCOMPARE(problems.first().message(),
+                 QStringLiteral("文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: ") + m_dir + QStringLiteral("/\\xFF.jpg"));
+        // QDir cannot name these either, so the temporary folder could not remove them.
+        for (const char *name : {"/\xFF.jpg", "/caf\xE9/ok.jxl", "/caf\xE9/notes.txt"})
+            QCOMPARE(::unlink(QByteArray(folder + name).constData()), 0);
+        QCOMPARE(::rmdir(QByteArray(folder + "/caf\xE9").constData()), 0);
+    }
+
+    void displayPaths_data()
+    {
+        QTest::addColumn<QByteArray>("native");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ascii") << QByteArray("/a/b.jpg") << QStringLiteral("/a/b.jpg");
+        QTest::newRow("utf-8") << QByteArray("/照片/猫.jpg") << QString::fromUtf8("/照片/猫.jpg");
+        QTest::newRow("latin-1") << QByteArray("/caf\xE9.jpg") << QStringLiteral("/caf\\xE9.jpg");
+        QTest::newRow("cut character") << QByteArray("/\xE7\x85.jpg") << QStringLiteral("/\\xE7\\x85.jpg");
+        QTest::newRow("overlong slash") << QByteArray("/\xC0\xAF.jpg") << QStringLiteral("/\\xC0\\xAF.jpg");
+        QTest::newRow("mixed") << QByteArray("/猫\xFF猫") << QString::fromUtf8("/猫\\xFF猫");
+    }
+
+    void displayPaths()
+    {
+        QFETCH(QByteArray, native);
+        QFETCH(QString, shown);
+        QCOMPARE(FileScanner::displayPath(native), shown);
+        QCOMPARE(FileScanner::isRepresentable(native), !shown.contains(QStringLiteral("\\x")));
     }
 
     void estimatedSavings()
@@ -153,7 +248,7 @@ private slots:
         // A quarter of the JPEG bytes, truncated, and no overflow beyond 32 bits.
         for (const auto &[jpeg, saved] :
              {std::pair<qint64, qint64>{1000003, 250000}, {3, 0}, {4'000'000'000'000, 1'000'000'000'000}})
-            QCOMPARE((ScanResult{QUrl(), {}, {}, jpeg, 999}.estimatedSavedBytes()), saved);
+            QCOMPARE((ScanResult{QUrl(), {}, {}, jpeg, 999, {}}.estimatedSavedBytes()), saved);
     }
 
     void guardNeedAndMargin()

@@ -1,9 +1,8 @@
 #include "appstate.h"
 
-#include "batchrun.h"
+#include "batchcontroller.h"
+#include "corelog.h"
 #include "dockprogressmanager.h"
-#include "engine/diskspaceguard.h"
-#include "engine/filejob.h"
 #include "engine/jxlengine.h"
 #include "integration/quickactioninstaller.h"
 #include "model/formattedbytes.h"
@@ -13,9 +12,11 @@
 #include "platform/soundplayer.h"
 #include "tasklist.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFuture>
+#include <QLockFile>
 #include <QTextStream>
 #include <QtConcurrent>
 
@@ -27,15 +28,8 @@ namespace {
 
 const QString kActivityReason = QStringLiteral("Pikora正在批量处理照片");
 
-QString standardizedPath(const QUrl &url)
-{
-    return QDir::cleanPath(url.toLocalFile());
-}
-
-bool isWaiting(TaskStatus status)
-{
-    return status == TaskStatus::pending || status == TaskStatus::failed;
-}
+// Waits this long for another process adding to the lifetime counters.
+constexpr int kCounterLockWaitMs = 5000;
 
 // Failures the user need not see: one line on standard output.
 void reportLine(const QString &line)
@@ -79,7 +73,7 @@ const QString AppState::lifetimeCountKey = QStringLiteral("com.lumevo.lifetimePr
 
 QString AppState::notInstalledText()
 {
-    return QStringLiteral("未安装 (通过 Homebrew: brew install jpeg-xl)");
+    return QCoreApplication::translate("AppState", "未安装 (通过 APT: sudo apt install libjxl-tools)");
 }
 
 AppState::Feedback AppState::desktopFeedback()
@@ -100,7 +94,17 @@ AppState::AppState(const Feedback &feedback, QObject *parent)
     , m_sleepInhibitor(std::make_unique<SleepInhibitor>())
     , m_compressTasks(new TaskList(ConversionMode::jpegToJXL, this))
     , m_restoreTasks(new TaskList(ConversionMode::jxlToJPEG, this))
+    , m_toolSearchFolders(JXLEngine::builtInSearchFolders())
+    , m_batch(new BatchController(m_compressTasks, m_restoreTasks, this))
 {
+    m_batch->setToolSearchFolders(m_toolSearchFolders);
+    connect(m_batch, &BatchController::stateChanged, this, &AppState::onBatchStateChanged);
+    connect(m_batch, &BatchController::started, this, &AppState::onBatchStarted);
+    connect(m_batch, &BatchController::refused, this,
+            [this](ConversionMode, const DiskSpaceGuard::CapacityCheck &check) { onBatchRefused(check); });
+    connect(m_batch, &BatchController::jobFinished, this, &AppState::onJobFinished);
+    connect(m_batch, &BatchController::finished, this, &AppState::finishBatch);
+
     const QByteArray stored = m_preferences->data(settingsKey);
     if (!stored.isEmpty()) {
         if (const std::optional<AppSettings> decoded = decodeSettings(stored)) {
@@ -110,6 +114,7 @@ AppState::AppState(const Feedback &feedback, QObject *parent)
     }
     m_lifetimeSavedBytes = m_preferences->int64(lifetimeBytesKey).value_or(0);
     m_lifetimeProcessedCount = m_preferences->integer(lifetimeCountKey);
+    m_batch->setJobSettings(jobSettings());
     checkEnvironment();
     m_isQuickActionInstalled = QuickActionInstaller::isInstalled();
     if (m_feedback.notifications && m_feedback.requestNotificationPermission)
@@ -126,10 +131,26 @@ TaskList *AppState::tasks(ConversionMode mode) const
 void AppState::setSettings(const AppSettings &settings)
 {
     const bool changed = !(settings == m_settings);
+    const bool toolsMoved = settings.customCjxlPath != m_settings.customCjxlPath
+        || settings.customDjxlPath != m_settings.customDjxlPath;
     m_settings = settings;
     saveSettings();
+    m_batch->setJobSettings(jobSettings());
+    if (toolsMoved)
+        checkEnvironment();
     if (changed)
         Q_EMIT settingsChanged();
+}
+
+void AppState::setRunOverrides(const RunOverrides &overrides)
+{
+    m_overrides = overrides;
+    m_batch->setJobSettings(jobSettings());
+}
+
+qsizetype AppState::runningJobCount() const
+{
+    return m_batch->runningJobCount();
 }
 
 void AppState::saveSettings()
@@ -220,8 +241,12 @@ void AppState::checkEnvironment()
     const QString customCjxl = m_overrides.customCjxlPath.value_or(m_settings.customCjxlPath);
     const QString customDjxl = m_overrides.customDjxlPath.value_or(m_settings.customDjxlPath);
     const quint64 probe = ++m_toolProbe;
-    QtConcurrent::run(&JXLEngine::checkToolsAvailability, customCjxl, customDjxl)
-        .then(this, [this, probe](const JXLEngine::ToolPaths &paths) {
+    QtConcurrent::run([customCjxl, customDjxl, folders = m_toolSearchFolders] {
+        JXLEngine::ToolPaths paths;
+        paths.cjxl = JXLEngine::resolveToolPath(QStringLiteral("cjxl"), customCjxl, folders);
+        paths.djxl = JXLEngine::resolveToolPath(QStringLiteral("djxl"), customDjxl, folders);
+        return paths;
+    }).then(this, [this, probe](const JXLEngine::ToolPaths &paths) {
             // Queued again: see importURLs().
             QMetaObject::invokeMethod(
                 this,
@@ -310,7 +335,7 @@ void AppState::importURLs(const QList<QUrl> &urls)
         outcome.standardized.reserve(outcome.candidates.size());
         outcome.sizes.reserve(outcome.candidates.size());
         for (const QUrl &url : std::as_const(outcome.candidates)) {
-            outcome.standardized.append(standardizedPath(url));
+            outcome.standardized.append(TaskList::standardizedPath(url));
             const QFileInfo info(url.toLocalFile());
             outcome.sizes.append(info.exists() ? info.size() : 0);
         }
@@ -328,24 +353,16 @@ void AppState::mergeScan(ConversionMode direction, const ScanOutcome &outcome)
     m_currentScanResult = outcome.result;
     Q_EMIT currentScanResultChanged();
 
-    // Identity by standardized path, checked against the list as it stands now, through hashes.
+    // Identity by standardized path, checked against the list as it stands now (its own path
+    // index) and against files a running job still owns after its row was removed.
     TaskList *list = tasks(direction);
-    QSet<QString> known;
-    known.reserve(list->size() * 2 + outcome.candidates.size());
-    for (const TaskItem &task : list->items()) {
-        known.insert(standardizedPath(task.sourceURL));
-        if (task.destinationURL)
-            known.insert(standardizedPath(*task.destinationURL));
-    }
-    // A job removed from the list while its tool runs still owns its file.
-    for (const FileJob *job : std::as_const(m_runningJobs))
-        known.insert(standardizedPath(job->task().sourceURL));
+    QSet<QString> seen;
     QList<TaskItem> added;
     for (qsizetype i = 0; i < outcome.candidates.size(); ++i) {
         const QString &path = outcome.standardized.at(i);
-        if (known.contains(path))
+        if (list->containsPath(path) || m_batch->holdsSource(path) || seen.contains(path))
             continue;
-        known.insert(path);
+        seen.insert(path);
         TaskItem task;
         task.sourceURL = outcome.candidates.at(i);
         task.mode = direction;
@@ -363,24 +380,46 @@ void AppState::mergeScan(ConversionMode direction, const ScanOutcome &outcome)
     Q_EMIT importFinished(int(added.size()));
 }
 
+void AppState::stopRunningJobs(const QSet<QUuid> &ids)
+{
+    // A removed job must not go on to trash or delete an original the user no longer sees.
+    for (const QUuid &id : ids) {
+        if (m_batch->isHeld(id))
+            m_batch->cancelJob(id);
+    }
+}
+
 void AppState::removeTask(const TaskItem &task)
 {
     if (m_selectedTaskIds.remove(task.id))
         Q_EMIT selectedTaskIdsChanged();
-    tasks(task.mode)->remove({task.id});
+    TaskList *list = tasks(task.mode);
+    if (list->find(task.id))
+        stopRunningJobs({task.id});
+    list->remove({task.id});
 }
 
 void AppState::removeSelectedTasks()
 {
     if (m_selectedTaskIds.isEmpty())
         return;
-    currentTasks()->remove(m_selectedTaskIds);
+    QSet<QUuid> ids;
+    for (const QUuid &id : std::as_const(m_selectedTaskIds)) {
+        if (currentTasks()->find(id))
+            ids.insert(id);
+    }
+    stopRunningJobs(ids);
+    currentTasks()->remove(ids);
     setSelectedTaskIds({});
 }
 
 void AppState::clearCurrentTasks()
 {
     setSelectedTaskIds({});
+    QSet<QUuid> ids;
+    for (const TaskItem &task : currentTasks()->items())
+        ids.insert(task.id);
+    stopRunningJobs(ids);
     currentTasks()->clear();
 }
 
@@ -441,14 +480,6 @@ void AppState::triggerQuickLook(const std::optional<TaskItem> &task)
 
 // ---- the batch
 
-void AppState::setProcessing(bool processing)
-{
-    if (processing == m_isProcessing)
-        return;
-    m_isProcessing = processing;
-    Q_EMIT isProcessingChanged();
-}
-
 AppSettings AppState::jobSettings() const
 {
     AppSettings settings = m_settings;
@@ -467,116 +498,75 @@ AppSettings AppState::jobSettings() const
 
 void AppState::startCurrentProcessing()
 {
-    startProcessing(m_activeMode);
+    m_batch->start(m_activeMode, batchWindowLimit());
 }
 
-void AppState::startProcessing(ConversionMode direction)
+void AppState::onBatchStateChanged()
 {
-    if (m_isProcessing)
+    const bool processing = m_batch->isRunning();
+    if (processing == m_isProcessing)
         return;
-    const TaskList *list = tasks(direction);
+    m_isProcessing = processing;
+    Q_EMIT isProcessingChanged();
+}
 
-    QList<TaskItem> waiting;
-    QList<QUuid> queue;
-    for (const TaskItem &task : list->items()) {
-        if (isWaiting(task.status) && !isHeld(task.id)) {
-            waiting.append(task);
-            queue.append(task.id);
-        }
-    }
-    if (queue.isEmpty())
-        return;
-
-    // Each output's own volume is measured, not only the home folder's.
-    const DiskSpaceGuard::CapacityCheck check = DiskSpaceGuard::validateCapacity(waiting);
-    if (!check.isSafe) {
-        m_diskWarningMessage = DiskSpaceGuard::warningMessage(check);
-        Q_EMIT diskWarningMessageChanged();
-        triggerHaptic(HapticPattern::alignment);
-        return;
-    }
-
-    setProcessing(true);
+void AppState::onBatchStarted()
+{
     triggerHaptic(HapticPattern::alignment);
     if (m_sleepInhibitor->state() == SleepInhibitor::State::idle)
         m_sleepInhibitor->acquire(kActivityReason);
+}
 
-    const int window = int(std::min<qsizetype>(std::max<qsizetype>(queue.size(), 1), batchWindowLimit()));
-    m_batch = new BatchRun(this, direction, queue, window);
-    m_batch->start();
+void AppState::onBatchRefused(const DiskSpaceGuard::CapacityCheck &check)
+{
+    m_diskWarningMessage = DiskSpaceGuard::warningMessage(check);
+    Q_EMIT diskWarningMessageChanged();
+    triggerHaptic(HapticPattern::alignment);
 }
 
 void AppState::cancel()
 {
-    if (m_batch) {
-        m_batch->cancel(); // its jobs come back pending once their tools have exited
-        m_batch = nullptr;
-    }
-    setProcessing(false);
+    m_batch->cancel(); // its jobs come back pending once their tools have exited
     if (m_feedback.dock)
         m_feedback.dock->reset();
     m_sleepInhibitor->release();
 }
 
-FileJob *AppState::startJob(BatchRun *batch, const TaskItem &task)
-{
-    // Settings as they stand now: a change during a batch reaches the jobs that start after it.
-    auto *job = new FileJob(task, jobSettings(), batch);
-    const ConversionMode mode = batch->mode();
-    m_runningJobs.insert(task.id, job);
-    connect(job, &FileJob::updated, this, [this, mode](const TaskItem &update) {
-        tasks(mode)->replace(update); // nothing when the job was removed meanwhile
-    });
-    return job;
-}
-
 void AppState::countCompleted(const TaskItem &task)
 {
     const qint64 saved = task.savedBytes();
-    if (saved >= 1) {
-        m_lifetimeSavedBytes += saved;
-        m_lifetimeProcessedCount += 1;
-        m_preferences->setInt64(lifetimeBytesKey, m_lifetimeSavedBytes);
-        m_preferences->setInt64(lifetimeCountKey, m_lifetimeProcessedCount);
-        Q_EMIT lifetimeSavedBytesChanged();
-        Q_EMIT lifetimeProcessedCountChanged();
-    }
+    if (saved < 1)
+        return;
+    // Another process (the command line beside the window) may have added since this one last
+    // read: re-read and add under a lock, never write back an older total.
+    QLockFile lock(m_preferences->fileName() + QStringLiteral(".counters.lock"));
+    if (!lock.tryLock(kCounterLockWaitMs))
+        qCWarning(lcCore) << "lifetime counters: lock not taken, adding without it:" << lock.error();
+    m_preferences->sync();
+    m_lifetimeSavedBytes = m_preferences->int64(lifetimeBytesKey).value_or(0) + saved;
+    m_lifetimeProcessedCount = m_preferences->integer(lifetimeCountKey) + 1;
+    m_preferences->setInt64(lifetimeBytesKey, m_lifetimeSavedBytes);
+    m_preferences->setInt64(lifetimeCountKey, m_lifetimeProcessedCount);
+    m_preferences->sync();
+    lock.unlock();
+    Q_EMIT lifetimeSavedBytesChanged();
+    Q_EMIT lifetimeProcessedCountChanged();
 }
 
-void AppState::onJobFinished(BatchRun *batch, const TaskItem &task)
+void AppState::onJobFinished(const TaskItem &task, bool ofRunningBatch)
 {
-    m_runningJobs.remove(task.id);
     // A job that got past its point of no return before a cancel still saved its bytes.
     if (task.status == TaskStatus::completed)
         countCompleted(task);
-    if (batch == m_batch) { // nothing is felt or shown for the jobs of a cancelled batch
+    if (ofRunningBatch) { // nothing is felt or shown for the jobs of a cancelled batch
         if (task.status == TaskStatus::completed)
             triggerHaptic(HapticPattern::generic);
-        const TaskList *list = tasks(batch->mode());
+        const TaskList *list = tasks(task.mode);
         if (m_feedback.dock)
             m_feedback.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed),
                                     int(list->size()));
     }
     Q_EMIT jobFinished(task);
-}
-
-void AppState::batchDrained(BatchRun *batch)
-{
-    batch->deleteLater();
-    if (batch != m_batch)
-        return; // cancelled: its bookkeeping ended with the cancel
-    m_batch = nullptr;
-    const ConversionMode mode = batch->mode();
-    setProcessing(false);
-
-    // Jobs added meanwhile get a follow-up batch on the same list, which keeps the activity.
-    if (tasks(mode)->count(TaskStatus::pending) > 0) {
-        startProcessing(mode);
-        if (m_isProcessing)
-            return;
-    }
-    // Nothing followed (or the disk refused it): the batch ends here, activity included.
-    finishBatch(mode);
 }
 
 void AppState::finishBatch(ConversionMode mode)

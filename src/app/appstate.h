@@ -1,22 +1,22 @@
 #pragma once
 
+#include "engine/diskspaceguard.h"
 #include "engine/filescanner.h"
 #include "model/appsettings.h"
 #include "model/taskitem.h"
 #include "platform/haptics.h"
 
-#include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
 #include <memory>
 #include <optional>
 
-class BatchRun;
+class BatchController;
 class DockProgressManager;
-class FileJob;
 class NotificationManager;
 class Preferences;
 class SleepInhibitor;
@@ -79,6 +79,7 @@ public:
     TaskList *restoreTasks() const { return m_restoreTasks; }
     TaskList *tasks(ConversionMode mode) const;
     const QSet<QUuid> &selectedTaskIds() const { return m_selectedTaskIds; }
+    // A batch holds the state (from the passed disk check until its end or a cancel).
     bool isProcessing() const { return m_isProcessing; }
     bool isScanning() const { return m_scansRunning > 0; }
     const std::optional<ScanResult> &currentScanResult() const { return m_currentScanResult; }
@@ -100,7 +101,7 @@ public:
     void setSortOrder(const QList<TaskSortDescriptor> &order);
     const std::optional<QUrl> &previewItemURL() const { return m_previewItemURL; }
     void setPreviewItemURL(const std::optional<QUrl> &url);
-    void setRunOverrides(const RunOverrides &overrides) { m_overrides = overrides; }
+    void setRunOverrides(const RunOverrides &overrides);
 
     // -- derived values
     TaskList *currentTasks() const { return tasks(m_activeMode); }
@@ -110,7 +111,8 @@ public:
     // Jobs a batch keeps in flight, with the run's overrides applied.
     int batchWindowLimit() const;
     // Jobs whose tools run now, those of cancelled batches included.
-    qsizetype runningJobCount() const { return m_runningJobs.size(); }
+    qsizetype runningJobCount() const;
+    BatchController *batch() const { return m_batch; }
 
     // -- small operations
     void checkEnvironment();
@@ -133,6 +135,8 @@ public:
     void triggerQuickLook(const std::optional<TaskItem> &task);
 
     // -- the batch
+    // Starts a batch on the shown list; its disk check runs on the thread pool, so a refusal
+    // (diskWarningMessage) or the start (isProcessing) comes later.
     void startCurrentProcessing();
     void cancel();
 
@@ -159,21 +163,17 @@ Q_SIGNALS:
     void batchFinished(ConversionMode mode);
 
 private:
-    friend class BatchRun;
-
     struct ScanOutcome;
     void mergeScan(ConversionMode direction, const ScanOutcome &outcome);
     void saveSettings();
-    void setProcessing(bool processing);
-    void startProcessing(ConversionMode direction);
     AppSettings jobSettings() const;
-    // True when a job of any batch holds this task now.
-    bool isHeld(const QUuid &id) const { return m_runningJobs.contains(id); }
-    FileJob *startJob(BatchRun *batch, const TaskItem &task);
-    void onJobFinished(BatchRun *batch, const TaskItem &task);
-    void batchDrained(BatchRun *batch);
+    void onBatchStateChanged();
+    void onBatchStarted();
+    void onBatchRefused(const DiskSpaceGuard::CapacityCheck &check);
+    void onJobFinished(const TaskItem &task, bool ofRunningBatch);
     void finishBatch(ConversionMode mode);
     void countCompleted(const TaskItem &task);
+    void stopRunningJobs(const QSet<QUuid> &ids);
 
     Feedback m_feedback;
     std::unique_ptr<Preferences> m_preferences;
@@ -201,7 +201,7 @@ private:
     std::optional<QUrl> m_previewItemURL;
     RunOverrides m_overrides;
 
-    BatchRun *m_batch = nullptr; // the batch that holds the state; cancelled ones drain apart
-    QHash<QUuid, FileJob *> m_runningJobs;
+    QStringList m_toolSearchFolders; // worked out once, on the GUI thread
+    BatchController *m_batch;
     quint64 m_toolProbe = 0;
 };

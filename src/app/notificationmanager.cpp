@@ -1,13 +1,12 @@
 #include "notificationmanager.h"
 
+#include "corelog.h"
 #include "model/formattedbytes.h"
 #include "version.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-
-#include <cstdio>
 
 namespace {
 
@@ -22,8 +21,7 @@ void callServer(QObject *context, const QString &method, const QVariantList &arg
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, errorPrefix] {
         watcher->deleteLater();
         if (watcher->isError()) {
-            std::fputs(QString(errorPrefix + watcher->error().message() + QLatin1Char('\n')).toUtf8().constData(), stdout);
-            std::fflush(stdout);
+            qCWarning(lcCore).noquote() << errorPrefix + watcher->error().message();
         }
     });
 }

@@ -1,15 +1,26 @@
 #include "tasklist.h"
 
+#include <QDir>
+
+#include <algorithm>
+#include <limits>
+
 TaskList::TaskList(ConversionMode mode, QObject *parent)
     : QObject(parent)
     , m_mode(mode)
+    , m_gapStart(std::numeric_limits<qsizetype>::max())
 {
+}
+
+QString TaskList::standardizedPath(const QUrl &url)
+{
+    return QDir::cleanPath(url.toLocalFile());
 }
 
 const TaskItem *TaskList::find(const QUuid &id) const
 {
     const qsizetype row = indexOf(id);
-    return row < 0 ? nullptr : &m_items.at(row);
+    return row < 0 ? nullptr : &at(row);
 }
 
 void TaskList::append(const QList<TaskItem> &items)
@@ -23,6 +34,7 @@ void TaskList::append(const QList<TaskItem> &items)
         m_index.insert(item.id, m_items.size());
         m_items.append(item);
         count(item, +1);
+        indexPaths(item, +1);
     }
     Q_EMIT rowsInserted(first, m_items.size() - 1);
     Q_EMIT changed();
@@ -33,9 +45,15 @@ bool TaskList::replace(const TaskItem &item)
     const qsizetype row = indexOf(item.id);
     if (row < 0)
         return false;
-    count(m_items.at(row), -1);
-    m_items[row] = item;
+    TaskItem &slot = m_items[row];
+    count(slot, -1);
+    const bool moved = slot.sourceURL != item.sourceURL || slot.destinationURL != item.destinationURL;
+    if (moved)
+        indexPaths(slot, -1);
+    slot = item;
     count(item, +1);
+    if (moved)
+        indexPaths(item, +1);
     Q_EMIT rowChanged(row);
     Q_EMIT changed();
     return true;
@@ -43,39 +61,64 @@ bool TaskList::replace(const TaskItem &item)
 
 qsizetype TaskList::remove(const QSet<QUuid> &ids)
 {
-    qsizetype removed = 0;
-    for (const QUuid &id : ids)
-        removed += m_index.contains(id) ? 1 : 0;
-    if (removed == 0)
-        return 0;
-    // Removal may hit rows all over the list: one reset is cheaper for views than many removals.
-    Q_EMIT aboutToBeReset();
-    QList<TaskItem> kept;
-    kept.reserve(m_items.size() - removed);
-    for (const TaskItem &item : std::as_const(m_items)) {
-        if (ids.contains(item.id))
-            count(item, -1);
-        else
-            kept.append(item);
+    QList<qsizetype> rows;
+    for (const QUuid &id : ids) {
+        if (const qsizetype row = indexOf(id); row >= 0)
+            rows.append(row);
     }
-    m_items = std::move(kept);
-    m_index.clear();
-    reindexFrom(0);
-    Q_EMIT reset();
+    if (rows.isEmpty())
+        return 0;
+    std::sort(rows.begin(), rows.end());
+
+    // One pass over the list whatever the number of runs: kept rows move down into the gap the
+    // runs before them left, and at() bridges the gap for views reading rows in between.
+    const qsizetype total = m_items.size();
+    qsizetype write = rows.first();
+    qsizetype read = write;
+    m_gapStart = write;
+    m_gapSize = 0;
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype end = i + 1;
+        while (end < rows.size() && rows.at(end) == rows.at(end - 1) + 1)
+            ++end;
+        const qsizetype runFirst = rows.at(i);
+        const qsizetype runLength = end - i;
+        while (read < runFirst)
+            m_items[write++] = std::move(m_items[read++]);
+        m_gapStart = write;
+        Q_EMIT rowsAboutToBeRemoved(write, write + runLength - 1);
+        for (qsizetype r = read; r < read + runLength; ++r) {
+            count(m_items.at(r), -1);
+            indexPaths(m_items.at(r), -1);
+            m_index.remove(m_items.at(r).id);
+        }
+        read += runLength;
+        m_gapSize = read - write;
+        Q_EMIT rowsRemoved(write, write + runLength - 1);
+        i = end;
+    }
+    while (read < total)
+        m_items[write++] = std::move(m_items[read++]);
+    m_items.resize(write);
+    m_gapStart = std::numeric_limits<qsizetype>::max();
+    m_gapSize = 0;
+    reindexFrom(rows.first());
     Q_EMIT changed();
-    return removed;
+    return rows.size();
 }
 
 void TaskList::clear()
 {
     if (m_items.isEmpty())
         return;
-    Q_EMIT aboutToBeReset();
+    const qsizetype last = m_items.size() - 1;
+    Q_EMIT rowsAboutToBeRemoved(0, last);
     m_items.clear();
     m_index.clear();
+    m_paths.clear();
     m_counts.fill(0);
     m_savedBytes = 0;
-    Q_EMIT reset();
+    Q_EMIT rowsRemoved(0, last);
     Q_EMIT changed();
 }
 
@@ -83,6 +126,19 @@ void TaskList::count(const TaskItem &item, int delta)
 {
     m_counts[static_cast<size_t>(item.status)] += delta;
     m_savedBytes += delta * item.savedBytes();
+}
+
+void TaskList::indexPaths(const TaskItem &item, int delta)
+{
+    const auto add = [this, delta](const QString &path) {
+        int &n = m_paths[path];
+        n += delta;
+        if (n <= 0)
+            m_paths.remove(path);
+    };
+    add(standardizedPath(item.sourceURL));
+    if (item.destinationURL)
+        add(standardizedPath(*item.destinationURL));
 }
 
 void TaskList::reindexFrom(qsizetype row)

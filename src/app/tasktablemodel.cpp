@@ -21,8 +21,9 @@ void TaskTableModel::setList(TaskList *list)
         connect(m_list, &TaskList::rowChanged, this, [this](qsizetype row) {
             Q_EMIT dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1));
         });
-        connect(m_list, &TaskList::aboutToBeReset, this, [this] { beginResetModel(); });
-        connect(m_list, &TaskList::reset, this, [this] { endResetModel(); });
+        connect(m_list, &TaskList::rowsAboutToBeRemoved, this,
+                [this](qsizetype first, qsizetype last) { beginRemoveRows({}, int(first), int(last)); });
+        connect(m_list, &TaskList::rowsRemoved, this, [this] { endRemoveRows(); });
     }
     endResetModel();
 }

@@ -1,6 +1,7 @@
 #include "clicommands.h"
 
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/tasklist.h"
 #include "engine/filescanner.h"
 #include "engine/jxlengine.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +21,8 @@
 #include <QTimer>
 
 #include <unistd.h>
+
+#include <tuple>
 
 namespace CliCommands {
 
@@ -72,6 +76,22 @@ QByteArray jobJson(const TaskItem &task)
     object.insert(QStringLiteral("error"),
                   task.status == TaskStatus::failed && task.errorMessage ? QJsonValue(*task.errorMessage)
                                                                          : QJsonValue());
+    object.insert(QStringLiteral("warning"), task.warning ? QJsonValue(*task.warning) : QJsonValue());
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// A photo the scan found but no job can safely name: reported like a failed job.
+QByteArray problemJson(const ScanProblem &problem)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("status"), QStringLiteral("failed"));
+    object.insert(QStringLiteral("source"), problem.path);
+    object.insert(QStringLiteral("output"), QJsonValue());
+    object.insert(QStringLiteral("originalSize"), 0);
+    object.insert(QStringLiteral("outputSize"), QJsonValue());
+    object.insert(QStringLiteral("verified"), false);
+    object.insert(QStringLiteral("error"), problem.message());
+    object.insert(QStringLiteral("warning"), QJsonValue());
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -87,7 +107,10 @@ QString jobLine(const TaskItem &task)
             line += QStringLiteral(", -%1%").arg(task.savingsRatio(), 0, 'f', 1);
         if (task.isVerified)
             line += QStringLiteral(", verified");
-        return line + QLatin1Char(')');
+        line += QLatin1Char(')');
+        if (task.warning)
+            line += QStringLiteral("\n        warning: ") + *task.warning;
+        return line;
     }
     case TaskStatus::failed:
         return QStringLiteral("FAILED  ") + source + QStringLiteral(": ") + task.errorMessage.value_or(QString());
@@ -100,6 +123,20 @@ QString elapsedText(qint64 ms)
 {
     const qint64 seconds = ms / 1000;
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A tool path given on the command line is used as given or not at all: falling back to
+// another cjxl would run a program the user did not ask for.
+bool explicitToolsUsable(const CliOptions &options)
+{
+    bool usable = true;
+    for (const auto &[option, path] : {std::pair{"--cjxl", options.cjxl}, std::pair{"--djxl", options.djxl}}) {
+        if (path && !JXLEngine::isExecutableFile(*path)) {
+            err() << "pikora-cli: " << option << ' ' << *path << ": not an executable file" << Qt::endl;
+            usable = false;
+        }
+    }
+    return usable;
 }
 
 QList<QUrl> absoluteUrls(const QStringList &paths)
@@ -147,6 +184,9 @@ int convert(const CliOptions &options)
     const ConversionMode mode =
         options.command == CliOptions::Command::compress ? ConversionMode::jpegToJXL : ConversionMode::jxlToJPEG;
 
+    if (!explicitToolsUsable(options))
+        return 2;
+
     AppState state(AppState::Feedback{}); // the command line posts nothing and plays nothing
     RunOverrides overrides;
     overrides.jobs = options.jobs;
@@ -183,12 +223,33 @@ int convert(const CliOptions &options)
     state.importURLs(absoluteUrls(options.paths));
     loop.exec();
 
+    // Paths that were not there, folders that could not be read and photos that cannot be named
+    // safely all make the run end with 1; the rest of the paths still run.
+    qsizetype refused = 0;
+    bool unreachable = false;
+    if (state.currentScanResult()) {
+        for (const ScanProblem &problem : state.currentScanResult()->problems) {
+            if (problem.kind != ScanProblem::Kind::undecodableName) {
+                unreachable = true;
+                err() << "pikora-cli: " << problem.message() << Qt::endl;
+                continue;
+            }
+            if (problem.jxl != (mode == ConversionMode::jxlToJPEG))
+                continue;
+            ++refused;
+            if (options.json)
+                out() << problemJson(problem) << Qt::endl;
+            else
+                (options.quiet ? err() : out()) << "FAILED  " << problem.path << ": " << problem.message() << Qt::endl;
+        }
+    }
+
     TaskList *list = state.tasks(mode);
     if (list->isEmpty()) {
-        if (!options.quiet && !options.json)
+        if (!options.quiet && !options.json && refused == 0)
             out() << (mode == ConversionMode::jpegToJXL ? "No JPEG files found." : "No JPEG XL files found.")
                   << Qt::endl;
-        return 0;
+        return refused > 0 || unreachable ? 1 : 0;
     }
 
     const bool terminal = ::isatty(STDOUT_FILENO) && !options.json && !options.quiet;
@@ -196,6 +257,7 @@ int convert(const CliOptions &options)
     const qsizetype total = list->size();
     qsizetype done = 0;
     qsizetype failed = 0;
+    qsizetype kept = 0; // originals that could not be trashed or deleted as asked
     qint64 saved = 0;
     qint64 originalBytes = 0;
     bool interrupted = false;
@@ -204,6 +266,8 @@ int convert(const CliOptions &options)
     QObject::connect(&state, &AppState::jobFinished, &loop, [&](const TaskItem &task) {
         if (task.status == TaskStatus::completed) {
             ++done;
+            if (task.warning)
+                ++kept;
             saved += task.savedBytes();
             originalBytes += task.originalSize;
         } else if (task.status == TaskStatus::failed) {
@@ -213,7 +277,7 @@ int convert(const CliOptions &options)
         progress.clear();
         if (options.json)
             out() << jobJson(task) << Qt::endl;
-        else if (task.status == TaskStatus::failed)
+        else if (task.status == TaskStatus::failed || (options.quiet && task.warning))
             (options.quiet ? err() : out()) << jobLine(task) << Qt::endl;
         else if (!options.quiet)
             out() << jobLine(task) << Qt::endl;
@@ -247,19 +311,23 @@ int convert(const CliOptions &options)
     if (terminal)
         ticker.start(1000);
 
+    // The disk check runs in the background: a refusal ends the wait like the batch's end does.
+    QObject::connect(&state, &AppState::diskWarningMessageChanged, &loop, &QEventLoop::quit);
     state.startCurrentProcessing();
-    if (state.diskWarningMessage()) {
-        err() << *state.diskWarningMessage() << Qt::endl;
-        return 2;
-    }
-    if (state.isProcessing()) {
+    if (state.isProcessing() || state.batch()->isPreparing()) {
         progress.draw(done, total, saved);
         loop.exec();
     }
     progress.clear();
+    if (state.diskWarningMessage()) {
+        err() << *state.diskWarningMessage() << Qt::endl;
+        return 2;
+    }
 
     if (!options.quiet && !options.json) {
-        out() << (done - failed) << " completed, " << failed << " failed";
+        out() << (done - failed) << " completed, " << (failed + refused) << " failed";
+        if (kept > 0)
+            out() << ", " << kept << (kept == 1 ? " original" : " originals") << " could not be removed";
         if (mode == ConversionMode::jpegToJXL) {
             out() << ", saved " << formattedBytes(saved);
             if (originalBytes > 0)
@@ -271,13 +339,54 @@ int convert(const CliOptions &options)
     }
     if (interrupted || !finished)
         return 130;
-    return failed > 0 ? 1 : 0;
+    return failed > 0 || refused > 0 || kept > 0 || unreachable ? 1 : 0;
 }
+
+namespace {
+
+enum class Signature { jpeg, jxl, other, unreadable };
+
+Signature sniff(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Signature::unreadable;
+    const QByteArray head = file.read(12);
+    if (head.startsWith("\xFF\xD8\xFF"))
+        return Signature::jpeg;
+    if (head.startsWith("\xFF\x0A") || head == QByteArrayLiteral("\x00\x00\x00\x0CJXL \x0D\x0A\x87\x0A"))
+        return Signature::jxl;
+    return Signature::other;
+}
+
+} // namespace
 
 int verify(const CliOptions &options)
 {
     const QString jpeg = QDir::current().absoluteFilePath(options.paths.at(0));
     const QString jxl = QDir::current().absoluteFilePath(options.paths.at(1));
+    if (!explicitToolsUsable(options))
+        return 2;
+    // djxl's words for a JPEG handed to it are no help; say what is wrong with the arguments.
+    const Signature first = sniff(jpeg);
+    const Signature second = sniff(jxl);
+    if (first == Signature::jxl && second == Signature::jpeg) {
+        err() << "pikora-cli: the arguments are swapped: verify takes the JPEG first, then the JXL" << Qt::endl;
+        return 2;
+    }
+    for (const auto &[path, signature, wanted, name] :
+         {std::tuple{jpeg, first, Signature::jpeg, "a JPEG"}, std::tuple{jxl, second, Signature::jxl, "a JPEG XL file"}}) {
+        if (signature == Signature::unreadable) {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            err() << "pikora-cli: cannot read " << path << ": " << file.errorString() << Qt::endl;
+            return 2;
+        }
+        if (signature != wanted) {
+            err() << "pikora-cli: " << path << " is not " << name << Qt::endl;
+            return 2;
+        }
+    }
     if (!JXLEngine::resolveToolPath(QStringLiteral("djxl"), options.djxl.value_or(QString()))) {
         err() << JXLError::toolNotFound(QStringLiteral("djxl")).errorDescription() << Qt::endl;
         return 2;
@@ -299,6 +408,9 @@ int verify(const CliOptions &options)
 int scan(const CliOptions &options)
 {
     const ScanResult result = FileScanner::scan(absoluteUrls(options.paths));
+    for (const ScanProblem &problem : result.problems)
+        err() << "pikora-cli: " << problem.message() << Qt::endl;
+    const int status = result.problems.isEmpty() ? 0 : 1;
     if (options.json) {
         QJsonObject object;
         object.insert(QStringLiteral("jpegFiles"), result.jpegFiles.size());
@@ -307,13 +419,13 @@ int scan(const CliOptions &options)
         object.insert(QStringLiteral("jxlBytes"), result.totalJXLBytes);
         object.insert(QStringLiteral("estimatedSavedBytes"), result.estimatedSavedBytes());
         out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
-        return 0;
+        return status;
     }
     out() << "JPEG:      " << result.jpegFiles.size() << " files, " << formattedBytes(result.totalJPEGBytes)
           << Qt::endl
           << "JPEG XL:   " << result.jxlFiles.size() << " files, " << formattedBytes(result.totalJXLBytes) << Qt::endl
           << "Estimated savings: " << formattedBytes(result.estimatedSavedBytes()) << Qt::endl;
-    return 0;
+    return status;
 }
 
 int stats(const CliOptions &options)

@@ -38,8 +38,9 @@ QString cliUsage()
         "  --json                       one JSON object per finished job\n"
         "  -q, --quiet                  print failures only\n"
         "\n"
-        "Exit status: 0 all jobs completed, 1 a job failed, 2 bad usage, missing tool or no room\n"
-        "on disk, 130 interrupted.\n");
+        "Exit status: 0 all jobs completed; 1 a job failed, a path was missing or unreadable, or an\n"
+        "original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;\n"
+        "130 interrupted.\n");
 }
 
 CliParse parseCliArguments(const QStringList &arguments)

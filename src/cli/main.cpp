@@ -4,6 +4,7 @@
 #include "version.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
 
 #include <csignal>
@@ -16,6 +17,15 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("pikora-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
 
+    // Qt decodes arguments as UTF-8, turning other bytes into replacement characters: such a
+    // path would name a different file, or none.
+    for (int i = 1; i < argc; ++i) {
+        if (QFile::encodeName(QFile::decodeName(argv[i])) != QByteArray(argv[i])) {
+            QTextStream(stderr) << "pikora-cli: argument " << i
+                                << " is not valid UTF-8; rename the file or give its folder instead\n";
+            return 2;
+        }
+    }
     const CliParse parse = parseCliArguments(QCoreApplication::arguments());
     if (!parse.options) {
         QTextStream(stderr) << "pikora-cli: " << parse.error << "\n\n" << cliUsage();

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -47,6 +48,28 @@ struct Volume
     qint64 needed = 0;
 };
 
+constexpr qint64 unknownDevice = -1;
+
+// The device holding folder or, for a folder not made yet, its nearest existing ancestor
+// (where it will be made); sets path to the folder that was measured.
+qint64 deviceOf(const QString &folder, QString &measured)
+{
+    QString existing = folder;
+    struct stat info;
+    while (true) {
+        if (stat(QFile::encodeName(existing).constData(), &info) == 0) {
+            measured = existing;
+            return static_cast<qint64>(info.st_dev);
+        }
+        const QString parent = QFileInfo(existing).path();
+        if (parent == existing)
+            break;
+        existing = parent;
+    }
+    measured = folder;
+    return unknownDevice;
+}
+
 } // namespace
 
 namespace DiskSpaceGuard {
@@ -64,6 +87,12 @@ qint64 getAvailableDiskSpace(const QString &path)
     return static_cast<qint64>(bytes);
 }
 
+qint64 outputEstimate(const TaskItem &task)
+{
+    const qint64 size = std::max<qint64>(task.originalSize, 0);
+    return task.mode == ConversionMode::jxlToJPEG ? saturatingAdd(size, size) : size;
+}
+
 CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const QString &path)
 {
     bool any = false;
@@ -72,7 +101,7 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const QString &path
         if (!isWaiting(task))
             continue;
         any = true;
-        needed = saturatingAdd(needed, std::max<qint64>(task.originalSize, 0));
+        needed = saturatingAdd(needed, outputEstimate(task));
     }
     if (any)
         needed = saturatingAdd(needed, safetyMargin);
@@ -80,46 +109,43 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const QString &path
     return {available >= needed, available, needed, path};
 }
 
-CapacityCheck validateCapacity(const QList<TaskItem> &tasks)
+CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptions &options)
 {
     // Volumes keyed by device; a folder that cannot be placed on any device (nothing on its
     // path exists, not even "/") goes under a key of its own and counts as unmeasurable.
     std::map<qint64, Volume> volumes;
     QHash<QString, qint64> deviceOfFolder;
-    constexpr qint64 unknownDevice = -1;
+    const auto volumeFor = [&](const QString &folder) -> Volume & {
+        auto known = deviceOfFolder.constFind(folder);
+        if (known != deviceOfFolder.constEnd())
+            return volumes[*known];
+        QString measured;
+        const qint64 device = deviceOf(folder, measured);
+        deviceOfFolder.insert(folder, device);
+        auto [volume, inserted] = volumes.try_emplace(device);
+        if (inserted)
+            volume->second.path = measured;
+        return volume->second;
+    };
 
+    std::vector<qint64> copies;
     for (const TaskItem &task : tasks) {
         if (!isWaiting(task))
             continue;
-        const QString folder = outputFolder(task);
-        auto known = deviceOfFolder.constFind(folder);
-        qint64 device;
-        if (known != deviceOfFolder.constEnd()) {
-            device = *known;
-        } else {
-            // An output folder that does not exist yet will be made inside its nearest
-            // existing ancestor, on that ancestor's volume.
-            QString existing = folder;
-            struct stat info;
-            bool found = false;
-            while (true) {
-                if (stat(QFile::encodeName(existing).constData(), &info) == 0) {
-                    found = true;
-                    break;
-                }
-                const QString parent = QFileInfo(existing).path();
-                if (parent == existing)
-                    break;
-                existing = parent;
-            }
-            device = found ? static_cast<qint64>(info.st_dev) : unknownDevice;
-            deviceOfFolder.insert(folder, device);
-            auto [volume, inserted] = volumes.try_emplace(device);
-            if (inserted)
-                volume->second.path = found ? existing : folder;
-        }
-        Volume &volume = volumes[device];
-        volume.needed = saturatingAdd(volume.needed, std::max<qint64>(task.originalSize, 0));
+        Volume &volume = volumeFor(outputFolder(task));
+        volume.needed = saturatingAdd(volume.needed, outputEstimate(task));
+        if (task.mode == ConversionMode::jpegToJXL)
+            copies.push_back(std::max<qint64>(task.originalSize, 0));
+    }
+    if (options.verificationCopies && !copies.empty()) {
+        // Each copy is removed when its job ends, so only the largest that can run together count.
+        const size_t together = std::min(copies.size(), size_t(std::max(options.concurrentJobs, 1)));
+        std::partial_sort(copies.begin(), copies.begin() + qsizetype(together), copies.end(), std::greater<>());
+        qint64 largest = 0;
+        for (size_t i = 0; i < together; ++i)
+            largest = saturatingAdd(largest, copies[i]);
+        Volume &temporary = volumeFor(options.temporaryFolder);
+        temporary.needed = saturatingAdd(temporary.needed, largest);
     }
 
     if (volumes.empty()) {

@@ -25,14 +25,28 @@ struct CapacityCheck
     QString volumePath;
 };
 
+// The most a job's output can take: a JXL is no larger than its JPEG, a rebuilt JPEG is at
+// most twice its JXL.
+qint64 outputEstimate(const TaskItem &task);
+
 // Measures the one volume holding path against all waiting jobs (pending or failed):
-// needed = their original sizes plus the margin, or 0 when none waits.
+// needed = their output estimates plus the margin, or 0 when none waits.
 CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const QString &path);
 
+struct CapacityOptions
+{
+    // Compression jobs that verify write a copy of their source into the temporary folder
+    // while they run; at most concurrentJobs of them exist at once.
+    bool verificationCopies = false;
+    int concurrentJobs = 1;
+    QString temporaryFolder = QDir::tempPath();
+};
+
 // Measures every volume the waiting jobs write to, each against its own jobs plus the
-// margin; unsafe when any of them lacks room. Reports the volume with the least headroom.
-// With no waiting job: safe, needed 0, the home volume's free space.
-CapacityCheck validateCapacity(const QList<TaskItem> &tasks);
+// margin, and the temporary folder's volume against the largest verification copies that
+// can exist at once; unsafe when any of them lacks room. Reports the volume with the least
+// headroom. With no waiting job: safe, needed 0, the home volume's free space.
+CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptions &options = {});
 
 // The warning shown when a check is not safe.
 QString warningMessage(const CapacityCheck &check);

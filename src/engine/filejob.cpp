@@ -24,7 +24,7 @@ struct Preparation
 {
     std::optional<JXLError> error;
     bool reconstructable = true;
-    bool sourceMissing = false;
+    bool sourceUnreadable = false;
     std::optional<QString> storedDigest;
 };
 
@@ -92,7 +92,7 @@ void FileJob::start()
         if (restoring) {
             // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
             const JXLContainer::Info info = JXLContainer::inspect(source);
-            result.sourceMissing = info.kind == JXLContainer::Kind::unreadable && !QFileInfo::exists(source);
+            result.sourceUnreadable = info.kind == JXLContainer::Kind::unreadable;
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = Verifier::storedDigest(source);
         }
@@ -103,7 +103,7 @@ void FileJob::start()
         .spawn()
         .then(this, [this](Preparation result) {
             m_storedDigest = result.storedDigest;
-            prepared(result.error, result.reconstructable, result.sourceMissing);
+            prepared(result.error, result.reconstructable, result.sourceUnreadable);
         });
     if (compressing()) {
         // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
@@ -111,7 +111,7 @@ void FileJob::start()
     }
 }
 
-void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceMissing)
+void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)
 {
     if (m_cancelled->load())
         return endCancelled();
@@ -119,9 +119,9 @@ void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructabl
         m_temporary.clear(); // not ours: creating it failed
         return fail(*error);
     }
-    if (!compressing() && !sourceMissing && !reconstructable)
+    if (!compressing() && !sourceUnreadable && !reconstructable)
         return fail(JXLError::invalidFormat(reconstructableJXLText()));
-    runTool(); // a missing source is reported by the tool run, after the tool search
+    runTool(); // a missing or unreadable source is reported by the tool run, after the tool search
 }
 
 void FileJob::runTool()

@@ -49,7 +49,7 @@ Q_SIGNALS:
 
 private:
     bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
-    void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceMissing);
+    void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
     void runTool();
     void onToolFinished();
     void verifyCompressed(const std::optional<QString> &sourceDigest);

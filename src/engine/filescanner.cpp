@@ -1,8 +1,10 @@
 #include "filescanner.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,6 +82,16 @@ std::string_view lastComponent(const QByteArray &path)
     return slash == std::string_view::npos ? view : view.substr(slash + 1);
 }
 
+void addProblem(ScanResult &result, ScanProblem::Kind kind, const QByteArray &path, int error = 0, bool jxl = false)
+{
+    ScanProblem problem;
+    problem.kind = kind;
+    problem.path = FileScanner::displayPath(path);
+    problem.error = error;
+    problem.jxl = jxl;
+    result.problems.append(problem);
+}
+
 void append(ScanResult &result, Kind kind, const QUrl &url, qint64 size)
 {
     if (kind == Kind::jpeg) {
@@ -102,13 +114,18 @@ struct Entry
 // in the order the file system lists them. Everything else is dropped here, so files of
 // other types cost no stat call. The folder is closed before its subfolders are opened,
 // which keeps one descriptor in use however deep the tree is.
-bool readFolder(const QByteArray &path, std::vector<Entry> &entries)
+// Returns 0, or the errno of a folder that could not be listed (entries then hold what was read).
+int readFolder(const QByteArray &path, std::vector<Entry> &entries)
 {
     DIR *dir = opendir(path.constData());
     if (!dir)
-        return false;
+        return errno;
     const int fd = dirfd(dir);
-    while (const dirent *item = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent *item = readdir(dir);
+        if (!item)
+            break;
         const char *name = item->d_name;
         // Hidden items, and "." and "..".
         if (name[0] == '.')
@@ -144,8 +161,9 @@ bool readFolder(const QByteArray &path, std::vector<Entry> &entries)
         }
         entries.push_back({QByteArray(name), kind, size});
     }
+    const int error = errno;
     closedir(dir);
-    return true;
+    return error;
 }
 
 // Depth-first, each folder's items in listing order, descending into a subfolder where it is met.
@@ -158,13 +176,13 @@ void walk(const QByteArray &root, ScanResult &result)
         size_t next = 0;
         // The folder's path as text with a trailing slash, made once for all its photos.
         QString prefix;
+        bool representable = true;
     };
     const auto withSlash = [](const QByteArray &path) { return path.endsWith('/') ? path : path + '/'; };
     std::vector<Level> stack;
-    Level top{withSlash(root), {}, 0, {}};
-    // An unreadable folder is skipped without a word, as are unreadable subfolders below.
-    if (!readFolder(root, top.entries))
-        return;
+    Level top{withSlash(root), {}, 0, {}, true};
+    if (const int error = readFolder(root, top.entries))
+        addProblem(result, ScanProblem::Kind::unreadableFolder, root, error);
     stack.push_back(std::move(top));
     while (!stack.empty()) {
         Level &level = stack.back();
@@ -174,18 +192,44 @@ void walk(const QByteArray &root, ScanResult &result)
         }
         const Entry &entry = level.entries[level.next++];
         if (entry.kind == Kind::folder) {
-            Level child{level.path + entry.name + '/', {}, 0, {}};
-            if (readFolder(child.path, child.entries) && !child.entries.empty())
+            Level child{level.path + entry.name + '/', {}, 0, {}, true};
+            if (const int error = readFolder(child.path, child.entries))
+                addProblem(result, ScanProblem::Kind::unreadableFolder, level.path + entry.name, error);
+            if (!child.entries.empty())
                 stack.push_back(std::move(child));
             continue;
         }
-        if (level.prefix.isEmpty())
+        if (level.prefix.isEmpty()) {
             level.prefix = QFile::decodeName(level.path);
+            level.representable = QFile::encodeName(level.prefix) == level.path;
+        }
+        // Such a name decodes to replacement characters, which could name another file.
+        if (!level.representable || !FileScanner::isRepresentable(entry.name)) {
+            addProblem(result, ScanProblem::Kind::undecodableName, level.path + entry.name, 0,
+                       entry.kind == Kind::jxl);
+            continue;
+        }
         append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size);
     }
 }
 
 } // namespace
+
+QString ScanProblem::message() const
+{
+    switch (kind) {
+    case Kind::missing:
+        return QCoreApplication::translate("FileScanner", "找不到指定文件: %1").arg(path);
+    case Kind::inaccessible:
+        return QCoreApplication::translate("FileScanner", "无法访问: %1 (%2)").arg(path, qt_error_string(error));
+    case Kind::unreadableFolder:
+        return QCoreApplication::translate("FileScanner", "无法读取文件夹: %1 (%2)").arg(path, qt_error_string(error));
+    case Kind::undecodableName:
+        return QCoreApplication::translate("FileScanner", "文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: %1")
+            .arg(path);
+    }
+    return path;
+}
 
 qint64 ScanResult::estimatedSavedBytes() const
 {
@@ -206,6 +250,42 @@ const QStringList &jxlExtensions()
     return list;
 }
 
+bool isRepresentable(const QByteArray &nativeName)
+{
+    return QFile::encodeName(QFile::decodeName(nativeName)) == nativeName;
+}
+
+QString displayPath(const QByteArray &nativePath)
+{
+    if (isRepresentable(nativePath))
+        return QFile::decodeName(nativePath);
+    // Decode the longest valid runs; every byte that starts no valid character is escaped.
+    QString text;
+    qsizetype start = 0;
+    qsizetype i = 0;
+    const auto flush = [&](qsizetype end) {
+        if (end > start)
+            text += QString::fromUtf8(nativePath.constData() + start, end - start);
+    };
+    while (i < nativePath.size()) {
+        const quint8 lead = quint8(nativePath[i]);
+        const int length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                                                        : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        bool valid = length > 0 && i + length <= nativePath.size();
+        if (valid && length > 1)
+            valid = isRepresentable(nativePath.mid(i, length));
+        if (valid) {
+            i += length;
+            continue;
+        }
+        flush(i);
+        text += QStringLiteral("\\x") + QString::number(lead, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        start = ++i;
+    }
+    flush(i);
+    return text;
+}
+
 ScanResult scan(const QList<QUrl> &urls)
 {
     ScanResult result;
@@ -217,8 +297,13 @@ ScanResult scan(const QList<QUrl> &urls)
         const QByteArray path = QFile::encodeName(QDir::cleanPath(local));
         // Follows a link named directly: the user pointed at what it points to.
         struct stat info;
-        if (stat(path.constData(), &info) != 0)
+        if (stat(path.constData(), &info) != 0) {
+            const int error = errno;
+            addProblem(result, error == ENOENT || error == ENOTDIR ? ScanProblem::Kind::missing
+                                                                   : ScanProblem::Kind::inaccessible,
+                       path, error);
             continue;
+        }
         if (S_ISDIR(info.st_mode)) {
             if (!isPackageName(lastComponent(path)))
                 walk(path, result);

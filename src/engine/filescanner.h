@@ -4,6 +4,28 @@
 #include <QStringList>
 #include <QUrl>
 
+// Something given to a scan, or met on the way, that could not be looked at.
+struct ScanProblem
+{
+    enum class Kind {
+        missing,          // nothing exists at a given path
+        inaccessible,     // a given path cannot be looked at (a folder on the way is closed)
+        unreadableFolder, // a folder that cannot be listed; what it holds is not in the result
+        undecodableName,  // a photo whose name is not valid UTF-8: no text path can name it safely
+    };
+
+    Kind kind = Kind::missing;
+    // For display only: bytes that are not UTF-8 appear as \xNN. Never open a file by it.
+    QString path;
+    int error = 0;      // errno of missing, inaccessible, unreadableFolder
+    bool jxl = false;   // undecodableName: a JPEG XL name, else a JPEG name
+
+    // The text shown for it, in the user's language.
+    QString message() const;
+
+    bool operator==(const ScanProblem &other) const = default;
+};
+
 // The JPEG and JPEG XL files found in one import, with their byte totals.
 struct ScanResult
 {
@@ -12,6 +34,7 @@ struct ScanResult
     QList<QUrl> jxlFiles;
     qint64 totalJPEGBytes = 0;
     qint64 totalJXLBytes = 0;
+    QList<ScanProblem> problems;
 
     // Lossless recompression saves about a quarter of the JPEG bytes; truncated toward zero.
     qint64 estimatedSavedBytes() const;
@@ -26,7 +49,14 @@ const QStringList &jxlExtensions();
 
 // Folders are walked to any depth, skipping hidden items, packages and symbolic links to
 // folders. Files keep the given order (inside a folder, the walk order); nothing is
-// de-duplicated. A file whose size cannot be read is listed with 0 bytes.
+// de-duplicated. A file whose size cannot be read is listed with 0 bytes. Missing paths,
+// folders that cannot be read and photos whose names are not UTF-8 go to `problems`, never
+// to the file lists.
 ScanResult scan(const QList<QUrl> &urls);
+
+// Whether a file name survives the trip through QString unchanged.
+bool isRepresentable(const QByteArray &nativeName);
+// A native path as text, bytes that are not UTF-8 written as \xNN.
+QString displayPath(const QByteArray &nativePath);
 
 } // namespace FileScanner

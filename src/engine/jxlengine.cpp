@@ -10,16 +10,11 @@
 
 namespace JXLEngine {
 
-namespace {
-
 bool isExecutableFile(const QString &path)
 {
-    // A folder passes the execute-permission test too, but cannot be run.
     const QFileInfo info(path);
     return info.isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
 }
-
-} // namespace
 
 QStringList builtInSearchFolders()
 {

@@ -12,6 +12,9 @@ namespace JXLEngine {
 // the executable, then the fixed system folders.
 QStringList builtInSearchFolders();
 
+// A regular file this process may execute (a folder passes the permission test, yet cannot run).
+bool isExecutableFile(const QString &path);
+
 std::optional<QString> resolveToolPath(const QString &name, const QString &customPath);
 std::optional<QString> resolveToolPath(const QString &name, const QString &customPath, const QStringList &folders);
 

@@ -1,5 +1,10 @@
 #include "jxlerror.h"
 
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstring>
+
 JXLError JXLError::toolNotFound(const QString &tool)
 {
     JXLError e;
@@ -8,14 +13,30 @@ JXLError JXLError::toolNotFound(const QString &tool)
     return e;
 }
 
-JXLError JXLError::executionFailed(const QString &tool, int exitCode, const QString &message)
+JXLError JXLError::executionFailed(const QString &tool, int exitCode, const QString &message, const QString &cause)
 {
     JXLError e;
     e.kind = Kind::executionFailed;
     e.tool = tool;
     e.exitCode = exitCode;
     e.message = message;
+    e.cause = cause;
     return e;
+}
+
+JXLError JXLError::killedBySignal(const QString &tool, int signal, const QString &message)
+{
+    JXLError e;
+    e.kind = Kind::killedBySignal;
+    e.tool = tool;
+    e.exitCode = signal;
+    e.message = message;
+    return e;
+}
+
+JXLError JXLError::unreadable(const QString &path, const QString &systemText)
+{
+    return platform(QCoreApplication::translate("JXLError", "无法读取文件: %1 (%2)").arg(path, systemText));
 }
 
 JXLError JXLError::fileNotFound(const QString &path)
@@ -54,10 +75,24 @@ QString JXLError::errorDescription() const
 {
     switch (kind) {
     case Kind::toolNotFound:
-        return QStringLiteral("未检测到 ") + tool
-            + QStringLiteral(" 工具。请确保已通过 Homebrew 安装 (brew install jpeg-xl) 或在设置中指定路径。");
-    case Kind::executionFailed:
-        return tool + QStringLiteral(" 运行出错 (代码 ") + QString::number(exitCode) + QStringLiteral("): ") + message;
+        return QCoreApplication::translate("JXLError", "未检测到 ") + tool
+            + QCoreApplication::translate(
+                "JXLError", " 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。");
+    case Kind::executionFailed: {
+        const QString text =
+            tool + QStringLiteral(" 运行出错 (代码 ") + QString::number(exitCode) + QStringLiteral("): ") + message;
+        return cause.isEmpty() ? text : cause + text;
+    }
+    case Kind::killedBySignal: {
+        // "SIGKILL" rather than a bare number; the kernel's out-of-memory killer sends exactly that.
+        const char *name = sigabbrev_np(exitCode);
+        const QString signalText = QString::number(exitCode)
+            + (name ? QStringLiteral(", SIG") + QString::fromLatin1(name) : QString());
+        const QString text = exitCode == SIGKILL
+            ? QCoreApplication::translate("JXLError", "%1 被强制终止 (信号 %2)，系统可能内存不足: ")
+            : QCoreApplication::translate("JXLError", "%1 被信号终止 (信号 %2): ");
+        return text.arg(tool, signalText) + message;
+    }
     case Kind::fileNotFound:
         return QStringLiteral("找不到指定文件: ") + path;
     case Kind::verificationFailed:

@@ -1,23 +1,67 @@
 #include "toolrun.h"
 
+#include "jpegdiagnosis.h"
 #include "jxlengine.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFuture>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QtConcurrent>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kKillGraceMs = 2000;
 
-QString decodeToolMessage(const QByteArray &bytes)
+QString decodeToolMessage(QByteArray bytes, bool cut)
 {
+    if (cut) {
+        // The kept tail may start inside a multi-byte character.
+        qsizetype skip = 0;
+        while (skip < bytes.size() && skip < 3 && (quint8(bytes[skip]) & 0xC0) == 0x80)
+            ++skip;
+        bytes.remove(0, skip);
+    }
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder(bytes);
     if (decoder.hasError())
         return QStringLiteral("未知错误");
-    return text.trimmed();
+    return cut ? QStringLiteral("…") + text.trimmed() : text.trimmed();
+}
+
+// Opens the source the way the tool will, without blocking on a pipe, so that a file that
+// exists but cannot be read is reported as such rather than through the tool's own words.
+std::optional<QString> unreadableReason(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+    struct stat info;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular)
+        return QCoreApplication::translate("ToolRun", "不是普通文件");
+    return std::nullopt;
+}
+
+// What the JPEG's own structure says cjxl cannot take; empty when it says nothing.
+QString jpegRefusalReason(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (file.size() == 0)
+        return JpegDiagnosis::refusalReason({});
+    if (const uchar *mapped = file.map(0, file.size()))
+        return JpegDiagnosis::refusalReason(QByteArrayView(mapped, file.size()));
+    return JpegDiagnosis::refusalReason(file.readAll());
 }
 
 } // namespace
@@ -68,6 +112,10 @@ void ToolRun::start()
         finish(Outcome::failed, JXLError::fileNotFound(m_source));
         return;
     }
+    if (const std::optional<QString> reason = unreadableReason(m_source)) {
+        finish(Outcome::failed, JXLError::unreadable(m_source, *reason));
+        return;
+    }
     // Best effort: a folder that cannot be made shows up as the tool's own error.
     QDir().mkpath(QFileInfo(m_destination).absolutePath());
 
@@ -77,9 +125,17 @@ void ToolRun::start()
     // The tools print progress on stdout now and then; drain it so a full pipe never stalls them.
     connect(m_process, &QProcess::readyReadStandardOutput, this, [this] { m_process->readAllStandardOutput(); });
     connect(m_process, &QProcess::readyReadStandardError, this,
-            [this] { m_stderr += m_process->readAllStandardError(); });
+            [this] { appendStandardError(m_process->readAllStandardError()); });
     connect(m_process, &QProcess::finished, this, &ToolRun::onProcessFinished);
     connect(m_process, &QProcess::errorOccurred, this, &ToolRun::onProcessError);
+    // A tool must not outlive us: after a crash or SIGKILL of this process it would run on,
+    // writing a file nobody will ever place or remove.
+    const pid_t parent = ::getpid();
+    m_process->setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) // the parent died before the request took effect
+            ::_exit(127);
+    });
     m_process->start(QIODevice::ReadOnly);
 }
 
@@ -104,9 +160,19 @@ void ToolRun::cancel()
     m_killTimer->start(kKillGraceMs);
 }
 
+void ToolRun::appendStandardError(const QByteArray &bytes)
+{
+    m_stderr += bytes;
+    if (m_stderr.size() > standardErrorLimit) {
+        // The end of a long message is where a tool says what went wrong.
+        m_stderr.remove(0, m_stderr.size() - standardErrorLimit);
+        m_stderrCut = true;
+    }
+}
+
 void ToolRun::onProcessFinished(int exitCode, QProcess::ExitStatus status)
 {
-    m_stderr += m_process->readAllStandardError();
+    appendStandardError(m_process->readAllStandardError());
     if (m_cancelRequested) {
         finish(Outcome::cancelled);
         return;
@@ -115,7 +181,29 @@ void ToolRun::onProcessFinished(int exitCode, QProcess::ExitStatus status)
         finish(Outcome::succeeded);
         return;
     }
-    finish(Outcome::failed, JXLError::executionFailed(m_toolName, exitCode, decodeToolMessage(m_stderr)));
+    const QString message = decodeToolMessage(m_stderr, m_stderrCut);
+    if (status == QProcess::CrashExit) {
+        // On Unix, the exit code of a crashed process is the signal that ended it.
+        finish(Outcome::failed, JXLError::killedBySignal(m_toolName, exitCode, message));
+        return;
+    }
+    if (m_toolName == QLatin1String("cjxl"))
+        explainFailure(exitCode);
+    else
+        finish(Outcome::failed, JXLError::executionFailed(m_toolName, exitCode, message));
+}
+
+void ToolRun::explainFailure(int exitCode)
+{
+    // Reading the markers of a large photo is file work: off this thread.
+    QtConcurrent::run(&jpegRefusalReason, m_source).then(this, [this, exitCode](const QString &cause) {
+        if (m_cancelRequested) {
+            finish(Outcome::cancelled);
+            return;
+        }
+        finish(Outcome::failed, JXLError::executionFailed(m_toolName, exitCode,
+                                                          decodeToolMessage(m_stderr, m_stderrCut), cause));
+    });
 }
 
 void ToolRun::onProcessError(QProcess::ProcessError error)

@@ -33,8 +33,10 @@ public:
 
     Outcome outcome() const { return m_outcome; }
     const std::optional<JXLError> &error() const { return m_error; }
-    // Everything the tool wrote to its standard error.
+    // The end of what the tool wrote to its standard error: at most the last 64 KiB.
     QByteArray standardError() const { return m_stderr; }
+
+    static constexpr qsizetype standardErrorLimit = 64 * 1024;
 
 Q_SIGNALS:
     void finished(ToolRun::Outcome outcome);
@@ -45,6 +47,8 @@ private:
     void finish(Outcome outcome, std::optional<JXLError> error = std::nullopt);
     void onProcessFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
+    void appendStandardError(const QByteArray &bytes);
+    void explainFailure(int exitCode);
 
     QString m_toolName;
     QString m_customPath;
@@ -54,6 +58,7 @@ private:
     QProcess *m_process = nullptr;
     QTimer *m_killTimer = nullptr;
     QByteArray m_stderr;
+    bool m_stderrCut = false;
     bool m_cancelRequested = false;
     bool m_finished = false;
     Outcome m_outcome = Outcome::failed;

@@ -1,0 +1,428 @@
+#include "batchcontroller.h"
+
+#include "engine/filejob.h"
+#include "engine/jxlengine.h"
+#include "platform/memoryprobe.h"
+#include "tasklist.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <type_traits>
+
+namespace {
+
+constexpr qint64 kCjxlBytesPerPixel = 30;
+constexpr qint64 kDjxlBytesPerPixel = 7;
+// A tool's own footprint before any image data.
+constexpr qint64 kToolBaseBytes = 16 * 1024 * 1024;
+// Photos whose header gives no size: a JPEG or JXL photo rarely packs more than 4 pixels a byte.
+constexpr qint64 kPixelsPerByteGuess = 4;
+// How often a job waiting for memory looks again, besides whenever a job ends.
+constexpr int kMemoryRetryMs = 250;
+// Estimates are read ahead of the queue in chunks, so a long queue never delays the start.
+constexpr qsizetype kEstimateChunk = 64;
+
+bool isWaiting(TaskStatus status)
+{
+    return status == TaskStatus::pending || status == TaskStatus::failed;
+}
+
+// Runs work on the thread pool and hands its result to done on context's thread, always from
+// the event loop (never inside this call, as QFuture::then may when the work is already done).
+template <typename Work, typename Done>
+void runInBackground(QObject *context, Work work, Done done)
+{
+    using Result = std::invoke_result_t<Work>;
+    auto *watcher = new QFutureWatcher<Result>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, done] {
+        watcher->deleteLater();
+        done(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
+}
+
+} // namespace
+
+struct BatchController::Preparation
+{
+    QList<QUuid> checked; // the jobs the disk check counted, in list order
+    DiskSpaceGuard::CapacityCheck check{true, 0, 0, {}};
+    std::optional<QString> cjxl;
+    std::optional<QString> djxl;
+};
+
+qint64 BatchController::estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize)
+{
+    Q_UNUSED(source)
+    const qint64 pixels = std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess;
+    return kToolBaseBytes + pixels * (mode == ConversionMode::jpegToJXL ? kCjxlBytesPerPixel : kDjxlBytesPerPixel);
+}
+
+BatchController::BatchController(TaskList *compressTasks, TaskList *restoreTasks, QObject *parent)
+    : QObject(parent)
+    , m_compressTasks(compressTasks)
+    , m_restoreTasks(restoreTasks)
+    , m_memoryRetry(new QTimer(this))
+{
+    m_memoryRetry->setSingleShot(true);
+    m_memoryRetry->setInterval(kMemoryRetryMs);
+    connect(m_memoryRetry, &QTimer::timeout, this, &BatchController::fill);
+    setMemoryProbes([] { return MemoryProbe::read().available(); },
+                    [] { return MemoryProbe::childrenResidentBytes(::getpid()); });
+}
+
+BatchController::~BatchController()
+{
+    // Jobs still running are told to stop and left to finish on their own: their tools get
+    // SIGTERM now, and nothing here waits for them to exit.
+    for (Running &running : m_running) {
+        running.job->disconnect(this);
+        running.job->setParent(nullptr);
+        connect(running.job, &FileJob::finished, running.job, &QObject::deleteLater);
+        running.job->cancel();
+    }
+}
+
+void BatchController::setMemoryProbes(AvailableMemory available, ResidentMemory resident)
+{
+    m_availableMemory = std::move(available);
+    m_residentMemory = std::move(resident);
+}
+
+std::optional<ConversionMode> BatchController::direction() const
+{
+    return isRunning() ? std::optional<ConversionMode>(m_batch->mode) : std::nullopt;
+}
+
+std::optional<qint64> BatchController::remainingSeconds() const
+{
+    if (!isRunning() || m_batch->done < 2)
+        return std::nullopt;
+    const double elapsed = double(m_batch->clock.elapsed()) / 1000.0;
+    // Bytes per second so far; by jobs when the sources had no sizes.
+    const bool byBytes = m_batch->bytesDone > 0;
+    const double doneAmount = byBytes ? double(m_batch->bytesDone) : double(m_batch->done);
+    const double left = byBytes ? double(std::max<qint64>(0, m_batch->bytesTotal - m_batch->bytesDone))
+                                : double(std::max(0, m_batch->total - m_batch->done));
+    return qint64(std::ceil(left * elapsed / doneAmount));
+}
+
+TaskList *BatchController::list(ConversionMode mode) const
+{
+    return mode == ConversionMode::jpegToJXL ? m_compressTasks : m_restoreTasks;
+}
+
+QList<TaskItem> BatchController::waitingJobs(ConversionMode mode) const
+{
+    QList<TaskItem> waiting;
+    for (const TaskItem &task : list(mode)->items()) {
+        // A job still held by a tool (of a cancelled batch, say) is not started twice.
+        if (isWaiting(task.status) && !isHeld(task.id) && !(m_batch && m_batch->stopped.contains(task.id)))
+            waiting.append(task);
+    }
+    return waiting;
+}
+
+bool BatchController::start(ConversionMode mode, int windowLimit)
+{
+    if (m_batch)
+        return false;
+    const QList<TaskItem> waiting = waitingJobs(mode);
+    if (waiting.isEmpty())
+        return false;
+    m_batch.emplace();
+    m_batch->serial = ++m_serial;
+    m_batch->mode = mode;
+    m_batch->window = int(std::min<qsizetype>(waiting.size(), std::max(1, windowLimit)));
+    prepare(waiting);
+    Q_EMIT stateChanged();
+    return true;
+}
+
+void BatchController::prepare(const QList<TaskItem> &waiting)
+{
+    m_batch->preparing = true;
+    m_batch->customCjxl = m_jobSettings.customCjxlPath;
+    m_batch->customDjxl = m_jobSettings.customDjxlPath;
+    const quint64 serial = m_batch->serial;
+    // statvfs on every output folder and the tool search can stall on a slow or hung disk.
+    runInBackground(
+        this,
+        [waiting, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl] {
+            Preparation preparation;
+            preparation.checked.reserve(waiting.size());
+            for (const TaskItem &task : waiting)
+                preparation.checked.append(task.id);
+            preparation.check = DiskSpaceGuard::validateCapacity(waiting);
+            preparation.cjxl = JXLEngine::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
+            preparation.djxl = JXLEngine::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
+            return preparation;
+        },
+        [this, serial](const Preparation &preparation) {
+            if (m_batch && m_batch->serial == serial) // else cancelled meanwhile
+                onPrepared(preparation);
+        });
+}
+
+void BatchController::onPrepared(const Preparation &preparation)
+{
+    const ConversionMode mode = m_batch->mode;
+    if (!preparation.check.isSafe) {
+        const bool followUp = m_batch->begun;
+        m_batch.reset();
+        m_memoryRetry->stop();
+        Q_EMIT stateChanged();
+        Q_EMIT progressChanged();
+        Q_EMIT refused(mode, preparation.check);
+        if (followUp)
+            Q_EMIT finished(mode);
+        return;
+    }
+    m_batch->cjxl = preparation.cjxl;
+    m_batch->djxl = preparation.djxl;
+    // Only the jobs the disk check counted are queued; any added meanwhile wait for a follow-up.
+    const TaskList *tasks = list(mode);
+    for (const QUuid &id : preparation.checked) {
+        const TaskItem *task = tasks->find(id);
+        if (!task)
+            continue;
+        m_batch->queue.append(id);
+        m_batch->sizes.insert(id, task->originalSize);
+        m_batch->total += 1;
+        m_batch->bytesTotal += std::max<qint64>(0, task->originalSize);
+    }
+    m_batch->preparing = false;
+    const bool first = !m_batch->begun;
+    if (first) {
+        m_batch->begun = true;
+        m_batch->clock.start();
+        Q_EMIT started(mode);
+    }
+    Q_EMIT stateChanged();
+    Q_EMIT progressChanged();
+    fill();
+}
+
+void BatchController::dropQueued(const QUuid &id)
+{
+    m_batch->total -= 1;
+    m_batch->bytesTotal -= std::max<qint64>(0, m_batch->sizes.value(id));
+    m_batch->sizes.remove(id);
+    m_needs.remove(id);
+}
+
+void BatchController::fill()
+{
+    if (!m_batch || m_batch->preparing)
+        return;
+    const TaskList *tasks = list(m_batch->mode);
+    bool dropped = false;
+    while (m_batch->next < m_batch->queue.size() && m_running.size() < m_batch->window) {
+        const QUuid id = m_batch->queue.at(m_batch->next);
+        const TaskItem *task = tasks->find(id);
+        // Gone from the list, no longer waiting, stopped by hand, or still held by an older job.
+        if (!task || !isWaiting(task->status) || m_batch->stopped.contains(id) || isHeld(id)) {
+            ++m_batch->next;
+            dropQueued(id);
+            dropped = true;
+            continue;
+        }
+        const auto need = m_needs.constFind(id);
+        if (need == m_needs.cend()) {
+            requestEstimates();
+            break;
+        }
+        if (!fitsInMemory(*need)) {
+            m_memoryRetry->start();
+            break;
+        }
+        ++m_batch->next;
+        launch(*task, *need);
+    }
+    if (dropped)
+        Q_EMIT progressChanged();
+    drainIfDone();
+}
+
+bool BatchController::fitsInMemory(qint64 need) const
+{
+    if (m_running.isEmpty() || !m_availableMemory)
+        return true; // one job always runs
+    const std::optional<qint64> available = m_availableMemory();
+    if (!available)
+        return true;
+    qint64 reserved = 0;
+    for (const Running &running : m_running)
+        reserved += running.need;
+    if (need + reserved <= *available)
+        return true;
+    // Tools that have already grown count in the reading; only what they have still to take is added.
+    const qint64 resident = m_residentMemory ? m_residentMemory() : 0;
+    return need + std::max<qint64>(0, reserved - resident) <= *available;
+}
+
+void BatchController::requestEstimates()
+{
+    if (m_estimating)
+        return;
+    struct Item
+    {
+        QUuid id;
+        QString path;
+        ConversionMode mode;
+        qint64 size;
+    };
+    QList<Item> items;
+    const TaskList *tasks = list(m_batch->mode);
+    for (qsizetype i = m_batch->next; i < m_batch->queue.size() && items.size() < kEstimateChunk; ++i) {
+        const QUuid &id = m_batch->queue.at(i);
+        if (m_needs.contains(id))
+            continue;
+        if (const TaskItem *task = tasks->find(id))
+            items.append({id, task->sourceURL.toLocalFile(), task->mode, task->originalSize});
+        else
+            m_needs.insert(id, 0); // skipped at its turn anyway
+    }
+    if (items.isEmpty()) {
+        QMetaObject::invokeMethod(this, &BatchController::fill, Qt::QueuedConnection);
+        return;
+    }
+    m_estimating = true;
+    runInBackground(
+        this,
+        [items, estimator = m_estimator] {
+            QList<QPair<QUuid, qint64>> needs;
+            needs.reserve(items.size());
+            for (const Item &item : items)
+                needs.append({item.id, estimator(item.path, item.mode, item.size)});
+            return needs;
+        },
+        [this](const QList<QPair<QUuid, qint64>> &needs) {
+            m_estimating = false;
+            for (const auto &[id, need] : needs)
+                m_needs.insert(id, need);
+            fill();
+        });
+}
+
+void BatchController::launch(const TaskItem &task, qint64 need)
+{
+    // Settings as they stand now: a change during a batch reaches the jobs that start after it.
+    // The tools found by the batch's search stand in for the custom paths they were found for.
+    AppSettings settings = m_jobSettings;
+    if (settings.customCjxlPath == m_batch->customCjxl && m_batch->cjxl)
+        settings.customCjxlPath = *m_batch->cjxl;
+    if (settings.customDjxlPath == m_batch->customDjxl && m_batch->djxl)
+        settings.customDjxlPath = *m_batch->djxl;
+
+    auto *job = new FileJob(task, settings, this);
+    Running running;
+    running.job = job;
+    running.serial = m_batch->serial;
+    running.need = need;
+    running.size = std::max<qint64>(0, task.originalSize);
+    running.source = TaskList::standardizedPath(task.sourceURL);
+    m_heldSources.insert(running.source);
+    m_running.insert(task.id, running);
+    m_needs.remove(task.id);
+
+    TaskList *tasks = list(task.mode);
+    connect(job, &FileJob::updated, this, [tasks](const TaskItem &update) {
+        tasks->replace(update); // nothing when the job was removed meanwhile
+    });
+    const QUuid id = task.id;
+    connect(job, &FileJob::finished, this, [this, id](const TaskItem &final) { onJobFinished(id, final); });
+    job->start();
+}
+
+void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
+{
+    const Running running = m_running.take(id);
+    running.job->deleteLater();
+    m_heldSources.remove(running.source);
+    const bool ofRunningBatch = m_batch && running.serial == m_batch->serial;
+    if (running.stopping && --m_stopping == 0)
+        Q_EMIT stateChanged();
+    if (ofRunningBatch) {
+        if (task.status == TaskStatus::completed || task.status == TaskStatus::failed) {
+            m_batch->done += 1;
+            m_batch->bytesDone += running.size;
+        } else {
+            m_batch->total -= 1; // stopped by hand: it no longer belongs to the batch's work
+            m_batch->bytesTotal -= running.size;
+        }
+        Q_EMIT progressChanged();
+    }
+    Q_EMIT jobFinished(task, ofRunningBatch);
+    fill();
+}
+
+void BatchController::markStopping(Running &running)
+{
+    if (running.stopping)
+        return;
+    running.stopping = true;
+    ++m_stopping;
+    running.job->cancel();
+}
+
+void BatchController::cancelJob(const QUuid &id)
+{
+    if (m_batch)
+        m_batch->stopped.insert(id);
+    const auto it = m_running.find(id);
+    if (it == m_running.end())
+        return;
+    const bool wasStopping = isStopping();
+    markStopping(*it);
+    if (!wasStopping)
+        Q_EMIT stateChanged();
+}
+
+void BatchController::cancel()
+{
+    if (!m_batch)
+        return;
+    const quint64 serial = m_batch->serial;
+    m_batch.reset();
+    m_memoryRetry->stop();
+    m_needs.clear();
+    for (Running &running : m_running) {
+        if (running.serial == serial)
+            markStopping(running);
+    }
+    Q_EMIT stateChanged();
+    Q_EMIT progressChanged();
+}
+
+void BatchController::drainIfDone()
+{
+    if (!m_batch || m_batch->preparing || m_batch->next < m_batch->queue.size())
+        return;
+    for (const Running &running : std::as_const(m_running)) {
+        if (running.serial == m_batch->serial)
+            return;
+    }
+    // Jobs added (or put back) while the batch ran get a follow-up; one pending job is enough,
+    // and the follow-up takes every waiting one, so jobs that failed here are tried once more.
+    const ConversionMode mode = m_batch->mode;
+    const QList<TaskItem> waiting = waitingJobs(mode);
+    const bool followUp = std::any_of(waiting.cbegin(), waiting.cend(),
+                                      [](const TaskItem &task) { return task.status == TaskStatus::pending; });
+    if (followUp) {
+        prepare(waiting);
+        Q_EMIT stateChanged();
+        return;
+    }
+    m_batch.reset();
+    m_needs.clear();
+    Q_EMIT stateChanged();
+    Q_EMIT progressChanged();
+    Q_EMIT finished(mode);
+}

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "engine/diskspaceguard.h"
+#include "model/appsettings.h"
+#include "model/taskitem.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+class FileJob;
+class QTimer;
+class TaskList;
+
+// Runs the waiting jobs of one list through the single-file pipeline, several at a time.
+//
+// It owns the queue, the running jobs (and so which tasks and files are held) and the window.
+// A batch starts with a disk check and a tool search on the thread pool; jobs then start in
+// queue order while fewer than the window run, counting jobs of cancelled batches whose tools
+// have not exited yet, and only when the job's estimated memory fits what the machine and the
+// process's memory group have left (at least one job always runs). When the queue is used up,
+// jobs that became pending meanwhile run as a follow-up of the same batch. Jobs are looked up
+// by id in the live list, so editing the list during a batch never leads to a wrong job.
+// Everything it does is reported through signals.
+class BatchController final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(BatchController)
+
+public:
+    // Bytes a job's tool is expected to need at its peak. Runs on the thread pool.
+    using NeedEstimator = std::function<qint64(const QString &source, ConversionMode mode, qint64 sourceSize)>;
+    // Bytes new work may take now; nothing when unknown (the job then starts).
+    using AvailableMemory = std::function<std::optional<qint64>()>;
+    // Bytes the running tools hold already (part of what they were estimated to need).
+    using ResidentMemory = std::function<qint64()>;
+
+    // About 30 MB per megapixel for cjxl, 7 MB for djxl, from the image's header.
+    static qint64 estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize);
+
+    BatchController(TaskList *compressTasks, TaskList *restoreTasks, QObject *parent = nullptr);
+    ~BatchController() override;
+
+    bool isRunning() const { return m_batch && m_batch->begun; }
+    // The disk check and tool search of a start (or of a follow-up) are under way.
+    bool isPreparing() const { return m_batch && m_batch->preparing; }
+    bool isStopping() const { return m_stopping > 0; }
+    std::optional<ConversionMode> direction() const;
+    int doneCount() const { return isRunning() ? m_batch->done : 0; }
+    int totalCount() const { return isRunning() ? m_batch->total : 0; }
+    qint64 bytesDone() const { return isRunning() ? m_batch->bytesDone : 0; }
+    qint64 bytesTotal() const { return isRunning() ? m_batch->bytesTotal : 0; }
+    std::optional<qint64> remainingSeconds() const;
+    qsizetype runningJobCount() const { return m_running.size(); }
+    bool isHeld(const QUuid &id) const { return m_running.contains(id); }
+    // A running job (of any batch) reads or writes this file (a standardized source path).
+    bool holdsSource(const QString &standardizedPath) const { return m_heldSources.contains(standardizedPath); }
+    // Stops one running job; it comes back pending and is not run again by this batch.
+    void cancelJob(const QUuid &id);
+
+    // The settings jobs start with from now on.
+    void setJobSettings(const AppSettings &settings) { m_jobSettings = settings; }
+    // Where the tools are looked for after a custom path (worked out on the GUI thread).
+    void setToolSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
+    void setNeedEstimator(NeedEstimator estimator) { m_estimator = std::move(estimator); }
+    void setMemoryProbes(AvailableMemory available, ResidentMemory resident);
+
+    // Starts a batch on the waiting (pending or failed) jobs of one list, at most windowLimit at
+    // once. False, with nothing started, while another batch runs or is being prepared, or when
+    // no job waits. The checks come back later: started() or refused().
+    bool start(ConversionMode mode, int windowLimit);
+    // Ends the running batch: queued jobs never start, running ones are stopped and come back
+    // pending once their tools have exited. No finished() follows.
+    void cancel();
+
+Q_SIGNALS:
+    void stateChanged();    // running / preparing / stopping / direction changed
+    void progressChanged(); // done / total / bytes / estimate changed
+    // The checks of a start passed; jobs start now.
+    void started(ConversionMode mode);
+    // The disks cannot take the outputs: nothing started. After a follow-up's refusal the batch
+    // ends and finished() follows.
+    void refused(ConversionMode mode, const DiskSpaceGuard::CapacityCheck &check);
+    // A job's tool has exited: completed, failed, or pending again after a cancel. ofRunningBatch
+    // is false for jobs of a batch that was cancelled.
+    void jobFinished(const TaskItem &task, bool ofRunningBatch);
+    // The running batch's last job ended and nothing was left to follow up.
+    void finished(ConversionMode mode);
+
+private:
+    struct Preparation;
+    struct Batch
+    {
+        quint64 serial = 0;
+        ConversionMode mode = ConversionMode::jpegToJXL;
+        int window = 1;
+        QList<QUuid> queue;
+        qsizetype next = 0;
+        QHash<QUuid, qint64> sizes; // queued jobs' source sizes, for the byte progress
+        QSet<QUuid> stopped;        // stopped one by one: never run again by this batch
+        bool begun = false;
+        bool preparing = true;
+        int done = 0;
+        int total = 0;
+        qint64 bytesDone = 0;
+        qint64 bytesTotal = 0;
+        QElapsedTimer clock;
+        // Tools found for the custom paths of the time; jobs use them while those paths stay.
+        QString customCjxl;
+        QString customDjxl;
+        std::optional<QString> cjxl;
+        std::optional<QString> djxl;
+    };
+    struct Running
+    {
+        FileJob *job = nullptr;
+        quint64 serial = 0;
+        qint64 need = 0;
+        qint64 size = 0;
+        QString source;
+        bool stopping = false;
+    };
+
+    TaskList *list(ConversionMode mode) const;
+    QList<TaskItem> waitingJobs(ConversionMode mode) const;
+    void prepare(const QList<TaskItem> &waiting);
+    void onPrepared(const Preparation &preparation);
+    void fill();
+    bool fitsInMemory(qint64 need) const;
+    void requestEstimates();
+    void launch(const TaskItem &task, qint64 need);
+    void onJobFinished(const QUuid &id, const TaskItem &task);
+    void markStopping(Running &running);
+    void drainIfDone();
+    void dropQueued(const QUuid &id);
+
+    TaskList *m_compressTasks;
+    TaskList *m_restoreTasks;
+    AppSettings m_jobSettings;
+    QStringList m_searchFolders;
+    NeedEstimator m_estimator = &BatchController::estimatedNeed;
+    AvailableMemory m_availableMemory;
+    ResidentMemory m_residentMemory;
+
+    std::optional<Batch> m_batch; // the batch that holds the state; a cancelled one is gone
+    quint64 m_serial = 0;
+    QHash<QUuid, Running> m_running;
+    QSet<QString> m_heldSources;
+    int m_stopping = 0; // running jobs stopped by a cancel of either kind
+    QHash<QUuid, qint64> m_needs;
+    bool m_estimating = false;
+    QTimer *m_memoryRetry;
+};

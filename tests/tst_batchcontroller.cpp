@@ -1,0 +1,230 @@
+#include "app/batchcontroller.h"
+#include "app/tasklist.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// A fake encoder that logs "start NAME LIVE" (how many copies run then) and "end NAME", then
+// sleeps the number of seconds in $d/delay (0.2 when absent) and writes one byte.
+const QByteArray kTool = R"sh(name=$(basename "$1")
+touch "$d/running/$name.$$"
+n=0
+for f in "$d/running/"*; do kill -0 "${f##*.}" 2>/dev/null && n=$((n + 1)); done
+echo "start $name $n" >> "$d/log"
+sleep "$(cat "$d/delay" 2>/dev/null || echo 0.2)" >/dev/null 2>&1
+printf x > "$2"
+rm -f "$d/running/$name.$$"
+)sh";
+
+} // namespace
+
+// The batch controller on its own: the window, the memory gate, progress, stopping one job,
+// refusals and cancels, with a fake encoder that records what ran when.
+class TestBatchController final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    QString m_work;
+    std::unique_ptr<TaskList> m_compress;
+    std::unique_ptr<TaskList> m_restore;
+    std::unique_ptr<BatchController> m_batch;
+    std::optional<qint64> m_available; // what the fake memory probe reports
+
+    QList<TaskItem> addPhotos(const QList<qint64> &sizes)
+    {
+        QList<TaskItem> tasks;
+        for (qsizetype i = 0; i < sizes.size(); ++i) {
+            TaskItem task;
+            task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/photos/p%1.jpg").arg(m_compress->size() + i));
+            task.originalSize = sizes.at(i);
+            TestEnv::writeAll(task.sourceURL.toLocalFile(), QByteArray(16, 'j'));
+            tasks.append(task);
+        }
+        m_compress->append(tasks);
+        return tasks;
+    }
+
+    QStringList log(const char *kind = "start") const
+    {
+        QStringList lines;
+        for (const QString &line : QString::fromUtf8(TestEnv::readAll(m_work + QStringLiteral("/log"))).split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String(kind)))
+                lines.append(line);
+        }
+        return lines;
+    }
+
+    int mostAtOnce() const
+    {
+        int most = 0;
+        for (const QString &line : log())
+            most = std::max(most, line.section(QLatin1Char(' '), 2).toInt());
+        return most;
+    }
+
+    void setDelay(const char *seconds) { TestEnv::writeAll(m_work + QStringLiteral("/delay"), seconds); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        TestEnv::isolateHome(m_root.path());
+    }
+
+    void init()
+    {
+        m_work = m_root.filePath(QString::fromLatin1(QTest::currentTestFunction()));
+        if (const char *tag = QTest::currentDataTag())
+            m_work += QLatin1Char('/') + QString::fromLatin1(tag).replace(QLatin1Char(' '), QLatin1Char('_'));
+        QVERIFY(QDir().mkpath(m_work + QStringLiteral("/running")));
+        m_compress = std::make_unique<TaskList>(ConversionMode::jpegToJXL);
+        m_restore = std::make_unique<TaskList>(ConversionMode::jxlToJPEG);
+        m_batch = std::make_unique<BatchController>(m_compress.get(), m_restore.get());
+        AppSettings settings;
+        settings.customCjxlPath =
+            TestEnv::writeScript(m_work + QStringLiteral("/cjxl"), "d='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        m_batch->setJobSettings(settings);
+        // Every job needs 1000 bytes; the machine has what m_available says.
+        m_available = std::nullopt;
+        m_batch->setNeedEstimator([](const QString &, ConversionMode, qint64) { return qint64(1000); });
+        m_batch->setMemoryProbes([this] { return m_available; }, [] { return qint64(0); });
+    }
+
+    void cleanup()
+    {
+        m_batch.reset();
+        m_compress.reset();
+        m_restore.reset();
+    }
+
+    void memoryGate_data()
+    {
+        QTest::addColumn<std::optional<qint64>>("available");
+        QTest::addColumn<int>("most");
+        QTest::newRow("unknown") << std::optional<qint64>() << 3;
+        QTest::newRow("plenty") << std::optional<qint64>(1'000'000) << 3;
+        QTest::newRow("two fit") << std::optional<qint64>(2500) << 2;
+        QTest::newRow("none fits: one at a time") << std::optional<qint64>(0) << 1;
+    }
+
+    void memoryGate()
+    {
+        QFETCH(std::optional<qint64>, available);
+        QFETCH(int, most);
+        m_available = available;
+        setDelay("0.5");
+        addPhotos(QList<qint64>(6, 100));
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 3));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QCOMPARE(m_compress->count(TaskStatus::completed), 6);
+        QCOMPARE(log().size(), 6);
+        // At most what fits (the window caps it), and no fewer when the jobs overlap anyway.
+        QCOMPARE(mostAtOnce(), most);
+    }
+
+    void memoryFreedWhileAJobRuns()
+    {
+        // Nothing fits besides the first job; memory freed meanwhile is seen without a job ending.
+        m_available = 0;
+        setDelay("4");
+        addPhotos({100, 100});
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(log().size(), 1, 30000);
+        QTest::qWait(600);
+        QCOMPARE(log().size(), 1);
+        m_available = 5000;
+        QTRY_COMPARE_WITH_TIMEOUT(log().size(), 2, 3000);
+        QVERIFY(log("end").isEmpty() && QDir(m_work + QStringLiteral("/photos")).entryList({QStringLiteral("*.jxl")}).isEmpty());
+    }
+
+    void progressAndEstimate()
+    {
+        addPhotos({1000, 2000, 3000, 4000});
+        QStringList progress; // done/total bytesDone/bytesTotal and whether an estimate exists
+        connect(m_batch.get(), &BatchController::progressChanged, this, [&] {
+            progress.append(QStringLiteral("%1/%2 %3/%4 %5")
+                                .arg(m_batch->doneCount())
+                                .arg(m_batch->totalCount())
+                                .arg(m_batch->bytesDone())
+                                .arg(m_batch->bytesTotal())
+                                .arg(m_batch->remainingSeconds() ? QLatin1Char('e') : QLatin1Char('-')));
+        });
+        QSignalSpy started(m_batch.get(), &BatchController::started);
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 1));
+        QVERIFY(!m_batch->start(ConversionMode::jpegToJXL, 1)); // one batch at a time
+        QVERIFY(m_batch->isPreparing() && !m_batch->isRunning() && !m_batch->direction());
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 30000);
+        QCOMPARE(m_batch->direction(), std::optional<ConversionMode>(ConversionMode::jpegToJXL));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QCOMPARE(progress, (QStringList{QStringLiteral("0/4 0/10000 -"), QStringLiteral("1/4 1000/10000 -"),
+                                        QStringLiteral("2/4 3000/10000 e"), QStringLiteral("3/4 6000/10000 e"),
+                                        QStringLiteral("4/4 10000/10000 e"), QStringLiteral("0/0 0/0 -")}));
+        QVERIFY(!m_batch->isRunning() && !m_batch->direction() && m_batch->runningJobCount() == 0);
+        QVERIFY(!m_batch->start(ConversionMode::jpegToJXL, 1)); // nothing waits any more
+    }
+
+    void stopOneJob()
+    {
+        // The tools ignore SIGTERM, so a stopped one runs on until it is killed or done.
+        setDelay("1");
+        TestEnv::writeScript(m_work + QStringLiteral("/cjxl"),
+                             "trap '' TERM\nd='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        const QList<TaskItem> tasks = addPhotos({10, 20, 30});
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QSignalSpy jobs(m_batch.get(), &BatchController::jobFinished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 3));
+        QTRY_COMPARE_WITH_TIMEOUT(log().size(), 3, 30000);
+        QVERIFY(m_batch->isHeld(tasks[1].id) && !m_batch->isStopping());
+        m_batch->cancelJob(tasks[1].id);
+        QVERIFY(m_batch->isStopping() && m_batch->isHeld(tasks[1].id)); // held until its tool has exited
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QVERIFY(!m_batch->isStopping());
+        // It came back pending, without output, and the batch's end did not run it again.
+        QCOMPARE(m_compress->find(tasks[1].id)->status, TaskStatus::pending);
+        QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/photos/p1.jxl")));
+        QCOMPARE(log().size(), 3);
+        QCOMPARE(jobs.count(), 3);
+        QCOMPARE(m_compress->count(TaskStatus::completed), 2);
+        QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/photos")).filter(QStringLiteral(".pikora")), QStringList());
+    }
+
+    void refusedOrCancelledBeforeAnyJob()
+    {
+        // Too large for any disk: refused after the check, nothing runs.
+        TaskItem huge = addPhotos({qint64(1) << 60}).first();
+        QSignalSpy refused(m_batch.get(), &BatchController::refused);
+        QSignalSpy started(m_batch.get(), &BatchController::started);
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 30000);
+        QVERIFY(!refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>().isSafe);
+        QVERIFY(!m_batch->isRunning() && !m_batch->isPreparing());
+
+        // Cancelled while its checks run: the answer is dropped and no tool starts.
+        huge.originalSize = 10;
+        QVERIFY(m_compress->replace(huge));
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        m_batch->cancel();
+        QVERIFY(!m_batch->isPreparing());
+        QTest::qWait(500);
+        QVERIFY(started.isEmpty() && finished.isEmpty() && log().isEmpty());
+        QCOMPARE(m_compress->find(huge.id)->status, TaskStatus::pending);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchController)
+#include "tst_batchcontroller.moc"
