@@ -12,6 +12,10 @@
 #include <QFuture>
 #include <QtConcurrent>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // djxl says so when a file has no JPEG bitstream to rebuild and it encodes new pixels instead.
@@ -96,6 +100,12 @@ void FileJob::start()
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = Verifier::storedDigest(source);
         }
+        // The tool run says why a source cannot be read; a temporary would only hide that.
+        struct stat info;
+        const QByteArray encoded = QFile::encodeName(source);
+        if (::stat(encoded.constData(), &info) != 0 || !S_ISREG(info.st_mode)
+            || ::faccessat(AT_FDCWD, encoded.constData(), R_OK, AT_EACCESS) != 0)
+            return result;
         result.error = OutputFiles::createTemporary(temporary, source);
         return result;
     })
