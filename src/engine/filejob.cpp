@@ -12,10 +12,6 @@
 #include <QFuture>
 #include <QtConcurrent>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
 // djxl says so when a file has no JPEG bitstream to rebuild and it encodes new pixels instead.
@@ -93,20 +89,17 @@ void FileJob::start()
         const QString folder = QFileInfo(temporary).absolutePath();
         QDir().mkpath(folder); // a folder that cannot be made shows up as the error below
         OutputFiles::removeDeadLeftoversOnce(folder);
-        if (restoring) {
+        // A source that cannot be read is the cause to report (by the tool run, after the tool
+        // search), not whatever creating its output would then run into.
+        result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
+        if (restoring && !result.sourceUnreadable) {
             // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
             const JXLContainer::Info info = JXLContainer::inspect(source);
-            result.sourceUnreadable = info.kind == JXLContainer::Kind::unreadable;
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = Verifier::storedDigest(source);
         }
-        // The tool run says why a source cannot be read; a temporary would only hide that.
-        struct stat info;
-        const QByteArray encoded = QFile::encodeName(source);
-        if (::stat(encoded.constData(), &info) != 0 || !S_ISREG(info.st_mode)
-            || ::faccessat(AT_FDCWD, encoded.constData(), R_OK, AT_EACCESS) != 0)
-            return result;
-        result.error = OutputFiles::createTemporary(temporary, source);
+        if (!result.sourceUnreadable)
+            result.error = OutputFiles::createTemporary(temporary, source);
         return result;
     })
         .withPriority(1)

@@ -36,9 +36,9 @@ QString decodeToolMessage(QByteArray bytes, bool cut)
     return cut ? QStringLiteral("…") + text.trimmed() : text.trimmed();
 }
 
-// Opens the source the way the tool will, without blocking on a pipe, so that a file that
-// exists but cannot be read is reported as such rather than through the tool's own words.
-std::optional<QString> unreadableReason(const QString &path)
+} // namespace
+
+std::optional<QString> ToolRun::unreadableReason(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -50,6 +50,8 @@ std::optional<QString> unreadableReason(const QString &path)
         return QCoreApplication::translate("ToolRun", "不是普通文件");
     return std::nullopt;
 }
+
+namespace {
 
 // What the JPEG's own structure says cjxl cannot take; empty when it says nothing.
 QString jpegRefusalReason(const QString &path)

@@ -27,6 +27,10 @@ public:
                                        const QString &customDjxlPath, QObject *parent = nullptr);
     ~ToolRun() override;
 
+    // Why the tool could not read path (missing, unreadable, not a regular file), opened the way
+    // the tool will open it but without blocking on a pipe; nullopt when it can be read.
+    static std::optional<QString> unreadableReason(const QString &path);
+
     void start();
     // Terminates the tool (killed after a grace period) and reports cancelled once it has exited.
     void cancel();
