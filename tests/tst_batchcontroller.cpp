@@ -109,6 +109,28 @@ private slots:
         m_restore.reset();
     }
 
+    void estimatedNeed_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<qint64>("expected");
+        constexpr qint64 base = 16 * 1024 * 1024;
+        // Canon_40D.jpg is 100 × 68 pixels, and from-jpeg.jxl is that photo recompressed.
+        QTest::newRow("JPEG, from its frame header") << QStringLiteral("jpeg/cameras/Canon_40D.jpg") << ConversionMode::jpegToJXL
+                                                     << base + 6800 * 30;
+        QTest::newRow("JXL, from its size header") << QStringLiteral("jxl/from-jpeg.jxl") << ConversionMode::jxlToJPEG
+                                                   << base + 6800 * 7;
+        QTest::newRow("no header: guessed from the size") << QStringLiteral("README.md") << ConversionMode::jpegToJXL
+                                                          << base + 1000 * 4 * 30;
+    }
+
+    void estimatedNeed()
+    {
+        QFETCH(QString, file);
+        QFETCH(ConversionMode, mode);
+        QTEST(BatchController::estimatedNeed(TestEnv::dataPath(file), mode, 1000), "expected");
+    }
+
     void memoryGate_data()
     {
         QTest::addColumn<std::optional<qint64>>("available");

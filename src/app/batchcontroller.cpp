@@ -1,6 +1,7 @@
 #include "batchcontroller.h"
 
 #include "engine/filejob.h"
+#include "engine/imageheader.h"
 #include "engine/jxlengine.h"
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
@@ -59,8 +60,7 @@ struct BatchController::Preparation
 
 qint64 BatchController::estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize)
 {
-    Q_UNUSED(source)
-    const qint64 pixels = std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess;
+    const qint64 pixels = imagePixelCount(source).value_or(std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess);
     return kToolBaseBytes + pixels * (mode == ConversionMode::jpegToJXL ? kCjxlBytesPerPixel : kDjxlBytesPerPixel);
 }
 
