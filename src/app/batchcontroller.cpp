@@ -1,5 +1,6 @@
 #include "batchcontroller.h"
 
+#include "corelog.h"
 #include "engine/filejob.h"
 #include "engine/imageheader.h"
 #include "engine/jxlengine.h"
@@ -264,7 +265,10 @@ bool BatchController::fitsInMemory(qint64 need) const
         return true;
     // Tools that have already grown count in the reading; only what they have still to take is added.
     const qint64 resident = m_residentMemory ? m_residentMemory() : 0;
-    return need + std::max<qint64>(0, reserved - resident) <= *available;
+    const bool fits = need + std::max<qint64>(0, reserved - resident) <= *available;
+    qCDebug(lcCore) << "memory: need" << need << "reserved" << reserved << "resident" << resident << "available"
+                    << *available << (fits ? "start" : "wait");
+    return fits;
 }
 
 void BatchController::requestEstimates()
