@@ -2,9 +2,11 @@
 #include "engine/jxlengine.h"
 #include "engine/toolrun.h"
 #include "engine/verifier.h"
+#include "platform/processowner.h"
 #include "testenv.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,7 +46,8 @@ private:
 
     QStringList leftoverVerifyFiles() const
     {
-        return QDir(m_tmp).entryList({QStringLiteral("verify_*")}, QDir::Files | QDir::Hidden);
+        // Copies live in private folders of their own; neither may outlive the verification.
+        return QDir(m_tmp).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
 
 private Q_SLOTS:
@@ -237,8 +240,22 @@ private Q_SLOTS:
     {
         if (TestEnv::installedTool(QStringLiteral("djxl")).isEmpty())
             QSKIP("djxl is not installed");
+        // The first verification of a process clears what dead processes left in the temporary
+        // folder; a live process's folder stays.
+        QProcess gone;
+        gone.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+        QVERIFY(gone.waitForFinished());
+        const QString host = ProcessOwner::ownTag().section(QLatin1Char('-'), 0, 0);
+        const QString dead = m_tmp + QStringLiteral("/pikora-%1-%2-7-Ab12Cd").arg(host, QString::fromLatin1(gone.readAllStandardOutput().trimmed()));
+        const QString live = m_tmp + QStringLiteral("/pikora-") + ProcessOwner::ownTag() + QStringLiteral("-Zz99Yy");
+        TestEnv::writeAll(dead + QStringLiteral("/verify_1.jpg"), "a dead run's copy");
+        TestEnv::writeAll(live + QStringLiteral("/verify_2.jpg"), "a live run's copy");
+
         const QString jpeg = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
         QCOMPARE(verifyError(jpeg, TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"))), QString());
+        QVERIFY(!QFileInfo::exists(dead));
+        QCOMPARE(TestEnv::readAll(live + QStringLiteral("/verify_2.jpg")), QByteArray("a live run's copy"));
+        QVERIFY(QDir(live).removeRecursively());
         QVERIFY(leftoverVerifyFiles().isEmpty());
 
         // Without reconstruction data djxl "succeeds" with other bytes: only the digest catches it.

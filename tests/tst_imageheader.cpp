@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 // Frame facts of JPEG markers and JPEG XL size headers, read without decoding.
 class TestImageHeader final : public QObject
 {
@@ -144,7 +146,7 @@ private Q_SLOTS:
         // Small (multiples of 8 up to 256), each fixed aspect ratio, and each U32 width class.
         const QList<QSize> sizes{{8, 8},       {256, 256},  {64, 48},    {240, 200},  {48, 32},   {1920, 1080},
                                  {160, 128},   {400, 200},  {100, 68},   {1, 1},      {3, 7},     {513, 1},
-                                 {9000, 17},   {17, 300000}};
+                                 {9000, 17},   {1, 270000}};
         for (const QSize &size : sizes) {
             // Beyond 2^18 the encoder needs a level box, so a container.
             for (const bool container : {false, true}) {
@@ -217,6 +219,10 @@ private Q_SLOTS:
         QCOMPARE(imagePixelCount(TestEnv::dataPath(QStringLiteral("jpeg/unsupported/leading-garbage.jpg"))),
                  std::nullopt);
         QCOMPARE(imagePixelCount(m_dir.path()), std::nullopt);
+        // A pipe named like a photo must not block the reader waiting for a writer.
+        const QString fifo = m_dir.filePath(QStringLiteral("pipe.jpg"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QCOMPARE(imagePixelCount(fifo), std::nullopt);
     }
 };
 

@@ -210,11 +210,23 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         QCOMPARE(failureOf("exit 0", folder), QStringLiteral("无法读取文件: ") + folder + QStringLiteral(" (不是普通文件)"));
 
+        // A pipe named like a JXL: reading it would wait for a writer forever.
+        const QString pipe = m_work + QStringLiteral("/pipe.jxl");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        TaskItem fromPipe;
+        fromPipe.sourceURL = QUrl::fromLocalFile(pipe);
+        fromPipe.mode = ConversionMode::jxlToJPEG;
+        FileJob pipeJob(fromPipe, AppSettings());
+        QSignalSpy pipeFinished(&pipeJob, &FileJob::finished);
+        pipeJob.start();
+        QVERIFY(pipeFinished.wait(30000));
+        QCOMPARE(*pipeJob.task().errorMessage, QStringLiteral("无法读取文件: ") + pipe + QStringLiteral(" (不是普通文件)"));
+
         // Permissions: as root they only bite after giving up the effective user id.
         const QString closed = TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), m_work, QStringLiteral("closed.jxl"));
         QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
-        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ExeOther));
-        QVERIFY(QFile::setPermissions(m_work, QFile::permissions(m_work) | QFile::ExeOther | QFile::ReadOther));
+        for (const QString &folder : QStringList{m_dir.path(), m_work})
+            QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ExeGroup | QFile::ExeOther));
         const bool root = ::geteuid() == 0;
         if (root)
             QCOMPARE(::seteuid(65534), 0);

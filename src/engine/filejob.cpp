@@ -5,6 +5,8 @@
 #include "toolrun.h"
 #include "verifier.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
@@ -17,6 +19,26 @@ bool reportsPixelFallback(const QByteArray &stderrText)
 {
     return stderrText.contains("Retrying with --pixels_to_jpeg") || stderrText.contains("Decoded to pixels");
 }
+
+struct Preparation
+{
+    std::optional<JXLError> error;
+    bool reconstructable = true;
+    bool sourceUnreadable = false;
+    std::optional<QString> storedDigest;
+};
+
+struct Commitment
+{
+    OutputFiles::PlacementResult placement;
+    std::optional<QString> outputDigest;
+};
+
+struct Disposal
+{
+    std::optional<JXLError> error; // the placed output is not what was placed: nothing disposed of
+    std::optional<QString> warning;
+};
 
 } // namespace
 
@@ -47,6 +69,7 @@ QString FileJob::reconstructableJXLText()
 void FileJob::start()
 {
     m_task.status = TaskStatus::processing;
+    m_task.warning.reset();
     publish();
     m_clock.start();
 
@@ -56,18 +79,45 @@ void FileJob::start()
     m_task.destinationURL = QUrl::fromLocalFile(m_wanted);
     m_temporary = OutputFiles::temporarySibling(m_wanted);
 
+    const QString source = m_source;
+    const QString temporary = m_temporary;
+    const auto cancelled = m_cancelled;
     if (compressing()) {
-        runTool();
-        return;
+        // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
+        m_sourceDigest = QtConcurrent::run([source, cancelled] { return Verifier::sha256(source, nullptr, cancelled.get()); });
     }
-    // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
-    QtConcurrent::run(&JXLContainer::inspect, m_source).then(this, [this](JXLContainer::Info info) {
-        if (m_cancelled->load())
-            return endCancelled();
-        if (info.kind != JXLContainer::Kind::unreadable && !info.hasJpegReconstruction)
-            return fail(JXLError::invalidFormat(reconstructableJXLText()));
-        runTool(); // a missing or unreadable source is reported by the tool run, after the tool search
+    const bool restoring = !compressing();
+    QtConcurrent::run([source, temporary, restoring] {
+        Preparation result;
+        const QString folder = QFileInfo(temporary).absolutePath();
+        QDir().mkpath(folder); // a folder that cannot be made shows up as the error below
+        OutputFiles::removeDeadLeftoversOnce(folder);
+        if (restoring) {
+            // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
+            const JXLContainer::Info info = JXLContainer::inspect(source);
+            result.sourceUnreadable = info.kind == JXLContainer::Kind::unreadable;
+            result.reconstructable = info.hasJpegReconstruction;
+            result.storedDigest = Verifier::storedDigest(source);
+        }
+        result.error = OutputFiles::createTemporary(temporary, source);
+        return result;
+    }).then(this, [this](Preparation result) {
+        m_storedDigest = result.storedDigest;
+        prepared(result.error, result.reconstructable, result.sourceUnreadable);
     });
+}
+
+void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)
+{
+    if (m_cancelled->load())
+        return endCancelled();
+    if (error) {
+        m_temporary.clear(); // not ours: creating it failed
+        return fail(*error);
+    }
+    if (!compressing() && !sourceUnreadable && !reconstructable)
+        return fail(JXLError::invalidFormat(reconstructableJXLText()));
+    runTool(); // a missing or unreadable source is reported by the tool run, after the tool search
 }
 
 void FileJob::runTool()
@@ -92,13 +142,20 @@ void FileJob::onToolFinished()
     }
     if (m_cancelled->load())
         return endCancelled();
-    if (!QFileInfo::exists(m_temporary)) // the tool claimed success but wrote nothing
+    if (QFileInfo(m_temporary).size() <= 0) // the tool claimed success but wrote nothing
         return fail(JXLError::fileNotFound(m_wanted));
     if (!compressing()) {
         if (reportsPixelFallback(m_run->standardError()))
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
-        return commit();
+        return checkRestored();
     }
+    m_sourceDigest.then(this, [this](std::optional<QString> digest) { verifyCompressed(digest); });
+}
+
+void FileJob::verifyCompressed(const std::optional<QString> &sourceDigest)
+{
+    if (m_cancelled->load())
+        return endCancelled();
     const bool disposes = m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
     if (!disposes && !m_settings.verifyLossless)
         return commit();
@@ -106,8 +163,32 @@ void FileJob::onToolFinished()
     m_task.status = TaskStatus::verifying;
     publish();
     m_verification = new Verification(m_source, m_temporary, m_settings.customDjxlPath, this);
+    if (sourceDigest)
+        m_verification->setOriginalDigest(*sourceDigest);
     connect(m_verification, &Verification::finished, this, &FileJob::onVerificationFinished);
     m_verification->start();
+}
+
+void FileJob::checkRestored()
+{
+    const QString temporary = m_temporary;
+    QtConcurrent::run([temporary] {
+        QString error;
+        const std::optional<QString> digest = Verifier::sha256(temporary, &error);
+        return std::pair{digest, error};
+    }).then(this, [this](std::pair<std::optional<QString>, QString> hashed) {
+        if (m_cancelled->load())
+            return endCancelled();
+        if (!hashed.first)
+            return fail(JXLError::platform(hashed.second));
+        m_outputDigest = hashed.first;
+        if (m_storedDigest) {
+            if (*m_storedDigest != *m_outputDigest)
+                return fail(Verifier::storedDigestMismatch(*m_storedDigest, *m_outputDigest));
+            m_task.isVerified = true;
+        }
+        commit();
+    });
 }
 
 void FileJob::onVerificationFinished()
@@ -132,35 +213,77 @@ void FileJob::commit()
     const QString temporary = m_temporary;
     const QString wanted = m_wanted;
     const auto cancelled = m_cancelled;
-    QtConcurrent::run([source, temporary, wanted, cancelled] {
-        if (const std::optional<JXLError> error = OutputFiles::finishTemporary(temporary, source)) {
+    std::optional<QString> sourceDigest;
+    if (compressing() && m_sourceDigest.isValid() && m_sourceDigest.isFinished())
+        sourceDigest = m_sourceDigest.result();
+    // The placed file is read back before a source goes, so its digest is needed then.
+    const bool needsDigest = !m_outputDigest && m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
+    const std::optional<QString> knownDigest = m_outputDigest;
+    QtConcurrent::run([source, temporary, wanted, cancelled, sourceDigest, needsDigest, knownDigest] {
+        Commitment result;
+        result.outputDigest = knownDigest;
+        QString digest;
+        if (const std::optional<JXLError> error =
+                OutputFiles::finishTemporary(temporary, source, sourceDigest, needsDigest ? &digest : nullptr)) {
             QFile::remove(temporary);
-            OutputFiles::PlacementResult result;
-            result.error = error;
+            result.placement.error = error;
             return result;
         }
-        return OutputFiles::place(temporary, wanted, cancelled);
-    }).then(this, [this](OutputFiles::PlacementResult result) {
+        if (needsDigest)
+            result.outputDigest = digest;
+        result.placement = OutputFiles::place(temporary, wanted, source, cancelled);
+        return result;
+    }).then(this, [this](Commitment result) {
         m_committing = false;
         m_temporary.clear(); // placed or removed by the worker
-        if (result.cancelled)
+        m_outputDigest = result.outputDigest;
+        if (result.placement.cancelled)
             return endCancelled();
-        if (result.error)
-            return fail(*result.error);
+        if (result.placement.error)
+            return fail(*result.placement.error);
+        const OutputFiles::Placement &placement = *result.placement.placement;
+        m_task.destinationURL = QUrl::fromLocalFile(placement.path);
+        m_task.compressedSize = placement.size;
+        dispose(placement.path, placement.size);
+    });
+}
 
-        m_task.destinationURL = QUrl::fromLocalFile(result.placement->path);
-        m_task.compressedSize = result.placement->size;
-        if (!compressing())
-            m_task.isVerified = true; // the reconstruction data was there and djxl used it
-        const DeleteStrategy strategy = m_settings.deleteStrategy;
-        const QString source = m_source;
-        QtConcurrent::run([source, strategy] { return OutputFiles::disposeSource(source, strategy); })
-            .then(this, [this](std::optional<QString>) {
-                // A source that could not be trashed or deleted stays where it was; the job succeeded.
-                m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
-                m_task.status = TaskStatus::completed;
-                conclude();
-            });
+void FileJob::dispose(const QString &placedPath, qint64 placedSize)
+{
+    const DeleteStrategy strategy = m_settings.deleteStrategy;
+    const QString source = m_source;
+    const std::optional<QString> digest = m_outputDigest;
+    // Without a digest stored at compression nothing proves that the JPEG is the original one,
+    // and the JXL may be the only lossless copy of the photo.
+    const bool unproven = !compressing() && !m_task.isVerified;
+    QtConcurrent::run([source, strategy, placedPath, placedSize, digest, unproven] {
+        Disposal result;
+        if (strategy == DeleteStrategy::keepOriginal)
+            return result;
+        if (unproven) {
+            result.warning = QCoreApplication::translate(
+                "FileJob", "JXL 文件中没有压缩时记录的原文件校验值，无法证明还原结果无损，已保留 JXL 文件");
+            return result;
+        }
+        if (!digest) {
+            result.error = JXLError::platform(QCoreApplication::translate("FileJob", "无法读取输出文件"));
+            return result;
+        }
+        result.error = OutputFiles::recheckPlaced(placedPath, placedSize, *digest);
+        if (!result.error)
+            result.warning = OutputFiles::disposeSource(source, strategy);
+        return result;
+    }).then(this, [this](Disposal result) {
+        m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
+        if (result.error) {
+            // What stands at the output's name is not what this job wrote; the source stays.
+            m_task.status = TaskStatus::failed;
+            m_task.errorMessage = result.error->errorDescription();
+        } else {
+            m_task.status = TaskStatus::completed;
+            m_task.warning = result.warning;
+        }
+        conclude();
     });
 }
 

@@ -5,6 +5,7 @@
 #include "model/taskitem.h"
 
 #include <QElapsedTimer>
+#include <QFuture>
 #include <QObject>
 
 #include <atomic>
@@ -17,8 +18,10 @@ class Verification;
 //
 // The output is written to a hidden temporary file beside its final name, verified where the
 // source is to be disposed of, flushed to disk and moved into place without replacing another
-// file; only then is the source kept, trashed or deleted. A failed job leaves no output and an
-// untouched source; a cancelled one comes back pending.
+// file; only then, and after the placed file has been read back, is the source kept, trashed
+// or deleted. A compressed output carries the source JPEG's SHA-256, which proves a later
+// restore. A failed job leaves no output and an untouched source; a cancelled one comes back
+// pending; a source that could not be disposed of leaves a warning on the completed job.
 class FileJob final : public QObject
 {
     Q_OBJECT
@@ -46,10 +49,14 @@ Q_SIGNALS:
 
 private:
     bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
+    void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
     void runTool();
     void onToolFinished();
+    void verifyCompressed(const std::optional<QString> &sourceDigest);
+    void checkRestored();
     void onVerificationFinished();
     void commit();
+    void dispose(const QString &placedPath, qint64 placedSize);
     void fail(const JXLError &error);
     void endCancelled();
     void conclude();
@@ -64,6 +71,9 @@ private:
     ToolRun *m_run = nullptr;
     Verification *m_verification = nullptr;
     QElapsedTimer m_clock;
+    QFuture<std::optional<QString>> m_sourceDigest; // compression: hashed while the tool runs
+    std::optional<QString> m_storedDigest;          // restore: what the JXL says its JPEG was
+    std::optional<QString> m_outputDigest;          // of the temporary output, once known
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
     bool m_committing = false;
     bool m_finished = false;

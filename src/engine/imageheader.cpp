@@ -1,6 +1,7 @@
 #include "imageheader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <array>
@@ -314,6 +315,9 @@ std::optional<QSize> parseJxlSize(QByteArrayView bytes)
 
 std::optional<qint64> imagePixelCount(const QString &path)
 {
+    // Opening a pipe for reading would wait for a writer.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

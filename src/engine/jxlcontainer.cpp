@@ -1,6 +1,7 @@
 #include "jxlcontainer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace JXLContainer {
@@ -15,6 +16,9 @@ constexpr qint64 kSignatureSize = 12;
 Info inspect(const QString &path)
 {
     Info info;
+    // Opening a pipe for reading would wait for a writer; a folder has no boxes.
+    if (!QFileInfo(path).isFile())
+        return info;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return info;

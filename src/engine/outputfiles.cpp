@@ -1,23 +1,38 @@
 #include "outputfiles.h"
 
+#include "platform/extendedattributes.h"
+#include "platform/processowner.h"
 #include "platform/renamenoreplace.h"
 #include "platform/trash.h"
+#include "verifier.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcOutputFiles, "pikora.outputfiles", QtWarningMsg)
 
 namespace OutputFiles {
 
 namespace {
+
+// How old a temporary of an owner that cannot be checked must be before it counts as left over.
+constexpr qint64 kForeignLeftoverAgeSeconds = 24 * 60 * 60;
 
 QString systemError(const QString &path, int error)
 {
@@ -32,6 +47,46 @@ bool syncPath(const QByteArray &path, int flags)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+QString absoluteKey(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Outputs this process has placed or taken over, each with the source it belongs to: an
+// identical file already there may stand for one source only, or two originals would go
+// for one output.
+class Claims
+{
+public:
+    // Claims path for source unless another source holds it.
+    bool claim(const QString &path, const QString &source)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_owners.constFind(path);
+        if (it != m_owners.constEnd() && *it != source)
+            return false;
+        m_owners.insert(path, source);
+        return true;
+    }
+    void release(const QString &path, const QString &source)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_owners.find(path);
+        if (it != m_owners.end() && *it == source)
+            m_owners.erase(it);
+    }
+
+private:
+    std::mutex m_mutex;
+    QHash<QString, QString> m_owners;
+};
+
+Claims &claims()
+{
+    static Claims instance;
+    return instance;
 }
 
 } // namespace
@@ -59,49 +114,149 @@ QString temporarySibling(const QString &finalPath)
 {
     const QFileInfo info(finalPath);
     const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    const QString unique = QUuid::createUuid().toString(QUuid::Id128).left(12);
-    return info.dir().filePath(QStringLiteral(".pikora-") + unique + QStringLiteral(".part") + suffix);
+    const QString unique = QUuid::createUuid().toString(QUuid::Id128).left(8);
+    return info.dir().filePath(QStringLiteral(".pikora-") + ProcessOwner::ownTag() + QLatin1Char('-') + unique
+                               + QStringLiteral(".part") + suffix);
 }
 
-std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QString &sourcePath)
+bool isTemporaryName(const QString &fileName, QString *ownerTag)
+{
+    static const QRegularExpression tagged(
+        QStringLiteral("^\\.pikora-([0-9a-f]{8}-[0-9]+-[0-9]+)-[0-9a-f]{8}\\.part(\\.[^/.]+)?$"));
+    // Earlier versions named no owner.
+    static const QRegularExpression untagged(QStringLiteral("^\\.pikora-[0-9a-f]{12}\\.part(\\.[^/.]+)?$"));
+    const QRegularExpressionMatch match = tagged.match(fileName);
+    if (match.hasMatch()) {
+        if (ownerTag)
+            *ownerTag = match.captured(1);
+        return true;
+    }
+    if (untagged.match(fileName).hasMatch()) {
+        if (ownerTag)
+            ownerTag->clear();
+        return true;
+    }
+    return false;
+}
+
+int removeDeadLeftovers(const QString &folder)
+{
+    const QDir dir(folder);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    int removed = 0;
+    for (const QString &name : dir.entryList({QStringLiteral(".pikora-*")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        QString owner;
+        if (!isTemporaryName(name, &owner))
+            continue;
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        struct stat info;
+        // Links are never ours, and other users' files are theirs to clean.
+        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid())
+            continue;
+        const ProcessOwner::State state =
+            owner.isEmpty() ? ProcessOwner::State::unknown : ProcessOwner::stateOf(owner);
+        const bool dead = state == ProcessOwner::State::dead
+            || (state == ProcessOwner::State::unknown && now - info.st_mtim.tv_sec > kForeignLeftoverAgeSeconds);
+        if (dead && ::unlink(path.constData()) == 0) {
+            qCInfo(lcOutputFiles) << "removed a dead run's leftover" << dir.filePath(name);
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+void removeDeadLeftoversOnce(const QString &folder)
+{
+    static std::mutex mutex;
+    static QSet<QString> done;
+    const QString key = absoluteKey(folder);
+    {
+        const std::lock_guard lock(mutex);
+        if (done.contains(key))
+            return;
+        done.insert(key);
+    }
+    removeDeadLeftovers(key);
+}
+
+std::optional<JXLError> createTemporary(const QString &temporaryPath, const QString &sourcePath)
+{
+    mode_t mode = 0600;
+    struct stat source;
+    if (::stat(QFile::encodeName(sourcePath).constData(), &source) == 0)
+        mode = (source.st_mode & 0777) | S_IRUSR | S_IWUSR;
+    const int fd = ::open(QFile::encodeName(temporaryPath).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return JXLError::platform(systemError(temporaryPath, errno));
+    // Not through open(): the umask must neither widen nor narrow the source's bits.
+    ::fchmod(fd, mode);
+    ::close(fd);
+    return std::nullopt;
+}
+
+std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QString &sourcePath,
+                                        const std::optional<QString> &sourceDigest, QString *digest)
 {
     const QByteArray temp = QFile::encodeName(temporaryPath);
+    const int fd = ::open(temp.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return JXLError::platform(systemError(temporaryPath, errno));
+    if (sourceDigest) {
+        // Before the final chmod: a read-only source would leave the owner unable to set it.
+        if (const int error = ExtendedAttributes::write(fd, Verifier::kDigestAttribute, sourceDigest->toLatin1()))
+            qCDebug(lcOutputFiles) << "no source digest stored with" << temporaryPath << std::strerror(error);
+    }
     struct stat source;
     if (::stat(QFile::encodeName(sourcePath).constData(), &source) == 0) {
+        ::fchmod(fd, source.st_mode & 0777);
         // Photo libraries sort by date, and once an original is gone its date would be lost.
-        ::chmod(temp.constData(), source.st_mode & 0777);
         const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-        ::utimensat(AT_FDCWD, temp.constData(), times, 0);
+        ::futimens(fd, times);
     }
-    if (!syncPath(temp, O_RDONLY))
-        return JXLError::platform(systemError(temporaryPath, errno));
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    ::close(fd);
+    if (!synced)
+        return JXLError::platform(systemError(temporaryPath, syncError));
+    if (digest) {
+        QString error;
+        const std::optional<QString> own = Verifier::sha256(temporaryPath, &error);
+        if (!own)
+            return JXLError::platform(error);
+        *digest = *own;
+    }
     return std::nullopt;
 }
 
 bool sameContent(const QString &a, const QString &b)
 {
-    QFile first(a);
-    QFile second(b);
-    if (!QFileInfo(a).isFile() || !QFileInfo(b).isFile() || first.size() != second.size())
+    struct stat first;
+    struct stat second;
+    if (::lstat(QFile::encodeName(a).constData(), &first) != 0 || ::lstat(QFile::encodeName(b).constData(), &second) != 0
+        || !S_ISREG(first.st_mode) || !S_ISREG(second.st_mode) || first.st_size != second.st_size)
         return false;
-    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
+    QFile x(a);
+    QFile y(b);
+    if (!x.open(QIODevice::ReadOnly) || !y.open(QIODevice::ReadOnly))
         return false;
     constexpr qint64 kChunk = 1024 * 1024;
     for (;;) {
-        const QByteArray x = first.read(kChunk);
-        const QByteArray y = second.read(kChunk);
-        if (x != y)
+        const QByteArray left = x.read(kChunk);
+        const QByteArray right = y.read(kChunk);
+        if (left != right)
             return false;
-        if (x.isEmpty())
+        if (left.isEmpty())
             return true;
     }
 }
 
-PlacementResult place(const QString &temporaryPath, const QString &wantedPath,
+PlacementResult place(const QString &temporaryPath, const QString &wantedPath, const QString &sourcePath,
                       const std::shared_ptr<std::atomic_bool> &cancelled)
 {
     PlacementResult result;
     const QByteArray temp = QFile::encodeName(temporaryPath);
+    const QString source = absoluteKey(sourcePath);
     const auto dropTemporary = [&] { ::unlink(temp.constData()); };
 
     struct stat st;
@@ -111,12 +266,21 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath,
     }
 
     for (int attempt = 0;; ++attempt) {
+        if (attempt > 10000) {
+            dropTemporary();
+            result.error = JXLError::platform(systemError(wantedPath, EEXIST));
+            return result;
+        }
         const QString candidate = attempt == 0 ? wantedPath : alternativeName(wantedPath, attempt);
         if (cancelled && cancelled->load()) {
             dropTemporary();
             result.cancelled = true;
             return result;
         }
+        // Claimed before the move, so that no other job of ours takes it as "already there".
+        const QString key = absoluteKey(candidate);
+        if (!claims().claim(key, source))
+            continue;
         const int renameError = renameNoReplace(temp, QFile::encodeName(candidate));
         if (renameError == 0) {
             syncPath(QFile::encodeName(QFileInfo(candidate).absolutePath()), O_RDONLY | O_DIRECTORY);
@@ -124,22 +288,30 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath,
             return result;
         }
         if (renameError != EEXIST && renameError != ENOTEMPTY && renameError != EISDIR) {
+            claims().release(key, source);
             result.error = JXLError::platform(systemError(candidate, renameError));
             dropTemporary();
             return result;
         }
-        // The name is taken: the same bytes there already are as good as ours.
+        // The name is taken: a regular file with the same bytes there already is as good as ours.
         if (sameContent(candidate, temporaryPath)) {
             dropTemporary();
             result.placement = Placement{candidate, qint64(st.st_size), true};
             return result;
         }
-        if (attempt > 10000) {
-            dropTemporary();
-            result.error = JXLError::platform(systemError(wantedPath, EEXIST));
-            return result;
-        }
+        claims().release(key, source);
     }
+}
+
+std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest)
+{
+    struct stat info;
+    const bool unchanged = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+        && qint64(info.st_size) == size && Verifier::sha256(path) == digest;
+    if (unchanged)
+        return std::nullopt;
+    return JXLError::platform(
+        QCoreApplication::translate("OutputFiles", "输出文件“%1”在写入后被其他程序改动或替换，原文件未做处理").arg(path));
 }
 
 std::optional<QString> disposeSource(const QString &sourcePath, DeleteStrategy strategy)
@@ -154,9 +326,12 @@ std::optional<QString> disposeSource(const QString &sourcePath, DeleteStrategy s
         return error;
     }
     case DeleteStrategy::deleteImmediately:
+    {
         if (::unlink(QFile::encodeName(sourcePath).constData()) == 0)
             return std::nullopt;
-        return systemError(sourcePath, errno);
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return QCoreApplication::translate("OutputFiles", "无法删除“%1”：%2").arg(sourcePath, reason);
+    }
     }
     return std::nullopt;
 }

@@ -10,8 +10,8 @@
 #include <optional>
 
 // File steps of a job that must never lose data: a hidden temporary output beside the final
-// one, flushed to disk and moved into place without replacing anything. All functions block
-// and are meant for a worker thread.
+// one, flushed to disk and moved into place without replacing anything, checked again before
+// the source goes. All functions block and are meant for a worker thread.
 namespace OutputFiles {
 
 // "photo.JPG" -> "photo.jxl", "archive.tar.jpeg" -> "archive.tar.jxl", "noext" -> "noext.jxl".
@@ -21,36 +21,60 @@ QString withExtension(const QString &path, const QString &extension);
 QString alternativeName(const QString &path, int n);
 
 // A hidden, unique name in the folder of finalPath that keeps its extension (djxl picks its
-// output format from it) and that no import would pick up.
+// output format from it), that no import picks up, and that names this process as its owner.
 QString temporarySibling(const QString &finalPath);
 
-// Gives the output the source's permission bits and modification time, then flushes it to disk.
-std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QString &sourcePath);
+// Whether a file name is one of our temporaries; ownerTag receives the owner it names (empty
+// for names that carry none).
+bool isTemporaryName(const QString &fileName, QString *ownerTag = nullptr);
 
-// Whether two files hold the same bytes.
+// Removes the temporaries in folder whose owner has died (a crash, a kill). Those of a live
+// process, of other users, and of owners that cannot be checked from here (another machine
+// on a shared folder) are left, the latter until they are a day old. Returns how many went.
+int removeDeadLeftovers(const QString &folder);
+// The same, done once per folder for the life of the process.
+void removeDeadLeftoversOnce(const QString &folder);
+
+// Makes the empty temporary exclusively, with the source's permission bits (and the owner's
+// read and write, which the tool needs) before it holds a byte.
+std::optional<JXLError> createTemporary(const QString &temporaryPath, const QString &sourcePath);
+
+// Stores the source's digest with the output (when given and the file system has extended
+// attributes), gives it the source's permission bits and modification time, and flushes it.
+// With digest set, the output's own SHA-256 is computed too.
+std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QString &sourcePath,
+                                        const std::optional<QString> &sourceDigest = std::nullopt,
+                                        QString *digest = nullptr);
+
+// Whether two paths are regular files (not links) holding the same bytes.
 bool sameContent(const QString &a, const QString &b);
 
 struct Placement
 {
-    QString path;         // where the output now is
+    QString path; // where the output now is
     qint64 size = 0;
     bool reusedExisting = false; // an identical file was already there; the temporary was dropped
 };
 
-// Moves the temporary output to wantedPath, or to the first free "stem (n).ext" when that name
-// holds other bytes. An existing file is never replaced. Checks cancelled right before the move:
-// once the output is in place the job is past the point of return. On failure or cancel the
-// temporary is removed.
+// Moves the temporary output to wantedPath, or to the first free "stem (n).ext". An existing
+// file is never replaced; it is taken as the output only when it is a regular file with the
+// same bytes that no job of this process for another source has taken. Checks cancelled right
+// before the move: once the output is in place the job is past the point of return. On
+// failure or cancel the temporary is removed.
 struct PlacementResult
 {
     std::optional<Placement> placement;
     std::optional<JXLError> error;
     bool cancelled = false;
 };
-PlacementResult place(const QString &temporaryPath, const QString &wantedPath,
+PlacementResult place(const QString &temporaryPath, const QString &wantedPath, const QString &sourcePath,
                       const std::shared_ptr<std::atomic_bool> &cancelled);
 
-// Keeps, trashes or deletes the source. Returns the reason when that failed (which callers ignore).
+// Checks, right before the source goes, that the placed output is still a regular file of the
+// size and digest it was placed with (another program may have replaced it).
+std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest);
+
+// Keeps, trashes or deletes the source. Returns the reason, for the user, when that failed.
 std::optional<QString> disposeSource(const QString &sourcePath, DeleteStrategy strategy);
 
 } // namespace OutputFiles

@@ -1,18 +1,118 @@
 #include "verifier.h"
 
+#include "outputfiles.h"
+#include "platform/extendedattributes.h"
+#include "platform/processowner.h"
 #include "toolrun.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
+#include <QRegularExpression>
 #include <QUuid>
 #include <QtConcurrent>
 
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef PIKORA_HAVE_OPENSSL
+#include <openssl/evp.h>
+#endif
+
 namespace Verifier {
 
-std::optional<QString> sha256(const QString &path, QString *errorText)
+namespace {
+
+// OpenSSL uses the CPU's SHA instructions, several times faster than Qt's portable code; the
+// source of every compression is hashed, so it counts in a batch's CPU time.
+class Sha256
+{
+public:
+#ifdef PIKORA_HAVE_OPENSSL
+    Sha256()
+        : m_context(EVP_MD_CTX_new())
+    {
+        if (m_context && EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr) != 1) {
+            EVP_MD_CTX_free(m_context);
+            m_context = nullptr;
+        }
+    }
+    ~Sha256()
+    {
+        if (m_context)
+            EVP_MD_CTX_free(m_context);
+    }
+    void add(const char *data, qint64 size)
+    {
+        if (m_context)
+            EVP_DigestUpdate(m_context, data, size_t(size));
+        else
+            m_fallback.addData(QByteArrayView(data, size));
+    }
+    QByteArray result()
+    {
+        if (!m_context)
+            return m_fallback.result();
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(m_context, digest, &length);
+        return QByteArray(reinterpret_cast<const char *>(digest), qsizetype(length));
+    }
+#else
+    void add(const char *data, qint64 size) { m_fallback.addData(QByteArrayView(data, size)); }
+    QByteArray result() { return m_fallback.result(); }
+#endif
+    Q_DISABLE_COPY_MOVE(Sha256)
+
+private:
+#ifdef PIKORA_HAVE_OPENSSL
+    EVP_MD_CTX *m_context = nullptr;
+#endif
+    QCryptographicHash m_fallback{QCryptographicHash::Sha256};
+};
+
+bool isDigestText(const QByteArray &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{64}$"));
+    return pattern.match(QString::fromLatin1(text)).hasMatch();
+}
+
+const QString &privateFolderPrefix()
+{
+    static const QString prefix = QStringLiteral("pikora-") + ProcessOwner::ownTag() + QLatin1Char('-');
+    return prefix;
+}
+
+// Folders of verification copies whose process died before it could remove them.
+void removeDeadPrivateFolders(const QString &temporaryFolder)
+{
+    static const QRegularExpression pattern(QStringLiteral("^pikora-([0-9a-f]{8}-[0-9]+-[0-9]+)-[A-Za-z0-9]{6}$"));
+    const QDir folder(temporaryFolder);
+    for (const QString &name : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (!match.hasMatch() || ProcessOwner::stateOf(match.captured(1)) != ProcessOwner::State::dead)
+            continue;
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        struct stat info;
+        if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+            continue;
+        // Only what a verification puts there; anything else keeps the folder.
+        for (const QString &file : QDir(folder.filePath(name)).entryList({QStringLiteral("verify_*.jpg")},
+                                                                          QDir::Files | QDir::Hidden | QDir::System))
+            ::unlink(QFile::encodeName(folder.filePath(name) + QLatin1Char('/') + file).constData());
+        ::rmdir(path.constData());
+    }
+}
+
+} // namespace
+
+std::optional<QString> sha256(const QString &path, QString *errorText, const std::atomic_bool *stop)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -21,9 +121,11 @@ std::optional<QString> sha256(const QString &path, QString *errorText)
         return std::nullopt;
     }
     constexpr qint64 kChunk = 1024 * 1024;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     QByteArray buffer(kChunk, Qt::Uninitialized);
     for (;;) {
+        if (stop && stop->load())
+            return std::nullopt;
         const qint64 read = file.read(buffer.data(), kChunk);
         if (read < 0) {
             if (errorText)
@@ -32,24 +134,44 @@ std::optional<QString> sha256(const QString &path, QString *errorText)
         }
         if (read == 0)
             break;
-        hash.addData(QByteArrayView(buffer.constData(), read));
+        hash.add(buffer.constData(), read);
     }
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QString temporaryFilePath()
+std::optional<QString> storedDigest(const QString &jxlPath)
 {
-    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("verify_") + uuid + QStringLiteral(".jpg"));
+    const std::optional<QByteArray> value = ExtendedAttributes::read(jxlPath, kDigestAttribute);
+    if (!value || !isDigestText(*value))
+        return std::nullopt;
+    return QString::fromLatin1(*value);
 }
 
-std::optional<JXLError> compareRebuilt(const QString &originalJPEG, const QString &rebuiltJPEG)
+std::optional<QString> makePrivateFolder(QString *errorText)
 {
-    if (!QFileInfo::exists(rebuiltJPEG))
-        return JXLError::verificationFailed(QStringLiteral("未能生成校验临时文件"));
+    const QString temporaryFolder = QDir::tempPath();
+    static std::once_flag swept;
+    std::call_once(swept, [&] { removeDeadPrivateFolders(temporaryFolder); });
+    QByteArray pattern = QFile::encodeName(QDir(temporaryFolder).filePath(privateFolderPrefix() + QStringLiteral("XXXXXX")));
+    if (!::mkdtemp(pattern.data())) { // mkdtemp makes it 0700
+        if (errorText)
+            *errorText = qt_error_string(errno) + QStringLiteral(": ") + temporaryFolder;
+        return std::nullopt;
+    }
+    return QFile::decodeName(pattern);
+}
+
+std::optional<JXLError> compareRebuilt(const QString &originalJPEG, const QString &rebuiltJPEG,
+                                       const std::optional<QString> &originalDigest)
+{
+    QFile rebuiltFile(rebuiltJPEG);
+    if (!QFileInfo::exists(rebuiltJPEG) || rebuiltFile.size() == 0)
+        return JXLError::verificationFailed(QCoreApplication::translate("Verifier", "未能生成校验临时文件"));
 
     QString error;
-    const std::optional<QString> original = sha256(originalJPEG, &error);
+    std::optional<QString> original = originalDigest;
+    if (!original)
+        original = sha256(originalJPEG, &error);
     if (!original)
         return JXLError::platform(error);
     const std::optional<QString> rebuilt = sha256(rebuiltJPEG, &error);
@@ -61,9 +183,17 @@ std::optional<JXLError> compareRebuilt(const QString &originalJPEG, const QStrin
     const QFileInfo originalInfo(originalJPEG);
     const QFileInfo rebuiltInfo(rebuiltJPEG);
     if (!originalInfo.exists() || !rebuiltInfo.exists())
-        return JXLError::verificationFailed(QStringLiteral("无法读取文件属性"));
-    return JXLError::verificationFailed(QStringLiteral("哈希比对不一致 (原文件: ") + original->left(8)
-                                        + QStringLiteral("..., 还原: ") + rebuilt->left(8) + QStringLiteral("...)"));
+        return JXLError::verificationFailed(QCoreApplication::translate("Verifier", "无法读取文件属性"));
+    return JXLError::verificationFailed(QCoreApplication::translate("Verifier", "哈希比对不一致 (原文件: %1..., 还原: %2...)")
+                                            .arg(original->left(8), rebuilt->left(8)));
+}
+
+JXLError storedDigestMismatch(const QString &stored, const QString &rebuilt)
+{
+    return JXLError::verificationFailed(
+        QCoreApplication::translate("Verifier",
+                                    "还原出的 JPEG 与压缩时记录的原文件不一致 (记录: %1..., 还原: %2...)，JXL 文件可能已损坏")
+            .arg(stored.left(8), rebuilt.left(8)));
 }
 
 } // namespace Verifier
@@ -79,13 +209,38 @@ Verification::Verification(QString originalJPEG, QString convertedJXL, QString c
 Verification::~Verification()
 {
     delete m_run; // kills a tool still running
-    if (!m_temporary.isEmpty())
-        QFile::remove(m_temporary);
+    removeCopy();
 }
 
 void Verification::start()
 {
-    m_temporary = Verifier::temporaryFilePath();
+    const QString original = m_original;
+    // The copy is the photo itself: private folder, the original's permission bits from the start.
+    QtConcurrent::run([original]() -> std::pair<QString, QString> {
+        QString error;
+        const std::optional<QString> folder = Verifier::makePrivateFolder(&error);
+        if (!folder)
+            return {QString(), error};
+        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        const QString copy = QDir(*folder).filePath(QStringLiteral("verify_") + uuid + QStringLiteral(".jpg"));
+        if (const std::optional<JXLError> failure = OutputFiles::createTemporary(copy, original)) {
+            ::rmdir(QFile::encodeName(*folder).constData());
+            return {QString(), failure->errorDescription()};
+        }
+        return {copy, QString()};
+    }).then(this, [this](std::pair<QString, QString> prepared) {
+        if (prepared.first.isEmpty())
+            return finish(Outcome::failed, JXLError::platform(prepared.second));
+        m_temporary = prepared.first;
+        m_folder = QFileInfo(m_temporary).absolutePath();
+        if (m_cancelled)
+            return finish(Outcome::cancelled);
+        runTool();
+    });
+}
+
+void Verification::runTool()
+{
     m_run = ToolRun::transcodeJXLtoJPEG(m_converted, m_temporary, m_customDjxlPath, this);
     connect(m_run, &ToolRun::finished, this, [this](ToolRun::Outcome outcome) {
         if (outcome == ToolRun::Outcome::cancelled || m_cancelled) {
@@ -97,7 +252,7 @@ void Verification::start()
             return;
         }
         // Hashing may take long on big photos: keep it off this thread.
-        QtConcurrent::run(&Verifier::compareRebuilt, m_original, m_temporary)
+        QtConcurrent::run(&Verifier::compareRebuilt, m_original, m_temporary, m_originalDigest)
             .then(this, [this](std::optional<JXLError> error) {
                 if (m_cancelled)
                     finish(Outcome::cancelled);
@@ -124,9 +279,16 @@ void Verification::finish(Outcome outcome, std::optional<JXLError> error)
     m_finished = true;
     m_outcome = outcome;
     m_error = std::move(error);
-    if (!m_temporary.isEmpty()) {
-        QFile::remove(m_temporary);
-        m_temporary.clear();
-    }
+    removeCopy();
     Q_EMIT finished(outcome);
+}
+
+void Verification::removeCopy()
+{
+    if (!m_temporary.isEmpty())
+        QFile::remove(m_temporary);
+    if (!m_folder.isEmpty())
+        ::rmdir(QFile::encodeName(m_folder).constData());
+    m_temporary.clear();
+    m_folder.clear();
 }

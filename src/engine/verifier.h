@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 class ToolRun;
@@ -12,21 +13,34 @@ class ToolRun;
 // Proof that a JPEG XL file rebuilds its source JPEG byte for byte.
 namespace Verifier {
 
-// Lower-case hex SHA-256 of a file, read in 1 MiB chunks. Blocking.
-std::optional<QString> sha256(const QString &path, QString *errorText = nullptr);
+// Extended attribute of a JXL we wrote: the lower-case hex SHA-256 of the JPEG it came from.
+inline constexpr char kDigestAttribute[] = "user.pikora.sha256";
 
-// A fresh "verify_<UUID>.jpg" in the temporary folder.
-QString temporaryFilePath();
+// Lower-case hex SHA-256 of a file, read in 1 MiB chunks. Blocking. Gives up (nothing, no
+// error text) as soon as stop is set.
+std::optional<QString> sha256(const QString &path, QString *errorText = nullptr, const std::atomic_bool *stop = nullptr);
+
+// The source digest stored with a JXL, when there is a well-formed one.
+std::optional<QString> storedDigest(const QString &jxlPath);
+
+// Makes a private (0700) folder for verification copies in the temporary folder, named for
+// this process; folders that dead processes left there are removed first (once per process).
+std::optional<QString> makePrivateFolder(QString *errorText);
 
 // Compares an original JPEG with the one djxl rebuilt. Blocking; nothing on success.
-// Files of equal size but different digests fail too: equal sizes prove nothing.
-std::optional<JXLError> compareRebuilt(const QString &originalJPEG, const QString &rebuiltJPEG);
+// Files of equal size but different digests fail too: equal sizes prove nothing. A known
+// digest of the original spares reading it again.
+std::optional<JXLError> compareRebuilt(const QString &originalJPEG, const QString &rebuiltJPEG,
+                                       const std::optional<QString> &originalDigest = std::nullopt);
+
+// The failure of a restore whose rebuilt JPEG does not have the digest stored with the JXL.
+JXLError storedDigestMismatch(const QString &stored, const QString &rebuilt);
 
 } // namespace Verifier
 
-// One asynchronous verification: djxl rebuilds the JPEG into a temporary file, which is
-// hashed off the calling thread and compared with the original. The temporary file is
-// removed on every path.
+// One asynchronous verification: djxl rebuilds the JPEG into a private temporary folder, the
+// copy is hashed off the calling thread and compared with the original. The copy and its
+// folder are removed on every path.
 class Verification final : public QObject
 {
     Q_OBJECT
@@ -38,6 +52,9 @@ public:
     Verification(QString originalJPEG, QString convertedJXL, QString customDjxlPath, QObject *parent = nullptr);
     ~Verification() override;
 
+    // The original's digest when the caller already has it.
+    void setOriginalDigest(const QString &digest) { m_originalDigest = digest; }
+
     void start();
     void cancel();
 
@@ -48,11 +65,15 @@ Q_SIGNALS:
     void finished(Verification::Outcome outcome);
 
 private:
+    void runTool();
     void finish(Outcome outcome, std::optional<JXLError> error = std::nullopt);
+    void removeCopy();
 
     QString m_original;
     QString m_converted;
     QString m_customDjxlPath;
+    std::optional<QString> m_originalDigest;
+    QString m_folder;
     QString m_temporary;
     ToolRun *m_run = nullptr;
     bool m_cancelled = false;

@@ -3,6 +3,7 @@
 #include "renamenoreplace.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,7 +25,7 @@ constexpr int kMaxNameAttempts = 100000;
 bool fail(QString *errorText, const QByteArray &path, const QString &reason)
 {
     if (errorText)
-        *errorText = QStringLiteral("无法将“%1”移至废纸篓：%2").arg(QFile::decodeName(path), reason);
+        *errorText = QCoreApplication::translate("Trash", "无法将“%1”移至回收站：%2").arg(QFile::decodeName(path), reason);
     return false;
 }
 
@@ -223,10 +224,10 @@ bool moveToTrash(const QString &path, QString *errorText, QString *trashedPath)
     } else {
         const QByteArray topdir = topDirectory(item, itemInfo.st_dev);
         if (topdir.isEmpty())
-            return fail(errorText, requested, QStringLiteral("无法确定所在的卷"));
+            return fail(errorText, requested, QCoreApplication::translate("Trash", "无法确定所在的卷"));
         trash = volumeTrashPath(topdir, itemInfo.st_dev);
         if (trash.isEmpty())
-            return fail(errorText, requested, QStringLiteral("该卷上没有可用的废纸篓"));
+            return fail(errorText, requested, QCoreApplication::translate("Trash", "该卷上没有可用的回收站"));
         // Volume trashes record the origin relative to the volume, which may mount elsewhere.
         recordedPath = item.mid(topdir == "/" ? 1 : topdir.size() + 1);
     }

@@ -1,0 +1,256 @@
+#include "engine/filejob.h"
+#include "platform/renamenoreplace.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <unistd.h>
+
+// The file system misbehaving, through a preloaded shim (tests/faultshim): no RENAME_NOREPLACE,
+// no hard links, no extended attributes, originals that cannot be removed, and two processes
+// racing for one output name.
+class TestFaults final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    QString m_work;
+    int m_case = 0;
+
+    static void setFaults(const QByteArray &faults) { qputenv("PIKORA_FAULTS", faults); }
+
+    static TaskItem makeTask(const QString &source, ConversionMode mode)
+    {
+        TaskItem task;
+        task.sourceURL = QUrl::fromLocalFile(source);
+        task.mode = mode;
+        task.originalSize = QFileInfo(source).size();
+        return task;
+    }
+
+    static TaskItem run(const TaskItem &task, DeleteStrategy strategy)
+    {
+        AppSettings settings;
+        settings.deleteStrategy = strategy;
+        settings.compressionEffort = 3;
+        FileJob job(task, settings);
+        QSignalSpy finished(&job, &FileJob::finished);
+        job.start();
+        if (!finished.wait(60000))
+            qFatal("job did not finish");
+        return job.task();
+    }
+
+    QByteArray restored(const QString &jxl)
+    {
+        const QString out = m_root.filePath(QStringLiteral("check.jpg"));
+        QFile::remove(out);
+        QProcess djxl;
+        djxl.start(QStringLiteral("djxl"), {jxl, out});
+        djxl.waitForFinished(60000);
+        return TestEnv::readAll(out);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QVERIFY2(dlsym(RTLD_DEFAULT, "pikora_fault_shim_loaded"), "the fault shim is not preloaded");
+        TestEnv::isolateHome(m_root.filePath(QStringLiteral("user")));
+        qputenv("TMPDIR", QFile::encodeName(m_root.filePath(QStringLiteral("tmp"))));
+        QDir().mkpath(m_root.filePath(QStringLiteral("tmp")));
+        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
+            QSKIP("cjxl/djxl are not installed");
+    }
+
+    void init()
+    {
+        m_work = m_root.filePath(QStringLiteral("case%1").arg(++m_case));
+        QDir().mkpath(m_work);
+        setFaults({});
+    }
+
+    void cleanup() { setFaults({}); }
+
+    // Without RENAME_NOREPLACE and hard links the name is reserved first; nothing taken is replaced.
+    void renameWithoutNoReplaceOrLinks_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("existing"); // what is at the target already
+        QTest::addColumn<int>("result");
+        for (const bool folder : {false, true}) {
+            const char *kind = folder ? "folder" : "file";
+            QTest::addRow("%s, free name", kind) << folder << QString() << 0;
+            QTest::addRow("%s onto a file", kind) << folder << QStringLiteral("file") << int(EEXIST);
+            // rename() itself would replace an empty folder.
+            QTest::addRow("%s onto an empty folder", kind) << folder << QStringLiteral("folder") << int(EEXIST);
+            QTest::addRow("%s onto a dangling link", kind) << folder << QStringLiteral("link") << int(EEXIST);
+        }
+    }
+
+    void renameWithoutNoReplaceOrLinks()
+    {
+        QFETCH(bool, folder);
+        QFETCH(QString, existing);
+        QFETCH(int, result);
+        const QString from = m_work + QStringLiteral("/from");
+        const QString to = m_work + QStringLiteral("/to");
+        if (folder)
+            QVERIFY(QDir().mkpath(from + QStringLiteral("/inside")));
+        else
+            TestEnv::writeAll(from, "moving");
+        if (existing == QStringLiteral("file"))
+            TestEnv::writeAll(to, "taken");
+        else if (existing == QStringLiteral("folder"))
+            QVERIFY(QDir().mkdir(to));
+        else if (existing == QStringLiteral("link"))
+            QVERIFY(QFile::link(m_work + QStringLiteral("/nowhere"), to));
+
+        setFaults("no-renameat2,no-link");
+        QCOMPARE(renameNoReplace(QFile::encodeName(from), QFile::encodeName(to)), result);
+        setFaults({});
+        if (result == 0) {
+            QVERIFY(!QFileInfo::exists(from));
+            QVERIFY(folder ? QFileInfo::exists(to + QStringLiteral("/inside")) : TestEnv::readAll(to) == "moving");
+            QCOMPARE(QDir(m_work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                     QStringList{QStringLiteral("to")});
+        } else {
+            QVERIFY(folder ? QFileInfo(from).isDir() : TestEnv::readAll(from) == "moving");
+            QCOMPARE(QFileInfo(to).isSymLink(), existing == QStringLiteral("link"));
+            QCOMPARE(QFileInfo(to).isDir(), existing == QStringLiteral("folder"));
+            if (existing == QStringLiteral("file"))
+                QCOMPARE(TestEnv::readAll(to), QByteArray("taken"));
+        }
+    }
+
+    // x.jpg and x.jpeg in two pikora-cli processes, both deleting originals, on a file system
+    // without RENAME_NOREPLACE or hard links; renames are slowed so that the two placements
+    // overlap. Each photo must end in a JXL of its own.
+    void twoProcessesRaceForOneName()
+    {
+        const QString a = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work, QStringLiteral("x.jpg"));
+        const QString b = TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work, QStringLiteral("x.jpeg"));
+        const QByteArray bytesA = TestEnv::readAll(a);
+        const QByteArray bytesB = TestEnv::readAll(b);
+        // Both encoders finish together: each waits for the other before exiting.
+        const QString barrier = m_root.filePath(QStringLiteral("barrier%1").arg(m_case));
+        QVERIFY(QDir().mkpath(barrier));
+        const QString cjxl = TestEnv::writeScript(
+            m_root.filePath(QStringLiteral("barrier-cjxl%1").arg(m_case)),
+            "'" + QFile::encodeName(TestEnv::installedTool(QStringLiteral("cjxl"))) + "' \"$@\" || exit $?\n"
+            "touch '" + QFile::encodeName(barrier) + "'/$$\n"
+            "n=0; while [ $(ls '" + QFile::encodeName(barrier) + "' | wc -l) -lt 2 ] && [ $n -lt 600 ]; do sleep 0.05; n=$((n+1)); done");
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PIKORA_FAULTS"), QStringLiteral("no-renameat2,no-link,rename-delay=1500"));
+        QList<QProcess *> processes;
+        for (const QString &photo : {a, b}) {
+            auto *process = new QProcess(this);
+            process->setProcessEnvironment(environment);
+            process->start(QStringLiteral(PIKORA_CLI_PATH),
+                           {QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("delete"), QStringLiteral("-e"),
+                            QStringLiteral("3"), QStringLiteral("-j"), QStringLiteral("1"), QStringLiteral("--cjxl"), cjxl, photo});
+            processes.append(process);
+        }
+        for (QProcess *process : processes) {
+            QVERIFY(process->waitForFinished(120000));
+            QVERIFY2(process->exitCode() == 0, process->readAllStandardError().constData());
+            delete process;
+        }
+        const QStringList outputs{QStringLiteral("x (1).jxl"), QStringLiteral("x.jxl")};
+        QCOMPARE(TestEnv::entries(m_work), outputs);
+        QCOMPARE((QSet<QByteArray>{restored(m_work + QStringLiteral("/x.jxl")), restored(m_work + QStringLiteral("/x (1).jxl"))}),
+                 (QSet<QByteArray>{bytesA, bytesB}));
+    }
+
+    // The conversion succeeded, so the job completes; the original that stayed is its warning.
+    void undisposedOriginalBecomesAWarning_data()
+    {
+        QTest::addColumn<int>("strategy");
+        QTest::addColumn<QByteArray>("faults");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("delete refused") << int(DeleteStrategy::deleteImmediately) << QByteArray("deny=undisposable")
+                                        << QStringLiteral("无法删除“");
+        QTest::newRow("trash refused") << int(DeleteStrategy::moveToTrash) << QByteArray("deny=undisposable")
+                                       << QStringLiteral("移至回收站：");
+        QTest::newRow("trash cannot be made") << int(DeleteStrategy::moveToTrash) << QByteArray()
+                                              << QStringLiteral("移至回收站：");
+        QTest::newRow("delete refused, no hard links") << int(DeleteStrategy::deleteImmediately)
+                                                       << QByteArray("deny=undisposable,no-renameat2,no-link")
+                                                       << QStringLiteral("无法删除“");
+    }
+
+    void undisposedOriginalBecomesAWarning()
+    {
+        QFETCH(int, strategy);
+        QFETCH(QByteArray, faults);
+        QFETCH(QString, reason);
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work,
+                                                 QStringLiteral("undisposable.jpg"));
+        const QByteArray original = TestEnv::readAll(source);
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        if (faults.isEmpty()) {
+            // The trash folder's place is taken by a file.
+            const QString blocked = m_work + QStringLiteral("/../data-home%1").arg(m_case);
+            TestEnv::writeAll(blocked + QStringLiteral("/Trash"), "not a folder");
+            qputenv("XDG_DATA_HOME", QFile::encodeName(QDir::cleanPath(blocked)));
+        }
+        setFaults(faults);
+        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), DeleteStrategy(strategy));
+        setFaults({});
+        qputenv("XDG_DATA_HOME", dataHome);
+
+        QCOMPARE(done.status, TaskStatus::completed);
+        QVERIFY(done.isVerified);
+        QVERIFY(done.warning.has_value());
+        QVERIFY2(done.warning->contains(reason) && done.warning->contains(QStringLiteral("undisposable.jpg")),
+                 qPrintable(*done.warning));
+        QCOMPARE(TestEnv::readAll(source), original);
+        QCOMPARE(restored(m_work + QStringLiteral("/undisposable.jxl")), original);
+    }
+
+    // FAT, many FUSE and SMB mounts have no extended attributes: compression still works, and a
+    // restore without the stored digest completes unverified and keeps the JXL.
+    void withoutExtendedAttributes()
+    {
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
+        const QByteArray original = TestEnv::readAll(source);
+        setFaults("no-xattr");
+        const TaskItem compressed = run(makeTask(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately);
+        QCOMPARE(compressed.status, TaskStatus::completed);
+        QVERIFY(compressed.isVerified);
+        const QString jxl = compressed.destinationURL->toLocalFile();
+        const QByteArray jxlBytes = TestEnv::readAll(jxl);
+
+        const TaskItem back = run(makeTask(jxl, ConversionMode::jxlToJPEG), DeleteStrategy::deleteImmediately);
+        setFaults({});
+        QCOMPARE(back.status, TaskStatus::completed);
+        QVERIFY(!back.isVerified);
+        QVERIFY(back.warning.has_value());
+        QCOMPARE(TestEnv::readAll(jxl), jxlBytes);
+        QCOMPARE(TestEnv::readAll(back.destinationURL->toLocalFile()), original);
+    }
+};
+
+// The shim must be in place before the first file call: without it, start again with it.
+int main(int argc, char **argv)
+{
+    if (!dlsym(RTLD_DEFAULT, "pikora_fault_shim_loaded") && !qEnvironmentVariableIsSet("PIKORA_FAULT_SHIM_TRIED")) {
+        setenv("PIKORA_FAULT_SHIM_TRIED", "1", 1);
+        setenv("LD_PRELOAD", PIKORA_FAULT_SHIM_PATH, 1);
+        execv("/proc/self/exe", argv);
+    }
+    QCoreApplication app(argc, argv);
+    TestFaults test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_faults.moc"
