@@ -224,6 +224,21 @@ private slots:
         QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/photos")).filter(QStringLiteral(".pikora")), QStringList());
     }
 
+    void toolFoundInTheFoldersHandedOver()
+    {
+        // No custom path: the batch's own search, in the folders it was given, finds the tool.
+        const QString folder = m_work + QStringLiteral("/bin");
+        TestEnv::writeScript(folder + QStringLiteral("/cjxl"), "d='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        m_batch->setJobSettings(AppSettings());
+        m_batch->setToolSearchFolders({folder});
+        addPhotos({10, 10});
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(log().size(), 2);
+        QCOMPARE(m_compress->count(TaskStatus::completed), 2);
+    }
+
     void refusedOrCancelledBeforeAnyJob()
     {
         // Too large for any disk: refused after the check, nothing runs.
