@@ -109,6 +109,28 @@ private slots:
         m_restore.reset();
     }
 
+    void estimatedNeed_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<qint64>("expected");
+        constexpr qint64 base = 16 * 1024 * 1024;
+        // Canon_40D.jpg is 100 × 68 pixels, and from-jpeg.jxl is that photo recompressed.
+        QTest::newRow("JPEG, from its frame header") << QStringLiteral("jpeg/cameras/Canon_40D.jpg") << ConversionMode::jpegToJXL
+                                                     << base + 6800 * 30;
+        QTest::newRow("JXL, from its size header") << QStringLiteral("jxl/from-jpeg.jxl") << ConversionMode::jxlToJPEG
+                                                   << base + 6800 * 7;
+        QTest::newRow("no header: guessed from the size") << QStringLiteral("README.md") << ConversionMode::jpegToJXL
+                                                          << base + 1000 * 4 * 30;
+    }
+
+    void estimatedNeed()
+    {
+        QFETCH(QString, file);
+        QFETCH(ConversionMode, mode);
+        QTEST(BatchController::estimatedNeed(TestEnv::dataPath(file), mode, 1000), "expected");
+    }
+
     void memoryGate_data()
     {
         QTest::addColumn<std::optional<qint64>>("available");
@@ -200,6 +222,21 @@ private slots:
         QCOMPARE(jobs.count(), 3);
         QCOMPARE(m_compress->count(TaskStatus::completed), 2);
         QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/photos")).filter(QStringLiteral(".pikora")), QStringList());
+    }
+
+    void toolFoundInTheFoldersHandedOver()
+    {
+        // No custom path: the batch's own search, in the folders it was given, finds the tool.
+        const QString folder = m_work + QStringLiteral("/bin");
+        TestEnv::writeScript(folder + QStringLiteral("/cjxl"), "d='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        m_batch->setJobSettings(AppSettings());
+        m_batch->setToolSearchFolders({folder});
+        addPhotos({10, 10});
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(log().size(), 2);
+        QCOMPARE(m_compress->count(TaskStatus::completed), 2);
     }
 
     void refusedOrCancelledBeforeAnyJob()

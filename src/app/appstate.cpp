@@ -528,6 +528,7 @@ void AppState::countCompleted(const TaskItem &task)
         return;
     // Another process (the command line beside the window) may have added since this one last
     // read: re-read and add under a lock, never write back an older total.
+    QDir().mkpath(QFileInfo(m_preferences->fileName()).absolutePath()); // before the first setting is written
     QLockFile lock(m_preferences->fileName() + QStringLiteral(".counters.lock"));
     if (!lock.tryLock(kCounterLockWaitMs))
         qCWarning(lcCore) << "lifetime counters: lock not taken, adding without it:" << lock.error();

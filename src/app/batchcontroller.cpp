@@ -1,6 +1,8 @@
 #include "batchcontroller.h"
 
+#include "corelog.h"
 #include "engine/filejob.h"
+#include "engine/imageheader.h"
 #include "engine/jxlengine.h"
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
@@ -59,8 +61,7 @@ struct BatchController::Preparation
 
 qint64 BatchController::estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize)
 {
-    Q_UNUSED(source)
-    const qint64 pixels = std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess;
+    const qint64 pixels = imagePixelCount(source).value_or(std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess);
     return kToolBaseBytes + pixels * (mode == ConversionMode::jpegToJXL ? kCjxlBytesPerPixel : kDjxlBytesPerPixel);
 }
 
@@ -264,7 +265,10 @@ bool BatchController::fitsInMemory(qint64 need) const
         return true;
     // Tools that have already grown count in the reading; only what they have still to take is added.
     const qint64 resident = m_residentMemory ? m_residentMemory() : 0;
-    return need + std::max<qint64>(0, reserved - resident) <= *available;
+    const bool fits = need + std::max<qint64>(0, reserved - resident) <= *available;
+    qCDebug(lcCore) << "memory: need" << need << "reserved" << reserved << "resident" << resident << "available"
+                    << *available << (fits ? "start" : "wait");
+    return fits;
 }
 
 void BatchController::requestEstimates()
