@@ -7,6 +7,7 @@
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
 
+#include <QDir>
 #include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
@@ -152,15 +153,22 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     m_batch->customCjxl = m_jobSettings.customCjxlPath;
     m_batch->customDjxl = m_jobSettings.customDjxlPath;
     const quint64 serial = m_batch->serial;
+    // Compression jobs that verify (asked to, or before giving up their source) copy the photo
+    // into the temporary folder while they run: at most one per job in flight.
+    DiskSpaceGuard::CapacityOptions capacity;
+    capacity.verificationCopies =
+        m_jobSettings.deleteStrategy != DeleteStrategy::keepOriginal || m_jobSettings.verifyLossless;
+    capacity.concurrentJobs = m_batch->window;
+    capacity.temporaryFolder = QDir::tempPath();
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     runInBackground(
         this,
-        [waiting, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl] {
+        [waiting, capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl] {
             Preparation preparation;
             preparation.checked.reserve(waiting.size());
             for (const TaskItem &task : waiting)
                 preparation.checked.append(task.id);
-            preparation.check = DiskSpaceGuard::validateCapacity(waiting);
+            preparation.check = DiskSpaceGuard::validateCapacity(waiting, capacity);
             preparation.cjxl = JXLEngine::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
             preparation.djxl = JXLEngine::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
             return preparation;
