@@ -124,8 +124,10 @@ QList<TaskItem> BatchController::waitingJobs(ConversionMode mode) const
 {
     QList<TaskItem> waiting;
     for (const TaskItem &task : list(mode)->items()) {
-        // A job still held by a tool (of a cancelled batch, say) is not started twice.
-        if (isWaiting(task.status) && !isHeld(task.id) && !(m_batch && m_batch->stopped.contains(task.id)))
+        // A job still held by a tool (of a cancelled batch, say) is not started twice, and one
+        // whose source names no file never starts.
+        if (isWaiting(task.status) && task.isRunnable() && !isHeld(task.id)
+            && !(m_batch && m_batch->stopped.contains(task.id)))
             waiting.append(task);
     }
     return waiting;

@@ -51,7 +51,7 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return int(task.status);
     case Qt::ToolTipRole:
         if (index.column() == NameColumn)
-            return task.sourceURL.toLocalFile();
+            return task.sourcePathText();
         if (index.column() == StatusColumn && task.errorMessage)
             return *task.errorMessage;
         return {};
