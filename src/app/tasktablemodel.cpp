@@ -3,14 +3,118 @@
 #include "model/formattedbytes.h"
 #include "tasklist.h"
 
+#include <QCoreApplication>
+#include <QMimeData>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+// An update within this long of the previous one is held back and announced with the others.
+constexpr int kCoalesceMs = 16;
+// Beyond this many changed rows one range is announced instead of one signal per row.
+constexpr int kRangeThreshold = 256;
+
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("TaskTableModel", text);
+}
+
+QString statusText(const TaskItem &task)
+{
+    switch (task.status) {
+    case TaskStatus::pending:
+        return translated("就绪");
+    case TaskStatus::processing:
+        return task.mode == ConversionMode::jpegToJXL ? translated("正在瘦身…") : translated("正在还原…");
+    case TaskStatus::verifying:
+        return translated("正在校验…");
+    case TaskStatus::completed:
+        return translated("已完成");
+    case TaskStatus::failed:
+        return translated("未能完成");
+    case TaskStatus::skipped:
+        return translated("已跳过");
+    }
+    return {};
+}
+
+QString statusDetail(const TaskItem &task)
+{
+    if (task.status != TaskStatus::completed || !task.duration)
+        return {};
+    return QStringLiteral("· %1s").arg(*task.duration, 0, 'f', 2);
+}
+
+QString statusToolTip(const TaskItem &task)
+{
+    if (task.status == TaskStatus::failed)
+        return task.errorMessage.value_or(translated("未知错误"));
+    return task.warning.value_or(QString());
+}
+
+} // namespace
+
 TaskTableModel::TaskTableModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
+    m_coalesce.setSingleShot(true);
+    m_coalesce.setInterval(kCoalesceMs);
+    connect(&m_coalesce, &QTimer::timeout, this, &TaskTableModel::flushChangedRows);
+}
+
+QUrl TaskTableModel::shownFile(const TaskItem &task)
+{
+    if (task.status == TaskStatus::completed && task.destinationURL)
+        return *task.destinationURL;
+    return task.sourceURL;
+}
+
+bool TaskTableModel::isDraggable(const TaskItem &task)
+{
+    return task.status == TaskStatus::completed && task.destinationURL && task.destinationURL->isLocalFile();
+}
+
+void TaskTableModel::rowChanged(qsizetype row)
+{
+    if (!m_coalesce.isActive()) {
+        Q_EMIT dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1));
+        m_coalesce.start();
+        return;
+    }
+    m_changedIds.insert(m_list->at(row).id);
+}
+
+void TaskTableModel::flushChangedRows()
+{
+    if (m_changedIds.isEmpty() || !m_list)
+        return;
+    QList<int> rows;
+    rows.reserve(m_changedIds.size());
+    for (const QUuid &id : std::as_const(m_changedIds)) {
+        const qsizetype row = m_list->indexOf(id);
+        if (row >= 0)
+            rows.append(int(row));
+    }
+    m_changedIds.clear();
+    if (rows.isEmpty())
+        return;
+    if (rows.size() > kRangeThreshold) {
+        const auto [low, high] = std::minmax_element(rows.cbegin(), rows.cend());
+        Q_EMIT dataChanged(index(*low, 0), index(*high, ColumnCount - 1));
+    } else {
+        for (const int row : std::as_const(rows))
+            Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    }
+    // Still flooded: keep holding updates back for another interval.
+    m_coalesce.start();
 }
 
 void TaskTableModel::setList(TaskList *list)
 {
     beginResetModel();
+    m_changedIds.clear();
     if (m_list)
         m_list->disconnect(this);
     m_list = list;
@@ -18,9 +122,7 @@ void TaskTableModel::setList(TaskList *list)
         connect(m_list, &TaskList::rowsAboutToBeInserted, this,
                 [this](qsizetype first, qsizetype last) { beginInsertRows({}, int(first), int(last)); });
         connect(m_list, &TaskList::rowsInserted, this, [this] { endInsertRows(); });
-        connect(m_list, &TaskList::rowChanged, this, [this](qsizetype row) {
-            Q_EMIT dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1));
-        });
+        connect(m_list, &TaskList::rowChanged, this, &TaskTableModel::rowChanged);
         connect(m_list, &TaskList::rowsAboutToBeRemoved, this,
                 [this](qsizetype first, qsizetype last) { beginRemoveRows({}, int(first), int(last)); });
         connect(m_list, &TaskList::rowsRemoved, this, [this] { endRemoveRows(); });
@@ -49,12 +151,32 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return task.id;
     case TaskStatusRole:
         return int(task.status);
+    case ShownFileRole:
+        return shownFile(task);
+    case StatusDetailRole:
+        return index.column() == StatusColumn ? statusDetail(task) : QString();
+    case WarningRole:
+        return task.warning.value_or(QString());
+    case ModeRole:
+        return int(task.mode);
     case Qt::ToolTipRole:
         if (index.column() == NameColumn)
             return task.sourcePathText();
-        if (index.column() == StatusColumn && task.errorMessage)
-            return *task.errorMessage;
+        if (index.column() == StatusColumn) {
+            const QString tip = statusToolTip(task);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         return {};
+    case Qt::AccessibleTextRole:
+        if (index.column() == StatusColumn) {
+            QStringList parts{statusText(task)};
+            for (const QString &part : {statusDetail(task), statusToolTip(task)}) {
+                if (!part.isEmpty())
+                    parts.append(part);
+            }
+            return parts.join(QLatin1Char(' '));
+        }
+        return data(index, Qt::DisplayRole);
     case SortRole:
         switch (Column(index.column())) {
         case NameColumn:
@@ -83,11 +205,11 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
             if (!done)
                 return QStringLiteral("-");
             if (task.mode == ConversionMode::jxlToJPEG)
-                return QStringLiteral("100% 完整复原");
+                return tr("100% 完整复原");
             return task.savedBytes() >= 1 ? QStringLiteral("\u2212%1%").arg(task.savingsRatio(), 0, 'f', 1)
                                           : QStringLiteral("-");
         case StatusColumn:
-            return rawValue(task.status);
+            return statusText(task);
         case ColumnCount:
             break;
         }
@@ -104,17 +226,57 @@ QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, in
     const bool restoring = m_list && m_list->mode() == ConversionMode::jxlToJPEG;
     switch (Column(section)) {
     case NameColumn:
-        return QStringLiteral("名称");
+        return tr("名称");
     case OriginalSizeColumn:
-        return QStringLiteral("原始大小");
+        return tr("原始大小");
     case ResultSizeColumn:
-        return restoring ? QStringLiteral("还原后大小") : QStringLiteral("压缩后大小");
+        return restoring ? tr("还原后大小") : tr("压缩后大小");
     case SavingsColumn:
-        return restoring ? QStringLiteral("复原效果") : QStringLiteral("节省幅度");
+        return restoring ? tr("复原效果") : tr("节省幅度");
     case StatusColumn:
-        return QStringLiteral("状态");
+        return tr("状态");
     case ColumnCount:
         break;
     }
     return {};
+}
+
+Qt::ItemFlags TaskTableModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (m_list && index.isValid() && isDraggable(m_list->at(index.row())))
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
+}
+
+QStringList TaskTableModel::mimeTypes() const
+{
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData *TaskTableModel::mimeData(const QModelIndexList &indexes) const
+{
+    if (!m_list)
+        return nullptr;
+    QList<QUrl> urls;
+    QSet<int> rows;
+    for (const QModelIndex &index : indexes) {
+        if (!index.isValid() || rows.contains(index.row()))
+            continue;
+        rows.insert(index.row());
+        const TaskItem &task = m_list->at(index.row());
+        if (isDraggable(task))
+            urls.append(*task.destinationURL);
+    }
+    if (urls.isEmpty())
+        return nullptr;
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    return mime;
+}
+
+Qt::DropActions TaskTableModel::supportedDragActions() const
+{
+    // A file manager that received a Move would take the converted photo away from its folder.
+    return Qt::CopyAction;
 }

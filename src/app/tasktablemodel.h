@@ -2,8 +2,13 @@
 
 #include <QAbstractTableModel>
 #include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
 
 class TaskList;
+struct TaskItem;
 
 // The jobs of one list as table rows. A job update repaints its own row only; sorting is
 // left to a proxy that sorts on SortRole (raw values, not display texts).
@@ -14,7 +19,20 @@ class TaskTableModel final : public QAbstractTableModel
 
 public:
     enum Column { NameColumn, OriginalSizeColumn, ResultSizeColumn, SavingsColumn, StatusColumn, ColumnCount };
-    enum Role { SortRole = Qt::UserRole + 1, IdRole, TaskStatusRole };
+    enum Role {
+        SortRole = Qt::UserRole + 1,
+        IdRole,
+        TaskStatusRole,
+        // The file the row's actions and thumbnail are about (QUrl): the output once the job
+        // completed, else the source (a failed job's destination may name someone else's file).
+        ShownFileRole,
+        // The status cell's second text, "· 1.25s" for a finished job; empty otherwise.
+        StatusDetailRole,
+        // What went wrong after a successful conversion (the original was not disposed of).
+        WarningRole,
+        // ConversionMode of the list, as int.
+        ModeRole,
+    };
 
     explicit TaskTableModel(QObject *parent = nullptr);
 
@@ -22,11 +40,27 @@ public:
     void setList(TaskList *list);
     TaskList *list() const { return m_list; }
 
+    // The file a job's open, reveal, preview and thumbnail use (see ShownFileRole).
+    static QUrl shownFile(const TaskItem &task);
+    // Only a finished job with an output can be dragged out of the window.
+    static bool isDraggable(const TaskItem &task);
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override;
 
 private:
+    void rowChanged(qsizetype row);
+    void flushChangedRows();
+
     QPointer<TaskList> m_list;
+    // Updates that arrive while the previous one is still fresh wait here (by id, so that rows
+    // inserted or removed meanwhile cannot misdirect them) and are announced together.
+    QSet<QUuid> m_changedIds;
+    QTimer m_coalesce;
 };

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 namespace FileManager {
+
 namespace {
 
 void openFolderOf(const QUrl &file)
@@ -28,7 +29,7 @@ void showItems(const QList<QUrl> &files)
     }
     if (uris.isEmpty())
         return;
-    const QUrl first(uris.first());
+    const QUrl first(uris.constFirst());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         openFolderOf(first);
@@ -38,18 +39,20 @@ void showItems(const QList<QUrl> &files)
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << uris << QString();
-    // The watcher is its own context: it lives exactly as long as the answer is awaited.
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [first](QDBusPendingCallWatcher *done) {
-        if (QDBusPendingReply<>(*done).isError())
+    // Asynchronous: a file manager that is started on demand may take seconds to answer.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), nullptr);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [first](QDBusPendingCallWatcher *self) {
+        if (QDBusPendingReply<>(*self).isError())
             openFolderOf(first);
-        done->deleteLater();
+        self->deleteLater();
     });
 }
 
-void openWithDefaultApp(const QUrl &file)
+bool openWithDefaultApp(const QUrl &file)
 {
-    DesktopOpener::openWithDefaultApplication(file);
+    if (!file.isLocalFile())
+        return false;
+    return DesktopOpener::openWithDefaultApplication(file);
 }
 
 } // namespace FileManager

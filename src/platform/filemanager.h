@@ -3,15 +3,16 @@
 #include <QList>
 #include <QUrl>
 
-// Hands files to the desktop's file manager and default applications.
+// The desktop's file manager and default applications, for the window's file actions.
 namespace FileManager {
 
-// Asks the file manager to show the files selected in their folder
-// (org.freedesktop.FileManager1.ShowItems, asynchronous); where no file manager answers, opens
-// the first file's folder instead. Returns at once.
+// Asks the file manager (org.freedesktop.FileManager1.ShowItems on the session bus) to show the
+// files selected in their folders, without waiting for it; where no file manager answers, opens
+// the first file's folder instead. Non-local URLs are ignored.
 void showItems(const QList<QUrl> &files);
 
-// Opens the file with the desktop's default application (xdg-open with an argument list).
-void openWithDefaultApp(const QUrl &file);
+// Opens a local file with the desktop's default application for it (xdg-open, argument list).
+// Returns false when the file is not local or the opener could not be started.
+bool openWithDefaultApp(const QUrl &file);
 
 } // namespace FileManager

@@ -1,0 +1,217 @@
+// Thumbnails for the job table (offscreen platform unless one is set): the first screen of 20
+// rows of 12-megapixel JPEGs, with the desktop's shared thumbnail cache empty and then filled,
+// and scrolling a 10,000-row list page by page while thumbnails are decoded. Prints how long
+// each took and the longest stretch the event loop was blocked (scrolling must never wait on a
+// decode). BENCH_KEEP keeps the temporary folder.
+#include "app/appstate.h"
+#include "app/tasklist.h"
+#include "stallmeter.h"
+#include "ui/tasktableview.h"
+#include "ui/thumbnailcache.h"
+#include "ui/thumbnailer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPhotos = 20;
+constexpr int kScrollRows = 10000;
+
+// CPU time of the calling thread: what the GUI thread itself spent, whatever else loads the machine.
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+void settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A 12-megapixel photo-like JPEG: a gradient with a pattern and noise, about 4-6 MB.
+bool writePhoto(const QString &path, int seed)
+{
+    QImage image(4000, 3000, QImage::Format_RGB32);
+    QRandomGenerator random{quint32(seed)};
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int noise = int(random.bounded(24));
+            line[x] = qRgb((x / 16 + seed * 40 + noise) & 0xff, (y / 12 + noise) & 0xff, ((x + y) / 32 + seed * 9) & 0xff);
+        }
+    }
+    return image.save(path, "jpeg", 90);
+}
+
+TaskItem taskFor(const QString &path)
+{
+    TaskItem task;
+    task.sourceURL = QUrl::fromLocalFile(path);
+    task.originalSize = 5'000'000;
+    return task;
+}
+
+struct ScreenTimes
+{
+    double milliseconds = 0;
+    double longestStall = 0;
+    int made = 0;
+};
+
+// Shows the rows and waits until every row on screen has its thumbnail.
+ScreenTimes firstScreen(TaskTableView &view, ThumbnailCache &cache, int wanted, QObject *context)
+{
+    StallMeter meter(context);
+    int ready = 0;
+    const auto counting = QObject::connect(&cache, &ThumbnailCache::thumbnailReady, context, [&] { ++ready; });
+    QElapsedTimer clock;
+    meter.start();
+    clock.start();
+    view.viewport()->repaint();
+    while (ready < wanted && clock.elapsed() < 30000)
+        settle(1);
+    QObject::disconnect(counting);
+    ScreenTimes times;
+    times.milliseconds = double(clock.nsecsElapsed()) / 1e6;
+    times.longestStall = meter.stop();
+    times.made = ready;
+    return times;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/pikora-bench-thumbnails-XXXXXX"));
+    dir.setAutoRemove(qEnvironmentVariableIsEmpty("BENCH_KEEP"));
+    const QString home = dir.path() + QStringLiteral("/home");
+    QDir().mkpath(home);
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home + QStringLiteral("/.cache")));
+    QApplication app(argc, argv);
+    QObject context;
+
+    const QString photos = dir.path() + QStringLiteral("/photos");
+    QDir().mkpath(photos);
+    QStringList paths;
+    for (int i = 0; i < kPhotos; ++i)
+        paths.append(QStringLiteral("%1/IMG_%2.jpg").arg(photos).arg(i, 4, 10, QLatin1Char('0')));
+    QElapsedTimer clock;
+    clock.start();
+    const QList<bool> written = QtConcurrent::blockingMapped(paths, [&](const QString &path) {
+        return writePhoto(path, int(paths.indexOf(path)));
+    });
+    if (written.contains(false)) {
+        std::fprintf(stderr, "bench_thumbnails: cannot write the photos\n");
+        return 1;
+    }
+    std::printf("bench_thumbnails: %d JPEGs of 4000x3000 (%.1f MB) written in %.1f s; %d threads\n", kPhotos,
+                double(QFileInfo(paths.first()).size()) * kPhotos / 1e6, double(clock.elapsed()) / 1000.0,
+                QThread::idealThreadCount());
+
+    {
+        // One decode's own cost, apart from the machine's load: a 1/8-scale JPEG decode.
+        double best = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            const double before = threadCpuMs();
+            const QImage image = Thumbnailer::decode(paths.at(round), Thumbnailer::kNormalSize);
+            best = std::min(best, threadCpuMs() - before);
+            if (image.isNull())
+                return 1;
+        }
+        std::printf("  one 12 MP JPEG to a 128 px picture          %7.1f ms CPU (best of 3)\n", best);
+    }
+
+    AppState state(AppState::Feedback{});
+    TaskList *list = state.tasks(ConversionMode::jpegToJXL);
+    QList<TaskItem> tasks;
+    for (const QString &path : std::as_const(paths))
+        tasks.append(taskFor(path));
+    list->append(tasks);
+
+    TaskTableView view(&state);
+    view.resize(900, 22 * 34 + 30);
+    view.show();
+    settle(50);
+
+    {
+        ThumbnailCache cold;
+        view.setThumbnailCache(&cold);
+        const ScreenTimes times = firstScreen(view, cold, kPhotos, &context);
+        std::printf("  first screen, %d rows, nothing cached      %7.1f ms  (%d thumbnails, longest stall %.1f ms)\n",
+                    kPhotos, times.milliseconds, times.made, times.longestStall);
+        view.setThumbnailCache(nullptr);
+    }
+    {
+        ThumbnailCache warm; // a new process: only the desktop's shared cache holds them
+        view.setThumbnailCache(&warm);
+        const ScreenTimes times = firstScreen(view, warm, kPhotos, &context);
+        std::printf("  first screen, from the shared cache         %7.1f ms  (%d thumbnails, longest stall %.1f ms)\n",
+                    times.milliseconds, times.made, times.longestStall);
+        view.setThumbnailCache(nullptr);
+    }
+
+    // 10,000 rows, each a file of its own (links to the photos, so each needs its own decode).
+    state.clearCurrentTasks();
+    tasks.clear();
+    const QString links = dir.path() + QStringLiteral("/links");
+    QDir().mkpath(links);
+    for (int i = 0; i < kScrollRows; ++i) {
+        const QString link = QStringLiteral("%1/L%2.jpg").arg(links).arg(i, 5, 10, QLatin1Char('0'));
+        if (::symlink(QFile::encodeName(paths.at(i % kPhotos)).constData(), QFile::encodeName(link).constData()) != 0)
+            return 1;
+        tasks.append(taskFor(link));
+    }
+    list->append(tasks);
+    ThumbnailCache scrolling;
+    view.setThumbnailCache(&scrolling);
+    int made = 0;
+    QObject::connect(&scrolling, &ThumbnailCache::thumbnailReady, &context, [&] { ++made; });
+    settle(50);
+    StallMeter meter(&context);
+    QScrollBar *bar = view.verticalScrollBar();
+    int pages = 0;
+    double longestScroll = 0;
+    double longestScrollCpu = 0;
+    meter.start();
+    clock.start();
+    while (bar->value() < bar->maximum()) {
+        QElapsedTimer step;
+        step.start();
+        const double cpu = threadCpuMs();
+        bar->setValue(bar->value() + bar->pageStep());
+        view.viewport()->repaint();
+        longestScroll = std::max(longestScroll, double(step.nsecsElapsed()) / 1e6);
+        longestScrollCpu = std::max(longestScrollCpu, threadCpuMs() - cpu);
+        ++pages;
+        settle(16);
+    }
+    const double scrollTime = double(clock.elapsed());
+    const double stall = meter.stop();
+    while (scrolling.runningCount() > 0)
+        settle(5);
+    std::printf("  scroll %d rows, %d pages every 16 ms        %7.1f ms  (longest page %.1f ms wall, %.1f ms GUI CPU; longest stall %.1f ms;"
+                " %d thumbnails made on the way)\n",
+                kScrollRows, pages, scrollTime, longestScroll, longestScrollCpu, stall, made);
+    view.setThumbnailCache(nullptr);
+    return 0;
+}

@@ -1,0 +1,74 @@
+#include "ui/openpanels.h"
+
+#include "app/appstate.h"
+#include "engine/filescanner.h"
+
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QFileDialog>
+
+namespace OpenPanels {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("OpenPanels", text);
+}
+
+QFileDialog *makeDialog(AppState *state, QWidget *parent)
+{
+    auto *dialog = new QFileDialog(parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setLabelText(QFileDialog::Accept, tr("导入"));
+    // A parentless dialog would otherwise outlive a closed window; the state may not.
+    QObject::connect(dialog, &QFileDialog::urlsSelected, state,
+                     [state](const QList<QUrl> &urls) {
+                         if (!urls.isEmpty())
+                             state->importURLs(urls);
+                     });
+    return dialog;
+}
+
+QString patterns(const QStringList &extensions)
+{
+    QStringList globs;
+    for (const QString &extension : extensions)
+        globs.append(QStringLiteral("*.") + extension);
+    globs.removeDuplicates();
+    return globs.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+QFileDialog *selectFiles(AppState *state, QWidget *parent)
+{
+    QFileDialog *dialog = makeDialog(state, parent);
+    dialog->setWindowTitle(tr("选择照片…"));
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    if (state->activeMode() == ConversionMode::jpegToJXL)
+        dialog->setNameFilter(tr("JPEG 照片") + QStringLiteral(" (") + patterns(FileScanner::jpegExtensions())
+                              + QLatin1Char(')'));
+    else
+        dialog->setNameFilter(tr("JPEG XL 照片") + QStringLiteral(" (") + patterns(FileScanner::jxlExtensions())
+                              + QLatin1Char(')'));
+    dialog->open();
+    return dialog;
+}
+
+QFileDialog *selectFolders(AppState *state, QWidget *parent)
+{
+    QFileDialog *dialog = makeDialog(state, parent);
+    dialog->setWindowTitle(tr("选择文件夹…"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    // Native folder pickers return one folder; Qt's own dialog can return several.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>())
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    dialog->open();
+    return dialog;
+}
+
+} // namespace OpenPanels

@@ -1,0 +1,366 @@
+#include "ui/taskrowdelegate.h"
+
+#include "app/tasklist.h"
+#include "app/tasktablemodel.h"
+#include "model/taskitem.h"
+#include "ui/icons.h"
+#include "ui/thumbnailcache.h"
+#include "ui/viewstyle.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kPadding = 8;
+constexpr int kStatusPadding = 6;
+constexpr int kRevealSize = 14;
+
+QRectF centredSquare(const QRectF &around, qreal side)
+{
+    return QRectF(around.center() - QPointF(side, side) / 2, QSizeF(side, side));
+}
+
+void drawClock(QPainter *p, const QRectF &box, const QColor &color)
+{
+    p->setPen(QPen(color, 1.1));
+    p->setBrush(Qt::NoBrush);
+    p->drawEllipse(box.adjusted(0.6, 0.6, -0.6, -0.6));
+    const QPointF c = box.center();
+    p->drawLine(c, c - QPointF(0, box.height() * 0.3));
+    p->drawLine(c, c + QPointF(box.width() * 0.22, 0));
+}
+
+void drawCheckCircle(QPainter *p, const QRectF &box, const QColor &color, const QColor &mark = Qt::white)
+{
+    p->setPen(Qt::NoPen);
+    p->setBrush(color);
+    p->drawEllipse(box);
+    QPainterPath tick;
+    tick.moveTo(box.left() + box.width() * 0.28, box.top() + box.height() * 0.52);
+    tick.lineTo(box.left() + box.width() * 0.44, box.top() + box.height() * 0.68);
+    tick.lineTo(box.left() + box.width() * 0.73, box.top() + box.height() * 0.35);
+    p->setPen(QPen(mark, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p->setBrush(Qt::NoBrush);
+    p->drawPath(tick);
+}
+
+void drawWarning(QPainter *p, const QRectF &box, const QColor &color, const QColor &mark = Qt::white)
+{
+    QPainterPath triangle;
+    triangle.moveTo(box.center().x(), box.top() + 0.5);
+    triangle.lineTo(box.right(), box.bottom() - 0.5);
+    triangle.lineTo(box.left(), box.bottom() - 0.5);
+    triangle.closeSubpath();
+    p->setPen(QPen(color, 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p->setBrush(color);
+    p->drawPath(triangle);
+    p->setPen(QPen(mark, 1.3, Qt::SolidLine, Qt::RoundCap));
+    const qreal x = box.center().x();
+    p->drawLine(QPointF(x, box.top() + box.height() * 0.38), QPointF(x, box.top() + box.height() * 0.66));
+    p->drawPoint(QPointF(x, box.top() + box.height() * 0.82));
+}
+
+void drawMinusCircle(QPainter *p, const QRectF &box, const QColor &color)
+{
+    p->setPen(QPen(color, 1.1));
+    p->setBrush(Qt::NoBrush);
+    p->drawEllipse(box.adjusted(0.6, 0.6, -0.6, -0.6));
+    p->drawLine(QPointF(box.left() + box.width() * 0.3, box.center().y()),
+                QPointF(box.right() - box.width() * 0.3, box.center().y()));
+}
+
+void drawSpinner(QPainter *p, const QRectF &box, const QColor &color, int phase)
+{
+    const QPointF c = box.center();
+    const qreal outer = box.width() / 2;
+    for (int i = 0; i < 12; ++i) {
+        const double angle = (i * 30.0) * M_PI / 180.0;
+        const int age = (phase - i + 12) % 12;
+        p->setPen(QPen(ViewStyle::faded(color, 1.0 - age * 0.07), 1.3, Qt::SolidLine, Qt::RoundCap));
+        const QPointF dir(std::sin(angle), -std::cos(angle));
+        p->drawLine(c + dir * outer * 0.45, c + dir * outer);
+    }
+}
+
+void drawReveal(QPainter *p, const QRectF &box, const QColor &color)
+{
+    // A square with an arrow leaving its corner: "show where this file is".
+    p->setPen(QPen(color, 1.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p->setBrush(Qt::NoBrush);
+    const QRectF frame = box.adjusted(1.5, 1.5, -1.5, -1.5);
+    p->drawRoundedRect(frame, 2, 2);
+    const QPointF from = frame.center();
+    const QPointF to = frame.topRight() + QPointF(-frame.width() * 0.22, frame.height() * 0.22);
+    p->drawLine(from, to);
+    p->drawLine(to, to - QPointF(frame.width() * 0.28, 0));
+    p->drawLine(to, to + QPointF(0, frame.height() * 0.28));
+}
+
+QString plainToolTip(const QString &text)
+{
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+QRect textRect(const QRect &cell)
+{
+    return cell.adjusted(kPadding, 0, -kPadding, 0);
+}
+
+} // namespace
+
+TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
+    : QStyledItemDelegate(parent)
+    , m_thumbnails(thumbnails)
+    , m_nameFont(ViewStyle::font(12.5, QFont::Medium))
+    , m_sizeFont(ViewStyle::monospacedFont(11))
+    , m_sizeStrongFont(ViewStyle::monospacedFont(11, QFont::Medium))
+    , m_smallFont(ViewStyle::font(11))
+    , m_statusFont(ViewStyle::font(11))
+    , m_statusStrongFont(ViewStyle::font(11, QFont::Medium))
+    , m_detailFont(ViewStyle::font(9.5))
+    , m_badgeFont(ViewStyle::font(10.5, QFont::DemiBold))
+    , m_restoredBadgeFont(ViewStyle::font(9.5, QFont::DemiBold))
+{
+}
+
+QRect TaskRowDelegate::revealButtonRect(const QRect &cell)
+{
+    return QRect(cell.right() - kStatusPadding - kRevealSize + 1, cell.center().y() - kRevealSize / 2 + 1, kRevealSize,
+                 kRevealSize);
+}
+
+QSize TaskRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(kRowHeight);
+    return size;
+}
+
+void TaskRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    // The style draws the row background (alternating, selected, focus); the content is ours.
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    background.text.clear();
+    background.icon = QIcon();
+    background.features &= ~QStyleOptionViewItem::HasDecoration;
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+
+    const bool selected = option.state & QStyle::State_Selected;
+    const QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const QString display = index.data(Qt::DisplayRole).toString();
+    const bool done = index.data(TaskTableModel::TaskStatusRole).toInt() == int(TaskStatus::completed);
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    switch (TaskTableModel::Column(index.column())) {
+    case TaskTableModel::NameColumn:
+        paintName(painter, option, index, text);
+        break;
+    case TaskTableModel::OriginalSizeColumn:
+        painter->setFont(m_sizeFont);
+        painter->setPen(ViewStyle::faded(text, 0.6));
+        painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
+        break;
+    case TaskTableModel::ResultSizeColumn:
+        if (done && display != QLatin1String("-")) {
+            painter->setFont(m_sizeStrongFont);
+            painter->setPen(text);
+        } else {
+            painter->setFont(m_sizeFont);
+            painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
+        }
+        painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
+        break;
+    case TaskTableModel::SavingsColumn:
+        paintBadge(painter, option, index, text);
+        break;
+    case TaskTableModel::StatusColumn:
+        paintStatus(painter, option, index, text);
+        break;
+    case TaskTableModel::ColumnCount:
+        break;
+    }
+    painter->restore();
+}
+
+void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,
+                                const QColor &text) const
+{
+    const QRect cell = option.rect;
+    const QRectF square(cell.left() + kPadding, cell.center().y() - kThumbnailSize / 2.0 + 0.5, kThumbnailSize,
+                        kThumbnailSize);
+    QPainterPath rounded;
+    rounded.addRoundedRect(square, 4, 4);
+    const QImage thumbnail = qvariant_cast<QImage>(index.data(Qt::DecorationRole));
+    const QString path = index.data(TaskTableModel::ShownFileRole).toUrl().toLocalFile();
+    if (!thumbnail.isNull()) {
+        painter->save();
+        painter->setClipPath(rounded);
+        painter->drawImage(square, thumbnail);
+        painter->restore();
+        painter->setPen(QPen(ViewStyle::faded(text, 0.12), 0.5));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawPath(rounded);
+    } else {
+        const bool failed = m_thumbnails && m_thumbnails->hasFailed(path);
+        if (m_thumbnails && !failed)
+            m_thumbnails->request(path);
+        painter->fillPath(rounded, ViewStyle::faded(text, 0.05));
+        static const QIcon icon =
+            QIcon::fromTheme(QStringLiteral("image-x-generic"), Icons::themed(QStringLiteral("pikora-photo")));
+        const qreal side = failed ? kThumbnailSize - 4 : kThumbnailSize * 0.45 + 2;
+        icon.paint(painter, centredSquare(square, side).toAlignedRect(), Qt::AlignCenter,
+                   failed ? QIcon::Normal : QIcon::Disabled);
+        painter->setPen(QPen(ViewStyle::faded(text, 0.08), 0.5));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawPath(rounded);
+    }
+
+    const QRect nameRect(int(square.right()) + kPadding, cell.top(), cell.right() - int(square.right()) - 2 * kPadding,
+                         cell.height());
+    const QFont &font = m_nameFont;
+    painter->setFont(font);
+    painter->setPen(text);
+    const QString name =
+        QFontMetrics(font).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width());
+    painter->drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, name);
+}
+
+void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,
+                                 const QColor &text) const
+{
+    const QString display = index.data(Qt::DisplayRole).toString();
+    const QRect cell = textRect(option.rect);
+    if (display == QLatin1String("-")) {
+        painter->setFont(m_smallFont);
+        painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
+        painter->drawText(cell, Qt::AlignVCenter | Qt::AlignLeft, display);
+        return;
+    }
+    const bool restoring = index.data(TaskTableModel::ModeRole).toInt() == int(ConversionMode::jxlToJPEG);
+    const bool selected = option.state & QStyle::State_Selected;
+    const QColor tint = selected ? text : restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
+    const QFont &font = restoring ? m_restoredBadgeFont : m_badgeFont;
+    const QFontMetricsF metrics(font);
+    const QString shown = metrics.elidedText(display, Qt::ElideRight, cell.width() - 10);
+    const QSizeF textSize(metrics.horizontalAdvance(shown), metrics.height());
+    const QRectF pill(cell.left(), cell.center().y() - textSize.height() / 2 - 1.5 + 0.5, textSize.width() + 10,
+                      textSize.height() + 3);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(ViewStyle::faded(tint, 0.12));
+    painter->drawRoundedRect(pill, 3, 3);
+    painter->setFont(font);
+    painter->setPen(tint);
+    painter->drawText(pill, Qt::AlignCenter, shown);
+}
+
+void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,
+                                  const QColor &text) const
+{
+    const QRect cell = option.rect.adjusted(kStatusPadding, 0, -kStatusPadding, 0);
+    const auto status = TaskStatus(index.data(TaskTableModel::TaskStatusRole).toInt());
+    const QString label = index.data(Qt::DisplayRole).toString();
+    const QString detail = index.data(TaskTableModel::StatusDetailRole).toString();
+    const bool warned = !index.data(TaskTableModel::WarningRole).toString().isEmpty();
+    const QColor secondary = ViewStyle::faded(text, 0.6);
+    // On a highlighted row the status colours would vanish into the highlight.
+    const bool selected = option.state & QStyle::State_Selected;
+
+    QColor symbolColor = secondary;
+    QColor labelColor = secondary;
+    const QFont *font = &m_statusFont;
+    const QRectF symbol(cell.left(), cell.center().y() - 5.5 + 0.5, 11, 11);
+    switch (status) {
+    case TaskStatus::pending:
+        drawClock(painter, symbol.adjusted(0.5, 0.5, -0.5, -0.5), secondary);
+        break;
+    case TaskStatus::skipped:
+        drawMinusCircle(painter, symbol, secondary);
+        break;
+    case TaskStatus::processing:
+    case TaskStatus::verifying:
+        labelColor = text;
+        drawSpinner(painter, symbol, text, m_spinnerPhase);
+        break;
+    case TaskStatus::completed:
+        symbolColor = labelColor = selected ? text : ViewStyle::green();
+        font = &m_statusStrongFont;
+        if (warned)
+            drawWarning(painter, symbol, ViewStyle::orange());
+        else
+            drawCheckCircle(painter, symbol, symbolColor,
+                            selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
+        break;
+    case TaskStatus::failed:
+        symbolColor = labelColor = selected ? text : ViewStyle::red();
+        font = &m_statusStrongFont;
+        drawWarning(painter, symbol, symbolColor,
+                    selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
+        break;
+    }
+
+    const QRect reveal = revealButtonRect(option.rect);
+    qreal x = symbol.right() + 4;
+    const qreal room = reveal.left() - 3 - x;
+    painter->setFont(*font);
+    painter->setPen(labelColor);
+    const QFontMetricsF labelMetrics(*font);
+    const QString shownLabel = labelMetrics.elidedText(label, Qt::ElideRight, room);
+    painter->drawText(QRectF(x, cell.top(), room, cell.height()), Qt::AlignVCenter | Qt::AlignLeft, shownLabel);
+    x += labelMetrics.horizontalAdvance(shownLabel) + 4;
+    if (!detail.isEmpty() && x < reveal.left() - 4) {
+        const QFont &small = m_detailFont;
+        painter->setFont(small);
+        painter->setPen(secondary);
+        const QString shownDetail = QFontMetricsF(small).elidedText(detail, Qt::ElideRight, reveal.left() - 4 - x);
+        painter->drawText(QRectF(x, cell.top(), reveal.left() - 4 - x, cell.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                          shownDetail);
+    }
+    drawReveal(painter, QRectF(reveal).adjusted(2, 2, -2, -2), ViewStyle::faded(text, 0.6 * 0.6));
+}
+
+bool TaskRowDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                                  const QModelIndex &index)
+{
+    if (index.column() == TaskTableModel::StatusColumn && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && revealButtonRect(option.rect).contains(mouse->position().toPoint())) {
+            Q_EMIT revealRequested(index);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+bool TaskRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                                const QModelIndex &index)
+{
+    if (event->type() == QEvent::ToolTip && index.column() == TaskTableModel::StatusColumn
+        && revealButtonRect(option.rect).contains(event->pos())) {
+        QToolTip::showText(event->globalPos(), tr("在文件管理器中显示"), view->viewport(), option.rect);
+        return true;
+    }
+    if (event->type() == QEvent::ToolTip) {
+        // Paths and tool messages are shown as they are: a file named "<b>x.jpg" is no markup.
+        const QString text = index.data(Qt::ToolTipRole).toString();
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(event->globalPos(), plainToolTip(text), view->viewport(), option.rect);
+        }
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+// Making small pictures of photos, off the GUI thread: the desktop's shared thumbnail cache
+// (freedesktop.org thumbnail specification) first, else a scaled decode. JPEG XL files are read
+// with libjxl: the original JPEG rebuilt in memory when the file carries reconstruction data,
+// else the pixels decoded. All functions are thread-safe and touch no widget.
+namespace Thumbnailer {
+
+// Edge of the shared cache's "normal" thumbnails, the size Pikora writes.
+constexpr int kNormalSize = 128;
+constexpr int kLargeSize = 256;
+
+// How a JPEG XL file was read.
+enum class JxlPath { none, reconstructedJpeg, pixels };
+
+// The file's URI as the shared cache keys it, and the cache file for it (normal or large).
+QString fileUri(const QString &path);
+QString cachePath(const QString &path, int size);
+
+// The cached thumbnail of the file made for this modification time (seconds), from the large
+// folder when wanted is above the normal size, else the normal one; a null image when there is
+// none or it is stale.
+QImage readCached(const QString &path, qint64 mtime, int wanted);
+// Stores a thumbnail (at most kNormalSize) in the normal folder, atomically, private to the user.
+bool writeCached(const QString &path, qint64 mtime, const QImage &thumbnail, const QString &mimeType);
+
+// The photo scaled to fit within maxEdge (never enlarged), upright; null when it cannot be read.
+QImage decode(const QString &path, int maxEdge, JxlPath *jxlPath = nullptr);
+QImage decodeJxl(const QByteArray &bytes, int maxEdge, JxlPath *jxlPath = nullptr);
+
+// The middle square of an image, scaled to side (what a square thumbnail shows).
+QImage squareCrop(const QImage &image, int side);
+
+struct Result
+{
+    QString path;
+    qint64 mtime = -1;
+    QImage image; // side × side; null when the file could not be read
+    bool fromSharedCache = false;
+};
+
+// A square thumbnail of side pixels: the shared cache's when fresh, else decoded (and then
+// stored in the shared cache for other applications).
+Result make(const QString &path, int side);
+
+} // namespace Thumbnailer

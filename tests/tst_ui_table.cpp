@@ -1,0 +1,836 @@
+#include "app/appstate.h"
+#include "app/tasklist.h"
+#include "app/tasktablemodel.h"
+#include "screenshots.h"
+#include "testenv.h"
+#include "ui/emptycanvas.h"
+#include "ui/previewwindow.h"
+#include "ui/taskrowdelegate.h"
+#include "ui/tasksortproxy.h"
+#include "ui/tasktableview.h"
+#include "ui/thumbnailcache.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(TaskStatus)
+Q_DECLARE_METATYPE(ConversionMode)
+Q_DECLARE_METATYPE(TaskItem)
+
+// The empty canvas, the job table and the preview window, driven as a user would: texts and
+// badges per job state, sorting, the row menu, selection, drops in and drags out, thumbnails.
+class TestUiTable final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<TaskTableView> m_view;
+    QList<QUrl> m_opened;
+    QList<QUrl> m_revealed;
+
+    static TaskItem makeTask(const QString &path, TaskStatus status = TaskStatus::pending,
+                             ConversionMode mode = ConversionMode::jpegToJXL)
+    {
+        TaskItem task;
+        task.sourceURL = QUrl::fromLocalFile(path);
+        task.mode = mode;
+        task.status = status;
+        task.originalSize = 2'000'000;
+        if (status == TaskStatus::completed || status == TaskStatus::failed) {
+            task.destinationURL = QUrl::fromLocalFile(path + (mode == ConversionMode::jpegToJXL ? QStringLiteral(".jxl")
+                                                                                               : QStringLiteral(".jpg")));
+        }
+        if (status == TaskStatus::completed) {
+            task.compressedSize = 1'500'000;
+            task.duration = 1.25;
+        }
+        if (status == TaskStatus::failed)
+            task.errorMessage = QStringLiteral("cjxl: broken");
+        return task;
+    }
+
+    TaskList *list(ConversionMode mode = ConversionMode::jpegToJXL) const { return m_state->tasks(mode); }
+
+    QStringList columnTexts(int row) const
+    {
+        QStringList texts;
+        for (int column = 0; column < TaskTableModel::ColumnCount; ++column)
+            texts.append(m_view->model()->index(row, column).data().toString());
+        return texts;
+    }
+
+    QStringList namesInViewOrder() const
+    {
+        QStringList names;
+        for (int row = 0; row < m_view->model()->rowCount(); ++row)
+            names.append(m_view->model()->index(row, 0).data().toString());
+        return names;
+    }
+
+    static QStringList menuTexts(QMenu *menu)
+    {
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            texts.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+        return texts;
+    }
+
+    static QAction *menuAction(QMenu *menu, const QString &text, int occurrence = 0)
+    {
+        for (QAction *action : menu->actions()) {
+            if (action->text() == text && occurrence-- == 0)
+                return action;
+        }
+        return nullptr;
+    }
+
+    QString writeImage(const QString &name, Qt::GlobalColor color, const char *format = "jpeg")
+    {
+        QImage image(400, 300, QImage::Format_RGB32);
+        image.fill(color);
+        const QString path = m_root.filePath(QStringLiteral("photos/") + name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (!image.save(path, format))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    int importAndWait(const std::function<void()> &drop)
+    {
+        QSignalSpy finished(m_state.get(), &AppState::importFinished);
+        drop();
+        // importURLs marks the scan at once: no scan, no import to wait for.
+        if (finished.isEmpty() && (!m_state->isScanning() || !finished.wait(10000)))
+            return -1;
+        return finished.first().first().toInt();
+    }
+
+    static QColor middleColour(const QImage &image)
+    {
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    }
+
+    // JPEG moves colours a little.
+    static bool isNear(const QColor &actual, const QColor &expected)
+    {
+        return qAbs(actual.red() - expected.red()) < 12 && qAbs(actual.green() - expected.green()) < 12
+            && qAbs(actual.blue() - expected.blue()) < 12;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        TestEnv::isolateHome(m_root.path());
+    }
+
+    void init()
+    {
+        m_state = std::make_unique<AppState>(AppState::Feedback{});
+        m_view = std::make_unique<TaskTableView>(m_state.get());
+        m_view->setThumbnailCache(nullptr);
+        m_opened.clear();
+        m_revealed.clear();
+        m_view->setFileActions({[this](const QUrl &url) {
+                                    m_opened.append(url);
+                                    return true;
+                                },
+                                [this](const QList<QUrl> &urls) { m_revealed.append(urls); }});
+        m_view->resize(760, 360);
+    }
+
+    void cleanup()
+    {
+        m_view.reset();
+        m_state.reset();
+    }
+
+    void proxyPassesModelTester()
+    {
+        QAbstractItemModelTester tester(m_view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list()->append({makeTask(QStringLiteral("/p/c.jpg")), makeTask(QStringLiteral("/p/a.jpg"), TaskStatus::failed),
+                        makeTask(QStringLiteral("/p/b.jpg"), TaskStatus::completed)});
+        m_view->sortByColumn(TaskTableModel::StatusColumn, Qt::AscendingOrder);
+        TaskItem changed = list()->at(0);
+        changed.status = TaskStatus::processing;
+        QVERIFY(list()->replace(changed));
+        QTest::qWait(40); // let coalesced updates through
+        list()->remove({list()->at(1).id});
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->switchMode(ConversionMode::jpegToJXL);
+        QCOMPARE(m_view->model()->rowCount(), 2);
+    }
+
+    void rowTexts_data()
+    {
+        QTest::addColumn<TaskStatus>("status");
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<bool>("warned");
+        QTest::addColumn<QString>("texts");   // columns joined by |
+        QTest::addColumn<QString>("detail");  // the status cell's second text
+        QTest::addColumn<QString>("toolTip"); // the status cell's tool tip
+        QTest::newRow("pending") << TaskStatus::pending << ConversionMode::jpegToJXL << false
+                                 << QStringLiteral("x.jpg|2 MB|-|-|就绪") << QString() << QString();
+        QTest::newRow("processing, compress") << TaskStatus::processing << ConversionMode::jpegToJXL << false
+                                              << QStringLiteral("x.jpg|2 MB|-|-|正在瘦身…") << QString() << QString();
+        QTest::newRow("processing, restore") << TaskStatus::processing << ConversionMode::jxlToJPEG << false
+                                             << QStringLiteral("x.jpg|2 MB|-|-|正在还原…") << QString() << QString();
+        QTest::newRow("verifying") << TaskStatus::verifying << ConversionMode::jxlToJPEG << false
+                                   << QStringLiteral("x.jpg|2 MB|-|-|正在校验…") << QString() << QString();
+        QTest::newRow("completed, compress")
+            << TaskStatus::completed << ConversionMode::jpegToJXL << false
+            << QString::fromUtf8("x.jpg|2 MB|1.5 MB|\u221225.0%|已完成") << QStringLiteral("· 1.25s") << QString();
+        QTest::newRow("completed, restore") << TaskStatus::completed << ConversionMode::jxlToJPEG << false
+                                            << QStringLiteral("x.jpg|2 MB|1.5 MB|100% 完整复原|已完成")
+                                            << QStringLiteral("· 1.25s") << QString();
+        QTest::newRow("completed with a warning")
+            << TaskStatus::completed << ConversionMode::jpegToJXL << true
+            << QString::fromUtf8("x.jpg|2 MB|1.5 MB|\u221225.0%|已完成") << QStringLiteral("· 1.25s")
+            << QStringLiteral("无法将原件移至回收站");
+        QTest::newRow("failed") << TaskStatus::failed << ConversionMode::jpegToJXL << false
+                                << QStringLiteral("x.jpg|2 MB|-|-|未能完成") << QString() << QStringLiteral("cjxl: broken");
+        QTest::newRow("skipped") << TaskStatus::skipped << ConversionMode::jpegToJXL << false
+                                 << QStringLiteral("x.jpg|2 MB|-|-|已跳过") << QString() << QString();
+    }
+
+    void rowTexts()
+    {
+        QFETCH(TaskStatus, status);
+        QFETCH(ConversionMode, mode);
+        QFETCH(bool, warned);
+        QFETCH(QString, texts);
+        QFETCH(QString, detail);
+        QFETCH(QString, toolTip);
+        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), status, mode);
+        if (warned)
+            task.warning = toolTip;
+        m_state->switchMode(mode);
+        list(mode)->append({task});
+
+        QCOMPARE(columnTexts(0).join(QLatin1Char('|')), texts);
+        const QModelIndex statusCell = m_view->model()->index(0, TaskTableModel::StatusColumn);
+        QCOMPARE(statusCell.data(TaskTableModel::StatusDetailRole).toString(), detail);
+        QCOMPARE(statusCell.data(Qt::ToolTipRole).toString(), toolTip);
+        // A screen reader hears the label, the detail and the tip together.
+        const QString spoken = statusCell.data(Qt::AccessibleTextRole).toString();
+        QVERIFY2(spoken.contains(texts.section(QLatin1Char('|'), 4)) && spoken.contains(detail) && spoken.contains(toolTip),
+                 qPrintable(spoken));
+        QCOMPARE(m_view->model()->index(0, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("/p/x.jpg"));
+    }
+
+    void failedWithoutMessageSaysUnknown()
+    {
+        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), TaskStatus::failed);
+        task.errorMessage.reset();
+        list()->append({task});
+        QCOMPARE(m_view->model()->index(0, TaskTableModel::StatusColumn).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("未知错误"));
+    }
+
+    void completedThatGrewShowsNoBadge()
+    {
+        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), TaskStatus::completed);
+        task.compressedSize = task.originalSize + 10;
+        list()->append({task});
+        QCOMPARE(columnTexts(0).at(TaskTableModel::SavingsColumn), QStringLiteral("-"));
+    }
+
+    void headers_data()
+    {
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<QString>("titles");
+        QTest::newRow("compress") << ConversionMode::jpegToJXL << QStringLiteral("名称|原始大小|压缩后大小|节省幅度|状态");
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG << QStringLiteral("名称|原始大小|还原后大小|复原效果|状态");
+    }
+
+    void headers()
+    {
+        QFETCH(ConversionMode, mode);
+        QFETCH(QString, titles);
+        m_state->switchMode(mode);
+        QStringList shown;
+        for (int column = 0; column < TaskTableModel::ColumnCount; ++column)
+            shown.append(m_view->model()->headerData(column, Qt::Horizontal).toString());
+        QCOMPARE(shown.join(QLatin1Char('|')), titles);
+    }
+
+    void sorting_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("ascending");
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<TaskSortKey>("key");
+        // a: pending 3 MB; b: completed 2 MB → 1.5 MB (25 %); e: failed 1 MB; c: processing 4 MB;
+        // d: completed 2 MB → 1 MB (50 %). Ties keep the order of the sort before (by name).
+        QTest::newRow("name") << int(TaskTableModel::NameColumn) << true << QStringLiteral("a b c d e")
+                              << TaskSortKey::fileName;
+        QTest::newRow("name, descending") << int(TaskTableModel::NameColumn) << false << QStringLiteral("e d c b a")
+                                          << TaskSortKey::fileName;
+        QTest::newRow("original size") << int(TaskTableModel::OriginalSizeColumn) << true
+                                       << QStringLiteral("e b d a c") << TaskSortKey::originalSize;
+        QTest::newRow("result size") << int(TaskTableModel::ResultSizeColumn) << true << QStringLiteral("a c e d b")
+                                     << TaskSortKey::compressedSizeOrZero;
+        QTest::newRow("savings") << int(TaskTableModel::SavingsColumn) << false << QStringLiteral("d b a c e")
+                                 << TaskSortKey::savingsRatio;
+        // Running first, then verifying, failed, waiting, finished.
+        QTest::newRow("status") << int(TaskTableModel::StatusColumn) << true << QStringLiteral("c e a b d")
+                                << TaskSortKey::status;
+    }
+
+    void sorting()
+    {
+        QFETCH(int, column);
+        QFETCH(bool, ascending);
+        QFETCH(QString, order);
+        QFETCH(TaskSortKey, key);
+        TaskItem a = makeTask(QStringLiteral("/p/a.jpg"));
+        a.originalSize = 3'000'000;
+        TaskItem b = makeTask(QStringLiteral("/p/b.jpg"), TaskStatus::completed);
+        TaskItem e = makeTask(QStringLiteral("/p/e.jpg"), TaskStatus::failed);
+        e.originalSize = 1'000'000;
+        TaskItem c = makeTask(QStringLiteral("/p/c.jpg"), TaskStatus::processing);
+        c.originalSize = 4'000'000;
+        TaskItem d = makeTask(QStringLiteral("/p/d.jpg"), TaskStatus::completed);
+        d.compressedSize = 1'000'000;
+        list()->append({d, b, a, c, e});
+
+        // Clicking the header: the view sorts and the state's sort order follows.
+        m_view->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+        QCOMPARE(namesInViewOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".jpg")), order);
+        QCOMPARE(m_state->sortOrder(), (QList<TaskSortDescriptor>{{key, ascending}}));
+    }
+
+    void sortFollowsJobUpdates()
+    {
+        list()->append({makeTask(QStringLiteral("/p/a.jpg")), makeTask(QStringLiteral("/p/b.jpg"))});
+        m_view->sortByColumn(TaskTableModel::StatusColumn, Qt::AscendingOrder);
+        TaskItem b = list()->at(1);
+        b.status = TaskStatus::processing;
+        list()->replace(b);
+        QTRY_COMPARE(namesInViewOrder(), (QStringList{QStringLiteral("b.jpg"), QStringLiteral("a.jpg")}));
+    }
+
+    void rowMenu_data()
+    {
+        QTest::addColumn<TaskStatus>("status");
+        QTest::addColumn<int>("selectedWithIt"); // other rows selected together with this one
+        QTest::addColumn<QString>("entries");
+        const QString common = QStringLiteral("快速查看|---|用默认程序打开|在文件管理器中显示|拷贝文件路径|---|从列表中移除");
+        QTest::newRow("pending") << TaskStatus::pending << 0 << common + QStringLiteral("|---|从列表中移除");
+        QTest::newRow("completed") << TaskStatus::completed << 0 << common + QStringLiteral("|---|从列表中移除");
+        QTest::newRow("failed") << TaskStatus::failed << 0
+                                << common + QStringLiteral("|---|重新尝试此项目|---|从列表中移除");
+        QTest::newRow("one of three selected")
+            << TaskStatus::pending << 2 << common + QStringLiteral("|---|从列表中移除 3 个选中项");
+    }
+
+    void rowMenu()
+    {
+        QFETCH(TaskStatus, status);
+        QFETCH(int, selectedWithIt);
+        QFETCH(QString, entries);
+        list()->append({makeTask(QStringLiteral("/p/x.jpg"), status), makeTask(QStringLiteral("/p/y.jpg")),
+                        makeTask(QStringLiteral("/p/z.jpg"))});
+        const QUuid id = list()->at(0).id;
+        QSet<QUuid> selected;
+        if (selectedWithIt > 0) {
+            for (int row = 0; row <= selectedWithIt; ++row)
+                selected.insert(list()->at(row).id);
+        }
+        m_state->setSelectedTaskIds(selected);
+        std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
+        QVERIFY(menu);
+        QCOMPARE(menuTexts(menu.get()).join(QLatin1Char('|')), entries);
+
+        // The last entry removes this row alone, or exactly the selected rows.
+        menu->actions().constLast()->trigger();
+        QCOMPARE(list()->size(), qsizetype(selectedWithIt > 0 ? 0 : 2));
+        QCOMPARE(list()->indexOf(id), qsizetype(-1));
+        QVERIFY(m_state->selectedTaskIds().isEmpty());
+    }
+
+    void rowMenuActsOnItsJobAfterRowsMove()
+    {
+        list()->append({makeTask(QStringLiteral("/p/b.jpg")), makeTask(QStringLiteral("/p/a.jpg"))});
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::AscendingOrder);
+        const QUuid b = list()->at(0).id;
+        std::unique_ptr<QMenu> menu(m_view->makeRowMenu(b));
+        // The rows swap places before the user picks an entry.
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::DescendingOrder);
+        menuAction(menu.get(), QStringLiteral("从列表中移除"))->trigger();
+        QCOMPARE(list()->size(), qsizetype(1));
+        QCOMPARE(list()->at(0).fileName(), QStringLiteral("a.jpg"));
+        // Its job gone, the menu's entries do nothing.
+        menuAction(menu.get(), QStringLiteral("用默认程序打开"))->trigger();
+        menuAction(menu.get(), QStringLiteral("从列表中移除"), 1)->trigger();
+        QVERIFY(m_opened.isEmpty());
+        QCOMPARE(list()->size(), qsizetype(1));
+    }
+
+    void retryWaitsForTheTool()
+    {
+        // The state has not heard from its tool probe yet: no encoder known.
+        const QString photo = writeImage(QStringLiteral("retry/x.jpg"), Qt::green);
+        list()->append({makeTask(photo, TaskStatus::failed)});
+        const QUuid id = list()->at(0).id;
+        QVERIFY(!m_state->isCjxlReady());
+        std::unique_ptr<QMenu> before(m_view->makeRowMenu(id));
+        QVERIFY(!menuAction(before.get(), QStringLiteral("重新尝试此项目"))->isEnabled());
+
+        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
+            QSKIP("cjxl is not installed");
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady(), 30000);
+        std::unique_ptr<QMenu> after(m_view->makeRowMenu(id));
+        QAction *retry = menuAction(after.get(), QStringLiteral("重新尝试此项目"));
+        QVERIFY(retry->isEnabled());
+        QSignalSpy finished(m_state.get(), &AppState::jobFinished);
+        retry->trigger();
+        QVERIFY(list()->at(0).status != TaskStatus::failed);
+        QVERIFY(!list()->at(0).errorMessage);
+        // This job, and only it, runs again.
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
+        QCOMPARE(qvariant_cast<TaskItem>(finished.first().first()).id, id);
+        QTRY_COMPARE_WITH_TIMEOUT(list()->at(0).status, TaskStatus::completed, 60000);
+    }
+
+    void removingARunningRowStopsItsJob()
+    {
+        const QString tool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/slow-cjxl")), "sleep 30\n");
+        RunOverrides overrides;
+        overrides.customCjxlPath = tool;
+        m_state->setRunOverrides(overrides);
+        m_state->checkEnvironment();
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady() && m_state->cjxlPath() == tool, 30000);
+        list()->append({makeTask(writeImage(QStringLiteral("running/x.jpg"), Qt::yellow))});
+        const QUuid id = list()->at(0).id;
+        m_state->startCurrentProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(list()->at(0).status, TaskStatus::processing, 30000);
+        QCOMPARE(m_state->runningJobCount(), qsizetype(1));
+
+        std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
+        menuAction(menu.get(), QStringLiteral("从列表中移除"))->trigger();
+        QVERIFY(list()->isEmpty());
+        // Its tool is stopped, not left converting a photo nobody sees any more.
+        QTRY_COMPARE_WITH_TIMEOUT(m_state->runningJobCount(), qsizetype(0), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->isProcessing(), 10000);
+    }
+
+    void fileActionsUseOutputOnlyWhenCompleted_data()
+    {
+        QTest::addColumn<TaskStatus>("status");
+        QTest::addColumn<bool>("output");
+        QTest::newRow("completed") << TaskStatus::completed << true;
+        QTest::newRow("failed with a destination") << TaskStatus::failed << false;
+        QTest::newRow("processing with a destination") << TaskStatus::processing << false;
+        QTest::newRow("pending") << TaskStatus::pending << false;
+    }
+
+    void fileActionsUseOutputOnlyWhenCompleted()
+    {
+        QFETCH(TaskStatus, status);
+        QFETCH(bool, output);
+        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), status);
+        // A destination that may name someone else's file.
+        task.destinationURL = QUrl::fromLocalFile(QStringLiteral("/p/x.jxl"));
+        list()->append({task});
+        const QUrl expected = output ? *task.destinationURL : task.sourceURL;
+
+        std::unique_ptr<QMenu> menu(m_view->makeRowMenu(task.id));
+        menuAction(menu.get(), QStringLiteral("用默认程序打开"))->trigger();
+        menuAction(menu.get(), QStringLiteral("在文件管理器中显示"))->trigger();
+        menuAction(menu.get(), QStringLiteral("快速查看"))->trigger();
+        menuAction(menu.get(), QStringLiteral("拷贝文件路径"))->trigger();
+        QCOMPARE(m_opened, QList<QUrl>{expected});
+        QCOMPARE(m_revealed, QList<QUrl>{expected});
+        QCOMPARE(m_state->previewItemURL(), std::optional<QUrl>(expected));
+        QCOMPARE(m_view->model()->index(0, 0).data(TaskTableModel::ShownFileRole).toUrl(), expected);
+        // The copied path is always the source's.
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/p/x.jpg"));
+
+        // Double-click and the status cell's button do the same as the menu.
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        const QRect nameCell = m_view->visualRect(m_view->model()->index(0, 0));
+        QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, {}, nameCell.center());
+        const QRect statusCell = m_view->visualRect(m_view->model()->index(0, TaskTableModel::StatusColumn));
+        QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, TaskRowDelegate::revealButtonRect(statusCell).center());
+        QCOMPARE(m_opened, (QList<QUrl>{expected, expected}));
+        QCOMPARE(m_revealed, (QList<QUrl>{expected, expected}));
+    }
+
+    void selectionIsTheState()
+    {
+        QList<TaskItem> tasks;
+        for (const char *name : {"a", "b", "c", "d", "e"})
+            tasks.append(makeTask(QStringLiteral("/p/%1.jpg").arg(QLatin1String(name))));
+        list()->append(tasks);
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::DescendingOrder);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_view->setFocus();
+
+        // Ctrl+A in the table selects every job, and every row shows it.
+        QTest::keyClick(m_view.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(m_state->selectedTaskIds().size(), 5);
+        QCOMPARE(m_view->selectionModel()->selectedRows().size(), 5);
+
+        // The state's select-all (the menu's) shows in the table too.
+        m_state->setSelectedTaskIds({});
+        QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
+        m_state->selectAllTasks();
+        QCOMPARE(m_view->selectionModel()->selectedRows().size(), 5);
+
+        // A click selects one row; Ctrl-clicks add rows; the state follows.
+        QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, m_view->visualRect(m_view->model()->index(1, 1)).center());
+        QTest::mouseClick(m_view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          m_view->visualRect(m_view->model()->index(3, 1)).center());
+        const QSet<QUuid> picked{m_view->taskIdAt(1), m_view->taskIdAt(3)};
+        QCOMPARE(m_state->selectedTaskIds(), picked);
+
+        // Delete removes exactly the highlighted rows.
+        QTest::keyClick(m_view.get(), Qt::Key_Delete);
+        QCOMPARE(list()->size(), qsizetype(3));
+        for (const QUuid &id : picked)
+            QCOMPARE(list()->indexOf(id), qsizetype(-1));
+        QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
+
+        // After a removal elsewhere (a model reset) the highlighted rows are still the state's.
+        m_state->setSelectedTaskIds({list()->at(0).id, list()->at(2).id});
+        list()->remove({list()->at(1).id});
+        QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
+
+        // Switching the mode clears both.
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
+        QVERIFY(m_state->selectedTaskIds().isEmpty());
+    }
+
+    void spaceShowsThePreviewAndThePreviewClosesWithEscape()
+    {
+        const QString photo = writeImage(QStringLiteral("preview.jpg"), Qt::darkCyan);
+        list()->append({makeTask(photo)});
+        PreviewWindow preview(m_state.get());
+        QVERIFY(!preview.isVisible());
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_state->setSelectedTaskIds({list()->at(0).id});
+        m_view->setFocus();
+        QSignalSpy loaded(&preview, &PreviewWindow::loaded);
+        QTest::keyClick(m_view.get(), Qt::Key_Space);
+        QCOMPARE(m_state->previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(photo)));
+        QVERIFY(preview.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
+        QCOMPARE(loaded.size(), 1);
+        QVERIFY(isNear(middleColour(preview.image()), Qt::darkCyan));
+        QCOMPARE(preview.windowTitle(), QStringLiteral("preview.jpg"));
+        // A real photo for the picture people look at.
+        m_state->setPreviewItemURL(QUrl::fromLocalFile(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
+        QVERIFY(!preview.image().isNull());
+        preview.resize(480, 360);
+        Screenshots::save(&preview, QStringLiteral("preview"));
+
+        QTest::keyClick(&preview, Qt::Key_Escape);
+        QVERIFY(!preview.isVisible());
+        QCOMPARE(m_state->previewItemURL(), std::nullopt);
+        // An unreadable file says so instead of showing nothing.
+        m_state->setPreviewItemURL(QUrl::fromLocalFile(m_root.filePath(QStringLiteral("missing.jpg"))));
+        QTRY_VERIFY(!preview.isLoading());
+        QCOMPARE(preview.statusText(), QStringLiteral("无法预览此文件"));
+        QTest::keyClick(&preview, Qt::Key_Space);
+        QCOMPARE(m_state->previewItemURL(), std::nullopt);
+    }
+
+    void drops_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<int>("possible");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("added");
+        const QStringList local{QStringLiteral("local")};
+        const QStringList web{QStringLiteral("https://example.com/a.jpg")};
+        const QStringList mixed{QStringLiteral("local"), QStringLiteral("https://example.com/a.jpg")};
+        for (const QString &target : {QStringLiteral("canvas"), QStringLiteral("table")}) {
+            const QByteArray name = target.toUtf8();
+            QTest::addRow("%s, file, copy or move", name.constData()) << target << local << int(Qt::CopyAction | Qt::MoveAction) << true << 1;
+            QTest::addRow("%s, file and web address", name.constData()) << target << mixed << int(Qt::CopyAction) << true << 1;
+            QTest::addRow("%s, web address only", name.constData()) << target << web << int(Qt::CopyAction) << false << 0;
+            QTest::addRow("%s, move only", name.constData()) << target << local << int(Qt::MoveAction) << false << 0;
+        }
+    }
+
+    void drops()
+    {
+        QFETCH(QString, target);
+        QFETCH(QStringList, urls);
+        QFETCH(int, possible);
+        QFETCH(bool, accepted);
+        QFETCH(int, added);
+        const QString photo = writeImage(QStringLiteral("dropped.jpg"), Qt::red);
+        QList<QUrl> dropped;
+        for (const QString &url : urls)
+            dropped.append(url == QLatin1String("local") ? QUrl::fromLocalFile(photo) : QUrl(url));
+        QMimeData mime;
+        mime.setUrls(dropped);
+
+        EmptyCanvas canvas(m_state.get());
+        if (target == QLatin1String("table"))
+            list()->append({makeTask(QStringLiteral("/p/other.jpg"))});
+        QWidget *widget = target == QLatin1String("canvas") ? static_cast<QWidget *>(&canvas) : m_view->viewport();
+        const QPoint at(20, 20);
+        const auto actions = Qt::DropActions(possible);
+        // A file manager proposes a move when both are allowed.
+        const Qt::DropAction proposed = actions & Qt::MoveAction ? Qt::MoveAction : Qt::CopyAction;
+
+        QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, {});
+        enter.setDropAction(proposed);
+        QApplication::sendEvent(widget, &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        if (accepted) {
+            QCOMPARE(enter.dropAction(), Qt::CopyAction);
+            if (target == QLatin1String("canvas")) {
+                QVERIFY(canvas.isDropTargeted());
+                canvas.resize(640, 400);
+                Screenshots::save(&canvas, QStringLiteral("canvas-drop-highlight"));
+            }
+        }
+
+        QDropEvent drop(at, actions, &mime, Qt::LeftButton, {});
+        drop.setDropAction(proposed);
+        const qsizetype before = list()->size();
+        const int imported = importAndWait([&] {
+            QApplication::sendEvent(widget, &drop);
+        });
+        QCOMPARE(drop.isAccepted(), accepted);
+        if (accepted) {
+            QCOMPARE(drop.dropAction(), Qt::CopyAction);
+            QCOMPARE(imported, added);
+        } else {
+            QCOMPARE(imported, -1); // no import started
+        }
+        QCOMPARE(list()->size(), before + added);
+        QVERIFY(!canvas.isDropTargeted());
+    }
+
+    void dragOutCopiesFinishedPhotosOnly()
+    {
+        list()->append({makeTask(QStringLiteral("/p/done.jpg"), TaskStatus::completed),
+                        makeTask(QStringLiteral("/p/failed.jpg"), TaskStatus::failed),
+                        makeTask(QStringLiteral("/p/waiting.jpg"))});
+        QAbstractItemModel *model = m_view->model();
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::AscendingOrder); // done, failed, waiting
+        QCOMPARE(model->supportedDragActions(), Qt::DropActions(Qt::CopyAction));
+        QVERIFY(model->flags(model->index(0, 0)) & Qt::ItemIsDragEnabled);
+        QVERIFY(!(model->flags(model->index(1, 0)) & Qt::ItemIsDragEnabled));
+        QVERIFY(!(model->flags(model->index(2, 0)) & Qt::ItemIsDragEnabled));
+
+        QModelIndexList all;
+        for (int row = 0; row < 3; ++row)
+            for (int column = 0; column < TaskTableModel::ColumnCount; ++column)
+                all.append(model->index(row, column));
+        std::unique_ptr<QMimeData> mime(model->mimeData(all));
+        QVERIFY(mime);
+        QCOMPARE(mime->urls(), QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/p/done.jpg.jxl"))});
+        std::unique_ptr<QMimeData> none(model->mimeData({model->index(1, 0), model->index(2, 0)}));
+        QVERIFY(!none);
+    }
+
+    void lateThumbnailIsNotShownOnAnotherFile()
+    {
+        ThumbnailCache cache;
+        m_view->setThumbnailCache(&cache);
+        const QString source = writeImage(QStringLiteral("late.jpg"), Qt::red);
+        const QString output = writeImage(QStringLiteral("late.jpg.jxl"), Qt::blue, "png");
+        list()->append({makeTask(source)});
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        QSignalSpy ready(&cache, &ThumbnailCache::thumbnailReady);
+        const QModelIndex name = m_view->model()->index(0, 0);
+        // Whenever a thumbnail arrives, the row must show its own file's picture or none.
+        QList<QColor> shownOnArrival;
+        connect(&cache, &ThumbnailCache::thumbnailReady, this, [&] {
+            const QImage shown = qvariant_cast<QImage>(name.data(Qt::DecorationRole));
+            shownOnArrival.append(shown.isNull() ? QColor() : middleColour(shown));
+        });
+        m_view->viewport()->repaint(); // the row on screen asks for its thumbnail
+        QCOMPARE(cache.runningCount() + cache.queuedCount(), qsizetype(1));
+
+        // The job finishes before the source's thumbnail arrives: the row now shows the output.
+        TaskItem done = list()->at(0);
+        done.status = TaskStatus::completed;
+        done.destinationURL = QUrl::fromLocalFile(output);
+        done.compressedSize = 10;
+        list()->replace(done);
+        QTRY_COMPARE(ready.size(), 2);
+        QVERIFY(!cache.image(source).isNull());
+        for (const QColor &colour : std::as_const(shownOnArrival))
+            QVERIFY2(!colour.isValid() || isNear(colour, Qt::blue), qPrintable(colour.name()));
+        QVERIFY(isNear(middleColour(qvariant_cast<QImage>(name.data(Qt::DecorationRole))), Qt::blue));
+        m_view->setThumbnailCache(nullptr);
+    }
+
+    void thumbnailsOnlyForRowsOnScreen()
+    {
+        ThumbnailCache cache;
+        m_view->setThumbnailCache(&cache);
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 400; ++i)
+            tasks.append(makeTask(m_root.filePath(QStringLiteral("none/%1.jpg").arg(i, 3, 10, QLatin1Char('0')))));
+        list()->append(tasks);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_view->viewport()->repaint();
+        const int onScreen = m_view->viewport()->height() / TaskRowDelegate::kRowHeight + 2;
+        QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
+        QVERIFY2(cache.hasFailed(m_root.filePath(QStringLiteral("none/000.jpg"))), "a missing file is remembered as failed");
+        QVERIFY(!cache.hasFailed(m_root.filePath(QStringLiteral("none/%1.jpg").arg(onScreen + 5, 3, 10, QLatin1Char('0')))));
+        m_view->setThumbnailCache(nullptr);
+    }
+
+    void canvasTexts_data()
+    {
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("subtitle");
+        QTest::newRow("compress") << ConversionMode::jpegToJXL << QStringLiteral("拖放照片或文件夹到此处")
+                                  << QStringLiteral("省下 20% 以上空间，画质与拍摄信息完好如初");
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG << QStringLiteral("拖放 JXL 照片到此处")
+                                 << QStringLiteral("精确复原为原始 JPEG 照片");
+    }
+
+    void canvasTexts()
+    {
+        QFETCH(ConversionMode, mode);
+        QFETCH(QString, title);
+        QFETCH(QString, subtitle);
+        EmptyCanvas canvas(m_state.get());
+        m_state->switchMode(mode);
+        QStringList labels;
+        for (QLabel *label : canvas.findChildren<QLabel *>()) {
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+            labels.append(label->text());
+        }
+        QCOMPARE(labels, (QStringList{title, subtitle}));
+        QStringList buttons;
+        for (QPushButton *button : canvas.findChildren<QPushButton *>())
+            buttons.append(button->text());
+        QCOMPARE(buttons, (QStringList{QStringLiteral("选择文件夹…"), QStringLiteral("选择照片…")}));
+        canvas.resize(640, 400);
+        Screenshots::save(&canvas, mode == ConversionMode::jpegToJXL ? QStringLiteral("canvas-compress")
+                                                                     : QStringLiteral("canvas-restore"));
+    }
+
+    void canvasButtonsOpenImportDialogs_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("folders") << 0 << ConversionMode::jpegToJXL << int(QFileDialog::Directory) << QString();
+        QTest::newRow("photos") << 1 << ConversionMode::jpegToJXL << int(QFileDialog::ExistingFiles)
+                                << QStringLiteral("*.jpg");
+        QTest::newRow("JXL photos") << 1 << ConversionMode::jxlToJPEG << int(QFileDialog::ExistingFiles)
+                                    << QStringLiteral("*.jxl");
+    }
+
+    void canvasButtonsOpenImportDialogs()
+    {
+        QFETCH(int, button);
+        QFETCH(ConversionMode, mode);
+        QFETCH(int, fileMode);
+        QFETCH(QString, filter);
+        const QString folder = QFileInfo(writeImage(QStringLiteral("panel/a.jpg"), Qt::red)).absolutePath();
+        TestEnv::writeAll(folder + QStringLiteral("/b.jxl"), "not really");
+        m_state->switchMode(mode);
+        EmptyCanvas canvas(m_state.get());
+        canvas.show();
+        canvas.findChildren<QPushButton *>().at(button)->click();
+        auto *dialog = canvas.findChild<QFileDialog *>();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(int(dialog->fileMode()), fileMode);
+        QCOMPARE(dialog->labelText(QFileDialog::Accept), QStringLiteral("导入"));
+        QVERIFY(filter.isEmpty() || dialog->nameFilters().join(QLatin1Char(' ')).contains(filter));
+
+        // What the dialog reports when the user confirms (its own file listing runs in the background).
+        const QUrl picked = QUrl::fromLocalFile(fileMode == int(QFileDialog::Directory)
+                                                    ? folder
+                                                    : folder + (mode == ConversionMode::jpegToJXL ? QStringLiteral("/a.jpg")
+                                                                                                  : QStringLiteral("/b.jxl")));
+        const int added = importAndWait([&] { Q_EMIT dialog->urlsSelected({picked}); });
+        QCOMPARE(added, 1);
+        QCOMPARE(list(mode)->size(), qsizetype(1));
+    }
+
+    void screenshotsOfTheTable()
+    {
+        QList<TaskItem> idle;
+        const char *names[] = {"IMG_2041.jpg", "IMG_2042.jpg", "Familie am See, Sommer 2023 (bearbeitet).jpg",
+                               "DSC00017.jpg", "P1040733.jpg", "<font color=red>not red.jpg"};
+        for (const char *name : names)
+            idle.append(makeTask(QStringLiteral("/photos/") + QString::fromUtf8(name)));
+        list()->append(idle);
+        m_view->resize(760, 280);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        Screenshots::save(m_view.get(), QStringLiteral("table-idle"));
+
+        const TaskStatus running[] = {TaskStatus::completed, TaskStatus::completed, TaskStatus::processing,
+                                      TaskStatus::verifying, TaskStatus::pending, TaskStatus::pending};
+        for (int row = 0; row < 6; ++row) {
+            TaskItem task = makeTask(list()->at(row).sourceURL.toLocalFile(), running[row]);
+            task.id = list()->at(row).id;
+            task.compressedSize = task.originalSize * (60 + row * 5) / 100;
+            list()->replace(task);
+        }
+        m_state->setSelectedTaskIds({list()->at(1).id});
+        QTest::qWait(40);
+        Screenshots::save(m_view.get(), QStringLiteral("table-processing"));
+
+        const TaskStatus finished[] = {TaskStatus::completed, TaskStatus::completed, TaskStatus::failed,
+                                       TaskStatus::completed, TaskStatus::failed, TaskStatus::completed};
+        for (int row = 0; row < 6; ++row) {
+            TaskItem task = makeTask(list()->at(row).sourceURL.toLocalFile(), finished[row]);
+            task.id = list()->at(row).id;
+            if (row == 3)
+                task.warning = QStringLiteral("无法将“DSC00017.jpg”移至回收站");
+            list()->replace(task);
+        }
+        m_state->setSelectedTaskIds({});
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->switchMode(ConversionMode::jpegToJXL);
+        QTest::qWait(40);
+        Screenshots::save(m_view.get(), QStringLiteral("table-failures"));
+        // File names are painted and shown as they are, never as markup.
+        const QModelIndex marked = m_view->model()->index(m_view->rowOf(list()->at(5).id), 0);
+        QCOMPARE(marked.data().toString(), QStringLiteral("<font color=red>not red.jpg"));
+        const QRect cell = m_view->visualRect(marked);
+        QHelpEvent help(QEvent::ToolTip, cell.center(), m_view->viewport()->mapToGlobal(cell.center()));
+        QStyleOptionViewItem option;
+        option.rect = cell;
+        QVERIFY(m_view->itemDelegate()->helpEvent(&help, m_view.get(), option, marked));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("<p style='white-space:pre'>/photos/&lt;font color=red&gt;not red.jpg</p>"));
+    }
+};
+
+QTEST_MAIN(TestUiTable)
+#include "tst_ui_table.moc"
