@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -237,6 +239,57 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
         QCOMPARE(log().size(), 2);
         QCOMPARE(m_compress->count(TaskStatus::completed), 2);
+    }
+
+    void verificationCopiesCountOnTheTemporaryVolume_data()
+    {
+        QTest::addColumn<DeleteStrategy>("strategy");
+        QTest::addColumn<bool>("verify");
+        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("copies"); // how many verification copies the check must count
+        QTest::newRow("kept, not verified") << DeleteStrategy::keepOriginal << false << 2 << 0;
+        QTest::newRow("kept, verified") << DeleteStrategy::keepOriginal << true << 2 << 2;
+        QTest::newRow("trashed: verified first") << DeleteStrategy::moveToTrash << false << 2 << 2;
+        QTest::newRow("deleted, one at a time") << DeleteStrategy::deleteImmediately << false << 1 << 1;
+    }
+
+    void verificationCopiesCountOnTheTemporaryVolume()
+    {
+        QFETCH(DeleteStrategy, strategy);
+        QFETCH(bool, verify);
+        QFETCH(int, window);
+        QFETCH(int, copies);
+        // The photos and the temporary folder share a volume here; the sizes are picked so that
+        // the outputs plus one copy fit what it has free, and the outputs plus two do not.
+        struct stat photos;
+        struct stat temporary;
+        QCOMPARE(::stat(QFile::encodeName(m_work).constData(), &photos), 0);
+        QCOMPARE(::stat(QFile::encodeName(QDir::tempPath()).constData(), &temporary), 0);
+        if (photos.st_dev != temporary.st_dev)
+            QSKIP("the temporary folder is on another volume than the test folder");
+        const qint64 room = DiskSpaceGuard::getAvailableDiskSpace(m_work) - DiskSpaceGuard::safetyMargin;
+        if (room < 1'000'000'000 || room > (qint64(1) << 60))
+            QSKIP("the test volume has too little free space, or cannot be measured");
+        const qint64 size = room * 3 / 10; // outputs 0.6, with one copy 0.9, with two 1.2 of the room
+
+        AppSettings settings;
+        settings.customCjxlPath = m_work + QStringLiteral("/cjxl");
+        settings.deleteStrategy = strategy;
+        settings.verifyLossless = verify;
+        m_batch->setJobSettings(settings);
+        addPhotos({size, size});
+        QSignalSpy refused(m_batch.get(), &BatchController::refused);
+        QSignalSpy started(m_batch.get(), &BatchController::started);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, window));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.count() + started.count(), 1, 30000);
+        m_batch->cancel(); // only the check matters here
+        QCOMPARE(started.count(), copies < 2 ? 1 : 0);
+        if (copies == 2) {
+            const auto check = refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>();
+            QVERIFY(!check.isSafe);
+            QCOMPARE(check.needed, 4 * size + DiskSpaceGuard::safetyMargin);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_batch->runningJobCount(), qsizetype(0), 30000);
     }
 
     void refusedOrCancelledBeforeAnyJob()
