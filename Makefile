@@ -1,21 +1,29 @@
-# Single entry point: `make demo` and `make test` set everything up on a fresh Debian 12.
+# Single entry point: `make run` and `make test` set everything up on a fresh Debian 12.
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 # CI builds with warnings as errors.
 WERROR ?= $(if $(CI),ON,OFF)
 
-.PHONY: all deps build demo test bench clean
+.PHONY: all deps configure build run demo test bench install deb clean
 
 all: build
 
 deps:
 	./scripts/deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPIKORA_WERROR=$(WERROR)
+
+build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Opens the window; arguments for it go in ARGS (make run ARGS="--compress ~/Pictures").
+run: build
+	$(BUILD_DIR)/src/pikora $(ARGS)
+
+# For machines without a display: compress, verify and restore sample photos with the CLI.
 demo: build
 	./scripts/demo.sh $(BUILD_DIR)
 
@@ -24,6 +32,14 @@ test: build
 
 bench: build
 	./bench/run.sh $(BUILD_DIR)
+
+# Honours PREFIX and DESTDIR (make install PREFIX=/usr DESTDIR=/tmp/stage).
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# pikora_<version>_<arch>.deb in the build folder.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR)

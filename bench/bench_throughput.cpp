@@ -439,8 +439,8 @@ int run(int argc, char **argv)
     for (const Way &way : ways)
         std::printf("  best of %d  %-17s %7.2f s  (%.2f s per photo; CPU %.2f s)\n", rounds, qPrintable(way.label),
                     way.best.wall, way.best.wall / photos, way.best.cpu);
-    std::printf("  pikora -j %d / bare       %6.3f  (%s the 10%% target; CPU %.3f)\n", jobs, ratio,
-                ratio <= 1.10 ? "within" : "outside", ways[0].best.cpu / ways[1].best.cpu);
+    std::printf("  pikora -j %d / bare       %6.3f  (%s the 5%% target; CPU %.3f)\n", jobs, ratio,
+                ratio <= 1.05 ? "within" : "outside", ways[0].best.cpu / ways[1].best.cpu);
     std::printf("  pikora -j 1 / -j %-3d     %6.3f\n", jobs, pikoraSerial / pikoraParallel);
     return differing == 0 ? 0 : 1;
 }

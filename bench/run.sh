@@ -19,5 +19,6 @@ run() {
 run bench_scanner
 run bench_import
 run bench_throughput
+run bench_memory
 
 exit $status

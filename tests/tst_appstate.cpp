@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
 #include "engine/jxlengine.h"
@@ -14,6 +15,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -247,6 +252,76 @@ private slots:
             QCOMPARE(imported.count(), before);
             QVERIFY(imported.wait(10000));
         }
+    }
+
+    void namesThatAreNotUtf8AndUnreachablePaths()
+    {
+        // "bad\xFF.jpg" (raw byte FF) is not UTF-8 and displays as the text "bad\\xFF.jpg",
+        // which here is the name of another, real photo.
+        const QString folder = makeFiles(QStringLiteral("unnamed"), {QStringLiteral("ok.jpg"), QStringLiteral("bad\\xFF.jpg")});
+        const QByteArray raw = QFile::encodeName(folder) + "/bad\xFF.jpg";
+        const QList<QByteArray> rawNames{"/bad\xFF.jpg", "/caf\xE9.jpg", "/other\xFE.jxl"};
+        for (const QByteArray &name : rawNames) {
+            const int fd = ::open(QByteArray(QFile::encodeName(folder) + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "raw", 3), ssize_t(3));
+            ::close(fd);
+        }
+        const QString lookAlike = folder + QStringLiteral("/bad\\xFF.jpg");
+        const QString missing = folder + QStringLiteral("/no/such/path");
+        const QList<QUrl> urls{QUrl::fromLocalFile(folder), QUrl::fromLocalFile(missing)};
+        auto state = launch();
+        AppSettings settings = state->settings();
+        settings.customCjxlPath = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/cjxl")), "printf x > \"$2\"");
+        state->setSettings(settings);
+        QSignalSpy problems(state.get(), &AppState::importProblemsChanged);
+
+        // JPEGs that cannot be named are failed jobs, each its own; the JXL is of the other direction.
+        QCOMPARE(importAndWait(*state, urls), 4);
+        QCOMPARE(state->importProblems(), QStringList{QStringLiteral("找不到指定文件: ") + missing});
+        QCOMPARE(problems.count(), 1);
+        TaskList *list = state->compressTasks();
+        QCOMPARE(std::count_if(list->items().cbegin(), list->items().cend(),
+                               [](const TaskItem &task) { return !task.isRunnable(); }),
+                 2);
+        const auto unnamed = std::find_if(list->items().cbegin(), list->items().cend(), [](const TaskItem &task) {
+            return !task.isRunnable() && task.fileName() == QStringLiteral("bad\\xFF.jpg");
+        });
+        QVERIFY(unnamed != list->items().cend());
+        const TaskItem refused = *unnamed;
+        QCOMPARE(refused.status, TaskStatus::failed);
+        QCOMPARE(refused.errorMessage, std::optional<QString>(QStringLiteral("文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: ") + lookAlike));
+        QCOMPARE(refused.fileName(), QStringLiteral("bad\\xFF.jpg"));
+        QCOMPARE(refused.sourcePathText(), lookAlike);
+        QVERIFY(refused.sourceURL.toLocalFile().isEmpty()); // it names no file, the look-alike least of all
+        QCOMPARE(list->count(TaskStatus::pending), 2);        // ok.jpg and the look-alike, a job of its own
+        QCOMPARE(importAndWait(*state, urls), 0);              // each once, like any other file
+        QCOMPARE(problems.count(), 1);                         // the same problems: no change
+        state->triggerQuickLook(refused);
+        QVERIFY(!state->previewItemURL());
+
+        // A retry runs the others; it stays failed with its text and no file is touched for it.
+        QSignalSpy finished(state.get(), &AppState::batchFinished);
+        state->retryFailedTasks();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(list->count(TaskStatus::completed), 2);
+        QVERIFY(*list->find(refused.id) == refused);
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/bad\\xFF.jxl")));
+        struct stat rawInfo;
+        QVERIFY(::stat(raw.constData(), &rawInfo) == 0 && rawInfo.st_size == 3);
+        QVERIFY(::access(QByteArray(QFile::encodeName(folder) + "/bad\xFF.jxl").constData(), F_OK) != 0);
+        state->startCurrentProcessing();              // only it is left failed: nothing starts
+        QVERIFY(!state->batch()->isPreparing() && !state->isProcessing());
+
+        // An import that reaches everything clears the problems; so does the window.
+        QCOMPARE(importAndWait(*state, {QUrl::fromLocalFile(folder)}), 0);
+        QVERIFY(state->importProblems().isEmpty());
+        QCOMPARE(importAndWait(*state, {QUrl::fromLocalFile(missing)}), 0);
+        state->clearImportProblems();
+        QVERIFY(state->importProblems().isEmpty());
+        QCOMPARE(problems.count(), 4);
+        for (const QByteArray &name : rawNames)
+            QCOMPARE(::unlink(QByteArray(QFile::encodeName(folder) + name).constData()), 0);
     }
 
     void tableModel()

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -109,6 +111,28 @@ private slots:
         m_restore.reset();
     }
 
+    void estimatedNeed_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<qint64>("expected");
+        constexpr qint64 base = 16 * 1024 * 1024;
+        // Canon_40D.jpg is 100 × 68 pixels, and from-jpeg.jxl is that photo recompressed.
+        QTest::newRow("JPEG, from its frame header") << QStringLiteral("jpeg/cameras/Canon_40D.jpg") << ConversionMode::jpegToJXL
+                                                     << base + 6800 * 30;
+        QTest::newRow("JXL, from its size header") << QStringLiteral("jxl/from-jpeg.jxl") << ConversionMode::jxlToJPEG
+                                                   << base + 6800 * 7;
+        QTest::newRow("no header: guessed from the size") << QStringLiteral("README.md") << ConversionMode::jpegToJXL
+                                                          << base + 1000 * 4 * 30;
+    }
+
+    void estimatedNeed()
+    {
+        QFETCH(QString, file);
+        QFETCH(ConversionMode, mode);
+        QTEST(BatchController::estimatedNeed(TestEnv::dataPath(file), mode, 1000), "expected");
+    }
+
     void memoryGate_data()
     {
         QTest::addColumn<std::optional<qint64>>("available");
@@ -200,6 +224,72 @@ private slots:
         QCOMPARE(jobs.count(), 3);
         QCOMPARE(m_compress->count(TaskStatus::completed), 2);
         QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/photos")).filter(QStringLiteral(".pikora")), QStringList());
+    }
+
+    void toolFoundInTheFoldersHandedOver()
+    {
+        // No custom path: the batch's own search, in the folders it was given, finds the tool.
+        const QString folder = m_work + QStringLiteral("/bin");
+        TestEnv::writeScript(folder + QStringLiteral("/cjxl"), "d='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        m_batch->setJobSettings(AppSettings());
+        m_batch->setToolSearchFolders({folder});
+        addPhotos({10, 10});
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(log().size(), 2);
+        QCOMPARE(m_compress->count(TaskStatus::completed), 2);
+    }
+
+    void verificationCopiesCountOnTheTemporaryVolume_data()
+    {
+        QTest::addColumn<DeleteStrategy>("strategy");
+        QTest::addColumn<bool>("verify");
+        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("copies"); // how many verification copies the check must count
+        QTest::newRow("kept, not verified") << DeleteStrategy::keepOriginal << false << 2 << 0;
+        QTest::newRow("kept, verified") << DeleteStrategy::keepOriginal << true << 2 << 2;
+        QTest::newRow("trashed: verified first") << DeleteStrategy::moveToTrash << false << 2 << 2;
+        QTest::newRow("deleted, one at a time") << DeleteStrategy::deleteImmediately << false << 1 << 1;
+    }
+
+    void verificationCopiesCountOnTheTemporaryVolume()
+    {
+        QFETCH(DeleteStrategy, strategy);
+        QFETCH(bool, verify);
+        QFETCH(int, window);
+        QFETCH(int, copies);
+        // The photos and the temporary folder share a volume here; the sizes are picked so that
+        // the outputs plus one copy fit what it has free, and the outputs plus two do not.
+        struct stat photos;
+        struct stat temporary;
+        QCOMPARE(::stat(QFile::encodeName(m_work).constData(), &photos), 0);
+        QCOMPARE(::stat(QFile::encodeName(QDir::tempPath()).constData(), &temporary), 0);
+        if (photos.st_dev != temporary.st_dev)
+            QSKIP("the temporary folder is on another volume than the test folder");
+        const qint64 room = DiskSpaceGuard::getAvailableDiskSpace(m_work) - DiskSpaceGuard::safetyMargin;
+        if (room < 1'000'000'000 || room > (qint64(1) << 60))
+            QSKIP("the test volume has too little free space, or cannot be measured");
+        const qint64 size = room * 3 / 10; // outputs 0.6, with one copy 0.9, with two 1.2 of the room
+
+        AppSettings settings;
+        settings.customCjxlPath = m_work + QStringLiteral("/cjxl");
+        settings.deleteStrategy = strategy;
+        settings.verifyLossless = verify;
+        m_batch->setJobSettings(settings);
+        addPhotos({size, size});
+        QSignalSpy refused(m_batch.get(), &BatchController::refused);
+        QSignalSpy started(m_batch.get(), &BatchController::started);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, window));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.count() + started.count(), 1, 30000);
+        m_batch->cancel(); // only the check matters here
+        QCOMPARE(started.count(), copies < 2 ? 1 : 0);
+        if (copies == 2) {
+            const auto check = refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>();
+            QVERIFY(!check.isSafe);
+            QCOMPARE(check.needed, 4 * size + DiskSpaceGuard::safetyMargin);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_batch->runningJobCount(), qsizetype(0), 30000);
     }
 
     void refusedOrCancelledBeforeAnyJob()

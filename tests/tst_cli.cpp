@@ -153,7 +153,8 @@ private Q_SLOTS:
         process.start(QStringLiteral(PIKORA_CLI_PATH),
                       {QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-j"), QStringLiteral("1"),
                        QStringLiteral("-o"), QStringLiteral("delete"), QStringLiteral("--cjxl"), tool, m_work});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
+        // The shell creates the marker before it writes to it: wait for the line itself.
+        QTRY_COMPARE_WITH_TIMEOUT(TestEnv::readAll(marker), QByteArray("started\n"), 30000);
         ::kill(pid_t(process.processId()), SIGINT);
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 130);

@@ -51,13 +51,15 @@ int compareBy(TaskSortKey key, const TaskItem &a, const TaskItem &b)
 } // namespace
 
 // What an import's worker hands back: the scan, and the candidates of the import's direction
-// with their standardized paths and sizes, all read off the GUI thread.
+// with their standardized paths and sizes, and what it could not take, all read off the GUI
+// thread.
 struct AppState::ScanOutcome
 {
     ScanResult result;
     QList<QUrl> candidates;
     QStringList standardized;
     QList<qint64> sizes;
+    FileScanner::ImportProblems problems;
 };
 
 const QString AppState::settingsKey = QStringLiteral("com.lumevo.appsettings");
@@ -165,6 +167,14 @@ void AppState::clearDiskWarning()
         return;
     m_diskWarningMessage.reset();
     Q_EMIT diskWarningMessageChanged();
+}
+
+void AppState::clearImportProblems()
+{
+    if (m_importProblems.isEmpty())
+        return;
+    m_importProblems.clear();
+    Q_EMIT importProblemsChanged();
 }
 
 void AppState::setSortOrder(const QList<TaskSortDescriptor> &order)
@@ -328,6 +338,7 @@ void AppState::importURLs(const QList<QUrl> &urls)
             const QFileInfo info(url.toLocalFile());
             outcome.sizes.append(info.exists() ? info.size() : 0);
         }
+        outcome.problems = FileScanner::importProblems(outcome.result, direction);
         return outcome;
     }).then(this, [this, direction](const ScanOutcome &outcome) {
         // A scan that ends before then() is attached has Qt run this continuation at once, inside
@@ -358,9 +369,22 @@ void AppState::mergeScan(ConversionMode direction, const ScanOutcome &outcome)
         task.originalSize = outcome.sizes.at(i);
         added.append(task);
     }
+    // Photos whose names are not UTF-8 show as failed jobs, once each like any other file.
+    for (const TaskItem &failed : outcome.problems.failedTasks) {
+        const QString path = TaskList::standardizedPath(failed.sourceURL);
+        if (list->containsPath(path) || seen.contains(path))
+            continue;
+        seen.insert(path);
+        added.append(failed);
+    }
     if (!added.isEmpty()) {
         list->append(added);
         triggerHaptic(HapticPattern::alignment);
+    }
+
+    if (outcome.problems.messages != m_importProblems) {
+        m_importProblems = outcome.problems.messages;
+        Q_EMIT importProblemsChanged();
     }
 
     --m_scansRunning;
@@ -444,7 +468,8 @@ void AppState::retryFailedTasks()
     TaskList *list = currentTasks();
     const qsizetype count = list->size();
     for (qsizetype row = 0; row < count; ++row) {
-        if (list->at(row).status != TaskStatus::failed)
+        // A job whose source names no file stays failed: no retry can make it safe.
+        if (list->at(row).status != TaskStatus::failed || !list->at(row).isRunnable())
             continue;
         TaskItem task = list->at(row);
         task.status = TaskStatus::pending;
@@ -456,15 +481,19 @@ void AppState::retryFailedTasks()
 
 void AppState::triggerQuickLook(const std::optional<TaskItem> &task)
 {
-    const auto previewOf = [](const TaskItem &t) { return t.destinationURL.value_or(t.sourceURL); };
+    // A job whose source names no file has nothing to preview.
+    const auto preview = [this](const TaskItem &t) {
+        if (t.isRunnable())
+            setPreviewItemURL(t.destinationURL.value_or(t.sourceURL));
+    };
     if (task) {
-        setPreviewItemURL(previewOf(*task));
+        preview(*task);
         return;
     }
     if (m_selectedTaskIds.isEmpty())
         return;
     if (const TaskItem *selected = currentTasks()->find(*m_selectedTaskIds.constBegin()))
-        setPreviewItemURL(previewOf(*selected));
+        preview(*selected);
 }
 
 // ---- the batch
@@ -528,6 +557,7 @@ void AppState::countCompleted(const TaskItem &task)
         return;
     // Another process (the command line beside the window) may have added since this one last
     // read: re-read and add under a lock, never write back an older total.
+    QDir().mkpath(QFileInfo(m_preferences->fileName()).absolutePath()); // before the first setting is written
     QLockFile lock(m_preferences->fileName() + QStringLiteral(".counters.lock"));
     if (!lock.tryLock(kCounterLockWaitMs))
         qCWarning(lcCore) << "lifetime counters: lock not taken, adding without it:" << lock.error();

@@ -83,6 +83,11 @@ public:
     bool isProcessing() const { return m_isProcessing; }
     bool isScanning() const { return m_scansRunning > 0; }
     const std::optional<ScanResult> &currentScanResult() const { return m_currentScanResult; }
+    // What the last import could not reach: missing paths, paths that cannot be looked at and
+    // folders that cannot be read, one text each. (Its photos whose names are not UTF-8 are
+    // failed jobs in the list instead.)
+    const QStringList &importProblems() const { return m_importProblems; }
+    void clearImportProblems();
     const AppSettings &settings() const { return m_settings; }
     void setSettings(const AppSettings &settings);
     qint64 lifetimeSavedBytes() const { return m_lifetimeSavedBytes; }
@@ -147,6 +152,7 @@ Q_SIGNALS:
     void isProcessingChanged();
     void isScanningChanged();
     void currentScanResultChanged();
+    void importProblemsChanged();
     void settingsChanged();
     void lifetimeSavedBytesChanged();
     void lifetimeProcessedCountChanged();
@@ -156,7 +162,7 @@ Q_SIGNALS:
     void diskWarningMessageChanged();
     void sortOrderChanged();
     void previewItemURLChanged();
-    // An import merged its scan; added is how many jobs it appended.
+    // An import merged its scan; added is how many jobs it appended (failed ones included).
     void importFinished(int added);
     // A job of a batch ended (completed, failed, or pending again after a cancel).
     void jobFinished(const TaskItem &task);
@@ -187,6 +193,7 @@ private:
     bool m_isProcessing = false;
     int m_scansRunning = 0;
     std::optional<ScanResult> m_currentScanResult;
+    QStringList m_importProblems;
     AppSettings m_settings;
     qint64 m_lifetimeSavedBytes = 0;
     qint64 m_lifetimeProcessedCount = 0;

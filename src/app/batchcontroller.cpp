@@ -1,10 +1,13 @@
 #include "batchcontroller.h"
 
+#include "corelog.h"
 #include "engine/filejob.h"
+#include "engine/imageheader.h"
 #include "engine/jxlengine.h"
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
 
+#include <QDir>
 #include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
@@ -59,8 +62,7 @@ struct BatchController::Preparation
 
 qint64 BatchController::estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize)
 {
-    Q_UNUSED(source)
-    const qint64 pixels = std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess;
+    const qint64 pixels = imagePixelCount(source).value_or(std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess);
     return kToolBaseBytes + pixels * (mode == ConversionMode::jpegToJXL ? kCjxlBytesPerPixel : kDjxlBytesPerPixel);
 }
 
@@ -122,8 +124,10 @@ QList<TaskItem> BatchController::waitingJobs(ConversionMode mode) const
 {
     QList<TaskItem> waiting;
     for (const TaskItem &task : list(mode)->items()) {
-        // A job still held by a tool (of a cancelled batch, say) is not started twice.
-        if (isWaiting(task.status) && !isHeld(task.id) && !(m_batch && m_batch->stopped.contains(task.id)))
+        // A job still held by a tool (of a cancelled batch, say) is not started twice, and one
+        // whose source names no file never starts.
+        if (isWaiting(task.status) && task.isRunnable() && !isHeld(task.id)
+            && !(m_batch && m_batch->stopped.contains(task.id)))
             waiting.append(task);
     }
     return waiting;
@@ -151,15 +155,22 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     m_batch->customCjxl = m_jobSettings.customCjxlPath;
     m_batch->customDjxl = m_jobSettings.customDjxlPath;
     const quint64 serial = m_batch->serial;
+    // Compression jobs that verify (asked to, or before giving up their source) copy the photo
+    // into the temporary folder while they run: at most one per job in flight.
+    DiskSpaceGuard::CapacityOptions capacity;
+    capacity.verificationCopies =
+        m_jobSettings.deleteStrategy != DeleteStrategy::keepOriginal || m_jobSettings.verifyLossless;
+    capacity.concurrentJobs = m_batch->window;
+    capacity.temporaryFolder = QDir::tempPath();
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     runInBackground(
         this,
-        [waiting, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl] {
+        [waiting, capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl] {
             Preparation preparation;
             preparation.checked.reserve(waiting.size());
             for (const TaskItem &task : waiting)
                 preparation.checked.append(task.id);
-            preparation.check = DiskSpaceGuard::validateCapacity(waiting);
+            preparation.check = DiskSpaceGuard::validateCapacity(waiting, capacity);
             preparation.cjxl = JXLEngine::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
             preparation.djxl = JXLEngine::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
             return preparation;
@@ -264,7 +275,10 @@ bool BatchController::fitsInMemory(qint64 need) const
         return true;
     // Tools that have already grown count in the reading; only what they have still to take is added.
     const qint64 resident = m_residentMemory ? m_residentMemory() : 0;
-    return need + std::max<qint64>(0, reserved - resident) <= *available;
+    const bool fits = need + std::max<qint64>(0, reserved - resident) <= *available;
+    qCDebug(lcCore) << "memory: need" << need << "reserved" << reserved << "resident" << resident << "available"
+                    << *available << (fits ? "start" : "wait");
+    return fits;
 }
 
 void BatchController::requestEstimates()

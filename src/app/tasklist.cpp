@@ -14,6 +14,9 @@ TaskList::TaskList(ConversionMode mode, QObject *parent)
 
 QString TaskList::standardizedPath(const QUrl &url)
 {
+    // A source that is not a local file keeps its URL text, which no absolute path can equal.
+    if (!url.isLocalFile())
+        return url.toString(QUrl::FullyEncoded);
     return QDir::cleanPath(url.toLocalFile());
 }
 

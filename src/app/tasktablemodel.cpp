@@ -188,7 +188,7 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return int(task.mode);
     case Qt::ToolTipRole:
         if (index.column() == NameColumn)
-            return task.sourceURL.toLocalFile();
+            return task.sourcePathText();
         if (index.column() == StatusColumn) {
             const QString tip = statusToolTip(task);
             return tip.isEmpty() ? QVariant() : QVariant(tip);

@@ -63,7 +63,7 @@ QByteArray jobJson(const TaskItem &task)
 {
     QJsonObject object;
     object.insert(QStringLiteral("status"), statusName(task.status));
-    object.insert(QStringLiteral("source"), task.sourceURL.toLocalFile());
+    object.insert(QStringLiteral("source"), task.sourcePathText());
     object.insert(QStringLiteral("output"),
                   task.status == TaskStatus::completed && task.destinationURL
                       ? QJsonValue(task.destinationURL->toLocalFile())
@@ -80,24 +80,9 @@ QByteArray jobJson(const TaskItem &task)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-// A photo the scan found but no job can safely name: reported like a failed job.
-QByteArray problemJson(const ScanProblem &problem)
-{
-    QJsonObject object;
-    object.insert(QStringLiteral("status"), QStringLiteral("failed"));
-    object.insert(QStringLiteral("source"), problem.path);
-    object.insert(QStringLiteral("output"), QJsonValue());
-    object.insert(QStringLiteral("originalSize"), 0);
-    object.insert(QStringLiteral("outputSize"), QJsonValue());
-    object.insert(QStringLiteral("verified"), false);
-    object.insert(QStringLiteral("error"), problem.message());
-    object.insert(QStringLiteral("warning"), QJsonValue());
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 QString jobLine(const TaskItem &task)
 {
-    const QString source = task.sourceURL.toLocalFile();
+    const QString source = task.sourcePathText();
     switch (task.status) {
     case TaskStatus::completed: {
         QString line = QStringLiteral("ok      ") + source + QStringLiteral(" -> ")
@@ -224,28 +209,25 @@ int convert(const CliOptions &options)
     loop.exec();
 
     // Paths that were not there, folders that could not be read and photos that cannot be named
-    // safely all make the run end with 1; the rest of the paths still run.
+    // safely (failed jobs from the start, never run) all make the run end with 1; the rest of
+    // the paths still run.
+    const bool unreachable = !state.importProblems().isEmpty();
+    for (const QString &problem : state.importProblems())
+        err() << "pikora-cli: " << problem << Qt::endl;
+    TaskList *list = state.tasks(mode);
     qsizetype refused = 0;
-    bool unreachable = false;
-    if (state.currentScanResult()) {
-        for (const ScanProblem &problem : state.currentScanResult()->problems) {
-            if (problem.kind != ScanProblem::Kind::undecodableName) {
-                unreachable = true;
-                err() << "pikora-cli: " << problem.message() << Qt::endl;
-                continue;
-            }
-            if (problem.jxl != (mode == ConversionMode::jxlToJPEG))
-                continue;
-            ++refused;
-            if (options.json)
-                out() << problemJson(problem) << Qt::endl;
-            else
-                (options.quiet ? err() : out()) << "FAILED  " << problem.path << ": " << problem.message() << Qt::endl;
-        }
+    for (qsizetype row = 0; row < list->size(); ++row) {
+        const TaskItem &task = list->at(row);
+        if (task.isRunnable())
+            continue;
+        ++refused;
+        if (options.json)
+            out() << jobJson(task) << Qt::endl;
+        else
+            (options.quiet ? err() : out()) << jobLine(task) << Qt::endl;
     }
 
-    TaskList *list = state.tasks(mode);
-    if (list->isEmpty()) {
+    if (list->size() == refused) {
         if (!options.quiet && !options.json && refused == 0)
             out() << (mode == ConversionMode::jpegToJXL ? "No JPEG files found." : "No JPEG XL files found.")
                   << Qt::endl;
@@ -254,7 +236,7 @@ int convert(const CliOptions &options)
 
     const bool terminal = ::isatty(STDOUT_FILENO) && !options.json && !options.quiet;
     ProgressLine progress(terminal);
-    const qsizetype total = list->size();
+    const qsizetype total = list->size() - refused;
     qsizetype done = 0;
     qsizetype failed = 0;
     qsizetype kept = 0; // originals that could not be trashed or deleted as asked

@@ -82,12 +82,9 @@ void FileJob::start()
     const QString source = m_source;
     const QString temporary = m_temporary;
     const auto cancelled = m_cancelled;
-    if (compressing()) {
-        // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
-        m_sourceDigest = QtConcurrent::run([source, cancelled] { return Verifier::sha256(source, nullptr, cancelled.get()); });
-    }
     const bool restoring = !compressing();
-    QtConcurrent::run([source, temporary, restoring] {
+    // Ahead of the hashing of other jobs' sources: the tool waits for this.
+    QtConcurrent::task([source, temporary, restoring] {
         Preparation result;
         const QString folder = QFileInfo(temporary).absolutePath();
         QDir().mkpath(folder); // a folder that cannot be made shows up as the error below
@@ -104,10 +101,17 @@ void FileJob::start()
         if (!result.sourceUnreadable)
             result.error = OutputFiles::createTemporary(temporary, source);
         return result;
-    }).then(this, [this](Preparation result) {
-        m_storedDigest = result.storedDigest;
-        prepared(result.error, result.reconstructable, result.sourceUnreadable);
-    });
+    })
+        .withPriority(1)
+        .spawn()
+        .then(this, [this](Preparation result) {
+            m_storedDigest = result.storedDigest;
+            prepared(result.error, result.reconstructable, result.sourceUnreadable);
+        });
+    if (compressing()) {
+        // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
+        m_sourceDigest = QtConcurrent::run([source, cancelled] { return Verifier::sha256(source, nullptr, cancelled.get()); });
+    }
 }
 
 void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)

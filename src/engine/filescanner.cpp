@@ -231,6 +231,14 @@ QString ScanProblem::message() const
     return path;
 }
 
+QUrl ScanProblem::placeholderURL() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("x-unnamed-file"));
+    url.setPath(path);
+    return url;
+}
+
 qint64 ScanResult::estimatedSavedBytes() const
 {
     return static_cast<qint64>(static_cast<double>(totalJPEGBytes) * 0.25);
@@ -248,6 +256,26 @@ const QStringList &jxlExtensions()
 {
     static const QStringList list = toStringList(kJxlExtensions);
     return list;
+}
+
+ImportProblems importProblems(const ScanResult &result, ConversionMode direction)
+{
+    ImportProblems problems;
+    for (const ScanProblem &problem : result.problems) {
+        if (problem.kind != ScanProblem::Kind::undecodableName) {
+            problems.messages.append(problem.message());
+            continue;
+        }
+        if (problem.jxl != (direction == ConversionMode::jxlToJPEG))
+            continue;
+        TaskItem task;
+        task.sourceURL = problem.placeholderURL();
+        task.mode = direction;
+        task.status = TaskStatus::failed;
+        task.errorMessage = problem.message();
+        problems.failedTasks.append(task);
+    }
+    return problems;
 }
 
 bool isRepresentable(const QByteArray &nativeName)

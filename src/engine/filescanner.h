@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/taskitem.h"
+
 #include <QList>
 #include <QStringList>
 #include <QUrl>
@@ -22,6 +24,9 @@ struct ScanProblem
 
     // The text shown for it, in the user's language.
     QString message() const;
+    // For undecodableName: a stand-in source that shows the photo's name and path but is not a
+    // file URL, so nothing can open it or take it for the file whose name it displays.
+    QUrl placeholderURL() const;
 
     bool operator==(const ScanProblem &other) const = default;
 };
@@ -53,6 +58,18 @@ const QStringList &jxlExtensions();
 // folders that cannot be read and photos whose names are not UTF-8 go to `problems`, never
 // to the file lists.
 ScanResult scan(const QList<QUrl> &urls);
+
+// How an import of one direction reports a scan's problems.
+struct ImportProblems
+{
+    // One failed job per photo of that direction whose name is not UTF-8; none can ever run.
+    QList<TaskItem> failedTasks;
+    // Missing paths, paths that cannot be looked at and folders that cannot be read.
+    QStringList messages;
+};
+// Photos of the other direction whose names are not UTF-8 are left out, as the other
+// direction's files are.
+ImportProblems importProblems(const ScanResult &result, ConversionMode direction);
 
 // Whether a file name survives the trip through QString unchanged.
 bool isRepresentable(const QByteArray &nativeName);

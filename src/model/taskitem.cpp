@@ -139,6 +139,16 @@ QString TaskItem::fileName() const
     return sourceURL.fileName();
 }
 
+bool TaskItem::isRunnable() const
+{
+    return sourceURL.isLocalFile();
+}
+
+QString TaskItem::sourcePathText() const
+{
+    return sourceURL.isLocalFile() ? sourceURL.toLocalFile() : sourceURL.path();
+}
+
 qint64 TaskItem::compressedSizeOrZero() const
 {
     return compressedSize.value_or(0);

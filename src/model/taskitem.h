@@ -55,6 +55,11 @@ struct TaskItem
     bool isVerified = false;
 
     QString fileName() const;
+    // False for a job standing in for a photo whose name no path can carry: its source is not
+    // a local file, so nothing can open it, and it is never run, retried or previewed.
+    bool isRunnable() const;
+    // The source's path as shown to the user (also for a job that is not runnable).
+    QString sourcePathText() const;
     qint64 compressedSizeOrZero() const;
     qint64 savedBytes() const;
     double savingsRatio() const;

@@ -1,0 +1,207 @@
+#include "ui/appactions.h"
+
+#include "app/appstate.h"
+#include "app/tasklist.h"
+#include "integration/updatemanager.h"
+#include "ui/icons.h"
+
+#include <QAction>
+#include <QActionGroup>
+
+CommandFacts CommandFacts::of(const AppState &state)
+{
+    CommandFacts facts;
+    facts.mode = state.activeMode();
+    facts.listEmpty = state.currentTasks()->isEmpty();
+    facts.processing = state.isProcessing();
+    facts.toolReady = state.isToolReady();
+    facts.hasSelection = !state.selectedTaskIds().isEmpty();
+    facts.failedCount = state.failedCount();
+    facts.statsShown = state.showStatsSheet();
+    return facts;
+}
+
+namespace CommandRules {
+
+bool clearList(const CommandFacts &facts)
+{
+    return !facts.listEmpty && !facts.processing;
+}
+
+bool selectAll(const CommandFacts &facts)
+{
+    return !facts.listEmpty;
+}
+
+bool removeSelected(const CommandFacts &facts)
+{
+    return facts.hasSelection;
+}
+
+bool quickLook(const CommandFacts &facts)
+{
+    return facts.hasSelection;
+}
+
+bool start(const CommandFacts &facts)
+{
+    return !facts.processing && !facts.listEmpty && facts.toolReady;
+}
+
+bool stop(const CommandFacts &facts)
+{
+    return facts.processing;
+}
+
+bool retryFailed(const CommandFacts &facts)
+{
+    // Retrying starts a batch, so it needs what starting needs: without the tool every retried
+    // job would just fail again.
+    return facts.failedCount > 0 && !facts.processing && facts.toolReady;
+}
+
+} // namespace CommandRules
+
+AppActions::AppActions(AppState *state, UpdateManager *updates, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_updates(updates)
+    , m_modes(new QActionGroup(this))
+{
+    const auto ctrl = [](int key) { return QKeySequence(Qt::CTRL | key); };
+
+    about = make(tr("关于 Pikora"), QString(), {});
+    about->setMenuRole(QAction::AboutRole);
+    checkForUpdates = make(tr("检查更新…"), QString(), {});
+    preferences = make(tr("偏好设置…"), QStringLiteral("preferences-system"), ctrl(Qt::Key_Comma));
+    preferences->setMenuRole(QAction::PreferencesRole);
+    preferences->setIconText(tr("偏好设置"));
+    preferences->setToolTip(tr("偏好设置"));
+    quit = make(tr("退出"), QString(), ctrl(Qt::Key_Q));
+    quit->setMenuRole(QAction::QuitRole);
+
+    importPhotos = make(tr("导入照片…"), QStringLiteral("list-add"), ctrl(Qt::Key_O));
+    importPhotos->setIconText(tr("选择照片"));
+    importPhotos->setToolTip(tr("选择照片…"));
+    importFolder = make(tr("导入文件夹…"), QStringLiteral("folder-new"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O));
+    importFolder->setIconText(tr("选择文件夹"));
+    importFolder->setToolTip(tr("选择文件夹…"));
+    clearList = make(tr("清空列表"), QStringLiteral("user-trash"), ctrl(Qt::Key_K));
+    clearList->setToolTip(tr("清空列表 (Ctrl+K)"));
+
+    selectAll = make(tr("全选"), QString(), ctrl(Qt::Key_A));
+    // Space and Delete belong to the table: it acts on them while it has focus. Here they only
+    // label the menu items (a window-wide Space would fire while a button has focus).
+    removeSelected = make(tr("从列表中移除"), QString(), QKeySequence(Qt::Key_Delete));
+    removeSelected->setShortcutContext(Qt::WidgetShortcut);
+    quickLook = make(tr("快速查看…"), QString(), QKeySequence(Qt::Key_Space));
+    quickLook->setShortcutContext(Qt::WidgetShortcut);
+
+    compressMode = make(tr("压缩照片模式"), QStringLiteral("pikora-mode-compress"), ctrl(Qt::Key_1));
+    compressMode->setIconText(tr("压缩照片"));
+    compressMode->setToolTip(tr("压缩照片\n将 JPEG 无损转换为 JXL"));
+    restoreMode = make(tr("还原照片模式"), QStringLiteral("pikora-mode-restore"), ctrl(Qt::Key_2));
+    restoreMode->setIconText(tr("还原照片"));
+    restoreMode->setToolTip(tr("还原照片\n将 JXL 精确还原为 JPEG"));
+    for (QAction *mode : {compressMode, restoreMode}) {
+        mode->setCheckable(true);
+        m_modes->addAction(mode);
+    }
+    statistics = make(tr("储存空间概览…"), QStringLiteral("pikora-gauge"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_I));
+    statistics->setIconText(tr("储存空间概览"));
+    statistics->setToolTip(tr("储存空间概览"));
+    statistics->setCheckable(true);
+
+    start = make(tr("开始压缩"), QStringLiteral("media-playback-start"), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    start->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    stop = make(tr("停止处理"), QStringLiteral("process-stop"), ctrl(Qt::Key_Period));
+    retryFailed = make(tr("重新尝试失败项目"), QStringLiteral("view-refresh"),
+                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+
+    connect(checkForUpdates, &QAction::triggered, this, [this] {
+        if (m_updates)
+            m_updates->checkForUpdates(m_state->settings().customUpdateFeedURL, true);
+    });
+    connect(preferences, &QAction::triggered, this, [this] { m_state->openSettings(); });
+    connect(clearList, &QAction::triggered, this, [this] {
+        m_state->triggerHaptic(HapticPattern::alignment);
+        m_state->clearCurrentTasks();
+    });
+    connect(selectAll, &QAction::triggered, this, [this] { m_state->selectAllTasks(); });
+    connect(removeSelected, &QAction::triggered, this, [this] { m_state->removeSelectedTasks(); });
+    connect(quickLook, &QAction::triggered, this, [this] { m_state->triggerQuickLook(std::nullopt); });
+    // triggered, not toggled: following the state (setChecked) must not switch again.
+    connect(compressMode, &QAction::triggered, this, [this] { m_state->switchMode(ConversionMode::jpegToJXL); });
+    connect(restoreMode, &QAction::triggered, this, [this] { m_state->switchMode(ConversionMode::jxlToJPEG); });
+    connect(statistics, &QAction::triggered, this, [this](bool checked) {
+        m_state->triggerHaptic(HapticPattern::alignment);
+        m_state->setShowStatsSheet(checked);
+    });
+    connect(start, &QAction::triggered, this, [this] {
+        m_state->triggerHaptic(HapticPattern::alignment);
+        m_state->startCurrentProcessing();
+    });
+    connect(stop, &QAction::triggered, this, [this] {
+        m_state->triggerHaptic(HapticPattern::alignment);
+        m_state->cancel();
+    });
+    connect(retryFailed, &QAction::triggered, this, [this] {
+        m_state->triggerHaptic(HapticPattern::alignment);
+        m_state->retryFailedTasks();
+    });
+
+    for (TaskList *list : {state->compressTasks(), state->restoreTasks()})
+        connect(list, &TaskList::changed, this, &AppActions::refresh);
+    for (auto signal : {&AppState::activeModeChanged, &AppState::selectedTaskIdsChanged, &AppState::isProcessingChanged,
+                        &AppState::toolStatusChanged, &AppState::showStatsSheetChanged})
+        connect(state, signal, this, &AppActions::refresh);
+    refresh();
+}
+
+QAction *AppActions::make(const QString &text, const QString &iconName, const QKeySequence &shortcut)
+{
+    auto *action = new QAction(text, this);
+    if (!iconName.isEmpty())
+        action->setIcon(Icons::themed(iconName));
+    if (!shortcut.isEmpty())
+        action->setShortcut(shortcut);
+    return action;
+}
+
+QList<QAction *> AppActions::all() const
+{
+    return {about,       checkForUpdates, preferences, quit,        importPhotos, importFolder,
+            clearList,   selectAll,       removeSelected, quickLook, compressMode, restoreMode,
+            statistics,  start,           stop,        retryFailed};
+}
+
+void AppActions::refresh()
+{
+    apply(CommandFacts::of(*m_state));
+}
+
+void AppActions::apply(const CommandFacts &facts)
+{
+    clearList->setEnabled(CommandRules::clearList(facts));
+    selectAll->setEnabled(CommandRules::selectAll(facts));
+    removeSelected->setEnabled(CommandRules::removeSelected(facts));
+    quickLook->setEnabled(CommandRules::quickLook(facts));
+    start->setEnabled(CommandRules::start(facts));
+    stop->setEnabled(CommandRules::stop(facts));
+    retryFailed->setEnabled(CommandRules::retryFailed(facts));
+
+    const bool compressing = facts.mode == ConversionMode::jpegToJXL;
+    start->setText(compressing ? tr("开始压缩") : tr("还原照片"));
+    start->setToolTip(start->text());
+    if (m_shownMode != facts.mode) {
+        m_shownMode = facts.mode;
+        start->setIcon(Icons::themed(compressing ? QStringLiteral("media-playback-start")
+                                                 : QStringLiteral("pikora-mode-restore")));
+    }
+    // The island's retry button reads "重试 N 项"; the menu keeps its own title.
+    retryFailed->setIconText(tr("重试 %1 项").arg(facts.failedCount));
+    retryFailed->setToolTip(tr("重新尝试 %1 个失败项目").arg(facts.failedCount));
+
+    (compressing ? compressMode : restoreMode)->setChecked(true);
+    statistics->setChecked(facts.statsShown);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "model/taskitem.h"
+
+#include <QObject>
+
+#include <optional>
+
+class AppState;
+class QAction;
+class QActionGroup;
+class UpdateManager;
+
+// What the commands' rules read, taken from AppState in one place.
+struct CommandFacts
+{
+    ConversionMode mode = ConversionMode::jpegToJXL;
+    bool listEmpty = true;   // the shown list
+    bool processing = false; // a batch holds the state
+    bool toolReady = false;  // the shown direction's tool
+    bool hasSelection = false;
+    int failedCount = 0; // in the shown list
+    bool statsShown = false;
+
+    static CommandFacts of(const AppState &state);
+};
+
+// When each command may run; the others always may.
+namespace CommandRules {
+bool clearList(const CommandFacts &facts);
+bool selectAll(const CommandFacts &facts);
+bool removeSelected(const CommandFacts &facts);
+bool quickLook(const CommandFacts &facts);
+bool start(const CommandFacts &facts);
+bool stop(const CommandFacts &facts);
+bool retryFailed(const CommandFacts &facts);
+} // namespace CommandRules
+
+// Every command of the window, made once and shared by the menus, the toolbar and the island
+// buttons; each action's enabled state follows its rule, re-run whenever a value a rule reads
+// changes. Commands that need a window (open dialogs, the about box, quitting) are connected
+// by the window; the rest call AppState here.
+class AppActions final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AppActions)
+
+public:
+    AppActions(AppState *state, UpdateManager *updates, QObject *parent = nullptr);
+
+    // Menu "Pikora"
+    QAction *about;
+    QAction *checkForUpdates;
+    QAction *preferences;
+    QAction *quit;
+    // File
+    QAction *importPhotos;
+    QAction *importFolder;
+    QAction *clearList;
+    // Edit
+    QAction *selectAll;
+    QAction *removeSelected;
+    // View
+    QAction *quickLook;
+    QAction *compressMode;
+    QAction *restoreMode;
+    QAction *statistics;
+    // Tasks
+    QAction *start;
+    QAction *stop;
+    QAction *retryFailed;
+
+    QList<QAction *> all() const;
+
+    // Applies the rules, the mode's texts and the checked states to the facts given.
+    void apply(const CommandFacts &facts);
+    // The same for the state as it is now; runs on the state's change signals.
+    void refresh();
+
+private:
+    QAction *make(const QString &text, const QString &iconName, const QKeySequence &shortcut);
+
+    AppState *m_state;
+    UpdateManager *m_updates;
+    QActionGroup *m_modes;
+    std::optional<ConversionMode> m_shownMode; // whose icon the start action shows
+};

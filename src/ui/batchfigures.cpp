@@ -1,0 +1,25 @@
+#include "ui/batchfigures.h"
+
+#include "app/appstate.h"
+#include "app/batchcontroller.h"
+
+#include <algorithm>
+
+double BatchFigures::progress() const
+{
+    return total > 0 ? std::clamp(double(done) / double(total), 0.0, 1.0) : 0.0;
+}
+
+BatchFigures BatchFigures::of(const AppState &state)
+{
+    BatchFigures figures;
+    // The batch's own jobs, not the shown list: it may be the other direction's.
+    figures.running = state.isProcessing();
+    if (figures.running) {
+        const BatchController *batch = state.batch();
+        figures.done = batch->doneCount();
+        figures.total = batch->totalCount();
+        figures.remainingSeconds = batch->remainingSeconds();
+    }
+    return figures;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "model/taskitem.h"
+
+#include <optional>
+
+class AppState;
+
+// The running batch as the chrome bar and the progress strip count it: jobs done of the jobs
+// it holds, and the estimate of the time left.
+struct BatchFigures
+{
+    bool running = false;
+    int done = 0;
+    int total = 0;
+    std::optional<qint64> remainingSeconds;
+
+    // 0.0 to 1.0; 0 without jobs.
+    double progress() const;
+
+    static BatchFigures of(const AppState &state);
+};

@@ -1,0 +1,52 @@
+#include "app/appstate.h"
+#include "app/dockprogressmanager.h"
+#include "app/launchrequest.h"
+#include "app/notificationmanager.h"
+#include "app/singleinstance.h"
+#include "integration/updatemanager.h"
+#include "ui/mainwindow.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pikora"));
+    QApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(PIKORA_APP_ID));
+
+    const LaunchRequest request = LaunchRequest::fromArguments(QApplication::arguments().mid(1), QDir::currentPath());
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Role::secondary
+        && instance.forward(request, SingleInstance::currentPlatformData()))
+        return 0;
+    // Either the id is ours, there is no session bus, or the owner vanished mid-hand-over: this
+    // process shows the window.
+
+    AppState state;
+    UpdateManager &updates = UpdateManager::shared();
+    MainWindow window(&state, &updates, &NotificationManager::shared(), &DockProgressManager::shared());
+    // Closing the window ends the application, also while the settings window is open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&window, &MainWindow::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    window.show();
+
+    // Once per process, not per show: a restored window must not import removed rows again.
+    instance.deliver(request);
+    QTimer::singleShot(0, &window, [&] {
+        state.checkEnvironment();
+        instance.setReceiver(&window, [&](const LaunchRequest &next, const QVariantMap &) {
+            next.applyTo(&state);
+            window.present();
+        });
+        if (state.settings().autoCheckForUpdates) {
+            QTimer::singleShot(1000, &updates, [&] {
+                updates.checkForUpdates(state.settings().customUpdateFeedURL, false);
+            });
+        }
+    });
+    return QApplication::exec();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "model/taskitem.h"
+
+#include <QFrame>
+#include <QPointer>
+#include <QTimer>
+
+#include <utility>
+
+class AppState;
+class QLabel;
+class QToolButton;
+
+namespace StatsFigures {
+
+// How many more original photos (3.5 MiB each) the saved bytes make room for; 0 with nothing
+// saved, else at least 1.
+qint64 estimatedSavedPhotosCount(qint64 lifetimeSavedBytes);
+// formattedBytes split at its blank into the figure and the unit; the whole text and an empty
+// unit when it has no blank.
+std::pair<QString, QString> formattedBytesParts(qint64 bytes);
+// The shown list's completed compressions as "~23.4%"; "~23%" (the typical figure) when there
+// are none but something was saved before; "—" when there is no figure at all.
+QString averageReductionText(const QList<TaskItem> &tasks, qint64 lifetimeSavedBytes);
+
+} // namespace StatsFigures
+
+// The statistics panel that drops down under the toolbar's statistics button: the lifetime
+// savings, the photos they make room for, and three small cards. AppState::showStatsSheet is
+// its single switch: closing the panel, by any means, turns the flag off.
+class StatsPopup final : public QFrame
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(StatsPopup)
+
+public:
+    static constexpr int panelWidth = 440;
+
+    StatsPopup(AppState *state, QWidget *parent);
+
+    // Opens under anchor (centred on it, kept on its screen); false when it cannot.
+    bool popUp(QWidget *anchor);
+    // The texts a user reads, top to bottom.
+    QStringList texts() const;
+    double fillProgress() const { return m_fill; }
+    QToolButton *closeButton() const { return m_close; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    class Card;
+    class FillBar;
+
+    void refresh();
+
+    AppState *m_state;
+    QPointer<QWidget> m_anchor;
+    QTimer m_refresh;
+    double m_fill = 0.0;
+    QToolButton *m_close;
+    QLabel *m_title;
+    QLabel *m_caption;
+    QLabel *m_number;
+    QLabel *m_unit;
+    FillBar *m_bar;
+    QLabel *m_estimate;
+    QLabel *m_badge;
+    QList<QLabel *> m_cardTitles;
+    QList<QLabel *> m_cardValues;
+    QList<QLabel *> m_cardCaptions;
+};

@@ -1,0 +1,700 @@
+#include "app/appstate.h"
+#include "app/dockprogressmanager.h"
+#include "app/notificationmanager.h"
+#include "app/tasklist.h"
+#include "integration/updatemanager.h"
+#include "fakedesktop.h"
+#include "recordingfeedback.h"
+#include "screenshots.h"
+#include "testenv.h"
+#include "ui/actionisland.h"
+#include "ui/appactions.h"
+#include "ui/chromebar.h"
+#include "ui/emptycanvas.h"
+#include "ui/tasktableview.h"
+#include "ui/updatesheet.h"
+#include "ui/maintoolbar.h"
+#include "ui/mainwindow.h"
+#include "ui/modeswitch.h"
+#include "ui/progressstrip.h"
+#include "ui/settingswindow.h"
+#include "ui/statspopup.h"
+#include "ui/statusisland.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(CommandFacts)
+Q_DECLARE_METATYPE(StatusFacts)
+Q_DECLARE_METATYPE(StatusIsland::Face)
+
+namespace {
+
+QStringList list(std::initializer_list<const char *> words)
+{
+    QStringList out;
+    for (const char *word : words)
+        out.append(QString::fromUtf8(word));
+    return out;
+}
+
+TaskItem task(ConversionMode mode, TaskStatus status, qint64 original, std::optional<qint64> result = std::nullopt)
+{
+    TaskItem item;
+    item.sourceURL = QUrl::fromLocalFile(QStringLiteral("/photos/%1.jpg").arg(original));
+    item.mode = mode;
+    item.status = status;
+    item.originalSize = original;
+    item.compressedSize = result;
+    return item;
+}
+
+} // namespace
+
+// The main window without the table and canvas themselves: menus and their rules, toolbar,
+// chrome bar, progress strip, statistics panel, window icon, and closing during a batch.
+class TestUiWindow final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    RecordingHaptics m_haptics;
+    std::unique_ptr<DockProgressManager> m_dock;
+    std::unique_ptr<NotificationManager> m_notifications;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<UpdateManager> m_updates;
+    std::unique_ptr<MainWindow> m_window;
+
+    void open()
+    {
+        m_state = std::make_unique<AppState>(AppState::Feedback{nullptr, nullptr, nullptr, &m_haptics, false});
+        QVERIFY(QTest::qWaitFor([&] { return !m_state->cjxlPath().isEmpty(); }, 30000));
+        m_updates = std::make_unique<UpdateManager>();
+        m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+        m_window->resize(860, 560);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    AppActions *actions() const { return m_window->actions(); }
+    StatusIsland *island() const { return m_window->chromeBar()->statusIsland(); }
+
+    static QStringList actionTexts(const QMenu *menu)
+    {
+        QStringList texts;
+        for (const QAction *action : menu->actions())
+            texts.append(action->isSeparator() ? u"---"_s : action->text());
+        return texts;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        TestEnv::isolateHome(m_root.path());
+        m_dock = std::make_unique<DockProgressManager>();
+        m_notifications = std::make_unique<NotificationManager>();
+    }
+
+    void init() { open(); }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_updates.reset();
+        m_state.reset();
+        m_haptics.played.clear();
+    }
+
+    void menus()
+    {
+        QCOMPARE(m_window->windowTitle(), u"Pikora"_s);
+        QStringList titles;
+        for (const QAction *menu : m_window->menuBar()->actions())
+            titles.append(menu->text());
+        QCOMPARE(titles, list({"Pikora", "文件", "编辑", "显示", "任务"}));
+        const QList<QAction *> menus = m_window->menuBar()->actions();
+        QCOMPARE(actionTexts(menus.at(0)->menu()), list({"关于 Pikora", "检查更新…", "偏好设置…", "---", "退出"}));
+        QCOMPARE(actionTexts(menus.at(1)->menu()), list({"导入照片…", "导入文件夹…", "---", "清空列表"}));
+        QCOMPARE(actionTexts(menus.at(2)->menu()), list({"全选", "从列表中移除"}));
+        QCOMPARE(actionTexts(menus.at(3)->menu()),
+                 list({"快速查看…", "---", "压缩照片模式", "还原照片模式", "---", "储存空间概览…"}));
+        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"开始压缩", "停止处理", "---", "重新尝试失败项目"}));
+
+        // Each shortcut once: Qt fires neither of two actions that share one.
+        QStringList shortcuts;
+        for (const QAction *action : actions()->all()) {
+            for (const QKeySequence &key : action->shortcuts())
+                shortcuts.append(key.toString());
+        }
+        QStringList unique = shortcuts;
+        unique.removeDuplicates();
+        QCOMPARE(shortcuts.size(), unique.size());
+        QCOMPARE(shortcuts, list({"Ctrl+,", "Ctrl+Q", "Ctrl+O", "Ctrl+Alt+O", "Ctrl+K", "Ctrl+A", "Del", "Space",
+                                  "Ctrl+1", "Ctrl+2", "Ctrl+Alt+I", "Ctrl+Return", "Ctrl+Enter", "Ctrl+.",
+                                  "Ctrl+Shift+R"}));
+        // Space and Delete reach only the table (it has the focus they act in), never the window.
+        QCOMPARE(actions()->quickLook->shortcutContext(), Qt::WidgetShortcut);
+        QCOMPARE(actions()->removeSelected->shortcutContext(), Qt::WidgetShortcut);
+        QVERIFY(!m_window->actions()->quickLook->associatedObjects().contains(m_window.get()));
+        QCOMPARE(actions()->clearList->toolTip(), u"清空列表 (Ctrl+K)"_s);
+
+        // F10 opens the first menu for keyboard users.
+        QTest::keyClick(m_window.get(), Qt::Key_F10);
+        QTRY_VERIFY(menus.at(0)->menu()->isVisible());
+        menus.at(0)->menu()->close();
+    }
+
+    void rules_data()
+    {
+        QTest::addColumn<CommandFacts>("facts");
+        QTest::addColumn<QStringList>("enabled"); // the ruled commands that are enabled
+
+        CommandFacts empty;
+        empty.toolReady = true;
+        QTest::newRow("empty list") << empty << QStringList{};
+        CommandFacts listed = empty;
+        listed.listEmpty = false;
+        QTest::newRow("idle list") << listed << list({"清空列表", "全选", "开始压缩"});
+        CommandFacts selected = listed;
+        selected.hasSelection = true;
+        QTest::newRow("selection") << selected
+                                   << list({"清空列表", "全选", "从列表中移除", "快速查看…", "开始压缩"});
+        CommandFacts failed = listed;
+        failed.failedCount = 2;
+        failed.mode = ConversionMode::jxlToJPEG;
+        QTest::newRow("failures, restoring") << failed << list({"清空列表", "全选", "还原照片", "重新尝试失败项目"});
+        CommandFacts noTool = failed;
+        noTool.toolReady = false;
+        QTest::newRow("failures, tool missing") << noTool << list({"清空列表", "全选"});
+        CommandFacts running = failed;
+        running.processing = true;
+        running.hasSelection = true;
+        QTest::newRow("batch running") << running << list({"全选", "从列表中移除", "快速查看…", "停止处理"});
+        CommandFacts runningElsewhere = empty;
+        runningElsewhere.processing = true;
+        QTest::newRow("batch running, shown list empty") << runningElsewhere << list({"停止处理"});
+    }
+
+    void rules()
+    {
+        QFETCH(CommandFacts, facts);
+        QFETCH(QStringList, enabled);
+        actions()->apply(facts);
+        QStringList actual;
+        for (QAction *action : {actions()->clearList, actions()->selectAll, actions()->removeSelected,
+                                actions()->quickLook, actions()->start, actions()->stop, actions()->retryFailed}) {
+            if (action->isEnabled())
+                actual.append(action->text());
+        }
+        QCOMPARE(actual, enabled);
+        // The commands without a rule never grey out.
+        for (QAction *action : {actions()->about, actions()->checkForUpdates, actions()->preferences, actions()->quit,
+                                actions()->importPhotos, actions()->importFolder, actions()->compressMode,
+                                actions()->restoreMode, actions()->statistics})
+            QVERIFY2(action->isEnabled(), qPrintable(action->text()));
+    }
+
+    // The same rules, fed by the state's own signals.
+    void rulesFollowTheState()
+    {
+        QVERIFY(!actions()->start->isEnabled());
+        m_state->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::failed, 1000)});
+        QVERIFY(actions()->start->isEnabled() && actions()->retryFailed->isEnabled());
+        QCOMPARE(actions()->retryFailed->iconText(), u"重试 1 项"_s);
+        QVERIFY(!actions()->removeSelected->isEnabled());
+        actions()->selectAll->trigger();
+        QVERIFY(actions()->removeSelected->isEnabled() && actions()->quickLook->isEnabled());
+
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        QCOMPARE(actions()->start->text(), u"还原照片"_s);
+        QCOMPARE(m_window->windowTitle(), u"Pikora"_s);
+        QVERIFY(!actions()->start->isEnabled() && !actions()->removeSelected->isEnabled());
+        QVERIFY(actions()->restoreMode->isChecked() && !actions()->compressMode->isChecked());
+        actions()->compressMode->trigger();
+        QCOMPARE(m_state->activeMode(), ConversionMode::jpegToJXL);
+        QCOMPARE(actions()->start->text(), u"开始压缩"_s);
+    }
+
+    void modeSwitch()
+    {
+        TaskItem listed = task(ConversionMode::jpegToJXL, TaskStatus::pending, 10);
+        m_state->compressTasks()->append({listed});
+        m_state->selectAllTasks();
+        ModeSwitch *modes = m_window->mainToolBar()->modeSwitch();
+        QCOMPARE(modes->segment(0)->accessibleName().isEmpty() ? modes->segment(0)->text() : modes->segment(0)->accessibleName(),
+                 u"压缩照片"_s);
+        QCOMPARE(modes->segment(1)->toolTip(), u"还原照片\n将 JXL 精确还原为 JPEG"_s);
+        QVERIFY(modes->segment(0)->isChecked());
+
+        QTest::mouseClick(modes->segment(1), Qt::LeftButton);
+        QCOMPARE(m_state->activeMode(), ConversionMode::jxlToJPEG);
+        QVERIFY(m_state->selectedTaskIds().isEmpty());
+        QCOMPARE(m_haptics.played.size(), 1);
+
+        // Following the state moves the check mark and calls nothing back.
+        QSignalSpy modeChanges(m_state.get(), &AppState::activeModeChanged);
+        m_state->switchMode(ConversionMode::jpegToJXL);
+        QVERIFY(modes->segment(0)->isChecked() && !modes->segment(1)->isChecked());
+        QCOMPARE(modeChanges.size(), 1);
+        QCOMPARE(m_haptics.played.size(), 2);
+    }
+
+    // Space and Delete act on the table while it has focus, and nowhere else.
+    void spaceAndDeleteBelongToTheTable()
+    {
+        m_state->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::pending, 10),
+                                          task(ConversionMode::jpegToJXL, TaskStatus::pending, 11)});
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        m_state->selectAllTasks();
+        QToolButton *elsewhere = m_window->mainToolBar()->buttons().constLast();
+        elsewhere->setFocus();
+        QTest::keyClick(elsewhere, Qt::Key_Delete);
+        QCOMPARE(m_state->compressTasks()->size(), qsizetype(2));
+
+        m_window->table()->setFocus();
+        QTest::keyClick(m_window->table(), Qt::Key_Space);
+        QVERIFY(m_state->previewItemURL().has_value());
+        m_state->setPreviewItemURL(std::nullopt);
+        QTest::keyClick(m_window->table(), Qt::Key_Delete);
+        QVERIFY(m_state->compressTasks()->isEmpty());
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
+    }
+
+    // One settings window, however it is asked for; the about command shows its about page; the
+    // update sheet follows the manager's flag, over the window.
+    void settingsAndUpdateSheet()
+    {
+        actions()->preferences->trigger();
+        auto *settings = m_window->findChild<SettingsWindow *>();
+        QVERIFY(settings && settings->isVisible());
+        QTest::mouseClick(m_window->mainToolBar()->buttons().constLast(), Qt::LeftButton);
+        m_state->openSettings();
+        actions()->about->trigger();
+        QCOMPARE(m_window->findChildren<SettingsWindow *>().size(), 1);
+        QCOMPARE(settings->tabs()->currentIndex(), settings->tabs()->count() - 1);
+
+        m_updates->setUpdateSheetPresented(true);
+        auto *sheet = m_window->findChild<UpdateSheet *>();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        sheet->reject();
+        QVERIFY(!m_updates->isUpdateSheetPresented());
+        m_updates->setUpdateSheetPresented(true);
+        QTRY_COMPARE(m_window->findChildren<UpdateSheet *>().size(), 1);
+        m_updates->setUpdateSheetPresented(false);
+        QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
+    }
+
+    void toolbarButtons()
+    {
+        QStringList names, tips;
+        for (QToolButton *button : m_window->mainToolBar()->buttons()) {
+            names.append(button->text());
+            tips.append(button->toolTip());
+            QCOMPARE(button->focusPolicy(), Qt::StrongFocus);
+            QVERIFY(!button->icon().isNull());
+        }
+        QCOMPARE(names, list({"选择照片", "选择文件夹", "储存空间概览", "偏好设置"}));
+        QCOMPARE(tips, list({"选择照片…", "选择文件夹…", "储存空间概览", "偏好设置"}));
+    }
+
+    void remainingTime_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << qint64(0) << u"不到 1 分钟"_s;
+        QTest::newRow("59") << qint64(59) << u"不到 1 分钟"_s;
+        QTest::newRow("60") << qint64(60) << u"约 1 分钟"_s;
+        QTest::newRow("61 rounds up") << qint64(61) << u"约 2 分钟"_s;
+        QTest::newRow("an hour") << qint64(3600) << u"约 1 小时"_s;
+        QTest::newRow("hour and a bit") << qint64(3661) << u"约 1 小时 2 分钟"_s;
+    }
+
+    void remainingTime()
+    {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(remainingTimeText(seconds), text);
+    }
+
+    void chromeBar_data()
+    {
+        QTest::addColumn<StatusFacts>("facts");
+        QTest::addColumn<bool>("barShown");
+        QTest::addColumn<StatusIsland::Face>("face");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("button"); // the action island's command, empty when hidden
+
+        StatusFacts empty;
+        QTest::newRow("empty, idle") << empty << false << StatusIsland::Face::idle << QStringList() << QString();
+        StatusFacts noCjxl = empty;
+        noCjxl.toolReady = false;
+        QTest::newRow("cjxl missing, empty list") << noCjxl << true << StatusIsland::Face::toolMissing
+                                                  << list({"未检测到 cjxl 编码器"}) << QString();
+        StatusFacts noDjxl = noCjxl;
+        noDjxl.mode = ConversionMode::jxlToJPEG;
+        noDjxl.count = 2;
+        QTest::newRow("djxl missing") << noDjxl << true << StatusIsland::Face::toolMissing
+                                      << list({"未检测到 djxl 解码器"}) << u"还原照片"_s;
+        StatusFacts running;
+        running.count = 12;
+        running.batch = BatchFigures{true, 3, 12, std::nullopt};
+        QTest::newRow("batch, no estimate yet") << running << true << StatusIsland::Face::processing << list({"3/12"})
+                                                << u"停止处理"_s;
+        StatusFacts estimated = running;
+        estimated.batch.remainingSeconds = 100;
+        QTest::newRow("batch with estimate") << estimated << true << StatusIsland::Face::processing
+                                             << list({"3/12", "·", "约 2 分钟"}) << u"停止处理"_s;
+        // The other direction is shown and empty: the batch's count and stop stay in view.
+        StatusFacts elsewhere = estimated;
+        elsewhere.count = 0;
+        elsewhere.mode = ConversionMode::jxlToJPEG;
+        elsewhere.toolReady = false;
+        QTest::newRow("batch of the other direction") << elsewhere << true << StatusIsland::Face::processing
+                                                      << list({"3/12", "·", "约 2 分钟"}) << u"停止处理"_s;
+        StatusFacts idle;
+        idle.count = 2;
+        idle.totalSize = 1'200'000;
+        idle.savedBytes = 300'000;
+        idle.failedCount = 1;
+        QTest::newRow("idle with savings and a failure")
+            << idle << true << StatusIsland::Face::idle << list({"2 个项目", "·", "1.2 MB", "·", "已节省 300 KB", "重试 1 项"})
+            << u"开始压缩"_s;
+        StatusFacts nothingSaved = idle;
+        nothingSaved.savedBytes = 0;
+        nothingSaved.failedCount = 0;
+        QTest::newRow("idle, nothing saved") << nothingSaved << true << StatusIsland::Face::idle
+                                             << list({"2 个项目", "·", "1.2 MB"}) << u"开始压缩"_s;
+        StatusFacts restoring = idle;
+        restoring.mode = ConversionMode::jxlToJPEG;
+        restoring.failedCount = 0;
+        QTest::newRow("restoring never shows savings") << restoring << true << StatusIsland::Face::idle
+                                                       << list({"2 个项目", "·", "1.2 MB"}) << u"还原照片"_s;
+    }
+
+    void chromeBar()
+    {
+        QFETCH(StatusFacts, facts);
+        QFETCH(bool, barShown);
+        QFETCH(StatusIsland::Face, face);
+        QFETCH(QStringList, texts);
+        QFETCH(QString, button);
+
+        CommandFacts commands;
+        commands.mode = facts.mode;
+        commands.listEmpty = facts.count == 0;
+        commands.processing = facts.batch.running;
+        commands.toolReady = facts.toolReady;
+        commands.failedCount = facts.failedCount;
+        actions()->apply(commands);
+        ChromeBar *bar = m_window->chromeBar();
+        bar->setFacts(facts);
+        QCOMPARE(bar->isVisible(), barShown);
+        QCOMPARE(island()->face(), face);
+        QCOMPARE(island()->isVisible() ? island()->visibleTexts() : QStringList(), texts);
+        IslandButton *action = bar->actionIsland()->button();
+        QCOMPARE(bar->actionIsland()->isVisible() ? action->text() : QString(), button);
+        if (!button.isEmpty()) {
+            QCOMPARE(action->toolTip(), button);
+            QCOMPARE(action->isEnabled(), facts.batch.running || facts.toolReady);
+        }
+        if (island()->retryButton()->isVisible())
+            QCOMPARE(island()->retryButton()->toolTip(), u"重新尝试 1 个失败项目"_s);
+        if (island()->clearButton()->isVisible())
+            QCOMPARE(island()->clearButton()->toolTip(), u"清空列表 (Ctrl+K)"_s);
+        if (QByteArray(QTest::currentDataTag()) == "batch with estimate")
+            Screenshots::save(bar, u"chrome-bar-estimate"_s);
+        if (QByteArray(QTest::currentDataTag()) == "djxl missing")
+            Screenshots::save(bar, u"chrome-bar-tool-missing"_s);
+        if (barShown) {
+            // Islands sit 12 above the content's bottom edge, 18 in from its sides.
+            const QRect frame = bar->geometry();
+            QCOMPARE(bar->parentWidget()->height() - frame.bottom() - 1, ChromeBar::bottomMargin);
+            QCOMPARE(frame.left(), ChromeBar::sideMargin);
+            QCOMPARE(frame.height(), GlassPanel::islandHeight);
+        }
+    }
+
+    void statsFigures_data()
+    {
+        QTest::addColumn<QList<TaskItem>>("tasks");
+        QTest::addColumn<qint64>("lifetime");
+        QTest::addColumn<QString>("average");
+        QTest::addColumn<qint64>("photos");
+
+        const auto compress = ConversionMode::jpegToJXL;
+        QTest::newRow("nothing at all") << QList<TaskItem>{} << qint64(0) << u"—"_s << qint64(0);
+        QTest::newRow("history only") << QList<TaskItem>{} << qint64(1) << u"~23%"_s << qint64(1);
+        QTest::newRow("just under one photo") << QList<TaskItem>{} << qint64(3670015) << u"~23%"_s << qint64(1);
+        QTest::newRow("just under two photos") << QList<TaskItem>{} << qint64(7340031) << u"~23%"_s << qint64(1);
+        QTest::newRow("two photos") << QList<TaskItem>{} << qint64(7340032) << u"~23%"_s << qint64(2);
+        QTest::newRow("completed compressions")
+            << QList<TaskItem>{task(compress, TaskStatus::completed, 1000, 753), task(compress, TaskStatus::completed, 3000, 2000),
+                               task(compress, TaskStatus::failed, 5000)}
+            << qint64(5) << u"~31.2%"_s << qint64(1);
+        QTest::newRow("grew: a real figure, not the typical one")
+            << QList<TaskItem>{task(compress, TaskStatus::completed, 1000, 1100)} << qint64(3) << u"~0.0%"_s << qint64(1);
+        QTest::newRow("restorations do not count")
+            << QList<TaskItem>{task(ConversionMode::jxlToJPEG, TaskStatus::completed, 1000, 1300)} << qint64(0) << u"—"_s
+            << qint64(0);
+        QTest::newRow("only pending jobs") << QList<TaskItem>{task(compress, TaskStatus::pending, 1000)} << qint64(0)
+                                           << u"—"_s << qint64(0);
+        QTest::newRow("empty files") << QList<TaskItem>{task(compress, TaskStatus::completed, 0, 0)} << qint64(9)
+                                     << u"~23%"_s << qint64(1);
+        QTest::newRow("negative counter") << QList<TaskItem>{} << qint64(-5) << u"—"_s << qint64(0);
+    }
+
+    void statsFigures()
+    {
+        QFETCH(QList<TaskItem>, tasks);
+        QFETCH(qint64, lifetime);
+        QFETCH(QString, average);
+        QFETCH(qint64, photos);
+        QCOMPARE(StatsFigures::averageReductionText(tasks, lifetime), average);
+        QCOMPARE(StatsFigures::estimatedSavedPhotosCount(lifetime), photos);
+    }
+
+    void statsParts()
+    {
+        QCOMPARE(StatsFigures::formattedBytesParts(0), std::make_pair(u"0"_s, u"KB"_s));
+        QCOMPARE(StatsFigures::formattedBytesParts(1'234'567), std::make_pair(u"1.2"_s, u"MB"_s));
+    }
+
+    void statsPopup()
+    {
+        StatsPopup *popup = m_window->statsPopup();
+        QToolButton *button = m_window->mainToolBar()->statisticsButton();
+        QVERIFY(!popup->isVisible());
+
+        // From the menu command (or anything that sets the flag): opens under the button.
+        actions()->statistics->trigger();
+        QVERIFY(m_state->showStatsSheet());
+        QTRY_VERIFY(popup->isVisible());
+        QVERIFY(popup->geometry().top() >= button->mapToGlobal(QPoint(0, button->height())).y());
+        QVERIFY(actions()->statistics->isChecked());
+        QCOMPARE(popup->texts(), list({"储存空间概览", "已节省储存空间", "0", "KB", "压缩照片即可释放储存空间",
+                                       "100% 原始画质", "已处理照片", "0 张", "历史累计", "平均缩减率", "—",
+                                       "体积缩减", "画质保证", "100% 无损", "完整保留色彩与拍摄信息"}));
+        QTRY_VERIFY(qAbs(popup->fillProgress() - 0.08) < 0.001);
+        Screenshots::save(popup, u"stats-popup"_s);
+
+        // The close button and Esc both clear the flag.
+        QCOMPARE(popup->closeButton()->toolTip(), u"关闭 (Esc)"_s);
+        QTest::mouseClick(popup->closeButton(), Qt::LeftButton);
+        QVERIFY(!popup->isVisible());
+        QVERIFY(!m_state->showStatsSheet());
+        QVERIFY(!actions()->statistics->isChecked());
+        m_state->setShowStatsSheet(true);
+        QTRY_VERIFY(popup->isVisible());
+        QTest::keyClick(popup, Qt::Key_Escape);
+        QVERIFY(!popup->isVisible() && !m_state->showStatsSheet());
+
+        // The toolbar button opens it; a press on the same button closes it and does not reopen it.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(popup->isVisible());
+        const QPoint onButton = popup->mapFromGlobal(button->mapToGlobal(button->rect().center()));
+        QTest::mousePress(popup, Qt::LeftButton, {}, onButton);
+        QTest::mouseRelease(button, Qt::LeftButton, {}, button->rect().center());
+        QTest::qWait(50);
+        QVERIFY(!popup->isVisible());
+        QVERIFY(!m_state->showStatsSheet());
+
+        // A press elsewhere closes it and clears the flag too.
+        m_state->setShowStatsSheet(true);
+        QTRY_VERIFY(popup->isVisible());
+        QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(-20, -20));
+        QVERIFY(!popup->isVisible() && !m_state->showStatsSheet());
+
+        // With the window hidden it cannot open: the flag must not stay on.
+        m_window->hide();
+        m_state->setShowStatsSheet(true);
+        QVERIFY(!popup->isVisible());
+        QVERIFY(!m_state->showStatsSheet());
+    }
+
+    void windowIconFollowsTheDock()
+    {
+        const QImage plain = m_window->windowIcon().pixmap(128, 128).toImage();
+        m_dock->update(3, 10);
+        const QImage progress = m_window->windowIcon().pixmap(128, 128).toImage();
+        // The bar starts 14 in, 14 above the bottom edge: green there now.
+        const QColor bar = progress.pixelColor(20, 128 - 22);
+        QVERIFY2(bar.green() > 150 && bar.red() < 120, qPrintable(bar.name()));
+        QVERIFY(plain.pixelColor(20, 128 - 22) != bar);
+        m_dock->reset();
+        QCOMPARE(m_window->windowIcon().pixmap(128, 128).toImage(), plain);
+    }
+
+    // The window says whether it is active (no notification then) and withdraws that answer
+    // before it goes: afterwards the application counts as inactive.
+    void notificationsAskTheWindow()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus (the suite runs under dbus-run-session)");
+        QDBusConnection fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-desktop"_s);
+        FakeDesktop desktop;
+        QVERIFY(fake.registerVirtualObject(u"/"_s, &desktop, QDBusConnection::SubPath));
+        QVERIFY(fake.registerService(u"org.freedesktop.Notifications"_s));
+        const QList<QVariantList> &posted = desktop.calls[u"org.freedesktop.Notifications.Notify"_s];
+
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
+        QTest::qWait(200);
+        QCOMPARE(posted.size(), 0);
+
+        m_window.reset();
+        m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
+        QTRY_COMPARE(posted.size(), 1);
+        fake.unregisterService(u"org.freedesktop.Notifications"_s);
+        fake.unregisterObject(u"/"_s, QDBusConnection::UnregisterTree);
+        QDBusConnection::disconnectFromBus(u"fake-desktop"_s);
+    }
+
+    void progressStripAndScreens()
+    {
+        m_window->resize(860, 560);
+        Screenshots::save(m_window.get(), u"window-empty-compress"_s);
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        Screenshots::save(m_window.get(), u"window-empty-restore"_s);
+        m_state->switchMode(ConversionMode::jpegToJXL);
+
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 12; ++i)
+            tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
+                              2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
+        m_state->compressTasks()->append(tasks);
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        QVERIFY(!m_window->progressStrip()->isVisible());
+        Screenshots::save(m_window.get(), u"window-table-idle"_s);
+
+        TaskItem failed = tasks.at(4);
+        failed.status = TaskStatus::failed;
+        failed.errorMessage = u"cjxl failed"_s;
+        m_state->compressTasks()->replace(failed);
+        QTRY_COMPARE(island()->visibleTexts().constLast(), u"重试 1 项"_s);
+        Screenshots::save(m_window.get(), u"window-table-failures"_s);
+    }
+
+    // Two photos convert for real, the third hangs: the island then counts the batch's own jobs
+    // and adds the time it still needs; stopping brings back the idle face.
+    void batchProgressWithEstimate()
+    {
+        const QString folder = m_root.filePath(u"estimate"_s);
+        for (const QString &name : {u"a.jpg"_s, u"b.jpg"_s, u"slow.jpg"_s})
+            TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, name);
+        const QString encoder = TestEnv::writeScript(
+            m_root.filePath(u"bin/cjxl-some"_s),
+            "case \"$1\" in *slow*) exec sleep 30 ;; esac\nexec " + TestEnv::installedTool(u"cjxl"_s).toUtf8() + " \"$@\"\n");
+        AppSettings settings = m_state->settings();
+        settings.customCjxlPath = encoder;
+        m_state->setSettings(settings);
+        m_state->checkEnvironment();
+        QTRY_COMPARE(m_state->cjxlPath(), encoder);
+        QSignalSpy imported(m_state.get(), &AppState::importFinished);
+        m_state->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+
+        actions()->start->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(island()->face() == StatusIsland::Face::processing && island()->visibleTexts().size() == 3, 60000);
+        const QStringList texts = island()->visibleTexts();
+        QCOMPARE(texts.at(0), u"2/3"_s);
+        QCOMPARE(texts.at(1), u"·"_s);
+        QVERIFY2(texts.at(2) == u"不到 1 分钟"_s || texts.at(2).startsWith(u"约 "_s), qPrintable(texts.at(2)));
+        QTRY_VERIFY(m_window->progressStrip()->isVisible());
+        QCOMPARE(m_window->progressStrip()->progress(), 2.0 / 3.0);
+
+        QTest::mouseClick(m_window->chromeBar()->actionIsland()->button(), Qt::LeftButton);
+        QTRY_COMPARE(island()->face(), StatusIsland::Face::idle);
+        QTRY_VERIFY(!m_window->progressStrip()->isVisible());
+        QTRY_COMPARE(m_state->runningJobCount(), qsizetype(0));
+        QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"开始压缩"_s);
+    }
+
+    // A batch on a slow fake encoder: the strip and the island count it; closing asks first,
+    // then cancels and quits once the tool has exited, leaving no partial file.
+    void closeDuringBatch()
+    {
+        const QString folder = m_root.filePath(u"batch"_s);
+        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
+        const QString encoder = TestEnv::writeScript(m_root.filePath(u"bin/cjxl"_s),
+                                                     "printf partial > \"$2\"\nexec sleep 30\n");
+        AppSettings settings = m_state->settings();
+        settings.customCjxlPath = encoder;
+        m_state->setSettings(settings);
+        m_state->checkEnvironment();
+        QTRY_COMPARE(m_state->cjxlPath(), encoder);
+        QSignalSpy imported(m_state.get(), &AppState::importFinished);
+        m_state->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+
+        m_state->startCurrentProcessing();
+        QTRY_VERIFY(m_state->isProcessing());
+        QTRY_COMPARE(m_state->runningJobCount(), qsizetype(1));
+        QTRY_VERIFY(m_window->progressStrip()->isVisible());
+        QTRY_COMPARE(island()->face(), StatusIsland::Face::processing);
+        QCOMPARE(island()->visibleTexts(), list({"0/1"}));
+        QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"停止处理"_s);
+        // The other direction shown: the batch stays counted and stoppable.
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
+        QTRY_VERIFY(m_window->chromeBar()->isVisible() && m_window->chromeBar()->actionIsland()->isVisible());
+        QVERIFY(actions()->stop->isEnabled());
+        m_state->switchMode(ConversionMode::jpegToJXL);
+        Screenshots::save(m_window.get(), u"window-table-processing"_s);
+
+        QSignalSpy quit(m_window.get(), &MainWindow::quitRequested);
+        const auto question = [&] { return m_window->findChild<QMessageBox *>(); };
+        const auto answer = [&](const QString &text) {
+            QTRY_VERIFY(question() && question()->isVisible());
+            for (QAbstractButton *button : question()->buttons()) {
+                if (button->text() == text) {
+                    button->click();
+                    return;
+                }
+            }
+            QFAIL("no such answer");
+        };
+        QVERIFY(!m_window->close());
+        answer(u"继续处理"_s);
+        QTest::qWait(100);
+        QVERIFY(m_state->isProcessing() && m_window->isVisible() && quit.isEmpty());
+
+        QVERIFY(!m_window->close());
+        answer(u"停止并退出"_s);
+        QTRY_COMPARE(quit.size(), 1);
+        QCOMPARE(m_state->runningJobCount(), qsizetype(0));
+        QVERIFY(!m_state->isProcessing());
+        QCOMPARE(m_state->compressTasks()->at(0).status, TaskStatus::pending);
+        QCOMPARE(TestEnv::entries(folder), list({"a.jpg"}));
+    }
+
+    void closeWhenIdleQuitsAtOnce()
+    {
+        QSignalSpy quit(m_window.get(), &MainWindow::quitRequested);
+        QVERIFY(m_window->close());
+        QCOMPARE(quit.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestUiWindow)
+#include "tst_ui_window.moc"
