@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
 #include "screenshots.h"
@@ -447,6 +448,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 60000);
         QCOMPARE(qvariant_cast<TaskItem>(finished.first().first()).id, id);
         QTRY_COMPARE_WITH_TIMEOUT(list()->at(0).status, TaskStatus::completed, 60000);
+    }
+
+    void photoThatCannotBeNamedIsNeverRetried()
+    {
+        ScanResult scan;
+        scan.problems.append({ScanProblem::Kind::undecodableName, QStringLiteral("/p/bad\\xFF.jpg"), 0, false});
+        const TaskItem unnamed = FileScanner::importProblems(scan, ConversionMode::jpegToJXL).failedTasks.value(0);
+        list()->append({unnamed});
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady(), 30000); // the tool is not what holds it back
+        std::unique_ptr<QMenu> menu(m_view->makeRowMenu(unnamed.id));
+        QAction *retry = menuAction(menu.get(), QStringLiteral("重新尝试此项目"));
+        QVERIFY(!retry->isEnabled());
+        retry->trigger();
+        menuAction(menu.get(), QStringLiteral("快速查看"))->trigger();
+        menuAction(menu.get(), QStringLiteral("拷贝文件路径"))->trigger();
+        QVERIFY(list()->at(0) == unnamed);
+        QVERIFY(!m_state->isProcessing() && !m_state->batch()->isPreparing() && !m_state->previewItemURL());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/p/bad\\xFF.jpg"));
     }
 
     void removingARunningRowStopsItsJob()

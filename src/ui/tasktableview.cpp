@@ -292,7 +292,8 @@ void TaskTableView::previewTask(const QUuid &id)
 void TaskTableView::retryTask(const QUuid &id)
 {
     const TaskItem *found = task(id);
-    if (!found || found->status != TaskStatus::failed)
+    // A photo whose name no path can carry stays failed: no retry can make it safe.
+    if (!found || found->status != TaskStatus::failed || !found->isRunnable())
         return;
     TaskItem retried = *found;
     retried.status = TaskStatus::pending;
@@ -313,7 +314,7 @@ QMenu *TaskTableView::makeRowMenu(const QUuid &id, QWidget *parent)
     menu->addAction(tr("在文件管理器中显示"), this, [this, id] { revealTask(id); });
     menu->addAction(tr("拷贝文件路径"), this, [this, id] {
         if (const TaskItem *current = task(id))
-            QGuiApplication::clipboard()->setText(current->sourceURL.toLocalFile());
+            QGuiApplication::clipboard()->setText(current->sourcePathText());
     });
     menu->addSeparator();
     const auto remove = [this, id] {
@@ -325,7 +326,7 @@ QMenu *TaskTableView::makeRowMenu(const QUuid &id, QWidget *parent)
         menu->addSeparator();
         QAction *retry = menu->addAction(tr("重新尝试此项目"), this, [this, id] { retryTask(id); });
         const bool toolReady = found->mode == ConversionMode::jpegToJXL ? m_state->isCjxlReady() : m_state->isDjxlReady();
-        retry->setEnabled(toolReady);
+        retry->setEnabled(toolReady && found->isRunnable());
     }
     menu->addSeparator();
     const QSet<QUuid> &selected = m_state->selectedTaskIds();
