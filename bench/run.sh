@@ -19,6 +19,8 @@ run() {
 run bench_scanner
 run bench_import
 run bench_throughput
+run bench_table
+run bench_thumbnails
 run bench_memory
 
 exit $status

@@ -171,6 +171,10 @@ private slots:
             r.append(makeTask(QStringLiteral("/list/r%1.jxl").arg(i), ConversionMode::jxlToJPEG));
         }
         c[0].destinationURL = QUrl::fromLocalFile(QStringLiteral("/list/c0.jxl"));
+        c[0].status = TaskStatus::completed;
+        // A failed job's destination may be somebody else's file: never shown for it.
+        c[3].destinationURL = QUrl::fromLocalFile(QStringLiteral("/list/c3.jxl"));
+        c[3].status = TaskStatus::failed;
         compress->append(c);
         restore->append(r);
 
@@ -180,9 +184,12 @@ private slots:
         QVERIFY(restore->indexOf(r[1].id) < 0 && restore->indexOf(r[3].id) == 2);
         QCOMPARE(state->selectedTaskIds(), QSet<QUuid>{c[0].id});
 
-        // Quick look: the given job, else the selected one of the shown list; a result before its source.
+        // Quick look: the given job, else the selected one of the shown list; a completed job's
+        // result before its source, any other job's source.
         state->triggerQuickLook(std::nullopt);
         QCOMPARE(state->previewItemURL(), c[0].destinationURL);
+        state->triggerQuickLook(c[3]);
+        QCOMPARE(state->previewItemURL(), std::optional<QUrl>(c[3].sourceURL));
         state->triggerQuickLook(c[1]);
         QCOMPARE(state->previewItemURL(), std::optional<QUrl>(c[1].sourceURL));
         state->setSelectedTaskIds({r[0].id}); // not in the shown list: nothing changes

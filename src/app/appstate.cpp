@@ -484,7 +484,7 @@ void AppState::triggerQuickLook(const std::optional<TaskItem> &task)
     // A job whose source names no file has nothing to preview.
     const auto preview = [this](const TaskItem &t) {
         if (t.isRunnable())
-            setPreviewItemURL(t.destinationURL.value_or(t.sourceURL));
+            setPreviewItemURL(t.shownURL());
     };
     if (task) {
         preview(*task);

@@ -69,9 +69,7 @@ TaskTableModel::TaskTableModel(QObject *parent)
 
 QUrl TaskTableModel::shownFile(const TaskItem &task)
 {
-    if (task.status == TaskStatus::completed && task.destinationURL)
-        return *task.destinationURL;
-    return task.sourceURL;
+    return task.shownURL();
 }
 
 bool TaskTableModel::isDraggable(const TaskItem &task)

@@ -168,3 +168,10 @@ double TaskItem::savingsRatio() const
     const double ratio = double(originalSize - *compressedSize) / double(originalSize) * 100.0;
     return ratio < 0.0 ? 0.0 : ratio;
 }
+
+QUrl TaskItem::shownURL() const
+{
+    if (status == TaskStatus::completed && destinationURL)
+        return *destinationURL;
+    return sourceURL;
+}

@@ -55,6 +55,9 @@ struct TaskItem
     bool isVerified = false;
 
     QString fileName() const;
+    // The file a user opens, reveals or previews: the output once the job completed, else the
+    // source (a failed job's destination may name somebody else's file).
+    QUrl shownURL() const;
     // False for a job standing in for a photo whose name no path can carry: its source is not
     // a local file, so nothing can open it, and it is never run, retried or previewed.
     bool isRunnable() const;
