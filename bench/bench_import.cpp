@@ -5,6 +5,7 @@
 #include "app/appstate.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "stallmeter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,46 +75,12 @@ double milliseconds(qint64 nanoseconds)
     return double(nanoseconds) / 1e6;
 }
 
-// Notes the longest time between two ticks of a 10 ms timer while it runs.
-class StallMeter
-{
-public:
-    explicit StallMeter(QObject *context)
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(kTickMs);
-        QObject::connect(&m_timer, &QTimer::timeout, context, [this] {
-            m_longest = std::max(m_longest, m_sinceTick.nsecsElapsed());
-            m_sinceTick.start();
-        });
-    }
-
-    void start()
-    {
-        m_longest = 0;
-        m_sinceTick.start();
-        m_timer.start();
-    }
-
-    // The longest gap, counting the one still open.
-    qint64 stop()
-    {
-        m_timer.stop();
-        return std::max(m_longest, m_sinceTick.nsecsElapsed());
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_sinceTick;
-    qint64 m_longest = 0;
-};
-
 struct ImportTimes
 {
     int added = -1;
     qint64 total = 0; // importURLs to importFinished
     qint64 merge = 0; // the merge on the event loop's thread
-    qint64 longestStall = 0;
+    double longestStallMs = 0;
 };
 
 ImportTimes timeImport(AppState &state, const QString &root, QObject *context)
@@ -128,7 +95,7 @@ ImportTimes timeImport(AppState &state, const QString &root, QObject *context)
         times.added = added;
         loop.quit();
     });
-    StallMeter stalls(context);
+    StallMeter stalls(context, kTickMs);
     stalls.start();
     QElapsedTimer clock;
     clock.start();
@@ -136,7 +103,7 @@ ImportTimes timeImport(AppState &state, const QString &root, QObject *context)
     if (times.added < 0) // not already delivered inside the call
         loop.exec();
     times.total = clock.nsecsElapsed();
-    times.longestStall = stalls.stop();
+    times.longestStallMs = stalls.stop();
     QObject::disconnect(scanned);
     QObject::disconnect(finished);
     return times;
@@ -145,7 +112,7 @@ ImportTimes timeImport(AppState &state, const QString &root, QObject *context)
 void printImport(const char *label, const ImportTimes &times)
 {
     std::printf("  %-34s %8.1f ms  (%d added; merge %.1f ms; longest event-loop stall %.1f ms)\n", label,
-                milliseconds(times.total), times.added, milliseconds(times.merge), milliseconds(times.longestStall));
+                milliseconds(times.total), times.added, milliseconds(times.merge), times.longestStallMs);
 }
 
 // One update per row, as finished jobs report them.

@@ -6,15 +6,15 @@
 
 #include <algorithm>
 
-// The longest time between two ticks of a 5 ms timer while it runs: how long the event loop
-// was kept from the user at worst.
+// The longest time between two ticks of a timer (5 ms unless told) while it runs: how long the
+// event loop was kept from the user at worst.
 class StallMeter
 {
 public:
-    explicit StallMeter(QObject *context)
+    explicit StallMeter(QObject *context, int tickMs = 5)
     {
         m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
+        m_timer.setInterval(tickMs);
         QObject::connect(&m_timer, &QTimer::timeout, context, [this] {
             m_longest = std::max(m_longest, m_sinceTick.nsecsElapsed());
             m_sinceTick.start();
