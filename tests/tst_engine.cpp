@@ -3,6 +3,7 @@
 #include "engine/toolrun.h"
 #include "engine/verifier.h"
 #include "platform/processowner.h"
+#include "engineruns.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -21,15 +22,6 @@ private:
     QString m_tmp;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-
-    static ToolRun::Outcome runToEnd(ToolRun *run)
-    {
-        QSignalSpy spy(run, &ToolRun::finished);
-        run->start();
-        if (!spy.wait(60000))
-            qFatal("tool run did not finish");
-        return run->outcome();
-    }
 
     // The verification's error text, empty on a pass.
     static QString verifyError(const QString &jpeg, const QString &jxl, const QString &djxl = QString())
@@ -106,7 +98,7 @@ private Q_SLOTS:
                                                  QStringLiteral("我的 照片.jxl"));
         const QString output = path(QStringLiteral("照片 夹/out put.jpg"));
         std::unique_ptr<ToolRun> run(ToolRun::transcodeJXLtoJPEG(source, output, tool));
-        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::succeeded);
+        QCOMPARE(EngineRuns::runToEnd(run.get()), ToolRun::Outcome::succeeded);
         QCOMPARE(TestEnv::readAll(log), QFile::encodeName(source) + '\n' + QFile::encodeName(output) + '\n');
     }
 
@@ -136,7 +128,7 @@ private Q_SLOTS:
         const QString tool = TestEnv::writeScript(path(QStringLiteral("failing-cjxl")), script);
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_dir.path());
         std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(source, path(QStringLiteral("x.jxl")), 7, tool));
-        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::failed);
+        QCOMPARE(EngineRuns::runToEnd(run.get()), ToolRun::Outcome::failed);
         QCOMPARE(run->error()->errorDescription(), expected);
     }
 
@@ -150,7 +142,7 @@ private Q_SLOTS:
         const QString tool = TestEnv::writeScript(path(QStringLiteral("ok-tool")), "exit 0");
         const QString missing = path(QStringLiteral("gone.jpg"));
         std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(missing, path(QStringLiteral("gone.jxl")), 7, tool));
-        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::failed);
+        QCOMPARE(EngineRuns::runToEnd(run.get()), ToolRun::Outcome::failed);
         QCOMPARE(run->error()->errorDescription(), QStringLiteral("找不到指定文件: ") + missing);
 
         // A script whose interpreter does not exist cannot be started at all.
@@ -159,7 +151,7 @@ private Q_SLOTS:
         QFile::setPermissions(broken, QFile::ReadOwner | QFile::ExeOwner);
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_dir.path());
         std::unique_ptr<ToolRun> failed(ToolRun::transcodeJPEGtoJXL(source, path(QStringLiteral("b.jxl")), 7, broken));
-        QCOMPARE(runToEnd(failed.get()), ToolRun::Outcome::failed);
+        QCOMPARE(EngineRuns::runToEnd(failed.get()), ToolRun::Outcome::failed);
         QCOMPARE(failed->error()->kind, JXLError::Kind::platform);
         QVERIFY(!failed->error()->errorDescription().isEmpty());
     }

@@ -1,5 +1,6 @@
 #include "engine/filejob.h"
 #include "platform/renamenoreplace.h"
+#include "engineruns.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -11,6 +12,9 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <unistd.h>
+
+using EngineRuns::taskFor;
+using EngineRuns::runJob;
 
 // The file system misbehaving, through a preloaded shim (tests/faultshim): no RENAME_NOREPLACE,
 // no hard links, no extended attributes, originals that cannot be removed, and two processes
@@ -26,36 +30,17 @@ private:
 
     static void setFaults(const QByteArray &faults) { qputenv("PIKORA_FAULTS", faults); }
 
-    static TaskItem makeTask(const QString &source, ConversionMode mode)
-    {
-        TaskItem task;
-        task.sourceURL = QUrl::fromLocalFile(source);
-        task.mode = mode;
-        task.originalSize = QFileInfo(source).size();
-        return task;
-    }
-
     static TaskItem run(const TaskItem &task, DeleteStrategy strategy)
     {
         AppSettings settings;
         settings.deleteStrategy = strategy;
         settings.compressionEffort = 3;
-        FileJob job(task, settings);
-        QSignalSpy finished(&job, &FileJob::finished);
-        job.start();
-        if (!finished.wait(60000))
-            qFatal("job did not finish");
-        return job.task();
+        return runJob(task, settings);
     }
 
     QByteArray restored(const QString &jxl)
     {
-        const QString out = m_root.filePath(QStringLiteral("check.jpg"));
-        QFile::remove(out);
-        QProcess djxl;
-        djxl.start(QStringLiteral("djxl"), {jxl, out});
-        djxl.waitForFinished(60000);
-        return TestEnv::readAll(out);
+        return EngineRuns::restored(jxl, m_root.filePath(QStringLiteral("check.jpg")));
     }
 
 private Q_SLOTS:
@@ -203,7 +188,7 @@ private Q_SLOTS:
             qputenv("XDG_DATA_HOME", QFile::encodeName(QDir::cleanPath(blocked)));
         }
         setFaults(faults);
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), DeleteStrategy(strategy));
+        const TaskItem done = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy(strategy));
         setFaults({});
         qputenv("XDG_DATA_HOME", dataHome);
 
@@ -223,13 +208,13 @@ private Q_SLOTS:
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
         const QByteArray original = TestEnv::readAll(source);
         setFaults("no-xattr");
-        const TaskItem compressed = run(makeTask(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately);
+        const TaskItem compressed = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately);
         QCOMPARE(compressed.status, TaskStatus::completed);
         QVERIFY(compressed.isVerified);
         const QString jxl = compressed.destinationURL->toLocalFile();
         const QByteArray jxlBytes = TestEnv::readAll(jxl);
 
-        const TaskItem back = run(makeTask(jxl, ConversionMode::jxlToJPEG), DeleteStrategy::deleteImmediately);
+        const TaskItem back = run(taskFor(jxl, ConversionMode::jxlToJPEG), DeleteStrategy::deleteImmediately);
         setFaults({});
         QCOMPARE(back.status, TaskStatus::completed);
         QVERIFY(!back.isVerified);

@@ -2,6 +2,7 @@
 #include "engine/filejob.h"
 #include "engine/jpegdiagnosis.h"
 #include "engine/toolrun.h"
+#include "engineruns.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -29,15 +30,6 @@ private:
     int m_case = 0;
     QString m_work;
 
-    static ToolRun::Outcome runToEnd(ToolRun *run)
-    {
-        QSignalSpy spy(run, &ToolRun::finished);
-        run->start();
-        if (!spy.wait(60000))
-            qFatal("tool run did not finish");
-        return run->outcome();
-    }
-
     static bool processGone(const QByteArray &pid)
     {
         const QString stat = QStringLiteral("/proc/") + QString::fromLatin1(pid) + QStringLiteral("/stat");
@@ -48,7 +40,7 @@ private:
     {
         const QString tool = TestEnv::writeScript(m_work + QStringLiteral("/tool"), script);
         std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(source, m_work + QStringLiteral("/x.jxl"), 7, tool));
-        if (runToEnd(run.get()) != ToolRun::Outcome::failed)
+        if (EngineRuns::runToEnd(run.get()) != ToolRun::Outcome::failed)
             return QStringLiteral("(not failed)");
         return run->error()->errorDescription();
     }
@@ -153,7 +145,7 @@ private Q_SLOTS:
             QSKIP("cjxl is not installed");
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/unsupported/arithmetic.jpg"), m_work);
         std::unique_ptr<ToolRun> run(ToolRun::transcodeJPEGtoJXL(source, m_work + QStringLiteral("/a.jxl"), 7, {}));
-        QCOMPARE(runToEnd(run.get()), ToolRun::Outcome::failed);
+        QCOMPARE(EngineRuns::runToEnd(run.get()), ToolRun::Outcome::failed);
         const QString text = run->error()->errorDescription();
         QVERIFY2(text.startsWith(QStringLiteral("此 JPEG 使用算术编码，cjxl 不支持对其无损转换。cjxl 运行出错 (代码 1): ")),
                  qPrintable(text));

@@ -2,6 +2,7 @@
 #include "engine/jxlengine.h"
 #include "engine/outputfiles.h"
 #include "platform/processowner.h"
+#include "engineruns.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>
@@ -17,6 +18,9 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+using EngineRuns::taskFor;
+using EngineRuns::runJob;
+
 // One file's conversion end to end, with the real tools on real photos and fake tools for
 // the failures. Every dangerous case checks that no original is lost.
 class TestPipeline final : public QObject
@@ -28,15 +32,6 @@ private:
     QString m_work;
     int m_case = 0;
 
-    static TaskItem makeTask(const QString &source, ConversionMode mode)
-    {
-        TaskItem task;
-        task.sourceURL = QUrl::fromLocalFile(source);
-        task.mode = mode;
-        task.originalSize = QFileInfo(source).size();
-        return task;
-    }
-
     static AppSettings settingsWith(DeleteStrategy strategy)
     {
         AppSettings settings;
@@ -45,29 +40,10 @@ private:
         return settings;
     }
 
-    static TaskItem run(const TaskItem &task, const AppSettings &settings, QList<TaskItem> *updates = nullptr)
-    {
-        FileJob job(task, settings);
-        QList<TaskItem> seen;
-        connect(&job, &FileJob::updated, &job, [&seen](const TaskItem &t) { seen.append(t); });
-        QSignalSpy finished(&job, &FileJob::finished);
-        job.start();
-        if (!finished.wait(30000))
-            qFatal("job did not finish");
-        if (updates)
-            *updates = seen;
-        return job.task();
-    }
-
     // Runs djxl on a JXL and returns what it rebuilt.
     QByteArray restored(const QString &jxl)
     {
-        const QString out = m_root.filePath(QStringLiteral("check.jpg"));
-        QFile::remove(out);
-        QProcess djxl;
-        djxl.start(QStringLiteral("djxl"), {jxl, out});
-        djxl.waitForFinished(60000);
-        return TestEnv::readAll(out);
+        return EngineRuns::restored(jxl, m_root.filePath(QStringLiteral("check.jpg")));
     }
 
     static QStringList trashed()
@@ -105,7 +81,7 @@ private Q_SLOTS:
         const QByteArray original = TestEnv::readAll(source);
 
         QList<TaskItem> updates;
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal),
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal),
                                   &updates);
         QCOMPARE(done.status, TaskStatus::completed);
         QCOMPARE(updates.size(), 2);
@@ -146,7 +122,7 @@ private Q_SLOTS:
         AppSettings settings = settingsWith(DeleteStrategy(strategy));
         settings.verifyLossless = verifyLossless;
         QList<TaskItem> updates;
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settings, &updates);
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings, &updates);
         QCOMPARE(done.status, TaskStatus::completed);
         QVERIFY(done.isVerified);
         QCOMPARE(updates.size(), 3);
@@ -161,7 +137,7 @@ private Q_SLOTS:
     {
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/silent-mismatch/restart-zero-padding.jpg"), m_work);
         const QByteArray original = TestEnv::readAll(source);
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL),
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL),
                                   settingsWith(DeleteStrategy::deleteImmediately));
         QCOMPARE(done.status, TaskStatus::failed);
         QVERIFY(done.errorMessage->startsWith(QStringLiteral("无损校验未通过: 哈希比对不一致 (原文件: ")));
@@ -184,7 +160,7 @@ private Q_SLOTS:
         QFETCH(QString, file);
         const QString source = TestEnv::copyData(file, m_work);
         const QByteArray original = TestEnv::readAll(source);
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL),
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL),
                                   settingsWith(DeleteStrategy::deleteImmediately));
         QCOMPARE(done.status, TaskStatus::failed);
         // What the markers say comes first (tested with the diagnosis), then the tool's own text.
@@ -205,8 +181,8 @@ private Q_SLOTS:
 
         // Both at once, so that they race for the name.
         const AppSettings settings = settingsWith(DeleteStrategy::deleteImmediately);
-        FileJob first(makeTask(a, ConversionMode::jpegToJXL), settings);
-        FileJob second(makeTask(b, ConversionMode::jpegToJXL), settings);
+        FileJob first(taskFor(a, ConversionMode::jpegToJXL), settings);
+        FileJob second(taskFor(b, ConversionMode::jpegToJXL), settings);
         QSignalSpy doneFirst(&first, &FileJob::finished);
         QSignalSpy doneSecond(&second, &FileJob::finished);
         first.start();
@@ -225,15 +201,15 @@ private Q_SLOTS:
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Kodak_CX7530.jpg"), m_work);
         const QString taken = m_work + QStringLiteral("/Kodak_CX7530.jxl");
         TestEnv::writeAll(taken, "somebody else's file");
-        const TaskItem first = run(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal));
+        const TaskItem first = runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal));
         QCOMPARE(first.status, TaskStatus::completed);
         QCOMPARE(TestEnv::readAll(taken), QByteArray("somebody else's file"));
         QCOMPARE(first.destinationURL, QUrl::fromLocalFile(m_work + QStringLiteral("/Kodak_CX7530 (1).jxl")));
 
         // The same conversion again finds its own bytes there and keeps them.
-        TaskItem again = makeTask(source, ConversionMode::jpegToJXL);
+        TaskItem again = taskFor(source, ConversionMode::jpegToJXL);
         again.destinationURL = first.destinationURL;
-        const TaskItem second = run(again, settingsWith(DeleteStrategy::keepOriginal));
+        const TaskItem second = runJob(again, settingsWith(DeleteStrategy::keepOriginal));
         QCOMPARE(second.status, TaskStatus::completed);
         QCOMPARE(second.destinationURL, first.destinationURL);
         QCOMPARE(TestEnv::entries(m_work).size(), 3);
@@ -260,7 +236,7 @@ private Q_SLOTS:
         } else {
             const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work,
                                                      QStringLiteral("photo.jpg"));
-            QCOMPARE(run(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal)).status,
+            QCOMPARE(runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal)).status,
                      TaskStatus::completed);
             QVERIFY(QFile::remove(source));
         }
@@ -280,7 +256,7 @@ private Q_SLOTS:
         }
         const QByteArray jxlBytes = TestEnv::readAll(jxl);
 
-        const TaskItem done = run(makeTask(jxl, ConversionMode::jxlToJPEG), settingsWith(DeleteStrategy::deleteImmediately));
+        const TaskItem done = runJob(taskFor(jxl, ConversionMode::jxlToJPEG), settingsWith(DeleteStrategy::deleteImmediately));
         const QString output = m_work + QStringLiteral("/photo.jpg");
         if (damage == QStringLiteral("intact")) {
             QCOMPARE(done.status, TaskStatus::completed);
@@ -309,7 +285,7 @@ private Q_SLOTS:
     void compressionStoresTheSourceDigest()
     {
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Sony_HDR-HC3.jpg"), m_work);
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal));
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal));
         QCOMPARE(done.status, TaskStatus::completed);
         const QByteArray output = QFile::encodeName(done.destinationURL->toLocalFile());
         char value[128] = {};
@@ -337,7 +313,7 @@ private Q_SLOTS:
         const QString link = m_work + QStringLiteral("/x.jxl");
         QVERIFY(QFile::link(elsewhere, link));
 
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::deleteImmediately));
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::deleteImmediately));
         QCOMPARE(done.status, TaskStatus::completed);
         QCOMPARE(done.destinationURL, QUrl::fromLocalFile(m_work + QStringLiteral("/x (1).jxl")));
         QVERIFY(QFileInfo(link).isSymLink());
@@ -351,7 +327,7 @@ private Q_SLOTS:
         QList<FileJob *> jobs;
         for (const QString &name : {QStringLiteral("a.jpg"), QStringLiteral("a.jpeg"), QStringLiteral("a.JPG")}) {
             const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work, name);
-            jobs.append(new FileJob(makeTask(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::deleteImmediately),
+            jobs.append(new FileJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::deleteImmediately),
                                     this));
         }
         for (FileJob *job : jobs)
@@ -383,7 +359,7 @@ private Q_SLOTS:
         settings.customDjxlPath = TestEnv::writeScript(
             m_root.filePath(QStringLiteral("mode-djxl")),
             "stat -c %a \"$2\" >> '" + log + "'; stat -c '%a %n' \"$(dirname \"$2\")\" >> '" + log + "'; exec djxl \"$@\"");
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settings);
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
         QCOMPARE(done.status, TaskStatus::completed);
         QVERIFY(done.isVerified);
         const QList<QByteArray> modes = TestEnv::readAll(QFile::decodeName(log)).split('\n');
@@ -483,7 +459,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, file);
         const QString source = TestEnv::copyData(file, m_work);
-        const TaskItem done = run(makeTask(source, ConversionMode::jxlToJPEG),
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jxlToJPEG),
                                   settingsWith(DeleteStrategy::deleteImmediately));
         QCOMPARE(done.status, TaskStatus::failed);
         QCOMPARE(*done.errorMessage, QStringLiteral("文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"));
@@ -497,7 +473,7 @@ private Q_SLOTS:
         settings.customDjxlPath = TestEnv::writeScript(
             m_work + QStringLiteral("/../fallback-djxl"),
             "echo 'could not decode losslessly to JPEG. Retrying with --pixels_to_jpeg' >&2; printf x > \"$2\"");
-        const TaskItem done = run(makeTask(source, ConversionMode::jxlToJPEG), settings);
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jxlToJPEG), settings);
         QCOMPARE(done.status, TaskStatus::failed);
         QCOMPARE(*done.errorMessage, QStringLiteral("文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"));
         QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("from-jpeg.jxl")});
@@ -522,7 +498,7 @@ private Q_SLOTS:
         const QByteArray original = TestEnv::readAll(source);
         AppSettings settings = settingsWith(DeleteStrategy::deleteImmediately);
         settings.customCjxlPath = TestEnv::writeScript(m_work + QStringLiteral("/../fake-cjxl"), script);
-        const TaskItem done = run(makeTask(source, ConversionMode::jpegToJXL), settings);
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
         QCOMPARE(done.status, TaskStatus::failed);
         QVERIFY2(done.errorMessage->startsWith(message), qPrintable(*done.errorMessage));
         QCOMPARE(TestEnv::readAll(source), original);
@@ -533,7 +509,7 @@ private Q_SLOTS:
     void missingSourceToRestore()
     {
         const QString gone = m_work + QStringLiteral("/gone.jxl");
-        const TaskItem done = run(makeTask(gone, ConversionMode::jxlToJPEG), settingsWith(DeleteStrategy::deleteImmediately));
+        const TaskItem done = runJob(taskFor(gone, ConversionMode::jxlToJPEG), settingsWith(DeleteStrategy::deleteImmediately));
         QCOMPARE(*done.errorMessage, QStringLiteral("找不到指定文件: ") + gone);
         QCOMPARE(done.destinationURL, QUrl::fromLocalFile(m_work + QStringLiteral("/gone.jpg")));
     }
@@ -544,7 +520,7 @@ private Q_SLOTS:
         AppSettings settings = settingsWith(DeleteStrategy::deleteImmediately);
         settings.customCjxlPath = TestEnv::writeScript(m_work + QStringLiteral("/../slow-cjxl"),
                                                        "head -c 100 /dev/zero > \"$2\"; exec sleep 60");
-        TaskItem task = makeTask(source, ConversionMode::jpegToJXL);
+        TaskItem task = taskFor(source, ConversionMode::jpegToJXL);
         task.status = TaskStatus::failed;
         task.errorMessage = QStringLiteral("earlier failure");
         FileJob job(task, settings);
