@@ -128,17 +128,6 @@ private:
 
 namespace {
 
-QLabel *makeLabel(const QFont &font, const QColor &color, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
 QLabel *makeIcon(const QString &name, int size, QWidget *parent)
 {
     auto *label = new QLabel(parent);
@@ -165,7 +154,7 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
     auto *header = new QHBoxLayout;
     header->setSpacing(6);
     header->addWidget(makeIcon(QStringLiteral("pikora-gauge"), 14, this));
-    m_title = makeLabel(ViewStyle::font(13, QFont::Bold), ink, this);
+    m_title = ViewStyle::label(ViewStyle::font(13, QFont::Bold), ink, this);
     m_title->setText(tr("储存空间概览"));
     header->addWidget(m_title);
     header->addStretch(1);
@@ -183,25 +172,25 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
     auto *savingsColumn = new QVBoxLayout(savings);
     savingsColumn->setContentsMargins(12, 12, 12, 12);
     savingsColumn->setSpacing(8);
-    m_caption = makeLabel(ViewStyle::font(11, QFont::Medium), secondary, savings);
+    m_caption = ViewStyle::label(ViewStyle::font(11, QFont::Medium), secondary, savings);
     m_caption->setText(tr("已节省储存空间"));
     savingsColumn->addWidget(m_caption);
     auto *figure = new QHBoxLayout;
     figure->setSpacing(5);
-    m_number = makeLabel(ViewStyle::font(36, QFont::Bold), ink, savings);
-    m_unit = makeLabel(ViewStyle::font(18, QFont::DemiBold), secondary, savings);
+    m_number = ViewStyle::label(ViewStyle::font(36, QFont::Bold), ink, savings);
+    m_unit = ViewStyle::label(ViewStyle::font(18, QFont::DemiBold), secondary, savings);
     figure->addWidget(m_number, 0, Qt::AlignBottom);
     figure->addWidget(m_unit, 0, Qt::AlignBottom);
     figure->addStretch(1);
     savingsColumn->addLayout(figure);
     m_bar = new FillBar(savings);
     savingsColumn->addWidget(m_bar);
-    m_estimate = makeLabel(ViewStyle::font(10), secondary, savings);
+    m_estimate = ViewStyle::label(ViewStyle::font(10), secondary, savings);
     savingsColumn->addWidget(m_estimate);
     auto *badge = new QHBoxLayout;
     badge->setSpacing(4);
     badge->addWidget(makeIcon(QStringLiteral("pikora-seal"), 10, savings));
-    m_badge = makeLabel(ViewStyle::font(10, QFont::Medium), ViewStyle::green(), savings);
+    m_badge = ViewStyle::label(ViewStyle::font(10, QFont::Medium), ViewStyle::green(), savings);
     m_badge->setText(tr("100% 原始画质"));
     badge->addWidget(m_badge);
     badge->addStretch(1);
@@ -228,16 +217,16 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
         cardColumn->setSpacing(3);
         auto *top = new QHBoxLayout;
         top->setSpacing(4);
-        QLabel *title = makeLabel(ViewStyle::font(10), secondary, card);
+        QLabel *title = ViewStyle::label(ViewStyle::font(10), secondary, card);
         title->setText(text.title);
         top->addWidget(title);
         top->addStretch(1);
         QLabel *icon = makeIcon(text.icon, 10, card);
         top->addWidget(icon);
         cardColumn->addLayout(top);
-        QLabel *value = makeLabel(ViewStyle::font(13, QFont::Bold), ink, card);
+        QLabel *value = ViewStyle::label(ViewStyle::font(13, QFont::Bold), ink, card);
         cardColumn->addWidget(value);
-        QLabel *caption = makeLabel(ViewStyle::font(9), ViewStyle::faded(secondary, 0.7), card);
+        QLabel *caption = ViewStyle::label(ViewStyle::font(9), ViewStyle::faded(secondary, 0.7), card);
         caption->setText(text.caption);
         caption->setWordWrap(true);
         cardColumn->addWidget(caption);

@@ -84,21 +84,6 @@ QString remainingTimeText(qint64 seconds)
     return QCoreApplication::translate("StatusIsland", "约 %1 小时 %2 分钟").arg(hours).arg(rest);
 }
 
-namespace {
-
-QLabel *makeLabel(QWidget *parent, const QFont &font, const QColor &color)
-{
-    auto *label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
-} // namespace
-
 StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     : GlassPanel(islandHeight / 2, parent)
 {
@@ -109,16 +94,16 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_warningIcon = new QLabel(this);
     m_warningIcon->setPixmap(Icons::themed(QStringLiteral("dialog-warning")).pixmap(14, 14));
     m_warningIcon->setAccessibleName(tr("警告"));
-    m_warning = makeLabel(this, ViewStyle::font(11), ink);
+    m_warning = ViewStyle::label(ViewStyle::font(11), ink, this);
     m_spinner = new Spinner(this);
-    m_progress = makeLabel(this, ViewStyle::monospacedFont(12, QFont::Medium), ink);
-    m_remainingDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
-    m_remaining = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.6));
-    m_count = makeLabel(this, ViewStyle::font(12, QFont::Medium), ink);
-    m_sizeDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
-    m_size = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.6));
-    m_savedDot = makeLabel(this, ViewStyle::font(12), ViewStyle::faded(ink, 0.35));
-    m_saved = makeLabel(this, ViewStyle::font(12), ViewStyle::green());
+    m_progress = ViewStyle::label(ViewStyle::monospacedFont(12, QFont::Medium), ink, this);
+    m_remainingDot = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.35), this);
+    m_remaining = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.6), this);
+    m_count = ViewStyle::label(ViewStyle::font(12, QFont::Medium), ink, this);
+    m_sizeDot = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.35), this);
+    m_size = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.6), this);
+    m_savedDot = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.35), this);
+    m_saved = ViewStyle::label(ViewStyle::font(12), ViewStyle::green(), this);
     for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot}) {
         dot->setText(QStringLiteral("·"));
         dot->setAccessibleName(QStringLiteral(" "));

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLinearGradient>
 #include <QMimeData>
 #include <QPainter>
@@ -101,6 +102,17 @@ bool acceptAsCopy(QDropEvent *event, const QObject *source)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     return true;
+}
+
+QLabel *label(const QFont &font, const QColor &color, QWidget *parent)
+{
+    auto *result = new QLabel(parent);
+    result->setTextFormat(Qt::PlainText);
+    result->setFont(font);
+    QPalette palette = result->palette();
+    palette.setColor(QPalette::WindowText, color);
+    result->setPalette(palette);
+    return result;
 }
 
 } // namespace ViewStyle

@@ -3,12 +3,14 @@
 #include <QColor>
 #include <QFont>
 
+class QLabel;
 class QMimeData;
 class QPainter;
 class QPalette;
 class QRectF;
 class QDropEvent;
 class QUrl;
+class QWidget;
 template<typename T> class QList;
 
 // Sizes, colours and drop rules shared by the window's views.
@@ -26,6 +28,9 @@ QColor orange();
 QColor accent(const QPalette &palette);
 // The text colour at an opacity (secondary text is 0.6 of it, faint marks less).
 QColor faded(const QColor &color, double opacity);
+
+// A plain-text label in a font and colour: names and figures are never read as markup.
+QLabel *label(const QFont &font, const QColor &color, QWidget *parent);
 
 // The outline a window area shows while files are dragged over it.
 void paintDropHighlight(QPainter &painter, const QRectF &area, const QPalette &palette);
