@@ -95,6 +95,19 @@ private:
     AppActions *actions() const { return m_window->actions(); }
     StatusIsland *island() const { return m_window->chromeBar()->statusIsland(); }
 
+    // Switches the state to encoder (a fake cjxl) and lists the photos of folder.
+    void useEncoderAndImport(const QString &encoder, const QString &folder)
+    {
+        AppSettings settings = m_state->settings();
+        settings.customCjxlPath = encoder;
+        m_state->setSettings(settings);
+        m_state->checkEnvironment();
+        QTRY_COMPARE(m_state->cjxlPath(), encoder);
+        QSignalSpy imported(m_state.get(), &AppState::importFinished);
+        m_state->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+    }
+
     static QStringList actionTexts(const QMenu *menu)
     {
         QStringList texts;
@@ -605,14 +618,9 @@ private slots:
         const QString encoder = TestEnv::writeScript(
             m_root.filePath(u"bin/cjxl-some"_s),
             "case \"$1\" in *slow*) exec sleep 30 ;; esac\nexec " + TestEnv::installedTool(u"cjxl"_s).toUtf8() + " \"$@\"\n");
-        AppSettings settings = m_state->settings();
-        settings.customCjxlPath = encoder;
-        m_state->setSettings(settings);
-        m_state->checkEnvironment();
-        QTRY_COMPARE(m_state->cjxlPath(), encoder);
-        QSignalSpy imported(m_state.get(), &AppState::importFinished);
-        m_state->importURLs({QUrl::fromLocalFile(folder)});
-        QVERIFY(imported.wait(30000));
+        useEncoderAndImport(encoder, folder);
+        if (QTest::currentTestFailed())
+            return;
 
         actions()->start->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(island()->face() == StatusIsland::Face::processing && island()->visibleTexts().size() == 3, 60000);
@@ -638,14 +646,9 @@ private slots:
         TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
         const QString encoder = TestEnv::writeScript(m_root.filePath(u"bin/cjxl"_s),
                                                      "printf partial > \"$2\"\nexec sleep 30\n");
-        AppSettings settings = m_state->settings();
-        settings.customCjxlPath = encoder;
-        m_state->setSettings(settings);
-        m_state->checkEnvironment();
-        QTRY_COMPARE(m_state->cjxlPath(), encoder);
-        QSignalSpy imported(m_state.get(), &AppState::importFinished);
-        m_state->importURLs({QUrl::fromLocalFile(folder)});
-        QVERIFY(imported.wait(30000));
+        useEncoderAndImport(encoder, folder);
+        if (QTest::currentTestFailed())
+            return;
 
         m_state->startCurrentProcessing();
         QTRY_VERIFY(m_state->isProcessing());
