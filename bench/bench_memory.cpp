@@ -8,6 +8,8 @@
 // BENCH_MEMORY_PHOTOS (default 4), BENCH_MEMORY_MP megapixels per photo (default 24),
 // BENCH_MEMORY_JOBS jobs for both parallel runs (default 4), BENCH_MEMORY_LIMIT_MB (default:
 // room for about 2.5 photos at cjxl's 30 MB per megapixel).
+#include "clibench.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,17 +35,9 @@
 #include <optional>
 #include <vector>
 
+using CliBench::fail;
+
 namespace {
-
-struct Failure
-{
-    QString message;
-};
-
-[[noreturn]] void fail(const QString &message)
-{
-    throw Failure{message};
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -232,13 +226,9 @@ struct Outcome
 
 int run(int argc, char **argv)
 {
-    const QString cli = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                 : QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/pikora-cli"));
-    if (!QFileInfo(cli).isExecutable())
-        fail(QStringLiteral("no pikora-cli at ") + cli);
-    const QString cjxl = QStandardPaths::findExecutable(QStringLiteral("cjxl"));
-    if (cjxl.isEmpty())
-        fail(QStringLiteral("cjxl is not on PATH"));
+    const CliBench::Programs programs = CliBench::findPrograms(argc, argv);
+    const QString &cli = programs.cli;
+    const QString &cjxl = programs.cjxl;
     bool ok = false;
     const auto setting = [&ok](const char *name, int fallback) {
         const int value = qEnvironmentVariableIntValue(name, &ok);
@@ -377,11 +367,5 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    try {
-        return run(argc, argv);
-    } catch (const Failure &failure) {
-        std::fprintf(stderr, "bench_memory: %s\n", qPrintable(failure.message));
-        return 1;
-    }
+    return CliBench::runApp("bench_memory", argc, argv, run);
 }

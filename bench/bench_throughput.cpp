@@ -6,6 +6,8 @@
 // bench_throughput [PIKORA_CLI]   (default: ../src/pikora-cli beside this program)
 // BENCH_PHOTOS sets how many photos (default 8), BENCH_ROUNDS how many rounds (default 2; the
 // best time of each way counts); BENCH_KEEP keeps the temporary folder.
+#include "clibench.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,6 +33,8 @@
 #include <numbers>
 #include <numeric>
 #include <vector>
+
+using CliBench::fail;
 
 namespace {
 
@@ -207,17 +211,6 @@ QString loadAverage()
     return QString::fromLatin1(file.readAll().split(' ').value(0));
 }
 
-// Thrown to leave the benchmark with its temporary folder removed.
-struct Failure
-{
-    QString message;
-};
-
-[[noreturn]] void fail(const QString &message)
-{
-    throw Failure{message};
-}
-
 // A fresh copy of the photo set, timed apart from the runs.
 QString freshCopy(const QString &set, const QStringList &names, const QString &folder)
 {
@@ -289,13 +282,9 @@ qint64 folderBytes(const QString &folder, const QStringList &names)
 
 int run(int argc, char **argv)
 {
-    const QString cli = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                 : QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/pikora-cli"));
-    if (!QFileInfo(cli).isExecutable())
-        fail(QStringLiteral("no pikora-cli at ") + cli);
-    const QString cjxl = QStandardPaths::findExecutable(QStringLiteral("cjxl"));
-    if (cjxl.isEmpty())
-        fail(QStringLiteral("cjxl is not on PATH"));
+    const CliBench::Programs programs = CliBench::findPrograms(argc, argv);
+    const QString &cli = programs.cli;
+    const QString &cjxl = programs.cjxl;
     bool ok = false;
     int photos = qEnvironmentVariableIntValue("BENCH_PHOTOS", &ok);
     if (!ok || photos < 1)
@@ -447,11 +436,5 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    try {
-        return run(argc, argv);
-    } catch (const Failure &failure) {
-        std::fprintf(stderr, "bench_throughput: %s\n", qPrintable(failure.message));
-        return 1;
-    }
+    return CliBench::runApp("bench_throughput", argc, argv, run);
 }
