@@ -5,7 +5,7 @@
 #include <QString>
 
 // Making small pictures of photos, off the GUI thread: the desktop's shared thumbnail cache
-// (freedesktop.org thumbnail specification) first, else a scaled decode. JPEG XL files are read
+// (~/.cache/thumbnails, shared with file managers) first, else a scaled decode. JPEG XL files are read
 // with libjxl: the original JPEG rebuilt in memory when the file carries reconstruction data,
 // else the pixels decoded. All functions are thread-safe and touch no widget.
 namespace Thumbnailer {
