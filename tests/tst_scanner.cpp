@@ -97,6 +97,11 @@ private slots:
         QCOMPARE(paths(result.jxlFiles), QStringList{d});
         QCOMPARE(result.totalJPEGBytes, 10 + 10 + 500000 + 8);
         QCOMPARE(result.totalJXLBytes, 40000);
+        // Each file's own size, beside it: the import takes them instead of reading every file again.
+        QList<qint64> jpegSizes = result.jpegSizes;
+        std::sort(jpegSizes.begin(), jpegSizes.end());
+        QCOMPARE(jpegSizes, (QList<qint64>{8, 10, 10, 500000}));
+        QCOMPARE(result.jxlSizes, QList<qint64>{40000});
         // A trailing slash changes nothing; a package named directly is not opened either.
         QCOMPARE(FileScanner::scan({QUrl::fromLocalFile(m_dir + QLatin1Char('/'))}).jpegFiles, result.jpegFiles);
         QVERIFY(FileScanner::scan({QUrl::fromLocalFile(m_dir + QStringLiteral("/V.app"))}).jpegFiles.isEmpty());
@@ -247,8 +252,12 @@ private slots:
     {
         // A quarter of the JPEG bytes, truncated, and no overflow beyond 32 bits.
         for (const auto &[jpeg, saved] :
-             {std::pair<qint64, qint64>{1000003, 250000}, {3, 0}, {4'000'000'000'000, 1'000'000'000'000}})
-            QCOMPARE((ScanResult{QUrl(), {}, {}, jpeg, 999, {}}.estimatedSavedBytes()), saved);
+             {std::pair<qint64, qint64>{1000003, 250000}, {3, 0}, {4'000'000'000'000, 1'000'000'000'000}}) {
+            ScanResult result;
+            result.totalJPEGBytes = jpeg;
+            result.totalJXLBytes = 999;
+            QCOMPARE(result.estimatedSavedBytes(), saved);
+        }
     }
 
     void guardNeedAndMargin()

@@ -331,13 +331,11 @@ void AppState::importURLs(const QList<QUrl> &urls)
         outcome.result = FileScanner::scan(urls);
         outcome.candidates = direction == ConversionMode::jpegToJXL ? outcome.result.jpegFiles
                                                                     : outcome.result.jxlFiles;
+        // The walk already read every size; asking the disk again doubled an import's cost.
+        outcome.sizes = direction == ConversionMode::jpegToJXL ? outcome.result.jpegSizes : outcome.result.jxlSizes;
         outcome.standardized.reserve(outcome.candidates.size());
-        outcome.sizes.reserve(outcome.candidates.size());
-        for (const QUrl &url : std::as_const(outcome.candidates)) {
+        for (const QUrl &url : std::as_const(outcome.candidates))
             outcome.standardized.append(TaskList::standardizedPath(url));
-            const QFileInfo info(url.toLocalFile());
-            outcome.sizes.append(info.exists() ? info.size() : 0);
-        }
         outcome.problems = FileScanner::importProblems(outcome.result, direction);
         return outcome;
     }).then(this, [this, direction](const ScanOutcome &outcome) {

@@ -96,9 +96,11 @@ void append(ScanResult &result, Kind kind, const QUrl &url, qint64 size)
 {
     if (kind == Kind::jpeg) {
         result.jpegFiles.append(url);
+        result.jpegSizes.append(size);
         result.totalJPEGBytes += size;
     } else if (kind == Kind::jxl) {
         result.jxlFiles.append(url);
+        result.jxlSizes.append(size);
         result.totalJXLBytes += size;
     }
 }

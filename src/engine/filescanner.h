@@ -37,6 +37,9 @@ struct ScanResult
     QUrl folderURL;
     QList<QUrl> jpegFiles;
     QList<QUrl> jxlFiles;
+    // Byte sizes in the order of jpegFiles and jxlFiles, as the walk read them.
+    QList<qint64> jpegSizes;
+    QList<qint64> jxlSizes;
     qint64 totalJPEGBytes = 0;
     qint64 totalJXLBytes = 0;
     QList<ScanProblem> problems;
