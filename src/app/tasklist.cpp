@@ -32,7 +32,8 @@ void TaskList::append(const QList<TaskItem> &items)
         return;
     const qsizetype first = m_items.size();
     Q_EMIT rowsAboutToBeInserted(first, first + items.size() - 1);
-    m_items.reserve(first + items.size());
+    // No reserve(): it copies every job into an exact-size block each time, and an import arrives
+    // in many appends; growing by appending reallocates geometrically, in place where it can.
     for (const TaskItem &item : items) {
         m_index.insert(item.id, m_items.size());
         m_items.append(item);
