@@ -53,6 +53,10 @@ class AppState final : public QObject
     Q_DISABLE_COPY_MOVE(AppState)
 
 public:
+    // Jobs of one import added per turn of the event loop: a long import goes in over several
+    // turns, so that adding 100,000 photos never freezes the window.
+    static constexpr qsizetype kMergeChunk = 5000;
+
     // Where the state reports to the user. The window uses all of them; the command line none.
     struct Feedback
     {
@@ -171,7 +175,7 @@ Q_SIGNALS:
 
 private:
     struct ScanOutcome;
-    void mergeScan(ConversionMode direction, const ScanOutcome &outcome);
+    void mergeScan(ConversionMode direction, const std::shared_ptr<ScanOutcome> &outcome);
     void saveSettings();
     AppSettings jobSettings() const;
     void onBatchStateChanged();
