@@ -14,6 +14,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
+#include <QCollator>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -22,6 +23,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -83,6 +85,59 @@ private:
         for (int row = 0; row < m_view->model()->rowCount(); ++row)
             names.append(m_view->model()->index(row, 0).data().toString());
         return names;
+    }
+
+    QList<QUuid> idsInViewOrder() const
+    {
+        QList<QUuid> ids;
+        for (int row = 0; row < m_view->model()->rowCount(); ++row)
+            ids.append(m_view->model()->index(row, 0).data(TaskTableModel::IdRole).toUuid());
+        return ids;
+    }
+
+    // Every neighbouring pair of rows in the column's order, compared on the raw values; and
+    // every job of the list shown exactly once.
+    bool viewShowsListSortedBy(int column, Qt::SortOrder order) const
+    {
+        QCollator collator;
+        collator.setNumericMode(true);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const QAbstractItemModel *model = m_view->model();
+        for (int row = 1; row < model->rowCount(); ++row) {
+            const QVariant a = model->index(row - 1, column).data(TaskTableModel::SortRole);
+            const QVariant b = model->index(row, column).data(TaskTableModel::SortRole);
+            const int compared = column == TaskTableModel::NameColumn
+                ? collator.compare(a.toString(), b.toString())
+                : (a.toDouble() < b.toDouble() ? -1 : (b.toDouble() < a.toDouble() ? 1 : 0));
+            if (order == Qt::AscendingOrder ? compared > 0 : compared < 0) {
+                qWarning("rows %d and %d out of order: %s, %s", row - 1, row, qPrintable(a.toString()),
+                         qPrintable(b.toString()));
+                return false;
+            }
+        }
+        const QList<QUuid> shown = idsInViewOrder();
+        QSet<QUuid> listed;
+        for (const TaskItem &task : list()->items())
+            listed.insert(task.id);
+        return shown.size() == list()->size() && QSet<QUuid>(shown.cbegin(), shown.cend()) == listed;
+    }
+
+    // A list long enough to be sorted off the GUI thread, of assorted names, sizes and states.
+    static QList<TaskItem> longList(int count, quint32 seed)
+    {
+        QRandomGenerator random(seed);
+        const TaskStatus states[] = {TaskStatus::pending, TaskStatus::completed, TaskStatus::failed,
+                                     TaskStatus::processing};
+        QList<TaskItem> tasks;
+        for (int i = 0; i < count; ++i) {
+            const TaskStatus status = states[random.bounded(4)];
+            TaskItem task = makeTask(QStringLiteral("/long/%1/IMG_%2.jpg").arg(i).arg(random.bounded(5000)), status);
+            task.originalSize = 1000 + random.bounded(1000);
+            if (task.compressedSize)
+                task.compressedSize = random.bounded(int(task.originalSize));
+            tasks.append(task);
+        }
+        return tasks;
     }
 
     static QStringList menuTexts(QMenu *menu)
@@ -209,13 +264,170 @@ private slots:
             if (i != 1)
                 gone.insert(list()->at(i).id);
         QSignalSpy resets(m_view->model(), &QAbstractItemModel::modelReset);
-        m_state->removeTask(*list()->find(list()->at(0).id)); // the state drops its id itself
-        gone.remove(list()->at(0).id);
+        QList<QUuid> expectedOrder = idsInViewOrder();
+        const QUuid first = list()->at(0).id;
+        m_state->removeTask(*list()->find(first)); // the state drops its id itself
+        gone.remove(first);
         list()->remove(gone);
         QCOMPARE(!resets.isEmpty(), reset);
         QCOMPARE(m_view->model()->rowCount(), int(list()->size()));
+        // The rows that stay keep their order, ties included, reset or not.
+        expectedOrder.removeIf([&](const QUuid &id) { return id == first || gone.contains(id); });
+        QCOMPARE(idsInViewOrder(), expectedOrder);
         QCOMPARE(m_state->selectedTaskIds(), (QSet<QUuid>{staysA, staysB}));
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
+    }
+
+    void longListsSortOffTheGuiThread_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<Qt::SortOrder>("order");
+        QTest::newRow("name") << int(TaskTableModel::NameColumn) << Qt::AscendingOrder;
+        QTest::newRow("name, descending") << int(TaskTableModel::NameColumn) << Qt::DescendingOrder;
+        QTest::newRow("original size") << int(TaskTableModel::OriginalSizeColumn) << Qt::AscendingOrder;
+        QTest::newRow("result size, descending") << int(TaskTableModel::ResultSizeColumn) << Qt::DescendingOrder;
+        QTest::newRow("savings") << int(TaskTableModel::SavingsColumn) << Qt::AscendingOrder;
+        QTest::newRow("status") << int(TaskTableModel::StatusColumn) << Qt::AscendingOrder;
+    }
+
+    void longListsSortOffTheGuiThread()
+    {
+        QFETCH(int, column);
+        QFETCH(Qt::SortOrder, order);
+        auto *proxy = m_view->sortProxy();
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::AscendingOrder);
+        list()->append(longList(TaskSortProxy::kSortInPlaceRows + 2000, 7));
+        QTRY_VERIFY_WITH_TIMEOUT(!proxy->isSorting(), 20000);
+        QVERIFY(viewShowsListSortedBy(TaskTableModel::NameColumn, Qt::AscendingOrder));
+
+        QAbstractItemModelTester tester(proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QList<QUuid> byName = idsInViewOrder();
+        const QUuid selected = byName.at(123);
+        m_state->setSelectedTaskIds({selected});
+        QSignalSpy sorted(proxy, &TaskSortProxy::sorted);
+        m_view->sortByColumn(column, order);
+        if (column != TaskTableModel::NameColumn || order != Qt::AscendingOrder) {
+            // Until the sort lands the rows stay as they were.
+            QVERIFY(proxy->isSorting());
+            QCOMPARE(idsInViewOrder(), byName);
+            QVERIFY(sorted.wait(20000));
+        }
+        QVERIFY(viewShowsListSortedBy(column, order));
+        // Ties keep the order they had: by name.
+        const QList<QUuid> now = idsInViewOrder();
+        for (int row = 1; row < now.size(); ++row) {
+            const QModelIndex a = proxy->index(row - 1, column);
+            const QModelIndex b = proxy->index(row, column);
+            if (a.data(TaskTableModel::SortRole) == b.data(TaskTableModel::SortRole))
+                QVERIFY2(byName.indexOf(now.at(row - 1)) < byName.indexOf(now.at(row)), qPrintable(QString::number(row)));
+        }
+        // The highlighted row followed its job.
+        const QModelIndexList highlighted = m_view->selectionModel()->selectedRows();
+        QCOMPARE(highlighted.size(), 1);
+        QCOMPARE(highlighted.first().data(TaskTableModel::IdRole).toUuid(), selected);
+    }
+
+    void changesWhileALongListSortsArePlaced()
+    {
+        auto *proxy = m_view->sortProxy();
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::AscendingOrder);
+        list()->append(longList(TaskSortProxy::kSortInPlaceRows + 500, 11));
+        QTRY_VERIFY_WITH_TIMEOUT(!proxy->isSorting(), 20000);
+        QAbstractItemModelTester tester(proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+        QSignalSpy sorted(proxy, &TaskSortProxy::sorted);
+        m_view->sortByColumn(TaskTableModel::ResultSizeColumn, Qt::AscendingOrder);
+        QVERIFY(proxy->isSorting());
+        // The sort takes its snapshot from the event loop; then, while it runs: jobs finish (new
+        // result sizes), photos arrive, rows go.
+        QCoreApplication::sendPostedEvents(proxy, QEvent::MetaCall);
+        QVERIFY(proxy->isSorting());
+        QRandomGenerator random(3);
+        for (int i = 0; i < 200; ++i) { // fewer than the table announces as one span
+            TaskItem task = list()->at(random.bounded(int(list()->size())));
+            task.status = TaskStatus::completed;
+            task.compressedSize = random.bounded(1000);
+            list()->replace(task);
+        }
+        list()->append({makeTask(QStringLiteral("/late/a.jpg")), makeTask(QStringLiteral("/late/b.jpg"), TaskStatus::completed)});
+        QSet<QUuid> gone;
+        for (int i = 0; i < 10; ++i)
+            gone.insert(list()->at(i * 997).id);
+        list()->remove(gone);
+        QVERIFY(sorted.wait(20000));
+        QTRY_VERIFY(viewShowsListSortedBy(TaskTableModel::ResultSizeColumn, Qt::AscendingOrder));
+        QCOMPARE(proxy->rowCount(), int(list()->size()));
+    }
+
+    void largeImportShowsOnceSorted()
+    {
+        auto *proxy = m_view->sortProxy();
+        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::DescendingOrder);
+        list()->append(longList(50, 5));
+        QCOMPARE(proxy->rowCount(), 50);
+        QAbstractItemModelTester tester(proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy sorted(proxy, &TaskSortProxy::sorted);
+        list()->append(longList(TaskSortProxy::kSortInPlaceRows + 1000, 6));
+        // Never shown out of order: the new rows wait for their sort.
+        QCOMPARE(proxy->rowCount(), 50);
+        QVERIFY(sorted.wait(20000));
+        QCOMPARE(proxy->rowCount(), int(list()->size()));
+        QVERIFY(viewShowsListSortedBy(TaskTableModel::NameColumn, Qt::DescendingOrder));
+        // Another list shown and back: sorted again before it shows.
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        QCOMPARE(proxy->rowCount(), 0);
+        m_state->switchMode(ConversionMode::jpegToJXL);
+        QTRY_COMPARE_WITH_TIMEOUT(proxy->rowCount(), int(list()->size()), 20000);
+        QVERIFY(viewShowsListSortedBy(TaskTableModel::NameColumn, Qt::DescendingOrder));
+    }
+
+    void updatedRowsFindTheirPlaceTogether()
+    {
+        // x and y grow past b in one batch of updates: x alone still sits between its old
+        // neighbours a and y, yet belongs after b.
+        QList<TaskItem> tasks;
+        for (const auto &[name, size] : {std::pair{"a", 1}, {"x", 2}, {"y", 3}, {"b", 4}, {"z", 9}}) {
+            TaskItem task = makeTask(QStringLiteral("/p/%1.jpg").arg(QLatin1String(name)), TaskStatus::completed);
+            task.compressedSize = size;
+            tasks.append(task);
+        }
+        list()->append(tasks);
+        m_view->sortByColumn(TaskTableModel::ResultSizeColumn, Qt::AscendingOrder);
+        QCOMPARE(namesInViewOrder().join(QLatin1Char(' ')), QStringLiteral("a.jpg x.jpg y.jpg b.jpg z.jpg"));
+        QAbstractItemModelTester tester(m_view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        // Both updates arrive before the table next puts rows in place.
+        TaskItem x = list()->at(1);
+        x.compressedSize = 5;
+        list()->replace(x);
+        TaskItem y = list()->at(2);
+        y.compressedSize = 6;
+        list()->replace(y);
+        QTRY_COMPARE(namesInViewOrder().join(QLatin1Char(' ')), QStringLiteral("a.jpg b.jpg x.jpg y.jpg z.jpg"));
+    }
+
+    void scatteredRemovalKeepsOrderAndSelection()
+    {
+        // Rows next to each other in the list, far apart in the table: each goes from its own place.
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 200; ++i)
+            tasks.append(makeTask(QStringLiteral("/p/%1.jpg").arg(i), i % 2 ? TaskStatus::failed : TaskStatus::pending));
+        list()->append(tasks);
+        m_view->sortByColumn(TaskTableModel::StatusColumn, Qt::AscendingOrder);
+        QAbstractItemModelTester tester(m_view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QUuid stays = list()->at(150).id;
+        m_state->setSelectedTaskIds({stays});
+        QList<QUuid> expected = idsInViewOrder();
+        QSet<QUuid> gone;
+        for (int i = 20; i < 44; ++i) // one run in the list, 24 places in the table
+            gone.insert(list()->at(i).id);
+        QSignalSpy resets(m_view->model(), &QAbstractItemModel::modelReset);
+        list()->remove(gone);
+        QVERIFY(resets.isEmpty());
+        expected.removeIf([&](const QUuid &id) { return gone.contains(id); });
+        QCOMPARE(idsInViewOrder(), expected);
+        const QModelIndexList highlighted = m_view->selectionModel()->selectedRows();
+        QCOMPARE(highlighted.size(), 1);
+        QCOMPARE(highlighted.first().data(TaskTableModel::IdRole).toUuid(), stays);
     }
 
     void rowTexts_data()

@@ -10,8 +10,8 @@
 class TaskList;
 struct TaskItem;
 
-// The jobs of one list as table rows. A job update repaints its own row only; sorting is
-// left to a proxy that sorts on SortRole (raw values, not display texts).
+// The jobs of one list as table rows. A job update repaints its own row only; sorting is left
+// to a proxy. SortRole gives a cell's raw value (not its display text).
 class TaskTableModel final : public QAbstractTableModel
 {
     Q_OBJECT

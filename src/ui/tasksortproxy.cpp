@@ -4,57 +4,227 @@
 #include "app/tasktablemodel.h"
 #include "ui/thumbnailcache.h"
 
-TaskSortProxy::TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails, QObject *parent)
-    : QSortFilterProxyModel(parent)
-    , m_source(source)
-    , m_thumbnails(thumbnails)
+#include <QCoreApplication>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <numeric>
+#include <optional>
+
+namespace {
+
+// An insertion of up to this many rows is placed at once, even into a long list.
+constexpr qsizetype kPlaceAtOnce = 1000;
+// Up to this many separate places get their own insertion or removal signals; beyond, one
+// layout change moves them (views pay a pass over all rows for every signal).
+constexpr qsizetype kSeparateRuns = 8;
+// Beyond this many changed rows, one signal repaints the span they lie in.
+constexpr qsizetype kSeparateUpdates = 64;
+
+void setUpCollator(QCollator &collator)
 {
-    m_collator.setNumericMode(true);
-    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
-    setSourceModel(source);
-    setSortRole(TaskTableModel::SortRole);
-    setDynamicSortFilter(true);
-    // Keys follow the rows: a removed run takes its keys along, a reset all of them.
-    connect(source, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_nameKeys.clear(); });
-    connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex &, int first, int last) {
-        if (first < m_nameKeys.size())
-            m_nameKeys.remove(first, std::min<qsizetype>(last + 1, m_nameKeys.size()) - first);
-    });
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
-const QCollatorSortKey &TaskSortProxy::nameKey(qsizetype row) const
+template <typename T>
+int threeWay(T a, T b)
 {
-    if (row >= m_nameKeys.size()) {
-        const TaskList *list = m_source->list();
-        m_nameKeys.reserve(list->size());
-        for (qsizetype next = m_nameKeys.size(); next < list->size(); ++next)
-            m_nameKeys.append(m_collator.sortKey(list->at(next).fileName()));
-    }
-    return m_nameKeys.at(row);
+    return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-bool TaskSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
+int compareTasks(const TaskItem &a, const TaskItem &b, int column, const QCollator &collator)
 {
-    const TaskList *list = m_source->list();
-    if (!list)
-        return false;
-    const TaskItem &a = list->at(left.row());
-    const TaskItem &b = list->at(right.row());
-    switch (TaskTableModel::Column(left.column())) {
+    switch (TaskTableModel::Column(column)) {
     case TaskTableModel::NameColumn:
-        return nameKey(left.row()).compare(nameKey(right.row())) < 0;
+        return collator.compare(a.fileName(), b.fileName());
     case TaskTableModel::OriginalSizeColumn:
-        return a.originalSize < b.originalSize;
+        return threeWay(a.originalSize, b.originalSize);
     case TaskTableModel::ResultSizeColumn:
-        return a.compressedSizeOrZero() < b.compressedSizeOrZero();
+        return threeWay(a.compressedSizeOrZero(), b.compressedSizeOrZero());
     case TaskTableModel::SavingsColumn:
-        return a.savingsRatio() < b.savingsRatio();
+        return threeWay(a.savingsRatio(), b.savingsRatio());
     case TaskTableModel::StatusColumn:
-        return a.status < b.status;
+        return threeWay(sortRank(a.status), sortRank(b.status));
     case TaskTableModel::ColumnCount:
         break;
     }
-    return false;
+    return 0;
+}
+
+// Rows stably sorted by one key each, worked out once per row rather than once per comparison.
+// keyOf(i) is the key of rows[i].
+template <typename KeyOf, typename Less>
+std::vector<int> sortedByKey(const std::vector<int> &rows, KeyOf keyOf, Less less, bool ascending)
+{
+    using Key = decltype(keyOf(size_t(0)));
+    std::vector<Key> keys;
+    keys.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        keys.push_back(keyOf(i));
+    std::vector<int> positions(rows.size());
+    std::iota(positions.begin(), positions.end(), 0);
+    if (ascending)
+        std::stable_sort(positions.begin(), positions.end(), [&](int a, int b) { return less(keys[a], keys[b]); });
+    else
+        std::stable_sort(positions.begin(), positions.end(), [&](int a, int b) { return less(keys[b], keys[a]); });
+    std::vector<int> sorted;
+    sorted.reserve(rows.size());
+    for (const int position : positions)
+        sorted.push_back(rows[size_t(position)]);
+    return sorted;
+}
+
+// Each row's key for one column, by position in the rows it was taken for: taken in one pass
+// on the GUI thread, it is all a sort off that thread needs (sharing the list instead would have
+// the next job update copy all of it).
+struct SortKeys
+{
+    std::vector<QUrl> names;     // for the name column
+    std::vector<qint64> numbers; // for the size and status columns
+    std::vector<double> ratios;  // for the savings column
+};
+
+SortKeys keysOf(const TaskList &tasks, const std::vector<int> &rows, int column)
+{
+    SortKeys keys;
+    const auto take = [&](auto &into, auto keyOf) {
+        into.reserve(rows.size());
+        for (const int row : rows)
+            into.push_back(keyOf(tasks.at(row)));
+    };
+    switch (TaskTableModel::Column(column)) {
+    case TaskTableModel::NameColumn:
+        take(keys.names, [](const TaskItem &task) { return task.sourceURL; });
+        break;
+    case TaskTableModel::OriginalSizeColumn:
+        take(keys.numbers, [](const TaskItem &task) { return task.originalSize; });
+        break;
+    case TaskTableModel::ResultSizeColumn:
+        take(keys.numbers, [](const TaskItem &task) { return task.compressedSizeOrZero(); });
+        break;
+    case TaskTableModel::SavingsColumn:
+        take(keys.ratios, [](const TaskItem &task) { return task.savingsRatio(); });
+        break;
+    case TaskTableModel::StatusColumn:
+        take(keys.numbers, [](const TaskItem &task) { return qint64(sortRank(task.status)); });
+        break;
+    case TaskTableModel::ColumnCount:
+        break;
+    }
+    return keys;
+}
+
+// The rows in the order of their keys; ties keep the order the rows are given in. Names compare
+// by collation key, worked out once per row rather than twice per comparison.
+std::vector<int> sortedByKeys(const std::vector<int> &rows, const SortKeys &keys, bool ascending,
+                              const QCollator &collator)
+{
+    const auto less = [](const auto &a, const auto &b) { return a < b; };
+    if (!keys.names.empty()) {
+        return sortedByKey(
+            rows, [&](size_t i) { return collator.sortKey(keys.names[i].fileName()); },
+            [](const QCollatorSortKey &a, const QCollatorSortKey &b) { return a.compare(b) < 0; }, ascending);
+    }
+    if (!keys.ratios.empty())
+        return sortedByKey(rows, [&](size_t i) { return keys.ratios[i]; }, less, ascending);
+    if (!keys.numbers.empty())
+        return sortedByKey(rows, [&](size_t i) { return keys.numbers[i]; }, less, ascending);
+    return rows;
+}
+
+// Sorting runs here rather than on the global pool, which a batch keeps busy hashing.
+QThreadPool *sortPool()
+{
+    static QThreadPool *pool = [] {
+        auto *created = new QThreadPool(QCoreApplication::instance());
+        created->setMaxThreadCount(1);
+        return created;
+    }();
+    return pool;
+}
+
+} // namespace
+
+TaskSortProxy::TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails, QObject *parent)
+    : QAbstractProxyModel(parent)
+    , m_sourceModel(source)
+    , m_thumbnails(thumbnails)
+{
+    setUpCollator(m_collator);
+    QAbstractProxyModel::setSourceModel(source);
+    connect(source, &QAbstractItemModel::dataChanged, this, &TaskSortProxy::sourceDataChanged);
+    connect(source, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { sourceRowsInserted(first, last); });
+    connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) { sourceRowsAboutToBeRemoved(first, last); });
+    connect(source, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) { sourceRowsRemoved(first, last); });
+    connect(source, &QAbstractItemModel::modelAboutToBeReset, this, &TaskSortProxy::sourceAboutToBeReset);
+    connect(source, &QAbstractItemModel::modelReset, this, &TaskSortProxy::sourceReset);
+    connect(source, &QAbstractItemModel::headerDataChanged, this, &QAbstractItemModel::headerDataChanged);
+    beginResetModel();
+    sourceReset();
+}
+
+TaskSortProxy::~TaskSortProxy() = default;
+
+const TaskList *TaskSortProxy::list() const
+{
+    return m_sourceModel ? m_sourceModel->list() : nullptr;
+}
+
+// ---- the model
+
+QModelIndex TaskSortProxy::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || size_t(row) >= m_rows.size() || column < 0 || column >= columnCount())
+        return {};
+    return createIndex(row, column);
+}
+
+QModelIndex TaskSortProxy::parent(const QModelIndex &) const
+{
+    return {};
+}
+
+QModelIndex TaskSortProxy::sibling(int row, int column, const QModelIndex &) const
+{
+    return index(row, column);
+}
+
+int TaskSortProxy::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int TaskSortProxy::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_sourceModel ? 0 : m_sourceModel->columnCount();
+}
+
+bool TaskSortProxy::hasChildren(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !m_rows.empty();
+}
+
+QModelIndex TaskSortProxy::mapToSource(const QModelIndex &proxyIndex) const
+{
+    if (!proxyIndex.isValid() || proxyIndex.model() != this || size_t(proxyIndex.row()) >= m_rows.size()
+        || !m_sourceModel)
+        return {};
+    return m_sourceModel->index(m_rows[size_t(proxyIndex.row())], proxyIndex.column());
+}
+
+QModelIndex TaskSortProxy::mapFromSource(const QModelIndex &sourceIndex) const
+{
+    if (!sourceIndex.isValid() || sourceIndex.model() != m_sourceModel || size_t(sourceIndex.row()) >= m_rowOf.size())
+        return {};
+    const int row = m_rowOf[size_t(sourceIndex.row())];
+    return row < 0 ? QModelIndex() : createIndex(row, sourceIndex.column());
 }
 
 QVariant TaskSortProxy::data(const QModelIndex &index, int role) const
@@ -64,5 +234,505 @@ QVariant TaskSortProxy::data(const QModelIndex &index, int role) const
         const QImage image = m_thumbnails->image(file.toLocalFile());
         return image.isNull() ? QVariant() : QVariant(image);
     }
-    return QSortFilterProxyModel::data(index, role);
+    return QAbstractProxyModel::data(index, role);
+}
+
+QVariant TaskSortProxy::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (!m_sourceModel)
+        return {};
+    // Columns are the source's own; the base class would look them up through row 0, which an
+    // empty table does not have.
+    if (orientation == Qt::Horizontal)
+        return m_sourceModel->headerData(section, orientation, role);
+    if (section < 0 || size_t(section) >= m_rows.size())
+        return {};
+    return m_sourceModel->headerData(m_rows[size_t(section)], orientation, role);
+}
+
+// ---- ordering
+
+bool TaskSortProxy::before(int a, int b) const
+{
+    const TaskList *tasks = list();
+    const int compared = compareTasks(tasks->at(a), tasks->at(b), m_column, m_collator);
+    return m_order == Qt::AscendingOrder ? compared < 0 : compared > 0;
+}
+
+void TaskSortProxy::sortRows(std::vector<int> &rows) const
+{
+    const TaskList *tasks = list();
+    if (!tasks || m_column < 0 || rows.size() < 2)
+        return;
+    rows = sortedByKeys(rows, keysOf(*tasks, rows, m_column), m_order == Qt::AscendingOrder, m_collator);
+}
+
+std::vector<int> TaskSortProxy::merged(const std::vector<int> &order, const std::vector<int> &rows) const
+{
+    std::vector<int> out;
+    out.reserve(order.size() + rows.size());
+    const auto comesFirst = [this](int a, int b) { return before(a, b); };
+    if (rows.size() * 16 > order.size()) {
+        // std::merge takes from the first range on ties: the rows already placed stay first.
+        std::merge(order.cbegin(), order.cend(), rows.cbegin(), rows.cend(), std::back_inserter(out), comesFirst);
+        return out;
+    }
+    // A few rows into a long order: a binary search each instead of a comparison per row.
+    auto from = order.cbegin();
+    for (const int row : rows) {
+        const auto at = std::upper_bound(from, order.cend(), row, comesFirst);
+        out.insert(out.end(), from, at);
+        out.push_back(row);
+        from = at;
+    }
+    out.insert(out.end(), from, order.cend());
+    return out;
+}
+
+void TaskSortProxy::sort(int column, Qt::SortOrder order)
+{
+    if (column >= columnCount())
+        column = -1;
+    if (column == m_column && order == m_order)
+        return;
+    m_column = column;
+    m_order = order;
+    if (column < 0) {
+        m_job = 0;
+        std::vector<int> all(m_rowOf.size());
+        std::iota(all.begin(), all.end(), 0);
+        install(std::move(all));
+        return;
+    }
+    sortAll();
+}
+
+void TaskSortProxy::sortAll()
+{
+    m_changed.clear();
+    const TaskList *tasks = list();
+    if (!tasks || tasks->size() <= kSortInPlaceRows) {
+        m_job = 0;
+        std::vector<int> rows = m_rows;
+        rows.insert(rows.end(), m_held.cbegin(), m_held.cend());
+        sortRows(rows);
+        install(std::move(rows));
+        return;
+    }
+    m_job = ++m_lastJob;
+    // Started from the event loop: the snapshot is then never taken halfway through a change.
+    QMetaObject::invokeMethod(this, [this, job = m_job] { startJob(job); }, Qt::QueuedConnection);
+}
+
+void TaskSortProxy::startJob(quint64 job)
+{
+    const TaskList *tasks = list();
+    if (job != m_job || !tasks) {
+        if (job == m_job)
+            m_job = 0;
+        return;
+    }
+    m_touched.clear();
+    m_jobList = tasks;
+    m_jobStructure = m_structure;
+    m_latestJob->store(job);
+    const size_t count = size_t(tasks->size());
+    m_jobIds.clear();
+    m_jobIds.reserve(count);
+    for (size_t row = 0; row < count; ++row)
+        m_jobIds.push_back(tasks->at(qsizetype(row)).id);
+    std::vector<int> rows = m_rows;
+    rows.insert(rows.end(), m_held.cbegin(), m_held.cend());
+    SortKeys keys = keysOf(*tasks, rows, m_column);
+    const bool ascending = m_order == Qt::AscendingOrder;
+    QtConcurrent::run(sortPool(),
+                      [keys = std::move(keys), rows = std::move(rows), latest = m_latestJob, job, ascending]() mutable {
+                          // A newer sort is queued behind this one: it alone counts.
+                          if (latest->load() != job)
+                              return std::vector<int>();
+                          QCollator collator;
+                          setUpCollator(collator);
+                          std::vector<int> sorted = sortedByKeys(rows, keys, ascending, collator);
+                          // The keys go here, not on the GUI thread: freeing 100,000 names takes a while.
+                          keys = {};
+                          return sorted;
+                      })
+        .then(this, [this, job](const std::vector<int> &order) { finishJob(job, order); });
+}
+
+void TaskSortProxy::finishJob(quint64 job, const std::vector<int> &sortedRows)
+{
+    const TaskList *tasks = list();
+    if (job != m_job)
+        return;
+    m_job = 0;
+    const std::vector<QUuid> ids = std::exchange(m_jobIds, {});
+    if (!tasks || tasks != m_jobList)
+        return;
+    // The snapshot's rows, renumbered if rows came or went meanwhile; jobs that changed since, and
+    // rows added since, are placed again.
+    const qsizetype count = tasks->size();
+    std::vector<char> placed(size_t(count), 0);
+    std::vector<int> order;
+    order.reserve(size_t(count));
+    const bool sameRows = m_jobStructure == m_structure;
+    for (const int row : sortedRows) {
+        const qsizetype now = sameRows ? row : tasks->indexOf(ids[size_t(row)]);
+        if (now < 0 || now >= count || placed[size_t(now)])
+            continue;
+        if (!m_touched.isEmpty() && m_touched.contains(tasks->at(now).id))
+            continue;
+        placed[size_t(now)] = 1;
+        order.push_back(int(now));
+    }
+    m_touched.clear();
+    std::vector<int> rest;
+    for (qsizetype row = 0; row < count; ++row) {
+        if (!placed[size_t(row)])
+            rest.push_back(int(row));
+    }
+    sortRows(rest);
+    install(merged(order, rest));
+    Q_EMIT sorted();
+}
+
+// ---- putting rows in place
+
+void TaskSortProxy::rebuildRowOf(qsizetype from)
+{
+    if (from == 0)
+        std::fill(m_rowOf.begin(), m_rowOf.end(), -1);
+    for (size_t row = size_t(from); row < m_rows.size(); ++row)
+        m_rowOf[size_t(m_rows[row])] = int(row);
+}
+
+void TaskSortProxy::appendShown(const std::vector<int> &rows)
+{
+    if (rows.empty())
+        return;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(rows.size()) - 1);
+    for (const int row : rows) {
+        m_rowOf[size_t(row)] = int(m_rows.size());
+        m_rows.push_back(row);
+    }
+    endInsertRows();
+}
+
+void TaskSortProxy::install(std::vector<int> order)
+{
+    if (!m_held.empty()) {
+        const std::vector<int> held = std::exchange(m_held, {});
+        if (m_rows.empty()) {
+            if (order.empty())
+                return;
+            beginInsertRows({}, 0, int(order.size()) - 1);
+            m_rows = std::move(order);
+            rebuildRowOf();
+            endInsertRows();
+            return;
+        }
+        appendShown(held);
+    }
+    relayout(std::move(order));
+}
+
+void TaskSortProxy::relayout(std::vector<int> order)
+{
+    if (order == m_rows)
+        return;
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    const std::vector<int> previous = std::exchange(m_rows, std::move(order));
+    rebuildRowOf();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &index : from)
+        to.append(createIndex(m_rowOf[size_t(previous[size_t(index.row())])], index.column()));
+    changePersistentIndexList(from, to);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+std::optional<std::vector<int>> TaskSortProxy::orderWithChangedRowsPlaced()
+{
+    std::vector<int> changed = std::exchange(m_changed, {});
+    if (changed.empty() || m_column < 0 || m_job != 0)
+        return std::nullopt;
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    const auto hidden = [this](int row) { return size_t(row) >= m_rowOf.size() || m_rowOf[size_t(row)] < 0; };
+    changed.erase(std::remove_if(changed.begin(), changed.end(), hidden), changed.end());
+    // The order holds as long as every changed row still sits between its neighbours.
+    const size_t shown = m_rows.size();
+    const bool inPlace = std::all_of(changed.cbegin(), changed.cend(), [&](int row) {
+        const size_t at = size_t(m_rowOf[size_t(row)]);
+        return !(at > 0 && before(row, m_rows[at - 1])) && !(at + 1 < shown && before(m_rows[at + 1], row));
+    });
+    if (inPlace)
+        return std::nullopt;
+    // Out they all go, in the order they stood (so that ties keep it), and back in sorted.
+    std::sort(changed.begin(), changed.end(),
+              [this](int a, int b) { return m_rowOf[size_t(a)] < m_rowOf[size_t(b)]; });
+    std::vector<char> moving(m_rowOf.size(), 0);
+    for (const int row : changed)
+        moving[size_t(row)] = 1;
+    std::vector<int> staying;
+    staying.reserve(shown);
+    std::copy_if(m_rows.cbegin(), m_rows.cend(), std::back_inserter(staying),
+                 [&](int row) { return !moving[size_t(row)]; });
+    sortRows(changed);
+    return merged(staying, changed);
+}
+
+void TaskSortProxy::placeChangedRows()
+{
+    m_placing = false;
+    if (std::optional<std::vector<int>> order = orderWithChangedRowsPlaced())
+        relayout(std::move(*order));
+}
+
+// ---- following the source
+
+void TaskSortProxy::jobChanged(qsizetype row)
+{
+    if (m_job != 0) {
+        m_touched.insert(list()->at(row).id);
+    } else if (m_column >= 0) {
+        m_changed.push_back(int(row));
+        // Placed once per turn of the event loop: a flood of updates costs one pass, not one each.
+        if (!m_placing) {
+            m_placing = true;
+            QMetaObject::invokeMethod(this, &TaskSortProxy::placeChangedRows, Qt::QueuedConnection);
+        }
+    }
+}
+
+void TaskSortProxy::sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight)
+{
+    const TaskList *tasks = list();
+    if (!topLeft.isValid() || !bottomRight.isValid() || !tasks)
+        return;
+    const int first = topLeft.row();
+    const int last = std::min(bottomRight.row(), int(m_rowOf.size()) - 1);
+    if (first > last)
+        return;
+    if (last - first < kSeparateUpdates) {
+        for (int row = first; row <= last; ++row) {
+            if (const int at = m_rowOf[size_t(row)]; at >= 0)
+                Q_EMIT dataChanged(index(at, topLeft.column()), index(at, bottomRight.column()));
+        }
+        return;
+    }
+    int low = int(m_rows.size());
+    int high = -1;
+    for (int row = first; row <= last; ++row) {
+        if (const int at = m_rowOf[size_t(row)]; at >= 0) {
+            low = std::min(low, at);
+            high = std::max(high, at);
+        }
+    }
+    if (high >= 0)
+        Q_EMIT dataChanged(index(low, topLeft.column()), index(high, bottomRight.column()));
+}
+
+void TaskSortProxy::sourceRowsInserted(int first, int last)
+{
+    const int count = last - first + 1;
+    ++m_structure;
+    const auto shift = [first, count](std::vector<int> &rows) {
+        for (int &row : rows) {
+            if (row >= first)
+                row += count;
+        }
+    };
+    shift(m_rows);
+    shift(m_held);
+    shift(m_changed);
+    m_rowOf.insert(m_rowOf.begin() + first, size_t(count), -1);
+    std::vector<int> fresh(static_cast<size_t>(count));
+    std::iota(fresh.begin(), fresh.end(), first);
+
+    if (m_column < 0) {
+        appendShown(fresh);
+        return;
+    }
+    const bool small = count <= kPlaceAtOnce || qsizetype(m_rowOf.size()) <= kSortInPlaceRows;
+    if (m_job != 0) {
+        // The sort under way places them when it lands; a large import joins it.
+        if (small) {
+            appendShown(fresh);
+        } else {
+            m_held.insert(m_held.end(), fresh.cbegin(), fresh.cend());
+            sortAll();
+        }
+        return;
+    }
+    if (!small) {
+        m_held.insert(m_held.end(), fresh.cbegin(), fresh.cend());
+        sortAll();
+        return;
+    }
+    // New rows are placed by binary search: rows that changed must be in place first.
+    placeChangedRows();
+    sortRows(fresh);
+    std::vector<int> order = merged(m_rows, fresh);
+    // Where the new rows landed, as runs of neighbours.
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t at = 0; at < order.size(); ++at) {
+        if (m_rowOf[size_t(order[at])] >= 0)
+            continue;
+        if (!runs.empty() && runs.back().second == at)
+            ++runs.back().second;
+        else
+            runs.emplace_back(at, at + 1);
+    }
+    if (qsizetype(runs.size()) > kSeparateRuns) {
+        appendShown(fresh);
+        install(std::move(order));
+        return;
+    }
+    // Earlier runs first: each lands where the final order has it, since all rows before it are in.
+    for (const auto &[begin, end] : runs) {
+        beginInsertRows({}, int(begin), int(end) - 1);
+        m_rows.insert(m_rows.begin() + qsizetype(begin), order.cbegin() + qsizetype(begin),
+                      order.cbegin() + qsizetype(end));
+        rebuildRowOf(qsizetype(begin));
+        endInsertRows();
+    }
+}
+
+void TaskSortProxy::sourceRowsAboutToBeRemoved(int first, int last)
+{
+    ++m_structure;
+    std::vector<int> going;
+    for (int row = first; row <= last; ++row) {
+        if (const int at = m_rowOf[size_t(row)]; at >= 0)
+            going.push_back(at);
+    }
+    if (going.empty())
+        return;
+    std::sort(going.begin(), going.end());
+    std::vector<std::pair<int, int>> runs;
+    for (const int at : going) {
+        if (!runs.empty() && runs.back().second == at - 1)
+            runs.back().second = at;
+        else
+            runs.emplace_back(at, at);
+    }
+    if (qsizetype(runs.size()) > kSeparateRuns) {
+        // Gathered at the end by one layout change, then removed in one piece.
+        std::vector<char> leaving(m_rows.size(), 0);
+        for (const int at : going)
+            leaving[size_t(at)] = 1;
+        std::vector<int> order;
+        order.reserve(m_rows.size());
+        for (size_t at = 0; at < m_rows.size(); ++at) {
+            if (!leaving[at])
+                order.push_back(m_rows[at]);
+        }
+        for (const int at : going)
+            order.push_back(m_rows[size_t(at)]);
+        relayout(std::move(order));
+        runs = {{int(m_rows.size() - going.size()), int(m_rows.size()) - 1}};
+    }
+    // Last run first, so that the rows of the others keep their numbers.
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        for (int at = run->first; at <= run->second; ++at)
+            m_rowOf[size_t(m_rows[size_t(at)])] = -1;
+        m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->second + 1);
+        rebuildRowOf(run->first);
+        endRemoveRows();
+    }
+}
+
+void TaskSortProxy::sourceRowsRemoved(int first, int last)
+{
+    const int count = last - first + 1;
+    m_rowOf.erase(m_rowOf.begin() + first, m_rowOf.begin() + last + 1);
+    const auto renumber = [first, last, count](std::vector<int> &rows) {
+        rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int row) { return row >= first && row <= last; }),
+                   rows.end());
+        for (int &row : rows) {
+            if (row > last)
+                row -= count;
+        }
+    };
+    renumber(m_rows);
+    renumber(m_held);
+    renumber(m_changed);
+}
+
+void TaskSortProxy::sourceAboutToBeReset()
+{
+    beginResetModel();
+    // A large removal arrives as a reset of the same list: the order is kept by job id.
+    m_resetList = list();
+    m_shownIds.clear();
+    m_heldIds.clear();
+    if (!m_resetList)
+        return;
+    // Rows still to be placed are placed now, in the order the reset keeps (no signal: the reset
+    // tells the views).
+    if (std::optional<std::vector<int>> order = orderWithChangedRowsPlaced())
+        m_rows = std::move(*order);
+    m_shownIds.reserve(qsizetype(m_rows.size()));
+    for (const int row : m_rows)
+        m_shownIds.append(m_resetList->at(row).id);
+    for (const int row : m_held)
+        m_heldIds.append(m_resetList->at(row).id);
+}
+
+void TaskSortProxy::sourceReset()
+{
+    const TaskList *tasks = list();
+    // Job updates straight from the list, as they happen: the table model holds some back to
+    // spare repaints, and a row whose change is not yet known would mislead the binary searches.
+    disconnect(m_listConnection);
+    if (tasks)
+        m_listConnection = connect(tasks, &TaskList::rowChanged, this, &TaskSortProxy::jobChanged);
+    const qsizetype count = tasks ? tasks->size() : 0;
+    ++m_structure;
+    m_changed.clear();
+    m_rows.clear();
+    m_held.clear();
+    m_rowOf.assign(size_t(count), -1);
+    const bool sameList = tasks && tasks == m_resetList;
+    if (!sameList)
+        m_job = 0;
+    std::vector<char> placed(size_t(count), 0);
+    const auto take = [&](const QUuid &id, std::vector<int> &into) {
+        const qsizetype row = tasks->indexOf(id);
+        if (row >= 0 && !placed[size_t(row)]) {
+            placed[size_t(row)] = 1;
+            into.push_back(int(row));
+        }
+    };
+    if (sameList) {
+        for (const QUuid &id : std::as_const(m_shownIds))
+            take(id, m_rows);
+        for (const QUuid &id : std::as_const(m_heldIds))
+            take(id, m_held);
+    }
+    m_resetList = nullptr;
+    m_shownIds.clear();
+    m_heldIds.clear();
+    for (qsizetype row = 0; row < count; ++row) {
+        if (!placed[size_t(row)])
+            m_held.push_back(int(row));
+    }
+
+    if (m_column < 0) {
+        std::sort(m_held.begin(), m_held.end());
+        m_rows.insert(m_rows.end(), m_held.cbegin(), m_held.cend());
+        m_held.clear();
+    } else if (!m_held.empty() && (count <= kSortInPlaceRows || qsizetype(m_held.size()) <= kPlaceAtOnce)) {
+        std::vector<int> held = std::exchange(m_held, {});
+        sortRows(held);
+        m_rows = merged(m_rows, held);
+    }
+    rebuildRowOf();
+    endResetModel();
+    if (!m_held.empty() && m_job == 0)
+        sortAll();
 }

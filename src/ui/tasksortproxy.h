@@ -1,36 +1,121 @@
 #pragma once
 
+#include <QAbstractProxyModel>
 #include <QCollator>
-#include <QSortFilterProxyModel>
+#include <QList>
+#include <QPointer>
+#include <QSet>
+#include <QUuid>
 
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class TaskList;
 class TaskTableModel;
 class ThumbnailCache;
+struct TaskItem;
 
-// The table's rows in the order of the clicked column, kept sorted as jobs change. Compares the
-// jobs themselves (names by a collation key worked out once per job) rather than through
-// QVariant, which keeps re-sorting 100,000 rows short. Adds the row thumbnail, from the cache
+// The table's rows in the order of the clicked column, kept sorted as jobs change, without ever
+// holding up the GUI thread for long: a whole-list sort of a long list (a new sort column, a large
+// import, another list shown) is worked out on a thread pool from a snapshot of the jobs and put in
+// place in one layout change; rows that changed meanwhile are placed again on arrival. Until then
+// the previous order stays, and rows of a large import are not shown. Small changes are placed at
+// once. Ties keep the order they had, as with a stable sort. Adds the row thumbnail, from the cache
 // only, as the name column's decoration.
-class TaskSortProxy final : public QSortFilterProxyModel
+class TaskSortProxy final : public QAbstractProxyModel
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TaskSortProxy)
 
 public:
+    // Lists up to this long are sorted at once on the GUI thread.
+    static constexpr int kSortInPlaceRows = 10000;
+
     explicit TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails, QObject *parent = nullptr);
+    ~TaskSortProxy() override;
 
     void setThumbnailCache(ThumbnailCache *thumbnails) { m_thumbnails = thumbnails; }
 
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    int sortColumn() const { return m_column; }
+    Qt::SortOrder sortOrder() const { return m_order; }
+    // True while a sort is being worked out off the GUI thread.
+    bool isSorting() const { return m_job != 0; }
 
-protected:
-    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    QModelIndex sibling(int row, int column, const QModelIndex &index) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex mapToSource(const QModelIndex &proxyIndex) const override;
+    QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+Q_SIGNALS:
+    // A sort worked out off the GUI thread is in place.
+    void sorted();
 
 private:
-    const QCollatorSortKey &nameKey(qsizetype row) const;
+    const TaskList *list() const;
+    // Whether source row a belongs before source row b in the shown order.
+    bool before(int a, int b) const;
+    void sortRows(std::vector<int> &rows) const;
+    // Merges sorted rows into a sorted order, after the rows that compare equal to them.
+    std::vector<int> merged(const std::vector<int> &order, const std::vector<int> &rows) const;
 
-    TaskTableModel *m_source;
+    void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight);
+    void jobChanged(qsizetype row);
+    void sourceRowsInserted(int first, int last);
+    void sourceRowsAboutToBeRemoved(int first, int last);
+    void sourceRowsRemoved(int first, int last);
+    void sourceAboutToBeReset();
+    void sourceReset();
+
+    // Sorts every row now, or on the pool when the list is long.
+    void sortAll();
+    void startJob(quint64 job);
+    void finishJob(quint64 job, const std::vector<int> &sortedRows);
+    // Shows this order of all source rows, exposing rows not yet shown.
+    void install(std::vector<int> order);
+    // Shows the shown rows in this order, in one layout change.
+    void relayout(std::vector<int> order);
+    void appendShown(const std::vector<int> &rows);
+    void rebuildRowOf(qsizetype from = 0);
+    // Moves rows that changed out of order back into place.
+    void placeChangedRows();
+    std::optional<std::vector<int>> orderWithChangedRowsPlaced();
+
+    QPointer<TaskTableModel> m_sourceModel;
     ThumbnailCache *m_thumbnails;
     QCollator m_collator;
-    // By source row, filled on demand: the list only ever appends between resets.
-    mutable QList<QCollatorSortKey> m_nameKeys;
+    int m_column = -1;
+    Qt::SortOrder m_order = Qt::AscendingOrder;
+
+    std::vector<int> m_rows;  // proxy row → source row
+    std::vector<int> m_rowOf; // source row → proxy row, -1 while not shown
+    std::vector<int> m_held;  // source rows of a large import, shown once sorted
+
+    // Rows whose job changed since the last check of their place, by source row.
+    std::vector<int> m_changed;
+    QMetaObject::Connection m_listConnection;
+    bool m_placing = false;
+
+    // The sort under way off the GUI thread (0: none), and what changed since its snapshot.
+    quint64 m_job = 0;
+    quint64 m_lastJob = 0;
+    std::shared_ptr<std::atomic<quint64>> m_latestJob = std::make_shared<std::atomic<quint64>>(0);
+    const TaskList *m_jobList = nullptr;
+    quint64 m_jobStructure = 0;
+    std::vector<QUuid> m_jobIds; // the snapshot's job ids, by row
+    quint64 m_structure = 0; // bumped by every insertion, removal and reset
+    QSet<QUuid> m_touched;
+
+    // The order across a reset of the same list (a large removal), by job id.
+    const TaskList *m_resetList = nullptr;
+    QList<QUuid> m_shownIds;
+    QList<QUuid> m_heldIds;
 };
