@@ -261,6 +261,40 @@ private slots:
         }
     }
 
+    void longImportsMergeInTurns()
+    {
+        // More photos than one turn of the event loop takes: they go in over several turns, the
+        // import counting as running until the last, and a second drop of the same folder in
+        // the meantime adds nothing twice.
+        auto state = launch();
+        TaskList *compress = state->compressTasks();
+        QStringList names;
+        for (int i = 0; i < AppState::kMergeChunk + 7; ++i)
+            names.append(QStringLiteral("p%1.jpg").arg(i));
+        const QString folder = makeFiles(QStringLiteral("long"), names);
+        QSignalSpy imported(state.get(), &AppState::importFinished);
+        struct Turn
+        {
+            qsizetype rows;
+            bool scanning;
+            qsizetype finished;
+        };
+        QList<Turn> turns;
+        connect(compress, &TaskList::rowsInserted, this, [&](qsizetype first, qsizetype last) {
+            turns.append({last - first + 1, state->isScanning(), imported.count()});
+        });
+        state->importURLs({QUrl::fromLocalFile(folder)});
+        state->importURLs({QUrl::fromLocalFile(folder)});
+        QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
+        QCOMPARE(compress->size(), AppState::kMergeChunk + 7);
+        QCOMPARE(imported.at(0).first().toInt() + imported.at(1).first().toInt(), AppState::kMergeChunk + 7);
+        QVERIFY(turns.size() >= 2);
+        QCOMPARE(turns.first().rows, AppState::kMergeChunk);
+        QVERIFY(turns.first().scanning);
+        QCOMPARE(turns.first().finished, 0);
+        QVERIFY(!state->isScanning());
+    }
+
     void namesThatAreNotUtf8AndUnreachablePaths()
     {
         // "bad\xFF.jpg" (raw byte FF) is not UTF-8 and displays as the text "bad\\xFF.jpg",
