@@ -276,7 +276,7 @@ private slots:
         QTest::newRow("thumbnail longer than the segment")
             << with({true, 1, thumbnail, {}, {}, quint32(thumbnail.size() + 1)}) << true << 1 << QByteArray();
         QTest::newRow("offset and length wrap around")
-            << with({false, 1, thumbnail, {}, 0xFFFFFFF0u, 0x20u}) << true << 1 << QByteArray();
+            << with({false, 1, thumbnail, {}, 0x40u, 0xFFFFFFF0u}) << true << 1 << QByteArray();
         QTest::newRow("thumbnail inside the header") << with({false, 1, thumbnail, {}, 2u, {}}) << true << 1 << QByteArray();
         QTest::newRow("second directory past the segment") << with({false, 1, thumbnail, 0x7FFFFFF0u, {}, {}}) << true
                                                            << 1 << QByteArray();

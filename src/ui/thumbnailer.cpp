@@ -266,7 +266,8 @@ QImage exifThumbnail(QByteArrayView head, int side)
     // Its own orientation, if it had any, is not what the photo is shown by.
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    // Larger than any thumbnail a camera writes: not worth the memory for a square this small.
+    // Too small for the square; or far larger than any thumbnail a camera writes, which only a
+    // crafted file would claim.
     if (!size.isValid() || std::min(size.width(), size.height()) < side || size.width() > 1024 || size.height() > 1024)
         return {};
     // Stored as the photo is, before turning: heights compared at the same width, a pixel of
