@@ -1,16 +1,82 @@
+#include "engine/imageheader.h"
+#include "exifjpeg.h"
 #include "testenv.h"
 #include "ui/thumbnailcache.h"
 #include "ui/thumbnailer.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 Q_DECLARE_METATYPE(Thumbnailer::JxlPath)
+
+namespace {
+
+// A picture whose four quadrants differ, so every turn and mirror of it looks different.
+QImage quadrants(QSize size, const QList<QColor> &colors)
+{
+    QImage image(size, QImage::Format_RGB32);
+    const int w = size.width() / 2;
+    const int h = size.height() / 2;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixelColor(x, y, colors.at((y < h ? 0 : 2) + (x < w ? 0 : 1)));
+    return image;
+}
+
+const QList<QColor> kQuadrants{Qt::red, Qt::green, Qt::blue, Qt::yellow};
+const QList<QColor> kOtherQuadrants{Qt::cyan, Qt::magenta, Qt::white, Qt::black};
+
+QImage flat(QSize size, const QColor &color)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+// A thumbnail of the given frame with the picture squeezed into content between black bars,
+// as cameras letterbox a photo of another shape.
+QImage letterboxed(QSize frame, QSize content, const QColor &color)
+{
+    QImage image = flat(frame, Qt::black);
+    const QRect inner(QPoint((frame.width() - content.width()) / 2, (frame.height() - content.height()) / 2), content);
+    for (int y = inner.top(); y <= inner.bottom(); ++y)
+        for (int x = inner.left(); x <= inner.right(); ++x)
+            image.setPixelColor(x, y, color);
+    return image;
+}
+
+// The bytes in a heap block of exactly their size: a read past the end is one the address
+// sanitizer sees.
+struct ExactBytes
+{
+    explicit ExactBytes(QByteArrayView bytes)
+        : data(new char[size_t(std::max<qsizetype>(bytes.size(), 1))])
+        , size(bytes.size())
+    {
+        std::copy(bytes.begin(), bytes.end(), data.get());
+    }
+    QByteArrayView view() const { return QByteArrayView(data.get(), size); }
+    bool holds(QByteArrayView part) const
+    {
+        return part.isEmpty() || (part.data() >= data.get() && part.data() + part.size() <= data.get() + size);
+    }
+
+    std::unique_ptr<char[]> data;
+    qsizetype size;
+};
+
+} // namespace
 
 // Thumbnails: the desktop's shared cache read and written, JPEG XL through libjxl, and the
 // memory cache the table asks.
@@ -186,6 +252,240 @@ private slots:
             QCOMPARE(image.size(), original.size());
             QVERIFY2(near(average(image), average(original), 6), qPrintable(average(image).name()));
         }
+    }
+
+    void exifSegments_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("hasExif");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QByteArray>("thumbnail"); // empty: none found
+
+        const QByteArray photo = ExifJpeg::jpeg(flat(QSize(64, 48), Qt::red));
+        const QByteArray thumbnail = ExifJpeg::jpeg(flat(QSize(32, 24), Qt::blue));
+        const auto with = [&](ExifJpeg::Layout layout) { return ExifJpeg::withExif(photo, layout); };
+        const quint32 tiffSize = quint32(ExifJpeg::tiff({false, 1, thumbnail, {}, {}, {}}).size());
+
+        QTest::newRow("little-endian") << with({false, 6, thumbnail, {}, {}, {}}) << true << 6 << thumbnail;
+        QTest::newRow("big-endian") << with({true, 8, thumbnail, {}, {}, {}}) << true << 8 << thumbnail;
+        QTest::newRow("no orientation tag") << with({false, 0, thumbnail, {}, {}, {}}) << true << 1 << thumbnail;
+        QTest::newRow("orientation out of range") << with({true, 9, thumbnail, {}, {}, {}}) << true << 1 << thumbnail;
+        QTest::newRow("no second directory") << with({false, 3, {}, {}, {}, {}}) << true << 3 << QByteArray();
+        QTest::newRow("thumbnail past the segment") << with({false, 1, thumbnail, {}, tiffSize + 100, {}}) << true << 1
+                                                    << QByteArray();
+        QTest::newRow("thumbnail longer than the segment")
+            << with({true, 1, thumbnail, {}, {}, quint32(thumbnail.size() + 1)}) << true << 1 << QByteArray();
+        QTest::newRow("offset and length wrap around")
+            << with({false, 1, thumbnail, {}, 0x40u, 0xFFFFFFF0u}) << true << 1 << QByteArray();
+        QTest::newRow("thumbnail inside the header") << with({false, 1, thumbnail, {}, 2u, {}}) << true << 1 << QByteArray();
+        QTest::newRow("second directory past the segment") << with({false, 1, thumbnail, 0x7FFFFFF0u, {}, {}}) << true
+                                                           << 1 << QByteArray();
+        QTest::newRow("second directory is the first") << with({true, 6, thumbnail, ExifJpeg::kFirstDirectory, {}, {}})
+                                                       << true << 6 << QByteArray();
+        QTest::newRow("second directory in the header") << with({false, 6, thumbnail, 2u, {}, {}}) << true << 6
+                                                        << QByteArray();
+        QTest::newRow("thumbnail not a JPEG") << with({false, 1, QByteArray(64, 'x'), {}, {}, {}}) << true << 1
+                                              << QByteArray();
+        QTest::newRow("no Exif segment") << photo << false << 1 << QByteArray();
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        flat(QSize(8, 8), Qt::red).save(&buffer, "png");
+        QTest::newRow("not a JPEG") << png << false << 1 << QByteArray();
+        QByteArray badOrder = with({false, 6, thumbnail, {}, {}, {}});
+        badOrder[ExifJpeg::kTiffStart] = 'X';
+        QTest::newRow("unknown byte order") << badOrder << false << 1 << QByteArray();
+        // The segment after the first scan is pixel data, not a header.
+        const QByteArray sos = QByteArrayLiteral("\xFF\xDA\x00\x02");
+        QTest::newRow("Exif after the scan") << (photo.left(2) + sos + ExifJpeg::segment({false, 6, thumbnail, {}, {}, {}}))
+                                             << false << 1 << QByteArray();
+    }
+
+    void exifSegments()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, hasExif);
+        QFETCH(int, orientation);
+        QFETCH(QByteArray, thumbnail);
+        const ExactBytes exact(bytes);
+        const std::optional<JpegExif> exif = parseJpegExif(exact.view());
+        QCOMPARE(exif.has_value(), hasExif);
+        if (!exif)
+            return;
+        QCOMPARE(exif->orientation, orientation);
+        QCOMPARE(exif->thumbnail.toByteArray(), thumbnail);
+        QVERIFY(exact.holds(exif->thumbnail));
+    }
+
+    void hostileExifHeaders_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray photo = ExifJpeg::jpeg(quadrants(QSize(320, 240), kQuadrants));
+        const QByteArray thumbnail = ExifJpeg::jpeg(quadrants(QSize(160, 120), kOtherQuadrants));
+        QTest::newRow("little-endian") << ExifJpeg::withExif(photo, {false, 6, thumbnail, {}, {}, {}});
+        QTest::newRow("big-endian") << ExifJpeg::withExif(photo, {true, 3, thumbnail, {}, {}, {}});
+        for (const char *file : {"odd-but-lossless/exif-thumbnail.jpg", "cameras/Canon_40D_photoshop_import.jpg",
+                                 "cameras/Konica_Minolta_DiMAGE_Z3.jpg", "broken-exif/image00971.jpg",
+                                 "broken-exif/image01088.jpg"}) {
+            QFile data(TestEnv::dataPath(QStringLiteral("jpeg/") + QLatin1String(file)));
+            QVERIFY(data.open(QIODevice::ReadOnly));
+            QTest::newRow(file) << data.read(Thumbnailer::kHeadBytes);
+        }
+    }
+
+    void hostileExifHeaders()
+    {
+        // Cut short anywhere and with bytes changed at random, a header is read within its bytes
+        // or refused, never trusted past them.
+        QFETCH(QByteArray, bytes);
+        // Qt's reader reports every mangled thumbnail it is given.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio.jpeg.warning=false"));
+        const auto resetRules = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+        const auto check = [](QByteArrayView head, const char *what, qsizetype at) {
+            const ExactBytes exact(head);
+            const std::optional<JpegExif> exif = parseJpegExif(exact.view());
+            if (exif) {
+                QVERIFY2(exact.holds(exif->thumbnail), qPrintable(QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(at)));
+                QVERIFY2(exif->orientation >= 1 && exif->orientation <= 8,
+                         qPrintable(QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(at)));
+            }
+            const QImage image = Thumbnailer::exifThumbnail(exact.view(), 40);
+            QVERIFY2(image.isNull() || std::min(image.width(), image.height()) >= 40,
+                     qPrintable(QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(at)));
+        };
+        const std::optional<JpegExif> whole = parseJpegExif(bytes);
+        const qsizetype header = std::min<qsizetype>(bytes.size(), whole && !whole->thumbnail.isEmpty()
+                                                         ? whole->thumbnail.data() - bytes.constData() + 16
+                                                         : 4096);
+        for (qsizetype length = 0; length <= header; length += 3)
+            check(QByteArrayView(bytes).first(length), "cut at", length);
+
+        QRandomGenerator random(7);
+        for (int round = 0; round < 400; ++round) {
+            QByteArray mutated = bytes;
+            const int changes = 1 + int(random.bounded(4));
+            for (int i = 0; i < changes; ++i)
+                mutated[qsizetype(random.bounded(quint32(header)))] = char(random.bounded(256));
+            check(mutated, "round", round);
+        }
+    }
+
+    void embeddedThumbnailChosen_data()
+    {
+        QTest::addColumn<QSize>("photoSize");
+        QTest::addColumn<QImage>("thumbnail");
+        QTest::addColumn<int>("side");
+        QTest::addColumn<bool>("used");
+
+        QTest::newRow("same shape") << QSize(640, 480) << flat(QSize(160, 120), Qt::blue) << 52 << true;
+        QTest::newRow("exactly the square's side") << QSize(640, 480) << flat(QSize(160, 120), Qt::blue) << 120 << true;
+        QTest::newRow("smaller than the square") << QSize(640, 480) << flat(QSize(64, 48), Qt::blue) << 52 << false;
+        QTest::newRow("small but enough") << QSize(640, 480) << flat(QSize(64, 48), Qt::blue) << 40 << true;
+        // Small thumbnails are a pixel off the photo's shape by rounding.
+        QTest::newRow("rounded") << QSize(1000, 640) << flat(QSize(64, 40), Qt::blue) << 26 << true;
+        QTest::newRow("3:2 photo letterboxed into 4:3") << QSize(600, 400)
+                                                        << letterboxed(QSize(160, 120), QSize(160, 106), Qt::blue) << 52
+                                                        << false;
+        QTest::newRow("16:9 photo letterboxed into 4:3") << QSize(640, 360)
+                                                         << letterboxed(QSize(160, 120), QSize(160, 90), Qt::blue) << 52
+                                                         << false;
+        QTest::newRow("stale, from before a crop") << QSize(480, 480) << flat(QSize(160, 120), Qt::blue) << 52 << false;
+        QTest::newRow("stored the other way round") << QSize(480, 640) << flat(QSize(160, 120), Qt::blue) << 52 << false;
+        QTest::newRow("no thumbnail") << QSize(640, 480) << QImage() << 52 << false;
+    }
+
+    void embeddedThumbnailChosen()
+    {
+        // The photo is red, its embedded thumbnail blue: the colour tells which one was shown.
+        QFETCH(QSize, photoSize);
+        QFETCH(QImage, thumbnail);
+        QFETCH(int, side);
+        QFETCH(bool, used);
+        const QByteArray bytes = ExifJpeg::withExif(ExifJpeg::jpeg(flat(photoSize, Qt::red)),
+                                                    {false, 1, thumbnail.isNull() ? QByteArray() : ExifJpeg::jpeg(thumbnail), {}, {}, {}});
+        const QString photo = m_root.filePath(QStringLiteral("exif/%1.jpg").arg(QString::fromLatin1(QTest::currentDataTag())));
+        QDir().mkpath(QFileInfo(photo).absolutePath());
+        TestEnv::writeAll(photo, bytes);
+
+        QCOMPARE(Thumbnailer::exifThumbnail(bytes, side).isNull(), !used);
+        const Thumbnailer::Result result = Thumbnailer::make(photo, side);
+        QCOMPARE(result.image.size(), QSize(side, side));
+        QCOMPARE(result.fromExif, used);
+        QVERIFY(!result.fromSharedCache);
+        QVERIFY2(near(average(result.image), used ? QColor(Qt::blue) : QColor(Qt::red)), qPrintable(average(result.image).name()));
+        // The shared cache only ever gets a picture decoded from the photo itself.
+        const QImage entry(Thumbnailer::cachePath(photo, Thumbnailer::kNormalSize));
+        QCOMPARE(entry.isNull(), used);
+        if (!used) {
+            QCOMPARE(entry.text(QStringLiteral("Thumb::MTime")), QString::number(mtimeOf(photo)));
+            QVERIFY(near(average(entry), Qt::red));
+        }
+    }
+
+    void embeddedThumbnailTurned_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("bigEndian");
+        for (int orientation = 1; orientation <= 8; ++orientation)
+            QTest::addRow("%d", orientation) << orientation << (orientation % 2 == 0);
+    }
+
+    void embeddedThumbnailTurned()
+    {
+        // The embedded thumbnail is stored as the photo is; it is turned as Qt turns the photo.
+        QFETCH(int, orientation);
+        QFETCH(bool, bigEndian);
+        const QByteArray bytes = ExifJpeg::withExif(ExifJpeg::jpeg(quadrants(QSize(320, 240), kQuadrants), 95),
+                                                    {bigEndian, orientation,
+                                                     ExifJpeg::jpeg(quadrants(QSize(160, 120), kQuadrants), 95), {}, {}, {}});
+        QBuffer buffer;
+        buffer.setData(bytes);
+        QImageReader reader(&buffer, "jpeg");
+        reader.setAutoTransform(true);
+        const QImage expected = reader.read();
+        QVERIFY(!expected.isNull());
+
+        const QImage turned = Thumbnailer::exifThumbnail(bytes, 52);
+        QVERIFY(!turned.isNull());
+        QCOMPARE(turned.size(), expected.size() / 2);
+        for (const QPointF at : {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
+            const QColor got = turned.pixelColor(int(at.x() * turned.width()), int(at.y() * turned.height()));
+            const QColor want = expected.pixelColor(int(at.x() * expected.width()), int(at.y() * expected.height()));
+            QVERIFY2(near(got, want, 24), qPrintable(QStringLiteral("%1 where Qt has %2").arg(got.name(), want.name())));
+        }
+    }
+
+    void camerasInTestData_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("side");
+        QTest::addColumn<bool>("fromExif");
+        // 512 × 384 with a 160 × 120 thumbnail, and a camera's 480 × 360 with one.
+        QTest::newRow("exif thumbnail") << QStringLiteral("odd-but-lossless/exif-thumbnail.jpg") << 52 << true;
+        QTest::newRow("Canon PowerShot S40") << QStringLiteral("cameras/Canon_PowerShot_S40.jpg") << 52 << true;
+        // Scaled-down samples whose 68 × 46 thumbnail is too small for a 52 px square, not for 26.
+        QTest::newRow("Canon 40D, 52 px") << QStringLiteral("cameras/Canon_40D.jpg") << 52 << false;
+        QTest::newRow("Canon 40D, 26 px") << QStringLiteral("cameras/Canon_40D.jpg") << 26 << true;
+        QTest::newRow("big-endian, portrait") << QStringLiteral("cameras/WWL_(Polaroid)_ION230.jpg") << 26 << true;
+        QTest::newRow("thumbnail at the end of a large Exif segment") << QStringLiteral("cameras/Samsung_Digimax_i50_MP3.jpg") << 26 << true;
+        QTest::newRow("Exif without a thumbnail") << QStringLiteral("cameras/Reconyx_HC500_Hyperfire.jpg") << 26 << false;
+        QTest::newRow("no Exif") << QStringLiteral("odd-but-lossless/progressive.jpg") << 26 << false;
+    }
+
+    void camerasInTestData()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, side);
+        QFETCH(bool, fromExif);
+        const QString photo = TestEnv::copyData(QStringLiteral("jpeg/") + file, m_root.filePath(QStringLiteral("data-%1").arg(side)));
+        const Thumbnailer::Result result = Thumbnailer::make(photo, side);
+        QCOMPARE(result.fromExif, fromExif);
+        QCOMPARE(result.image.size(), QSize(side, side));
+        // Embedded or decoded, it shows the photo: compared with a full decode of it.
+        const QImage decoded = Thumbnailer::squareCrop(Thumbnailer::decode(photo, 128), side);
+        QVERIFY2(near(average(result.image), average(decoded), 10),
+                 qPrintable(average(result.image).name() + QLatin1Char(' ') + average(decoded).name()));
+        QCOMPARE(QFile::exists(Thumbnailer::cachePath(photo, Thumbnailer::kNormalSize)), !fromExif);
     }
 
     void cacheAnswersByQueuedSignal()

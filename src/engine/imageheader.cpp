@@ -55,6 +55,140 @@ bool readFrame(quint8 marker, QByteArrayView segment, JpegHeader &header)
     return true;
 }
 
+// Calls visit(marker, body) for each segment from the one after SOI, up to and including the
+// first SOS, until visit returns false. A body cut off by the end of the bytes is given as far as
+// it goes.
+template<typename Visit>
+void walkSegments(QByteArrayView bytes, Visit visit)
+{
+    qsizetype position = 2;
+    while (position + 2 <= bytes.size()) {
+        if (at(bytes, position) != 0xFF)
+            return; // not a marker where one must be: the rest cannot be trusted
+        const quint8 marker = at(bytes, position + 1);
+        if (marker == 0xFF) {
+            ++position; // fill byte
+            continue;
+        }
+        if (isStandalone(marker)) {
+            position += 2;
+            continue;
+        }
+        if (marker == 0xD9 || position + 4 > bytes.size())
+            return;
+        const quint16 length = be16(bytes, position + 2);
+        if (length < 2)
+            return;
+        const QByteArrayView segment = bytes.sliced(position + 4, qMin<qsizetype>(length - 2, bytes.size() - position - 4));
+        if (!visit(marker, segment) || marker == 0xDA)
+            return;
+        position += 2 + length;
+    }
+}
+
+// The TIFF structure inside an Exif segment. Every offset in it counts from its first byte and
+// comes from the file: each read is checked against the bytes there are.
+class Tiff
+{
+public:
+    explicit Tiff(QByteArrayView bytes) : m_bytes(bytes) {}
+
+    bool readByteOrder()
+    {
+        if (m_bytes.size() < 8)
+            return false;
+        if (m_bytes.first(4) == QByteArrayView("II*\0", 4))
+            m_bigEndian = false;
+        else if (m_bytes.first(4) == QByteArrayView("MM\0*", 4))
+            m_bigEndian = true;
+        else
+            return false;
+        return true;
+    }
+
+    std::optional<quint16> u16(quint64 offset) const
+    {
+        if (offset > quint64(m_bytes.size()) || quint64(m_bytes.size()) - offset < 2)
+            return std::nullopt;
+        const auto i = qsizetype(offset);
+        return m_bigEndian ? quint16((at(m_bytes, i) << 8) | at(m_bytes, i + 1))
+                           : quint16((at(m_bytes, i + 1) << 8) | at(m_bytes, i));
+    }
+
+    std::optional<quint32> u32(quint64 offset) const
+    {
+        const auto first = u16(offset);
+        const auto second = u16(offset + 2);
+        if (!first || !second)
+            return std::nullopt;
+        return m_bigEndian ? (quint32(*first) << 16) | *second : (quint32(*second) << 16) | *first;
+    }
+
+    // The entry count of the directory at offset, when all its entries lie inside the bytes.
+    std::optional<quint16> directory(quint64 offset) const
+    {
+        // Offsets below 8 would read the header as a directory.
+        const auto count = offset >= 8 ? u16(offset) : std::nullopt;
+        if (!count || quint64(m_bytes.size()) - offset - 2 < quint64(*count) * 12)
+            return std::nullopt;
+        return count;
+    }
+
+    // A single SHORT or LONG value of the directory's tag.
+    std::optional<quint32> value(quint64 directory, quint16 count, quint16 tag) const
+    {
+        for (quint16 i = 0; i < count; ++i) {
+            const quint64 entry = directory + 2 + quint64(i) * 12;
+            if (u16(entry) != tag)
+                continue;
+            const auto type = u16(entry + 2);
+            if (u32(entry + 4) != 1u)
+                return std::nullopt;
+            if (type == 3)
+                return u16(entry + 8);
+            if (type == 4)
+                return u32(entry + 8);
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+private:
+    QByteArrayView m_bytes;
+    bool m_bigEndian = false;
+};
+
+std::optional<JpegExif> readTiff(QByteArrayView bytes)
+{
+    Tiff tiff(bytes);
+    if (!tiff.readByteOrder())
+        return std::nullopt;
+    const auto first = tiff.u32(4);
+    const auto firstCount = first ? tiff.directory(*first) : std::nullopt;
+    if (!firstCount)
+        return std::nullopt;
+    JpegExif exif;
+    const auto orientation = tiff.value(*first, *firstCount, 0x0112);
+    if (orientation && *orientation >= 1 && *orientation <= 8)
+        exif.orientation = int(*orientation);
+
+    // Only the second directory is followed, and never back to the first: a chain that loops
+    // cannot hold the reader.
+    const auto second = tiff.u32(*first + 2 + quint64(*firstCount) * 12);
+    const auto secondCount = second && *second != *first ? tiff.directory(*second) : std::nullopt;
+    if (!secondCount)
+        return exif;
+    const auto offset = tiff.value(*second, *secondCount, 0x0201);
+    const auto length = tiff.value(*second, *secondCount, 0x0202);
+    if (!offset || !length || *length < 4 || *offset < 8 || *offset > quint64(bytes.size())
+        || quint64(bytes.size()) - *offset < *length)
+        return exif;
+    const QByteArrayView thumbnail = bytes.sliced(qsizetype(*offset), qsizetype(*length));
+    if (at(thumbnail, 0) == 0xFF && at(thumbnail, 1) == 0xD8)
+        exif.thumbnail = thumbnail;
+    return exif;
+}
+
 // Bits of a JPEG XL codestream, least significant bit of each byte first.
 class BitReader
 {
@@ -239,41 +373,40 @@ std::optional<JpegHeader> parseJpegHeader(QByteArrayView bytes)
     JpegHeader header;
     header.endsWithEoi = at(bytes, bytes.size() - 2) == 0xFF && at(bytes, bytes.size() - 1) == 0xD9;
     bool haveFrame = false;
-    qsizetype position = 2;
-    while (position + 2 <= bytes.size()) {
-        if (at(bytes, position) != 0xFF)
-            break; // not a marker where one must be: the rest cannot be trusted
-        const quint8 marker = at(bytes, position + 1);
-        if (marker == 0xFF) {
-            ++position; // fill byte
-            continue;
-        }
-        if (isStandalone(marker)) {
-            position += 2;
-            continue;
-        }
-        if (marker == 0xD9 || position + 4 > bytes.size())
-            break;
-        const quint16 length = be16(bytes, position + 2);
-        if (length < 2)
-            break;
-        const QByteArrayView segment = bytes.sliced(position + 4, qMin<qsizetype>(length - 2, bytes.size() - position - 4));
+    walkSegments(bytes, [&](quint8 marker, QByteArrayView segment) {
         if (marker == 0xDA) {
             header.reachedScan = haveFrame;
-            break;
+            return false;
         }
         if (isFrameMarker(marker) && !haveFrame) {
             if (!readFrame(marker, segment, header))
-                break;
+                return false;
             haveFrame = true;
         } else if (marker == 0xEE && segment.size() >= 12 && segment.first(5) == QByteArrayView("Adobe")) {
             header.adobeTransform = at(segment, 11);
         }
-        position += 2 + length;
-    }
+        return true;
+    });
     if (!haveFrame)
         return std::nullopt;
     return header;
+}
+
+std::optional<JpegExif> parseJpegExif(QByteArrayView bytes)
+{
+    if (bytes.size() < 4 || at(bytes, 0) != 0xFF || at(bytes, 1) != 0xD8)
+        return std::nullopt;
+    std::optional<JpegExif> exif;
+    walkSegments(bytes, [&](quint8 marker, QByteArrayView segment) {
+        if (marker == 0xDA)
+            return false;
+        if (marker == 0xE1 && segment.size() >= 6 && segment.first(6) == QByteArrayView("Exif\0\0", 6)) {
+            exif = readTiff(segment.sliced(6));
+            return false;
+        }
+        return true;
+    });
+    return exif;
 }
 
 std::optional<QSize> parseJxlSize(QByteArrayView bytes)

@@ -39,6 +39,18 @@ struct JpegHeader
 // not start with SOI or no frame header comes before the data ends.
 std::optional<JpegHeader> parseJpegHeader(QByteArrayView bytes);
 
+// What a JPEG's Exif segment (the first APP1 starting "Exif\0\0") tells about showing the photo.
+struct JpegExif
+{
+    int orientation = 1;      // the main picture's Orientation, 1 to 8; 1 when missing or out of range
+    QByteArrayView thumbnail; // the embedded JPEG thumbnail, inside the bytes given; empty when none
+};
+
+// Walks the markers from the SOI at the first byte up to the first SOS; the bytes may be only the
+// head of the file. Nothing when there is no Exif segment with a readable TIFF header and first
+// directory before the data ends.
+std::optional<JpegExif> parseJpegExif(QByteArrayView bytes);
+
 // The image size from a JPEG XL size header, in a bare codestream (FF 0A) or in the first `jxlc` or
 // `jxlp` box of a container.
 std::optional<QSize> parseJxlSize(QByteArrayView bytes);

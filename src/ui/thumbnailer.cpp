@@ -1,5 +1,7 @@
 #include "ui/thumbnailer.h"
 
+#include "engine/imageheader.h"
+
 #include <QBuffer>
 #include <QColorSpace>
 #include <QCryptographicHash>
@@ -11,11 +13,13 @@
 #include <QMimeDatabase>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTransform>
 #include <QUrl>
 
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 
+#include <cmath>
 #include <limits>
 
 namespace Thumbnailer {
@@ -50,6 +54,21 @@ QImage readScaled(QImageReader &reader, int maxEdge)
     if (!image.isNull() && (image.width() > maxEdge || image.height() > maxEdge))
         image = image.scaled(maxEdge, maxEdge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
+}
+
+// An image stored as the Exif orientation says, turned upright.
+QImage upright(const QImage &image, int orientation)
+{
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.mirrored(true, true);
+    case 4: return image.mirrored(false, true);
+    case 5: return image.mirrored(true, false).transformed(QTransform().rotate(270));
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
 }
 
 } // namespace
@@ -232,6 +251,36 @@ QImage decode(const QString &path, int maxEdge, JxlPath *jxlPath)
     return readScaled(reader, maxEdge);
 }
 
+QImage exifThumbnail(QByteArrayView head, int side)
+{
+    const std::optional<JpegExif> exif = parseJpegExif(head);
+    if (!exif || exif->thumbnail.isEmpty())
+        return {};
+    const std::optional<JpegHeader> photo = parseJpegHeader(head);
+    if (!photo || photo->width < 1 || photo->height < 1)
+        return {};
+
+    QByteArray bytes = exif->thumbnail.toByteArray();
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, "jpeg");
+    // Its own orientation, if it had any, is not what the photo is shown by.
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    // Too small for the square; or far larger than any thumbnail a camera writes, which only a
+    // crafted file would claim.
+    if (!size.isValid() || std::min(size.width(), size.height()) < side || size.width() > 1024 || size.height() > 1024)
+        return {};
+    // Stored as the photo is, before turning: heights compared at the same width, a pixel of
+    // rounding allowed for the smallest thumbnails.
+    const double expectedHeight = double(size.width()) * photo->height / photo->width;
+    if (std::abs(expectedHeight - size.height()) > std::max(1.0, 0.02 * size.height()))
+        return {};
+    const QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    return upright(image, exif->orientation);
+}
+
 QImage squareCrop(const QImage &image, int side)
 {
     if (image.isNull() || side < 1)
@@ -252,6 +301,14 @@ Result make(const QString &path, int side)
 
     QImage picture = readCached(path, result.mtime, side);
     result.fromSharedCache = !picture.isNull();
+    if (picture.isNull()) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray head = file.read(kHeadBytes);
+            picture = exifThumbnail(head, side);
+            result.fromExif = !picture.isNull();
+        }
+    }
     if (picture.isNull()) {
         JxlPath jxl = JxlPath::none;
         picture = decode(path, kNormalSize, &jxl);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QString>
 
@@ -32,6 +33,16 @@ bool writeCached(const QString &path, qint64 mtime, const QImage &thumbnail, con
 QImage decode(const QString &path, int maxEdge, JxlPath *jxlPath = nullptr);
 QImage decodeJxl(const QByteArray &bytes, int maxEdge, JxlPath *jxlPath = nullptr);
 
+// How much of a JPEG is read for its embedded thumbnail: the Exif segment and the frame header
+// come first, and the Exif segment is at most 64 KiB.
+constexpr qint64 kHeadBytes = 128 * 1024;
+
+// The embedded Exif thumbnail of the JPEG whose first bytes are head, turned upright as the photo
+// is, when it can stand for the photo in a square of side pixels: its shorter edge at least side
+// and the photo's shape (a letterboxed thumbnail, or the stale one of a cropped photo, is not).
+// Null otherwise.
+QImage exifThumbnail(QByteArrayView head, int side);
+
 // The middle square of an image, scaled to side (what a square thumbnail shows).
 QImage squareCrop(const QImage &image, int side);
 
@@ -41,10 +52,12 @@ struct Result
     qint64 mtime = -1;
     QImage image; // side × side; null when the file could not be read
     bool fromSharedCache = false;
+    bool fromExif = false;
 };
 
-// A square thumbnail of side pixels: the shared cache's when fresh, else decoded (and then
-// stored in the shared cache for other applications).
+// A square thumbnail of side pixels: the shared cache's when fresh, else the JPEG's own embedded
+// one when it will do, else decoded (and then stored in the shared cache for other applications;
+// an embedded thumbnail is not: it may be stale, and other applications trust that cache).
 Result make(const QString &path, int side);
 
 } // namespace Thumbnailer
