@@ -63,6 +63,12 @@ cp "$data/jpeg/cameras/Canon_40D.jpg" "$dir2/c.jpg"
 
 openbox >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
+# A window mapped while the window manager is still starting can stay unmapped for good: wait
+# until it announces itself on the root window.
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
 first_pid=
 finish() {
     [ -n "$first_pid" ] && kill "$first_pid" 2>/dev/null
