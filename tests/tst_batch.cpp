@@ -69,6 +69,16 @@ private:
         return int(m_portal.calls.value(QLatin1String(member)).size());
     }
 
+    // Closes of the requests this test was granted: an earlier test's state, gone with a request
+    // still on its way, closes that one when the answer comes, which can be during this test.
+    int closedRequests() const
+    {
+        int closed = 0;
+        for (const QVariantList &call : m_portal.calls.value(QStringLiteral("org.freedesktop.portal.Request.Close")))
+            closed += m_portal.grantedRequests.contains(call.first().toString()) ? 1 : 0;
+        return closed;
+    }
+
     std::unique_ptr<AppState> launch(const QByteArray &toolBody, int jobs, const AppSettings &settings = AppSettings())
     {
         auto state = std::make_unique<AppState>(AppState::Feedback{nullptr, m_dock.get(), &m_sound, &m_haptics, false});
@@ -127,6 +137,7 @@ private slots:
         m_haptics.played.clear();
         m_sound.played = 0;
         m_portal.calls.clear();
+        m_portal.grantedRequests.clear();
     }
 
     void windowCountersAndFeedback_data()
@@ -231,7 +242,7 @@ private slots:
         QVERIFY(QFileInfo::exists(first[0].sourceURL.toLocalFile()));
         // One sleep inhibitor held across the follow-up, given back at the end.
         QCOMPARE(portalCalls("org.freedesktop.portal.Inhibit.Inhibit"), 1);
-        QTRY_COMPARE(portalCalls("org.freedesktop.portal.Request.Close"), 1);
+        QTRY_COMPARE(closedRequests(), 1);
     }
 
     void cancelDuringBatch()
@@ -248,7 +259,7 @@ private slots:
         QTRY_COMPARE(portalCalls("org.freedesktop.portal.Inhibit.Inhibit"), 1);
         state->cancel();
         QVERIFY(!state->isProcessing() && !m_dock->isShowing());
-        QTRY_COMPARE(portalCalls("org.freedesktop.portal.Request.Close"), 1); // a cancel lets the machine sleep
+        QTRY_COMPARE(closedRequests(), 1); // a cancel lets the machine sleep
         TaskList *list = state->compressTasks();
         QTRY_COMPARE_WITH_TIMEOUT(list->count(TaskStatus::pending), 4, 30000);
         QTest::qWait(500); // time for a queued job to start, were it going to

@@ -32,7 +32,8 @@ bool FakeDesktop::handleMessage(const QDBusMessage &message, const QDBusConnecti
     if (member == QStringLiteral("org.freedesktop.Notifications.Notify")) {
         reply << uint(calls[member].size());
     } else if (member == QStringLiteral("org.freedesktop.portal.Inhibit.Inhibit")) {
-        reply << QVariant::fromValue(QDBusObjectPath(fakeRequestPath.arg(++inhibits)));
+        grantedRequests.append(fakeRequestPath.arg(++inhibits));
+        reply << QVariant::fromValue(QDBusObjectPath(grantedRequests.constLast()));
     } else if (member == QStringLiteral("org.freedesktop.login1.Manager.Inhibit") && ::pipe(ends) == 0) {
         lockReadEnd = ends[0];
         reply << QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]));

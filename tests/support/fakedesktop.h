@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusVirtualObject>
+#include <QStringList>
 #include <QMap>
 #include <QVariantList>
 
@@ -16,6 +17,8 @@ public:
     // By "interface.member": each call's object path, then its arguments.
     QMap<QString, QList<QVariantList>> calls;
     int inhibits = 0;
+    // The portal requests handed out, by object path.
+    QStringList grantedRequests;
     int lockReadEnd = -1;
 
     ~FakeDesktop() override;
