@@ -503,6 +503,8 @@ private slots:
         QVERIFY(ready.contains(QVariantList{photo, mtimeOf(photo)}));
         QCOMPARE(cache.image(photo).size(), QSize(40, 40));
         QVERIFY(near(average(cache.image(photo)), Qt::blue));
+        // Stored in the desktop's cache once shown, for the next start and other applications.
+        QTRY_VERIFY(!Thumbnailer::readCached(photo, mtimeOf(photo), 40).isNull());
         // A file that cannot be read is remembered, not decoded again.
         QVERIFY(cache.hasFailed(missing));
         QVERIFY(cache.image(missing).isNull());

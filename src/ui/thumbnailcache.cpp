@@ -93,9 +93,11 @@ void ThumbnailCache::pump()
         ++m_running;
         m_pool.start([this, path, side, generation] {
             lowerThisThreadsPriority();
-            const Thumbnailer::Result result = Thumbnailer::make(path, side);
+            Thumbnailer::Result result = Thumbnailer::makeUnstored(path, side);
             QMetaObject::invokeMethod(
                 this, [this, result, generation] { finished(result, generation); }, Qt::QueuedConnection);
+            // Shown first, stored after: encoding the PNG and syncing it is no reason to wait.
+            Thumbnailer::store(result);
         });
     }
 }

@@ -292,6 +292,20 @@ QImage squareCrop(const QImage &image, int side)
 
 Result make(const QString &path, int side)
 {
+    Result result = makeUnstored(path, side);
+    store(result);
+    return result;
+}
+
+void store(Result &result)
+{
+    if (!result.unstored.isNull())
+        writeCached(result.path, result.mtime, result.unstored, result.mimeType);
+    result.unstored = QImage();
+}
+
+Result makeUnstored(const QString &path, int side)
+{
     Result result;
     result.path = path;
     const QFileInfo info(path);
@@ -312,9 +326,11 @@ Result make(const QString &path, int side)
     if (picture.isNull()) {
         JxlPath jxl = JxlPath::none;
         picture = decode(path, kNormalSize, &jxl);
-        if (!picture.isNull())
-            writeCached(path, result.mtime, picture,
-                        jxl == JxlPath::none ? QMimeDatabase().mimeTypeForFile(info).name() : QStringLiteral("image/jxl"));
+        if (!picture.isNull()) {
+            result.unstored = picture;
+            result.mimeType =
+                jxl == JxlPath::none ? QMimeDatabase().mimeTypeForFile(info).name() : QStringLiteral("image/jxl");
+        }
     }
     result.image = squareCrop(picture, side);
     return result;

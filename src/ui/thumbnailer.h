@@ -53,11 +53,18 @@ struct Result
     QImage image; // side × side; null when the file could not be read
     bool fromSharedCache = false;
     bool fromExif = false;
+    // A decoded picture still to be put in the shared cache by store(), with its MIME type.
+    QImage unstored;
+    QString mimeType;
 };
 
 // A square thumbnail of side pixels: the shared cache's when fresh, else the JPEG's own embedded
 // one when it will do, else decoded (and then stored in the shared cache for other applications;
 // an embedded thumbnail is not: it may be stale, and other applications trust that cache).
 Result make(const QString &path, int side);
+// The same, leaving the shared cache to store(): the thumbnail can be shown before the PNG is
+// encoded and synced to disk.
+Result makeUnstored(const QString &path, int side);
+void store(Result &result);
 
 } // namespace Thumbnailer
