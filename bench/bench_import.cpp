@@ -5,6 +5,7 @@
 #include "app/appstate.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "benchsetting.h"
 #include "stallmeter.h"
 
 #include <QCoreApplication>
@@ -151,9 +152,7 @@ int run(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     QObject context;
-    bool ok = false;
-    const int requested = qEnvironmentVariableIntValue("BENCH_FILES", &ok);
-    const int files = ok && requested > 0 ? requested : kDefaultFiles;
+    const int files = benchSetting("BENCH_FILES", kDefaultFiles);
     const QString library = dir.path() + QStringLiteral("/library");
     QElapsedTimer clock;
     clock.start();

@@ -8,6 +8,7 @@
 // BENCH_MEMORY_PHOTOS (default 4), BENCH_MEMORY_MP megapixels per photo (default 24),
 // BENCH_MEMORY_JOBS jobs for both parallel runs (default 4), BENCH_MEMORY_LIMIT_MB (default:
 // room for about 2.5 photos at cjxl's 30 MB per megapixel).
+#include "benchsetting.h"
 #include "clibench.h"
 
 #include <QCoreApplication>
@@ -229,16 +230,11 @@ int run(int argc, char **argv)
     const CliBench::Programs programs = CliBench::findPrograms(argc, argv);
     const QString &cli = programs.cli;
     const QString &cjxl = programs.cjxl;
-    bool ok = false;
-    const auto setting = [&ok](const char *name, int fallback) {
-        const int value = qEnvironmentVariableIntValue(name, &ok);
-        return ok && value > 0 ? value : fallback;
-    };
-    const int photos = setting("BENCH_MEMORY_PHOTOS", 4);
-    const int megapixels = setting("BENCH_MEMORY_MP", 24);
-    const int jobs = setting("BENCH_MEMORY_JOBS", 4);
+    const int photos = benchSetting("BENCH_MEMORY_PHOTOS", 4);
+    const int megapixels = benchSetting("BENCH_MEMORY_MP", 24);
+    const int jobs = benchSetting("BENCH_MEMORY_JOBS", 4);
     const qint64 perPhoto = qint64(megapixels) * 30 * 1000 * 1000;
-    const qint64 limit = qint64(setting("BENCH_MEMORY_LIMIT_MB", int(perPhoto * 5 / 2 / 1000000))) * 1000 * 1000;
+    const qint64 limit = qint64(benchSetting("BENCH_MEMORY_LIMIT_MB", int(perPhoto * 5 / 2 / 1000000))) * 1000 * 1000;
     const int height = int(std::lround(std::sqrt(megapixels * 1e6 * 2.0 / 3.0)));
     const int width = height * 3 / 2;
 

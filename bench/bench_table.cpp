@@ -5,6 +5,7 @@
 #include "app/appstate.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "benchsetting.h"
 #include "stallmeter.h"
 #include "ui/tasksortproxy.h"
 #include "ui/tasktableview.h"
@@ -85,9 +86,7 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + QStringLiteral("/.config")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(home.path() + QStringLiteral("/.cache")));
     QApplication app(argc, argv);
-    bool ok = false;
-    const int requested = qEnvironmentVariableIntValue("BENCH_ROWS", &ok);
-    const int rows = ok && requested > 0 ? requested : kDefaultRows;
+    const int rows = benchSetting("BENCH_ROWS", kDefaultRows);
 
     AppState state(AppState::Feedback{});
     TaskTableView view(&state);

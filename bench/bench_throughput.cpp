@@ -6,6 +6,7 @@
 // bench_throughput [PIKORA_CLI]   (default: ../src/pikora-cli beside this program)
 // BENCH_PHOTOS sets how many photos (default 8), BENCH_ROUNDS how many rounds (default 2; the
 // best time of each way counts); BENCH_KEEP keeps the temporary folder.
+#include "benchsetting.h"
 #include "clibench.h"
 
 #include <QCoreApplication>
@@ -285,13 +286,8 @@ int run(int argc, char **argv)
     const CliBench::Programs programs = CliBench::findPrograms(argc, argv);
     const QString &cli = programs.cli;
     const QString &cjxl = programs.cjxl;
-    bool ok = false;
-    int photos = qEnvironmentVariableIntValue("BENCH_PHOTOS", &ok);
-    if (!ok || photos < 1)
-        photos = 8;
-    int rounds = qEnvironmentVariableIntValue("BENCH_ROUNDS", &ok);
-    if (!ok || rounds < 1)
-        rounds = 2;
+    const int photos = benchSetting("BENCH_PHOTOS", 8);
+    const int rounds = benchSetting("BENCH_ROUNDS", 2);
     const int jobs = cpuCount();
     const int timeoutSeconds = 60 + 30 * photos;
 
