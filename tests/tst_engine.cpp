@@ -46,9 +46,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_tmp = path(QStringLiteral("tmp"));
-        QDir().mkpath(m_tmp);
-        qputenv("TMPDIR", QFile::encodeName(m_tmp)); // verifier temporaries land here
+        m_tmp = TestEnv::isolateTemporaries(path(QStringLiteral("tmp")));
         TestEnv::isolateHome(path(QStringLiteral("root")));
     }
 

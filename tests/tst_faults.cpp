@@ -49,8 +49,7 @@ private Q_SLOTS:
         QVERIFY(m_root.isValid());
         QVERIFY2(dlsym(RTLD_DEFAULT, "pikora_fault_shim_loaded"), "the fault shim is not preloaded");
         TestEnv::isolateHome(m_root.filePath(QStringLiteral("user")));
-        qputenv("TMPDIR", QFile::encodeName(m_root.filePath(QStringLiteral("tmp"))));
-        QDir().mkpath(m_root.filePath(QStringLiteral("tmp")));
+        TestEnv::isolateTemporaries(m_root.filePath(QStringLiteral("tmp")));
         if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
             QSKIP("cjxl/djxl are not installed");
     }

@@ -56,8 +56,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_root.isValid());
         TestEnv::isolateHome(m_root.filePath(QStringLiteral("user")));
-        qputenv("TMPDIR", QFile::encodeName(m_root.filePath(QStringLiteral("tmp"))));
-        QDir().mkpath(m_root.filePath(QStringLiteral("tmp")));
+        TestEnv::isolateTemporaries(m_root.filePath(QStringLiteral("tmp")));
         if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
             QSKIP("cjxl/djxl are not installed");
     }

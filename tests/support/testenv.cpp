@@ -7,6 +7,13 @@
 
 namespace TestEnv {
 
+QString isolateTemporaries(const QString &folder)
+{
+    QDir().mkpath(folder);
+    qputenv("TMPDIR", QFile::encodeName(folder));
+    return folder;
+}
+
 void isolateHome(const QString &root)
 {
     const QString home = QDir(root).absoluteFilePath(QStringLiteral("home"));

@@ -10,6 +10,8 @@ namespace TestEnv {
 // Points HOME and the XDG folders (config, data, cache, runtime) below root, so nothing a
 // test does reaches the real user's files. Call before the first QSettings or QStandardPaths use.
 void isolateHome(const QString &root);
+// Makes folder and points TMPDIR at it (verification copies and downloads land there); returns it.
+QString isolateTemporaries(const QString &folder);
 
 // Absolute path of a file under tests/data.
 QString dataPath(const QString &relative);
