@@ -1,0 +1,174 @@
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <functional>
+
+// The source tree's shape: files that include each other cannot be understood or tested apart,
+// and the core library must build without widgets for the command line and the tests.
+namespace {
+
+// A header and its implementation are one unit: "engine/verifier" stands for both.
+using Graph = QHash<QString, QSet<QString>>;
+
+QString unitOf(const QString &relativePath)
+{
+    const qsizetype dot = relativePath.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? relativePath : relativePath.left(dot);
+}
+
+// Quoted includes of every file under root, resolved against the including file's folder
+// first and root second; includes that resolve to neither are outside the tree.
+Graph includeGraph(const QString &root, QHash<QString, QStringList> *systemIncludes = nullptr)
+{
+    static const QRegularExpression quoted(QStringLiteral("^\\s*#\\s*include\\s*\"([^\"]+)\""));
+    static const QRegularExpression angled(QStringLiteral("^\\s*#\\s*include\\s*<([^>]+)>"));
+    const QDir rootDir(root);
+    Graph graph;
+    QDirIterator it(root, {QStringLiteral("*.h"), QStringLiteral("*.cpp")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = rootDir.relativeFilePath(path);
+        const QString unit = unitOf(relative);
+        graph[unit];
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString folder = QFileInfo(path).absolutePath();
+        for (const QByteArray &raw : file.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw);
+            if (const auto match = angled.match(line); match.hasMatch() && systemIncludes)
+                (*systemIncludes)[relative].append(match.captured(1));
+            const auto match = quoted.match(line);
+            if (!match.hasMatch())
+                continue;
+            const QString name = match.captured(1);
+            QString target;
+            if (QFileInfo::exists(folder + QLatin1Char('/') + name))
+                target = rootDir.relativeFilePath(QDir::cleanPath(folder + QLatin1Char('/') + name));
+            else if (QFileInfo::exists(root + QLatin1Char('/') + name))
+                target = QDir::cleanPath(name);
+            if (!target.isEmpty() && unitOf(target) != unit)
+                graph[unit].insert(unitOf(target));
+        }
+    }
+    return graph;
+}
+
+// One cycle as "a -> b -> a", or empty when the graph has none.
+QString findCycle(const Graph &graph)
+{
+    enum class Mark { none, open, done };
+    QHash<QString, Mark> marks;
+    QStringList stack;
+    std::function<QString(const QString &)> visit = [&](const QString &unit) -> QString {
+        marks[unit] = Mark::open;
+        stack.append(unit);
+        QStringList next = graph.value(unit).values();
+        next.sort();
+        for (const QString &target : next) {
+            if (marks.value(target) == Mark::open)
+                return (stack.mid(stack.indexOf(target)) << target).join(QStringLiteral(" -> "));
+            if (marks.value(target) == Mark::none) {
+                if (const QString cycle = visit(target); !cycle.isEmpty())
+                    return cycle;
+            }
+        }
+        stack.removeLast();
+        marks[unit] = Mark::done;
+        return {};
+    };
+    QStringList units = graph.keys();
+    units.sort();
+    for (const QString &unit : units) {
+        if (marks.value(unit) == Mark::none) {
+            if (const QString cycle = visit(unit); !cycle.isEmpty())
+                return cycle;
+        }
+    }
+    return {};
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+} // namespace
+
+class TestSourceLayout final : public QObject
+{
+    Q_OBJECT
+
+    const QString m_src = QStringLiteral(PIKORA_SOURCE_DIR "/src");
+
+private slots:
+    // The checker itself, on small trees: a check that finds nothing proves nothing unless it
+    // is seen to find something.
+    void findsCyclesBetweenUnits()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        writeFile(dir.filePath(QStringLiteral("engine/a.h")), "#pragma once\n");
+        writeFile(dir.filePath(QStringLiteral("engine/a.cpp")), "#include \"a.h\"\n#include \"b.h\"\n");
+        writeFile(dir.filePath(QStringLiteral("engine/b.h")), "#pragma once\n#include <QString>\n");
+        writeFile(dir.filePath(QStringLiteral("engine/b.cpp")), "#include \"b.h\"\n#include \"engine/a.h\"\n");
+        QCOMPARE(findCycle(includeGraph(dir.path())), QStringLiteral("engine/a -> engine/b -> engine/a"));
+
+        writeFile(dir.filePath(QStringLiteral("engine/b.cpp")), "#include \"b.h\"\n#include \"missing.h\"\n");
+        QCOMPARE(findCycle(includeGraph(dir.path())), QString());
+    }
+
+    void sourceTreeHasNoIncludeCycle()
+    {
+        const Graph graph = includeGraph(m_src);
+        QVERIFY2(graph.size() > 50, "the source tree was not found");
+        const QString cycle = findCycle(graph);
+        QVERIFY2(cycle.isEmpty(), qPrintable(QStringLiteral("include cycle: ") + cycle));
+    }
+
+    // The command line and the tests link the core without widgets.
+    void coreLibraryStaysFreeOfWidgets()
+    {
+        QHash<QString, QStringList> systemIncludes;
+        const Graph graph = includeGraph(m_src, &systemIncludes);
+        static const QStringList coreFolders = {QStringLiteral("model/"), QStringLiteral("engine/"), QStringLiteral("app/"),
+                                                QStringLiteral("integration/"), QStringLiteral("platform/")};
+        const auto inCore = [](const QString &unit) {
+            return std::any_of(coreFolders.cbegin(), coreFolders.cend(), [&](const QString &f) { return unit.startsWith(f); });
+        };
+        QStringList faults;
+        for (auto it = graph.cbegin(); it != graph.cend(); ++it) {
+            if (!inCore(it.key()))
+                continue;
+            for (const QString &target : it.value()) {
+                if (!inCore(target))
+                    faults << it.key() + QStringLiteral(" includes ") + target;
+            }
+        }
+        for (auto it = systemIncludes.cbegin(); it != systemIncludes.cend(); ++it) {
+            if (!inCore(it.key()))
+                continue;
+            for (const QString &header : it.value()) {
+                if (header.startsWith(QStringLiteral("QtWidgets")) || header == QStringLiteral("QWidget")
+                    || header == QStringLiteral("QApplication"))
+                    faults << it.key() + QStringLiteral(" includes <") + header + QLatin1Char('>');
+            }
+        }
+        faults.sort();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSourceLayout)
+#include "tst_sourcelayout.moc"
