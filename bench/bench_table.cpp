@@ -3,12 +3,15 @@
 // (every update moves its row), and re-sorting by each column. Prints the longest stretch the
 // event loop was blocked for each; the goal is under 50 ms. BENCH_ROWS sets another count.
 #include "app/appstate.h"
+#include "app/importservice.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "app/workspace.h"
 #include "benchsetting.h"
 #include "stallmeter.h"
 #include "ui/tasksortproxy.h"
 #include "ui/tasktableview.h"
+#include "ui/windowstate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -88,12 +91,13 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int rows = benchSetting("BENCH_ROWS", kDefaultRows);
 
-    AppState state(AppState::Feedback{});
-    TaskTableView view(&state);
+    AppState state(BatchFeedback::Devices{});
+    WindowState windowState;
+    TaskTableView view(&state, &windowState);
     view.resize(900, 640);
     view.show();
     settle(50);
-    TaskList *list = state.tasks(ConversionMode::jpegToJXL);
+    TaskList *list = state.workspace()->tasks(ConversionMode::jpegToJXL);
     QObject context;
     StallMeter meter(&context);
     std::printf("bench_table: load average at start %s", qPrintable(QString::fromLatin1([] {
@@ -115,8 +119,8 @@ int main(int argc, char **argv)
     // table sorted by name.
     qsizetype appended = 0;
     std::function<void()> appendChunk = [&] {
-        list->append(tasks.mid(appended, AppState::kMergeChunk));
-        appended += AppState::kMergeChunk;
+        list->append(tasks.mid(appended, ImportService::kMergeChunk));
+        appended += ImportService::kMergeChunk;
         if (appended < tasks.size())
             QMetaObject::invokeMethod(&context, appendChunk, Qt::QueuedConnection);
     };

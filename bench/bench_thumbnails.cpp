@@ -5,12 +5,14 @@
 // decode). BENCH_KEEP keeps the temporary folder.
 #include "app/appstate.h"
 #include "app/tasklist.h"
+#include "app/workspace.h"
 #include "exifjpeg.h"
 #include "stallmeter.h"
 #include "ui/taskrowdelegate.h"
 #include "ui/tasktableview.h"
 #include "ui/thumbnailcache.h"
 #include "ui/thumbnailer.h"
+#include "ui/windowstate.h"
 
 #include <QApplication>
 #include <QDir>
@@ -169,17 +171,18 @@ int main(int argc, char **argv)
         std::printf("  one thumbnail from the embedded Exif one     %7.1f ms CPU (best of 3)\n", best);
     }
 
-    AppState state(AppState::Feedback{});
-    TaskList *list = state.tasks(ConversionMode::jpegToJXL);
+    AppState state(BatchFeedback::Devices{});
+    WindowState windowState;
+    TaskList *list = state.workspace()->tasks(ConversionMode::jpegToJXL);
     const auto show = [&](const QStringList &files) {
-        state.clearCurrentTasks();
+        state.workspace()->clearCurrentTasks();
         QList<TaskItem> tasks;
         for (const QString &path : files)
             tasks.append(taskFor(path));
         list->append(tasks);
     };
 
-    TaskTableView view(&state);
+    TaskTableView view(&state, &windowState);
     // The view starts with the shared cache: left attached while shown, it would decode the same
     // photos on threads of its own, and each measured decode would share the cores with a twin.
     view.setThumbnailCache(nullptr);

@@ -1,7 +1,10 @@
 #include "app/appstate.h"
+#include "app/batchrunner.h"
+#include "app/importservice.h"
 #include "app/launchrequest.h"
 #include "app/singleinstance.h"
 #include "app/tasklist.h"
+#include "app/workspace.h"
 #include "testenv.h"
 
 #include <QDBusConnectionInterface>
@@ -149,31 +152,31 @@ private slots:
 
     void appliedToState()
     {
-        AppState state(AppState::Feedback{});
+        AppState state(BatchFeedback::Devices{});
         TaskItem listed;
         listed.sourceURL = url(QStringLiteral("a.jpg"));
-        state.compressTasks()->append({listed});
-        state.selectAllTasks();
-        state.switchMode(ConversionMode::jxlToJPEG);
+        state.workspace()->compressTasks()->append({listed});
+        state.workspace()->selectAllTasks();
+        state.workspace()->switchMode(ConversionMode::jxlToJPEG);
 
-        QSignalSpy imported(&state, &AppState::importFinished);
+        QSignalSpy imported(state.imports(), &ImportService::importFinished);
         LaunchRequest request =
             LaunchRequest::fromArguments({QStringLiteral("--restore"), photo(QStringLiteral("b.jxl")),
                                           QStringLiteral("--compress"), m_photos},
                                          QDir::rootPath());
-        request.applyTo(&state);
-        QCOMPARE(state.activeMode(), ConversionMode::jpegToJXL);
-        QVERIFY(state.selectedTaskIds().isEmpty());
+        request.applyTo(state.workspace(), state.imports());
+        QCOMPARE(state.workspace()->activeMode(), ConversionMode::jpegToJXL);
+        QVERIFY(state.workspace()->selectedTaskIds().isEmpty());
         QVERIFY(imported.wait(30000));
         // The folder's sub/c.jpg and link.jpg join; a.jpg is listed already, the JXL belongs elsewhere.
         QCOMPARE(imported.first().first().toInt(), 2);
-        QVERIFY(state.restoreTasks()->isEmpty());
-        QVERIFY(!state.isProcessing());
+        QVERIFY(state.workspace()->restoreTasks()->isEmpty());
+        QVERIFY(!state.runner()->isProcessing());
 
         // A direction alone starts no import.
-        LaunchRequest{ConversionMode::jxlToJPEG, {}}.applyTo(&state);
-        QCOMPARE(state.activeMode(), ConversionMode::jxlToJPEG);
-        QVERIFY(!state.isScanning());
+        LaunchRequest{ConversionMode::jxlToJPEG, {}}.applyTo(state.workspace(), state.imports());
+        QCOMPARE(state.workspace()->activeMode(), ConversionMode::jxlToJPEG);
+        QVERIFY(!state.imports()->isScanning());
     }
 
     void requestsWaitForTheReceiver()

@@ -1,8 +1,11 @@
 #include "app/appstate.h"
+#include "app/filemanageractions.h"
+#include "app/settingsstore.h"
+#include "app/toolstatus.h"
 #include "integration/quickactioninstaller.h"
 #include "integration/updatemanager.h"
-#include "platform/preferences.h"
 #include "layoutcheck.h"
+#include "platform/preferences.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/performancesettingstab.h"
@@ -89,14 +92,14 @@ private:
 
     void setSettings(const std::function<void(AppSettings &)> &edit)
     {
-        AppSettings settings = m_state->settings();
+        AppSettings settings = m_state->settings()->settings();
         edit(settings);
-        m_state->setSettings(settings);
+        m_state->settings()->setSettings(settings);
     }
 
     void waitForProbe()
     {
-        QSignalSpy probed(m_state.get(), &AppState::toolStatusChanged);
+        QSignalSpy probed(m_state->tools(), &ToolStatus::statusChanged);
         QVERIFY(probed.wait(30'000));
     }
 
@@ -111,11 +114,11 @@ private slots:
     void init()
     {
         Preferences store;
-        store.remove(AppState::settingsKey);
+        store.remove(SettingsStore::settingsKey);
         store.sync();
         QuickActionInstaller::uninstall();
-        m_state = std::make_unique<AppState>(AppState::Feedback{});
-        if (!QTest::qWaitFor([&] { return !m_state->cjxlPath().isEmpty(); }, 30'000))
+        m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
+        if (!QTest::qWaitFor([&] { return !m_state->tools()->cjxlPath().isEmpty(); }, 30'000))
             QFAIL("the start-up tool probe never came back");
         m_updates = std::make_unique<UpdateManager>();
         m_updates->setOpener([](const QUrl &) { return true; });
@@ -166,14 +169,14 @@ private slots:
             s.deleteStrategy = DeleteStrategy::moveToTrash;
             s.verifyLossless = false;
         });
-        const QByteArray stored = Preferences().data(AppState::settingsKey);
-        QSignalSpy changed(m_state.get(), &AppState::settingsChanged);
+        const QByteArray stored = Preferences().data(SettingsStore::settingsKey);
+        QSignalSpy changed(m_state->settings(), &SettingsStore::settingsChanged);
         openWindow();
         for (int i = 0; i < 4; ++i)
             m_window->tabs()->setCurrentIndex(i);
         QApplication::processEvents();
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(Preferences().data(AppState::settingsKey), stored);
+        QCOMPARE(Preferences().data(SettingsStore::settingsKey), stored);
 
         m_window->showTab(SettingsWindow::Tab::performance);
         QWidget *performance = page(SettingsWindow::Tab::performance);
@@ -189,18 +192,18 @@ private slots:
 
         effort->setFocus();
         QTest::keyClick(effort, Qt::Key_Home);
-        QCOMPARE(m_state->settings().compressionEffort, 1);
-        QCOMPARE(m_state->settings().concurrency, 10'000);
+        QCOMPARE(m_state->settings()->settings().compressionEffort, 1);
+        QCOMPARE(m_state->settings()->settings().concurrency, 10'000);
         QTest::keyClick(effort, Qt::Key_End);
-        QCOMPARE(m_state->settings().compressionEffort, 9);
+        QCOMPARE(m_state->settings()->settings().compressionEffort, 9);
         QVERIFY(byText<QLabel>(performance, QStringLiteral("9")));
         if (total > 1) {
             cores->setFocus();
             QTest::keyClick(cores, Qt::Key_Home);
-            QCOMPARE(m_state->settings().concurrency, 1);
+            QCOMPARE(m_state->settings()->settings().concurrency, 1);
         }
-        QVERIFY(!m_state->settings().hapticFeedbackEnabled);
-        QVERIFY(!m_state->settings().verifyLossless);
+        QVERIFY(!m_state->settings()->settings().hapticFeedbackEnabled);
+        QVERIFY(!m_state->settings()->settings().verifyLossless);
     }
 
     void hardwareLine_data()
@@ -247,12 +250,12 @@ private slots:
             mode->setFocus();
             mode->setCurrentIndex(index);
             emit mode->activated(index);
-            QCOMPARE(static_cast<int>(m_state->settings().concurrencyMode), index);
+            QCOMPARE(static_cast<int>(m_state->settings()->settings().concurrencyMode), index);
             const QStringList texts = visibleTexts<QLabel>(performance);
             QVERIFY2(texts.contains(explanations.at(index)), qPrintable(texts.join(u'|')));
             QCOMPARE(texts.contains(QStringLiteral("核心数量")), index == 3);
         }
-        QCOMPARE(m_state->settings().concurrency, 1); // switching modes never changes the stored number
+        QCOMPARE(m_state->settings()->settings().concurrency, 1); // switching modes never changes the stored number
         QVERIFY(visibleTexts<QLabel>(performance).contains(QStringLiteral("1 核")));
     }
 
@@ -276,7 +279,7 @@ private slots:
         QCOMPARE(visibleTexts<QRadioButton>(general),
                  (QStringList{QStringLiteral("保留原始照片"), QStringLiteral("移至回收站"), QStringLiteral("永久删除")}));
         clickToggle(general->findChildren<QRadioButton *>().at(strategy));
-        QCOMPARE(static_cast<int>(m_state->settings().deleteStrategy), strategy);
+        QCOMPARE(static_cast<int>(m_state->settings()->settings().deleteStrategy), strategy);
         QFETCH(QString, description);
         QVERIFY(visibleTexts<QLabel>(general).contains(description));
         QCOMPARE(visibleTexts<QLabel>(general).contains(QStringLiteral("移走或删除原文件之前总会先验证，此时无法关闭。")), locked);
@@ -286,14 +289,14 @@ private slots:
         QCOMPARE(verify->isEnabled(), !locked);
         if (!locked) {
             clickToggle(verify);
-            QVERIFY(m_state->settings().verifyLossless);
+            QVERIFY(m_state->settings()->settings().verifyLossless);
         }
-        QCOMPARE(m_state->settings().verifyLossless, !locked); // locked shows on without writing it
+        QCOMPARE(m_state->settings()->settings().verifyLossless, !locked); // locked shows on without writing it
 
         auto *sound = byText<QCheckBox>(general, QStringLiteral("完成批处理时播放提示音"));
         QVERIFY(sound->isChecked());
         clickToggle(sound);
-        QVERIFY(!m_state->settings().soundFeedbackEnabled);
+        QVERIFY(!m_state->settings()->settings().soundFeedbackEnabled);
     }
 
     // A path typed or chosen is stored and probed at once; the line under it says what was found.
@@ -316,20 +319,20 @@ private slots:
             QTest::keyClick(field, Qt::Key_Return);
         };
         enter(fake);
-        QCOMPARE(m_state->settings().customCjxlPath, fake);
+        QCOMPARE(m_state->settings()->settings().customCjxlPath, fake);
         QTRY_VERIFY(labelStartingWith(general, QStringLiteral("已找到：%1（v9.8.7）").arg(fake)));
-        QCOMPARE(m_state->cjxlPath(), fake);
+        QCOMPARE(m_state->tools()->cjxlPath(), fake);
 
         const QString notRunnable = m_root.filePath(QStringLiteral("tools"));
         enter(notRunnable);
-        QCOMPARE(m_state->settings().customCjxlPath, notRunnable);
+        QCOMPARE(m_state->settings()->settings().customCjxlPath, notRunnable);
         if (!installed.isEmpty())
             QTRY_VERIFY(labelStartingWith(general, QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed)));
 
         field->clear();
         QTest::keyClick(field, Qt::Key_Return);
-        QVERIFY(m_state->settings().customCjxlPath.isEmpty());
-        QTRY_VERIFY(installed.isEmpty() ? labelStartingWith(general, AppState::notInstalledText())
+        QVERIFY(m_state->settings()->settings().customCjxlPath.isEmpty());
+        QTRY_VERIFY(installed.isEmpty() ? labelStartingWith(general, ToolStatus::notInstalledText())
                                         : labelStartingWith(general, QStringLiteral("已找到：%1").arg(installed)));
     }
 
@@ -342,7 +345,7 @@ private slots:
         QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("pikora://import?path=/home/name/Photos/DSC_0001.JPG")));
         QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("未安装")));
         QTest::mouseClick(byText<QPushButton>(integration, QStringLiteral("添加至文件管理器…")), Qt::LeftButton);
-        QVERIFY(m_state->isQuickActionInstalled());
+        QVERIFY(m_state->fileManagerActions()->isInstalled());
         for (const QString &path : QuickActionInstaller::installedPaths(QuickActionInstaller::locations()))
             QVERIFY2(path.startsWith(m_root.path()) && QFile::exists(path), qPrintable(path));
         QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("已安装")));
@@ -352,7 +355,7 @@ private slots:
         QTest::mouseClick(remove, Qt::LeftButton);
         if (auto *box = integration->findChild<QMessageBox *>())
             QFAIL(qPrintable(box->informativeText()));
-        QVERIFY(!m_state->isQuickActionInstalled());
+        QVERIFY(!m_state->fileManagerActions()->isInstalled());
         QVERIFY(!QuickActionInstaller::isInstalled());
         QVERIFY(byText<QPushButton>(integration, QStringLiteral("添加至文件管理器…")));
     }
@@ -375,7 +378,7 @@ private slots:
         QCOMPARE(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat(), Qt::PlainText);
         Screenshots::save(box, QStringLiteral("settings-integration-failed"));
         box->accept();
-        QVERIFY(!m_state->isQuickActionInstalled());
+        QVERIFY(!m_state->fileManagerActions()->isInstalled());
         QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("未安装")));
         QVERIFY(QFile::remove(blocker));
     }

@@ -1,7 +1,12 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
+#include "app/batchrunner.h"
+#include "app/importservice.h"
+#include "app/settingsstore.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/emptycanvas.h"
@@ -10,6 +15,7 @@
 #include "ui/tasksortproxy.h"
 #include "ui/tasktableview.h"
 #include "ui/thumbnailcache.h"
+#include "ui/windowstate.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -44,6 +50,7 @@ class TestUiTable final : public QObject
 private:
     QTemporaryDir m_root;
     std::unique_ptr<AppState> m_state;
+    std::unique_ptr<WindowState> m_windowState;
     std::unique_ptr<TaskTableView> m_view;
     QList<QUrl> m_opened;
     QList<QUrl> m_revealed;
@@ -69,7 +76,7 @@ private:
         return task;
     }
 
-    TaskList *list(ConversionMode mode = ConversionMode::jpegToJXL) const { return m_state->tasks(mode); }
+    TaskList *list(ConversionMode mode = ConversionMode::jpegToJXL) const { return m_state->workspace()->tasks(mode); }
 
     QStringList columnTexts(int row) const
     {
@@ -170,10 +177,10 @@ private:
 
     int importAndWait(const std::function<void()> &drop)
     {
-        QSignalSpy finished(m_state.get(), &AppState::importFinished);
+        QSignalSpy finished(m_state->imports(), &ImportService::importFinished);
         drop();
         // importURLs marks the scan at once: no scan, no import to wait for.
-        if (finished.isEmpty() && (!m_state->isScanning() || !finished.wait(10000)))
+        if (finished.isEmpty() && (!m_state->imports()->isScanning() || !finished.wait(10000)))
             return -1;
         return finished.first().first().toInt();
     }
@@ -199,8 +206,9 @@ private slots:
 
     void init()
     {
-        m_state = std::make_unique<AppState>(AppState::Feedback{});
-        m_view = std::make_unique<TaskTableView>(m_state.get());
+        m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
+        m_windowState = std::make_unique<WindowState>();
+        m_view = std::make_unique<TaskTableView>(m_state.get(), m_windowState.get());
         m_view->setThumbnailCache(nullptr);
         m_opened.clear();
         m_revealed.clear();
@@ -216,6 +224,7 @@ private slots:
     {
         m_view.reset();
         m_state.reset();
+        m_windowState.reset();
     }
 
     void proxyPassesModelTester()
@@ -229,8 +238,8 @@ private slots:
         QVERIFY(list()->replace(changed));
         QTest::qWait(40); // let coalesced updates through
         list()->remove({list()->at(1).id});
-        m_state->switchMode(ConversionMode::jxlToJPEG);
-        m_state->switchMode(ConversionMode::jpegToJXL);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
         QCOMPARE(m_view->model()->rowCount(), 2);
     }
 
@@ -258,7 +267,7 @@ private slots:
         // Two selected rows that stay, one that goes.
         const QUuid staysA = list()->at(1).id;
         const QUuid staysB = list()->at(4999).id;
-        m_state->setSelectedTaskIds({staysA, staysB, list()->at(0).id});
+        m_state->workspace()->setSelectedTaskIds({staysA, staysB, list()->at(0).id});
         QSet<QUuid> gone;
         for (int i = 0; gone.size() < count; i += step)
             if (i != 1)
@@ -266,7 +275,7 @@ private slots:
         QSignalSpy resets(m_view->model(), &QAbstractItemModel::modelReset);
         QList<QUuid> expectedOrder = idsInViewOrder();
         const QUuid first = list()->at(0).id;
-        m_state->removeTask(*list()->find(first)); // the state drops its id itself
+        m_state->workspace()->removeTask(*list()->find(first)); // the state drops its id itself
         gone.remove(first);
         list()->remove(gone);
         QCOMPARE(!resets.isEmpty(), reset);
@@ -274,7 +283,7 @@ private slots:
         // The rows that stay keep their order, ties included, reset or not.
         expectedOrder.removeIf([&](const QUuid &id) { return id == first || gone.contains(id); });
         QCOMPARE(idsInViewOrder(), expectedOrder);
-        QCOMPARE(m_state->selectedTaskIds(), (QSet<QUuid>{staysA, staysB}));
+        QCOMPARE(m_state->workspace()->selectedTaskIds(), (QSet<QUuid>{staysA, staysB}));
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
     }
 
@@ -303,7 +312,7 @@ private slots:
         QAbstractItemModelTester tester(proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
         const QList<QUuid> byName = idsInViewOrder();
         const QUuid selected = byName.at(123);
-        m_state->setSelectedTaskIds({selected});
+        m_state->workspace()->setSelectedTaskIds({selected});
         QSignalSpy sorted(proxy, &TaskSortProxy::sorted);
         m_view->sortByColumn(column, order);
         if (column != TaskTableModel::NameColumn || order != Qt::AscendingOrder) {
@@ -374,9 +383,9 @@ private slots:
         QCOMPARE(proxy->rowCount(), int(list()->size()));
         QVERIFY(viewShowsListSortedBy(TaskTableModel::NameColumn, Qt::DescendingOrder));
         // Another list shown and back: sorted again before it shows.
-        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QCOMPARE(proxy->rowCount(), 0);
-        m_state->switchMode(ConversionMode::jpegToJXL);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
         QTRY_COMPARE_WITH_TIMEOUT(proxy->rowCount(), int(list()->size()), 20000);
         QVERIFY(viewShowsListSortedBy(TaskTableModel::NameColumn, Qt::DescendingOrder));
     }
@@ -415,7 +424,7 @@ private slots:
         m_view->sortByColumn(TaskTableModel::StatusColumn, Qt::AscendingOrder);
         QAbstractItemModelTester tester(m_view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         const QUuid stays = list()->at(150).id;
-        m_state->setSelectedTaskIds({stays});
+        m_state->workspace()->setSelectedTaskIds({stays});
         QList<QUuid> expected = idsInViewOrder();
         QSet<QUuid> gone;
         for (int i = 20; i < 44; ++i) // one run in the list, 24 places in the table
@@ -473,7 +482,7 @@ private slots:
         TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), status, mode);
         if (warned)
             task.warning = toolTip;
-        m_state->switchMode(mode);
+        m_state->workspace()->switchMode(mode);
         list(mode)->append({task});
 
         QCOMPARE(columnTexts(0).join(QLatin1Char('|')), texts);
@@ -516,7 +525,7 @@ private slots:
     {
         QFETCH(ConversionMode, mode);
         QFETCH(QString, titles);
-        m_state->switchMode(mode);
+        m_state->workspace()->switchMode(mode);
         QStringList shown;
         for (int column = 0; column < TaskTableModel::ColumnCount; ++column)
             shown.append(m_view->model()->headerData(column, Qt::Horizontal).toString());
@@ -566,7 +575,7 @@ private slots:
         // Clicking the header: the view sorts and the state's sort order follows.
         m_view->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
         QCOMPARE(namesInViewOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".jpg")), order);
-        QCOMPARE(m_state->sortOrder(), (QList<TaskSortDescriptor>{{key, ascending}}));
+        QCOMPARE(m_windowState->sortOrder(), (QList<TaskSortDescriptor>{{key, ascending}}));
     }
 
     void sortFollowsJobUpdates()
@@ -606,7 +615,7 @@ private slots:
             for (int row = 0; row <= selectedWithIt; ++row)
                 selected.insert(list()->at(row).id);
         }
-        m_state->setSelectedTaskIds(selected);
+        m_state->workspace()->setSelectedTaskIds(selected);
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
         QVERIFY(menu);
         QCOMPARE(menuTexts(menu.get()).join(QLatin1Char('|')), entries);
@@ -615,7 +624,7 @@ private slots:
         menu->actions().constLast()->trigger();
         QCOMPARE(list()->size(), qsizetype(selectedWithIt > 0 ? 0 : 2));
         QCOMPARE(list()->indexOf(id), qsizetype(-1));
-        QVERIFY(m_state->selectedTaskIds().isEmpty());
+        QVERIFY(m_state->workspace()->selectedTaskIds().isEmpty());
     }
 
     void rowMenuActsOnItsJobAfterRowsMove()
@@ -642,17 +651,17 @@ private slots:
         const QString photo = writeImage(QStringLiteral("retry/x.jpg"), Qt::green);
         list()->append({makeTask(photo, TaskStatus::failed)});
         const QUuid id = list()->at(0).id;
-        QVERIFY(!m_state->isCjxlReady());
+        QVERIFY(!m_state->tools()->isCjxlReady());
         std::unique_ptr<QMenu> before(m_view->makeRowMenu(id));
         QVERIFY(!menuAction(before.get(), QStringLiteral("重新尝试此项目"))->isEnabled());
 
         if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
             QSKIP("cjxl is not installed");
-        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->tools()->isCjxlReady(), 30000);
         std::unique_ptr<QMenu> after(m_view->makeRowMenu(id));
         QAction *retry = menuAction(after.get(), QStringLiteral("重新尝试此项目"));
         QVERIFY(retry->isEnabled());
-        QSignalSpy finished(m_state.get(), &AppState::jobFinished);
+        QSignalSpy finished(m_state->batch(), &BatchController::jobFinished);
         retry->trigger();
         QVERIFY(list()->at(0).status != TaskStatus::failed);
         QVERIFY(!list()->at(0).errorMessage);
@@ -668,7 +677,7 @@ private slots:
         scan.problems.append({ScanProblem::Kind::undecodableName, QStringLiteral("/p/bad\\xFF.jpg"), 0, false});
         const TaskItem unnamed = FileScanner::importProblems(scan, ConversionMode::jpegToJXL).failedTasks.value(0);
         list()->append({unnamed});
-        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady(), 30000); // the tool is not what holds it back
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->tools()->isCjxlReady(), 30000); // the tool is not what holds it back
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(unnamed.id));
         QAction *retry = menuAction(menu.get(), QStringLiteral("重新尝试此项目"));
         QVERIFY(!retry->isEnabled());
@@ -676,7 +685,7 @@ private slots:
         menuAction(menu.get(), QStringLiteral("快速查看"))->trigger();
         menuAction(menu.get(), QStringLiteral("拷贝文件路径"))->trigger();
         QVERIFY(list()->at(0) == unnamed);
-        QVERIFY(!m_state->isProcessing() && !m_state->batch()->isPreparing() && !m_state->previewItemURL());
+        QVERIFY(!m_state->runner()->isProcessing() && !m_state->batch()->isPreparing() && !m_windowState->previewItemURL());
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/p/bad\\xFF.jpg"));
     }
 
@@ -685,21 +694,21 @@ private slots:
         const QString tool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/slow-cjxl")), "sleep 30\n");
         RunOverrides overrides;
         overrides.customCjxlPath = tool;
-        m_state->setRunOverrides(overrides);
-        m_state->checkEnvironment();
-        QTRY_VERIFY_WITH_TIMEOUT(m_state->isCjxlReady() && m_state->cjxlPath() == tool, 30000);
+        m_state->settings()->setRunOverrides(overrides);
+        m_state->tools()->probe();
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->tools()->isCjxlReady() && m_state->tools()->cjxlPath() == tool, 30000);
         list()->append({makeTask(writeImage(QStringLiteral("running/x.jpg"), Qt::yellow))});
         const QUuid id = list()->at(0).id;
-        m_state->startCurrentProcessing();
+        m_state->runner()->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(list()->at(0).status, TaskStatus::processing, 30000);
-        QCOMPARE(m_state->runningJobCount(), qsizetype(1));
+        QCOMPARE(m_state->batch()->runningJobCount(), qsizetype(1));
 
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
         menuAction(menu.get(), QStringLiteral("从列表中移除"))->trigger();
         QVERIFY(list()->isEmpty());
         // Its tool is stopped, not left converting a photo nobody sees any more.
-        QTRY_COMPARE_WITH_TIMEOUT(m_state->runningJobCount(), qsizetype(0), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_state->isProcessing(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_state->batch()->runningJobCount(), qsizetype(0), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->runner()->isProcessing(), 10000);
     }
 
     void fileActionsUseOutputOnlyWhenCompleted_data()
@@ -729,7 +738,7 @@ private slots:
         menuAction(menu.get(), QStringLiteral("拷贝文件路径"))->trigger();
         QCOMPARE(m_opened, QList<QUrl>{expected});
         QCOMPARE(m_revealed, QList<QUrl>{expected});
-        QCOMPARE(m_state->previewItemURL(), std::optional<QUrl>(expected));
+        QCOMPARE(m_windowState->previewItemURL(), std::optional<QUrl>(expected));
         QCOMPARE(m_view->model()->index(0, 0).data(TaskTableModel::ShownFileRole).toUrl(), expected);
         // The copied path is always the source's.
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/p/x.jpg"));
@@ -758,13 +767,13 @@ private slots:
 
         // Ctrl+A in the table selects every job, and every row shows it.
         QTest::keyClick(m_view.get(), Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(m_state->selectedTaskIds().size(), 5);
+        QCOMPARE(m_state->workspace()->selectedTaskIds().size(), 5);
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 5);
 
         // The state's select-all (the menu's) shows in the table too.
-        m_state->setSelectedTaskIds({});
+        m_state->workspace()->setSelectedTaskIds({});
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
-        m_state->selectAllTasks();
+        m_state->workspace()->selectAllTasks();
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 5);
 
         // A click selects one row; Ctrl-clicks add rows; the state follows.
@@ -772,7 +781,7 @@ private slots:
         QTest::mouseClick(m_view->viewport(), Qt::LeftButton, Qt::ControlModifier,
                           m_view->visualRect(m_view->model()->index(3, 1)).center());
         const QSet<QUuid> picked{m_view->taskIdAt(1), m_view->taskIdAt(3)};
-        QCOMPARE(m_state->selectedTaskIds(), picked);
+        QCOMPARE(m_state->workspace()->selectedTaskIds(), picked);
 
         // Delete removes exactly the highlighted rows.
         QTest::keyClick(m_view.get(), Qt::Key_Delete);
@@ -782,36 +791,36 @@ private slots:
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
 
         // After a removal elsewhere (a model reset) the highlighted rows are still the state's.
-        m_state->setSelectedTaskIds({list()->at(0).id, list()->at(2).id});
+        m_state->workspace()->setSelectedTaskIds({list()->at(0).id, list()->at(2).id});
         list()->remove({list()->at(1).id});
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
 
         // Switching the mode clears both.
-        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
-        QVERIFY(m_state->selectedTaskIds().isEmpty());
+        QVERIFY(m_state->workspace()->selectedTaskIds().isEmpty());
     }
 
     void spaceShowsThePreviewAndThePreviewClosesWithEscape()
     {
         const QString photo = writeImage(QStringLiteral("preview.jpg"), Qt::darkCyan);
         list()->append({makeTask(photo)});
-        PreviewWindow preview(m_state.get());
+        PreviewWindow preview(m_windowState.get());
         QVERIFY(!preview.isVisible());
         m_view->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        m_state->setSelectedTaskIds({list()->at(0).id});
+        m_state->workspace()->setSelectedTaskIds({list()->at(0).id});
         m_view->setFocus();
         QSignalSpy loaded(&preview, &PreviewWindow::loaded);
         QTest::keyClick(m_view.get(), Qt::Key_Space);
-        QCOMPARE(m_state->previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(photo)));
+        QCOMPARE(m_windowState->previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(photo)));
         QVERIFY(preview.isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
         QCOMPARE(loaded.size(), 1);
         QVERIFY(isNear(middleColour(preview.image()), Qt::darkCyan));
         QCOMPARE(preview.windowTitle(), QStringLiteral("preview.jpg"));
         // A real photo for the picture people look at.
-        m_state->setPreviewItemURL(QUrl::fromLocalFile(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+        m_windowState->setPreviewItemURL(QUrl::fromLocalFile(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
         QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
         QVERIFY(!preview.image().isNull());
         preview.resize(480, 360);
@@ -819,13 +828,13 @@ private slots:
 
         QTest::keyClick(&preview, Qt::Key_Escape);
         QVERIFY(!preview.isVisible());
-        QCOMPARE(m_state->previewItemURL(), std::nullopt);
+        QCOMPARE(m_windowState->previewItemURL(), std::nullopt);
         // An unreadable file says so instead of showing nothing.
-        m_state->setPreviewItemURL(QUrl::fromLocalFile(m_root.filePath(QStringLiteral("missing.jpg"))));
+        m_windowState->setPreviewItemURL(QUrl::fromLocalFile(m_root.filePath(QStringLiteral("missing.jpg"))));
         QTRY_VERIFY(!preview.isLoading());
         QCOMPARE(preview.statusText(), QStringLiteral("无法预览此文件"));
         QTest::keyClick(&preview, Qt::Key_Space);
-        QCOMPARE(m_state->previewItemURL(), std::nullopt);
+        QCOMPARE(m_windowState->previewItemURL(), std::nullopt);
     }
 
     void drops_data()
@@ -992,7 +1001,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, subtitle);
         EmptyCanvas canvas(m_state.get());
-        m_state->switchMode(mode);
+        m_state->workspace()->switchMode(mode);
         QStringList labels;
         for (QLabel *label : canvas.findChildren<QLabel *>()) {
             QCOMPARE(label->textFormat(), Qt::PlainText);
@@ -1029,7 +1038,7 @@ private slots:
         QFETCH(QString, filter);
         const QString folder = QFileInfo(writeImage(QStringLiteral("panel/a.jpg"), Qt::red)).absolutePath();
         TestEnv::writeAll(folder + QStringLiteral("/b.jxl"), "not really");
-        m_state->switchMode(mode);
+        m_state->workspace()->switchMode(mode);
         EmptyCanvas canvas(m_state.get());
         canvas.show();
         canvas.findChildren<QPushButton *>().at(button)->click();
@@ -1077,7 +1086,7 @@ private slots:
             task.destinationURL = task.sourceURL; // an output that exists, for its thumbnail
             list()->replace(task);
         }
-        m_state->setSelectedTaskIds({list()->at(1).id});
+        m_state->workspace()->setSelectedTaskIds({list()->at(1).id});
         QTest::qWait(40);
         m_view->viewport()->repaint();
         QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
@@ -1093,9 +1102,9 @@ private slots:
             task.destinationURL = task.sourceURL;
             list()->replace(task);
         }
-        m_state->setSelectedTaskIds({});
-        m_state->switchMode(ConversionMode::jxlToJPEG);
-        m_state->switchMode(ConversionMode::jpegToJXL);
+        m_state->workspace()->setSelectedTaskIds({});
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
         QTest::qWait(40);
         Screenshots::save(m_view.get(), QStringLiteral("table-failures"));
         // File names are painted and shown as they are, never as markup.

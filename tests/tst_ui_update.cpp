@@ -1,9 +1,10 @@
 #include "app/appstate.h"
+#include "app/settingsstore.h"
 #include "integration/updatefeed.h"
 #include "integration/updatemanager.h"
+#include "layoutcheck.h"
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
-#include "layoutcheck.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "testhttpserver.h"
@@ -127,13 +128,13 @@ private slots:
 
     void init()
     {
-        Preferences().remove(AppState::settingsKey);
+        Preferences().remove(SettingsStore::settingsKey);
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
-        m_state = std::make_unique<AppState>(AppState::Feedback{});
-        AppSettings settings = m_state->settings();
+        m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
+        AppSettings settings = m_state->settings()->settings();
         settings.customUpdateFeedURL = feed();
-        m_state->setSettings(settings);
+        m_state->settings()->setSettings(settings);
         const QString host = m_server->url({}).toString();
         m_updates = std::make_unique<UpdateManager>(UpdateEndpoints::fromHosts(host, host, host, QStringLiteral("https://h/site/")), 500ms);
         m_opened.clear();

@@ -1,18 +1,21 @@
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
+#include "app/batchrunner.h"
 #include "app/dockprogressmanager.h"
+#include "app/importservice.h"
 #include "app/notificationmanager.h"
+#include "app/settingsstore.h"
 #include "app/tasklist.h"
-#include "integration/updatemanager.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "fakedesktop.h"
-#include "recordingfeedback.h"
+#include "integration/updatemanager.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/actionisland.h"
 #include "ui/appactions.h"
 #include "ui/chromebar.h"
 #include "ui/emptycanvas.h"
-#include "ui/tasktableview.h"
-#include "ui/updatesheet.h"
 #include "ui/maintoolbar.h"
 #include "ui/mainwindow.h"
 #include "ui/modeswitch.h"
@@ -20,6 +23,9 @@
 #include "ui/settingswindow.h"
 #include "ui/statspopup.h"
 #include "ui/statusisland.h"
+#include "ui/tasktableview.h"
+#include "ui/updatesheet.h"
+#include "ui/windowstate.h"
 
 #include <QAction>
 #include <QApplication>
@@ -74,7 +80,6 @@ class TestUiWindow final : public QObject
 
 private:
     QTemporaryDir m_root;
-    RecordingHaptics m_haptics;
     std::unique_ptr<DockProgressManager> m_dock;
     std::unique_ptr<NotificationManager> m_notifications;
     std::unique_ptr<AppState> m_state;
@@ -83,8 +88,8 @@ private:
 
     void open()
     {
-        m_state = std::make_unique<AppState>(AppState::Feedback{nullptr, nullptr, nullptr, &m_haptics, false});
-        QVERIFY(QTest::qWaitFor([&] { return !m_state->cjxlPath().isEmpty(); }, 30000));
+        m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
+        QVERIFY(QTest::qWaitFor([&] { return !m_state->tools()->cjxlPath().isEmpty(); }, 30000));
         m_updates = std::make_unique<UpdateManager>();
         m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
         m_window->resize(860, 560);
@@ -98,13 +103,13 @@ private:
     // Switches the state to encoder (a fake cjxl) and lists the photos of folder.
     void useEncoderAndImport(const QString &encoder, const QString &folder)
     {
-        AppSettings settings = m_state->settings();
+        AppSettings settings = m_state->settings()->settings();
         settings.customCjxlPath = encoder;
-        m_state->setSettings(settings);
-        m_state->checkEnvironment();
-        QTRY_COMPARE(m_state->cjxlPath(), encoder);
-        QSignalSpy imported(m_state.get(), &AppState::importFinished);
-        m_state->importURLs({QUrl::fromLocalFile(folder)});
+        m_state->settings()->setSettings(settings);
+        m_state->tools()->probe();
+        QTRY_COMPARE(m_state->tools()->cjxlPath(), encoder);
+        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
+        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
         QVERIFY(imported.wait(30000));
     }
 
@@ -133,7 +138,6 @@ private slots:
         m_window.reset();
         m_updates.reset();
         m_state.reset();
-        m_haptics.played.clear();
     }
 
     void menus()
@@ -229,28 +233,28 @@ private slots:
     void rulesFollowTheState()
     {
         QVERIFY(!actions()->start->isEnabled());
-        m_state->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::failed, 1000)});
+        m_state->workspace()->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::failed, 1000)});
         QVERIFY(actions()->start->isEnabled() && actions()->retryFailed->isEnabled());
         QCOMPARE(actions()->retryFailed->iconText(), u"重试 1 项"_s);
         QVERIFY(!actions()->removeSelected->isEnabled());
         actions()->selectAll->trigger();
         QVERIFY(actions()->removeSelected->isEnabled() && actions()->quickLook->isEnabled());
 
-        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QCOMPARE(actions()->start->text(), u"还原照片"_s);
         QCOMPARE(m_window->windowTitle(), u"Pikora"_s);
         QVERIFY(!actions()->start->isEnabled() && !actions()->removeSelected->isEnabled());
         QVERIFY(actions()->restoreMode->isChecked() && !actions()->compressMode->isChecked());
         actions()->compressMode->trigger();
-        QCOMPARE(m_state->activeMode(), ConversionMode::jpegToJXL);
+        QCOMPARE(m_state->workspace()->activeMode(), ConversionMode::jpegToJXL);
         QCOMPARE(actions()->start->text(), u"开始压缩"_s);
     }
 
     void modeSwitch()
     {
         TaskItem listed = task(ConversionMode::jpegToJXL, TaskStatus::pending, 10);
-        m_state->compressTasks()->append({listed});
-        m_state->selectAllTasks();
+        m_state->workspace()->compressTasks()->append({listed});
+        m_state->workspace()->selectAllTasks();
         ModeSwitch *modes = m_window->mainToolBar()->modeSwitch();
         QCOMPARE(modes->segment(0)->accessibleName().isEmpty() ? modes->segment(0)->text() : modes->segment(0)->accessibleName(),
                  u"压缩照片"_s);
@@ -258,36 +262,52 @@ private slots:
         QVERIFY(modes->segment(0)->isChecked());
 
         QTest::mouseClick(modes->segment(1), Qt::LeftButton);
-        QCOMPARE(m_state->activeMode(), ConversionMode::jxlToJPEG);
-        QVERIFY(m_state->selectedTaskIds().isEmpty());
-        QCOMPARE(m_haptics.played.size(), 1);
+        QCOMPARE(m_state->workspace()->activeMode(), ConversionMode::jxlToJPEG);
+        QVERIFY(m_state->workspace()->selectedTaskIds().isEmpty());
 
         // Following the state moves the check mark and calls nothing back.
-        QSignalSpy modeChanges(m_state.get(), &AppState::activeModeChanged);
-        m_state->switchMode(ConversionMode::jpegToJXL);
+        QSignalSpy modeChanges(m_state->workspace(), &Workspace::activeModeChanged);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
         QVERIFY(modes->segment(0)->isChecked() && !modes->segment(1)->isChecked());
         QCOMPARE(modeChanges.size(), 1);
-        QCOMPARE(m_haptics.played.size(), 2);
+    }
+
+    // The quick look command previews the selected job of the shown list, and nothing for a
+    // selection of the other list.
+    void quickLookPreviewsTheSelection()
+    {
+        const TaskItem shown = task(ConversionMode::jpegToJXL, TaskStatus::pending, 21);
+        TaskItem other = task(ConversionMode::jxlToJPEG, TaskStatus::pending, 22);
+        m_state->workspace()->compressTasks()->append({shown});
+        m_state->workspace()->restoreTasks()->append({other});
+        WindowState *view = m_window->windowState();
+        m_state->workspace()->setSelectedTaskIds({other.id}); // not in the shown list
+        actions()->quickLook->trigger();
+        QVERIFY(!view->previewItemURL());
+        m_state->workspace()->setSelectedTaskIds({shown.id});
+        actions()->quickLook->trigger();
+        QCOMPARE(view->previewItemURL(), std::optional<QUrl>(shown.sourceURL));
+        view->setPreviewItemURL(std::nullopt);
     }
 
     // Space and Delete act on the table while it has focus, and nowhere else.
     void spaceAndDeleteBelongToTheTable()
     {
-        m_state->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::pending, 10),
+        m_state->workspace()->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::pending, 10),
                                           task(ConversionMode::jpegToJXL, TaskStatus::pending, 11)});
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
-        m_state->selectAllTasks();
+        m_state->workspace()->selectAllTasks();
         QToolButton *elsewhere = m_window->mainToolBar()->buttons().constLast();
         elsewhere->setFocus();
         QTest::keyClick(elsewhere, Qt::Key_Delete);
-        QCOMPARE(m_state->compressTasks()->size(), qsizetype(2));
+        QCOMPARE(m_state->workspace()->compressTasks()->size(), qsizetype(2));
 
         m_window->table()->setFocus();
         QTest::keyClick(m_window->table(), Qt::Key_Space);
-        QVERIFY(m_state->previewItemURL().has_value());
-        m_state->setPreviewItemURL(std::nullopt);
+        QVERIFY(m_window->windowState()->previewItemURL().has_value());
+        m_window->windowState()->setPreviewItemURL(std::nullopt);
         QTest::keyClick(m_window->table(), Qt::Key_Delete);
-        QVERIFY(m_state->compressTasks()->isEmpty());
+        QVERIFY(m_state->workspace()->compressTasks()->isEmpty());
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
     }
 
@@ -299,7 +319,7 @@ private slots:
         auto *settings = m_window->findChild<SettingsWindow *>();
         QVERIFY(settings && settings->isVisible());
         QTest::mouseClick(m_window->mainToolBar()->buttons().constLast(), Qt::LeftButton);
-        m_state->openSettings();
+        m_window->windowState()->openSettings();
         actions()->about->trigger();
         QCOMPARE(m_window->findChildren<SettingsWindow *>().size(), 1);
         QCOMPARE(settings->tabs()->currentIndex(), settings->tabs()->count() - 1);
@@ -499,7 +519,7 @@ private slots:
 
         // From the menu command (or anything that sets the flag): opens under the button.
         actions()->statistics->trigger();
-        QVERIFY(m_state->showStatsSheet());
+        QVERIFY(m_window->windowState()->showStatsSheet());
         QTRY_VERIFY(popup->isVisible());
         QVERIFY(popup->geometry().top() >= button->mapToGlobal(QPoint(0, button->height())).y());
         QVERIFY(actions()->statistics->isChecked());
@@ -513,12 +533,12 @@ private slots:
         QCOMPARE(popup->closeButton()->toolTip(), u"关闭 (Esc)"_s);
         QTest::mouseClick(popup->closeButton(), Qt::LeftButton);
         QVERIFY(!popup->isVisible());
-        QVERIFY(!m_state->showStatsSheet());
+        QVERIFY(!m_window->windowState()->showStatsSheet());
         QVERIFY(!actions()->statistics->isChecked());
-        m_state->setShowStatsSheet(true);
+        m_window->windowState()->setShowStatsSheet(true);
         QTRY_VERIFY(popup->isVisible());
         QTest::keyClick(popup, Qt::Key_Escape);
-        QVERIFY(!popup->isVisible() && !m_state->showStatsSheet());
+        QVERIFY(!popup->isVisible() && !m_window->windowState()->showStatsSheet());
 
         // The toolbar button opens it; a press on the same button closes it and does not reopen it.
         QTest::mouseClick(button, Qt::LeftButton);
@@ -526,21 +546,21 @@ private slots:
         const QPoint onButton = popup->mapFromGlobal(button->mapToGlobal(button->rect().center()));
         QTest::mousePress(popup, Qt::LeftButton, {}, onButton);
         QTest::mouseRelease(button, Qt::LeftButton, {}, button->rect().center());
-        QTest::qWait(50);
+        QTest::qWait(50); // proves that the release does not open it again
         QVERIFY(!popup->isVisible());
-        QVERIFY(!m_state->showStatsSheet());
+        QVERIFY(!m_window->windowState()->showStatsSheet());
 
         // A press elsewhere closes it and clears the flag too.
-        m_state->setShowStatsSheet(true);
+        m_window->windowState()->setShowStatsSheet(true);
         QTRY_VERIFY(popup->isVisible());
         QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(-20, -20));
-        QVERIFY(!popup->isVisible() && !m_state->showStatsSheet());
+        QVERIFY(!popup->isVisible() && !m_window->windowState()->showStatsSheet());
 
         // With the window hidden it cannot open: the flag must not stay on.
         m_window->hide();
-        m_state->setShowStatsSheet(true);
+        m_window->windowState()->setShowStatsSheet(true);
         QVERIFY(!popup->isVisible());
-        QVERIFY(!m_state->showStatsSheet());
+        QVERIFY(!m_window->windowState()->showStatsSheet());
     }
 
     void windowIconFollowsTheDock()
@@ -571,7 +591,7 @@ private slots:
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
-        QTest::qWait(200);
+        QTest::qWait(200); // proves that nothing is posted while the window is active
         QCOMPARE(posted.size(), 0);
 
         m_window.reset();
@@ -586,15 +606,15 @@ private slots:
     {
         m_window->resize(860, 560);
         Screenshots::save(m_window.get(), u"window-empty-compress"_s);
-        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         Screenshots::save(m_window.get(), u"window-empty-restore"_s);
-        m_state->switchMode(ConversionMode::jpegToJXL);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
 
         QList<TaskItem> tasks;
         for (int i = 0; i < 12; ++i)
             tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
                               2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
-        m_state->compressTasks()->append(tasks);
+        m_state->workspace()->compressTasks()->append(tasks);
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
         QTRY_VERIFY(m_window->chromeBar()->isVisible());
         QVERIFY(!m_window->progressStrip()->isVisible());
@@ -603,7 +623,7 @@ private slots:
         TaskItem failed = tasks.at(4);
         failed.status = TaskStatus::failed;
         failed.errorMessage = u"cjxl failed"_s;
-        m_state->compressTasks()->replace(failed);
+        m_state->workspace()->compressTasks()->replace(failed);
         QTRY_COMPARE(island()->visibleTexts().constLast(), u"重试 1 项"_s);
         Screenshots::save(m_window.get(), u"window-table-failures"_s);
     }
@@ -634,7 +654,7 @@ private slots:
         QTest::mouseClick(m_window->chromeBar()->actionIsland()->button(), Qt::LeftButton);
         QTRY_COMPARE(island()->face(), StatusIsland::Face::idle);
         QTRY_VERIFY(!m_window->progressStrip()->isVisible());
-        QTRY_COMPARE(m_state->runningJobCount(), qsizetype(0));
+        QTRY_COMPARE(m_state->batch()->runningJobCount(), qsizetype(0));
         QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"开始压缩"_s);
     }
 
@@ -650,19 +670,20 @@ private slots:
         if (QTest::currentTestFailed())
             return;
 
-        m_state->startCurrentProcessing();
-        QTRY_VERIFY(m_state->isProcessing());
-        QTRY_COMPARE(m_state->runningJobCount(), qsizetype(1));
+        QSignalSpy started(m_state->batch(), &BatchController::started);
+        m_state->runner()->startCurrentProcessing();
+        QTRY_COMPARE(started.size(), 1);
+        QTRY_COMPARE(m_state->batch()->runningJobCount(), qsizetype(1));
         QTRY_VERIFY(m_window->progressStrip()->isVisible());
         QTRY_COMPARE(island()->face(), StatusIsland::Face::processing);
         QCOMPARE(island()->visibleTexts(), list({"0/1"}));
         QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"停止处理"_s);
         // The other direction shown: the batch stays counted and stoppable.
-        m_state->switchMode(ConversionMode::jxlToJPEG);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
         QTRY_VERIFY(m_window->chromeBar()->isVisible() && m_window->chromeBar()->actionIsland()->isVisible());
         QVERIFY(actions()->stop->isEnabled());
-        m_state->switchMode(ConversionMode::jpegToJXL);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
         Screenshots::save(m_window.get(), u"window-table-processing"_s);
 
         QSignalSpy quit(m_window.get(), &MainWindow::quitRequested);
@@ -679,15 +700,15 @@ private slots:
         };
         QVERIFY(!m_window->close());
         answer(u"继续处理"_s);
-        QTest::qWait(100);
-        QVERIFY(m_state->isProcessing() && m_window->isVisible() && quit.isEmpty());
+        QTest::qWait(100); // proves that carrying on neither stops the batch nor quits
+        QVERIFY(m_state->runner()->isProcessing() && m_window->isVisible() && quit.isEmpty());
 
         QVERIFY(!m_window->close());
         answer(u"停止并退出"_s);
         QTRY_COMPARE(quit.size(), 1);
-        QCOMPARE(m_state->runningJobCount(), qsizetype(0));
-        QVERIFY(!m_state->isProcessing());
-        QCOMPARE(m_state->compressTasks()->at(0).status, TaskStatus::pending);
+        QCOMPARE(m_state->batch()->runningJobCount(), qsizetype(0));
+        QVERIFY(!m_state->runner()->isProcessing());
+        QCOMPARE(m_state->workspace()->compressTasks()->at(0).status, TaskStatus::pending);
         QCOMPARE(TestEnv::entries(folder), list({"a.jpg"}));
     }
 

@@ -31,11 +31,6 @@ constexpr int kMemoryRetryMs = 250;
 // Estimates are read ahead of the queue in chunks, so a long queue never delays the start.
 constexpr qsizetype kEstimateChunk = 64;
 
-bool isWaiting(TaskStatus status)
-{
-    return status == TaskStatus::pending || status == TaskStatus::failed;
-}
-
 // Runs work on the thread pool and hands its result to done on context's thread, always from
 // the event loop (never inside this call, as QFuture::then may when the work is already done).
 template <typename Work, typename Done>
@@ -126,7 +121,7 @@ QList<TaskItem> BatchController::waitingJobs(ConversionMode mode) const
     for (const TaskItem &task : list(mode)->items()) {
         // A job still held by a tool (of a cancelled batch, say) is not started twice, and one
         // whose source names no file never starts.
-        if (isWaiting(task.status) && task.isRunnable() && !isHeld(task.id)
+        if (task.isWaiting() && task.isRunnable() && !isHeld(task.id)
             && !(m_batch && m_batch->stopped.contains(task.id)))
             waiting.append(task);
     }
@@ -238,7 +233,7 @@ void BatchController::fill()
         const QUuid id = m_batch->queue.at(m_batch->next);
         const TaskItem *task = tasks->find(id);
         // Gone from the list, no longer waiting, stopped by hand, or still held by an older job.
-        if (!task || !isWaiting(task->status) || m_batch->stopped.contains(id) || isHeld(id)) {
+        if (!task || !task->isWaiting() || m_batch->stopped.contains(id) || isHeld(id)) {
             ++m_batch->next;
             dropQueued(id);
             dropped = true;

@@ -1,7 +1,8 @@
 #include "launchrequest.h"
 
-#include "appstate.h"
 #include "engine/filescanner.h"
+#include "importservice.h"
+#include "workspace.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -86,14 +87,14 @@ QStringList LaunchRequest::uris() const
     return list;
 }
 
-void LaunchRequest::applyTo(AppState *state) const
+void LaunchRequest::applyTo(Workspace *workspace, ImportService *imports) const
 {
     if (direction) {
-        state->switchMode(*direction);
-        state->setSelectedTaskIds({});
+        workspace->switchMode(*direction);
+        workspace->setSelectedTaskIds({});
     }
     if (!files.isEmpty())
-        state->importURLs(files);
+        imports->importURLs(files);
 }
 
 namespace LaunchUrls {

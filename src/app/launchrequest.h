@@ -8,7 +8,8 @@
 
 #include <optional>
 
-class AppState;
+class ImportService;
+class Workspace;
 
 // What one launch of the window, or one hand-over from a later launch, asks for: a direction
 // to show and the files and folders to import into it. Parsing touches nothing but the file
@@ -35,7 +36,7 @@ struct LaunchRequest
     QStringList uris() const;
 
     // Shows the direction (clearing the selection) and imports the files; never starts a batch.
-    void applyTo(AppState *state) const;
+    void applyTo(Workspace *workspace, ImportService *imports) const;
 };
 
 namespace LaunchUrls {

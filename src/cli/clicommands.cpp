@@ -2,7 +2,12 @@
 
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
+#include "app/batchrunner.h"
+#include "app/importservice.h"
+#include "app/lifetimestats.h"
+#include "app/settingsstore.h"
 #include "app/tasklist.h"
+#include "app/workspace.h"
 #include "engine/filescanner.h"
 #include "engine/jxlengine.h"
 #include "engine/jxlerror.h"
@@ -172,7 +177,12 @@ int convert(const CliOptions &options)
     if (!explicitToolsUsable(options))
         return 2;
 
-    AppState state(AppState::Feedback{}); // the command line posts nothing and plays nothing
+    AppState state(BatchFeedback::Devices{}); // the command line posts nothing and plays nothing
+    SettingsStore &store = *state.settings();
+    Workspace &workspace = *state.workspace();
+    ImportService &imports = *state.imports();
+    BatchController &batch = *state.batch();
+    BatchRunner &runner = *state.runner();
     RunOverrides overrides;
     overrides.jobs = options.jobs;
     overrides.compressionEffort = options.effort;
@@ -181,10 +191,10 @@ int convert(const CliOptions &options)
         overrides.verifyLossless = true;
     overrides.customCjxlPath = options.cjxl;
     overrides.customDjxlPath = options.djxl;
-    state.setRunOverrides(overrides);
+    store.setRunOverrides(overrides);
 
     // Missing tools are a usage problem, reported before anything is scanned.
-    const AppSettings &settings = state.settings();
+    const AppSettings &settings = store.settings();
     const DeleteStrategy strategy = options.originals.value_or(settings.deleteStrategy);
     const bool verifying = mode == ConversionMode::jpegToJXL
         && (strategy != DeleteStrategy::keepOriginal || options.verify || settings.verifyLossless);
@@ -202,19 +212,19 @@ int convert(const CliOptions &options)
         }
     }
 
-    state.switchMode(mode);
+    workspace.switchMode(mode);
     QEventLoop loop;
-    QObject::connect(&state, &AppState::importFinished, &loop, &QEventLoop::quit);
-    state.importURLs(absoluteUrls(options.paths));
+    QObject::connect(&imports, &ImportService::importFinished, &loop, &QEventLoop::quit);
+    imports.importURLs(absoluteUrls(options.paths));
     loop.exec();
 
     // Paths that were not there, folders that could not be read and photos that cannot be named
     // safely (failed jobs from the start, never run) all make the run end with 1; the rest of
     // the paths still run.
-    const bool unreachable = !state.importProblems().isEmpty();
-    for (const QString &problem : state.importProblems())
+    const bool unreachable = !imports.importProblems().isEmpty();
+    for (const QString &problem : imports.importProblems())
         err() << "pikora-cli: " << problem << Qt::endl;
-    TaskList *list = state.tasks(mode);
+    TaskList *list = workspace.tasks(mode);
     qsizetype refused = 0;
     for (qsizetype row = 0; row < list->size(); ++row) {
         const TaskItem &task = list->at(row);
@@ -245,7 +255,7 @@ int convert(const CliOptions &options)
     bool interrupted = false;
     bool finished = false;
 
-    QObject::connect(&state, &AppState::jobFinished, &loop, [&](const TaskItem &task) {
+    QObject::connect(&batch, &BatchController::jobFinished, &loop, [&](const TaskItem &task) {
         if (task.status == TaskStatus::completed) {
             ++done;
             if (task.warning)
@@ -265,7 +275,7 @@ int convert(const CliOptions &options)
             out() << jobLine(task) << Qt::endl;
         progress.draw(done, total, saved);
     });
-    QObject::connect(&state, &AppState::batchFinished, &loop, [&] {
+    QObject::connect(&batch, &BatchController::finished, &loop, [&] {
         finished = true;
         loop.quit();
     });
@@ -274,7 +284,7 @@ int convert(const CliOptions &options)
     QTimer settle;
     settle.setInterval(50);
     QObject::connect(&settle, &QTimer::timeout, &loop, [&] {
-        if (state.runningJobCount() == 0)
+        if (batch.runningJobCount() == 0)
             loop.quit();
     });
     QObject::connect(&interrupt, &Interrupt::requested, &loop, [&] {
@@ -285,7 +295,7 @@ int convert(const CliOptions &options)
         interrupted = true;
         progress.clear();
         err() << "Interrupted: stopping the running jobs..." << Qt::endl;
-        state.cancel();
+        runner.cancel();
         settle.start();
     });
     QTimer ticker;
@@ -294,15 +304,15 @@ int convert(const CliOptions &options)
         ticker.start(1000);
 
     // The disk check runs in the background: a refusal ends the wait like the batch's end does.
-    QObject::connect(&state, &AppState::diskWarningMessageChanged, &loop, &QEventLoop::quit);
-    state.startCurrentProcessing();
-    if (state.isProcessing() || state.batch()->isPreparing()) {
+    QObject::connect(&runner, &BatchRunner::diskWarningMessageChanged, &loop, &QEventLoop::quit);
+    runner.startCurrentProcessing();
+    if (runner.isProcessing() || batch.isPreparing()) {
         progress.draw(done, total, saved);
         loop.exec();
     }
     progress.clear();
-    if (state.diskWarningMessage()) {
-        err() << *state.diskWarningMessage() << Qt::endl;
+    if (runner.diskWarningMessage()) {
+        err() << *runner.diskWarningMessage() << Qt::endl;
         return 2;
     }
 
@@ -413,8 +423,8 @@ int scan(const CliOptions &options)
 int stats(const CliOptions &options)
 {
     const Preferences preferences;
-    const qint64 bytes = preferences.int64(AppState::lifetimeBytesKey).value_or(0);
-    const qint64 count = preferences.integer(AppState::lifetimeCountKey);
+    const qint64 bytes = preferences.int64(LifetimeStats::lifetimeBytesKey).value_or(0);
+    const qint64 count = preferences.integer(LifetimeStats::lifetimeCountKey);
     if (options.json) {
         QJsonObject object;
         object.insert(QStringLiteral("lifetimeSavedBytes"), bytes);

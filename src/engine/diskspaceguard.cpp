@@ -20,7 +20,7 @@ constexpr qint64 kUnlimited = std::numeric_limits<qint64>::max();
 
 bool isWaiting(const TaskItem &task)
 {
-    return task.status == TaskStatus::pending || task.status == TaskStatus::failed;
+    return task.isWaiting();
 }
 
 // A byte sum that cannot wrap round into a small or negative need.

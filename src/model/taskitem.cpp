@@ -144,6 +144,11 @@ bool TaskItem::isRunnable() const
     return sourceURL.isLocalFile();
 }
 
+bool TaskItem::isWaiting() const
+{
+    return status == TaskStatus::pending || status == TaskStatus::failed;
+}
+
 QString TaskItem::sourcePathText() const
 {
     return sourceURL.isLocalFile() ? sourceURL.toLocalFile() : sourceURL.path();

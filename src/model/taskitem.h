@@ -61,6 +61,8 @@ struct TaskItem
     // False for a job standing in for a photo whose name no path can carry: its source is not
     // a local file, so nothing can open it, and it is never run, retried or previewed.
     bool isRunnable() const;
+    // Pending or failed: a batch started now would run it (when it is runnable).
+    bool isWaiting() const;
     // The source's path as shown to the user (also for a job that is not runnable).
     QString sourcePathText() const;
     qint64 compressedSizeOrZero() const;

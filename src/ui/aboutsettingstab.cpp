@@ -1,12 +1,13 @@
 #include "ui/aboutsettingstab.h"
 
 #include "app/appstate.h"
+#include "app/settingsstore.h"
 #include "integration/updatemanager.h"
 #include "ui/elidedlabel.h"
 #include "ui/icons.h"
 #include "ui/settingsedit.h"
-#include "ui/updatetexts.h"
 #include "ui/uistyle.h"
+#include "ui/updatetexts.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -18,7 +19,7 @@
 
 AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWidget *parent)
     : QWidget(parent)
-    , m_state(state)
+    , m_settingsStore(state->settings())
     , m_updates(updates)
 {
     auto *layout = new QVBoxLayout(this);
@@ -86,12 +87,12 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     layout->addStretch(1);
 
     connect(m_autoCheck, &QCheckBox::toggled, this, [this](bool on) {
-        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.autoCheckForUpdates = on; });
+        SettingsEdit::apply(m_settingsStore, [on](AppSettings &settings) { settings.autoCheckForUpdates = on; });
     });
     connect(m_check, &QPushButton::clicked, this,
-            [this] { m_updates->checkForUpdates(m_state->settings().customUpdateFeedURL, true); });
+            [this] { m_updates->checkForUpdates(m_settingsStore->settings().customUpdateFeedURL, true); });
     connect(website, &QPushButton::clicked, m_updates, &UpdateManager::openProductWebsite);
-    connect(m_state, &AppState::settingsChanged, this, &AboutSettingsTab::fill);
+    connect(m_settingsStore, &SettingsStore::settingsChanged, this, &AboutSettingsTab::fill);
     for (auto signal : {&UpdateManager::statusChanged, &UpdateManager::lastCheckedDateChanged, &UpdateManager::manualCheckingChanged})
         connect(m_updates, signal, this, &AboutSettingsTab::showStatus);
     fill();
@@ -101,7 +102,7 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
 void AboutSettingsTab::fill()
 {
     const QSignalBlocker blocker(m_autoCheck);
-    m_autoCheck->setChecked(m_state->settings().autoCheckForUpdates);
+    m_autoCheck->setChecked(m_settingsStore->settings().autoCheckForUpdates);
 }
 
 void AboutSettingsTab::showStatus()

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppState;
+class SettingsStore;
 class ElidedLabel;
 class QCheckBox;
 class QLabel;
@@ -22,7 +23,7 @@ private:
     void fill();
     void showStatus();
 
-    AppState *m_state;
+    SettingsStore *m_settingsStore;
     UpdateManager *m_updates;
     QCheckBox *m_autoCheck;
     QLabel *m_statusIcon;

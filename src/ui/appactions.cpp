@@ -1,23 +1,29 @@
 #include "ui/appactions.h"
 
 #include "app/appstate.h"
+#include "app/batchrunner.h"
+#include "app/settingsstore.h"
 #include "app/tasklist.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "integration/updatemanager.h"
 #include "ui/icons.h"
+#include "ui/windowstate.h"
 
 #include <QAction>
 #include <QActionGroup>
 
-CommandFacts CommandFacts::of(const AppState &state)
+CommandFacts CommandFacts::of(const Workspace &workspace, const BatchRunner &runner, const ToolStatus &tools,
+                              const WindowState &view)
 {
     CommandFacts facts;
-    facts.mode = state.activeMode();
-    facts.listEmpty = state.currentTasks()->isEmpty();
-    facts.processing = state.isProcessing();
-    facts.toolReady = state.isToolReady();
-    facts.hasSelection = !state.selectedTaskIds().isEmpty();
-    facts.failedCount = state.failedCount();
-    facts.statsShown = state.showStatsSheet();
+    facts.mode = workspace.activeMode();
+    facts.listEmpty = workspace.currentTasks()->isEmpty();
+    facts.processing = runner.isProcessing();
+    facts.toolReady = tools.isReady(facts.mode);
+    facts.hasSelection = !workspace.selectedTaskIds().isEmpty();
+    facts.failedCount = workspace.failedCount();
+    facts.statsShown = view.showStatsSheet();
     return facts;
 }
 
@@ -62,9 +68,13 @@ bool retryFailed(const CommandFacts &facts)
 
 } // namespace CommandRules
 
-AppActions::AppActions(AppState *state, UpdateManager *updates, QObject *parent)
+AppActions::AppActions(AppState *state, WindowState *view, UpdateManager *updates, QObject *parent)
     : QObject(parent)
-    , m_state(state)
+    , m_settings(state->settings())
+    , m_workspace(state->workspace())
+    , m_runner(state->runner())
+    , m_tools(state->tools())
+    , m_view(view)
     , m_updates(updates)
     , m_modes(new QActionGroup(this))
 {
@@ -120,41 +130,35 @@ AppActions::AppActions(AppState *state, UpdateManager *updates, QObject *parent)
 
     connect(checkForUpdates, &QAction::triggered, this, [this] {
         if (m_updates)
-            m_updates->checkForUpdates(m_state->settings().customUpdateFeedURL, true);
+            m_updates->checkForUpdates(m_settings->settings().customUpdateFeedURL, true);
     });
-    connect(preferences, &QAction::triggered, this, [this] { m_state->openSettings(); });
-    connect(clearList, &QAction::triggered, this, [this] {
-        m_state->triggerHaptic(HapticPattern::alignment);
-        m_state->clearCurrentTasks();
+    connect(preferences, &QAction::triggered, view, &WindowState::openSettings);
+    connect(clearList, &QAction::triggered, m_workspace, &Workspace::clearCurrentTasks);
+    connect(selectAll, &QAction::triggered, m_workspace, &Workspace::selectAllTasks);
+    connect(removeSelected, &QAction::triggered, m_workspace, &Workspace::removeSelectedTasks);
+    connect(quickLook, &QAction::triggered, this, [this] {
+        // The selected job of the shown list, if any.
+        const QSet<QUuid> &selected = m_workspace->selectedTaskIds();
+        if (selected.isEmpty())
+            return;
+        if (const TaskItem *task = m_workspace->currentTasks()->find(*selected.constBegin()))
+            m_view->previewTask(*task);
     });
-    connect(selectAll, &QAction::triggered, this, [this] { m_state->selectAllTasks(); });
-    connect(removeSelected, &QAction::triggered, this, [this] { m_state->removeSelectedTasks(); });
-    connect(quickLook, &QAction::triggered, this, [this] { m_state->triggerQuickLook(std::nullopt); });
     // triggered, not toggled: following the state (setChecked) must not switch again.
-    connect(compressMode, &QAction::triggered, this, [this] { m_state->switchMode(ConversionMode::jpegToJXL); });
-    connect(restoreMode, &QAction::triggered, this, [this] { m_state->switchMode(ConversionMode::jxlToJPEG); });
-    connect(statistics, &QAction::triggered, this, [this](bool checked) {
-        m_state->triggerHaptic(HapticPattern::alignment);
-        m_state->setShowStatsSheet(checked);
-    });
-    connect(start, &QAction::triggered, this, [this] {
-        m_state->triggerHaptic(HapticPattern::alignment);
-        m_state->startCurrentProcessing();
-    });
-    connect(stop, &QAction::triggered, this, [this] {
-        m_state->triggerHaptic(HapticPattern::alignment);
-        m_state->cancel();
-    });
-    connect(retryFailed, &QAction::triggered, this, [this] {
-        m_state->triggerHaptic(HapticPattern::alignment);
-        m_state->retryFailedTasks();
-    });
+    connect(compressMode, &QAction::triggered, this, [this] { m_workspace->switchMode(ConversionMode::jpegToJXL); });
+    connect(restoreMode, &QAction::triggered, this, [this] { m_workspace->switchMode(ConversionMode::jxlToJPEG); });
+    connect(statistics, &QAction::triggered, view, &WindowState::setShowStatsSheet);
+    connect(start, &QAction::triggered, m_runner, &BatchRunner::startCurrentProcessing);
+    connect(stop, &QAction::triggered, m_runner, &BatchRunner::cancel);
+    connect(retryFailed, &QAction::triggered, m_workspace, &Workspace::retryFailedTasks);
 
-    for (TaskList *list : {state->compressTasks(), state->restoreTasks()})
+    for (TaskList *list : {m_workspace->compressTasks(), m_workspace->restoreTasks()})
         connect(list, &TaskList::changed, this, &AppActions::refresh);
-    for (auto signal : {&AppState::activeModeChanged, &AppState::selectedTaskIdsChanged, &AppState::isProcessingChanged,
-                        &AppState::toolStatusChanged, &AppState::showStatsSheetChanged})
-        connect(state, signal, this, &AppActions::refresh);
+    for (auto signal : {&Workspace::activeModeChanged, &Workspace::selectedTaskIdsChanged})
+        connect(m_workspace, signal, this, &AppActions::refresh);
+    connect(m_runner, &BatchRunner::isProcessingChanged, this, &AppActions::refresh);
+    connect(m_tools, &ToolStatus::statusChanged, this, &AppActions::refresh);
+    connect(view, &WindowState::showStatsSheetChanged, this, &AppActions::refresh);
     refresh();
 }
 
@@ -177,7 +181,7 @@ QList<QAction *> AppActions::all() const
 
 void AppActions::refresh()
 {
-    apply(CommandFacts::of(*m_state));
+    apply(CommandFacts::of(*m_workspace, *m_runner, *m_tools, *m_view));
 }
 
 void AppActions::apply(const CommandFacts &facts)

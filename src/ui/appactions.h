@@ -7,11 +7,16 @@
 #include <optional>
 
 class AppState;
+class BatchRunner;
+class SettingsStore;
+class ToolStatus;
+class WindowState;
+class Workspace;
 class QAction;
 class QActionGroup;
 class UpdateManager;
 
-// What the commands' rules read, taken from AppState in one place.
+// What the commands' rules read, taken from the services and the window's state in one place.
 struct CommandFacts
 {
     ConversionMode mode = ConversionMode::jpegToJXL;
@@ -22,7 +27,8 @@ struct CommandFacts
     int failedCount = 0; // in the shown list
     bool statsShown = false;
 
-    static CommandFacts of(const AppState &state);
+    static CommandFacts of(const Workspace &workspace, const BatchRunner &runner, const ToolStatus &tools,
+                           const WindowState &view);
 };
 
 // When each command may run; the others always may.
@@ -39,14 +45,14 @@ bool retryFailed(const CommandFacts &facts);
 // Every command of the window, made once and shared by the menus, the toolbar and the island
 // buttons; each action's enabled state follows its rule, re-run whenever a value a rule reads
 // changes. Commands that need a window (open dialogs, the about box, quitting) are connected
-// by the window; the rest call AppState here.
+// by the window; the rest call the services here.
 class AppActions final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AppActions)
 
 public:
-    AppActions(AppState *state, UpdateManager *updates, QObject *parent = nullptr);
+    AppActions(AppState *state, WindowState *view, UpdateManager *updates, QObject *parent = nullptr);
 
     // Menu "Pikora"
     QAction *about;
@@ -74,13 +80,17 @@ public:
 
     // Applies the rules, the mode's texts and the checked states to the facts given.
     void apply(const CommandFacts &facts);
-    // The same for the state as it is now; runs on the state's change signals.
+    // The same for the facts as they are now; runs on their change signals.
     void refresh();
 
 private:
     QAction *make(const QString &text, const QString &iconName, const QKeySequence &shortcut);
 
-    AppState *m_state;
+    SettingsStore *m_settings;
+    Workspace *m_workspace;
+    BatchRunner *m_runner;
+    ToolStatus *m_tools;
+    WindowState *m_view;
     UpdateManager *m_updates;
     QActionGroup *m_modes;
     std::optional<ConversionMode> m_shownMode; // whose icon the start action shows

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-class AppState;
+class BatchRunner;
 
 // The running batch as the chrome bar and the progress strip count it: jobs done of the jobs
 // it holds, and the estimate of the time left.
@@ -18,5 +18,5 @@ struct BatchFigures
     // 0.0 to 1.0; 0 without jobs.
     double progress() const;
 
-    static BatchFigures of(const AppState &state);
+    static BatchFigures of(const BatchRunner &runner);
 };

@@ -2,7 +2,10 @@
 
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
+#include "app/batchrunner.h"
 #include "app/tasklist.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "ui/actionisland.h"
 #include "ui/statusisland.h"
 
@@ -11,7 +14,10 @@
 
 ChromeBar::ChromeBar(AppState *state, AppActions *actions, QWidget *host)
     : QWidget(host)
-    , m_state(state)
+    , m_workspace(state->workspace())
+    , m_batch(state->batch())
+    , m_runner(state->runner())
+    , m_tools(state->tools())
     , m_status(new StatusIsland(actions, this))
     , m_action(new ActionIsland(actions, this))
 {
@@ -29,12 +35,13 @@ ChromeBar::ChromeBar(AppState *state, AppActions *actions, QWidget *host)
     m_refresh.setInterval(0);
     connect(&m_refresh, &QTimer::timeout, this, &ChromeBar::refresh);
     const auto schedule = [this] { m_refresh.start(); };
-    for (TaskList *list : {state->compressTasks(), state->restoreTasks()})
+    for (TaskList *list : {m_workspace->compressTasks(), m_workspace->restoreTasks()})
         connect(list, &TaskList::changed, this, schedule);
-    for (auto signal : {&AppState::activeModeChanged, &AppState::isProcessingChanged, &AppState::toolStatusChanged})
-        connect(state, signal, this, schedule);
+    connect(m_workspace, &Workspace::activeModeChanged, this, schedule);
+    connect(m_runner, &BatchRunner::isProcessingChanged, this, schedule);
+    connect(m_tools, &ToolStatus::statusChanged, this, schedule);
     for (auto signal : {&BatchController::stateChanged, &BatchController::progressChanged})
-        connect(state->batch(), signal, this, schedule);
+        connect(m_batch, signal, this, schedule);
     refresh();
     place();
 }
@@ -46,7 +53,7 @@ int ChromeBar::reservedHeight()
 
 void ChromeBar::refresh()
 {
-    setFacts(StatusFacts::of(*m_state));
+    setFacts(StatusFacts::of(*m_workspace, *m_tools, *m_runner));
 }
 
 void ChromeBar::setFacts(const StatusFacts &facts)

@@ -6,6 +6,10 @@
 class ActionIsland;
 class AppActions;
 class AppState;
+class Workspace;
+class BatchController;
+class BatchRunner;
+class ToolStatus;
 class StatusIsland;
 struct StatusFacts;
 
@@ -44,7 +48,10 @@ private:
     void place();
     void updateMask();
 
-    AppState *m_state;
+    Workspace *m_workspace;
+    BatchController *m_batch;
+    BatchRunner *m_runner;
+    ToolStatus *m_tools;
     StatusIsland *m_status;
     ActionIsland *m_action;
     QTimer m_refresh;

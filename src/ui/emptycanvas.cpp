@@ -1,6 +1,8 @@
 #include "ui/emptycanvas.h"
 
 #include "app/appstate.h"
+#include "app/importservice.h"
+#include "app/workspace.h"
 #include "ui/icons.h"
 #include "ui/openpanels.h"
 #include "ui/viewstyle.h"
@@ -72,7 +74,8 @@ private:
 
 EmptyCanvas::EmptyCanvas(AppState *state, QWidget *parent)
     : QWidget(parent)
-    , m_state(state)
+    , m_workspace(state->workspace())
+    , m_imports(state->imports())
     , m_badge(new Badge(this))
     , m_title(new QLabel(this))
     , m_subtitle(new QLabel(this))
@@ -95,8 +98,8 @@ EmptyCanvas::EmptyCanvas(AppState *state, QWidget *parent)
         button->setFont(ViewStyle::font(11));
         button->setToolTip(button->text());
     }
-    connect(m_folders, &QPushButton::clicked, this, [this] { OpenPanels::selectFolders(m_state, window()); });
-    connect(m_files, &QPushButton::clicked, this, [this] { OpenPanels::selectFiles(m_state, window()); });
+    connect(m_folders, &QPushButton::clicked, this, [this] { OpenPanels::selectFolders(m_imports, window()); });
+    connect(m_files, &QPushButton::clicked, this, [this] { OpenPanels::selectFiles(m_imports, m_workspace->activeMode(), window()); });
 
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
@@ -118,13 +121,13 @@ EmptyCanvas::EmptyCanvas(AppState *state, QWidget *parent)
     layout->addLayout(buttons);
     layout->addStretch();
 
-    connect(m_state, &AppState::activeModeChanged, this, &EmptyCanvas::refresh);
+    connect(m_workspace, &Workspace::activeModeChanged, this, &EmptyCanvas::refresh);
     refresh();
 }
 
 void EmptyCanvas::refresh()
 {
-    const bool compressing = m_state->activeMode() == ConversionMode::jpegToJXL;
+    const bool compressing = m_workspace->activeMode() == ConversionMode::jpegToJXL;
     if (m_dropTargeted)
         m_title->setText(tr("松开以添加照片"));
     else
@@ -133,7 +136,7 @@ void EmptyCanvas::refresh()
     QPalette subtitle = m_subtitle->palette();
     subtitle.setColor(QPalette::WindowText, ViewStyle::faded(palette().color(QPalette::WindowText), 0.6));
     m_subtitle->setPalette(subtitle);
-    m_badge->setState(m_state->activeMode(), m_dropTargeted);
+    m_badge->setState(m_workspace->activeMode(), m_dropTargeted);
     update();
 }
 
@@ -173,7 +176,7 @@ void EmptyCanvas::dropEvent(QDropEvent *event)
 {
     setDropTargeted(false);
     if (ViewStyle::acceptAsCopy(event, this))
-        m_state->importURLs(ViewStyle::localFiles(event->mimeData()));
+        m_imports->importURLs(ViewStyle::localFiles(event->mimeData()));
 }
 
 void EmptyCanvas::changeEvent(QEvent *event)

@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class AppState;
+class Workspace;
+class ImportService;
 class QLabel;
 class QPushButton;
 
@@ -32,7 +34,8 @@ private:
     void setDropTargeted(bool targeted);
     void refresh();
 
-    AppState *m_state;
+    Workspace *m_workspace;
+    ImportService *m_imports;
     Badge *m_badge;
     QLabel *m_title;
     QLabel *m_subtitle;

@@ -1,6 +1,8 @@
 #include "ui/generalsettingstab.h"
 
 #include "app/appstate.h"
+#include "app/settingsstore.h"
+#include "app/toolstatus.h"
 #include "ui/settingsedit.h"
 #include "ui/uistyle.h"
 
@@ -28,7 +30,8 @@ constexpr int versionTimeoutMs = 5'000;
 
 GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     : QWidget(parent)
-    , m_state(state)
+    , m_settingsStore(state->settings())
+    , m_tools(state->tools())
     , m_strategies(new QButtonGroup(this))
 {
     auto *layout = new QVBoxLayout(this);
@@ -68,16 +71,16 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     layout->addStretch(1);
 
     connect(m_strategies, &QButtonGroup::idClicked, this, [this](int id) {
-        SettingsEdit::apply(m_state, [id](AppSettings &settings) { settings.deleteStrategy = static_cast<DeleteStrategy>(id); });
+        SettingsEdit::apply(m_settingsStore, [id](AppSettings &settings) { settings.deleteStrategy = static_cast<DeleteStrategy>(id); });
     });
     connect(m_verify, &QCheckBox::toggled, this, [this](bool on) {
-        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.verifyLossless = on; });
+        SettingsEdit::apply(m_settingsStore, [on](AppSettings &settings) { settings.verifyLossless = on; });
     });
     connect(m_sound, &QCheckBox::toggled, this, [this](bool on) {
-        SettingsEdit::apply(m_state, [on](AppSettings &settings) { settings.soundFeedbackEnabled = on; });
+        SettingsEdit::apply(m_settingsStore, [on](AppSettings &settings) { settings.soundFeedbackEnabled = on; });
     });
-    connect(m_state, &AppState::settingsChanged, this, &GeneralSettingsTab::fill);
-    connect(m_state, &AppState::toolStatusChanged, this, [this] {
+    connect(m_settingsStore, &SettingsStore::settingsChanged, this, &GeneralSettingsTab::fill);
+    connect(m_tools, &ToolStatus::statusChanged, this, [this] {
         m_probing = false;
         showToolStatus();
     });
@@ -126,7 +129,7 @@ QWidget *GeneralSettingsTab::toolRow(ToolRow &row)
 
 void GeneralSettingsTab::fill()
 {
-    const AppSettings &settings = m_state->settings();
+    const AppSettings &settings = m_settingsStore->settings();
     {
         const QSignalBlocker blocker(m_strategies);
         if (QAbstractButton *option = m_strategies->button(static_cast<int>(settings.deleteStrategy)))
@@ -157,10 +160,10 @@ void GeneralSettingsTab::fill()
 
 void GeneralSettingsTab::showToolStatus()
 {
-    const AppSettings &settings = m_state->settings();
+    const AppSettings &settings = m_settingsStore->settings();
     for (const auto &[row, ready, path, custom] :
-         {std::tuple{&m_cjxl, m_state->isCjxlReady(), m_state->cjxlPath(), settings.customCjxlPath},
-          std::tuple{&m_djxl, m_state->isDjxlReady(), m_state->djxlPath(), settings.customDjxlPath}}) {
+         {std::tuple{&m_cjxl, m_tools->isCjxlReady(), m_tools->cjxlPath(), settings.customCjxlPath},
+          std::tuple{&m_djxl, m_tools->isDjxlReady(), m_tools->djxlPath(), settings.customDjxlPath}}) {
         if (m_probing || path.isEmpty()) { // asked again, or the start-up probe has not answered yet
             row->found->setText(tr("正在查找…"));
             UiStyle::setTextColor(row->found, UiStyle::secondary(this));
@@ -184,10 +187,10 @@ void GeneralSettingsTab::setToolPath(const QString &tool, const QString &path)
 {
     const QString trimmed = path.trimmed();
     const bool cjxl = tool == m_cjxl.name;
-    const AppSettings before = m_state->settings();
+    const AppSettings before = m_settingsStore->settings();
     if ((cjxl ? before.customCjxlPath : before.customDjxlPath) == trimmed)
         return;
-    SettingsEdit::apply(m_state, [cjxl, trimmed](AppSettings &settings) { (cjxl ? settings.customCjxlPath : settings.customDjxlPath) = trimmed; });
+    SettingsEdit::apply(m_settingsStore, [cjxl, trimmed](AppSettings &settings) { (cjxl ? settings.customCjxlPath : settings.customDjxlPath) = trimmed; });
     // setSettings asks for the tools again; until it answers the line says so.
     m_probing = true;
     showToolStatus();

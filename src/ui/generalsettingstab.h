@@ -4,6 +4,8 @@
 #include <QWidget>
 
 class AppState;
+class SettingsStore;
+class ToolStatus;
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
@@ -37,7 +39,8 @@ private:
     // The version the tool at path reports, read once per path off the GUI thread.
     QString toolVersion(const QString &path);
 
-    AppState *m_state;
+    SettingsStore *m_settingsStore;
+    ToolStatus *m_tools;
     QButtonGroup *m_strategies;
     QLabel *m_strategyDescription;
     QCheckBox *m_verify;

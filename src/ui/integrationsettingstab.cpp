@@ -1,6 +1,7 @@
 #include "ui/integrationsettingstab.h"
 
 #include "app/appstate.h"
+#include "app/filemanageractions.h"
 #include "ui/uistyle.h"
 
 #include <QGroupBox>
@@ -12,7 +13,7 @@
 
 IntegrationSettingsTab::IntegrationSettingsTab(AppState *state, QWidget *parent)
     : QWidget(parent)
-    , m_state(state)
+    , m_fileManagerActions(state->fileManagerActions())
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
@@ -61,13 +62,13 @@ IntegrationSettingsTab::IntegrationSettingsTab(AppState *state, QWidget *parent)
     layout->addStretch(1);
 
     connect(m_button, &QPushButton::clicked, this, &IntegrationSettingsTab::toggle);
-    connect(m_state, &AppState::isQuickActionInstalledChanged, this, &IntegrationSettingsTab::showState);
+    connect(m_fileManagerActions, &FileManagerActions::isInstalledChanged, this, &IntegrationSettingsTab::showState);
     showState();
 }
 
 void IntegrationSettingsTab::showState()
 {
-    const bool installed = m_state->isQuickActionInstalled();
+    const bool installed = m_fileManagerActions->isInstalled();
     m_stateText->setText(installed ? tr("已安装") : tr("未安装"));
     UiStyle::setTextColor(m_stateText, installed ? UiStyle::success() : UiStyle::secondary(this));
     m_button->setText(installed ? tr("移除快捷操作") : tr("添加至文件管理器…"));
@@ -76,9 +77,9 @@ void IntegrationSettingsTab::showState()
 
 void IntegrationSettingsTab::toggle()
 {
-    const bool installing = !m_state->isQuickActionInstalled();
+    const bool installing = !m_fileManagerActions->isInstalled();
     QString error;
-    const bool done = installing ? m_state->installQuickAction(&error) : m_state->uninstallQuickAction(&error);
+    const bool done = installing ? m_fileManagerActions->install(&error) : m_fileManagerActions->uninstall(&error);
     if (done)
         return;
     auto *box = new QMessageBox(QMessageBox::Warning, tr("Pikora"),

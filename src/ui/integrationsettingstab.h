@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppState;
+class FileManagerActions;
 class QLabel;
 class QPushButton;
 
@@ -20,7 +21,7 @@ private:
     void showState();
     void toggle();
 
-    AppState *m_state;
+    FileManagerActions *m_fileManagerActions;
     QLabel *m_stateText;
     QPushButton *m_button;
 };

@@ -1,8 +1,12 @@
 #include "app/appstate.h"
 #include "app/dockprogressmanager.h"
+#include "app/importservice.h"
 #include "app/launchrequest.h"
 #include "app/notificationmanager.h"
+#include "app/settingsstore.h"
 #include "app/singleinstance.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "integration/updatemanager.h"
 #include "ui/mainwindow.h"
 #include "version.h"
@@ -37,14 +41,14 @@ int main(int argc, char *argv[])
     // Once per process, not per show: a restored window must not import removed rows again.
     instance.deliver(request);
     QTimer::singleShot(0, &window, [&] {
-        state.checkEnvironment();
+        state.tools()->probe();
         instance.setReceiver(&window, [&](const LaunchRequest &next, const QVariantMap &) {
-            next.applyTo(&state);
+            next.applyTo(state.workspace(), state.imports());
             window.present();
         });
-        if (state.settings().autoCheckForUpdates) {
+        if (state.settings()->settings().autoCheckForUpdates) {
             QTimer::singleShot(1000, &updates, [&] {
-                updates.checkForUpdates(state.settings().customUpdateFeedURL, false);
+                updates.checkForUpdates(state.settings()->settings().customUpdateFeedURL, false);
             });
         }
     });

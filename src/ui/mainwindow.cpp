@@ -2,9 +2,12 @@
 
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
+#include "app/batchrunner.h"
 #include "app/dockprogressmanager.h"
+#include "app/importservice.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
+#include "app/workspace.h"
 #include "integration/updatemanager.h"
 #include "ui/appactions.h"
 #include "ui/batchfigures.h"
@@ -20,6 +23,7 @@
 #include "ui/statspopup.h"
 #include "ui/tasktableview.h"
 #include "ui/updatesheet.h"
+#include "ui/windowstate.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,10 +63,15 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
                        DockProgressManager *dock, QWidget *parent)
     : QMainWindow(parent)
     , m_state(state)
+    , m_workspace(state->workspace())
+    , m_runner(state->runner())
+    , m_batch(state->batch())
+    , m_imports(state->imports())
+    , m_view(new WindowState(this))
     , m_updates(updates)
     , m_notifications(notifications)
     , m_dock(dock)
-    , m_actions(new AppActions(state, updates, this))
+    , m_actions(new AppActions(state, m_view, updates, this))
     , m_toolBar(new MainToolBar(m_actions, this))
     , m_appIcon(applicationIcon())
 {
@@ -81,7 +90,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     auto *stage = new QWidget(central);
     m_pages = new QStackedLayout(stage);
     m_canvas = new EmptyCanvas(state, stage);
-    m_table = new TaskTableView(state, stage);
+    m_table = new TaskTableView(state, m_view, stage);
     m_pages->addWidget(m_canvas);
     m_pages->addWidget(m_table);
     column->addWidget(stage, 1);
@@ -93,17 +102,17 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     const auto reserve = [this](bool shown) { m_pages->setContentsMargins(0, 0, 0, shown ? ChromeBar::reservedHeight() : 0); };
     connect(m_chromeBar, &ChromeBar::shownChanged, this, reserve);
     reserve(m_chromeBar->isVisibleTo(stage));
-    m_stats = new StatsPopup(state, this);
-    m_preview = new PreviewWindow(state, this);
+    m_stats = new StatsPopup(state, m_view, this);
+    m_preview = new PreviewWindow(m_view, this);
 
-    connect(m_actions->importPhotos, &QAction::triggered, this, [this] { OpenPanels::selectFiles(m_state, this); });
-    connect(m_actions->importFolder, &QAction::triggered, this, [this] { OpenPanels::selectFolders(m_state, this); });
+    connect(m_actions->importPhotos, &QAction::triggered, this, [this] { OpenPanels::selectFiles(m_imports, m_workspace->activeMode(), this); });
+    connect(m_actions->importFolder, &QAction::triggered, this, [this] { OpenPanels::selectFolders(m_imports, this); });
 
     connect(m_actions->quit, &QAction::triggered, this, &QWidget::close);
     connect(m_actions->about, &QAction::triggered, this,
             [this] { showSettings()->showTab(SettingsWindow::Tab::about); });
     // "偏好设置…" and every other way to the settings lands here.
-    m_state->setOpenSettingsAction([this] { showSettings(); });
+    m_view->setOpenSettingsAction([this] { showSettings(); });
     if (m_updates) {
         connect(m_updates, &UpdateManager::updateSheetPresentedChanged, this, &MainWindow::syncUpdateSheet);
         syncUpdateSheet();
@@ -113,14 +122,14 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     m_sync.setInterval(0);
     connect(&m_sync, &QTimer::timeout, this, &MainWindow::syncContent);
     const auto schedule = [this] { m_sync.start(); };
-    for (TaskList *list : {state->compressTasks(), state->restoreTasks()})
+    for (TaskList *list : {m_workspace->compressTasks(), m_workspace->restoreTasks()})
         connect(list, &TaskList::changed, this, schedule);
-    for (auto signal : {&AppState::activeModeChanged, &AppState::isProcessingChanged})
-        connect(state, signal, this, schedule);
+    connect(m_workspace, &Workspace::activeModeChanged, this, schedule);
+    connect(m_runner, &BatchRunner::isProcessingChanged, this, schedule);
     for (auto signal : {&BatchController::stateChanged, &BatchController::progressChanged})
-        connect(state->batch(), signal, this, schedule);
-    connect(state, &AppState::showStatsSheetChanged, this, &MainWindow::syncStats);
-    connect(state, &AppState::diskWarningMessageChanged, this, &MainWindow::showDiskWarning);
+        connect(m_batch, signal, this, schedule);
+    connect(m_view, &WindowState::showStatsSheetChanged, this, &MainWindow::syncStats);
+    connect(m_runner, &BatchRunner::diskWarningMessageChanged, this, &MainWindow::showDiskWarning);
     if (m_dock)
         connect(m_dock, &DockProgressManager::changed, this, &MainWindow::syncIcon);
     if (m_notifications) {
@@ -132,8 +141,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
 
 MainWindow::~MainWindow()
 {
-    // Both callbacks reach into this window; the state and the manager outlive it.
-    m_state->setOpenSettingsAction({});
+    // The callback reaches into this window; the manager outlives it.
     if (m_notifications)
         m_notifications->setApplicationActiveProvider(nullptr);
 }
@@ -188,7 +196,7 @@ QWidget *MainWindow::currentPage() const
 
 void MainWindow::syncContent()
 {
-    QWidget *page = m_state->currentTasks()->isEmpty() ? static_cast<QWidget *>(m_canvas) : m_table;
+    QWidget *page = m_workspace->currentTasks()->isEmpty() ? static_cast<QWidget *>(m_canvas) : m_table;
     if (m_pages->currentWidget() != page) {
         // Keyboard focus must not stay on a page that is going away.
         const bool hadFocus = m_pages->currentWidget() && m_pages->currentWidget()->isAncestorOf(focusWidget());
@@ -197,20 +205,20 @@ void MainWindow::syncContent()
             page->setFocus();
     }
     m_chromeBar->raise();
-    const BatchFigures batch = BatchFigures::of(*m_state);
+    const BatchFigures batch = BatchFigures::of(*m_runner);
     m_strip->setVisible(batch.running);
     m_strip->setProgress(batch.progress());
 }
 
 void MainWindow::syncStats()
 {
-    if (m_state->showStatsSheet()) {
+    if (m_view->showStatsSheet()) {
         if (m_stats->isVisible())
             return;
         QWidget *anchor = m_toolBar->isVisible() ? static_cast<QWidget *>(m_toolBar->statisticsButton()) : centralWidget();
         // A panel that cannot open must not leave the flag on: the next command would do nothing.
         if (!isVisible() || !m_stats->popUp(anchor))
-            m_state->setShowStatsSheet(false);
+            m_view->setShowStatsSheet(false);
     } else if (m_stats->isVisible()) {
         m_stats->hide();
     }
@@ -228,7 +236,7 @@ void MainWindow::syncIcon()
 
 void MainWindow::showDiskWarning()
 {
-    const std::optional<QString> &message = m_state->diskWarningMessage();
+    const std::optional<QString> &message = m_runner->diskWarningMessage();
     if (!message || m_diskAlert)
         return;
     m_diskAlert = new QMessageBox(QMessageBox::Warning, tr("磁盘空间不足"), *message, QMessageBox::NoButton, this);
@@ -236,7 +244,7 @@ void MainWindow::showDiskWarning()
     m_diskAlert->addButton(tr("好"), QMessageBox::AcceptRole);
     m_diskAlert->setWindowModality(Qt::WindowModal);
     m_diskAlert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_diskAlert, &QMessageBox::finished, this, [this] { m_state->clearDiskWarning(); });
+    connect(m_diskAlert, &QMessageBox::finished, this, [this] { m_runner->clearDiskWarning(); });
     m_diskAlert->open();
 }
 
@@ -284,11 +292,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->ignore();
     if (m_quitting)
         return; // already waiting for the tools
-    if (m_state->isProcessing()) {
+    if (m_runner->isProcessing()) {
         confirmQuitDuringBatch();
         return;
     }
-    if (m_state->runningJobCount() > 0) { // a cancelled batch's tools are still stopping
+    if (m_batch->runningJobCount() > 0) { // a cancelled batch's tools are still stopping
         quitWhenToolsExited();
         return;
     }
@@ -315,7 +323,7 @@ void MainWindow::confirmQuitDuringBatch()
     connect(m_quitQuestion, &QMessageBox::buttonClicked, this, [this, stop](QAbstractButton *clicked) {
         if (clicked != stop)
             return;
-        m_state->cancel();
+        m_runner->cancel();
         quitWhenToolsExited();
     });
     m_quitQuestion->open();
@@ -330,7 +338,7 @@ void MainWindow::quitWhenToolsExited()
     wait->setInterval(50);
     // close() from a timer: a close requested inside closeEvent is ignored.
     const auto check = [this, wait] {
-        if (m_state->runningJobCount() > 0)
+        if (m_batch->runningJobCount() > 0)
             return;
         wait->stop();
         wait->deleteLater();

@@ -6,6 +6,11 @@
 
 class AppActions;
 class AppState;
+class ImportService;
+class WindowState;
+class Workspace;
+class BatchRunner;
+class BatchController;
 class ChromeBar;
 class DockProgressManager;
 class EmptyCanvas;
@@ -43,6 +48,8 @@ public:
     QWidget *currentPage() const;
     EmptyCanvas *canvas() const { return m_canvas; }
     TaskTableView *table() const { return m_table; }
+    // What the window shows and how: sort order, preview, statistics popup.
+    WindowState *windowState() const { return m_view; }
 
     // The one settings window, made on first use and raised when it is open already.
     SettingsWindow *showSettings();
@@ -68,6 +75,11 @@ private:
     void quitWhenToolsExited();
 
     AppState *m_state;
+    Workspace *m_workspace;
+    BatchRunner *m_runner;
+    BatchController *m_batch;
+    ImportService *m_imports;
+    WindowState *m_view;
     UpdateManager *m_updates;
     NotificationManager *m_notifications;
     DockProgressManager *m_dock;

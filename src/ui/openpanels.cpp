@@ -1,6 +1,6 @@
 #include "ui/openpanels.h"
 
-#include "app/appstate.h"
+#include "app/importservice.h"
 #include "engine/filescanner.h"
 
 #include <QAbstractItemView>
@@ -16,17 +16,17 @@ QString tr(const char *text)
     return QCoreApplication::translate("OpenPanels", text);
 }
 
-QFileDialog *makeDialog(AppState *state, QWidget *parent)
+QFileDialog *makeDialog(ImportService *imports, QWidget *parent)
 {
     auto *dialog = new QFileDialog(parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::Accept, tr("导入"));
     // A parentless dialog would otherwise outlive a closed window; the state may not.
-    QObject::connect(dialog, &QFileDialog::urlsSelected, state,
-                     [state](const QList<QUrl> &urls) {
+    QObject::connect(dialog, &QFileDialog::urlsSelected, imports,
+                     [imports](const QList<QUrl> &urls) {
                          if (!urls.isEmpty())
-                             state->importURLs(urls);
+                             imports->importURLs(urls);
                      });
     return dialog;
 }
@@ -42,12 +42,12 @@ QString patterns(const QStringList &extensions)
 
 } // namespace
 
-QFileDialog *selectFiles(AppState *state, QWidget *parent)
+QFileDialog *selectFiles(ImportService *imports, ConversionMode mode, QWidget *parent)
 {
-    QFileDialog *dialog = makeDialog(state, parent);
+    QFileDialog *dialog = makeDialog(imports, parent);
     dialog->setWindowTitle(tr("选择照片…"));
     dialog->setFileMode(QFileDialog::ExistingFiles);
-    if (state->activeMode() == ConversionMode::jpegToJXL)
+    if (mode == ConversionMode::jpegToJXL)
         dialog->setNameFilter(tr("JPEG 照片") + QStringLiteral(" (") + patterns(FileScanner::jpegExtensions())
                               + QLatin1Char(')'));
     else
@@ -57,9 +57,9 @@ QFileDialog *selectFiles(AppState *state, QWidget *parent)
     return dialog;
 }
 
-QFileDialog *selectFolders(AppState *state, QWidget *parent)
+QFileDialog *selectFolders(ImportService *imports, QWidget *parent)
 {
-    QFileDialog *dialog = makeDialog(state, parent);
+    QFileDialog *dialog = makeDialog(imports, parent);
     dialog->setWindowTitle(tr("选择文件夹…"));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);

@@ -1,6 +1,8 @@
 #pragma once
 
-class AppState;
+#include "model/taskitem.h"
+
+class ImportService;
 class QFileDialog;
 class QWidget;
 
@@ -9,8 +11,8 @@ class QWidget;
 namespace OpenPanels {
 
 // Several files of the shown direction's kind (JPEG, or JPEG XL). Returns the dialog, already open.
-QFileDialog *selectFiles(AppState *state, QWidget *parent);
+QFileDialog *selectFiles(ImportService *imports, ConversionMode mode, QWidget *parent);
 // Folders, searched for photos of the shown direction's kind. Returns the dialog, already open.
-QFileDialog *selectFolders(AppState *state, QWidget *parent);
+QFileDialog *selectFolders(ImportService *imports, QWidget *parent);
 
 } // namespace OpenPanels

@@ -1,6 +1,7 @@
 #include "ui/performancesettingstab.h"
 
 #include "app/appstate.h"
+#include "app/settingsstore.h"
 #include "ui/icons.h"
 #include "ui/settingsedit.h"
 #include "ui/uistyle.h"
@@ -46,7 +47,7 @@ QWidget *sliderRow(QWidget *parent, QSlider *slider, QLabel *value)
 
 PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDetector &hardware, QWidget *parent)
     : QWidget(parent)
-    , m_state(state)
+    , m_settingsStore(state->settings())
     , m_hardware(hardware)
 {
     auto *layout = new QVBoxLayout(this);
@@ -97,15 +98,15 @@ PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDe
 
     connect(m_mode, &QComboBox::activated, this, [this](int index) {
         const auto mode = static_cast<ConcurrencyMode>(m_mode->itemData(index).toInt());
-        SettingsEdit::apply(m_state, [mode](AppSettings &settings) { settings.concurrencyMode = mode; });
+        SettingsEdit::apply(m_settingsStore, [mode](AppSettings &settings) { settings.concurrencyMode = mode; });
     });
     connect(m_cores, &QSlider::valueChanged, this, [this](int value) {
-        SettingsEdit::apply(m_state, [value](AppSettings &settings) { settings.concurrency = value; });
+        SettingsEdit::apply(m_settingsStore, [value](AppSettings &settings) { settings.concurrency = value; });
     });
     connect(m_effort, &QSlider::valueChanged, this, [this](int value) {
-        SettingsEdit::apply(m_state, [value](AppSettings &settings) { settings.compressionEffort = value; });
+        SettingsEdit::apply(m_settingsStore, [value](AppSettings &settings) { settings.compressionEffort = value; });
     });
-    connect(m_state, &AppState::settingsChanged, this, &PerformanceSettingsTab::fill);
+    connect(m_settingsStore, &SettingsStore::settingsChanged, this, &PerformanceSettingsTab::fill);
     fill();
 }
 
@@ -149,7 +150,7 @@ QString PerformanceSettingsTab::modeExplanation(int mode)
 
 void PerformanceSettingsTab::fill()
 {
-    const AppSettings &settings = m_state->settings();
+    const AppSettings &settings = m_settingsStore->settings();
     {
         const QSignalBlocker blocker(m_mode);
         m_mode->setCurrentIndex(m_mode->findData(static_cast<int>(settings.concurrencyMode)));

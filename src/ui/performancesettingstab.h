@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class AppState;
+class SettingsStore;
 class QComboBox;
 class QLabel;
 class QSlider;
@@ -27,7 +28,7 @@ public:
 private:
     void fill();
 
-    AppState *m_state;
+    SettingsStore *m_settingsStore;
     HardwareDetector m_hardware;
     QComboBox *m_mode;
     QLabel *m_hardwareLine;

@@ -1,7 +1,7 @@
 #include "ui/previewwindow.h"
 
-#include "app/appstate.h"
 #include "ui/thumbnailer.h"
+#include "ui/windowstate.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -16,14 +16,14 @@ constexpr int kFallbackEdge = 2048;
 
 } // namespace
 
-PreviewWindow::PreviewWindow(AppState *state, QWidget *parent)
+PreviewWindow::PreviewWindow(WindowState *view, QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , m_state(state)
+    , m_view(view)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setMinimumSize(320, 240);
     setAccessibleName(tr("照片预览"));
-    connect(m_state, &AppState::previewItemURLChanged, this, &PreviewWindow::follow);
+    connect(m_view, &WindowState::previewItemURLChanged, this, &PreviewWindow::follow);
     follow();
 }
 
@@ -38,7 +38,7 @@ QString PreviewWindow::statusText() const
 
 void PreviewWindow::follow()
 {
-    const std::optional<QUrl> &url = m_state->previewItemURL();
+    const std::optional<QUrl> &url = m_view->previewItemURL();
     if (!url || !url->isLocalFile()) {
         ++m_generation;
         m_path.clear();
@@ -112,5 +112,5 @@ void PreviewWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
     // Clearing the state's file hides the window (follow()).
-    m_state->setPreviewItemURL(std::nullopt);
+    m_view->setPreviewItemURL(std::nullopt);
 }

@@ -3,9 +3,9 @@
 #include <QImage>
 #include <QWidget>
 
-class AppState;
+class WindowState;
 
-// A window of our own that shows one photo scaled to fit: open while AppState's preview file is
+// A window of our own that shows one photo scaled to fit: open while the window's preview file is
 // set, and closing it (Space, Esc, the window's close button) clears that file. The photo is
 // decoded off the GUI thread at the screen's size.
 class PreviewWindow final : public QWidget
@@ -14,7 +14,7 @@ class PreviewWindow final : public QWidget
     Q_DISABLE_COPY_MOVE(PreviewWindow)
 
 public:
-    explicit PreviewWindow(AppState *state, QWidget *parent = nullptr);
+    explicit PreviewWindow(WindowState *view, QWidget *parent = nullptr);
 
     // The photo shown, null while it loads or when it could not be read.
     QImage image() const { return m_image; }
@@ -33,7 +33,7 @@ protected:
 private:
     void follow();
 
-    AppState *m_state;
+    WindowState *m_view;
     QString m_path;
     QImage m_image;
     bool m_loading = false;

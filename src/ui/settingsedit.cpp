@@ -1,16 +1,16 @@
 #include "ui/settingsedit.h"
 
-#include "app/appstate.h"
+#include "app/settingsstore.h"
 
 namespace SettingsEdit {
 
-void apply(AppState *state, const std::function<void(AppSettings &)> &edit)
+void apply(SettingsStore *store, const std::function<void(AppSettings &)> &edit)
 {
-    AppSettings settings = state->settings();
+    AppSettings settings = store->settings();
     edit(settings);
-    if (settings == state->settings())
+    if (settings == store->settings())
         return;
-    state->setSettings(settings);
+    store->setSettings(settings);
 }
 
 } // namespace SettingsEdit

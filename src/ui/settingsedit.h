@@ -2,12 +2,12 @@
 
 #include <functional>
 
-class AppState;
+class SettingsStore;
 struct AppSettings;
 
 namespace SettingsEdit {
 
 // Replaces the settings with a copy changed by edit; an edit that changes nothing writes nothing.
-void apply(AppState *state, const std::function<void(AppSettings &)> &edit);
+void apply(SettingsStore *store, const std::function<void(AppSettings &)> &edit);
 
 } // namespace SettingsEdit

@@ -1,11 +1,14 @@
 #include "ui/statspopup.h"
 
 #include "app/appstate.h"
+#include "app/lifetimestats.h"
 #include "app/tasklist.h"
+#include "app/workspace.h"
 #include "model/formattedbytes.h"
 #include "ui/glasspanel.h"
 #include "ui/icons.h"
 #include "ui/viewstyle.h"
+#include "ui/windowstate.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -137,9 +140,11 @@ QLabel *makeIcon(const QString &name, int size, QWidget *parent)
 
 } // namespace
 
-StatsPopup::StatsPopup(AppState *state, QWidget *parent)
+StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
     : QFrame(parent, Qt::Popup)
-    , m_state(state)
+    , m_workspace(state->workspace())
+    , m_lifetime(state->stats())
+    , m_view(view)
 {
     setAccessibleName(tr("储存空间概览"));
     setFrameShape(QFrame::StyledPanel);
@@ -246,25 +251,24 @@ StatsPopup::StatsPopup(AppState *state, QWidget *parent)
         if (isVisible())
             m_refresh.start();
     };
-    for (TaskList *list : {state->compressTasks(), state->restoreTasks()})
+    for (TaskList *list : {m_workspace->compressTasks(), m_workspace->restoreTasks()})
         connect(list, &TaskList::changed, this, schedule);
-    for (auto signal : {&AppState::lifetimeSavedBytesChanged, &AppState::lifetimeProcessedCountChanged,
-                        &AppState::activeModeChanged})
-        connect(state, signal, this, schedule);
+    connect(m_lifetime, &LifetimeStats::changed, this, schedule);
+    connect(m_workspace, &Workspace::activeModeChanged, this, schedule);
     refresh();
 }
 
 void StatsPopup::refresh()
 {
-    const qint64 saved = m_state->lifetimeSavedBytes();
+    const qint64 saved = m_lifetime->savedBytes();
     const auto [number, unit] = StatsFigures::formattedBytesParts(saved);
     m_number->setText(number);
     m_unit->setText(unit);
     m_unit->setVisible(!unit.isEmpty());
     const qint64 photos = StatsFigures::estimatedSavedPhotosCount(saved);
     m_estimate->setText(photos != 0 ? tr("相当于多容纳约 ~%1 张原始照片").arg(photos) : tr("压缩照片即可释放储存空间"));
-    m_cardValues.at(0)->setText(tr("%1 张").arg(m_state->lifetimeProcessedCount()));
-    m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_state->currentTasks()->items(), saved));
+    m_cardValues.at(0)->setText(tr("%1 张").arg(m_lifetime->processedCount()));
+    m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_workspace->currentTasks()->items(), saved));
 }
 
 bool StatsPopup::popUp(QWidget *anchor)
@@ -302,7 +306,7 @@ void StatsPopup::showEvent(QShowEvent *event)
 {
     QFrame::showEvent(event);
     // The bar only hints at progress: a third full once something was saved, a sliver before.
-    const double target = m_state->lifetimeSavedBytes() > 0 ? 0.35 : 0.08;
+    const double target = m_lifetime->savedBytes() > 0 ? 0.35 : 0.08;
     auto *animation = new QVariantAnimation(this);
     animation->setStartValue(0.0);
     animation->setEndValue(target);
@@ -320,7 +324,7 @@ void StatsPopup::showEvent(QShowEvent *event)
 void StatsPopup::hideEvent(QHideEvent *event)
 {
     QFrame::hideEvent(event);
-    m_state->setShowStatsSheet(false);
+    m_view->setShowStatsSheet(false);
 }
 
 void StatsPopup::keyPressEvent(QKeyEvent *event)

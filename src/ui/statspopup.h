@@ -9,6 +9,9 @@
 #include <utility>
 
 class AppState;
+class WindowState;
+class Workspace;
+class LifetimeStats;
 class QLabel;
 class QToolButton;
 
@@ -27,7 +30,7 @@ QString averageReductionText(const QList<TaskItem> &tasks, qint64 lifetimeSavedB
 } // namespace StatsFigures
 
 // The statistics panel that drops down under the toolbar's statistics button: the lifetime
-// savings, the photos they make room for, and three small cards. AppState::showStatsSheet is
+// savings, the photos they make room for, and three small cards. WindowState::showStatsSheet is
 // its single switch: closing the panel, by any means, turns the flag off.
 class StatsPopup final : public QFrame
 {
@@ -37,7 +40,7 @@ class StatsPopup final : public QFrame
 public:
     static constexpr int panelWidth = 440;
 
-    StatsPopup(AppState *state, QWidget *parent);
+    StatsPopup(AppState *state, WindowState *view, QWidget *parent);
 
     // Opens under anchor (centred on it, kept on its screen); false when it cannot.
     bool popUp(QWidget *anchor);
@@ -58,7 +61,9 @@ private:
 
     void refresh();
 
-    AppState *m_state;
+    Workspace *m_workspace;
+    LifetimeStats *m_lifetime;
+    WindowState *m_view;
     QPointer<QWidget> m_anchor;
     QTimer m_refresh;
     double m_fill = 0.0;

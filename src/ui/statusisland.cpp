@@ -1,7 +1,8 @@
 #include "ui/statusisland.h"
 
-#include "app/appstate.h"
 #include "app/tasklist.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "model/formattedbytes.h"
 #include "ui/appactions.h"
 #include "ui/icons.h"
@@ -53,13 +54,13 @@ private:
     int m_step = 0;
 };
 
-StatusFacts StatusFacts::of(const AppState &state)
+StatusFacts StatusFacts::of(const Workspace &workspace, const ToolStatus &tools, const BatchRunner &runner)
 {
     StatusFacts facts;
-    facts.mode = state.activeMode();
-    facts.toolReady = state.isToolReady();
-    facts.batch = BatchFigures::of(state);
-    const TaskList *list = state.currentTasks();
+    facts.mode = workspace.activeMode();
+    facts.toolReady = tools.isReady(facts.mode);
+    facts.batch = BatchFigures::of(runner);
+    const TaskList *list = workspace.currentTasks();
     facts.count = int(list->size());
     facts.savedBytes = list->savedBytes();
     facts.failedCount = list->count(TaskStatus::failed);

@@ -5,7 +5,9 @@
 #include "ui/glasspanel.h"
 
 class AppActions;
-class AppState;
+class BatchRunner;
+class ToolStatus;
+class Workspace;
 class QLabel;
 class QToolButton;
 
@@ -21,7 +23,7 @@ struct StatusFacts
     qint64 savedBytes = 0;
     int failedCount = 0;
 
-    static StatusFacts of(const AppState &state);
+    static StatusFacts of(const Workspace &workspace, const ToolStatus &tools, const BatchRunner &runner);
 };
 
 // "约 2 分钟": the time a batch still needs, rounded up to whole minutes.

@@ -1,13 +1,17 @@
 #include "ui/tasktableview.h"
 
 #include "app/appstate.h"
+#include "app/importservice.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "app/toolstatus.h"
+#include "app/workspace.h"
 #include "platform/filemanager.h"
 #include "ui/taskrowdelegate.h"
 #include "ui/tasksortproxy.h"
 #include "ui/thumbnailcache.h"
 #include "ui/viewstyle.h"
+#include "ui/windowstate.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -59,9 +63,12 @@ protected:
     }
 };
 
-TaskTableView::TaskTableView(AppState *state, QWidget *parent)
+TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent)
     : QTableView(parent)
-    , m_state(state)
+    , m_workspace(state->workspace())
+    , m_imports(state->imports())
+    , m_tools(state->tools())
+    , m_view(view)
     , m_model(new TaskTableModel(this))
     , m_proxy(nullptr)
     , m_delegate(nullptr)
@@ -116,10 +123,10 @@ TaskTableView::TaskTableView(AppState *state, QWidget *parent)
     setSortingEnabled(true);
     pullSortOrder();
     connect(columns, &QHeaderView::sortIndicatorChanged, this, &TaskTableView::pushSortOrder);
-    connect(m_state, &AppState::sortOrderChanged, this, &TaskTableView::pullSortOrder);
+    connect(m_view, &WindowState::sortOrderChanged, this, &TaskTableView::pullSortOrder);
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TaskTableView::pushSelection);
-    connect(m_state, &AppState::selectedTaskIdsChanged, this, &TaskTableView::pullSelection);
+    connect(m_workspace, &Workspace::selectedTaskIdsChanged, this, &TaskTableView::pullSelection);
     // A reset (removal, another list) drops the view's selection; the state's still holds.
     connect(m_proxy, &QAbstractItemModel::modelReset, this, &TaskTableView::pullSelection);
 
@@ -129,7 +136,7 @@ TaskTableView::TaskTableView(AppState *state, QWidget *parent)
     m_spinner.setInterval(kSpinnerMs);
     connect(&m_spinner, &QTimer::timeout, this, &TaskTableView::spinnerTick);
 
-    connect(m_state, &AppState::activeModeChanged, this, &TaskTableView::showList);
+    connect(m_workspace, &Workspace::activeModeChanged, this, &TaskTableView::showList);
     setThumbnailCache(m_thumbnails);
     showList();
 }
@@ -175,7 +182,7 @@ void TaskTableView::showList()
 {
     for (const QMetaObject::Connection &connection : std::as_const(m_listConnections))
         disconnect(connection);
-    TaskList *list = m_state->currentTasks();
+    TaskList *list = m_workspace->currentTasks();
     m_model->setList(list);
     m_listRemoving = false;
     m_listConnections = {
@@ -208,7 +215,7 @@ void TaskTableView::pushSelection()
         }
     }
     m_syncingSelection = true;
-    m_state->setSelectedTaskIds(ids);
+    m_workspace->setSelectedTaskIds(ids);
     m_syncingSelection = false;
 }
 
@@ -216,7 +223,7 @@ void TaskTableView::pullSelection()
 {
     if (m_syncingSelection)
         return;
-    const QSet<QUuid> &ids = m_state->selectedTaskIds();
+    const QSet<QUuid> &ids = m_workspace->selectedTaskIds();
     const TaskList *list = m_model->list();
     QItemSelection selection;
     const int last = m_proxy->columnCount() - 1;
@@ -252,15 +259,15 @@ void TaskTableView::pushSortOrder(int column, Qt::SortOrder order)
     if (m_syncingSort || column < 0 || column >= TaskTableModel::ColumnCount)
         return;
     m_syncingSort = true;
-    m_state->setSortOrder({TaskSortDescriptor{kSortKeys[column], order == Qt::AscendingOrder}});
+    m_view->setSortOrder({TaskSortDescriptor{kSortKeys[column], order == Qt::AscendingOrder}});
     m_syncingSort = false;
 }
 
 void TaskTableView::pullSortOrder()
 {
-    if (m_syncingSort || m_state->sortOrder().isEmpty())
+    if (m_syncingSort || m_view->sortOrder().isEmpty())
         return;
-    const TaskSortDescriptor first = m_state->sortOrder().constFirst();
+    const TaskSortDescriptor first = m_view->sortOrder().constFirst();
     const auto found = std::find(std::begin(kSortKeys), std::end(kSortKeys), first.key);
     const int column = int(found - std::begin(kSortKeys));
     m_syncingSort = true;
@@ -291,20 +298,12 @@ void TaskTableView::previewTask(const QUuid &id)
     TaskItem shown = *found;
     if (shown.status != TaskStatus::completed)
         shown.destinationURL.reset();
-    m_state->triggerQuickLook(shown);
+    m_view->previewTask(shown);
 }
 
 void TaskTableView::retryTask(const QUuid &id)
 {
-    const TaskItem *found = task(id);
-    // A photo whose name no path can carry stays failed: no retry can make it safe.
-    if (!found || found->status != TaskStatus::failed || !found->isRunnable())
-        return;
-    TaskItem retried = *found;
-    retried.status = TaskStatus::pending;
-    retried.errorMessage.reset();
-    m_state->tasks(retried.mode)->replace(retried);
-    m_state->startCurrentProcessing();
+    m_workspace->retryTask(id);
 }
 
 QMenu *TaskTableView::makeRowMenu(const QUuid &id, QWidget *parent)
@@ -324,19 +323,19 @@ QMenu *TaskTableView::makeRowMenu(const QUuid &id, QWidget *parent)
     menu->addSeparator();
     const auto remove = [this, id] {
         if (const TaskItem *current = task(id))
-            m_state->removeTask(*current);
+            m_workspace->removeTask(*current);
     };
     menu->addAction(tr("从列表中移除"), this, remove);
     if (found->status == TaskStatus::failed) {
         menu->addSeparator();
         QAction *retry = menu->addAction(tr("重新尝试此项目"), this, [this, id] { retryTask(id); });
-        const bool toolReady = found->mode == ConversionMode::jpegToJXL ? m_state->isCjxlReady() : m_state->isDjxlReady();
+        const bool toolReady = found->mode == ConversionMode::jpegToJXL ? m_tools->isCjxlReady() : m_tools->isDjxlReady();
         retry->setEnabled(toolReady && found->isRunnable());
     }
     menu->addSeparator();
-    const QSet<QUuid> &selected = m_state->selectedTaskIds();
+    const QSet<QUuid> &selected = m_workspace->selectedTaskIds();
     if (selected.contains(id) && selected.size() >= 2)
-        menu->addAction(tr("从列表中移除 %1 个选中项").arg(selected.size()), m_state, &AppState::removeSelectedTasks);
+        menu->addAction(tr("从列表中移除 %1 个选中项").arg(selected.size()), m_workspace, &Workspace::removeSelectedTasks);
     else
         menu->addAction(tr("从列表中移除"), this, remove);
     return menu;
@@ -362,7 +361,7 @@ void TaskTableView::contextMenuEvent(QContextMenuEvent *event)
 void TaskTableView::keyPressEvent(QKeyEvent *event)
 {
     if (event->matches(QKeySequence::Delete) || event->key() == Qt::Key_Backspace) {
-        m_state->removeSelectedTasks();
+        m_workspace->removeSelectedTasks();
         event->accept();
         return;
     }
@@ -371,8 +370,8 @@ void TaskTableView::keyPressEvent(QKeyEvent *event)
         const QModelIndex current = currentIndex();
         if (current.isValid() && selectionModel()->isRowSelected(current.row(), QModelIndex()))
             id = current.data(TaskTableModel::IdRole).toUuid();
-        else if (!m_state->selectedTaskIds().isEmpty())
-            id = *m_state->selectedTaskIds().constBegin();
+        else if (!m_workspace->selectedTaskIds().isEmpty())
+            id = *m_workspace->selectedTaskIds().constBegin();
         if (!id.isNull())
             previewTask(id);
         event->accept();
@@ -420,7 +419,7 @@ void TaskTableView::dropEvent(QDropEvent *event)
 {
     setDropTargeted(false);
     if (ViewStyle::acceptAsCopy(event, this))
-        m_state->importURLs(ViewStyle::localFiles(event->mimeData()));
+        m_imports->importURLs(ViewStyle::localFiles(event->mimeData()));
 }
 
 void TaskTableView::setDropTargeted(bool targeted)

@@ -9,6 +9,10 @@
 #include <functional>
 
 class AppState;
+class WindowState;
+class Workspace;
+class ImportService;
+class ToolStatus;
 class QMenu;
 class TaskList;
 class TaskRowDelegate;
@@ -18,7 +22,7 @@ class ThumbnailCache;
 struct TaskItem;
 
 // The jobs of the shown direction, one row each, sorted by the clicked column and kept sorted
-// while a batch runs. Its selection is AppState's selection. Row actions find their job by id
+// while a batch runs. Its selection is the workspace's selection. Row actions find their job by id
 // at the moment they run (rows move as jobs change). Takes dropped local files as a copy and
 // lets finished photos be dragged out as copies.
 class TaskTableView final : public QTableView
@@ -34,7 +38,7 @@ public:
         std::function<void(const QList<QUrl> &)> reveal;
     };
 
-    explicit TaskTableView(AppState *state, QWidget *parent = nullptr);
+    TaskTableView(AppState *state, WindowState *view, QWidget *parent = nullptr);
     ~TaskTableView() override;
 
     TaskTableModel *taskModel() const { return m_model; }
@@ -80,7 +84,10 @@ private:
     void spinnerTick();
     void setDropTargeted(bool targeted);
 
-    AppState *m_state;
+    Workspace *m_workspace;
+    ImportService *m_imports;
+    ToolStatus *m_tools;
+    WindowState *m_view;
     TaskTableModel *m_model;
     TaskSortProxy *m_proxy;
     TaskRowDelegate *m_delegate;

@@ -1,18 +1,9 @@
 #pragma once
 
-#include "platform/haptics.h"
 #include "platform/soundplayer.h"
 
-#include <QList>
 
-// Stand-ins for the feedback devices that remember what they were asked to play.
-class RecordingHaptics final : public HapticPerformer
-{
-public:
-    QList<HapticPattern> played;
-    void perform(HapticPattern pattern) override { played.append(pattern); }
-};
-
+// A stand-in for the sound player that remembers what it was asked to play.
 class RecordingSound final : public SoundPlayer
 {
 public:

@@ -1,0 +1,140 @@
+#include "importservice.h"
+
+#include "tasklist.h"
+#include "workspace.h"
+
+#include <QFuture>
+#include <QSet>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <tuple>
+
+namespace {
+
+// Frees a large value on the pool: freeing the jobs of a big import would hold the GUI thread.
+template <typename T>
+void releaseOffThread(T value)
+{
+    auto holder = std::make_shared<T>(std::move(value));
+    QThreadPool::globalInstance()->start([holder = std::move(holder)]() mutable { holder.reset(); });
+}
+
+} // namespace
+
+// What an import's worker hands back: the scan, and the candidates of the import's direction
+// with their standardized paths and sizes, and what it could not take, all read off the GUI
+// thread.
+struct ImportService::ScanOutcome
+{
+    ScanResult result;
+    // The jobs the scan proposes, made on the worker, one per standardized path.
+    QList<TaskItem> tasks;
+    QStringList standardized; // by job
+    FileScanner::ImportProblems problems;
+    // How far the merge on the GUI thread has come, and how many jobs it added.
+    qsizetype merged = 0;
+    int added = 0;
+};
+
+ImportService::ImportService(Workspace *workspace, SourceHeld sourceHeld, QObject *parent)
+    : QObject(parent)
+    , m_workspace(workspace)
+    , m_sourceHeld(std::move(sourceHeld))
+{
+}
+
+ImportService::~ImportService() = default;
+
+void ImportService::clearImportProblems()
+{
+    if (m_importProblems.isEmpty())
+        return;
+    m_importProblems.clear();
+    Q_EMIT importProblemsChanged();
+}
+
+void ImportService::importURLs(const QList<QUrl> &urls)
+{
+    ++m_scansRunning;
+    if (m_scansRunning == 1)
+        Q_EMIT isScanningChanged();
+    const ConversionMode direction = m_workspace->activeMode();
+    QtConcurrent::run([urls, direction] {
+        auto outcome = std::make_shared<ScanOutcome>();
+        outcome->result = FileScanner::scan(urls);
+        const ScanResult &result = outcome->result;
+        const bool jpegs = direction == ConversionMode::jpegToJXL;
+        const QList<QUrl> &candidates = jpegs ? result.jpegFiles : result.jxlFiles;
+        // The walk already read every size; asking the disk again would double an import's cost.
+        const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
+        outcome->problems = FileScanner::importProblems(result, direction);
+        // Identity by standardized path: two spellings of one file in one drop make one job.
+        QSet<QString> seen;
+        outcome->tasks.reserve(candidates.size() + outcome->problems.failedTasks.size());
+        const auto propose = [&](const TaskItem &task) {
+            const QString path = TaskList::standardizedPath(task.sourceURL);
+            if (seen.contains(path))
+                return;
+            seen.insert(path);
+            outcome->standardized.append(path);
+            outcome->tasks.append(task);
+        };
+        for (qsizetype i = 0; i < candidates.size(); ++i) {
+            TaskItem task;
+            task.sourceURL = candidates.at(i);
+            task.mode = direction;
+            task.originalSize = sizes.at(i);
+            propose(task);
+        }
+        // Photos whose names are not UTF-8 show as failed jobs, once each like any other file.
+        for (const TaskItem &failed : std::as_const(outcome->problems.failedTasks))
+            propose(failed);
+        return outcome;
+    }).then(this, [this, direction](const std::shared_ptr<ScanOutcome> &outcome) {
+        // A scan that ends before then() is attached has Qt run this continuation at once, inside
+        // this call; the merge must still come later, from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this, direction, outcome] { mergeScan(direction, outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void ImportService::mergeScan(ConversionMode direction, const std::shared_ptr<ScanOutcome> &outcome)
+{
+    if (outcome->merged == 0) {
+        releaseOffThread(std::exchange(m_currentScanResult, outcome->result));
+        Q_EMIT currentScanResultChanged();
+    }
+
+    // Checked against the list as it stands now (its own path index) and against files a
+    // running job still owns after its row was removed.
+    TaskList *list = m_workspace->tasks(direction);
+    QList<TaskItem> added;
+    const qsizetype end = std::min(outcome->tasks.size(), outcome->merged + kMergeChunk);
+    for (qsizetype i = outcome->merged; i < end; ++i) {
+        const QString &path = outcome->standardized.at(i);
+        if (!list->containsPath(path) && !(m_sourceHeld && m_sourceHeld(path)))
+            added.append(outcome->tasks.at(i));
+    }
+    outcome->merged = end;
+    list->append(added);
+    outcome->added += int(added.size());
+    if (end < outcome->tasks.size()) {
+        QMetaObject::invokeMethod(
+            this, [this, direction, outcome] { mergeScan(direction, outcome); }, Qt::QueuedConnection);
+        return;
+    }
+
+    releaseOffThread(std::make_tuple(std::exchange(outcome->tasks, {}), std::exchange(outcome->standardized, {}),
+                                     std::exchange(outcome->result, {})));
+    if (outcome->problems.messages != m_importProblems) {
+        m_importProblems = outcome->problems.messages;
+        Q_EMIT importProblemsChanged();
+    }
+
+    --m_scansRunning;
+    if (m_scansRunning == 0)
+        Q_EMIT isScanningChanged();
+    Q_EMIT importFinished(outcome->added);
+}

@@ -1,0 +1,78 @@
+#include "settingsstore.h"
+
+#include "platform/preferences.h"
+
+#include <algorithm>
+
+const QString SettingsStore::settingsKey = QStringLiteral("com.lumevo.appsettings");
+
+SettingsStore::SettingsStore(QObject *parent)
+    : QObject(parent)
+    , m_preferences(std::make_unique<Preferences>())
+{
+    const QByteArray stored = m_preferences->data(settingsKey);
+    if (stored.isEmpty())
+        return;
+    if (const std::optional<AppSettings> decoded = decodeSettings(stored)) {
+        m_settings = *decoded;
+        save(); // the stored form becomes the record's own encoding
+    }
+}
+
+SettingsStore::~SettingsStore() = default;
+
+void SettingsStore::setSettings(const AppSettings &settings)
+{
+    const bool changed = !(settings == m_settings);
+    const bool toolsMoved = settings.customCjxlPath != m_settings.customCjxlPath
+        || settings.customDjxlPath != m_settings.customDjxlPath;
+    m_settings = settings;
+    save();
+    Q_EMIT jobSettingsChanged();
+    if (toolsMoved)
+        Q_EMIT customToolPathsChanged();
+    if (changed)
+        Q_EMIT settingsChanged();
+}
+
+void SettingsStore::setRunOverrides(const RunOverrides &overrides)
+{
+    m_overrides = overrides;
+    Q_EMIT jobSettingsChanged();
+}
+
+AppSettings SettingsStore::jobSettings() const
+{
+    AppSettings settings = m_settings;
+    if (m_overrides.compressionEffort)
+        settings.compressionEffort = *m_overrides.compressionEffort;
+    if (m_overrides.deleteStrategy)
+        settings.deleteStrategy = *m_overrides.deleteStrategy;
+    if (m_overrides.verifyLossless)
+        settings.verifyLossless = *m_overrides.verifyLossless;
+    if (m_overrides.customCjxlPath)
+        settings.customCjxlPath = *m_overrides.customCjxlPath;
+    if (m_overrides.customDjxlPath)
+        settings.customDjxlPath = *m_overrides.customDjxlPath;
+    return settings;
+}
+
+int SettingsStore::batchWindowLimit() const
+{
+    return std::max(1, m_overrides.jobs.value_or(m_settings.effectiveConcurrency()));
+}
+
+QString SettingsStore::customCjxlPath() const
+{
+    return m_overrides.customCjxlPath.value_or(m_settings.customCjxlPath);
+}
+
+QString SettingsStore::customDjxlPath() const
+{
+    return m_overrides.customDjxlPath.value_or(m_settings.customDjxlPath);
+}
+
+void SettingsStore::save()
+{
+    m_preferences->setData(settingsKey, encodeSettings(m_settings));
+}

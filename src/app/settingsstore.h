@@ -1,0 +1,64 @@
+#pragma once
+
+#include "model/appsettings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class Preferences;
+
+// Settings a front end applies to its own runs without storing them (the command line's options).
+struct RunOverrides
+{
+    std::optional<int> jobs;
+    std::optional<int> compressionEffort;
+    std::optional<DeleteStrategy> deleteStrategy;
+    std::optional<bool> verifyLossless;
+    std::optional<QString> customCjxlPath;
+    std::optional<QString> customDjxlPath;
+};
+
+// The stored settings record, the run's overrides on top of it, and what jobs start with.
+class SettingsStore final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SettingsStore)
+
+public:
+    static const QString settingsKey;
+
+    // Loads the stored record; a readable one is written back in the record's own encoding.
+    explicit SettingsStore(QObject *parent = nullptr);
+    ~SettingsStore() override;
+
+    const AppSettings &settings() const { return m_settings; }
+    // Stores the record at once.
+    void setSettings(const AppSettings &settings);
+    const RunOverrides &runOverrides() const { return m_overrides; }
+    void setRunOverrides(const RunOverrides &overrides);
+
+    // The settings with the run's overrides applied: what jobs start with.
+    AppSettings jobSettings() const;
+    // Jobs a batch keeps in flight, with the run's overrides applied.
+    int batchWindowLimit() const;
+    // The custom tool paths in force, the run's overrides first.
+    QString customCjxlPath() const;
+    QString customDjxlPath() const;
+
+Q_SIGNALS:
+    void settingsChanged();
+    // The settings or the overrides changed what jobs start with.
+    void jobSettingsChanged();
+    // The stored record names other custom tools.
+    void customToolPathsChanged();
+
+private:
+    void save();
+
+    std::unique_ptr<Preferences> m_preferences;
+    AppSettings m_settings;
+    RunOverrides m_overrides;
+};

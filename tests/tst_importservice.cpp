@@ -1,0 +1,180 @@
+#include "app/importservice.h"
+#include "app/tasklist.h"
+#include "app/workspace.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Imports: the walk off the GUI thread, the merge from the event loop in chunks, the rules for
+// what becomes a job.
+class TestImportService final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+
+    static int importAndWait(ImportService &imports, const QList<QUrl> &urls)
+    {
+        QSignalSpy finished(&imports, &ImportService::importFinished);
+        imports.importURLs(urls);
+        return QTest::qWaitFor([&] { return !finished.isEmpty(); }, 60000) ? finished.first().first().toInt() : -1;
+    }
+
+    QString makeFiles(const QString &folder, const QStringList &names)
+    {
+        const QString path = m_root.filePath(folder);
+        for (const QString &name : names)
+            TestEnv::writeAll(QDir(path).filePath(name), QByteArrayLiteral("abcd"));
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        TestEnv::isolateHome(m_root.path());
+    }
+
+    void importRules()
+    {
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        TaskList *compress = workspace.compressTasks();
+        const QString a = makeFiles(QStringLiteral("rules/a"), {QStringLiteral("x.jpg"), QStringLiteral("y.jpeg"),
+                                                                QStringLiteral("z.jxl"), QStringLiteral("notes.txt")});
+        const QString b = makeFiles(QStringLiteral("rules/b"), {QStringLiteral("w.jpg")});
+        QSignalSpy imported(&imports, &ImportService::importFinished);
+        QList<bool> scanningAtMerge;
+        connect(&imports, &ImportService::importFinished, this,
+                [&scanningAtMerge, &imports] { scanningAtMerge.append(imports.isScanning()); });
+        imports.importURLs({QUrl::fromLocalFile(a)});
+        // Two spellings of one file in one drop.
+        imports.importURLs({QUrl::fromLocalFile(b + QStringLiteral("/w.jpg")), QUrl::fromLocalFile(b + QStringLiteral("/../b/w.jpg"))});
+        QVERIFY(imports.isScanning() && imported.isEmpty()); // merged later, from the event loop
+        workspace.switchMode(ConversionMode::jxlToJPEG);       // the imports keep the direction they began in
+        QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
+        QCOMPARE(scanningAtMerge, (QList<bool>{true, false})); // scanning while any scan runs
+        QCOMPARE(compress->size(), 3);
+        for (const TaskItem &task : compress->items())
+            QVERIFY(task.mode == ConversionMode::jpegToJXL && task.status == TaskStatus::pending && task.originalSize == 4);
+
+        // A JPEG dropped while restore is shown lands nowhere; the scan result is still kept.
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a + QStringLiteral("/x.jpg"))}), 0);
+        QCOMPARE(imports.currentScanResult()->jpegFiles.size(), 1);
+        QVERIFY(workspace.restoreTasks()->isEmpty());
+        workspace.switchMode(ConversionMode::jpegToJXL);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a)}), 0); // the same folder again
+        // A file some job already writes to is not a new job.
+        const QString c = makeFiles(QStringLiteral("rules/c"), {QStringLiteral("taken.jpg")});
+        TaskItem writer;
+        writer.sourceURL = QUrl::fromLocalFile(c + QStringLiteral("/source.png"));
+        writer.destinationURL = QUrl::fromLocalFile(c + QStringLiteral("/../c/taken.jpg"));
+        compress->append({writer});
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
+        QCOMPARE(compress->size(), 4);
+
+        // A scan that ends before its continuation is attached must still merge from the event
+        // loop, never inside importURLs(): callers connect after calling. Rare, so tried often.
+        for (int round = 1; round <= 3000; ++round) {
+            const qsizetype before = imported.count();
+            imports.importURLs({});
+            QCOMPARE(imported.count(), before);
+            QVERIFY(imported.wait(10000));
+        }
+    }
+
+    void filesHeldByRunningJobsAreNotAdded()
+    {
+        // A running job may still own a file whose row was removed: the import leaves it out.
+        const QString folder = makeFiles(QStringLiteral("held"), {QStringLiteral("busy.jpg"), QStringLiteral("free.jpg")});
+        QStringList asked;
+        Workspace workspace;
+        ImportService imports(&workspace, [&asked](const QString &path) {
+            asked.append(path);
+            return path.endsWith(QStringLiteral("/busy.jpg"));
+        });
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
+        QCOMPARE(workspace.compressTasks()->at(0).fileName(), QStringLiteral("free.jpg"));
+        QCOMPARE(asked.size(), 2);
+    }
+
+    void longImportsMergeInTurns()
+    {
+        // More photos than one turn of the event loop takes: they go in over several turns, the
+        // import counting as running until the last, and a second drop of the same folder in
+        // the meantime adds nothing twice.
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        TaskList *compress = workspace.compressTasks();
+        QStringList names;
+        for (int i = 0; i < ImportService::kMergeChunk + 7; ++i)
+            names.append(QStringLiteral("p%1.jpg").arg(i));
+        const QString folder = makeFiles(QStringLiteral("long"), names);
+        QSignalSpy imported(&imports, &ImportService::importFinished);
+        struct Turn
+        {
+            qsizetype rows;
+            bool scanning;
+            qsizetype finished;
+        };
+        QList<Turn> turns;
+        connect(compress, &TaskList::rowsInserted, this, [&](qsizetype first, qsizetype last) {
+            turns.append({last - first + 1, imports.isScanning(), imported.count()});
+        });
+        imports.importURLs({QUrl::fromLocalFile(folder)});
+        imports.importURLs({QUrl::fromLocalFile(folder)});
+        QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
+        QCOMPARE(compress->size(), ImportService::kMergeChunk + 7);
+        QCOMPARE(imported.at(0).first().toInt() + imported.at(1).first().toInt(), ImportService::kMergeChunk + 7);
+        QVERIFY(turns.size() >= 2);
+        QCOMPARE(turns.first().rows, ImportService::kMergeChunk);
+        QVERIFY(turns.first().scanning);
+        QCOMPARE(turns.first().finished, 0);
+        QVERIFY(!imports.isScanning());
+    }
+
+    void problemsAreKeptUntilCleared()
+    {
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        QSignalSpy problems(&imports, &ImportService::importProblemsChanged);
+        const QString missing = m_root.filePath(QStringLiteral("no/such/path"));
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
+        QCOMPARE(imports.importProblems(), QStringList{QStringLiteral("找不到指定文件: ") + missing});
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
+        QCOMPARE(problems.count(), 1); // the same problems: no change
+        imports.clearImportProblems();
+        QVERIFY(imports.importProblems().isEmpty());
+        imports.clearImportProblems();
+        QCOMPARE(problems.count(), 2);
+    }
+
+    void importAtScale()
+    {
+        // In memory where possible: on a busy disk, creating 100,000 files alone takes a minute.
+        const QFileInfo shm(QStringLiteral("/dev/shm"));
+        QTemporaryDir dir((shm.isWritable() ? shm.filePath() : QDir::tempPath()) + QStringLiteral("/pikora-import-XXXXXX"));
+        QVERIFY(dir.isValid());
+        QList<QUrl> folders;
+        for (int f = 0; f < 10; ++f) {
+            const QString folder = dir.filePath(QStringLiteral("f%1").arg(f));
+            QVERIFY(QDir().mkpath(folder));
+            folders.append(QUrl::fromLocalFile(folder));
+            for (int i = 0; i < 10000; ++i)
+                QVERIFY(QFile(folder + QStringLiteral("/%1.jpg").arg(i)).open(QIODevice::WriteOnly));
+        }
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        QCOMPARE(importAndWait(imports, folders), 100000);
+        QCOMPARE(importAndWait(imports, folders), 0); // all of them are in the list already
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImportService)
+#include "tst_importservice.moc"

@@ -1,0 +1,119 @@
+#include "app/settingsstore.h"
+#include "app/toolstatus.h"
+#include "platform/preferences.h"
+#include "testenv.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The stored settings record: loading, writing back, saving, and the run's overrides on top.
+class TestSettingsStore final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    QString m_fakeTool; // an executable that stands in for a custom cjxl
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        TestEnv::isolateHome(m_root.path());
+        m_fakeTool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/tool")), "exit 0");
+    }
+
+    void init()
+    {
+        Preferences store;
+        store.remove(SettingsStore::settingsKey);
+        store.sync();
+    }
+
+    void startUpAndSettings_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        AppSettings custom;
+        custom.customCjxlPath = m_fakeTool;
+        QTest::newRow("first launch") << QByteArray();
+        QTest::newRow("valid, indented") << QJsonDocument::fromJson(encodeSettings(custom)).toJson(QJsonDocument::Indented);
+        QTest::newRow("not JSON") << QByteArrayLiteral("{\"deleteStrategy\": trash");
+    }
+
+    void startUpAndSettings()
+    {
+        QFETCH(QByteArray, stored);
+        if (!stored.isEmpty())
+            Preferences().setData(SettingsStore::settingsKey, stored);
+        const std::optional<AppSettings> decoded = decodeSettings(stored);
+        SettingsStore store;
+        ToolStatus tools(&store, {});
+        QVERIFY(store.settings() == decoded.value_or(AppSettings()));
+        // A loaded record is written back in its own encoding; anything else stays as it was.
+        QCOMPARE(Preferences().data(SettingsStore::settingsKey), decoded ? encodeSettings(*decoded) : stored);
+        // Exactly the eleven keys: a record with a twelfth would not load in an older version.
+        QCOMPARE(QJsonDocument::fromJson(encodeSettings(store.settings())).object().keys(),
+                 (QStringList{QStringLiteral("autoCheckForUpdates"), QStringLiteral("compressionEffort"),
+                              QStringLiteral("concurrency"), QStringLiteral("concurrencyMode"), QStringLiteral("customCjxlPath"),
+                              QStringLiteral("customDjxlPath"), QStringLiteral("customUpdateFeedURL"),
+                              QStringLiteral("deleteStrategy"), QStringLiteral("hapticFeedbackEnabled"),
+                              QStringLiteral("soundFeedbackEnabled"), QStringLiteral("verifyLossless")}));
+        QTRY_VERIFY_WITH_TIMEOUT(!tools.cjxlPath().isEmpty(), 30000);
+        QCOMPARE(tools.cjxlPath() == m_fakeTool, decoded.has_value()); // the probe took the custom path
+        AppSettings changed = store.settings();
+        changed.compressionEffort = 9;
+        store.setSettings(changed);
+        QCOMPARE(Preferences().data(SettingsStore::settingsKey), encodeSettings(changed)); // saved at once
+    }
+
+    void overridesApplyToJobsOnly()
+    {
+        SettingsStore store;
+        QSignalSpy changed(&store, &SettingsStore::settingsChanged);
+        QSignalSpy jobs(&store, &SettingsStore::jobSettingsChanged);
+        QSignalSpy tools(&store, &SettingsStore::customToolPathsChanged);
+        AppSettings settings;
+        settings.compressionEffort = 5;
+        settings.customDjxlPath = QStringLiteral("/opt/djxl");
+        store.setSettings(settings);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(tools.count(), 1);
+        store.setSettings(settings); // the same again: stored, but nothing changed
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(tools.count(), 1);
+
+        RunOverrides overrides;
+        overrides.jobs = 0; // never fewer than one job at a time
+        overrides.compressionEffort = 2;
+        overrides.deleteStrategy = DeleteStrategy::moveToTrash;
+        overrides.verifyLossless = true;
+        overrides.customCjxlPath = m_fakeTool;
+        store.setRunOverrides(overrides);
+        QCOMPARE(jobs.count(), 3);
+        QCOMPARE(changed.count(), 1); // the stored record is untouched
+        QCOMPARE(store.settings().compressionEffort, 5);
+        const AppSettings job = store.jobSettings();
+        QCOMPARE(job.compressionEffort, 2);
+        QCOMPARE(job.deleteStrategy, DeleteStrategy::moveToTrash);
+        QVERIFY(job.verifyLossless);
+        QCOMPARE(job.customCjxlPath, m_fakeTool);
+        QCOMPARE(job.customDjxlPath, QStringLiteral("/opt/djxl"));
+        QCOMPARE(store.customCjxlPath(), m_fakeTool);
+        QCOMPARE(store.customDjxlPath(), QStringLiteral("/opt/djxl"));
+        QCOMPARE(store.batchWindowLimit(), 1);
+        overrides.jobs = 6;
+        store.setRunOverrides(overrides);
+        QCOMPARE(store.batchWindowLimit(), 6);
+        store.setRunOverrides({});
+        QCOMPARE(store.batchWindowLimit(), settings.effectiveConcurrency());
+        QVERIFY(store.jobSettings() == settings);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"

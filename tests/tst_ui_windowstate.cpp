@@ -1,0 +1,80 @@
+#include "model/taskitem.h"
+#include "ui/windowstate.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+// The window's own state: what a preview shows, the settings opener, and change signals.
+class TestWindowState final : public QObject
+{
+    Q_OBJECT
+
+private:
+    static TaskItem makeTask(const QString &path, TaskStatus status, std::optional<QString> destination = {})
+    {
+        TaskItem task;
+        task.sourceURL = QUrl::fromLocalFile(path);
+        task.status = status;
+        if (destination)
+            task.destinationURL = QUrl::fromLocalFile(*destination);
+        return task;
+    }
+
+private slots:
+    void previewShowsWhatTheJobShows()
+    {
+        WindowState view;
+        QSignalSpy changed(&view, &WindowState::previewItemURLChanged);
+        // A completed job's result before its source, any other job's source: a failed job's
+        // destination may be somebody else's file and is never shown for it.
+        view.previewTask(makeTask(QStringLiteral("/p/c0.jpg"), TaskStatus::completed, QStringLiteral("/p/c0.jxl")));
+        QCOMPARE(view.previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(QStringLiteral("/p/c0.jxl"))));
+        view.previewTask(makeTask(QStringLiteral("/p/c3.jpg"), TaskStatus::failed, QStringLiteral("/p/c3.jxl")));
+        QCOMPARE(view.previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(QStringLiteral("/p/c3.jpg"))));
+        view.previewTask(makeTask(QStringLiteral("/p/c1.jpg"), TaskStatus::pending));
+        QCOMPARE(view.previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(QStringLiteral("/p/c1.jpg"))));
+        QCOMPARE(changed.count(), 3);
+
+        // A job whose source names no file has nothing to preview: the preview stays.
+        TaskItem unnamed = makeTask(QString(), TaskStatus::failed);
+        unnamed.sourceURL = QUrl(QStringLiteral("pikora-unnamed:1"));
+        view.previewTask(unnamed);
+        QCOMPARE(view.previewItemURL(), std::optional<QUrl>(QUrl::fromLocalFile(QStringLiteral("/p/c1.jpg"))));
+        view.setPreviewItemURL(QUrl::fromLocalFile(QStringLiteral("/p/c1.jpg"))); // the same: no signal
+        view.setPreviewItemURL(std::nullopt);
+        QCOMPARE(changed.count(), 4);
+    }
+
+    void settingsOpener()
+    {
+        WindowState view;
+        view.openSettings(); // no action installed: nothing to open, and no endless re-entry
+        int opened = 0;
+        view.setOpenSettingsAction([&opened] { ++opened; });
+        view.openSettings();
+        QCOMPARE(opened, 1);
+        view.setOpenSettingsAction({});
+        view.openSettings();
+        QCOMPARE(opened, 1);
+    }
+
+    void changesAreSignalledOnce()
+    {
+        WindowState view;
+        QSignalSpy sort(&view, &WindowState::sortOrderChanged);
+        QSignalSpy stats(&view, &WindowState::showStatsSheetChanged);
+        QCOMPARE(view.sortOrder(), QList<TaskSortDescriptor>{TaskSortDescriptor{}}); // by name, ascending
+        view.setSortOrder({TaskSortDescriptor{}});
+        view.setSortOrder({{TaskSortKey::status, false}});
+        view.setSortOrder({{TaskSortKey::status, false}});
+        QCOMPARE(sort.count(), 1);
+        QVERIFY(!view.showStatsSheet());
+        view.setShowStatsSheet(true);
+        view.setShowStatsSheet(true);
+        QCOMPARE(stats.count(), 1);
+        QVERIFY(view.showStatsSheet());
+    }
+};
+
+QTEST_MAIN(TestWindowState)
+#include "tst_ui_windowstate.moc"
