@@ -412,14 +412,23 @@ private slots:
         for (qsizetype i = 0; i < sorted.size(); ++i) {
             for (qsizetype j = 0; j < sorted.size(); ++j) {
                 const int expected = i < j ? -1 : (i > j ? 1 : 0);
-                const int compared = names.compare(sorted.at(i), sorted.at(j));
-                QVERIFY2((compared > 0) - (compared < 0) == expected,
-                         qPrintable(sorted.at(i) + QLatin1Char(' ') + sorted.at(j)));
+                // Names compared one pair at a time order as their keys, which sort long lists.
+                const QString pair = sorted.at(i) + QLatin1Char(' ') + sorted.at(j);
+                QVERIFY2(names.compare(sorted.at(i), sorted.at(j)) == expected, qPrintable(pair));
+                QVERIFY2(names.key(sorted.at(i)).compare(names.key(sorted.at(j))) == expected, qPrintable(pair));
             }
         }
         // Names that differ in case only, or in leading zeros only, tie: their rows keep their order.
-        QCOMPARE(names.compare(QStringLiteral("IMG_2.JPG"), QStringLiteral("img_2.jpg")), 0);
-        QCOMPARE(names.compare(QStringLiteral("IMG_02.jpg"), QStringLiteral("IMG_2.jpg")), 0);
+        for (const auto &[a, b] : {std::pair{"IMG_2.JPG", "img_2.jpg"}, {"IMG_02.jpg", "IMG_2.jpg"}}) {
+            QCOMPARE(names.compare(QString::fromUtf8(a), QString::fromUtf8(b)), 0);
+            QCOMPARE(names.key(QString::fromUtf8(a)).compare(names.key(QString::fromUtf8(b))), 0);
+        }
+        // Beyond ASCII: letters fold their case, and characters outside the basic plane keep their place.
+        QCOMPARE(names.compare(QStringLiteral("Ärger.jpg"), QStringLiteral("ärger.jpg")), 0);
+        QCOMPARE(names.compare(QString::fromUtf8("照片 2.jpg"), QString::fromUtf8("照片 10.jpg")), -1);
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x93\xB7 1.jpg");
+        QCOMPARE(names.compare(emoji, emoji), 0);
+        QCOMPARE(names.compare(emoji, QStringLiteral("a.jpg")), names.key(emoji).compare(names.key(QStringLiteral("a.jpg"))));
     }
 
     void headerSortsNamesNaturallyShortAndLongLists_data()

@@ -19,6 +19,7 @@ public:
     {
     public:
         Key() = default;
+        // -1, 0 or 1.
         int compare(const Key &other) const;
 
     private:
@@ -34,8 +35,9 @@ public:
     bool usesCollator() const { return m_usesCollator; }
 
     Key key(const QString &name) const;
-    // Negative, zero or positive as a sorts before, with or after b: the comparison of their keys.
-    int compare(const QString &a, const QString &b) const { return key(a).compare(key(b)); }
+    // -1, 0 or 1 as a sorts before, with or after b; always what comparing their keys gives, without
+    // keeping the keys (placing a single row compares a few names, sorting a list compares keys).
+    int compare(const QString &a, const QString &b) const;
 
 private:
     QCollator m_collator;

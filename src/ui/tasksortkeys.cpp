@@ -56,6 +56,19 @@ int TaskSortKeys::compare(const Key &a, const Key &b) const
     return m_ascending ? compared : -compared;
 }
 
+int TaskSortKeys::compare(const TaskItem &a, const TaskItem &b) const
+{
+    int compared = 0;
+    if (m_column == TaskTableModel::NameColumn) {
+        compared = m_names.compare(a.fileName(), b.fileName());
+    } else if (m_column >= 0) {
+        const double first = numberOf(a, m_column);
+        const double second = numberOf(b, m_column);
+        compared = first < second ? -1 : (second < first ? 1 : 0);
+    }
+    return m_ascending ? compared : -compared;
+}
+
 TaskSortKeys::Snapshot TaskSortKeys::snapshot(const TaskList &tasks, const std::vector<int> &rows) const
 {
     Snapshot snapshot;

@@ -10,9 +10,10 @@
 class TaskList;
 struct TaskItem;
 
-// The order of jobs by one column of the table, with one comparison for everything that sorts
-// jobs: a whole-list sort (on a worker thread, from a snapshot) and the placing of single rows
-// both compare the keys made here. Ties are the callers' to keep in the order the rows had.
+// The order of jobs by one column of the table, the one order for everything that sorts jobs: a
+// whole-list sort (on a worker thread, from a snapshot) compares the keys made here, the placing of
+// single rows compares two jobs as their keys would. Ties are the callers' to keep in the order
+// the rows had.
 class TaskSortKeys final
 {
 public:
@@ -40,9 +41,11 @@ public:
     bool isSorted() const { return m_column >= 0; }
 
     Key keyOf(const TaskItem &task) const;
-    // The comparison, direction included: negative when a belongs before b, zero for a tie.
+    // The comparison, direction included: negative when a belongs before b, zero for a tie. Two
+    // jobs compare as their keys do; the keys are not kept for a single comparison.
     int compare(const Key &a, const Key &b) const;
-    bool before(const TaskItem &a, const TaskItem &b) const { return compare(keyOf(a), keyOf(b)) < 0; }
+    int compare(const TaskItem &a, const TaskItem &b) const;
+    bool before(const TaskItem &a, const TaskItem &b) const { return compare(a, b) < 0; }
 
     Snapshot snapshot(const TaskList &tasks, const std::vector<int> &rows) const;
     // The snapshot's rows in order, ties in the order given. Works on any thread: the keys are
