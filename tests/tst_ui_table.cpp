@@ -840,6 +840,7 @@ private slots:
         // Part of a selection: every failed row selected, in table order; the waiting one has no error.
         m_state->setSelectedTaskIds({broken.id, waiting.id, unknown.id});
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(broken.id));
+        Screenshots::save(menu.get(), QStringLiteral("table-row-menu-failed"));
         menuAction(menu.get(), QStringLiteral("复制错误信息"))->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/q/a.jpg：未知错误\n/p/b.jpg：cjxl: broken"));
         // A row that did not fail offers nothing to copy.

@@ -80,7 +80,7 @@ private:
     QList<QMetaObject::Connection> m_listConnections;
     int m_bottomMargin = 0;
     // The list is removing rows: the selection model reports the vanished rows, but the state
-    // drops those ids itself, and reading 100,000 selected rows per removed run took seconds.
+    // drops those ids itself, and reading every selected row per removed run stalls a long list.
     bool m_listRemoving = false;
     bool m_syncingSelection = false;
     bool m_syncingSort = false;
