@@ -222,7 +222,7 @@ void TaskTableView::pullSelection()
                 rows.append(row);
         }
         std::sort(rows.begin(), rows.end());
-        // Neighbouring rows become one range: selecting 50,000 rows stays one cheap call.
+        // Neighbouring rows become one range: selecting a long run of rows stays one cheap call.
         for (qsizetype i = 0; i < rows.size();) {
             qsizetype j = i;
             while (j + 1 < rows.size() && rows.at(j + 1) == rows.at(j) + 1)
