@@ -8,6 +8,7 @@
 #include "app/tasklist.h"
 #include "app/toolstatus.h"
 #include "app/workspace.h"
+#include "app/tasktablemodel.h"
 #include "fakedesktop.h"
 #include "integration/updatemanager.h"
 #include "screenshots.h"
@@ -16,6 +17,9 @@
 #include "ui/appactions.h"
 #include "ui/chromebar.h"
 #include "ui/emptycanvas.h"
+#include "ui/taskrowdelegate.h"
+#include "ui/tasktableview.h"
+#include "ui/updatesheet.h"
 #include "ui/maintoolbar.h"
 #include "ui/mainwindow.h"
 #include "ui/modeswitch.h"
@@ -31,6 +35,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -626,6 +631,70 @@ private slots:
         m_state->workspace()->compressTasks()->replace(failed);
         QTRY_COMPARE(island()->visibleTexts().constLast(), u"重试 1 项"_s);
         Screenshots::save(m_window.get(), u"window-table-failures"_s);
+    }
+
+    // The islands float over the table's bottom edge: the last row still scrolls into view above them.
+    void lastRowClearsTheChromeBar()
+    {
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 60; ++i)
+            tasks.append(task(ConversionMode::jpegToJXL, TaskStatus::pending, 2'400'000 + i));
+        m_state->workspace()->compressTasks()->append(tasks);
+        TaskTableView *table = m_window->table();
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(table));
+        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
+        const int last = table->model()->rowCount() - 1;
+        QCOMPARE(table->currentIndex().row(), last);
+        m_state->workspace()->setSelectedTaskIds({table->taskIdAt(last)});
+        QVERIFY(table->selectionModel()->isRowSelected(last, {}));
+        const QRect row = table->visualRect(table->model()->index(last, 0));
+        QVERIFY(row.top() >= 0 && row.bottom() < table->viewport()->height());
+        const QRect rowInWindow(table->viewport()->mapTo(m_window.get(), row.topLeft()), row.size());
+        const QWidget *bar = m_window->chromeBar();
+        const QRect barInWindow(bar->mapTo(m_window.get(), QPoint(0, 0)), bar->size());
+        QVERIFY2(rowInWindow.bottom() < barInWindow.top(),
+                 qPrintable(u"row ends at %1, the chrome bar starts at %2"_s.arg(rowInWindow.bottom()).arg(barInWindow.top())));
+        Screenshots::save(m_window.get(), u"window-table-last-row"_s);
+    }
+
+    // At the default window size each column is as wide as its widest text, in both directions.
+    void columnsFitTheirTexts_data()
+    {
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::newRow("compress") << ConversionMode::jpegToJXL;
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG;
+    }
+
+    void columnsFitTheirTexts()
+    {
+        QFETCH(ConversionMode, mode);
+        m_state->workspace()->switchMode(mode);
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 4; ++i) {
+            TaskItem item = task(mode, i < 2 ? TaskStatus::completed : TaskStatus::processing, 2'400'000 + i,
+                                 i < 2 ? std::optional<qint64>(1'800'000) : std::nullopt);
+            item.isVerified = i == 0;
+            item.duration = 12.5;
+            item.destinationURL = item.sourceURL;
+            tasks.append(item);
+        }
+        m_state->workspace()->tasks(mode)->append(tasks);
+        TaskTableView *table = m_window->table();
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(table));
+        const auto *delegate = qobject_cast<TaskRowDelegate *>(table->itemDelegate());
+        QVERIFY(delegate);
+        QHeaderView *header = table->horizontalHeader();
+        for (int column = 1; column < TaskTableModel::ColumnCount; ++column) {
+            QVERIFY2(header->sectionSize(column) >= delegate->columnWidth(column), qPrintable(QString::number(column)));
+            QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                     qPrintable(QString::number(column)));
+        }
+        QVERIFY(header->sectionSize(TaskTableModel::NameColumn) >= 180);
+        QCOMPARE(header->length(), table->viewport()->width());
+        Screenshots::save(m_window.get(), mode == ConversionMode::jpegToJXL ? u"window-table-columns-compress"_s
+                                                                             : u"window-table-columns-restore"_s);
     }
 
     // Two photos convert for real, the third hangs: the island then counts the batch's own jobs

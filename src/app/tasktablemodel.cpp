@@ -4,6 +4,7 @@
 #include "tasklist.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QStringList>
 
@@ -50,6 +51,30 @@ QString statusDetail(const TaskItem &task)
     return QStringLiteral("· %1s").arg(*task.duration, 0, 'f', 2);
 }
 
+QString savingsText(const TaskItem &task)
+{
+    if (task.status != TaskStatus::completed)
+        return QStringLiteral("-");
+    // A restore is "complete" only when the digest stored at compression proved it.
+    if (task.mode == ConversionMode::jxlToJPEG)
+        return task.isVerified ? translated("100% 完整复原") : translated("已复原（未校验）");
+    return task.savedBytes() >= 1 ? QStringLiteral("\u2212%1%").arg(task.savingsRatio(), 0, 'f', 1)
+                                  : QStringLiteral("-");
+}
+
+// The full path, so that photos of one name from two folders can be told apart, and the output's
+// name when it is not the source's (another file had that name).
+QString nameToolTip(const TaskItem &task)
+{
+    QString tip = task.sourcePathText();
+    if (task.status == TaskStatus::completed && task.destinationURL) {
+        const QString output = task.destinationURL->fileName();
+        if (QFileInfo(output).completeBaseName() != QFileInfo(task.fileName()).completeBaseName())
+            tip += QLatin1Char('\n') + translated("输出为 %1").arg(output);
+    }
+    return tip;
+}
+
 QString statusToolTip(const TaskItem &task)
 {
     if (task.status == TaskStatus::failed)
@@ -75,6 +100,34 @@ QUrl TaskTableModel::shownFile(const TaskItem &task)
 bool TaskTableModel::isDraggable(const TaskItem &task)
 {
     return task.status == TaskStatus::completed && task.destinationURL && task.destinationURL->isLocalFile();
+}
+
+QStringList TaskTableModel::cellTexts(Column column)
+{
+    switch (column) {
+    case OriginalSizeColumn:
+    case ResultSizeColumn:
+        return {formattedBytes(999'900'000), formattedBytes(99'900'000'000), QStringLiteral("-")};
+    case SavingsColumn:
+        return {translated("100% 完整复原"), translated("已复原（未校验）"), QStringLiteral("\u221299.9%")};
+    case StatusColumn: {
+        QStringList texts;
+        TaskItem task;
+        for (const ConversionMode mode : {ConversionMode::jpegToJXL, ConversionMode::jxlToJPEG}) {
+            task.mode = mode;
+            for (const TaskStatus status : {TaskStatus::pending, TaskStatus::processing, TaskStatus::verifying,
+                                            TaskStatus::completed, TaskStatus::failed, TaskStatus::skipped}) {
+                task.status = status;
+                texts.append(statusText(task));
+            }
+        }
+        return texts;
+    }
+    case NameColumn:
+    case ColumnCount:
+        break;
+    }
+    return {};
 }
 
 void TaskTableModel::rowChanged(qsizetype row)
@@ -186,7 +239,7 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return int(task.mode);
     case Qt::ToolTipRole:
         if (index.column() == NameColumn)
-            return task.sourcePathText();
+            return nameToolTip(task);
         if (index.column() == StatusColumn) {
             const QString tip = statusToolTip(task);
             return tip.isEmpty() ? QVariant() : QVariant(tip);
@@ -227,12 +280,7 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         case ResultSizeColumn:
             return done && task.compressedSize ? formattedBytes(*task.compressedSize) : QStringLiteral("-");
         case SavingsColumn:
-            if (!done)
-                return QStringLiteral("-");
-            if (task.mode == ConversionMode::jxlToJPEG)
-                return tr("100% 完整复原");
-            return task.savedBytes() >= 1 ? QStringLiteral("\u2212%1%").arg(task.savingsRatio(), 0, 'f', 1)
-                                          : QStringLiteral("-");
+            return savingsText(task);
         case StatusColumn:
             return statusText(task);
         case ColumnCount:

@@ -44,6 +44,10 @@ public:
     static QUrl shownFile(const TaskItem &task);
     // Only a finished job with an output can be dragged out of the window.
     static bool isDraggable(const TaskItem &task);
+    // The texts a cell of the column can show, file names aside: the widest of them sizes it.
+    static QStringList cellTexts(Column column);
+    // Updates wait to be announced together.
+    bool isHoldingUpdates() const { return !m_changedIds.isEmpty(); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

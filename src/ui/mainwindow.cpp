@@ -99,7 +99,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     setCentralWidget(central);
     m_chromeBar = new ChromeBar(state, m_actions, stage);
     // The last rows stay reachable above the islands while they show.
-    const auto reserve = [this](bool shown) { m_pages->setContentsMargins(0, 0, 0, shown ? ChromeBar::reservedHeight() : 0); };
+    const auto reserve = [this](bool shown) { m_table->setBottomMargin(shown ? ChromeBar::reservedHeight() : 0); };
     connect(m_chromeBar, &ChromeBar::shownChanged, this, reserve);
     reserve(m_chromeBar->isVisibleTo(stage));
     m_stats = new StatsPopup(state, m_view, this);

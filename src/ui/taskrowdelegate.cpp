@@ -15,6 +15,7 @@
 #include <QPainterPath>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -137,6 +138,34 @@ QRect TaskRowDelegate::revealButtonRect(const QRect &cell)
                  kRevealSize);
 }
 
+int TaskRowDelegate::columnWidth(int column) const
+{
+    const auto widest = [&](const QFont &font) {
+        const QFontMetrics metrics(font);
+        int width = 0;
+        for (const QString &text : TaskTableModel::cellTexts(TaskTableModel::Column(column)))
+            width = std::max(width, metrics.horizontalAdvance(text));
+        return width;
+    };
+    switch (TaskTableModel::Column(column)) {
+    case TaskTableModel::OriginalSizeColumn:
+    case TaskTableModel::ResultSizeColumn:
+        return widest(m_sizeStrongFont) + 2 * kPadding + 1;
+    case TaskTableModel::SavingsColumn:
+        // The badge's pill adds its own room around the text.
+        return std::max(widest(m_badgeFont), widest(m_restoredBadgeFont)) + 10 + 2 * kPadding + 1;
+    case TaskTableModel::StatusColumn: {
+        // Symbol, label, the finished job's time and the reveal button.
+        const int detail = QFontMetrics(m_detailFont).horizontalAdvance(QStringLiteral("· 99.99s"));
+        return 2 * kStatusPadding + 11 + 4 + widest(m_statusStrongFont) + 4 + detail + 4 + kRevealSize + 3;
+    }
+    case TaskTableModel::NameColumn:
+    case TaskTableModel::ColumnCount:
+        break;
+    }
+    return 0;
+}
+
 QSize TaskRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
@@ -202,8 +231,8 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
                         kThumbnailSize);
     QPainterPath rounded;
     rounded.addRoundedRect(square, 4, 4);
-    const QImage thumbnail = qvariant_cast<QImage>(index.data(Qt::DecorationRole));
     const QString path = index.data(TaskTableModel::ShownFileRole).toUrl().toLocalFile();
+    const QImage thumbnail = m_thumbnails ? m_thumbnails->image(path) : QImage();
     if (!thumbnail.isNull()) {
         painter->save();
         painter->setClipPath(rounded);

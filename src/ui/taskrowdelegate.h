@@ -6,8 +6,8 @@ class ThumbnailCache;
 
 // Paints the job rows: thumbnail and name, sizes, the result badge, the status with its symbol
 // and the reveal button. Every text comes from the model (what a screen reader reads is what is
-// drawn); only the look is decided here. Asks the thumbnail cache for the rows it paints, which
-// are the rows on screen.
+// drawn); only the look is decided here. Takes the thumbnails of the rows it paints, which are
+// the rows on screen, from the cache, and asks the cache for those it does not hold yet.
 class TaskRowDelegate final : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -22,6 +22,8 @@ public:
     void setThumbnailCache(ThumbnailCache *thumbnails) { m_thumbnails = thumbnails; }
     // Where the status cell's reveal button sits within the cell.
     static QRect revealButtonRect(const QRect &cell);
+    // How wide a column must be for the widest text it can show (the name column aside).
+    int columnWidth(int column) const;
     // Turns the spinners of running jobs one step.
     void advanceSpinner() { m_spinnerPhase = (m_spinnerPhase + 1) % 12; }
 

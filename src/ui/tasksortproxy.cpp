@@ -2,17 +2,11 @@
 
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
-#include "ui/thumbnailcache.h"
-
-#include <QCoreApplication>
-#include <QThreadPool>
-#include <QtConcurrent>
+#include "ui/backgroundsorter.h"
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <numeric>
-#include <optional>
+#include <utility>
 
 namespace {
 
@@ -24,137 +18,13 @@ constexpr qsizetype kSeparateRuns = 8;
 // Beyond this many changed rows, one signal repaints the span they lie in.
 constexpr qsizetype kSeparateUpdates = 64;
 
-void setUpCollator(QCollator &collator)
-{
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-}
-
-template <typename T>
-int threeWay(T a, T b)
-{
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-int compareTasks(const TaskItem &a, const TaskItem &b, int column, const QCollator &collator)
-{
-    switch (TaskTableModel::Column(column)) {
-    case TaskTableModel::NameColumn:
-        return collator.compare(a.fileName(), b.fileName());
-    case TaskTableModel::OriginalSizeColumn:
-        return threeWay(a.originalSize, b.originalSize);
-    case TaskTableModel::ResultSizeColumn:
-        return threeWay(a.compressedSizeOrZero(), b.compressedSizeOrZero());
-    case TaskTableModel::SavingsColumn:
-        return threeWay(a.savingsRatio(), b.savingsRatio());
-    case TaskTableModel::StatusColumn:
-        return threeWay(sortRank(a.status), sortRank(b.status));
-    case TaskTableModel::ColumnCount:
-        break;
-    }
-    return 0;
-}
-
-// Rows stably sorted by one key each, worked out once per row rather than once per comparison.
-// keyOf(i) is the key of rows[i].
-template <typename KeyOf, typename Less>
-std::vector<int> sortedByKey(const std::vector<int> &rows, KeyOf keyOf, Less less, bool ascending)
-{
-    using Key = decltype(keyOf(size_t(0)));
-    std::vector<Key> keys;
-    keys.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        keys.push_back(keyOf(i));
-    std::vector<int> positions(rows.size());
-    std::iota(positions.begin(), positions.end(), 0);
-    if (ascending)
-        std::stable_sort(positions.begin(), positions.end(), [&](int a, int b) { return less(keys[a], keys[b]); });
-    else
-        std::stable_sort(positions.begin(), positions.end(), [&](int a, int b) { return less(keys[b], keys[a]); });
-    std::vector<int> sorted;
-    sorted.reserve(rows.size());
-    for (const int position : positions)
-        sorted.push_back(rows[size_t(position)]);
-    return sorted;
-}
-
-// Each row's key for one column, by position in the rows it was taken for: taken in one pass
-// on the GUI thread, it is all a sort off that thread needs (sharing the list instead would have
-// the next job update copy all of it).
-struct SortKeys
-{
-    std::vector<QUrl> names;     // for the name column
-    std::vector<qint64> numbers; // for the size and status columns
-    std::vector<double> ratios;  // for the savings column
-};
-
-SortKeys keysOf(const TaskList &tasks, const std::vector<int> &rows, int column)
-{
-    SortKeys keys;
-    const auto take = [&](auto &into, auto keyOf) {
-        into.reserve(rows.size());
-        for (const int row : rows)
-            into.push_back(keyOf(tasks.at(row)));
-    };
-    switch (TaskTableModel::Column(column)) {
-    case TaskTableModel::NameColumn:
-        take(keys.names, [](const TaskItem &task) { return task.sourceURL; });
-        break;
-    case TaskTableModel::OriginalSizeColumn:
-        take(keys.numbers, [](const TaskItem &task) { return task.originalSize; });
-        break;
-    case TaskTableModel::ResultSizeColumn:
-        take(keys.numbers, [](const TaskItem &task) { return task.compressedSizeOrZero(); });
-        break;
-    case TaskTableModel::SavingsColumn:
-        take(keys.ratios, [](const TaskItem &task) { return task.savingsRatio(); });
-        break;
-    case TaskTableModel::StatusColumn:
-        take(keys.numbers, [](const TaskItem &task) { return qint64(sortRank(task.status)); });
-        break;
-    case TaskTableModel::ColumnCount:
-        break;
-    }
-    return keys;
-}
-
-// The rows in the order of their keys; ties keep the order the rows are given in. Names compare
-// by collation key, worked out once per row rather than twice per comparison.
-std::vector<int> sortedByKeys(const std::vector<int> &rows, const SortKeys &keys, bool ascending,
-                              const QCollator &collator)
-{
-    const auto less = [](const auto &a, const auto &b) { return a < b; };
-    if (!keys.names.empty()) {
-        return sortedByKey(
-            rows, [&](size_t i) { return collator.sortKey(keys.names[i].fileName()); },
-            [](const QCollatorSortKey &a, const QCollatorSortKey &b) { return a.compare(b) < 0; }, ascending);
-    }
-    if (!keys.ratios.empty())
-        return sortedByKey(rows, [&](size_t i) { return keys.ratios[i]; }, less, ascending);
-    if (!keys.numbers.empty())
-        return sortedByKey(rows, [&](size_t i) { return keys.numbers[i]; }, less, ascending);
-    return rows;
-}
-
-// Sorting runs here rather than on the global pool, which a batch keeps busy hashing.
-QThreadPool *sortPool()
-{
-    static QThreadPool *pool = [] {
-        auto *created = new QThreadPool(QCoreApplication::instance());
-        created->setMaxThreadCount(1);
-        return created;
-    }();
-    return pool;
-}
-
 } // namespace
 
-TaskSortProxy::TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails, QObject *parent)
+TaskSortProxy::TaskSortProxy(TaskTableModel *source, QObject *parent)
     : QAbstractProxyModel(parent)
     , m_sourceModel(source)
-    , m_thumbnails(thumbnails)
+    , m_sorter(new BackgroundSorter(this))
 {
-    setUpCollator(m_collator);
     QAbstractProxyModel::setSourceModel(source);
     connect(source, &QAbstractItemModel::dataChanged, this, &TaskSortProxy::sourceDataChanged);
     connect(source, &QAbstractItemModel::rowsInserted, this,
@@ -227,16 +97,6 @@ QModelIndex TaskSortProxy::mapFromSource(const QModelIndex &sourceIndex) const
     return row < 0 ? QModelIndex() : createIndex(row, sourceIndex.column());
 }
 
-QVariant TaskSortProxy::data(const QModelIndex &index, int role) const
-{
-    if (role == Qt::DecorationRole && index.column() == TaskTableModel::NameColumn && m_thumbnails) {
-        const QUrl file = index.data(TaskTableModel::ShownFileRole).toUrl();
-        const QImage image = m_thumbnails->image(file.toLocalFile());
-        return image.isNull() ? QVariant() : QVariant(image);
-    }
-    return QAbstractProxyModel::data(index, role);
-}
-
 QVariant TaskSortProxy::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (!m_sourceModel)
@@ -255,16 +115,15 @@ QVariant TaskSortProxy::headerData(int section, Qt::Orientation orientation, int
 bool TaskSortProxy::before(int a, int b) const
 {
     const TaskList *tasks = list();
-    const int compared = compareTasks(tasks->at(a), tasks->at(b), m_column, m_collator);
-    return m_order == Qt::AscendingOrder ? compared < 0 : compared > 0;
+    return m_keys.before(tasks->at(a), tasks->at(b));
 }
 
 void TaskSortProxy::sortRows(std::vector<int> &rows) const
 {
     const TaskList *tasks = list();
-    if (!tasks || m_column < 0 || rows.size() < 2)
+    if (!tasks || !m_keys.isSorted() || rows.size() < 2)
         return;
-    rows = sortedByKeys(rows, keysOf(*tasks, rows, m_column), m_order == Qt::AscendingOrder, m_collator);
+    rows = m_keys.sorted(*tasks, rows);
 }
 
 std::vector<int> TaskSortProxy::merged(const std::vector<int> &order, const std::vector<int> &rows) const
@@ -293,12 +152,11 @@ void TaskSortProxy::sort(int column, Qt::SortOrder order)
 {
     if (column >= columnCount())
         column = -1;
-    if (column == m_column && order == m_order)
+    if (column == m_keys.column() && order == m_keys.order())
         return;
-    m_column = column;
-    m_order = order;
-    if (column < 0) {
-        m_job = 0;
+    m_keys = TaskSortKeys(column, order);
+    if (!m_keys.isSorted()) {
+        stopSorting();
         std::vector<int> all(m_rowOf.size());
         std::iota(all.begin(), all.end(), 0);
         install(std::move(all));
@@ -307,67 +165,63 @@ void TaskSortProxy::sort(int column, Qt::SortOrder order)
     sortAll();
 }
 
+bool TaskSortProxy::isSorting() const
+{
+    return m_queuedRun != 0 || m_sorter->isRunning();
+}
+
+void TaskSortProxy::stopSorting()
+{
+    m_queuedRun = 0;
+    m_sorter->cancel();
+    m_runIds.clear();
+    m_touched.clear();
+}
+
 void TaskSortProxy::sortAll()
 {
     m_changed.clear();
+    stopSorting();
     const TaskList *tasks = list();
     if (!tasks || tasks->size() <= kSortInPlaceRows) {
-        m_job = 0;
         std::vector<int> rows = m_rows;
         rows.insert(rows.end(), m_held.cbegin(), m_held.cend());
         sortRows(rows);
         install(std::move(rows));
         return;
     }
-    m_job = ++m_lastJob;
+    m_queuedRun = ++m_lastQueuedRun;
     // Started from the event loop: the snapshot is then never taken halfway through a change.
-    QMetaObject::invokeMethod(this, [this, job = m_job] { startJob(job); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, queued = m_queuedRun] { startSortRun(queued); }, Qt::QueuedConnection);
 }
 
-void TaskSortProxy::startJob(quint64 job)
+void TaskSortProxy::startSortRun(quint64 queued)
 {
-    const TaskList *tasks = list();
-    if (job != m_job || !tasks) {
-        if (job == m_job)
-            m_job = 0;
+    if (queued != m_queuedRun)
         return;
-    }
+    m_queuedRun = 0;
+    const TaskList *tasks = list();
+    if (!tasks)
+        return;
     m_touched.clear();
-    m_jobList = tasks;
-    m_jobStructure = m_structure;
-    m_latestJob->store(job);
+    m_runList = tasks;
+    m_runStructure = m_structure;
     const size_t count = size_t(tasks->size());
-    m_jobIds.clear();
-    m_jobIds.reserve(count);
+    m_runIds.clear();
+    m_runIds.reserve(count);
     for (size_t row = 0; row < count; ++row)
-        m_jobIds.push_back(tasks->at(qsizetype(row)).id);
+        m_runIds.push_back(tasks->at(qsizetype(row)).id);
     std::vector<int> rows = m_rows;
     rows.insert(rows.end(), m_held.cbegin(), m_held.cend());
-    SortKeys keys = keysOf(*tasks, rows, m_column);
-    const bool ascending = m_order == Qt::AscendingOrder;
-    QtConcurrent::run(sortPool(),
-                      [keys = std::move(keys), rows = std::move(rows), latest = m_latestJob, job, ascending]() mutable {
-                          // A newer sort is queued behind this one: it alone counts.
-                          if (latest->load() != job)
-                              return std::vector<int>();
-                          QCollator collator;
-                          setUpCollator(collator);
-                          std::vector<int> sorted = sortedByKeys(rows, keys, ascending, collator);
-                          // The keys go here, not on the GUI thread: freeing 100,000 names takes a while.
-                          keys = {};
-                          return sorted;
-                      })
-        .then(this, [this, job](const std::vector<int> &order) { finishJob(job, order); });
+    m_sorter->start(m_keys, m_keys.snapshot(*tasks, rows),
+                    [this](const std::vector<int> &order) { landSortRun(order); });
 }
 
-void TaskSortProxy::finishJob(quint64 job, const std::vector<int> &sortedRows)
+void TaskSortProxy::landSortRun(const std::vector<int> &sortedRows)
 {
     const TaskList *tasks = list();
-    if (job != m_job)
-        return;
-    m_job = 0;
-    const std::vector<QUuid> ids = std::exchange(m_jobIds, {});
-    if (!tasks || tasks != m_jobList)
+    const std::vector<QUuid> ids = std::exchange(m_runIds, {});
+    if (!tasks || tasks != m_runList)
         return;
     // The snapshot's rows, renumbered if rows came or went meanwhile; jobs that changed since, and
     // rows added since, are placed again.
@@ -375,7 +229,7 @@ void TaskSortProxy::finishJob(quint64 job, const std::vector<int> &sortedRows)
     std::vector<char> placed(size_t(count), 0);
     std::vector<int> order;
     order.reserve(size_t(count));
-    const bool sameRows = m_jobStructure == m_structure;
+    const bool sameRows = m_runStructure == m_structure;
     for (const int row : sortedRows) {
         const qsizetype now = sameRows ? row : tasks->indexOf(ids[size_t(row)]);
         if (now < 0 || now >= count || placed[size_t(now)])
@@ -456,7 +310,7 @@ void TaskSortProxy::relayout(std::vector<int> order)
 std::optional<std::vector<int>> TaskSortProxy::orderWithChangedRowsPlaced()
 {
     std::vector<int> changed = std::exchange(m_changed, {});
-    if (changed.empty() || m_column < 0 || m_job != 0)
+    if (changed.empty() || !m_keys.isSorted() || isSorting())
         return std::nullopt;
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
@@ -495,9 +349,9 @@ void TaskSortProxy::placeChangedRows()
 
 void TaskSortProxy::jobChanged(qsizetype row)
 {
-    if (m_job != 0) {
+    if (isSorting()) {
         m_touched.insert(list()->at(row).id);
-    } else if (m_column >= 0) {
+    } else if (m_keys.isSorted()) {
         m_changed.push_back(int(row));
         // Placed once per turn of the event loop: a flood of updates costs one pass, not one each.
         if (!m_placing) {
@@ -552,13 +406,13 @@ void TaskSortProxy::sourceRowsInserted(int first, int last)
     std::vector<int> fresh(static_cast<size_t>(count));
     std::iota(fresh.begin(), fresh.end(), first);
 
-    if (m_column < 0) {
+    if (!m_keys.isSorted()) {
         appendShown(fresh);
         return;
     }
     const bool small = count <= kPlaceAtOnce || qsizetype(m_rowOf.size()) <= kSortInPlaceRows;
-    if (m_job != 0) {
-        // The sort under way places them when it lands; a large import joins it.
+    if (isSorting()) {
+        // The sort run under way places them when it lands; a large import joins a new one.
         if (small) {
             appendShown(fresh);
         } else {
@@ -699,7 +553,7 @@ void TaskSortProxy::sourceReset()
     m_rowOf.assign(size_t(count), -1);
     const bool sameList = tasks && tasks == m_resetList;
     if (!sameList)
-        m_job = 0;
+        stopSorting();
     std::vector<char> placed(size_t(count), 0);
     const auto take = [&](const QUuid &id, std::vector<int> &into) {
         const qsizetype row = tasks->indexOf(id);
@@ -722,7 +576,7 @@ void TaskSortProxy::sourceReset()
             m_held.push_back(int(row));
     }
 
-    if (m_column < 0) {
+    if (!m_keys.isSorted()) {
         std::sort(m_held.begin(), m_held.end());
         m_rows.insert(m_rows.end(), m_held.cbegin(), m_held.cend());
         m_held.clear();
@@ -733,6 +587,6 @@ void TaskSortProxy::sourceReset()
     }
     rebuildRowOf();
     endResetModel();
-    if (!m_held.empty() && m_job == 0)
+    if (!m_held.empty() && !isSorting())
         sortAll();
 }

@@ -1,29 +1,26 @@
 #pragma once
 
+#include "ui/tasksortkeys.h"
+
 #include <QAbstractProxyModel>
-#include <QCollator>
 #include <QList>
 #include <QPointer>
 #include <QSet>
 #include <QUuid>
 
-#include <atomic>
-#include <memory>
 #include <optional>
 #include <vector>
 
+class BackgroundSorter;
 class TaskList;
 class TaskTableModel;
-class ThumbnailCache;
-struct TaskItem;
 
 // The table's rows in the order of the clicked column, kept sorted as jobs change, without ever
 // holding up the GUI thread for long: a whole-list sort of a long list (a new sort column, a large
-// import, another list shown) is worked out on a thread pool from a snapshot of the jobs and put in
-// place in one layout change; rows that changed meanwhile are placed again on arrival. Until then
-// the previous order stays, and rows of a large import are not shown. Small changes are placed at
-// once. Ties keep the order they had, as with a stable sort. Adds the row thumbnail, from the cache
-// only, as the name column's decoration.
+// import, another list shown) is a sort run on a worker thread, put in place in one layout change;
+// rows that changed meanwhile are placed again when it lands. Until then the previous order stays,
+// and rows of a large import are not shown. Small changes are placed at once. Ties keep the order
+// they had, as with a stable sort.
 class TaskSortProxy final : public QAbstractProxyModel
 {
     Q_OBJECT
@@ -33,15 +30,14 @@ public:
     // Lists up to this long are sorted at once on the GUI thread.
     static constexpr int kSortInPlaceRows = 10000;
 
-    explicit TaskSortProxy(TaskTableModel *source, ThumbnailCache *thumbnails, QObject *parent = nullptr);
+    explicit TaskSortProxy(TaskTableModel *source, QObject *parent = nullptr);
     ~TaskSortProxy() override;
 
-    void setThumbnailCache(ThumbnailCache *thumbnails) { m_thumbnails = thumbnails; }
-
-    int sortColumn() const { return m_column; }
-    Qt::SortOrder sortOrder() const { return m_order; }
-    // True while a sort is being worked out off the GUI thread.
-    bool isSorting() const { return m_job != 0; }
+    int sortColumn() const { return m_keys.column(); }
+    Qt::SortOrder sortOrder() const { return m_keys.order(); }
+    // True while a sort run is queued or under way.
+    bool isSorting() const;
+    BackgroundSorter *sorter() const { return m_sorter; }
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -51,12 +47,11 @@ public:
     bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex mapToSource(const QModelIndex &proxyIndex) const override;
     QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override;
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 Q_SIGNALS:
-    // A sort worked out off the GUI thread is in place.
+    // A sort run landed: its order is in place.
     void sorted();
 
 private:
@@ -75,10 +70,11 @@ private:
     void sourceAboutToBeReset();
     void sourceReset();
 
-    // Sorts every row now, or on the pool when the list is long.
+    // Sorts every row now, or in a sort run when the list is long.
     void sortAll();
-    void startJob(quint64 job);
-    void finishJob(quint64 job, const std::vector<int> &sortedRows);
+    void stopSorting();
+    void startSortRun(quint64 queued);
+    void landSortRun(const std::vector<int> &sortedRows);
     // Shows this order of all source rows, exposing rows not yet shown.
     void install(std::vector<int> order);
     // Shows the shown rows in this order, in one layout change.
@@ -90,10 +86,8 @@ private:
     std::optional<std::vector<int>> orderWithChangedRowsPlaced();
 
     QPointer<TaskTableModel> m_sourceModel;
-    ThumbnailCache *m_thumbnails;
-    QCollator m_collator;
-    int m_column = -1;
-    Qt::SortOrder m_order = Qt::AscendingOrder;
+    TaskSortKeys m_keys;
+    BackgroundSorter *m_sorter;
 
     std::vector<int> m_rows;  // proxy row → source row
     std::vector<int> m_rowOf; // source row → proxy row, -1 while not shown
@@ -104,15 +98,15 @@ private:
     QMetaObject::Connection m_listConnection;
     bool m_placing = false;
 
-    // The sort under way off the GUI thread (0: none), and what changed since its snapshot.
-    quint64 m_job = 0;
-    quint64 m_lastJob = 0;
-    std::shared_ptr<std::atomic<quint64>> m_latestJob = std::make_shared<std::atomic<quint64>>(0);
-    const TaskList *m_jobList = nullptr;
-    quint64 m_jobStructure = 0;
-    std::vector<QUuid> m_jobIds; // the snapshot's job ids, by row
-    quint64 m_structure = 0; // bumped by every insertion, removal and reset
+    // A sort run waits for the event loop to take its snapshot (0: none queued).
+    quint64 m_queuedRun = 0;
+    quint64 m_lastQueuedRun = 0;
+    // The sort run under way: its list, its rows' job ids, and the jobs changed since.
+    const TaskList *m_runList = nullptr;
+    quint64 m_runStructure = 0;
+    std::vector<QUuid> m_runIds;
     QSet<QUuid> m_touched;
+    quint64 m_structure = 0; // bumped by every insertion, removal and reset
 
     // The order across a reset of the same list (a large removal), by job id.
     const TaskList *m_resetList = nullptr;

@@ -7,19 +7,17 @@
 #include "app/toolstatus.h"
 #include "app/workspace.h"
 #include "platform/filemanager.h"
+#include "ui/dropoverlay.h"
 #include "ui/taskrowdelegate.h"
 #include "ui/tasksortproxy.h"
 #include "ui/thumbnailcache.h"
 #include "ui/viewstyle.h"
 #include "ui/windowstate.h"
 
-#include <QClipboard>
 #include <QContextMenuEvent>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
-#include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -28,40 +26,14 @@ namespace {
 
 constexpr int kSpinnerMs = 90;
 
-struct ColumnWidth
-{
-    int minimum;
-    int ideal;
-};
-
-// Name takes what the others leave; the others keep their ideal widths.
-constexpr ColumnWidth kWidths[TaskTableModel::ColumnCount] = {{180, 180}, {72, 84}, {72, 90}, {72, 90}, {90, 130}};
+// The name column takes what the others leave, and never less than this.
+constexpr int kNameMinimumWidth = 180;
 
 constexpr TaskSortKey kSortKeys[TaskTableModel::ColumnCount] = {
     TaskSortKey::fileName, TaskSortKey::originalSize, TaskSortKey::compressedSizeOrZero, TaskSortKey::savingsRatio,
     TaskSortKey::status};
 
 } // namespace
-
-// The drop outline over the whole table; clicks pass through it.
-class TaskTableView::DropOverlay final : public QWidget
-{
-public:
-    explicit DropOverlay(QWidget *parent)
-        : QWidget(parent)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        hide();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        ViewStyle::paintDropHighlight(painter, rect(), palette());
-    }
-};
 
 TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent)
     : QTableView(parent)
@@ -72,12 +44,11 @@ TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent
     , m_model(new TaskTableModel(this))
     , m_proxy(nullptr)
     , m_delegate(nullptr)
+    , m_rowActions(new TaskRowActions(m_workspace, m_tools, m_view, m_model, [this](const QUuid &id) { return rowOf(id); }, this))
     , m_dropOverlay(new DropOverlay(this))
 {
-    m_fileActions.open = &FileManager::openWithDefaultApp;
-    m_fileActions.reveal = &FileManager::showItems;
     m_thumbnails = ThumbnailCache::shared();
-    m_proxy = new TaskSortProxy(m_model, m_thumbnails, this);
+    m_proxy = new TaskSortProxy(m_model, this);
     m_delegate = new TaskRowDelegate(m_thumbnails, this);
 
     setAccessibleName(tr("照片列表"));
@@ -110,15 +81,12 @@ TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent
     columns->setHighlightSections(false);
     // The column header gets a selection of its own that stays empty: it highlights nothing, and
     // painting it against the table's selection asks, for every column, whether each of the rows
-    // is selected (a tenth of a second for 100,000 selected rows, on every repaint after a change).
+    // is selected, on every repaint after a change.
     columns->setSelectionModel(new QItemSelectionModel(m_proxy, columns));
     columns->setSectionsMovable(false);
-    columns->setMinimumSectionSize(kWidths[TaskTableModel::OriginalSizeColumn].minimum);
     columns->setSectionResizeMode(QHeaderView::Fixed);
     columns->setSectionResizeMode(TaskTableModel::NameColumn, QHeaderView::Stretch);
-    for (int column = 1; column < TaskTableModel::ColumnCount; ++column)
-        columns->resizeSection(column, kWidths[column].ideal);
-    setMinimumWidth(kWidths[0].minimum + kWidths[1].ideal + kWidths[2].ideal + kWidths[3].ideal + kWidths[4].ideal);
+    fitColumns();
 
     setSortingEnabled(true);
     pullSortOrder();
@@ -131,7 +99,7 @@ TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent
     connect(m_proxy, &QAbstractItemModel::modelReset, this, &TaskTableView::pullSelection);
 
     connect(m_delegate, &TaskRowDelegate::revealRequested, this,
-            [this](const QModelIndex &index) { revealTask(index.data(TaskTableModel::IdRole).toUuid()); });
+            [this](const QModelIndex &index) { m_rowActions->reveal(index.data(TaskTableModel::IdRole).toUuid()); });
 
     m_spinner.setInterval(kSpinnerMs);
     connect(&m_spinner, &QTimer::timeout, this, &TaskTableView::spinnerTick);
@@ -150,7 +118,6 @@ void TaskTableView::setThumbnailCache(ThumbnailCache *cache)
         verticalScrollBar()->disconnect(m_thumbnails);
     }
     m_thumbnails = cache;
-    m_proxy->setThumbnailCache(cache);
     m_delegate->setThumbnailCache(cache);
     if (!cache)
         return;
@@ -161,9 +128,32 @@ void TaskTableView::setThumbnailCache(ThumbnailCache *cache)
     viewport()->update();
 }
 
-const TaskItem *TaskTableView::task(const QUuid &id) const
+void TaskTableView::setBottomMargin(int height)
 {
-    return m_model->list() ? m_model->list()->find(id) : nullptr;
+    m_bottomMargin = height;
+    updateGeometries();
+}
+
+void TaskTableView::updateGeometries()
+{
+    // The base class sets the margins for its headers; the bottom one is added here.
+    QTableView::updateGeometries();
+    const QMargins margins = viewportMargins();
+    if (margins.bottom() != m_bottomMargin)
+        setViewportMargins(margins.left(), margins.top(), margins.right(), m_bottomMargin);
+}
+
+void TaskTableView::fitColumns()
+{
+    // Each column but the name is as wide as the widest text it can show, or its title.
+    QHeaderView *columns = horizontalHeader();
+    int fixed = 0;
+    for (int column = 1; column < TaskTableModel::ColumnCount; ++column) {
+        const int width = std::max(m_delegate->columnWidth(column), columns->sectionSizeHint(column));
+        columns->resizeSection(column, width);
+        fixed += width;
+    }
+    setMinimumWidth(kNameMinimumWidth + fixed);
 }
 
 QUuid TaskTableView::taskIdAt(int row) const
@@ -184,6 +174,8 @@ void TaskTableView::showList()
         disconnect(connection);
     TaskList *list = m_workspace->currentTasks();
     m_model->setList(list);
+    // Titles and texts differ between the directions.
+    fitColumns();
     m_listRemoving = false;
     m_listConnections = {
         connect(list, &TaskList::rowsAboutToBeRemoved, this, [this] { m_listRemoving = true; }),
@@ -203,8 +195,8 @@ void TaskTableView::pushSelection()
 {
     if (m_syncingSelection || m_listRemoving)
         return;
-    // By ranges and straight from the list: Ctrl+A on 100,000 rows through selectedRows() and
-    // QVariant took most of a second.
+    // By ranges and straight from the list: going through selectedRows() and a QVariant per row
+    // stalls Ctrl+A on a long list.
     QSet<QUuid> ids;
     const TaskList *list = m_model->list();
     for (const QItemSelectionRange &range : selectionModel()->selection()) {
@@ -238,7 +230,7 @@ void TaskTableView::pullSelection()
                 rows.append(row);
         }
         std::sort(rows.begin(), rows.end());
-        // Neighbouring rows become one range: selecting 50,000 rows stays one cheap call.
+        // Neighbouring rows become one range: selecting a long run of rows stays one cheap call.
         for (qsizetype i = 0; i < rows.size();) {
             qsizetype j = i;
             while (j + 1 < rows.size() && rows.at(j + 1) == rows.at(j) + 1)
@@ -277,77 +269,13 @@ void TaskTableView::pullSortOrder()
 
 // ---- row actions
 
-void TaskTableView::openTask(const QUuid &id)
-{
-    if (const TaskItem *found = task(id); found && m_fileActions.open)
-        m_fileActions.open(TaskTableModel::shownFile(*found));
-}
-
-void TaskTableView::revealTask(const QUuid &id)
-{
-    if (const TaskItem *found = task(id); found && m_fileActions.reveal)
-        m_fileActions.reveal({TaskTableModel::shownFile(*found)});
-}
-
-void TaskTableView::previewTask(const QUuid &id)
-{
-    const TaskItem *found = task(id);
-    if (!found)
-        return;
-    // The preview takes the output when there is one; an unfinished job's output is not ours yet.
-    TaskItem shown = *found;
-    if (shown.status != TaskStatus::completed)
-        shown.destinationURL.reset();
-    m_view->previewTask(shown);
-}
-
-void TaskTableView::retryTask(const QUuid &id)
-{
-    m_workspace->retryTask(id);
-}
-
-QMenu *TaskTableView::makeRowMenu(const QUuid &id, QWidget *parent)
-{
-    const TaskItem *found = task(id);
-    if (!found)
-        return nullptr;
-    auto *menu = new QMenu(parent);
-    menu->addAction(tr("快速查看"), this, [this, id] { previewTask(id); });
-    menu->addSeparator();
-    menu->addAction(tr("用默认程序打开"), this, [this, id] { openTask(id); });
-    menu->addAction(tr("在文件管理器中显示"), this, [this, id] { revealTask(id); });
-    menu->addAction(tr("拷贝文件路径"), this, [this, id] {
-        if (const TaskItem *current = task(id))
-            QGuiApplication::clipboard()->setText(current->sourcePathText());
-    });
-    menu->addSeparator();
-    const auto remove = [this, id] {
-        if (const TaskItem *current = task(id))
-            m_workspace->removeTask(*current);
-    };
-    menu->addAction(tr("从列表中移除"), this, remove);
-    if (found->status == TaskStatus::failed) {
-        menu->addSeparator();
-        QAction *retry = menu->addAction(tr("重新尝试此项目"), this, [this, id] { retryTask(id); });
-        const bool toolReady = found->mode == ConversionMode::jpegToJXL ? m_tools->isCjxlReady() : m_tools->isDjxlReady();
-        retry->setEnabled(toolReady && found->isRunnable());
-    }
-    menu->addSeparator();
-    const QSet<QUuid> &selected = m_workspace->selectedTaskIds();
-    if (selected.contains(id) && selected.size() >= 2)
-        menu->addAction(tr("从列表中移除 %1 个选中项").arg(selected.size()), m_workspace, &Workspace::removeSelectedTasks);
-    else
-        menu->addAction(tr("从列表中移除"), this, remove);
-    return menu;
-}
-
 void TaskTableView::contextMenuEvent(QContextMenuEvent *event)
 {
     const QModelIndex index =
         event->reason() == QContextMenuEvent::Mouse ? indexAt(event->pos()) : currentIndex();
     if (!index.isValid())
         return;
-    QMenu *menu = makeRowMenu(index.data(TaskTableModel::IdRole).toUuid(), this);
+    QMenu *menu = m_rowActions->makeMenu(index.data(TaskTableModel::IdRole).toUuid(), this);
     if (!menu)
         return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -373,7 +301,7 @@ void TaskTableView::keyPressEvent(QKeyEvent *event)
         else if (!m_workspace->selectedTaskIds().isEmpty())
             id = *m_workspace->selectedTaskIds().constBegin();
         if (!id.isNull())
-            previewTask(id);
+            m_rowActions->preview(id);
         event->accept();
         return;
     }
@@ -384,7 +312,7 @@ void TaskTableView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (event->button() == Qt::LeftButton && index.isValid()) {
-        openTask(index.data(TaskTableModel::IdRole).toUuid());
+        m_rowActions->open(index.data(TaskTableModel::IdRole).toUuid());
         event->accept();
         return;
     }
@@ -401,39 +329,25 @@ void TaskTableView::startDrag(Qt::DropActions)
 
 void TaskTableView::dragEnterEvent(QDragEnterEvent *event)
 {
-    setDropTargeted(ViewStyle::acceptAsCopy(event, this));
+    m_dropOverlay->setTargeted(ViewStyle::acceptAsCopy(event, this));
 }
 
 void TaskTableView::dragMoveEvent(QDragMoveEvent *event)
 {
-    setDropTargeted(ViewStyle::acceptAsCopy(event, this));
+    m_dropOverlay->setTargeted(ViewStyle::acceptAsCopy(event, this));
 }
 
 void TaskTableView::dragLeaveEvent(QDragLeaveEvent *event)
 {
-    setDropTargeted(false);
+    m_dropOverlay->setTargeted(false);
     event->accept();
 }
 
 void TaskTableView::dropEvent(QDropEvent *event)
 {
-    setDropTargeted(false);
+    m_dropOverlay->setTargeted(false);
     if (ViewStyle::acceptAsCopy(event, this))
         m_imports->importURLs(ViewStyle::localFiles(event->mimeData()));
-}
-
-void TaskTableView::setDropTargeted(bool targeted)
-{
-    m_dropOverlay->setGeometry(rect());
-    m_dropOverlay->setVisible(targeted);
-    if (targeted)
-        m_dropOverlay->raise();
-}
-
-void TaskTableView::resizeEvent(QResizeEvent *event)
-{
-    QTableView::resizeEvent(event);
-    m_dropOverlay->setGeometry(rect());
 }
 
 // ---- thumbnails and spinners: only rows on screen are touched

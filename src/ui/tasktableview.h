@@ -1,25 +1,23 @@
 #pragma once
 
+#include "ui/taskrowactions.h"
+
 #include <QList>
 #include <QTableView>
 #include <QTimer>
-#include <QUrl>
 #include <QUuid>
 
-#include <functional>
-
 class AppState;
-class WindowState;
-class Workspace;
+class DropOverlay;
 class ImportService;
 class ToolStatus;
+class WindowState;
+class Workspace;
 class QMenu;
-class TaskList;
 class TaskRowDelegate;
 class TaskSortProxy;
 class TaskTableModel;
 class ThumbnailCache;
-struct TaskItem;
 
 // The jobs of the shown direction, one row each, sorted by the clicked column and kept sorted
 // while a batch runs. Its selection is the workspace's selection. Row actions find their job by id
@@ -31,33 +29,27 @@ class TaskTableView final : public QTableView
     Q_DISABLE_COPY_MOVE(TaskTableView)
 
 public:
-    // How the row actions reach the desktop; replaceable so that tests can watch them.
-    struct FileActions
-    {
-        std::function<bool(const QUrl &)> open;
-        std::function<void(const QList<QUrl> &)> reveal;
-    };
+    using FileActions = TaskRowActions::FileActions;
 
     TaskTableView(AppState *state, WindowState *view, QWidget *parent = nullptr);
     ~TaskTableView() override;
 
     TaskTableModel *taskModel() const { return m_model; }
     TaskSortProxy *sortProxy() const { return m_proxy; }
-    void setFileActions(const FileActions &actions) { m_fileActions = actions; }
+    TaskRowActions *rowActions() const { return m_rowActions; }
+    void setFileActions(const FileActions &actions) { m_rowActions->setFileActions(actions); }
     void setThumbnailCache(ThumbnailCache *cache);
+    // Room kept free below the last row, for what floats over the table's bottom edge: every
+    // row can still be scrolled into view above it.
+    void setBottomMargin(int height);
+    int bottomMargin() const { return m_bottomMargin; }
 
     // The id of the job a row (of the view) shows; null when there is no such row.
     QUuid taskIdAt(int row) const;
     // The view row that shows the job, or -1.
     int rowOf(const QUuid &id) const;
     // The context menu of a job's row, built for its state now; the caller owns it.
-    QMenu *makeRowMenu(const QUuid &id, QWidget *parent = nullptr);
-
-    // The actions of a row, by job id; each does nothing when the job has left the list.
-    void openTask(const QUuid &id);
-    void revealTask(const QUuid &id);
-    void previewTask(const QUuid &id);
-    void retryTask(const QUuid &id);
+    QMenu *makeRowMenu(const QUuid &id, QWidget *parent = nullptr) { return m_rowActions->makeMenu(id, parent); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -68,13 +60,11 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    void updateGeometries() override;
 
 private:
-    class DropOverlay;
-
-    const TaskItem *task(const QUuid &id) const;
     void showList();
+    void fitColumns();
     void pushSelection();
     void pullSelection();
     void pushSortOrder(int column, Qt::SortOrder order);
@@ -82,7 +72,6 @@ private:
     void thumbnailReady(const QString &path);
     void updateSpinner();
     void spinnerTick();
-    void setDropTargeted(bool targeted);
 
     Workspace *m_workspace;
     ImportService *m_imports;
@@ -91,13 +80,14 @@ private:
     TaskTableModel *m_model;
     TaskSortProxy *m_proxy;
     TaskRowDelegate *m_delegate;
+    TaskRowActions *m_rowActions;
     ThumbnailCache *m_thumbnails = nullptr;
     DropOverlay *m_dropOverlay;
-    FileActions m_fileActions;
     QTimer m_spinner;
     QList<QMetaObject::Connection> m_listConnections;
+    int m_bottomMargin = 0;
     // The list is removing rows: the selection model reports the vanished rows, but the state
-    // drops those ids itself, and reading 100,000 selected rows per removed run took seconds.
+    // drops those ids itself, and reading every selected row per removed run stalls a long list.
     bool m_listRemoving = false;
     bool m_syncingSelection = false;
     bool m_syncingSort = false;
