@@ -35,7 +35,7 @@ const QByteArray kEpilogue = "rm -f \"$d/running/$name.$$\"\n";
 
 QByteArray slowly(const char *seconds)
 {
-    return QByteArray("sleep ") + seconds + " >/dev/null 2>&1\nprintf x > \"$2\"\n";
+    return QByteArray("sleep ") + seconds + " >/dev/null 2>&1\n" + TestEnv::writeFakeJxlCommand() + "\n";
 }
 
 QStringList names(const QString &stem, int count)
@@ -101,7 +101,7 @@ private:
             TaskItem task;
             task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/photos/") + name);
             task.originalSize = 1000;
-            TestEnv::writeAll(task.sourceURL.toLocalFile(), QByteArray(1000, 'j'));
+            TestEnv::writeAll(task.sourceURL.toLocalFile(), TestEnv::fakeJpeg(1000));
             tasks.append(task);
         }
         state.compressTasks()->append(tasks);
@@ -153,7 +153,7 @@ private slots:
         AppSettings settings;
         settings.hapticFeedbackEnabled = settings.soundFeedbackEnabled = feedback;
         // "big" gets an output larger than its source: it completes but saves nothing.
-        auto state = launch("sleep 0.3\ncase \"$name\" in big*) head -c 5000 /dev/zero > \"$2\" ;; *) printf x > \"$2\" ;; esac\n",
+        auto state = launch("sleep 0.3\n" + TestEnv::writeFakeJxlCommand() + "\ncase \"$name\" in big*) head -c 5000 /dev/zero >> \"$2\" ;; esac\n",
                             4, settings);
         addPhotos(*state, names(QStringLiteral("w"), 19) << QStringLiteral("big.jpg"));
         QList<qint64> stored; // bytes saved, as a fresh preference store has them after each count
@@ -220,7 +220,7 @@ private slots:
 
         const QString later = m_work + QStringLiteral("/later");
         for (const QString &name : names(QStringLiteral("later"), 3))
-            TestEnv::writeAll(later + QLatin1Char('/') + name, QByteArray(1000, 'j'));
+            TestEnv::writeAll(later + QLatin1Char('/') + name, TestEnv::fakeJpeg(1000));
         QSignalSpy imported(state.get(), &AppState::importFinished);
         // The removed job's file comes back too, but its tool still runs: it is not added again.
         state->importURLs({QUrl::fromLocalFile(later), first[0].sourceURL});
@@ -248,7 +248,7 @@ private slots:
     void cancelDuringBatch()
     {
         // p0 is quick, so the dock shows progress before the cancel; the others take long.
-        auto state = launch("[ \"$name\" = p0.jpg ] || sleep 3 >/dev/null 2>&1\nprintf x > \"$2\"\n", 2);
+        auto state = launch("[ \"$name\" = p0.jpg ] || sleep 3 >/dev/null 2>&1\n" + TestEnv::writeFakeJxlCommand() + "\n", 2);
         const QList<TaskItem> tasks = addPhotos(*state, names(QStringLiteral("p"), 5));
         QSignalSpy finished(state.get(), &AppState::batchFinished);
         state->startCurrentProcessing();
@@ -311,7 +311,7 @@ private slots:
     void failedJobsThenRetry()
     {
         // The tool fails while the file "fail" exists.
-        auto state = launch("[ -e \"$d/fail\" ] && { echo broken >&2; rm -f \"$d/running/$name.$$\"; exit 1; }\nprintf x > \"$2\"\n", 2);
+        auto state = launch("[ -e \"$d/fail\" ] && { echo broken >&2; rm -f \"$d/running/$name.$$\"; exit 1; }\n" + TestEnv::writeFakeJxlCommand() + "\n", 2);
         TestEnv::writeAll(m_work + QStringLiteral("/fail"), {});
         const TaskItem failing = addPhotos(*state, {QStringLiteral("f.jpg")}).first();
         TaskList *list = state->compressTasks();
@@ -347,7 +347,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(firstDone.count(), 1, 60000);
 
         const QString other = m_work + QStringLiteral("/other/b.jpg");
-        TestEnv::writeAll(other, QByteArray(1000, 'j'));
+        TestEnv::writeAll(other, TestEnv::fakeJpeg(1000));
         QProcess cli;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // This process keeps its settings in the test-mode folder; the other one is sent there too.
