@@ -15,7 +15,9 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -68,7 +70,15 @@ TaskTableView::TaskTableView(AppState *state, QWidget *parent)
     , m_dropOverlay(new DropOverlay(this))
 {
     m_fileActions.open = &FileManager::openWithDefaultApp;
-    m_fileActions.reveal = &FileManager::showItems;
+    m_fileActions.reveal = [this](const QList<QUrl> &files) {
+        FileManager::showItems(files, [view = QPointer<TaskTableView>(this)](const QString &reason) {
+            if (!view)
+                return;
+            auto *box = new QMessageBox(QMessageBox::Warning, tr("无法在文件管理器中显示"), reason, QMessageBox::Ok, view->window());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+    };
     m_thumbnails = ThumbnailCache::shared();
     m_proxy = new TaskSortProxy(m_model, m_thumbnails, this);
     m_delegate = new TaskRowDelegate(m_thumbnails, this);
