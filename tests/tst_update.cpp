@@ -10,6 +10,7 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -324,8 +325,8 @@ void UpdateTest::offlineCheckSaysWhy_data()
     closed.close();
     QTest::newRow("connection refused") << QStringLiteral("http://127.0.0.1:%1/feed").arg(port)
                                         << QStringLiteral("无法连接到更新服务器，请检查网络连接 (");
-    // TLS spoken to a server that answers in plain HTTP.
-    QTest::newRow("TLS failure") << QStringLiteral("https to the plain server")
+    // TLS spoken to a server that answers in plain text.
+    QTest::newRow("TLS failure") << QStringLiteral("https to a plain server")
                                  << QStringLiteral("无法与更新服务器建立安全连接 (TLS) (");
 }
 
@@ -333,9 +334,17 @@ void UpdateTest::offlineCheckSaysWhy()
 {
     QFETCH(QString, address);
     QFETCH(QString, words);
-    m_server->setResponse("/feed", {200, R"({"version":"9.9"})"});
-    if (address == QLatin1String("https to the plain server")) // known only once init() has started it
-        address = m_server->url(QStringLiteral("/feed")).toString().replace(QLatin1String("http:"), QLatin1String("https:"));
+    QTcpServer plain;
+    if (address == QLatin1String("https to a plain server")) {
+        QVERIFY(plain.listen(QHostAddress::LocalHost));
+        connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+            while (QTcpSocket *socket = plain.nextPendingConnection()) {
+                socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+                socket->disconnectFromHost();
+            }
+        });
+        address = QStringLiteral("https://127.0.0.1:%1/feed").arg(plain.serverPort());
+    }
     auto manager = makeManager(30s);
     manager->checkForUpdates(address, true);
     QTRY_VERIFY_WITH_TIMEOUT(manager->status().kind != Kind::checking, 40000);

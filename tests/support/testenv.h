@@ -34,6 +34,8 @@ QByteArray fakeJpeg(int size);
 // A shell command for fake encoders: writes to "$2" the smallest JXL container that carries a
 // JPEG reconstruction box, which is what a job checks for in a fresh output.
 QByteArray writeFakeJxlCommand();
+// How many bytes that command writes.
+inline constexpr qint64 fakeJxlSize = 20;
 
 // Small but well-formed files of the image formats a job must not take for a JPEG, whatever
 // their name: tag, bytes, and the format's name as the job's message gives it.
