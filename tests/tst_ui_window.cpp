@@ -334,12 +334,13 @@ private slots:
         QVERIFY(!settings->isVisible());
 
         const QString photo = TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, m_root.filePath(u"preview"_s));
-        m_state->setPreviewItemURL(QUrl::fromLocalFile(photo));
         auto *preview = m_window->findChild<PreviewWindow *>();
-        QVERIFY(preview && preview->isVisible());
-        QVERIFY(centredOverWindow(preview));
+        QVERIFY(preview);
         QSignalSpy loaded(preview, &PreviewWindow::loaded);
-        QVERIFY(loaded.wait(30000));
+        m_state->setPreviewItemURL(QUrl::fromLocalFile(photo));
+        QVERIFY(preview->isVisible());
+        QVERIFY(centredOverWindow(preview));
+        QVERIFY(!loaded.isEmpty() || loaded.wait(30000));
         QVERIFY(centredOverWindow(preview)); // sized to the photo, still over the middle
         m_state->setPreviewItemURL(std::nullopt);
     }
@@ -425,7 +426,8 @@ private slots:
                                       .arg(m_window->minimumHeight()).arg(m_window->width()).arg(m_window->height())
                                       .arg(room.width()).arg(room.height());
             QVERIFY2(m_window->minimumWidth() <= room.width() && m_window->minimumHeight() <= room.height(), qPrintable(sizes));
-            QVERIFY2(m_window->width() <= room.width() && m_window->height() <= room.height(), qPrintable(sizes));
+            MainWindow fresh(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+            QVERIFY2(fresh.width() <= room.width() && fresh.height() <= room.height(), qPrintable(sizes));
             return;
         }
         QProcess scaled;

@@ -86,6 +86,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     m_pages = new QStackedLayout(stage);
     m_canvas = new EmptyCanvas(state, stage);
     m_table = new TaskTableView(state, stage);
+    m_table->setTabKeyNavigation(false); // Tab leaves the table for the islands; arrows move between rows
     m_pages->addWidget(m_canvas);
     m_pages->addWidget(m_table);
     column->addWidget(stage, 1);
