@@ -325,10 +325,12 @@ private slots:
         // A retry clears the errors and runs the failed jobs along with the waiting ones.
         QVERIFY(QFile::remove(m_work + QStringLiteral("/fail")));
         addPhotos(*state, {QStringLiteral("waiting.jpg")});
+        // Counted by its signal: a batch of two quick jobs may begin and end between two polls.
+        QSignalSpy processing(state.get(), &AppState::isProcessingChanged);
         state->retryFailedTasks();
         QVERIFY(!list->find(failing.id)->errorMessage);
-        QTRY_VERIFY_WITH_TIMEOUT(state->isProcessing(), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 60000);
+        QVERIFY(processing.count() >= 2); // on, then off again
         QCOMPARE(list->count(TaskStatus::completed), 2);
         state->retryFailedTasks(); // finished jobs are not run again
         QVERIFY(!state->isProcessing() && !state->batch()->isPreparing());
