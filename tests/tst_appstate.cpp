@@ -52,7 +52,7 @@ private:
     {
         const QString path = m_root.filePath(folder);
         for (const QString &name : names)
-            TestEnv::writeAll(QDir(path).filePath(name), QByteArrayLiteral("abcd"));
+            TestEnv::writeAll(QDir(path).filePath(name), TestEnv::fakeJpeg(4));
         return path;
     }
 
@@ -114,7 +114,7 @@ private slots:
         const QList<QUrl> urls{QUrl::fromLocalFile(folder), QUrl::fromLocalFile(missing)};
         auto state = launch();
         AppSettings settings = state->settings()->settings();
-        settings.customCjxlPath = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/cjxl")), "printf x > \"$2\"");
+        settings.customCjxlPath = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/cjxl")), TestEnv::writeFakeJxlCommand());
         state->settings()->setSettings(settings);
         QSignalSpy problems(state->imports(), &ImportService::importProblemsChanged);
 

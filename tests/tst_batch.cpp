@@ -41,7 +41,7 @@ const QByteArray kEpilogue = "rm -f \"$d/running/$name.$$\"\n";
 
 QByteArray slowly(const char *seconds)
 {
-    return QByteArray("sleep ") + seconds + " >/dev/null 2>&1\nprintf x > \"$2\"\n";
+    return QByteArray("sleep ") + seconds + " >/dev/null 2>&1\n" + TestEnv::writeFakeJxlCommand() + "\n";
 }
 
 QStringList names(const QString &stem, int count)
@@ -106,7 +106,7 @@ private:
             TaskItem task;
             task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/photos/") + name);
             task.originalSize = 1000;
-            TestEnv::writeAll(task.sourceURL.toLocalFile(), QByteArray(1000, 'j'));
+            TestEnv::writeAll(task.sourceURL.toLocalFile(), TestEnv::fakeJpeg(1000));
             tasks.append(task);
         }
         state.workspace()->compressTasks()->append(tasks);
@@ -157,7 +157,7 @@ private slots:
         AppSettings settings;
         settings.soundFeedbackEnabled = feedback;
         // "big" gets an output larger than its source: it completes but saves nothing.
-        auto state = launch("sleep 0.3\ncase \"$name\" in big*) head -c 5000 /dev/zero > \"$2\" ;; *) printf x > \"$2\" ;; esac\n",
+        auto state = launch("sleep 0.3\n" + TestEnv::writeFakeJxlCommand() + "\ncase \"$name\" in big*) head -c 5000 /dev/zero >> \"$2\" ;; esac\n",
                             4, settings);
         addPhotos(*state, names(QStringLiteral("w"), 19) << QStringLiteral("big.jpg"));
         QList<qint64> stored; // bytes saved, as a fresh preference store has them after each count
@@ -189,7 +189,7 @@ private slots:
         QCOMPARE(dock.size(), 21); // after each job, then reset
         QVERIFY(dock.first() == QStringLiteral("1/21") && dock.mid(19) == QStringList({QStringLiteral("20/21"), QStringLiteral("reset")}));
         QCOMPARE(stored.size(), 19); // "big" saved nothing and was not counted
-        QVERIFY(stored.first() == 999 && stored.last() == 19 * 999); // stored at once after each count
+        QVERIFY(stored.first() == 1000 - TestEnv::fakeJxlSize && stored.last() == 19 * (1000 - TestEnv::fakeJxlSize)); // stored at once after each count
 
         QCOMPARE(m_sound.played, feedback ? 1 : 0);
     }
@@ -211,7 +211,7 @@ private slots:
 
         const QString later = m_work + QStringLiteral("/later");
         for (const QString &name : names(QStringLiteral("later"), 3))
-            TestEnv::writeAll(later + QLatin1Char('/') + name, QByteArray(1000, 'j'));
+            TestEnv::writeAll(later + QLatin1Char('/') + name, TestEnv::fakeJpeg(1000));
         QSignalSpy imported(state->imports(), &ImportService::importFinished);
         // The removed job's file comes back too, but its tool still runs: it is not added again.
         state->imports()->importURLs({QUrl::fromLocalFile(later), first[0].sourceURL});
@@ -239,7 +239,7 @@ private slots:
     void cancelDuringBatch()
     {
         // p0 is quick, so the dock shows progress before the cancel; the others take long.
-        auto state = launch("[ \"$name\" = p0.jpg ] || sleep 3 >/dev/null 2>&1\nprintf x > \"$2\"\n", 2);
+        auto state = launch("[ \"$name\" = p0.jpg ] || sleep 3 >/dev/null 2>&1\n" + TestEnv::writeFakeJxlCommand() + "\n", 2);
         const QList<TaskItem> tasks = addPhotos(*state, names(QStringLiteral("p"), 5));
         QSignalSpy finished(state->batch(), &BatchController::finished);
         state->runner()->startCurrentProcessing();
@@ -302,7 +302,7 @@ private slots:
     void failedJobsThenRetry()
     {
         // The tool fails while the file "fail" exists.
-        auto state = launch("[ -e \"$d/fail\" ] && { echo broken >&2; rm -f \"$d/running/$name.$$\"; exit 1; }\nprintf x > \"$2\"\n", 2);
+        auto state = launch("[ -e \"$d/fail\" ] && { echo broken >&2; rm -f \"$d/running/$name.$$\"; exit 1; }\n" + TestEnv::writeFakeJxlCommand() + "\n", 2);
         TestEnv::writeAll(m_work + QStringLiteral("/fail"), {});
         const TaskItem failing = addPhotos(*state, {QStringLiteral("f.jpg")}).first();
         TaskList *list = state->workspace()->compressTasks();
@@ -340,7 +340,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(firstDone.count(), 1, 60000);
 
         const QString other = m_work + QStringLiteral("/other/b.jpg");
-        TestEnv::writeAll(other, QByteArray(1000, 'j'));
+        TestEnv::writeAll(other, TestEnv::fakeJpeg(1000));
         QProcess cli;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // This process keeps its settings in the test-mode folder; the other one is sent there too.
@@ -357,10 +357,10 @@ private slots:
         addPhotos(*second, names(QStringLiteral("c"), 3));
         second->runner()->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(secondDone.count(), 1, 60000);
-        QCOMPARE(second->stats()->savedBytes(), 6 * 999);
+        QCOMPARE(second->stats()->savedBytes(), 6 * (1000 - TestEnv::fakeJxlSize));
         QCOMPARE(second->stats()->processedCount(), 6);
         Preferences store;
-        QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(6 * 999));
+        QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(6 * (1000 - TestEnv::fakeJxlSize)));
         QCOMPARE(store.integer(LifetimeStats::lifetimeCountKey), 6);
     }
 

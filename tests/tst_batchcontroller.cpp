@@ -16,14 +16,14 @@
 namespace {
 
 // A fake encoder that logs "start NAME LIVE" (how many copies run then) and "end NAME", then
-// sleeps the number of seconds in $d/delay (0.2 when absent) and writes one byte.
+// sleeps the number of seconds in $d/delay (0.2 when absent) and writes the smallest JXL that passes.
 const QByteArray kTool = R"sh(name=$(basename "$1")
 touch "$d/running/$name.$$"
 n=0
 for f in "$d/running/"*; do kill -0 "${f##*.}" 2>/dev/null && n=$((n + 1)); done
 echo "start $name $n" >> "$d/log"
 sleep "$(cat "$d/delay" 2>/dev/null || echo 0.2)" >/dev/null 2>&1
-printf x > "$2"
+printf '\000\000\000\014JXL \015\012\207\012\000\000\000\010jbrd' > "$2" # a JXL with reconstruction data
 rm -f "$d/running/$name.$$"
 )sh";
 
@@ -50,7 +50,7 @@ private:
             TaskItem task;
             task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/photos/p%1.jpg").arg(m_compress->size() + i));
             task.originalSize = sizes.at(i);
-            TestEnv::writeAll(task.sourceURL.toLocalFile(), QByteArray(16, 'j'));
+            TestEnv::writeAll(task.sourceURL.toLocalFile(), TestEnv::fakeJpeg(16));
             tasks.append(task);
         }
         m_compress->append(tasks);
@@ -172,6 +172,33 @@ private slots:
         m_available = 5000;
         QTRY_COMPARE_WITH_TIMEOUT(log().size(), 2, 3000);
         QVERIFY(log("end").isEmpty() && QDir(m_work + QStringLiteral("/photos")).entryList({QStringLiteral("*.jxl")}).isEmpty());
+    }
+
+    // A batch whose first photos go fast (small, or cached) and the rest at a steady two
+    // seconds each: once a minute of the steady pace is in, the estimate is that pace exactly.
+    void estimateFollowsTheRecentPace()
+    {
+        setDelay("0");
+        constexpr int kFast = 10;
+        constexpr int kJobs = 50;
+        addPhotos(QList<qint64>(kJobs, 1000));
+        qint64 now = 0;
+        m_batch->setClock([&now] { return now; });
+        QList<std::optional<qint64>> estimates; // after each finished job
+        connect(m_batch.get(), &BatchController::jobFinished, this, [&] {
+            estimates.append(m_batch->remainingSeconds());
+            now += estimates.size() <= kFast ? 100 : 2000; // until the next job finishes
+        });
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);
+        QCOMPARE(estimates.size(), kJobs);
+        QCOMPARE(estimates.first(), std::nullopt);
+        QVERIFY(estimates.at(1).has_value());
+        // From 30 steady jobs on the last minute holds nothing else; a batch-long average would
+        // still count the fast start and promise less than half of what is left.
+        for (int done = kFast + 31; done <= kJobs; ++done)
+            QCOMPARE(estimates.at(done - 1), std::optional<qint64>(2 * (kJobs - done)));
     }
 
     void progressAndEstimate()

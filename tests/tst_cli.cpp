@@ -1,6 +1,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -131,6 +132,50 @@ private Q_SLOTS:
         QVERIFY(restore.out.isEmpty());
         QCOMPARE(TestEnv::readAll(m_work + QStringLiteral("/Canon_40D.jpg")),
                  TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+    }
+
+    // Files of other formats under a .jpg name, in one batch with real JPEGs: each is refused by
+    // its content, none is counted, and the real photos convert as ever.
+    void contentThatIsNoJpegIsRefusedInABatch()
+    {
+        for (const QString &name : {QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")})
+            TestEnv::copyData(QStringLiteral("jpeg/cameras/") + name, m_work);
+        QHash<QString, QByteArray> impostors;
+        for (const auto &[tag, bytes, format] : TestEnv::notJpegFiles()) {
+            const QString path = m_work + QStringLiteral("/%1.jpg").arg(QString::fromLatin1(tag).replace(QLatin1Char(' '), QLatin1Char('_')));
+            TestEnv::writeAll(path, bytes);
+            impostors.insert(path, bytes);
+        }
+        const auto count = [this] {
+            return QJsonDocument::fromJson(cli({QStringLiteral("stats"), QStringLiteral("--json")}).out)
+                .object().value(QStringLiteral("lifetimeProcessedCount")).toInteger();
+        };
+        const qint64 before = count();
+
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-e"), QStringLiteral("2"),
+                             QStringLiteral("-o"), QStringLiteral("keep"), m_work});
+        QCOMPARE(run.exitCode, 1);
+        const QList<QJsonObject> jobs = run.jobs();
+        QCOMPARE(jobs.size(), impostors.size() + 2);
+        int completed = 0;
+        for (const QJsonObject &job : jobs) {
+            const QString source = job.value(QStringLiteral("source")).toString();
+            if (!impostors.contains(source)) {
+                QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
+                ++completed;
+                continue;
+            }
+            QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
+            QVERIFY(job.value(QStringLiteral("output")).isNull());
+            QVERIFY2(job.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("此文件不是 JPEG 图像，而是 ")),
+                     qPrintable(job.value(QStringLiteral("error")).toString()));
+            QVERIFY(job.value(QStringLiteral("error")).toString().endsWith(QStringLiteral(" 图像（扩展名与内容不符）")));
+            QCOMPARE(TestEnv::readAll(source), impostors.value(source));
+        }
+        QCOMPARE(completed, 2);
+        QCOMPARE(count(), before + 2);
+        const QStringList outputs = QDir(m_work).entryList({QStringLiteral("*.jxl")}, QDir::Files | QDir::Hidden);
+        QCOMPARE(outputs, (QStringList{QStringLiteral("Canon_40D.jxl"), QStringLiteral("Nikon_D70.jxl")}));
     }
 
     void nothingFoundIsNoFailure()

@@ -4,6 +4,9 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QHash>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -11,6 +14,7 @@
 
 #include <cstdlib>
 #include <dlfcn.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using EngineRuns::taskFor;
@@ -220,6 +224,79 @@ private Q_SLOTS:
         QVERIFY(back.warning.has_value());
         QCOMPARE(TestEnv::readAll(jxl), jxlBytes);
         QCOMPARE(TestEnv::readAll(back.destinationURL->toLocalFile()), original);
+    }
+
+    // The output folder refuses the new file: the reason names the folder, never our temporary.
+    void writeFailuresNameTheFolder_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read-only") << int(EROFS) << QStringLiteral("无法写入 %1：该文件夹是只读的");
+        QTest::newRow("no permission") << int(EACCES) << QStringLiteral("无法写入 %1：没有写入该文件夹的权限");
+        QTest::newRow("full") << int(ENOSPC) << QStringLiteral("磁盘空间已满，无法写入 %1");
+    }
+
+    void writeFailuresNameTheFolder()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, message);
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        setFaults(QByteArray::number(error).prepend("create-errno=") + '@' + QFile::encodeName(m_work));
+        const TaskItem done = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately);
+        setFaults({});
+        QCOMPARE(done.status, TaskStatus::failed);
+        QCOMPARE(*done.errorMessage, message.arg(m_work));
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+    }
+
+    // A real volume that fills up while photos are converted onto it: the jobs that no longer
+    // fit say so first, and nothing is lost or left behind.
+    void aVolumeThatFillsUp()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small volume needs root");
+        const QString mountTool = QStandardPaths::findExecutable(QStringLiteral("mount"));
+        const QString unmountTool = QStandardPaths::findExecutable(QStringLiteral("umount"));
+        const QString volume = m_work + QStringLiteral("/volume");
+        QVERIFY(QDir().mkpath(volume));
+        if (mountTool.isEmpty() || unmountTool.isEmpty()
+            || QProcess::execute(mountTool, {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                             QStringLiteral("size=1m"), QStringLiteral("pikora-test"), volume})
+                != 0)
+            QSKIP("no small volume could be mounted here");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(unmountTool, {QStringLiteral("-l"), volume}); });
+
+        // The first photo's output fits, the larger ones after it do not.
+        QStringList sources;
+        QHash<QString, QByteArray> originals;
+        for (const char *name : {"Canon_40D.jpg", "Samsung_Digimax_i50_MP3.jpg", "Konica_Minolta_DiMAGE_Z3.jpg",
+                                 "Canon_PowerShot_S40.jpg"}) {
+            sources.append(TestEnv::copyData(QStringLiteral("jpeg/cameras/") + QLatin1String(name), volume));
+            originals.insert(sources.last(), TestEnv::readAll(sources.last()));
+        }
+        struct statvfs room;
+        QVERIFY(::statvfs(QFile::encodeName(volume).constData(), &room) == 0);
+        const qint64 free = qint64(room.f_bavail) * qint64(room.f_frsize);
+        TestEnv::writeAll(volume + QStringLiteral("/filler"), QByteArray(free - 16 * 1024, '\0'));
+
+        int completed = 0;
+        int full = 0;
+        for (const QString &source : sources) {
+            const TaskItem done = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy::keepOriginal);
+            if (done.status == TaskStatus::completed) {
+                ++completed;
+                QCOMPARE(restored(done.destinationURL->toLocalFile()), originals.value(source));
+                continue;
+            }
+            QVERIFY2(done.errorMessage->startsWith(QStringLiteral("磁盘空间已满，无法写入 ") + volume),
+                     qPrintable(*done.errorMessage));
+            ++full;
+        }
+        QVERIFY(completed >= 1 && full >= 1); // the first fits; the larger ones after it cannot all fit
+        for (const QString &source : sources)
+            QCOMPARE(TestEnv::readAll(source), originals.value(source));
+        for (const QString &name : TestEnv::entries(volume))
+            QVERIFY2(!name.startsWith(QLatin1String(".pikora-")), qPrintable(name));
     }
 };
 

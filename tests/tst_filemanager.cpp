@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -78,6 +79,47 @@ private slots:
         const QString photo = m_root.filePath(QStringLiteral("photos/p.jpg"));
         FileManager::showItems({QUrl::fromLocalFile(photo)});
         QTRY_COMPARE(openerCalls(), m_root.filePath(QStringLiteral("photos")) + QLatin1Char('|'));
+    }
+
+    // Neither a file manager on the bus nor an opener that can open a folder: the caller hears of it.
+    void whenNothingCanShowTheFileTheCallerIsTold_data()
+    {
+        QTest::addColumn<QByteArray>("opener"); // the body of xdg-open; empty for none at all
+        QTest::newRow("opener fails") << QByteArray("echo 'no method available for opening' >&2; exit 3");
+        QTest::newRow("no opener") << QByteArray();
+    }
+
+    void whenNothingCanShowTheFileTheCallerIsTold()
+    {
+        QFETCH(QByteArray, opener);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus");
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1")));
+        const QString bin = m_root.filePath(QStringLiteral("bin-") + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
+        QVERIFY(QDir().mkpath(bin));
+        if (!opener.isEmpty())
+            TestEnv::writeScript(bin + QStringLiteral("/xdg-open"), opener);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", opener.isEmpty() ? QFile::encodeName(bin) : QFile::encodeName(bin) + ":" + path);
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+
+        QStringList reasons;
+        FileManager::showItems({QUrl::fromLocalFile(m_root.filePath(QStringLiteral("photos/p.jpg")))},
+                               [&reasons](const QString &reason) { reasons.append(reason); });
+        QTRY_COMPARE(reasons, QStringList{QStringLiteral("没有可用的文件管理器来显示此文件")});
+    }
+
+    void aFolderThatOpensIsNoFailure()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus");
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1")));
+        int failures = 0;
+        FileManager::showItems({QUrl::fromLocalFile(m_root.filePath(QStringLiteral("photos/p.jpg")))},
+                               [&failures](const QString &) { ++failures; });
+        QTRY_COMPARE(openerCalls(), m_root.filePath(QStringLiteral("photos")) + QLatin1Char('|'));
+        QTest::qWait(200); // proves that no failure follows the opener's successful exit
+        QCOMPARE(failures, 0);
     }
 
     void nothingLocalShowsNothing()

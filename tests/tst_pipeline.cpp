@@ -20,6 +20,7 @@
 
 using EngineRuns::taskFor;
 using EngineRuns::runJob;
+using TestEnv::notJpegFiles;
 
 // One file's conversion end to end, with the real tools on real photos and fake tools for
 // the failures. Every dangerous case checks that no original is lost.
@@ -149,8 +150,10 @@ private Q_SLOTS:
     void refusedPhotosFailWithTheToolsMessage_data()
     {
         QTest::addColumn<QString>("file");
-        for (const QString &name : QDir(TestEnv::dataPath(QStringLiteral("jpeg/unsupported"))).entryList(QDir::Files))
-            QTest::newRow(qPrintable(name)) << QStringLiteral("jpeg/unsupported/") + name;
+        for (const QString &name : QDir(TestEnv::dataPath(QStringLiteral("jpeg/unsupported"))).entryList(QDir::Files)) {
+            if (name != QLatin1String("leading-garbage.jpg")) // no JPEG by its signature: refused before the tool
+                QTest::newRow(qPrintable(name)) << QStringLiteral("jpeg/unsupported/") + name;
+        }
         QTest::newRow("truncated scan") << QStringLiteral("jpeg/undecodable/truncated-scan.jpg");
     }
 
@@ -485,8 +488,13 @@ private Q_SLOTS:
         QTest::newRow("success without output") << QByteArray("exit 0") << QStringLiteral("找不到指定文件: ");
         QTest::newRow("killed mid-write") << QByteArray("head -c 5000 /dev/urandom > \"$2\"; kill -9 $$")
                                           << QStringLiteral("cjxl 被强制终止 (信号 9, SIGKILL)");
-        // Wrong bytes with exit 0: the verifier's djxl cannot decode them, and nothing is deleted.
-        QTest::newRow("wrong bytes") << QByteArray("cp \"$1\" \"$2\"") << QStringLiteral("djxl 运行出错 (代码 ");
+        // Wrong bytes with exit 0: no reconstruction data in them, and nothing is deleted.
+        QTest::newRow("wrong bytes") << QByteArray("cp \"$1\" \"$2\"")
+                                     << QStringLiteral("新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变");
+        // The tool's words come after the reason, which is said first.
+        QTest::newRow("volume full") << QByteArray("printf 'Could not close file\\nError: No space left on device' >&2; exit 1")
+                                     << QStringLiteral("磁盘空间已满，无法写入 %1 (cjxl 运行出错 (代码 1): Could not close file\n"
+                                                       "Error: No space left on device)");
     }
 
     void fakeToolFailures()
@@ -499,9 +507,111 @@ private Q_SLOTS:
         settings.customCjxlPath = TestEnv::writeScript(m_work + QStringLiteral("/../fake-cjxl"), script);
         const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
         QCOMPARE(done.status, TaskStatus::failed);
-        QVERIFY2(done.errorMessage->startsWith(message), qPrintable(*done.errorMessage));
+        const QString expected = message.contains(QLatin1String("%1")) ? message.arg(m_work) : message;
+        QVERIFY2(done.errorMessage->startsWith(expected), qPrintable(*done.errorMessage));
         QCOMPARE(TestEnv::readAll(source), original);
         QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+    }
+
+    // Each of these under a .jpg name: cjxl would encode the pixels of most of them and report
+    // success. The job refuses them by their first bytes, before any tool runs.
+    void contentThatIsNoJpegIsNeverConverted_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message");
+        const auto named = [](const char *format) {
+            return QStringLiteral("此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）").arg(QLatin1String(format));
+        };
+        for (const auto &[tag, bytes, format] : notJpegFiles())
+            QTest::newRow(tag) << bytes << named(format);
+        QTest::newRow("unknown") << QByteArray("just some text, no picture at all") << QStringLiteral("此文件不是 JPEG 图像（无法识别其内容）");
+        QTest::newRow("empty") << QByteArray() << QStringLiteral("此文件不是 JPEG 图像（文件是空的）");
+        QTest::newRow("JPEG behind other bytes")
+            << TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/unsupported/leading-garbage.jpg")))
+            << QStringLiteral("此文件开头有 %1 字节多余数据，不是标准的 JPEG 文件。")
+                   .arg(TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/unsupported/leading-garbage.jpg")))
+                            .indexOf("\xFF\xD8\xFF"));
+    }
+
+    void contentThatIsNoJpegIsNeverConverted()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        const QString source = m_work + QStringLiteral("/photo.jpg");
+        TestEnv::writeAll(source, bytes);
+        const QString runs = m_root.filePath(QStringLiteral("runs%1").arg(m_case));
+        AppSettings settings = settingsWith(DeleteStrategy::keepOriginal);
+        settings.customCjxlPath = TestEnv::writeScript(
+            m_root.filePath(QStringLiteral("logging-cjxl%1").arg(m_case)),
+            "echo ran >> '" + QFile::encodeName(runs) + "'\nexec '"
+                + QFile::encodeName(TestEnv::installedTool(QStringLiteral("cjxl"))) + "' \"$@\"");
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
+        QCOMPARE(done.status, TaskStatus::failed);
+        QCOMPARE(*done.errorMessage, message);
+        QVERIFY(!done.compressedSize);
+        QVERIFY(!QFile::exists(runs)); // no tool ran
+        QCOMPARE(TestEnv::readAll(source), bytes);
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("photo.jpg")});
+    }
+
+    // A fresh output that cannot give back the JPEG is removed, whatever the encoder said.
+    void anOutputWithoutReconstructionDataIsRemoved_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("strategy");
+        QTest::newRow("pixels in a container, originals kept")
+            << QStringLiteral("jxl/pixels-only-container.jxl") << int(DeleteStrategy::keepOriginal);
+        QTest::newRow("bare codestream, originals kept")
+            << QStringLiteral("jxl/pixels-only-codestream.jxl") << int(DeleteStrategy::keepOriginal);
+        QTest::newRow("container without jbrd, originals deleted")
+            << QStringLiteral("jxl/from-jpeg-no-reconstruction.jxl") << int(DeleteStrategy::deleteImmediately);
+    }
+
+    void anOutputWithoutReconstructionDataIsRemoved()
+    {
+        QFETCH(QString, output);
+        QFETCH(int, strategy);
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        const QByteArray original = TestEnv::readAll(source);
+        AppSettings settings = settingsWith(DeleteStrategy(strategy));
+        settings.customCjxlPath = TestEnv::writeScript(m_root.filePath(QStringLiteral("pixel-cjxl%1").arg(m_case)),
+                                                       "cp '" + QFile::encodeName(TestEnv::dataPath(output)) + "' \"$2\"");
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
+        QCOMPARE(done.status, TaskStatus::failed);
+        QCOMPARE(*done.errorMessage, QStringLiteral("新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变"));
+        QVERIFY(!done.isVerified);
+        QCOMPARE(TestEnv::readAll(source), original);
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+    }
+
+    // djxl cannot read what cjxl has just written: the proof fails, the output goes, the original stays.
+    void aFreshOutputThatCannotBeRestored()
+    {
+        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        const QByteArray original = TestEnv::readAll(source);
+        AppSettings settings = settingsWith(DeleteStrategy::deleteImmediately);
+        settings.customDjxlPath = TestEnv::writeScript(m_root.filePath(QStringLiteral("failing-djxl%1").arg(m_case)),
+                                                       "echo 'JxlDecoderProcessInput failed' >&2; exit 1");
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
+        QCOMPARE(done.status, TaskStatus::failed);
+        QCOMPARE(*done.errorMessage, QStringLiteral("无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变 "
+                                                    "(djxl 运行出错 (代码 1): JxlDecoderProcessInput failed)"));
+        QCOMPARE(TestEnv::readAll(source), original);
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+    }
+
+    // The real djxl on half a file: our words first, the decoder's after them.
+    void aDamagedJXLSaysSoFirst()
+    {
+        const QString source = TestEnv::copyData(QStringLiteral("jxl/truncated.jxl"), m_work);
+        const QByteArray before = TestEnv::readAll(source);
+        const TaskItem done = runJob(taskFor(source, ConversionMode::jxlToJPEG), settingsWith(DeleteStrategy::deleteImmediately));
+        QCOMPARE(done.status, TaskStatus::failed);
+        QVERIFY2(done.errorMessage->startsWith(QStringLiteral("JXL 文件已损坏，无法还原 (djxl 运行出错 (代码 ")),
+                 qPrintable(*done.errorMessage));
+        QVERIFY(done.errorMessage->endsWith(QLatin1Char(')')));
+        QCOMPARE(TestEnv::readAll(source), before);
+        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("truncated.jxl")});
     }
 
     // A missing JXL is reported as missing, not as one without reconstruction data.

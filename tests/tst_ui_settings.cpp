@@ -24,6 +24,7 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTabBar>
 #include <QTest>
 
 #include <memory>
@@ -300,6 +301,28 @@ private slots:
     }
 
     // A path typed or chosen is stored and probed at once; the line under it says what was found.
+    // The about page names the application once; Escape closes the window from any page.
+    void aboutNamesTheApplicationOnceAndEscapeCloses()
+    {
+        openWindow();
+        m_window->showTab(SettingsWindow::Tab::about);
+        QStringList names;
+        for (const QLabel *label : page(SettingsWindow::Tab::about)->findChildren<QLabel *>()) {
+            if (label->text().contains(QLatin1String("Pikora")) && label->isVisibleTo(m_window.get()))
+                names.append(label->text());
+        }
+        QCOMPARE(names.count(QStringLiteral("Pikora")), 1);
+        Screenshots::save(m_window.get(), QStringLiteral("settings-about-name"));
+        QTest::keyClick(m_window->tabs()->tabBar(), Qt::Key_Escape);
+        QVERIFY(!m_window->isVisible());
+        m_window->show();
+        m_window->showToolPath(QStringLiteral("djxl"));
+        QCOMPARE(m_window->tabs()->currentIndex(), int(SettingsWindow::Tab::general));
+        QCOMPARE(m_window->focusWidget(), page(SettingsWindow::Tab::general)->findChild<QWidget *>(QStringLiteral("toolPath-djxl")));
+        QTest::keyClick(m_window->focusWidget(), Qt::Key_Escape);
+        QVERIFY(!m_window->isVisible());
+    }
+
     void toolPaths()
     {
         const QString fake = TestEnv::writeScript(m_root.filePath(QStringLiteral("tools/my cjxl")),

@@ -17,12 +17,14 @@
 #include "ui/appactions.h"
 #include "ui/chromebar.h"
 #include "ui/emptycanvas.h"
+#include "ui/taskrowactions.h"
 #include "ui/taskrowdelegate.h"
 #include "ui/tasktableview.h"
 #include "ui/updatesheet.h"
 #include "ui/maintoolbar.h"
 #include "ui/mainwindow.h"
 #include "ui/modeswitch.h"
+#include "ui/previewwindow.h"
 #include "ui/progressstrip.h"
 #include "ui/settingswindow.h"
 #include "ui/statspopup.h"
@@ -38,7 +40,9 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QStandardPaths>
@@ -339,6 +343,128 @@ private slots:
         QTRY_COMPARE(m_window->findChildren<UpdateSheet *>().size(), 1);
         m_updates->setUpdateSheetPresented(false);
         QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
+    }
+
+    // Preferences and preview open over the middle of the window, wherever the window is.
+    void secondaryWindowsOpenOverTheWindow()
+    {
+        m_window->move(40, 30);
+        const auto centredOverWindow = [this](const QWidget *other) {
+            return (other->frameGeometry().center() - m_window->frameGeometry().center()).manhattanLength() <= 4;
+        };
+        actions()->preferences->trigger();
+        auto *settings = m_window->findChild<SettingsWindow *>();
+        QVERIFY(settings && settings->isVisible());
+        QVERIFY2(centredOverWindow(settings), qPrintable(u"%1,%2"_s.arg(settings->x()).arg(settings->y())));
+        QTest::keyClick(settings, Qt::Key_Escape);
+        QVERIFY(!settings->isVisible());
+
+        const QString photo = TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, m_root.filePath(u"preview"_s));
+        auto *preview = m_window->findChild<PreviewWindow *>();
+        QVERIFY(preview);
+        QSignalSpy loaded(preview, &PreviewWindow::loaded);
+        m_window->windowState()->setPreviewItemURL(QUrl::fromLocalFile(photo));
+        QVERIFY(preview->isVisible());
+        QVERIFY(centredOverWindow(preview));
+        QVERIFY(!loaded.isEmpty() || loaded.wait(30000));
+        QVERIFY(centredOverWindow(preview)); // sized to the photo, still over the middle
+        m_window->windowState()->setPreviewItemURL(std::nullopt);
+    }
+
+    // The missing tool's island says what to install when hovered and leads to the tool's path.
+    void missingToolLeadsToItsPath()
+    {
+        StatusFacts facts;
+        facts.toolReady = false;
+        m_window->chromeBar()->setFacts(facts);
+        QCOMPARE(island()->face(), StatusIsland::Face::toolMissing);
+        QVERIFY2(island()->toolTip().contains(u"sudo apt install libjxl-tools"_s), qPrintable(island()->toolTip()));
+        QTest::mouseClick(island(), Qt::LeftButton, {}, island()->rect().center());
+        auto *settings = m_window->findChild<SettingsWindow *>();
+        QVERIFY(settings && settings->isVisible());
+        QCOMPARE(settings->tabs()->currentIndex(), int(SettingsWindow::Tab::general));
+        QCOMPARE(settings->focusWidget(), settings->findChild<QWidget *>(u"toolPath-cjxl"_s));
+        Screenshots::save(settings, u"settings-from-missing-tool"_s);
+    }
+
+    // "在文件管理器中显示" where nothing can show the file: the window says so.
+    void revealWithoutAFileManagerSaysSo()
+    {
+        const QString folder = m_root.filePath(u"reveal"_s);
+        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
+        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
+        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+        const QString bin = m_root.filePath(u"failing-opener"_s);
+        TestEnv::writeScript(bin + u"/xdg-open"_s, "exit 3");
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        // The private session bus of this suite has no file manager on it.
+        auto *table = m_window->findChild<TaskTableView *>();
+        QTRY_VERIFY(!table->taskIdAt(0).isNull());
+        table->rowActions()->reveal(table->taskIdAt(0));
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = m_window->findChild<QMessageBox *>()) && box->isVisible());
+        QCOMPARE(box->text(), u"没有可用的文件管理器来显示此文件"_s);
+        Screenshots::save(box, u"reveal-failed"_s);
+        box->close();
+    }
+
+    // Tab goes through the window as it reads: toolbar, table, then the islands.
+    void tabFollowsReadingOrder()
+    {
+        const QString folder = m_root.filePath(u"taborder"_s);
+        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
+        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
+        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+        QTRY_VERIFY(m_window->findChild<TaskTableView *>()->isVisible());
+        QToolButton *first = m_window->mainToolBar()->buttons().constFirst();
+        first->setFocus(Qt::TabFocusReason);
+        QList<QWidget *> order{first};
+        for (int step = 0; step < 40; ++step) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window.get(), Qt::Key_Tab);
+            QWidget *now = QApplication::focusWidget();
+            if (!now || now == first)
+                break;
+            order.append(now);
+        }
+        const auto place = [&order](const QWidget *widget) { return order.indexOf(const_cast<QWidget *>(widget)); };
+        const qsizetype table = place(m_window->findChild<TaskTableView *>());
+        const qsizetype clear = place(island()->clearButton());
+        const qsizetype start = place(m_window->chromeBar()->actionIsland()->button());
+        QStringList seen;
+        for (const QWidget *widget : order)
+            seen.append(QString::fromLatin1(widget->metaObject()->className()));
+        QVERIFY2(table > 0 && clear > table && start > clear, qPrintable(seen.join(u' ')));
+        for (QToolButton *button : m_window->mainToolBar()->buttons())
+            QVERIFY2(place(button) >= 0 && place(button) < table, qPrintable(seen.join(u' ')));
+    }
+
+    // At a high scale factor on a small screen the window must still fit it; checked in a run of
+    // this suite with QT_SCALE_FACTOR set, which takes effect only at start.
+    void minimumSizeFitsTheScreen()
+    {
+        if (qEnvironmentVariableIsSet("PIKORA_SCALED_RUN")) {
+            const QSize room = m_window->screen()->availableSize();
+            const QString sizes = u"minimum %1×%2, window %3×%4, screen %5×%6"_s.arg(m_window->minimumWidth())
+                                      .arg(m_window->minimumHeight()).arg(m_window->width()).arg(m_window->height())
+                                      .arg(room.width()).arg(room.height());
+            QVERIFY2(m_window->minimumWidth() <= room.width() && m_window->minimumHeight() <= room.height(), qPrintable(sizes));
+            MainWindow fresh(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+            QVERIFY2(fresh.width() <= room.width() && fresh.height() <= room.height(), qPrintable(sizes));
+            return;
+        }
+        QProcess scaled;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_SCALE_FACTOR"_s, u"2"_s);
+        environment.insert(u"PIKORA_SCALED_RUN"_s, u"1"_s);
+        scaled.setProcessEnvironment(environment);
+        scaled.setProcessChannelMode(QProcess::MergedChannels);
+        scaled.start(QCoreApplication::applicationFilePath(), {u"minimumSizeFitsTheScreen"_s});
+        QVERIFY(scaled.waitForFinished(120000));
+        QVERIFY2(scaled.exitStatus() == QProcess::NormalExit && scaled.exitCode() == 0, scaled.readAll().constData());
     }
 
     void toolbarButtons()

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -65,6 +67,8 @@ private slots:
     void installerFileName();
     void check_data();
     void check();
+    void offlineCheckSaysWhy_data();
+    void offlineCheckSaysWhy();
     void builtInFeeds();
     void downloadSameVersionTwice();
     void interruptDownload_data();
@@ -306,6 +310,50 @@ void UpdateTest::check()
     const QByteArray head = m_server->requests().constFirst() + "\r\n";
     QVERIFY(head.contains(QByteArray("\r\nUser-Agent: Pikora-macOS/" + UpdateManager::currentAppVersion().toUtf8() + "\r\n")));
     QVERIFY(head.contains("\r\nAccept: application/json\r\n"));
+}
+
+// Network failures read in the user's words first; the system's text, naming the host, follows.
+void UpdateTest::offlineCheckSaysWhy_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("no such host") << QStringLiteral("http://pikora-update-test.invalid/feed")
+                                  << QStringLiteral("找不到更新服务器，请检查网络连接 (");
+    QTcpServer closed; // a port that nobody listens on any more
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    QTest::newRow("connection refused") << QStringLiteral("http://127.0.0.1:%1/feed").arg(port)
+                                        << QStringLiteral("无法连接到更新服务器，请检查网络连接 (");
+    // TLS spoken to a server that answers in plain text.
+    QTest::newRow("TLS failure") << QStringLiteral("https to a plain server")
+                                 << QStringLiteral("无法与更新服务器建立安全连接 (TLS) (");
+}
+
+void UpdateTest::offlineCheckSaysWhy()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, words);
+    QTcpServer plain;
+    if (address == QLatin1String("https to a plain server")) {
+        QVERIFY(plain.listen(QHostAddress::LocalHost));
+        connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+            while (QTcpSocket *socket = plain.nextPendingConnection()) {
+                socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+                socket->disconnectFromHost();
+            }
+        });
+        address = QStringLiteral("https://127.0.0.1:%1/feed").arg(plain.serverPort());
+    }
+    auto manager = makeManager(30s);
+    manager->checkForUpdates(address, true);
+    QTRY_VERIFY_WITH_TIMEOUT(manager->status().kind != Kind::checking, 40000);
+    const QString message = manager->status().message;
+    QCOMPARE(manager->status().kind, Kind::failed);
+    QVERIFY2(message.startsWith(words) && message.endsWith(u')') && message.size() > words.size() + 1, qPrintable(message));
+    // A time-out Qt reports as such reads like the one the manager's own timer ends.
+    QVERIFY(UpdateFeed::networkError(QNetworkReply::TimeoutError, QStringLiteral("Socket operation timed out"))
+                .startsWith(QStringLiteral("连接超时，服务器长时间没有响应 (")));
 }
 
 // Only the last built-in feed's failure counts; a 404 passes the turn to the next feed.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <type_traits>
 
@@ -28,6 +29,8 @@ constexpr qint64 kToolBaseBytes = 16 * 1024 * 1024;
 constexpr qint64 kPixelsPerByteGuess = 4;
 // How often a job waiting for memory looks again, besides whenever a job ends.
 constexpr int kMemoryRetryMs = 250;
+// How far back the remaining-time estimate looks for the pace of the work.
+constexpr qint64 kThroughputWindowMs = 60 * 1000;
 // Estimates are read ahead of the queue in chunks, so a long queue never delays the start.
 constexpr qsizetype kEstimateChunk = 64;
 
@@ -72,6 +75,10 @@ BatchController::BatchController(TaskList *compressTasks, TaskList *restoreTasks
     connect(m_memoryRetry, &QTimer::timeout, this, &BatchController::fill);
     setMemoryProbes([] { return MemoryProbe::read().available(); },
                     [] { return MemoryProbe::childrenResidentBytes(::getpid()); });
+    setClock([] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+    });
 }
 
 BatchController::~BatchController()
@@ -101,13 +108,15 @@ std::optional<qint64> BatchController::remainingSeconds() const
 {
     if (!isRunning() || m_batch->done < 2)
         return std::nullopt;
-    const double elapsed = double(m_batch->clock.elapsed()) / 1000.0;
-    // Bytes per second so far; by jobs when the sources had no sizes.
-    const bool byBytes = m_batch->bytesDone > 0;
-    const double doneAmount = byBytes ? double(m_batch->bytesDone) : double(m_batch->done);
-    const double left = byBytes ? double(std::max<qint64>(0, m_batch->bytesTotal - m_batch->bytesDone))
-                                : double(std::max(0, m_batch->total - m_batch->done));
-    return qint64(std::ceil(left * elapsed / doneAmount));
+    const qint64 now = m_clock();
+    const qint64 from = std::max(m_batch->startedAt, now - kThroughputWindowMs);
+    const auto recent = std::count_if(m_batch->recentFinishes.cbegin(), m_batch->recentFinishes.cend(),
+                                      [from](qint64 at) { return at > from; });
+    // Jobs that take longer than the window leave too few finishes in it: then the whole batch's pace.
+    const double finished = recent >= 2 ? double(recent) : double(m_batch->done);
+    const double span = double(std::max<qint64>(1, recent >= 2 ? now - from : now - m_batch->startedAt)) / 1000.0;
+    const double left = double(std::max(0, m_batch->total - m_batch->done));
+    return qint64(std::ceil(left * span / finished));
 }
 
 TaskList *BatchController::list(ConversionMode mode) const
@@ -207,7 +216,7 @@ void BatchController::onPrepared(const Preparation &preparation)
     const bool first = !m_batch->begun;
     if (first) {
         m_batch->begun = true;
-        m_batch->clock.start();
+        m_batch->startedAt = m_clock();
         Q_EMIT started(mode);
     }
     Q_EMIT stateChanged();
@@ -362,6 +371,10 @@ void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
         if (task.status == TaskStatus::completed || task.status == TaskStatus::failed) {
             m_batch->done += 1;
             m_batch->bytesDone += running.size;
+            const qint64 now = m_clock();
+            m_batch->recentFinishes.append(now);
+            while (m_batch->recentFinishes.constFirst() <= now - kThroughputWindowMs)
+                m_batch->recentFinishes.removeFirst();
         } else {
             m_batch->total -= 1; // stopped by hand: it no longer belongs to the batch's work
             m_batch->bytesTotal -= running.size;

@@ -4,7 +4,6 @@
 #include "model/appsettings.h"
 #include "model/taskitem.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -41,6 +40,8 @@ public:
     using AvailableMemory = std::function<std::optional<qint64>()>;
     // Bytes the running tools hold already (part of what they were estimated to need).
     using ResidentMemory = std::function<qint64()>;
+    // Milliseconds on a steady clock; the remaining-time estimate reads it.
+    using Clock = std::function<qint64()>;
 
     // About 30 MB per megapixel for cjxl, 7 MB for djxl, from the image's header.
     static qint64 estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize);
@@ -57,6 +58,8 @@ public:
     int totalCount() const { return isRunning() ? m_batch->total : 0; }
     qint64 bytesDone() const { return isRunning() ? m_batch->bytesDone : 0; }
     qint64 bytesTotal() const { return isRunning() ? m_batch->bytesTotal : 0; }
+    // From the jobs finished per second over the last minute: the pace of the work as it is now,
+    // not of its first photos. Nothing until two jobs have finished.
     std::optional<qint64> remainingSeconds() const;
     qsizetype runningJobCount() const { return m_running.size(); }
     bool isHeld(const QUuid &id) const { return m_running.contains(id); }
@@ -71,6 +74,7 @@ public:
     void setToolSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
     void setNeedEstimator(NeedEstimator estimator) { m_estimator = std::move(estimator); }
     void setMemoryProbes(AvailableMemory available, ResidentMemory resident);
+    void setClock(Clock clock) { m_clock = std::move(clock); }
 
     // Starts a batch on the waiting (pending or failed) jobs of one list, at most windowLimit at
     // once. False, with nothing started, while another batch runs or is being prepared, or when
@@ -111,7 +115,8 @@ private:
         int total = 0;
         qint64 bytesDone = 0;
         qint64 bytesTotal = 0;
-        QElapsedTimer clock;
+        qint64 startedAt = 0;          // m_clock's time when the first jobs started
+        QList<qint64> recentFinishes;  // m_clock's times of the jobs finished in the last minute
         // Tools found for the custom paths of the time; jobs use them while those paths stay.
         QString customCjxl;
         QString customDjxl;
@@ -148,6 +153,7 @@ private:
     NeedEstimator m_estimator = &BatchController::estimatedNeed;
     AvailableMemory m_availableMemory;
     ResidentMemory m_residentMemory;
+    Clock m_clock;
 
     std::optional<Batch> m_batch; // the batch that holds the state; a cancelled one is gone
     quint64 m_serial = 0;

@@ -1,5 +1,7 @@
 #include "filejob.h"
 
+#include "filesignature.h"
+#include "jpegdiagnosis.h"
 #include "jxlcontainer.h"
 #include "outputfiles.h"
 #include "toolrun.h"
@@ -18,6 +20,26 @@ namespace {
 bool reportsPixelFallback(const QByteArray &stderrText)
 {
     return stderrText.contains("Retrying with --pixels_to_jpeg") || stderrText.contains("Decoded to pixels");
+}
+
+// Why a source to compress is no JPEG at all, from its first bytes; nothing for a JPEG. cjxl
+// would encode the pixels of a PNG or GIF without complaint, giving a file that can never
+// give back the original.
+std::optional<QString> notJpegReason(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt; // the tool run reports what keeps it from being read
+    const FileSignature::Format format = FileSignature::identify(file.read(FileSignature::headLength));
+    if (format == FileSignature::Format::unknown && file.size() > 0) {
+        // A JPEG behind bytes of something else: the diagnosis says how many.
+        if (const uchar *mapped = file.map(0, file.size())) {
+            const QByteArrayView bytes(mapped, file.size());
+            if (JpegDiagnosis::findProblem(bytes) == JpegDiagnosis::Problem::leadingData)
+                return JpegDiagnosis::describe(JpegDiagnosis::Problem::leadingData, bytes);
+        }
+    }
+    return FileSignature::notJpegReason(format);
 }
 
 struct Preparation
@@ -98,6 +120,12 @@ void FileJob::start()
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = Verifier::storedDigest(source);
         }
+        if (!restoring && !result.sourceUnreadable) {
+            if (const std::optional<QString> reason = notJpegReason(source)) {
+                result.error = JXLError::refused(*reason);
+                return result;
+            }
+        }
         if (!result.sourceUnreadable)
             result.error = OutputFiles::createTemporary(temporary, source);
         return result;
@@ -143,6 +171,8 @@ void FileJob::onToolFinished()
     case ToolRun::Outcome::cancelled:
         return endCancelled();
     case ToolRun::Outcome::failed:
+        if (!compressing() && m_run->error()->kind == JXLError::Kind::executionFailed && m_run->error()->headline.isEmpty())
+            return fail(m_run->error()->withHeadline(tr("JXL 文件已损坏，无法还原")));
         return fail(*m_run->error());
     case ToolRun::Outcome::succeeded:
         break;
@@ -156,7 +186,17 @@ void FileJob::onToolFinished()
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
         return checkRestored();
     }
-    m_sourceDigest.then(this, [this](std::optional<QString> digest) { verifyCompressed(digest); });
+    const QString temporary = m_temporary;
+    QtConcurrent::run([temporary] { return JXLContainer::inspect(temporary).hasJpegReconstruction; })
+        .then(this, [this](bool reconstructable) {
+            if (m_cancelled->load())
+                return endCancelled();
+            // Without it the output holds new pixels, not the JPEG: never a lossless conversion.
+            if (!reconstructable)
+                return fail(JXLError::refused(
+                    tr("新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变")));
+            m_sourceDigest.then(this, [this](std::optional<QString> digest) { verifyCompressed(digest); });
+        });
 }
 
 void FileJob::verifyCompressed(const std::optional<QString> &sourceDigest)
@@ -203,8 +243,16 @@ void FileJob::onVerificationFinished()
     switch (m_verification->outcome()) {
     case Verification::Outcome::cancelled:
         return endCancelled();
-    case Verification::Outcome::failed:
-        return fail(*m_verification->error());
+    case Verification::Outcome::failed: {
+        const JXLError &error = *m_verification->error();
+        // djxl cannot read what cjxl has just written: say what became of both files.
+        const bool unreadable = (error.kind == JXLError::Kind::executionFailed
+                                 || error.kind == JXLError::Kind::killedBySignal)
+            && error.headline.isEmpty();
+        if (unreadable)
+            return fail(error.withHeadline(tr("无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变")));
+        return fail(error);
+    }
     case Verification::Outcome::passed:
         m_task.isVerified = true;
         return commit();

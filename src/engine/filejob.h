@@ -22,6 +22,8 @@ class Verification;
 // or deleted. A compressed output carries the source JPEG's SHA-256, which proves a later
 // restore. A failed job leaves no output and an untouched source; a cancelled one comes back
 // pending; a source that could not be disposed of leaves a warning on the completed job.
+// A source that is no JPEG by its first bytes is refused before any tool runs, and an output
+// without JPEG reconstruction data is never placed: neither could give back the original.
 class FileJob final : public QObject
 {
     Q_OBJECT

@@ -71,8 +71,28 @@ JXLError JXLError::platform(const QString &message)
     return e;
 }
 
+JXLError JXLError::refused(const QString &reason)
+{
+    JXLError e;
+    e.kind = Kind::refused;
+    e.message = reason;
+    return e;
+}
+
+JXLError JXLError::withHeadline(const QString &text) const
+{
+    JXLError e = *this;
+    e.headline = text;
+    return e;
+}
+
 QString JXLError::errorDescription() const
 {
+    if (!headline.isEmpty()) {
+        JXLError plain = *this;
+        plain.headline.clear();
+        return QCoreApplication::translate("JXLError", "%1 (%2)").arg(headline, plain.errorDescription());
+    }
     switch (kind) {
     case Kind::toolNotFound:
         return QCoreApplication::translate("JXLError", "未检测到 ") + tool
@@ -100,6 +120,7 @@ QString JXLError::errorDescription() const
     case Kind::invalidFormat:
         return QStringLiteral("文件格式不匹配，预期为: ") + expected;
     case Kind::platform:
+    case Kind::refused:
         return message;
     }
     return message;

@@ -39,6 +39,26 @@ QString systemError(const QString &path, int error)
     return QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") + path;
 }
 
+// A failure to write beside path, naming its folder (never our temporary name) and, where the
+// system's words would not, what stands in the way.
+JXLError writeFailure(const QString &path, int error)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    switch (error) {
+    case EROFS:
+        return JXLError::platform(QCoreApplication::translate("OutputFiles", "无法写入 %1：该文件夹是只读的").arg(folder));
+    case EACCES:
+    case EPERM:
+        return JXLError::platform(
+            QCoreApplication::translate("OutputFiles", "无法写入 %1：没有写入该文件夹的权限").arg(folder));
+    case ENOSPC:
+    case EDQUOT:
+        return JXLError::platform(QCoreApplication::translate("OutputFiles", "磁盘空间已满，无法写入 %1").arg(folder));
+    default:
+        return JXLError::platform(systemError(folder, error));
+    }
+}
+
 bool syncPath(const QByteArray &path, int flags)
 {
     const int fd = ::open(path.constData(), flags | O_CLOEXEC);
@@ -188,7 +208,7 @@ std::optional<JXLError> createTemporary(const QString &temporaryPath, const QStr
     const int fd = ::open(QFile::encodeName(temporaryPath).constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return JXLError::platform(systemError(temporaryPath, errno));
+        return writeFailure(temporaryPath, errno);
     // Not through open(): the umask must neither widen nor narrow the source's bits.
     ::fchmod(fd, mode);
     ::close(fd);
@@ -218,7 +238,7 @@ std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QStr
     const int syncError = errno;
     ::close(fd);
     if (!synced)
-        return JXLError::platform(systemError(temporaryPath, syncError));
+        return writeFailure(temporaryPath, syncError);
     if (digest) {
         QString error;
         const std::optional<QString> own = Verifier::sha256(temporaryPath, &error);

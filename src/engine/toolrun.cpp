@@ -10,10 +10,12 @@
 #include <QTimer>
 #include <QtConcurrent>
 
+#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +66,40 @@ QString jpegRefusalReason(const QString &path)
     if (const uchar *mapped = file.map(0, file.size()))
         return JpegDiagnosis::refusalReason(QByteArrayView(mapped, file.size()));
     return JpegDiagnosis::refusalReason(file.readAll());
+}
+
+// Whether a failed run ran out of room: the tool says so (in its words, which follow the
+// locale we gave it), or the volume it wrote to has next to nothing left.
+bool saysOutOfSpace(const QByteArray &stderrText)
+{
+    return stderrText.contains("No space left on device") || stderrText.contains(std::strerror(ENOSPC));
+}
+
+bool volumeNearlyFull(const QString &destination)
+{
+    constexpr quint64 kNearlyFull = 1024 * 1024;
+    struct statvfs volume;
+    return ::statvfs(QFile::encodeName(QFileInfo(destination).absolutePath()).constData(), &volume) == 0
+        && quint64(volume.f_bavail) * volume.f_frsize < kNearlyFull;
+}
+
+struct FailureCause
+{
+    QString jpegProblem; // cjxl: what the JPEG's structure says the tool cannot take
+    bool outOfSpace = false;
+};
+
+FailureCause causeOfFailure(const QString &tool, const QString &source, const QString &destination,
+                            const QByteArray &stderrText)
+{
+    FailureCause cause;
+    if (tool == QLatin1String("cjxl"))
+        cause.jpegProblem = jpegRefusalReason(source);
+    // A photo the tool cannot take fails on a full volume too; only the tool's words say otherwise.
+    cause.outOfSpace = saysOutOfSpace(stderrText) || (cause.jpegProblem.isEmpty() && volumeNearlyFull(destination));
+    if (cause.outOfSpace)
+        cause.jpegProblem.clear();
+    return cause;
 }
 
 } // namespace
@@ -190,23 +226,26 @@ void ToolRun::onProcessFinished(int exitCode, QProcess::ExitStatus status)
         finish(Outcome::failed, JXLError::killedBySignal(m_toolName, exitCode, message));
         return;
     }
-    if (m_toolName == QLatin1String("cjxl"))
-        explainFailure(exitCode);
-    else
-        finish(Outcome::failed, JXLError::executionFailed(m_toolName, exitCode, message));
+    explainFailure(exitCode);
 }
 
 void ToolRun::explainFailure(int exitCode)
 {
-    // Reading the markers of a large photo is file work: off this thread.
-    QtConcurrent::run(&jpegRefusalReason, m_source).then(this, [this, exitCode](const QString &cause) {
-        if (m_cancelRequested) {
-            finish(Outcome::cancelled);
-            return;
-        }
-        finish(Outcome::failed, JXLError::executionFailed(m_toolName, exitCode,
-                                                          decodeToolMessage(m_stderr, m_stderrCut), cause));
-    });
+    // Reading the markers of a large photo and asking a volume for its room are file work: off this thread.
+    QtConcurrent::run(&causeOfFailure, m_toolName, m_source, m_destination, m_stderr)
+        .then(this, [this, exitCode](const FailureCause &cause) {
+            if (m_cancelRequested) {
+                finish(Outcome::cancelled);
+                return;
+            }
+            JXLError error = JXLError::executionFailed(m_toolName, exitCode, decodeToolMessage(m_stderr, m_stderrCut),
+                                                       cause.jpegProblem);
+            if (cause.outOfSpace) {
+                error = error.withHeadline(QCoreApplication::translate("ToolRun", "磁盘空间已满，无法写入 %1")
+                                               .arg(QFileInfo(m_destination).absolutePath()));
+            }
+            finish(Outcome::failed, error);
+        });
 }
 
 void ToolRun::onProcessError(QProcess::ProcessError error)

@@ -299,8 +299,42 @@ QString replyError(const QNetworkReply &reply)
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
         return httpStatusError(status.toInt());
     if (reply.error() != QNetworkReply::NoError)
-        return reply.errorString();
+        return networkError(reply.error(), reply.errorString());
     return {};
+}
+
+QString networkError(QNetworkReply::NetworkError error, const QString &technical)
+{
+    const char *words = nullptr;
+    switch (error) {
+    case QNetworkReply::HostNotFoundError:
+        words = QT_TRANSLATE_NOOP("UpdateManager", "找不到更新服务器，请检查网络连接");
+        break;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+        words = QT_TRANSLATE_NOOP("UpdateManager", "无法连接到更新服务器，请检查网络连接");
+        break;
+    case QNetworkReply::TimeoutError:
+        words = QT_TRANSLATE_NOOP("UpdateManager", "连接超时，服务器长时间没有响应");
+        break;
+    case QNetworkReply::SslHandshakeFailedError:
+        words = QT_TRANSLATE_NOOP("UpdateManager", "无法与更新服务器建立安全连接 (TLS)");
+        break;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        words = QT_TRANSLATE_NOOP("UpdateManager", "无法通过代理服务器连接，请检查代理设置");
+        break;
+    default:
+        return technical;
+    }
+    // The system's own words stay, after ours: they name the host and help whoever looks further.
+    return QCoreApplication::translate("UpdateManager", "%1 (%2)").arg(QCoreApplication::translate("UpdateManager", words), technical);
 }
 
 QString downloadRefusal(const QUrl &address)

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-class QNetworkReply;
+#include <QNetworkReply>
 
 // Reading release feeds and version strings. Pure functions: no network, no files, no state.
 namespace UpdateFeed {
@@ -55,6 +55,10 @@ QString httpStatusError(int statusCode);
 // Why a finished reply brought no usable body, or empty when it did: an HTTP status outside
 // 200 to 299 wins over the transport error that Qt raises for it.
 QString replyError(const QNetworkReply &reply);
+
+// A transport failure in words a user can act on (no host, no connection, time-out, TLS), with
+// the technical text after them.
+QString networkError(QNetworkReply::NetworkError error, const QString &technical);
 
 // Why an update may not be fetched from this address, or empty when it may: only https,
 // or http to the loopback interface.

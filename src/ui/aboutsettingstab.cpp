@@ -38,10 +38,6 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     QLabel *product = UiStyle::plainLabel(QStringLiteral("Pikora"), application);
     product->setFont(UiStyle::font(product, 16, QFont::Bold));
     nameRow->addWidget(product);
-    QLabel *latin = UiStyle::plainLabel(QStringLiteral("Pikora"), application);
-    latin->setFont(UiStyle::font(latin, 13, QFont::DemiBold));
-    UiStyle::setTextColor(latin, UiStyle::secondary(latin));
-    nameRow->addWidget(latin);
     nameRow->addStretch(1);
     names->addLayout(nameRow);
     QLabel *version = UiStyle::plainLabel(

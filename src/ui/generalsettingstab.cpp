@@ -109,6 +109,7 @@ QWidget *GeneralSettingsTab::toolRow(ToolRow &row)
     grid->setColumnStretch(1, 1);
     grid->addWidget(UiStyle::plainLabel(row.name, box), 0, 0);
     row.path = new QLineEdit(box);
+    row.path->setObjectName(QStringLiteral("toolPath-") + row.name);
     row.path->setPlaceholderText(tr("自动查找"));
     row.path->setClearButtonEnabled(true);
     row.path->setAccessibleName(tr("%1 的路径").arg(row.name));

@@ -20,6 +20,7 @@
 #include "ui/previewwindow.h"
 #include "ui/progressstrip.h"
 #include "ui/settingswindow.h"
+#include "ui/statusisland.h"
 #include "ui/statspopup.h"
 #include "ui/tasktableview.h"
 #include "ui/updatesheet.h"
@@ -32,6 +33,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -77,8 +79,10 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
 {
     setWindowTitle(QStringLiteral("Pikora"));
     setWindowIcon(m_appIcon);
-    setMinimumSize(680, 420);
-    resize(860, 560);
+    // Never larger than the screen (a high scale factor on a small one): the start button must stay in reach.
+    const QSize room = screen() ? screen()->availableSize() : QSize(860, 560);
+    setMinimumSize(QSize(680, 420).boundedTo(room));
+    resize(QSize(860, 560).boundedTo(room));
     addToolBar(Qt::TopToolBarArea, m_toolBar);
     buildMenus();
 
@@ -91,6 +95,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     m_pages = new QStackedLayout(stage);
     m_canvas = new EmptyCanvas(state, stage);
     m_table = new TaskTableView(state, m_view, stage);
+    m_table->setTabKeyNavigation(false); // Tab leaves the table for the islands; arrows move between rows
     m_pages->addWidget(m_canvas);
     m_pages->addWidget(m_table);
     column->addWidget(stage, 1);
@@ -111,6 +116,8 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     connect(m_actions->quit, &QAction::triggered, this, &QWidget::close);
     connect(m_actions->about, &QAction::triggered, this,
             [this] { showSettings()->showTab(SettingsWindow::Tab::about); });
+    connect(m_chromeBar->statusIsland(), &StatusIsland::toolPathRequested, this,
+            [this](const QString &tool) { showSettings()->showToolPath(tool); });
     // "偏好设置…" and every other way to the settings lands here.
     m_view->setOpenSettingsAction([this] { showSettings(); });
     if (m_updates) {

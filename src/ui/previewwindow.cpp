@@ -1,6 +1,7 @@
 #include "ui/previewwindow.h"
 
 #include "ui/thumbnailer.h"
+#include "ui/uiplacement.h"
 #include "ui/windowstate.h"
 
 #include <QCloseEvent>
@@ -68,19 +69,28 @@ void PreviewWindow::follow()
                     const QSize room = screen()->availableSize() * 0.8;
                     const QSize logical = (QSizeF(image.size()) / devicePixelRatioF()).toSize();
                     resize(logical.boundedTo(room).expandedTo(minimumSize()));
+                    placeOverParent();
                 }
                 update();
                 Q_EMIT loaded();
             });
         setWindowTitle(QFileInfo(path).fileName());
         setAccessibleDescription(path);
-        if (!isVisible())
+        if (!isVisible()) {
             resize(display ? display->availableSize() * 0.6 : QSize(800, 600));
+            placeOverParent();
+        }
     }
     show();
     raise();
     activateWindow();
     update();
+}
+
+void PreviewWindow::placeOverParent()
+{
+    if (parentWidget())
+        move(UiPlacement::centredOver(parentWidget()->window(), frameGeometry().size()));
 }
 
 void PreviewWindow::paintEvent(QPaintEvent *)

@@ -32,6 +32,8 @@ protected:
 
 private:
     void follow();
+    // Over the middle of the window it belongs to, where the eye already is.
+    void placeOverParent();
 
     WindowState *m_view;
     QString m_path;

@@ -6,8 +6,10 @@
 #include "ui/icons.h"
 #include "ui/integrationsettingstab.h"
 #include "ui/performancesettingstab.h"
+#include "ui/uiplacement.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -42,6 +44,33 @@ SettingsWindow::SettingsWindow(AppState *state, UpdateManager *updates, QWidget 
 void SettingsWindow::showTab(Tab tab)
 {
     m_tabs->setCurrentIndex(static_cast<int>(tab));
+}
+
+void SettingsWindow::showToolPath(const QString &tool)
+{
+    showTab(Tab::general);
+    if (auto *field = m_tabs->widget(int(Tab::general))->findChild<QWidget *>(QStringLiteral("toolPath-") + tool))
+        field->setFocus(Qt::OtherFocusReason);
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void SettingsWindow::showEvent(QShowEvent *event)
+{
+    // The first time over the middle of the window it belongs to; later where the user left it.
+    if (!m_placed && parentWidget()) {
+        m_placed = true;
+        move(UiPlacement::centredOver(parentWidget()->window(), frameGeometry().size()));
+    }
+    QWidget::showEvent(event);
 }
 
 bool SettingsWindow::event(QEvent *event)

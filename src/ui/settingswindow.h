@@ -20,13 +20,18 @@ public:
     SettingsWindow(AppState *state, UpdateManager *updates, QWidget *parent = nullptr);
 
     void showTab(Tab tab);
+    // The general page with the path field of tool (cjxl or djxl) focused.
+    void showToolPath(const QString &tool);
     QTabWidget *tabs() const { return m_tabs; }
 
 protected:
     bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void fitContents();
 
     QTabWidget *m_tabs;
+    bool m_placed = false;
 };

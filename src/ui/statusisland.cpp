@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QTimer>
+#include <QMouseEvent>
 #include <QToolButton>
 
 // A small turning wheel while a batch runs; it only ticks while shown.
@@ -145,6 +146,15 @@ void StatusIsland::setFacts(const StatusFacts &facts)
     m_warningIcon->setVisible(m_face == Face::toolMissing);
     m_warning->setVisible(m_face == Face::toolMissing);
     m_warning->setText(compressing ? tr("未检测到 cjxl 编码器") : tr("未检测到 djxl 解码器"));
+    m_missingTool = m_face == Face::toolMissing ? (compressing ? QStringLiteral("cjxl") : QStringLiteral("djxl")) : QString();
+    // What to do about it, on hovering; a click leads to the field where its path goes.
+    setToolTip(m_missingTool.isEmpty()
+                   ? QString()
+                   : tr("请安装 libjxl-tools (sudo apt install libjxl-tools)，或点击此处在设置中指定 %1 的路径").arg(m_missingTool));
+    if (m_missingTool.isEmpty())
+        unsetCursor();
+    else
+        setCursor(Qt::PointingHandCursor);
 
     m_spinner->setVisible(m_face == Face::processing);
     m_progress->setVisible(m_face == Face::processing);
@@ -169,6 +179,16 @@ void StatusIsland::setFacts(const StatusFacts &facts)
     m_clear->setVisible(idle);
     m_retry->setVisible(idle && facts.failedCount > 0);
     adjustSize();
+}
+
+void StatusIsland::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!m_missingTool.isEmpty() && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        event->accept();
+        Q_EMIT toolPathRequested(m_missingTool);
+        return;
+    }
+    GlassPanel::mouseReleaseEvent(event);
 }
 
 QStringList StatusIsland::visibleTexts() const

@@ -48,10 +48,18 @@ public:
     QToolButton *clearButton() const { return m_clear; }
     QToolButton *retryButton() const { return m_retry; }
 
+Q_SIGNALS:
+    // A click on the missing-tool face: the user wants to say where the tool is.
+    void toolPathRequested(const QString &tool);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
 private:
     class Spinner;
 
     Face m_face = Face::idle;
+    QString m_missingTool;
     QLabel *m_warningIcon;
     QLabel *m_warning;
     Spinner *m_spinner;

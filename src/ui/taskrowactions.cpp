@@ -23,7 +23,7 @@ TaskRowActions::TaskRowActions(Workspace *workspace, ToolStatus *tools, WindowSt
     , m_rowOf(std::move(rowOf))
 {
     m_fileActions.open = &FileManager::openWithDefaultApp;
-    m_fileActions.reveal = &FileManager::showItems;
+    m_fileActions.reveal = [](const QList<QUrl> &files) { FileManager::showItems(files); };
 }
 
 const TaskItem *TaskRowActions::task(const QUuid &id) const

@@ -18,6 +18,9 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -47,6 +50,19 @@ TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent
     , m_rowActions(new TaskRowActions(m_workspace, m_tools, m_view, m_model, [this](const QUuid &id) { return rowOf(id); }, this))
     , m_dropOverlay(new DropOverlay(this))
 {
+    // A reveal that no file manager can carry out says so instead of doing nothing.
+    FileActions actions;
+    actions.open = &FileManager::openWithDefaultApp;
+    actions.reveal = [this](const QList<QUrl> &files) {
+        FileManager::showItems(files, [view = QPointer<TaskTableView>(this)](const QString &reason) {
+            if (!view)
+                return;
+            auto *box = new QMessageBox(QMessageBox::Warning, tr("无法在文件管理器中显示"), reason, QMessageBox::Ok, view->window());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+    };
+    m_rowActions->setFileActions(actions);
     m_thumbnails = ThumbnailCache::shared();
     m_proxy = new TaskSortProxy(m_model, this);
     m_delegate = new TaskRowDelegate(m_thumbnails, this);

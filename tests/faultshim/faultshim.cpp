@@ -5,8 +5,10 @@
 //   no-xattr          extended attributes fail with ENOTSUP
 //   rename-delay=MS   rename()/renameat() wait MS milliseconds first (widens races)
 //   deny=TEXT         unlink, rename, renameat2, link of a path containing TEXT fail with EPERM
+//   create-errno=N@TEXT  open() and openat() creating a file whose path contains TEXT fail with errno N
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -61,6 +63,17 @@ void delayRename()
         ::usleep(useconds_t(std::atoi(ms.c_str())) * 1000);
 }
 
+// The errno that creating path is to fail with, or 0.
+int createError(const char *path, int flags)
+{
+    bool present = false;
+    const std::string value = faultValue("create-errno", &present);
+    const std::size_t at = value.find('@');
+    if (!present || !(flags & O_CREAT) || at == std::string::npos || !path)
+        return 0;
+    return std::strstr(path, value.c_str() + at + 1) ? std::atoi(value.substr(0, at).c_str()) : 0;
+}
+
 int failWith(int error)
 {
     errno = error;
@@ -105,6 +118,42 @@ int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpat
     delayRename();
     static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
     return real(olddirfd, oldpath, newdirfd, newpath);
+}
+
+int open(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(arguments, int)) : 0;
+    va_end(arguments);
+    if (const int error = createError(path, flags))
+        return failWith(error);
+    static const auto real = next<int (*)(const char *, int, ...)>("open");
+    return real(path, flags, mode);
+}
+
+int open64(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(arguments, int)) : 0;
+    va_end(arguments);
+    if (const int error = createError(path, flags))
+        return failWith(error);
+    static const auto real = next<int (*)(const char *, int, ...)>("open64");
+    return real(path, flags, mode);
+}
+
+int openat(int dirfd, const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(arguments, int)) : 0;
+    va_end(arguments);
+    if (const int error = createError(path, flags))
+        return failWith(error);
+    static const auto real = next<int (*)(int, const char *, int, ...)>("openat");
+    return real(dirfd, path, flags, mode);
 }
 
 int link(const char *oldpath, const char *newpath)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +28,24 @@ QString installedTool(const QString &name);
 
 // The files of a folder by name, hidden ones included (a leftover temporary would show here).
 QStringList entries(const QString &folder);
+
+// Bytes that pass for a JPEG by their signature, for jobs whose tool is a fake.
+QByteArray fakeJpeg(int size);
+// A shell command for fake encoders: writes to "$2" the smallest JXL container that carries a
+// JPEG reconstruction box, which is what a job checks for in a fresh output.
+QByteArray writeFakeJxlCommand();
+// How many bytes that command writes.
+inline constexpr qint64 fakeJxlSize = 20;
+
+// Small but well-formed files of the image formats a job must not take for a JPEG, whatever
+// their name: tag, bytes, and the format's name as the job's message gives it.
+struct NotJpegFile
+{
+    const char *tag;
+    QByteArray bytes;
+    const char *format;
+};
+QList<NotJpegFile> notJpegFiles();
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &data);
