@@ -4,6 +4,7 @@
 #include "app/notificationmanager.h"
 #include "app/singleinstance.h"
 #include "integration/updatemanager.h"
+#include "ui/commandlinehelp.h"
 #include "ui/mainwindow.h"
 #include "version.h"
 
@@ -13,6 +14,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = CommandLineHelp::answer(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pikora"));
     QApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
