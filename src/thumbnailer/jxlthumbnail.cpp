@@ -34,9 +34,13 @@ QString inputPath(const QString &argument)
 {
     if (!argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
         return argument;
-    const QUrl url(argument);
-    if (!url.isValid() || !url.isLocalFile()
-        || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+    QUrl url(argument);
+    if (!url.isValid() || !url.isLocalFile())
+        return {};
+    // file://localhost/x is /x; any other host names a file elsewhere.
+    if (url.host() == QLatin1String("localhost"))
+        url.setHost(QString());
+    else if (!url.host().isEmpty())
         return {};
     return url.toLocalFile();
 }
