@@ -58,7 +58,9 @@ void limitResources()
             limit.rlim_cur = value;
         setrlimit(resource, &limit);
     };
+#ifndef __SANITIZE_ADDRESS__ // the address sanitizer reserves far more address space than it uses
     lower(RLIMIT_AS, kAddressSpace);
+#endif
     lower(RLIMIT_CPU, kCpuSeconds);
 }
 
