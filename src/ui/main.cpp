@@ -8,6 +8,7 @@
 #include "app/toolstatus.h"
 #include "app/workspace.h"
 #include "integration/updatemanager.h"
+#include "ui/commandlinehelp.h"
 #include "ui/mainwindow.h"
 #include "version.h"
 
@@ -17,6 +18,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = CommandLineHelp::answer(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pikora"));
     QApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));

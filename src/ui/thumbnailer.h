@@ -1,22 +1,21 @@
 #pragma once
 
+#include "imaging/photodecoder.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QImage>
 #include <QString>
 
 // Making small pictures of photos, off the GUI thread: the desktop's shared thumbnail cache
-// (~/.cache/thumbnails, shared with file managers) first, else a scaled decode. JPEG XL files are read
-// with libjxl: the original JPEG rebuilt in memory when the file carries reconstruction data,
-// else the pixels decoded. All functions are thread-safe and touch no widget.
+// (~/.cache/thumbnails, shared with file managers) first, else a scaled decode by PhotoDecoder,
+// the same one pikora-thumbnailer gives the file managers. All functions are thread-safe and touch
+// no widget.
 namespace Thumbnailer {
 
 // Edge of the shared cache's "normal" thumbnails, the size Pikora writes.
 constexpr int kNormalSize = 128;
 constexpr int kLargeSize = 256;
-
-// How a JPEG XL file was read.
-enum class JxlPath { none, reconstructedJpeg, pixels };
 
 // The file's URI as the shared cache keys it, and the cache file for it (normal or large).
 QString fileUri(const QString &path);
@@ -30,8 +29,9 @@ QImage readCached(const QString &path, qint64 mtime, int wanted);
 bool writeCached(const QString &path, qint64 mtime, const QImage &thumbnail, const QString &mimeType);
 
 // The photo scaled to fit within maxEdge (never enlarged), upright; null when it cannot be read.
-QImage decode(const QString &path, int maxEdge, JxlPath *jxlPath = nullptr);
-QImage decodeJxl(const QByteArray &bytes, int maxEdge, JxlPath *jxlPath = nullptr);
+using PhotoDecoder::decode;
+using PhotoDecoder::decodeJxl;
+using JxlPath = PhotoDecoder::JxlPath;
 
 // How much of a JPEG is read for its embedded thumbnail: the Exif segment and the frame header
 // come first, and the Exif segment is at most 64 KiB.

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs the build into a scratch root and checks what a desktop reads of it, then builds the
-# Debian package and checks what it declares. Usage: check-install.sh BUILD_DIR APP_ID
+# Installs the build into a scratch root and checks what a desktop reads of it (launcher, metainfo,
+# icons, manual pages, shell completion, thumbnailer), then builds the Debian package, checks what
+# it declares and has lintian check it. Usage: check-install.sh BUILD_DIR APP_ID
 set -eu
 
 build=$1
@@ -15,7 +16,12 @@ fail() {
 
 DESTDIR="$root/dest" cmake --install "$build" --prefix /usr >/dev/null
 
-for file in bin/pikora bin/pikora-cli \
+usr="$root/dest/usr"
+for file in bin/pikora bin/pikora-cli bin/pikora-thumbnailer \
+    share/man/man1/pikora.1.gz share/man/man1/pikora-cli.1.gz share/man/man1/pikora-thumbnailer.1.gz \
+    share/bash-completion/completions/pikora-cli \
+    share/thumbnailers/pikora-jxl.thumbnailer \
+    share/doc/pikora/changelog.gz share/doc/pikora/copyright \
     share/applications/$appid.desktop \
     share/metainfo/$appid.metainfo.xml \
     share/icons/hicolor/scalable/apps/$appid.svg \
@@ -32,6 +38,96 @@ grep -qx 'MimeType=image/jpeg;image/jxl;x-scheme-handler/pikora;x-scheme-handler
 appstreamcli validate --no-net "$root/dest/usr/share/metainfo/$appid.metainfo.xml" >/dev/null ||
     fail "appstreamcli rejects the metainfo"
 
+# The window answers --help and --version without a display (the manual page is made from them).
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$usr/bin/pikora" --help >"$root/help.txt" 2>&1 ||
+    fail "pikora --help needs a display: $(cat "$root/help.txt")"
+grep -q -- '--compress' "$root/help.txt" || fail "pikora --help does not list --compress"
+
+# The manual pages render without a warning and carry the options of each program's --help.
+for page in pikora:--compress pikora-cli:--originals pikora-thumbnailer:--size; do
+    name=${page%%:*}
+    option=${page#*:}
+    file="$usr/share/man/man1/$name.1.gz"
+    gzip -t "$file" || fail "$name.1.gz is not gzip"
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -P cat -l "$file" >"$root/man.txt" 2>"$root/man.err" ||
+        fail "man cannot render $name(1): $(cat "$root/man.err")"
+    [ ! -s "$root/man.err" ] || fail "man warns about $name(1): $(cat "$root/man.err")"
+    grep -q "^NAME" "$root/man.txt" || fail "$name(1) has no NAME section"
+    grep -Eq "^ +$name +- " "$root/man.txt" || fail "$name(1) does not name $name"
+    grep -q -- "$option" "$root/man.txt" || fail "$name(1) does not list $option"
+done
+
+# Completion of pikora-cli: loads in a plain bash and completes commands, option values and paths.
+completion="$usr/share/bash-completion/completions/pikora-cli"
+# Prints the completions of the last of the words given, one per line.
+complete_words() {
+    bash --norc --noprofile -c '
+        . "$1" || exit 1
+        shift
+        spec=$(complete -p pikora-cli) || exit 1
+        function=${spec#*-F }
+        function=${function%% *}
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}
+        "$function" pikora-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf "%s\n" "${COMPREPLY[@]}"' complete-test "$completion" "$@"
+}
+[ "$(complete_words pikora-cli com)" = compress ] || fail "pikora-cli com does not complete to compress"
+[ "$(complete_words pikora-cli c | tr '\n' ' ')" = "compress check-update " ] ||
+    fail "pikora-cli c completes to $(complete_words pikora-cli c)"
+[ "$(complete_words pikora-cli compress --originals '' | tr '\n' ' ')" = "keep trash delete " ] ||
+    fail "--originals does not offer keep, trash and delete"
+[ "$(complete_words pikora-cli restore -o t)" = trash ] || fail "-o t does not complete to trash"
+[ "$(complete_words pikora-cli compress --orig)" = --originals ] || fail "--orig does not complete"
+mkdir -p "$root/photos/a folder"
+: >"$root/photos/a photo.jpg"
+(cd "$root/photos" && [ "$(complete_words pikora-cli compress 'a ' | sort | tr '\n' '|')" = "a folder|a photo.jpg|" ]) ||
+    fail "paths are not completed"
+[ -z "$(complete_words pikora-cli stats '')" ] || fail "stats offers paths"
+
+# The thumbnailer entry as file managers read it, and its Exec line run as they run it.
+entry="$usr/share/thumbnailers/pikora-jxl.thumbnailer"
+[ "$(head -n 1 "$entry")" = "[Thumbnailer Entry]" ] || fail "the thumbnailer entry has no [Thumbnailer Entry] group"
+[ "$(grep -c '^\[' "$entry")" = 1 ] || fail "the thumbnailer entry has more than one group"
+grep -v -e '^\[' -e '^TryExec=' -e '^Exec=' -e '^MimeType=' "$entry" | grep -q . &&
+    fail "unknown keys in the thumbnailer entry"
+tryexec=$(sed -n 's/^TryExec=//p' "$entry")
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+[ -x "$usr/bin/$tryexec" ] || fail "TryExec names $tryexec, which is not installed"
+[ "${exec_line%% *}" = "$tryexec" ] || fail "Exec runs another program than TryExec: $exec_line"
+grep -qx 'MimeType=image/jxl;' "$entry" || fail "the thumbnailer entry does not claim image/jxl"
+if [ -f /usr/share/mime/types ]; then
+    grep -qx image/jxl /usr/share/mime/types || fail "the desktop does not know image/jxl"
+fi
+# shellcheck disable=SC2086 # the Exec line is split into words as file managers split it
+set -- $exec_line
+program=$1
+shift
+for argument; do
+    case $argument in
+    %s) argument=128 ;;
+    %i) argument="file://$(cd "$(dirname "$0")/../data/jxl" && pwd)/pixels-only-codestream.jxl" ;;
+    %o) argument="$root/thumbnail.png" ;;
+    esac
+    set -- "$@" "$argument"
+    shift
+done
+PATH="$usr/bin:$PATH" "$program" "$@" || fail "the thumbnailer entry's Exec line failed"
+file "$root/thumbnail.png" | grep -q 'PNG image data, 128 x 96' ||
+    fail "the entry's Exec line wrote $(file "$root/thumbnail.png")"
+# It links no network or session-bus library.
+objdump -p "$usr/bin/pikora-thumbnailer" | grep NEEDED | grep -q -e Network -e DBus -e Widgets &&
+    fail "pikora-thumbnailer links $(objdump -p "$usr/bin/pikora-thumbnailer" | grep NEEDED | tr -s ' ')"
+
+# The copyright file is machine-readable and says what the metainfo says.
+copyright="$usr/share/doc/pikora/copyright"
+head -n 1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "the copyright file is not machine-readable"
+license=$(sed -n 's:.*<project_license>\(.*\)</project_license>.*:\1:p' "$usr/share/metainfo/$appid.metainfo.xml")
+grep -qx "License: $license" "$copyright" || fail "the copyright file does not say License: $license"
+
 # The package: library dependencies found by dpkg-shlibdeps, the tools named by hand.
 cpack --config "$build/CPackConfig.cmake" -B "$root/package" >/dev/null || fail "cpack failed"
 set -- "$root"/package/pikora_*_*.deb
@@ -41,8 +137,17 @@ for dependency in libjxl-tools xdg-utils libqt6widgets6 libqt6dbus6 libc6; do
     echo "$depends" | grep -q "$dependency" || fail "Depends lacks $dependency: $depends"
 done
 contents=$(dpkg-deb -c "$1")
-for file in bin/pikora bin/pikora-cli share/applications/$appid.desktop; do
+for file in bin/pikora bin/pikora-cli bin/pikora-thumbnailer share/applications/$appid.desktop \
+    share/thumbnailers/pikora-jxl.thumbnailer share/bash-completion/completions/pikora-cli \
+    share/man/man1/pikora-cli.1.gz share/doc/pikora/changelog.gz share/doc/pikora/copyright; do
     echo "$contents" | grep -q " ./usr/$file$" || fail "the package lacks /usr/$file"
 done
+version=$(dpkg-deb -f "$1" Version)
+zcat "$usr/share/doc/pikora/changelog.gz" >"$root/changelog"
+[ "$(dpkg-parsechangelog -l "$root/changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's latest entry is not version $version"
+
+# Debian's own checker: informational tags are fine, no warning and no error.
+lintian --fail-on error,warning --display-info "$1" || fail "lintian reports errors or warnings"
 
 echo "1 passed, 0 failed"

@@ -1,0 +1,134 @@
+#include "thumbnailer/jxlthumbnail.h"
+
+#include "engine/imageheader.h"
+#include "imaging/photodecoder.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <sys/resource.h>
+
+namespace JxlThumbnail {
+
+namespace {
+
+// Room for the libraries, the file and the decoder's buffers of the largest picture accepted.
+constexpr rlim_t kAddressSpace = rlim_t(2) << 30;
+// A photo the decoder accepts is read in a fraction of this; only a crafted one takes longer.
+constexpr rlim_t kCpuSeconds = 10;
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate("JxlThumbnail", source);
+}
+
+} // namespace
+
+QString inputPath(const QString &argument)
+{
+    if (!argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return argument;
+    QUrl url(argument);
+    if (!url.isValid() || !url.isLocalFile())
+        return {};
+    // file://localhost/x is /x; any other host names a file elsewhere.
+    if (url.host() == QLatin1String("localhost"))
+        url.setHost(QString());
+    else if (!url.host().isEmpty())
+        return {};
+    return url.toLocalFile();
+}
+
+void limitResources()
+{
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    // Only lowered, never raised: a stricter limit of the caller stays.
+    const auto lower = [](int resource, rlim_t value) {
+        rlimit limit{};
+        if (getrlimit(resource, &limit) != 0)
+            return;
+        if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > value)
+            limit.rlim_cur = value;
+        setrlimit(resource, &limit);
+    };
+#ifndef __SANITIZE_ADDRESS__ // the address sanitizer reserves far more address space than it uses
+    lower(RLIMIT_AS, kAddressSpace);
+#endif
+    lower(RLIMIT_CPU, kCpuSeconds);
+}
+
+void liftCpuLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_CPU, &limit) != 0)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_CPU, &limit);
+}
+
+QImage make(const QString &path, int size, QString *reason)
+{
+    const auto fail = [reason](const QString &why) {
+        *reason = why;
+        return QImage();
+    };
+    // Not a pipe or a device: reading one could wait forever.
+    if (!QFileInfo(path).isFile())
+        return fail(text("not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+    if (!PhotoDecoder::isJxl(file.peek(16)))
+        return fail(text("not a JPEG XL file"));
+
+    const std::optional<qint64> pixels = imagePixelCount(path);
+    if (!pixels || *pixels < 1)
+        return fail(text("the JPEG XL header holds no image size"));
+    if (*pixels > PhotoDecoder::pixelLimit())
+        return fail(text("%1 pixels is more than the %2 pixels a thumbnail is made of")
+                        .arg(*pixels)
+                        .arg(PhotoDecoder::pixelLimit()));
+    if (file.size() > qint64(QImageReader::allocationLimit()) * 1024 * 1024)
+        return fail(text("the file is too large to read"));
+
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() != file.size())
+        return fail(file.errorString());
+    const QImage image = PhotoDecoder::decodeJxl(bytes, size);
+    if (image.isNull())
+        return fail(text("the JPEG XL file cannot be decoded"));
+    return image;
+}
+
+bool writePng(const QImage &image, const QString &output, QString *reason)
+{
+    QImage picture = image;
+    // What readers of thumbnails assume.
+    if (picture.colorSpace().isValid() && picture.colorSpace() != QColorSpace(QColorSpace::SRgb))
+        picture.convertToColorSpace(QColorSpace::SRgb);
+    picture.setColorSpace(QColorSpace());
+
+    // Encoded first, so the file is open only for the write itself.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "png")) {
+        *reason = text("cannot encode the PNG");
+        return false;
+    }
+    QSaveFile file(output);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace JxlThumbnail

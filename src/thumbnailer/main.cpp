@@ -1,0 +1,72 @@
+#include "thumbnailer/jxlthumbnail.h"
+#include "version.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+// pikora-thumbnailer -s SIZE INPUT OUTPUT, as the desktop's thumbnailer entry calls it.
+// Exit status: 0 written, 1 no thumbnail (OUTPUT untouched), 2 bad usage.
+int main(int argc, char *argv[])
+{
+    JxlThumbnail::limitResources();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pikora-thumbnailer"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "main", "Writes a PNG thumbnail of a JPEG XL photo, upright, its longest side at most SIZE pixels."));
+    const QCommandLineOption sizeOption(
+        {QStringLiteral("s"), QStringLiteral("size")},
+        QCoreApplication::translate("main", "Longest side of the thumbnail in pixels (1 to 4096)."),
+        QStringLiteral("SIZE"));
+    parser.addOption(sizeOption);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("INPUT"),
+                                 QCoreApplication::translate("main", "The JPEG XL file: a path or a file:// URI."));
+    parser.addPositionalArgument(QStringLiteral("OUTPUT"),
+                                 QCoreApplication::translate("main", "Where the PNG is written."));
+
+    // The parser's first line names the program by the path it was started with.
+    QString help = parser.helpText();
+    help.replace(0, help.indexOf(u'\n'),
+                 QCoreApplication::translate("main", "Usage: pikora-thumbnailer -s SIZE INPUT OUTPUT"));
+
+    QTextStream err(stderr);
+    const auto usage = [&](const QString &why) {
+        err << "pikora-thumbnailer: " << why << '\n' << help;
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        QTextStream(stdout) << help;
+        return 0;
+    }
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    bool sizeOk = false;
+    const int size = parser.value(sizeOption).toInt(&sizeOk);
+    if (!parser.isSet(sizeOption) || !sizeOk || size < 1 || size > 4096)
+        return usage(QCoreApplication::translate("main", "-s SIZE must be a number from 1 to 4096"));
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.size() != 2)
+        return usage(QCoreApplication::translate("main", "expected INPUT and OUTPUT"));
+
+    const QString input = JxlThumbnail::inputPath(arguments.at(0));
+    if (input.isEmpty()) {
+        err << "pikora-thumbnailer: " << QCoreApplication::translate("main", "not a local file: %1").arg(arguments.at(0))
+            << '\n';
+        return 1;
+    }
+    QString reason;
+    const QImage thumbnail = JxlThumbnail::make(input, size, &reason);
+    JxlThumbnail::liftCpuLimit();
+    if (thumbnail.isNull() || !JxlThumbnail::writePng(thumbnail, arguments.at(1), &reason)) {
+        err << "pikora-thumbnailer: " << input << ": " << reason << '\n';
+        return 1;
+    }
+    return 0;
+}
