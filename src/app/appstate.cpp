@@ -34,7 +34,7 @@ void releaseOffThread(T value)
     QThreadPool::globalInstance()->start([holder = std::move(holder)]() mutable { holder.reset(); });
 }
 
-const QString kActivityReason = QStringLiteral("Pikora正在批量处理照片");
+const char *const kActivityReason = QT_TRANSLATE_NOOP("AppState", "Pikora正在批量处理照片");
 
 // Waits this long for another process adding to the lifetime counters.
 constexpr int kCounterLockWaitMs = 5000;
@@ -557,7 +557,7 @@ void AppState::onBatchStarted()
 {
     triggerHaptic(HapticPattern::alignment);
     if (m_sleepInhibitor->state() == SleepInhibitor::State::idle)
-        m_sleepInhibitor->acquire(kActivityReason);
+        m_sleepInhibitor->acquire(QCoreApplication::translate("AppState", kActivityReason));
 }
 
 void AppState::onBatchRefused(const DiskSpaceGuard::CapacityCheck &check)

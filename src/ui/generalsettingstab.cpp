@@ -1,6 +1,7 @@
 #include "ui/generalsettingstab.h"
 
 #include "app/appstate.h"
+#include "ui/languagesetting.h"
 #include "ui/settingsedit.h"
 #include "ui/uistyle.h"
 
@@ -57,6 +58,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     m_sound = new QCheckBox(tr("完成批处理时播放提示音"), feedback);
     feedbackLayout->addWidget(m_sound);
     layout->addWidget(feedback);
+    layout->addWidget(new LanguageSetting(this));
 
     auto *tools = new QGroupBox(tr("转换工具"), this);
     auto *toolsLayout = new QVBoxLayout(tools);

@@ -4,6 +4,7 @@
 #include "app/notificationmanager.h"
 #include "app/singleinstance.h"
 #include "integration/updatemanager.h"
+#include "platform/uilanguage.h"
 #include "ui/mainwindow.h"
 #include "version.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Pikora"));
     QApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(PIKORA_APP_ID));
+    UiLanguage::install(&app);
 
     const LaunchRequest request = LaunchRequest::fromArguments(QApplication::arguments().mid(1), QDir::currentPath());
     SingleInstance instance;

@@ -336,7 +336,7 @@ QMenu *TaskTableView::makeRowMenu(const QUuid &id, QWidget *parent)
     menu->addSeparator();
     const QSet<QUuid> &selected = m_state->selectedTaskIds();
     if (selected.contains(id) && selected.size() >= 2)
-        menu->addAction(tr("从列表中移除 %1 个选中项").arg(selected.size()), m_state, &AppState::removeSelectedTasks);
+        menu->addAction(tr("从列表中移除 %n 个选中项", nullptr, int(selected.size())), m_state, &AppState::removeSelectedTasks);
     else
         menu->addAction(tr("从列表中移除"), this, remove);
     return menu;
