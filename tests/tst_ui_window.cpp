@@ -2,8 +2,10 @@
 #include "app/dockprogressmanager.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
+#include "englishtexts.h"
 #include "integration/updatemanager.h"
 #include "fakedesktop.h"
+#include "layoutcheck.h"
 #include "recordingfeedback.h"
 #include "screenshots.h"
 #include "testenv.h"
@@ -689,6 +691,82 @@ private slots:
         QVERIFY(!m_state->isProcessing());
         QCOMPARE(m_state->compressTasks()->at(0).status, TaskStatus::pending);
         QCOMPARE(TestEnv::entries(folder), list({"a.jpg"}));
+    }
+
+    // The main states once more with the English texts, which run longer: the texts are
+    // English, nothing is cut off, and build/screens/en/ shows them.
+    void englishScreens()
+    {
+        cleanup();
+        EnglishTexts english;
+        QVERIFY(english.isActive());
+        open();
+        if (QTest::currentTestFailed())
+            return;
+        const auto save = [&](QWidget *widget, const QString &name) {
+            QApplication::processEvents();
+            const QStringList clipped = LayoutCheck::clippedTexts(widget);
+            QVERIFY2(clipped.isEmpty(), qPrintable(name + u": "_s + clipped.join(u"; "_s)));
+            Screenshots::save(widget, u"en/"_s + name);
+        };
+
+        QStringList titles;
+        for (const QAction *menu : m_window->menuBar()->actions())
+            titles.append(menu->text());
+        QCOMPARE(titles, list({"Pikora", "File", "Edit", "View", "Tasks"}));
+        const QList<QAction *> menus = m_window->menuBar()->actions();
+        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"Start", "Stop", "---", "Retry Failed Items"}));
+        save(m_window.get(), u"window-empty-compress"_s);
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        save(m_window.get(), u"window-empty-restore"_s);
+        m_state->switchMode(ConversionMode::jpegToJXL);
+
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 12; ++i)
+            tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
+                              2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
+        m_state->compressTasks()->append(tasks);
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        QTRY_COMPARE(island()->visibleTexts().constFirst(), u"12 items"_s);
+        save(m_window.get(), u"window-table-idle"_s);
+
+        TaskItem failed = tasks.at(4);
+        failed.status = TaskStatus::failed;
+        failed.errorMessage = u"cjxl failed"_s;
+        m_state->compressTasks()->replace(failed);
+        QTRY_COMPARE(island()->visibleTexts().constLast(), u"Retry 1"_s);
+        QCOMPARE(island()->retryButton()->toolTip(), u"Retry 1 failed item"_s);
+        save(m_window.get(), u"window-table-failures"_s);
+
+        StatusFacts running;
+        running.count = 12;
+        running.batch = BatchFigures{true, 3, 12, 100};
+        m_window->chromeBar()->setFacts(running);
+        QCOMPARE(island()->visibleTexts(), list({"3/12", "·", "about 2 min"}));
+        save(m_window->chromeBar(), u"chrome-bar-estimate"_s);
+        StatusFacts missing;
+        missing.mode = ConversionMode::jxlToJPEG;
+        missing.count = 2;
+        missing.toolReady = false;
+        m_window->chromeBar()->setFacts(missing);
+        QCOMPARE(island()->visibleTexts(), list({"djxl decoder not found"}));
+        save(m_window->chromeBar(), u"chrome-bar-tool-missing"_s);
+
+        actions()->statistics->trigger();
+        StatsPopup *popup = m_window->statsPopup();
+        QTRY_VERIFY(popup->isVisible());
+        QVERIFY(popup->texts().contains(u"0 photos"_s));
+        save(popup, u"stats-popup"_s);
+        QTest::keyClick(popup, Qt::Key_Escape);
+
+        m_updates->setUpdateSheetPresented(true);
+        auto *sheet = m_window->findChild<UpdateSheet *>();
+        QVERIFY(sheet && sheet->isVisible());
+        save(sheet, u"update-sheet"_s);
+        m_updates->setUpdateSheetPresented(false);
+        QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
+        cleanup();
     }
 
     void closeWhenIdleQuitsAtOnce()

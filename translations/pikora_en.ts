@@ -824,7 +824,7 @@ Turn JXL back into the exact JPEG</translation>
     </message>
     <message>
         <source>关于与更新</source>
-        <translation>About &amp; Updates</translation>
+        <translation>About &amp;&amp; Updates</translation>
     </message>
 </context>
 <context>
@@ -871,7 +871,7 @@ Turn JXL back into the exact JPEG</translation>
     </message>
     <message>
         <source>完整保留色彩与拍摄信息</source>
-        <translation>Colours and metadata fully kept</translation>
+        <translation>Colour and metadata kept</translation>
     </message>
     <message>
         <source>100% 无损</source>
@@ -997,15 +997,15 @@ Turn JXL back into the exact JPEG</translation>
     </message>
     <message>
         <source>原始大小</source>
-        <translation>Original Size</translation>
+        <translation>Original</translation>
     </message>
     <message>
         <source>还原后大小</source>
-        <translation>Restored Size</translation>
+        <translation>Restored</translation>
     </message>
     <message>
         <source>压缩后大小</source>
-        <translation>Compressed Size</translation>
+        <translation>Compressed</translation>
     </message>
     <message>
         <source>复原效果</source>

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 
 LanguageSetting::LanguageSetting(QWidget *parent)
     : QGroupBox(tr("界面语言"), parent)
