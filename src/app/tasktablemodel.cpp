@@ -30,7 +30,8 @@ QString statusText(const TaskItem &task)
     case TaskStatus::pending:
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "就绪"));
     case TaskStatus::processing:
-        return task.mode == ConversionMode::jpegToJXL ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在瘦身…")) : translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在还原…"));
+        return task.mode == ConversionMode::jpegToJXL ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在瘦身…"))
+                                                      : translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在还原…"));
     case TaskStatus::verifying:
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在校验…"));
     case TaskStatus::completed:
