@@ -345,6 +345,10 @@ private slots:
             QCOMPARE(completionNotificationBody(ConversionMode::jxlToJPEG, 1, 0, 0), u"已成功还原 1 张照片为原始 JPEG"_s);
         };
         chinese();
+        // A Chinese locale, as a Chinese desktop or the choice of Chinese brings, changes nothing.
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        chinese();
+        QLocale::setDefault(QLocale::c());
         {
             EnglishTexts english;
             QVERIFY(english.isActive());

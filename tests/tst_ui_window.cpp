@@ -735,9 +735,26 @@ private slots:
         failed.status = TaskStatus::failed;
         failed.errorMessage = u"cjxl failed"_s;
         m_state->compressTasks()->replace(failed);
+        // The longest status texts, as a running batch shows them.
+        for (const auto &[row, status] : {std::pair{5, TaskStatus::processing}, std::pair{6, TaskStatus::verifying}}) {
+            TaskItem running = tasks.at(row);
+            running.status = status;
+            m_state->compressTasks()->replace(running);
+        }
         QTRY_COMPARE(island()->visibleTexts().constLast(), u"Retry 1"_s);
         QCOMPARE(island()->retryButton()->toolTip(), u"Retry 1 failed item"_s);
         save(m_window.get(), u"window-table-failures"_s);
+
+        QList<TaskItem> restoring;
+        for (int i = 0; i < 3; ++i)
+            restoring.append(task(ConversionMode::jxlToJPEG, i == 0 ? TaskStatus::completed : TaskStatus::pending,
+                                  1'800'000 + i, i == 0 ? std::optional<qint64>(2'400'000) : std::nullopt));
+        m_state->restoreTasks()->append(restoring);
+        m_state->switchMode(ConversionMode::jxlToJPEG);
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        QTRY_COMPARE(island()->visibleTexts().constFirst(), u"3 items"_s);
+        save(m_window.get(), u"window-table-restore"_s);
+        m_state->switchMode(ConversionMode::jpegToJXL);
 
         StatusFacts running;
         running.count = 12;

@@ -989,7 +989,7 @@ Turn JXL back into the exact JPEG</translation>
     </message>
     <message>
         <source>100% 完整复原</source>
-        <translation>100% restored</translation>
+        <translation>Identical</translation>
     </message>
     <message>
         <source>名称</source>
