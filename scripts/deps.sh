@@ -9,7 +9,8 @@ libjxl-tools dbus dbus-bin dbus-daemon libcanberra-dev \
 desktop-file-utils findutils \
 qt6-svg-dev libqt6svg6 qt6-qpa-plugins libjxl-dev fonts-noto-cjk \
 xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev \
-help2man lintian man-db"
+help2man lintian man-db \
+qt6-l10n-tools qt6-tools-dev"
 
 missing=""
 for p in $PACKAGES; do

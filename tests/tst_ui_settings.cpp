@@ -4,10 +4,13 @@
 #include "app/toolstatus.h"
 #include "integration/quickactioninstaller.h"
 #include "integration/updatemanager.h"
-#include "layoutcheck.h"
 #include "platform/preferences.h"
+#include "englishtexts.h"
+#include "layoutcheck.h"
+#include "platform/uilanguage.h"
 #include "screenshots.h"
 #include "testenv.h"
+#include "ui/languagesetting.h"
 #include "ui/performancesettingstab.h"
 #include "ui/settingswindow.h"
 
@@ -155,6 +158,78 @@ private slots:
             QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(name) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
             Screenshots::save(m_window.get(), QString::fromLatin1(name));
         }
+    }
+
+    // The language is a preference of its own, offered in the General tab and read at the next
+    // start: choosing one writes that key alone and changes no text now.
+    void languageChoice()
+    {
+        Preferences store;
+        store.remove(UiLanguage::preferenceKey);
+        openWindow();
+        auto *setting = page(SettingsWindow::Tab::general)->findChild<LanguageSetting *>();
+        QVERIFY(setting && setting->isVisibleTo(m_window.get()));
+        QCOMPARE(setting->title(), QStringLiteral("界面语言"));
+        QComboBox *choices = setting->choices();
+        QStringList names;
+        for (int i = 0; i < choices->count(); ++i)
+            names << choices->itemText(i);
+        QCOMPARE(names, (QStringList{QStringLiteral("跟随系统"), QStringLiteral("简体中文"), QStringLiteral("English")}));
+        QCOMPARE(choices->currentIndex(), 0);
+        QVERIFY(labelStartingWith(setting, QStringLiteral("重新启动 Pikora 后生效"))->isVisibleTo(setting));
+        QVERIFY(!store.contains(UiLanguage::preferenceKey)); // showing it writes nothing
+
+        const QByteArray settingsBefore = store.data(SettingsStore::settingsKey);
+        choices->setFocus();
+        QTest::keyClick(choices, Qt::Key_Down); // the keyboard moves the choice and activates it
+        QCOMPARE(choices->currentIndex(), 1);
+        QCOMPARE(UiLanguage::storedChoice(Preferences()), UiLanguage::Choice::chinese);
+        QTest::keyClick(choices, Qt::Key_Down);
+        QCOMPARE(UiLanguage::storedChoice(Preferences()), UiLanguage::Choice::english);
+        QCOMPARE(store.data(SettingsStore::settingsKey), settingsBefore);
+        QCOMPARE(setting->title(), QStringLiteral("界面语言")); // applied at the next start only
+
+        // A new window shows the stored choice.
+        m_window.reset();
+        openWindow();
+        QCOMPARE(page(SettingsWindow::Tab::general)->findChild<LanguageSetting *>()->choices()->currentIndex(), 2);
+        store.remove(UiLanguage::preferenceKey);
+    }
+
+    // Every page in English: the longer texts fit, and build/screens/en/ shows them.
+    void englishPages()
+    {
+        EnglishTexts english;
+        QVERIFY(english.isActive());
+        openWindow();
+        QStringList titles;
+        for (int i = 0; i < m_window->tabs()->count(); ++i)
+            titles << m_window->tabs()->tabText(i);
+        QCOMPARE(titles, (QStringList{QStringLiteral("General"), QStringLiteral("Performance"),
+                                      QStringLiteral("File Manager"), QStringLiteral("About && Updates")}));
+        auto *setting = page(SettingsWindow::Tab::general)->findChild<LanguageSetting *>();
+        QCOMPARE(setting->title(), QStringLiteral("Language"));
+        QCOMPARE(setting->choices()->itemText(0), QStringLiteral("Same as system"));
+        QCOMPARE(setting->choices()->itemText(1), QStringLiteral("简体中文"));
+        for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
+                                        std::pair{SettingsWindow::Tab::performance, "settings-performance"},
+                                        std::pair{SettingsWindow::Tab::integration, "settings-integration"},
+                                        std::pair{SettingsWindow::Tab::about, "settings-about"}}) {
+            m_window->showTab(tab);
+            m_window->resize(m_window->minimumSize());
+            QApplication::processEvents();
+            const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
+            QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(name) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
+            Screenshots::save(m_window.get(), QStringLiteral("en/") + QLatin1String(name));
+        }
+        setSettings([](AppSettings &settings) { settings.concurrencyMode = ConcurrencyMode::custom; });
+        m_window->showTab(SettingsWindow::Tab::performance);
+        QApplication::processEvents();
+        QVERIFY(labelStartingWith(page(SettingsWindow::Tab::performance), HardwareDetector::shared().chipName + QStringLiteral(" · Custom: ")));
+        const QStringList clipped = LayoutCheck::clippedTexts(page(SettingsWindow::Tab::performance));
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
+        Screenshots::save(m_window.get(), QStringLiteral("en/settings-performance-custom"));
+        m_window.reset();
     }
 
     // Stored values an edited file may hold: shown clamped, and nothing written until the user

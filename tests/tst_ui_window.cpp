@@ -3,6 +3,7 @@
 #include "app/batchrunner.h"
 #include "app/dockprogressmanager.h"
 #include "app/importservice.h"
+#include "app/lifetimestats.h"
 #include "app/notificationmanager.h"
 #include "app/settingsstore.h"
 #include "app/tasklist.h"
@@ -11,6 +12,8 @@
 #include "app/tasktablemodel.h"
 #include "fakedesktop.h"
 #include "integration/updatemanager.h"
+#include "englishtexts.h"
+#include "layoutcheck.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/actionisland.h"
@@ -905,6 +908,101 @@ private slots:
         QVERIFY(!m_state->runner()->isProcessing());
         QCOMPARE(m_state->workspace()->compressTasks()->at(0).status, TaskStatus::pending);
         QCOMPARE(TestEnv::entries(folder), list({"a.jpg"}));
+    }
+
+    // The main states once more with the English texts, which run longer: the texts are
+    // English, nothing is cut off, and build/screens/en/ shows them.
+    void englishScreens()
+    {
+        cleanup();
+        EnglishTexts english;
+        QVERIFY(english.isActive());
+        open();
+        if (QTest::currentTestFailed())
+            return;
+        const auto save = [&](QWidget *widget, const QString &name) {
+            QApplication::processEvents();
+            const QStringList clipped = LayoutCheck::clippedTexts(widget);
+            QVERIFY2(clipped.isEmpty(), qPrintable(name + u": "_s + clipped.join(u"; "_s)));
+            Screenshots::save(widget, u"en/"_s + name);
+        };
+
+        QStringList titles;
+        for (const QAction *menu : m_window->menuBar()->actions())
+            titles.append(menu->text());
+        QCOMPARE(titles, list({"Pikora", "File", "Edit", "View", "Tasks"}));
+        const QList<QAction *> menus = m_window->menuBar()->actions();
+        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"Start", "Stop", "---", "Retry Failed Items"}));
+        save(m_window.get(), u"window-empty-compress"_s);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
+        save(m_window.get(), u"window-empty-restore"_s);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
+
+        QList<TaskItem> tasks;
+        for (int i = 0; i < 12; ++i)
+            tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
+                              2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
+        m_state->workspace()->compressTasks()->append(tasks);
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        QTRY_COMPARE(island()->visibleTexts().constFirst(), u"12 items"_s);
+        save(m_window.get(), u"window-table-idle"_s);
+
+        TaskItem failed = tasks.at(4);
+        failed.status = TaskStatus::failed;
+        failed.errorMessage = u"cjxl failed"_s;
+        m_state->workspace()->compressTasks()->replace(failed);
+        // The longest status texts, as a running batch shows them.
+        for (const auto &[row, status] : {std::pair{5, TaskStatus::processing}, std::pair{6, TaskStatus::verifying}}) {
+            TaskItem running = tasks.at(row);
+            running.status = status;
+            m_state->workspace()->compressTasks()->replace(running);
+        }
+        QTRY_COMPARE(island()->visibleTexts().constLast(), u"Retry 1"_s);
+        QCOMPARE(island()->retryButton()->toolTip(), u"Retry 1 failed item"_s);
+        save(m_window.get(), u"window-table-failures"_s);
+
+        QList<TaskItem> restoring;
+        for (int i = 0; i < 3; ++i)
+            restoring.append(task(ConversionMode::jxlToJPEG, i == 0 ? TaskStatus::completed : TaskStatus::pending,
+                                  1'800'000 + i, i == 0 ? std::optional<qint64>(2'400'000) : std::nullopt));
+        m_state->workspace()->restoreTasks()->append(restoring);
+        m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
+        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
+        QTRY_COMPARE(island()->visibleTexts().constFirst(), u"3 items"_s);
+        save(m_window.get(), u"window-table-restore"_s);
+        m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
+
+        StatusFacts running;
+        running.count = 12;
+        running.batch = BatchFigures{true, 3, 12, 100};
+        m_window->chromeBar()->setFacts(running);
+        QCOMPARE(island()->visibleTexts(), list({"3/12", "·", "about 2 min"}));
+        save(m_window->chromeBar(), u"chrome-bar-estimate"_s);
+        StatusFacts missing;
+        missing.mode = ConversionMode::jxlToJPEG;
+        missing.count = 2;
+        missing.toolReady = false;
+        m_window->chromeBar()->setFacts(missing);
+        QCOMPARE(island()->visibleTexts(), list({"djxl decoder not found"}));
+        save(m_window->chromeBar(), u"chrome-bar-tool-missing"_s);
+
+        actions()->statistics->trigger();
+        StatsPopup *popup = m_window->statsPopup();
+        QTRY_VERIFY(popup->isVisible());
+        const qint64 converted = m_state->stats()->processedCount(); // earlier cases may have converted some
+        const QString photos = converted == 1 ? u"1 photo"_s : u"%1 photos"_s.arg(converted);
+        QVERIFY2(popup->texts().contains(photos), qPrintable(popup->texts().join(u" | "_s)));
+        save(popup, u"stats-popup"_s);
+        QTest::keyClick(popup, Qt::Key_Escape);
+
+        m_updates->setUpdateSheetPresented(true);
+        auto *sheet = m_window->findChild<UpdateSheet *>();
+        QVERIFY(sheet && sheet->isVisible());
+        save(sheet, u"update-sheet"_s);
+        m_updates->setUpdateSheetPresented(false);
+        QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
+        cleanup();
     }
 
     void closeWhenIdleQuitsAtOnce()

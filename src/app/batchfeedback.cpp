@@ -10,9 +10,11 @@
 #include "tasklist.h"
 #include "workspace.h"
 
+#include <QCoreApplication>
+
 namespace {
 
-const QString kActivityReason = QStringLiteral("Pikora正在批量处理照片");
+const char *const kActivityReason = QT_TRANSLATE_NOOP("BatchFeedback", "Pikora正在批量处理照片");
 
 } // namespace
 
@@ -47,7 +49,7 @@ BatchFeedback::~BatchFeedback() = default;
 void BatchFeedback::onStarted()
 {
     if (m_sleepInhibitor->state() == SleepInhibitor::State::idle)
-        m_sleepInhibitor->acquire(kActivityReason);
+        m_sleepInhibitor->acquire(QCoreApplication::translate("BatchFeedback", kActivityReason));
 }
 
 void BatchFeedback::onJobFinished(const TaskItem &task, bool ofRunningBatch)

@@ -30,22 +30,23 @@ void callServer(QObject *context, const QString &method, const QVariantList &arg
 
 QString completionNotificationTitle(ConversionMode mode)
 {
-    return mode == ConversionMode::jpegToJXL ? QStringLiteral("Pikora · 照片瘦身完成")
-                                             : QStringLiteral("Pikora · 照片还原完成");
+    return mode == ConversionMode::jpegToJXL ? NotificationManager::tr("Pikora · 照片瘦身完成")
+                                             : NotificationManager::tr("Pikora · 照片还原完成");
 }
 
 QString completionNotificationBody(ConversionMode mode, int processedCount, qint64 savedBytes, int failedCount)
 {
+    // Whole sentences, so that each language can order the count and the size as it needs.
     QString body;
     if (mode == ConversionMode::jpegToJXL) {
-        body = QStringLiteral("已完成 ") + QString::number(processedCount) + QStringLiteral(" 张照片无损压缩");
-        if (savedBytes >= 1)
-            body += QStringLiteral("，累计节省 ") + formattedBytes(savedBytes);
+        body = savedBytes >= 1
+            ? NotificationManager::tr("已完成 %n 张照片无损压缩，累计节省 %1", nullptr, processedCount).arg(formattedBytes(savedBytes))
+            : NotificationManager::tr("已完成 %n 张照片无损压缩", nullptr, processedCount);
     } else {
-        body = QStringLiteral("已成功还原 ") + QString::number(processedCount) + QStringLiteral(" 张照片为原始 JPEG");
+        body = NotificationManager::tr("已成功还原 %n 张照片为原始 JPEG", nullptr, processedCount);
     }
     if (failedCount >= 1)
-        body += QStringLiteral("（") + QString::number(failedCount) + QStringLiteral(" 个项目失败）");
+        body += NotificationManager::tr("（%n 个项目失败）", nullptr, failedCount);
     return body;
 }
 
@@ -68,7 +69,7 @@ void NotificationManager::setApplicationActiveProvider(std::function<bool()> pro
 
 void NotificationManager::requestAuthorization()
 {
-    callServer(this, QStringLiteral("GetCapabilities"), {}, QStringLiteral("通知授权请求错误: "));
+    callServer(this, QStringLiteral("GetCapabilities"), {}, tr("通知授权请求错误: "));
 }
 
 void NotificationManager::sendCompletionNotification(ConversionMode mode, int processedCount, qint64 savedBytes,
@@ -86,5 +87,5 @@ void NotificationManager::sendCompletionNotification(ConversionMode mode, int pr
     callServer(this, QStringLiteral("Notify"),
                {QStringLiteral("Pikora"), 0u, appId, completionNotificationTitle(mode),
                 completionNotificationBody(mode, processedCount, savedBytes, failedCount), QStringList(), hints, -1},
-               QStringLiteral("发送通知失败: "));
+               tr("发送通知失败: "));
 }

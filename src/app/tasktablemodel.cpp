@@ -29,17 +29,18 @@ QString statusText(const TaskItem &task)
 {
     switch (task.status) {
     case TaskStatus::pending:
-        return translated("就绪");
+        return translated(QT_TRANSLATE_NOOP("TaskTableModel", "就绪"));
     case TaskStatus::processing:
-        return task.mode == ConversionMode::jpegToJXL ? translated("正在瘦身…") : translated("正在还原…");
+        return task.mode == ConversionMode::jpegToJXL ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在瘦身…"))
+                                                      : translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在还原…"));
     case TaskStatus::verifying:
-        return translated("正在校验…");
+        return translated(QT_TRANSLATE_NOOP("TaskTableModel", "正在校验…"));
     case TaskStatus::completed:
-        return translated("已完成");
+        return translated(QT_TRANSLATE_NOOP("TaskTableModel", "已完成"));
     case TaskStatus::failed:
-        return translated("未能完成");
+        return translated(QT_TRANSLATE_NOOP("TaskTableModel", "未能完成"));
     case TaskStatus::skipped:
-        return translated("已跳过");
+        return translated(QT_TRANSLATE_NOOP("TaskTableModel", "已跳过"));
     }
     return {};
 }
@@ -78,7 +79,7 @@ QString nameToolTip(const TaskItem &task)
 QString statusToolTip(const TaskItem &task)
 {
     if (task.status == TaskStatus::failed)
-        return task.errorMessage.value_or(translated("未知错误"));
+        return task.errorMessage.value_or(translated(QT_TRANSLATE_NOOP("TaskTableModel", "未知错误")));
     return task.warning.value_or(QString());
 }
 

@@ -1,6 +1,7 @@
 #include "checkupdatecommand.h"
 #include "clicommands.h"
 #include "clioptions.h"
+#include "platform/uilanguage.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pikora-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
+    UiLanguage::install(&app);
 
     // Qt decodes arguments as UTF-8, turning other bytes into replacement characters: such a
     // path would name a different file, or none.

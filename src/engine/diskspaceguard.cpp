@@ -2,6 +2,7 @@
 
 #include "model/formattedbytes.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -173,9 +174,10 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptio
 
 QString warningMessage(const CapacityCheck &check)
 {
-    return QStringLiteral("磁盘空间不足：当前卷剩余可用空间仅 ") + formattedBytes(check.available)
-        + QStringLiteral("，本批次转码预估需要约 ") + formattedBytes(check.needed)
-        + QStringLiteral("。请先清理磁盘空间以防文件写入截断。");
+    return QCoreApplication::translate("DiskSpaceGuard",
+                                       "磁盘空间不足：当前卷剩余可用空间仅 %1，本批次转码预估需要约 %2。"
+                                       "请先清理磁盘空间以防文件写入截断。")
+        .arg(formattedBytes(check.available), formattedBytes(check.needed));
 }
 
 } // namespace DiskSpaceGuard

@@ -85,7 +85,7 @@ FileJob::~FileJob()
 
 QString FileJob::reconstructableJXLText()
 {
-    return QStringLiteral("由 JPEG 无损转换的 JXL");
+    return QCoreApplication::translate("FileJob", "由 JPEG 无损转换的 JXL");
 }
 
 void FileJob::start()

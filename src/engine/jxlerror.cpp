@@ -100,7 +100,7 @@ QString JXLError::errorDescription() const
                 "JXLError", " 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。");
     case Kind::executionFailed: {
         const QString text =
-            tool + QStringLiteral(" 运行出错 (代码 ") + QString::number(exitCode) + QStringLiteral("): ") + message;
+            tool + QCoreApplication::translate("JXLError", " 运行出错 (代码 ") + QString::number(exitCode) + QStringLiteral("): ") + message;
         return cause.isEmpty() ? text : cause + text;
     }
     case Kind::killedBySignal: {
@@ -114,11 +114,11 @@ QString JXLError::errorDescription() const
         return text.arg(tool, signalText) + message;
     }
     case Kind::fileNotFound:
-        return QStringLiteral("找不到指定文件: ") + path;
+        return QCoreApplication::translate("JXLError", "找不到指定文件: ") + path;
     case Kind::verificationFailed:
-        return QStringLiteral("无损校验未通过: ") + reason;
+        return QCoreApplication::translate("JXLError", "无损校验未通过: ") + reason;
     case Kind::invalidFormat:
-        return QStringLiteral("文件格式不匹配，预期为: ") + expected;
+        return QCoreApplication::translate("JXLError", "文件格式不匹配，预期为: ") + expected;
     case Kind::platform:
     case Kind::refused:
         return message;

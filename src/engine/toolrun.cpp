@@ -3,6 +3,7 @@
 #include "jpegdiagnosis.h"
 #include "jxlengine.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFuture>
@@ -34,7 +35,7 @@ QString decodeToolMessage(QByteArray bytes, bool cut)
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder(bytes);
     if (decoder.hasError())
-        return QStringLiteral("未知错误");
+        return QCoreApplication::translate("ToolRun", "未知错误");
     return cut ? QStringLiteral("…") + text.trimmed() : text.trimmed();
 }
 

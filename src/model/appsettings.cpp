@@ -2,6 +2,7 @@
 
 #include "hardwaredetector.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,10 +21,10 @@ struct ModeInfo
 };
 
 const ModeInfo kModes[] = {
-    {ConcurrencyMode::autoMode, "auto", "自动"},
-    {ConcurrencyMode::maxPerformance, "maxPerformance", "最高性能"},
-    {ConcurrencyMode::energySaver, "energySaver", "低功耗"},
-    {ConcurrencyMode::custom, "custom", "自定\u2026"},
+    {ConcurrencyMode::autoMode, "auto", QT_TRANSLATE_NOOP("ConcurrencyMode", "自动")},
+    {ConcurrencyMode::maxPerformance, "maxPerformance", QT_TRANSLATE_NOOP("ConcurrencyMode", "最高性能")},
+    {ConcurrencyMode::energySaver, "energySaver", QT_TRANSLATE_NOOP("ConcurrencyMode", "低功耗")},
+    {ConcurrencyMode::custom, "custom", QT_TRANSLATE_NOOP("ConcurrencyMode", "自定…")},
 };
 
 const ModeInfo &info(ConcurrencyMode mode)
@@ -131,7 +132,7 @@ QList<ConcurrencyMode> allConcurrencyModes()
 
 QString title(ConcurrencyMode mode)
 {
-    return QString::fromUtf8(info(mode).title);
+    return QCoreApplication::translate("ConcurrencyMode", info(mode).title);
 }
 
 AppSettings::AppSettings()

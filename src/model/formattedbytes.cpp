@@ -1,17 +1,23 @@
 #include "formattedbytes.h"
 
+#include <QCoreApplication>
+#include <QLocale>
+
 #include <iterator>
 
 QString formattedBytes(qint64 bytes)
 {
+    // The digits and the decimal mark follow the default locale, which the language choice sets.
+    const QLocale locale;
     if (bytes == 0)
-        return QStringLiteral("0 KB");
+        return locale.toString(0) + QStringLiteral(" KB");
 
-    const QString sign = bytes < 0 ? QStringLiteral("-") : QString();
+    const QString sign = bytes < 0 ? locale.negativeSign() : QString();
     // Unsigned magnitude, so that the most negative count has one too.
     const quint64 magnitude = bytes < 0 ? quint64(-(bytes + 1)) + 1 : quint64(bytes);
+    // Below 1000 the number is the count itself and the unit is a word, singular or plural.
     if (magnitude < 1000)
-        return sign + QString::number(magnitude) + QStringLiteral(" 字节");
+        return sign + QCoreApplication::translate("formattedBytes", "%Ln 字节", nullptr, int(magnitude));
 
     struct Unit
     {
@@ -34,12 +40,12 @@ QString formattedBytes(qint64 bytes)
         // A value that rounds up to 1000 of this unit reads as 1 of the next one.
         if (steps >= 1000 * step && i + 1 < std::size(units))
             continue;
-        QString number = QString::number(steps / step);
+        QString number = locale.toString(steps / step);
         if (const quint64 fraction = steps % step; fraction != 0) {
             QString digits = QString::number(fraction).rightJustified(units[i].decimals, QLatin1Char('0'));
             while (digits.endsWith(QLatin1Char('0')))
                 digits.chop(1);
-            number += QLatin1Char('.') + digits;
+            number += locale.decimalPoint() + digits;
         }
         return sign + number + QLatin1Char(' ') + QLatin1String(units[i].name);
     }

@@ -203,8 +203,8 @@ void AppActions::apply(const CommandFacts &facts)
                                                  : QStringLiteral("pikora-mode-restore")));
     }
     // The island's retry button reads "重试 N 项"; the menu keeps its own title.
-    retryFailed->setIconText(tr("重试 %1 项").arg(facts.failedCount));
-    retryFailed->setToolTip(tr("重新尝试 %1 个失败项目").arg(facts.failedCount));
+    retryFailed->setIconText(tr("重试 %n 项", nullptr, facts.failedCount));
+    retryFailed->setToolTip(tr("重新尝试 %n 个失败项目", nullptr, facts.failedCount));
 
     (compressing ? compressMode : restoreMode)->setChecked(true);
     statistics->setChecked(facts.statsShown);

@@ -3,6 +3,7 @@
 #include "app/appstate.h"
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
+#include "ui/languagesetting.h"
 #include "ui/settingsedit.h"
 #include "ui/uistyle.h"
 
@@ -60,6 +61,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     m_sound = new QCheckBox(tr("完成批处理时播放提示音"), feedback);
     feedbackLayout->addWidget(m_sound);
     layout->addWidget(feedback);
+    layout->addWidget(new LanguageSetting(this));
 
     auto *tools = new QGroupBox(tr("转换工具"), this);
     auto *toolsLayout = new QVBoxLayout(tools);

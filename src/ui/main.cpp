@@ -9,6 +9,7 @@
 #include "app/workspace.h"
 #include "integration/updatemanager.h"
 #include "ui/commandlinehelp.h"
+#include "platform/uilanguage.h"
 #include "ui/mainwindow.h"
 #include "version.h"
 
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Pikora"));
     QApplication::setApplicationVersion(QStringLiteral(PIKORA_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(PIKORA_APP_ID));
+    UiLanguage::install(&app);
 
     const LaunchRequest request = LaunchRequest::fromArguments(QApplication::arguments().mid(1), QDir::currentPath());
     SingleInstance instance;

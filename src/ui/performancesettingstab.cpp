@@ -116,19 +116,18 @@ QString PerformanceSettingsTab::hardwareLine(const HardwareDetector &hardware, c
     switch (settings.concurrencyMode) {
     case ConcurrencyMode::autoMode:
         if (hardware.performanceCores && hardware.efficiencyCores)
-            return tr("%1 · 智能调度 %2 核心 (%3 性能核 + %4 能效核)")
+            return tr("%1 · 智能调度 %n 核心 (%3 性能核 + %4 能效核)", nullptr, hardware.recommendedAutoConcurrency())
                 .arg(chip)
-                .arg(hardware.recommendedAutoConcurrency())
                 .arg(*hardware.performanceCores)
                 .arg(*hardware.efficiencyCores);
-        return tr("%1 · 智能调度 %2 核心").arg(chip).arg(hardware.recommendedAutoConcurrency());
+        return tr("%1 · 智能调度 %n 核心", nullptr, hardware.recommendedAutoConcurrency()).arg(chip);
     case ConcurrencyMode::maxPerformance:
-        return tr("%1 · 调度全部 %2 核心").arg(chip).arg(hardware.totalCores);
+        return tr("%1 · 调度全部 %n 核心", nullptr, hardware.totalCores).arg(chip);
     case ConcurrencyMode::energySaver:
-        return tr("%1 · 调度 %2 核心").arg(chip).arg(hardware.recommendedSaverConcurrency());
+        return tr("%1 · 调度 %n 核心", nullptr, hardware.recommendedSaverConcurrency()).arg(chip);
     case ConcurrencyMode::custom:
         // What a batch would run, not the stored number, which an edited file may put out of range.
-        return tr("%1 · 自定 %2 核心").arg(chip).arg(settings.effectiveConcurrency(hardware));
+        return tr("%1 · 自定 %n 核心", nullptr, settings.effectiveConcurrency(hardware)).arg(chip);
     }
     return chip;
 }
@@ -164,7 +163,7 @@ void PerformanceSettingsTab::fill()
         const QSignalBlocker blocker(m_cores);
         m_cores->setValue(settings.concurrency);
     }
-    m_coresValue->setText(tr("%1 核").arg(m_cores->value()));
+    m_coresValue->setText(tr("%n 核", nullptr, m_cores->value()));
     {
         const QSignalBlocker blocker(m_effort);
         m_effort->setValue(settings.compressionEffort);

@@ -266,8 +266,8 @@ void StatsPopup::refresh()
     m_unit->setText(unit);
     m_unit->setVisible(!unit.isEmpty());
     const qint64 photos = StatsFigures::estimatedSavedPhotosCount(saved);
-    m_estimate->setText(photos != 0 ? tr("相当于多容纳约 ~%1 张原始照片").arg(photos) : tr("压缩照片即可释放储存空间"));
-    m_cardValues.at(0)->setText(tr("%1 张").arg(m_lifetime->processedCount()));
+    m_estimate->setText(photos != 0 ? tr("相当于多容纳约 ~%n 张原始照片", nullptr, int(std::min<qint64>(photos, INT_MAX))) : tr("压缩照片即可释放储存空间"));
+    m_cardValues.at(0)->setText(tr("%n 张", nullptr, int(std::min<qint64>(m_lifetime->processedCount(), INT_MAX))));
     m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_workspace->currentTasks()->items(), saved));
 }
 

@@ -169,7 +169,7 @@ void StatusIsland::setFacts(const StatusFacts &facts)
     const bool idle = m_face == Face::idle;
     const bool showSaved = idle && compressing && facts.savedBytes >= 1;
     m_count->setVisible(idle);
-    m_count->setText(tr("%1 个项目").arg(facts.count));
+    m_count->setText(tr("%n 个项目", nullptr, facts.count));
     m_sizeDot->setVisible(idle);
     m_size->setVisible(idle);
     m_size->setText(formattedBytes(facts.totalSize));

@@ -112,7 +112,7 @@ QMenu *TaskRowActions::makeMenu(const QUuid &id, QWidget *parent)
     menu->addSeparator();
     const QSet<QUuid> &selected = m_workspace->selectedTaskIds();
     if (selected.contains(id) && selected.size() >= 2) {
-        menu->addAction(tr("从列表中移除 %1 个选中项").arg(selected.size()), m_workspace, &Workspace::removeSelectedTasks);
+        menu->addAction(tr("从列表中移除 %n 个选中项", nullptr, int(selected.size())), m_workspace, &Workspace::removeSelectedTasks);
     } else {
         menu->addAction(tr("从列表中移除"), this, [this, id] {
             if (const TaskItem *current = task(id))

@@ -128,6 +128,22 @@ head -n 1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-
 license=$(sed -n 's:.*<project_license>\(.*\)</project_license>.*:\1:p' "$usr/share/metainfo/$appid.metainfo.xml")
 grep -qx "License: $license" "$copyright" || fail "the copyright file does not say License: $license"
 
+# English first and Chinese as its zh_CN translation, in the launcher, the metainfo and the
+# installed command line (run with a home of its own, so no stored language choice applies).
+for key in GenericName Comment Keywords; do
+    grep -q "^$key=" "$desktop" && grep -q "^$key\[zh_CN\]=" "$desktop" ||
+        fail "the launcher lacks $key in English or in Chinese"
+done
+grep -q '<p xml:lang="zh_CN">' "$root/dest/usr/share/metainfo/$appid.metainfo.xml" ||
+    fail "the metainfo has no Chinese description"
+cli() {
+    env -u LANGUAGE -u LC_ALL -u LC_MESSAGES -u LANG HOME="$root/home" XDG_CONFIG_HOME="$root/home/.config" \
+        "$@" "$root/dest/usr/bin/pikora-cli" scan "$root/missing" 2>&1 || true
+}
+cli LANG=en_US.UTF-8 | grep -q "File not found: $root/missing" || fail "pikora-cli does not speak English under en_US"
+cli LC_ALL=C.UTF-8 | grep -q "找不到指定文件: $root/missing" || fail "pikora-cli does not speak Chinese under C"
+cli LANG=zh_CN.UTF-8 | grep -q "找不到指定文件: $root/missing" || fail "pikora-cli does not speak Chinese under zh_CN"
+
 # The package: library dependencies found by dpkg-shlibdeps, the tools named by hand.
 cpack --config "$build/CPackConfig.cmake" -B "$root/package" >/dev/null || fail "cpack failed"
 set -- "$root"/package/pikora_*_*.deb

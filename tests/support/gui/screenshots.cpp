@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QWidget>
 
@@ -9,10 +10,10 @@ namespace Screenshots {
 
 QString save(QWidget *widget, const QString &name)
 {
-    QDir().mkpath(QStringLiteral(PIKORA_SCREENS_DIR));
     widget->ensurePolished();
     QApplication::processEvents();
     const QString path = QStringLiteral(PIKORA_SCREENS_DIR "/") + name + QStringLiteral(".png");
+    QDir().mkpath(QFileInfo(path).absolutePath()); // names may hold a folder ("en/...")
     widget->grab().save(path);
     return path;
 }

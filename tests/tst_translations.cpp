@@ -1,0 +1,435 @@
+// The English translation beside the Chinese source texts: complete, faithful to every
+// placeholder, in step with the sources; the rule that picks the language; and the programs
+// speaking it.
+#include "app/notificationmanager.h"
+#include "engine/diskspaceguard.h"
+#include "englishtexts.h"
+#include "model/appsettings.h"
+#include "model/formattedbytes.h"
+#include "model/taskitem.h"
+#include "platform/preferences.h"
+#include "platform/uilanguage.h"
+#include "testenv.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Message
+{
+    QString context;
+    QString source;
+    QString comment;
+    bool numerus = false;
+    QStringList translations; // one per numerus form, else one
+    QString type;             // "unfinished", "vanished", "obsolete" or empty
+
+    QString key() const { return context + u'\x1f' + source + u'\x1f' + comment + (numerus ? u"\x1fN"_s : QString()); }
+};
+
+// Every message of a Qt Linguist file, or an error text.
+QList<Message> readTs(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return {};
+    }
+    QList<Message> messages;
+    QXmlStreamReader xml(&file);
+    QString context;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == u"context") {
+            context.clear();
+        } else if (xml.name() == u"name") {
+            context = xml.readElementText();
+        } else if (xml.name() == u"message") {
+            Message message;
+            message.context = context;
+            message.numerus = xml.attributes().value(u"numerus"_s) == u"yes";
+            while (xml.readNextStartElement()) {
+                if (xml.name() == u"source") {
+                    message.source = xml.readElementText();
+                } else if (xml.name() == u"comment") {
+                    message.comment = xml.readElementText();
+                } else if (xml.name() == u"translation") {
+                    message.type = xml.attributes().value(u"type"_s).toString();
+                    if (message.numerus) {
+                        while (xml.readNextStartElement()) {
+                            if (xml.name() == u"numerusform")
+                                message.translations.append(xml.readElementText());
+                            else
+                                xml.skipCurrentElement();
+                        }
+                    } else {
+                        message.translations.append(xml.readElementText());
+                    }
+                } else {
+                    xml.skipCurrentElement();
+                }
+            }
+            messages.append(message);
+        }
+    }
+    if (xml.hasError())
+        *error = xml.errorString();
+    return messages;
+}
+
+// The placeholders a text carries (%1 … %99, %n, %Ln), sorted, each as often as it occurs.
+QStringList placeholders(const QString &text)
+{
+    static const QRegularExpression pattern(u"%(L?n|[1-9][0-9]?)"_s);
+    QStringList found;
+    for (const QRegularExpressionMatch &match : pattern.globalMatch(text))
+        found.append(match.captured(0));
+    found.sort();
+    return found;
+}
+
+// A keyboard accelerator: a single ampersand, which marks the character after it ("&&" is a
+// literal one). A stray "&" in a translation would underline the next character, a space too.
+bool hasAccelerator(const QString &text)
+{
+    static const QRegularExpression pattern(u"&."_s);
+    return QString(text).replace(u"&&"_s, QString()).contains(pattern);
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs pikora-cli with the given language variables (all others of that kind cleared) and a
+// home of its own, where a stored language choice may wait.
+Run runCli(const QStringList &arguments, const QStringList &languageVariables, const QString &home)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        environment.remove(QString::fromLatin1(name));
+    for (const QString &assignment : languageVariables)
+        environment.insert(assignment.section(u'=', 0, 0), assignment.section(u'=', 1));
+    environment.insert(u"HOME"_s, home);
+    environment.insert(u"XDG_CONFIG_HOME"_s, home + u"/.config"_s);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class TestTranslations final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        TestEnv::isolateHome(m_root.path());
+    }
+
+    // Every source text has a finished English text that keeps its placeholders, accelerators
+    // and line breaks; plural texts have both English forms.
+    void everyTextTranslated()
+    {
+        QString error;
+        const QList<Message> messages = readTs(QStringLiteral(PIKORA_TS_FILE), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(messages.size() > 100);
+        QStringList problems;
+        for (const Message &message : messages) {
+            const QString where = message.context + u": \""_s + message.source + u'"';
+            if (!message.type.isEmpty()) {
+                problems << where + u" is "_s + message.type;
+                continue;
+            }
+            if (message.translations.size() != (message.numerus ? 2 : 1)) {
+                problems << where + u" has %1 English forms"_s.arg(message.translations.size());
+                continue;
+            }
+            for (const QString &translation : message.translations) {
+                if (translation.trimmed().isEmpty())
+                    problems << where + u" has an empty translation"_s;
+                if (placeholders(translation) != placeholders(message.source))
+                    problems << where + u" -> \""_s + translation + u"\" changes the placeholders"_s;
+                if (hasAccelerator(translation) != hasAccelerator(message.source))
+                    problems << where + u" -> \""_s + translation + u"\" changes the accelerator"_s;
+                if (translation.count(u'\n') != message.source.count(u'\n'))
+                    problems << where + u" -> \""_s + translation + u"\" changes the line breaks"_s;
+                // A Chinese character left in an English text (the language names aside) was
+                // not translated.
+                static const QRegularExpression han(u"\\p{Han}"_s);
+                if (translation.contains(han))
+                    problems << where + u" -> \""_s + translation + u"\" still holds Chinese"_s;
+            }
+        }
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+
+    // The checks above must be able to fail: a file with the usual faults is caught by them.
+    void faultyFileIsCaught()
+    {
+        const QString path = m_root.filePath(u"faulty.ts"_s);
+        TestEnv::writeAll(path, R"(<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context><name>X</name>
+<message><source>已节省 %1</source><translation>Saved</translation></message>
+<message numerus="yes"><source>%n 张</source><translation><numerusform>%n photo</numerusform><numerusform>photos</numerusform></translation></message>
+<message><source>关闭</source><translation type="unfinished"></translation></message>
+</context>
+</TS>
+)");
+        QString error;
+        const QList<Message> messages = readTs(path, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(messages.size(), 3);
+        QCOMPARE(placeholders(messages.at(0).source), QStringList{u"%1"_s});
+        QCOMPARE(placeholders(messages.at(0).translations.at(0)), QStringList());
+        QVERIFY(messages.at(1).numerus);
+        QCOMPARE(messages.at(1).translations, (QStringList{u"%n photo"_s, u"photos"_s}));
+        QVERIFY(placeholders(messages.at(1).translations.at(1)) != placeholders(messages.at(1).source));
+        QCOMPARE(messages.at(2).type, u"unfinished"_s);
+        QVERIFY(hasAccelerator(u"&Open"_s) && !hasAccelerator(u"Salt && pepper"_s) && hasAccelerator(u"A & B"_s));
+        QCOMPARE(placeholders(u"%Ln bytes, %1 of %2, 100%"_s), (QStringList{u"%1"_s, u"%2"_s, u"%Ln"_s}));
+    }
+
+    // The file holds exactly the texts the sources ask for: lupdate, run afresh on the sources
+    // into a file of its own, finds the same texts (context, text, disambiguation, plural).
+    void inStepWithTheSources()
+    {
+        const QString lupdate = QStringLiteral(PIKORA_LUPDATE);
+        if (!QFile::exists(lupdate))
+            QSKIP("lupdate is not installed");
+        const QString fresh = m_root.filePath(u"fresh_en.ts"_s);
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(lupdate, {u"-silent"_s, u"-locations"_s, u"none"_s, u"-no-obsolete"_s,
+                                QStringLiteral(PIKORA_SOURCES_DIR), u"-ts"_s, fresh});
+        QVERIFY2(process.waitForFinished(120000), "lupdate did not finish");
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+                 process.readAll().constData());
+
+        QString error;
+        QSet<QString> wanted;
+        for (const Message &message : readTs(fresh, &error))
+            wanted.insert(message.key());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QSet<QString> kept;
+        for (const Message &message : readTs(QStringLiteral(PIKORA_TS_FILE), &error))
+            kept.insert(message.key());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(!wanted.isEmpty());
+        const auto describe = [](QSet<QString> keys) {
+            QStringList list(keys.begin(), keys.end());
+            list.sort();
+            return list.join(u'\n').replace(u'\x1f', u" | "_s);
+        };
+        QVERIFY2((wanted - kept).isEmpty(),
+                 qPrintable(u"Texts missing from the translation (run the lupdate target):\n"_s + describe(wanted - kept)));
+        QVERIFY2((kept - wanted).isEmpty(),
+                 qPrintable(u"Texts no source uses any more (run the lupdate target):\n"_s + describe(kept - wanted)));
+    }
+
+    void languageRule_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QStringList>("uiLanguages");
+        QTest::addColumn<bool>("english");
+
+        const int system = int(UiLanguage::Choice::followSystem);
+        QTest::newRow("C locale") << system << QStringList{u"C"_s} << false;
+        QTest::newRow("POSIX") << system << QStringList{u"POSIX"_s} << false;
+        QTest::newRow("mainland Chinese") << system << QStringList{u"zh-CN"_s, u"zh-Hans-CN"_s, u"zh"_s} << false;
+        QTest::newRow("Taiwan Chinese") << system << QStringList{u"zh-TW"_s, u"zh-Hant-TW"_s} << false;
+        QTest::newRow("bare zh") << system << QStringList{u"zh"_s} << false;
+        QTest::newRow("US English") << system << QStringList{u"en-US"_s, u"en-Latn-US"_s, u"en"_s} << true;
+        QTest::newRow("British English") << system << QStringList{u"en-GB"_s} << true;
+        QTest::newRow("German") << system << QStringList{u"de-DE"_s, u"de-Latn-DE"_s, u"de"_s} << true;
+        QTest::newRow("Japanese") << system << QStringList{u"ja-JP"_s} << true;
+        QTest::newRow("German, then Chinese") << system << QStringList{u"de"_s, u"de-DE"_s, u"zh-CN"_s} << false;
+        QTest::newRow("German, then English") << system << QStringList{u"de"_s, u"en-US"_s, u"zh-CN"_s} << true;
+        QTest::newRow("English before Chinese") << system << QStringList{u"en"_s, u"zh-CN"_s} << true;
+        QTest::newRow("Chinese before English") << system << QStringList{u"zh-CN"_s, u"en"_s} << false;
+        QTest::newRow("nothing listed") << system << QStringList() << true;
+        QTest::newRow("a name merely starting with zh or en") << system << QStringList{u"zha"_s, u"eng"_s} << true;
+        QTest::newRow("chosen Chinese on an English desktop") << int(UiLanguage::Choice::chinese)
+                                                              << QStringList{u"en-US"_s} << false;
+        QTest::newRow("chosen English on a Chinese desktop") << int(UiLanguage::Choice::english)
+                                                             << QStringList{u"zh-CN"_s} << true;
+        QTest::newRow("chosen English in the C locale") << int(UiLanguage::Choice::english) << QStringList{u"C"_s}
+                                                        << true;
+    }
+
+    void languageRule()
+    {
+        QFETCH(int, choice);
+        QFETCH(QStringList, uiLanguages);
+        QFETCH(bool, english);
+        QCOMPARE(UiLanguage::isEnglish(static_cast<UiLanguage::Choice>(choice), uiLanguages), english);
+    }
+
+    void formattingLocale()
+    {
+        const QLocale british(QLocale::English, QLocale::UnitedKingdom);
+        const QLocale german(QLocale::German, QLocale::Germany);
+        const QLocale taiwan(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan);
+        QCOMPARE(UiLanguage::formattingLocale(true, british), british);
+        QCOMPARE(UiLanguage::formattingLocale(true, german), QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(UiLanguage::formattingLocale(true, QLocale::c()), QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(UiLanguage::formattingLocale(false, taiwan), taiwan);
+        QCOMPARE(UiLanguage::formattingLocale(false, QLocale::c()), QLocale::c());
+        QCOMPARE(UiLanguage::formattingLocale(false, german), QLocale(QLocale::Chinese, QLocale::China));
+    }
+
+    // The choice lives under a key of its own; the settings record never sees it.
+    void storedChoice()
+    {
+        Preferences preferences;
+        preferences.remove(UiLanguage::preferenceKey);
+        QCOMPARE(UiLanguage::storedChoice(preferences), UiLanguage::Choice::followSystem);
+        for (UiLanguage::Choice choice :
+             {UiLanguage::Choice::english, UiLanguage::Choice::chinese, UiLanguage::Choice::followSystem}) {
+            UiLanguage::storeChoice(preferences, choice);
+            QCOMPARE(UiLanguage::storedChoice(Preferences()), choice);
+            QCOMPARE(UiLanguage::choiceFromStoredName(UiLanguage::storedName(choice)), choice);
+        }
+        preferences.setData(UiLanguage::preferenceKey, "klingon");
+        QCOMPARE(UiLanguage::storedChoice(preferences), UiLanguage::Choice::followSystem);
+        QVERIFY(!encodeSettings(AppSettings()).contains("uiLanguage"));
+        preferences.remove(UiLanguage::preferenceKey);
+    }
+
+    // The compiled translation in the core's resources: plurals, whole sentences, the locale's
+    // numbers; and the Chinese texts byte for byte once it is gone.
+    void coreTextsInEnglish()
+    {
+        const auto chinese = [] {
+            QCOMPARE(title(DeleteStrategy::keepOriginal), u"保留原始照片"_s);
+            QCOMPARE(title(ConcurrencyMode::custom), u"自定\u2026"_s);
+            QCOMPARE(formattedBytes(1), u"1 字节"_s);
+            QCOMPARE(formattedBytes(-512), u"-512 字节"_s);
+            QCOMPARE(formattedBytes(3'400'000), u"3.4 MB"_s);
+            QCOMPARE(completionNotificationBody(ConversionMode::jpegToJXL, 12, 3'400'000, 1),
+                     u"已完成 12 张照片无损压缩，累计节省 3.4 MB（1 个项目失败）"_s);
+            QCOMPARE(completionNotificationBody(ConversionMode::jxlToJPEG, 1, 0, 0), u"已成功还原 1 张照片为原始 JPEG"_s);
+        };
+        chinese();
+        // A Chinese locale, as a Chinese desktop or the choice of Chinese brings, changes nothing.
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        chinese();
+        QLocale::setDefault(QLocale::c());
+        {
+            EnglishTexts english;
+            QVERIFY(english.isActive());
+            QCOMPARE(title(DeleteStrategy::keepOriginal), u"Keep originals"_s);
+            QCOMPARE(title(ConcurrencyMode::custom), u"Custom\u2026"_s);
+            QCOMPARE(formattedBytes(0), u"0 KB"_s);
+            QCOMPARE(formattedBytes(1), u"1 byte"_s);
+            QCOMPARE(formattedBytes(512), u"512 bytes"_s);
+            QCOMPARE(formattedBytes(-1), u"-1 byte"_s);
+            QCOMPARE(formattedBytes(1'250'000'000), u"1.25 GB"_s);
+            QCOMPARE(completionNotificationTitle(ConversionMode::jpegToJXL), u"Pikora · Photos compressed"_s);
+            QCOMPARE(completionNotificationBody(ConversionMode::jpegToJXL, 1, 0, 0), u"Compressed 1 photo losslessly"_s);
+            QCOMPARE(completionNotificationBody(ConversionMode::jpegToJXL, 12, 3'400'000, 1),
+                     u"Compressed 12 photos losslessly, saving 3.4 MB in total (1 item failed)"_s);
+            QCOMPARE(completionNotificationBody(ConversionMode::jxlToJPEG, 2, 0, 3),
+                     u"Restored 2 photos to their original JPEGs (3 items failed)"_s);
+
+            const DiskSpaceGuard::CapacityCheck check{false, 1'500'000'000, 2'000'000'000, QString()};
+            QCOMPARE(DiskSpaceGuard::warningMessage(check),
+                     u"Not enough disk space: only 1.5 GB is free on this volume, and this batch needs about 2 GB. "
+                     "Free up space first so that no file is written incompletely."_s);
+
+            // Sizes take the decimal mark of the locale the language brought.
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+            QCOMPARE(formattedBytes(3'400'000), u"3,4 MB"_s);
+            QCOMPARE(formattedBytes(-3'400'000), u"-3,4 MB"_s);
+        }
+        chinese();
+    }
+
+    // pikora-cli picks the language from the desktop's variables and the stored choice; the
+    // core's texts follow, JSON keys never do.
+    void cliFollowsTheDesktop_data()
+    {
+        QTest::addColumn<QStringList>("variables");
+        QTest::addColumn<QString>("stored"); // empty: none
+        QTest::addColumn<bool>("english");
+        QTest::newRow("C.UTF-8") << QStringList{u"LC_ALL=C.UTF-8"_s} << QString() << false;
+        QTest::newRow("no variables at all") << QStringList() << QString() << false;
+        QTest::newRow("LANG German") << QStringList{u"LANG=de_DE.UTF-8"_s} << QString() << true;
+        QTest::newRow("LANG Chinese") << QStringList{u"LANG=zh_CN.UTF-8"_s} << QString() << false;
+        QTest::newRow("LC_MESSAGES over LANG") << QStringList{u"LANG=zh_CN.UTF-8"_s, u"LC_MESSAGES=en_US.UTF-8"_s}
+                                               << QString() << true;
+        QTest::newRow("LC_ALL over LANG") << QStringList{u"LANG=en_US.UTF-8"_s, u"LC_ALL=zh_TW.UTF-8"_s} << QString()
+                                          << false;
+        QTest::newRow("LANGUAGE list") << QStringList{u"LANG=de_DE.UTF-8"_s, u"LANGUAGE=de:zh_CN"_s} << QString()
+                                       << false;
+        QTest::newRow("stored English over C") << QStringList{u"LC_ALL=C.UTF-8"_s} << u"en"_s << true;
+        QTest::newRow("stored Chinese over English")
+            << QStringList{u"LANG=en_US.UTF-8"_s} << u"zh_CN"_s << false;
+        QTest::newRow("stored system choice") << QStringList{u"LANG=en_GB.UTF-8"_s} << u"system"_s << true;
+    }
+
+    void cliFollowsTheDesktop()
+    {
+        QFETCH(QStringList, variables);
+        QFETCH(QString, stored);
+        QFETCH(bool, english);
+
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        if (!stored.isEmpty()) {
+            // Where the child's preferences live, written as they store a choice.
+            QSettings file(home.path() + u"/.config/pikora/pikora.ini"_s, QSettings::IniFormat);
+            file.setValue(UiLanguage::preferenceKey, stored.toUtf8());
+            file.sync();
+            QCOMPARE(file.status(), QSettings::NoError);
+        }
+        const QString missing = m_root.filePath(u"no such folder"_s);
+        const Run run = runCli({u"scan"_s, missing}, variables, home.path());
+        QCOMPARE(run.exitCode, 1);
+        const QString expected = (english ? u"pikora-cli: File not found: "_s : u"pikora-cli: 找不到指定文件: "_s) + missing;
+        QVERIFY2(run.err.startsWith(expected), qPrintable(run.err));
+
+        const Run json = runCli({u"scan"_s, u"--json"_s, TestEnv::dataPath(u"jpeg/cameras"_s)}, variables, home.path());
+        QCOMPARE(json.exitCode, 0);
+        const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(object.keys(), (QStringList{u"estimatedSavedBytes"_s, u"jpegBytes"_s, u"jpegFiles"_s, u"jxlBytes"_s,
+                                             u"jxlFiles"_s}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranslations)
+#include "tst_translations.moc"

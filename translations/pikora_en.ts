@@ -1,0 +1,1281 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>AboutSettingsTab</name>
+    <message>
+        <source>Pikora 图标</source>
+        <translation>Pikora icon</translation>
+    </message>
+    <message>
+        <source>版本 %1 (Build %2)</source>
+        <translation>Version %1 (build %2)</translation>
+    </message>
+    <message>
+        <source>软件更新</source>
+        <translation>Software Update</translation>
+    </message>
+    <message>
+        <source>启动应用时自动检查更新</source>
+        <translation>Check for updates at startup</translation>
+    </message>
+    <message>
+        <source>当前更新状态：</source>
+        <translation>Update status:</translation>
+    </message>
+    <message>
+        <source>项目支持</source>
+        <translation>Project</translation>
+    </message>
+    <message>
+        <source>Pikora官方网站</source>
+        <translation>Pikora website</translation>
+    </message>
+    <message>
+        <source>打开网页</source>
+        <translation>Open Website</translation>
+    </message>
+    <message>
+        <source>检查中…</source>
+        <translation>Checking…</translation>
+    </message>
+    <message>
+        <source>立即检查更新</source>
+        <translation>Check Now</translation>
+    </message>
+</context>
+<context>
+    <name>AppActions</name>
+    <message>
+        <source>关于 Pikora</source>
+        <translation>About Pikora</translation>
+    </message>
+    <message>
+        <source>检查更新…</source>
+        <translation>Check for Updates…</translation>
+    </message>
+    <message>
+        <source>偏好设置…</source>
+        <translation>Preferences…</translation>
+    </message>
+    <message>
+        <source>偏好设置</source>
+        <translation>Preferences</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>导入照片…</source>
+        <translation>Import Photos…</translation>
+    </message>
+    <message>
+        <source>选择照片</source>
+        <translation>Choose Photos</translation>
+    </message>
+    <message>
+        <source>选择照片…</source>
+        <translation>Choose Photos…</translation>
+    </message>
+    <message>
+        <source>导入文件夹…</source>
+        <translation>Import Folder…</translation>
+    </message>
+    <message>
+        <source>选择文件夹</source>
+        <translation>Choose Folder</translation>
+    </message>
+    <message>
+        <source>选择文件夹…</source>
+        <translation>Choose Folder…</translation>
+    </message>
+    <message>
+        <source>清空列表</source>
+        <translation>Clear List</translation>
+    </message>
+    <message>
+        <source>清空列表 (Ctrl+K)</source>
+        <translation>Clear List (Ctrl+K)</translation>
+    </message>
+    <message>
+        <source>全选</source>
+        <translation>Select All</translation>
+    </message>
+    <message>
+        <source>从列表中移除</source>
+        <translation>Remove from List</translation>
+    </message>
+    <message>
+        <source>快速查看…</source>
+        <translation>Quick Look…</translation>
+    </message>
+    <message>
+        <source>压缩照片模式</source>
+        <translation>Compress Mode</translation>
+    </message>
+    <message>
+        <source>压缩照片</source>
+        <translation>Compress</translation>
+    </message>
+    <message>
+        <source>压缩照片
+将 JPEG 无损转换为 JXL</source>
+        <translation>Compress Photos
+Turn JPEG into JXL without loss</translation>
+    </message>
+    <message>
+        <source>还原照片模式</source>
+        <translation>Restore Mode</translation>
+    </message>
+    <message>
+        <source>还原照片</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>还原照片
+将 JXL 精确还原为 JPEG</source>
+        <translation>Restore Photos
+Turn JXL back into the exact JPEG</translation>
+    </message>
+    <message>
+        <source>储存空间概览…</source>
+        <translation>Storage Overview…</translation>
+    </message>
+    <message>
+        <source>储存空间概览</source>
+        <translation>Storage Overview</translation>
+    </message>
+    <message>
+        <source>开始压缩</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止处理</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>重新尝试失败项目</source>
+        <translation>Retry Failed Items</translation>
+    </message>
+    <message numerus="yes">
+        <source>重试 %n 项</source>
+        <translation>
+            <numerusform>Retry %n</numerusform>
+            <numerusform>Retry %n</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>重新尝试 %n 个失败项目</source>
+        <translation>
+            <numerusform>Retry %n failed item</numerusform>
+            <numerusform>Retry %n failed items</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>AppState</name>
+    <message>
+        <source>Pikora正在批量处理照片</source>
+        <translation>Pikora is converting photos</translation>
+    </message>
+    <message>
+        <source>未安装 (通过 APT: sudo apt install libjxl-tools)</source>
+        <translation>Not installed (with APT: sudo apt install libjxl-tools)</translation>
+    </message>
+</context>
+<context>
+    <name>ConcurrencyMode</name>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>最高性能</source>
+        <translation>Maximum performance</translation>
+    </message>
+    <message>
+        <source>低功耗</source>
+        <translation>Low power</translation>
+    </message>
+    <message>
+        <source>自定…</source>
+        <translation>Custom…</translation>
+    </message>
+</context>
+<context>
+    <name>DeleteStrategy</name>
+    <message>
+        <source>保留原始照片</source>
+        <translation>Keep originals</translation>
+    </message>
+    <message>
+        <source>在原文件同目录下输出新照片，完整保留原件。</source>
+        <translation>New photos are saved next to the originals, which stay untouched.</translation>
+    </message>
+    <message>
+        <source>移至回收站</source>
+        <translation>Move to Trash</translation>
+    </message>
+    <message>
+        <source>转码完成后，自动将原始照片移入回收站。</source>
+        <translation>After converting, the original photos are moved to the Trash.</translation>
+    </message>
+    <message>
+        <source>永久删除</source>
+        <translation>Delete permanently</translation>
+    </message>
+    <message>
+        <source>转码完成后，直接彻底删除原始照片。</source>
+        <translation>After converting, the original photos are deleted for good.</translation>
+    </message>
+</context>
+<context>
+    <name>DiskSpaceGuard</name>
+    <message>
+        <source>磁盘空间不足：当前卷剩余可用空间仅 %1，本批次转码预估需要约 %2。请先清理磁盘空间以防文件写入截断。</source>
+        <translation>Not enough disk space: only %1 is free on this volume, and this batch needs about %2. Free up space first so that no file is written incompletely.</translation>
+    </message>
+</context>
+<context>
+    <name>EmptyCanvas</name>
+    <message>
+        <source>选择文件夹…</source>
+        <translation>Choose Folder…</translation>
+    </message>
+    <message>
+        <source>选择照片…</source>
+        <translation>Choose Photos…</translation>
+    </message>
+    <message>
+        <source>松开以添加照片</source>
+        <translation>Release to add photos</translation>
+    </message>
+    <message>
+        <source>拖放照片或文件夹到此处</source>
+        <translation>Drop photos or folders here</translation>
+    </message>
+    <message>
+        <source>拖放 JXL 照片到此处</source>
+        <translation>Drop JXL photos here</translation>
+    </message>
+    <message>
+        <source>省下 20% 以上空间，画质与拍摄信息完好如初</source>
+        <translation>Save 20% or more space, with image quality and metadata intact</translation>
+    </message>
+    <message>
+        <source>精确复原为原始 JPEG 照片</source>
+        <translation>Restore the exact original JPEG photos</translation>
+    </message>
+</context>
+<context>
+    <name>FileJob</name>
+    <message>
+        <source>由 JPEG 无损转换的 JXL</source>
+        <translation>a JXL losslessly converted from JPEG</translation>
+    </message>
+    <message>
+        <source>JXL 文件中没有压缩时记录的原文件校验值，无法证明还原结果无损，已保留 JXL 文件</source>
+        <translation>The JXL file holds no checksum of the original taken at compression, so the restored JPEG cannot be proven lossless; the JXL file was kept</translation>
+    </message>
+    <message>
+        <source>无法读取输出文件</source>
+        <translation>Cannot read the output file</translation>
+    </message>
+</context>
+<context>
+    <name>FileScanner</name>
+    <message>
+        <source>找不到指定文件: %1</source>
+        <translation>File not found: %1</translation>
+    </message>
+    <message>
+        <source>无法访问: %1 (%2)</source>
+        <translation>Cannot access: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>无法读取文件夹: %1 (%2)</source>
+        <translation>Cannot read folder: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: %1</source>
+        <translation>The file name is not valid UTF-8 and cannot be handled safely; rename it first: %1</translation>
+    </message>
+</context>
+<context>
+    <name>GeneralSettingsTab</name>
+    <message>
+        <source>安全与储存策略</source>
+        <translation>Safety and Storage</translation>
+    </message>
+    <message>
+        <source>原文件处理方式：</source>
+        <translation>Original photos:</translation>
+    </message>
+    <message>
+        <source>始终验证无损转换</source>
+        <translation>Always verify lossless conversion</translation>
+    </message>
+    <message>
+        <source>移走或删除原文件之前总会先验证，此时无法关闭。</source>
+        <translation>Originals are always verified before they are moved or deleted, so this cannot be turned off now.</translation>
+    </message>
+    <message>
+        <source>反馈与微交互</source>
+        <translation>Feedback</translation>
+    </message>
+    <message>
+        <source>完成批处理时播放提示音</source>
+        <translation>Play a sound when a batch finishes</translation>
+    </message>
+    <message>
+        <source>转换工具</source>
+        <translation>Conversion Tools</translation>
+    </message>
+    <message>
+        <source>自动查找</source>
+        <translation>Find automatically</translation>
+    </message>
+    <message>
+        <source>%1 的路径</source>
+        <translation>Path of %1</translation>
+    </message>
+    <message>
+        <source>选择…</source>
+        <translation>Choose…</translation>
+    </message>
+    <message>
+        <source>选择 %1</source>
+        <translation>Choose %1</translation>
+    </message>
+    <message>
+        <source>正在查找…</source>
+        <translation>Searching…</translation>
+    </message>
+    <message>
+        <source>%1（v%2）</source>
+        <translation>%1 (v%2)</translation>
+    </message>
+    <message>
+        <source>所填路径不是可执行文件，已改用：%1</source>
+        <translation>The path given is not an executable; using instead: %1</translation>
+    </message>
+    <message>
+        <source>已找到：%1</source>
+        <translation>Found: %1</translation>
+    </message>
+</context>
+<context>
+    <name>HardwareDetector</name>
+    <message>
+        <source>未知处理器</source>
+        <translation>Unknown processor</translation>
+    </message>
+</context>
+<context>
+    <name>IntegrationSettingsTab</name>
+    <message>
+        <source>系统右键集成</source>
+        <translation>Context Menu</translation>
+    </message>
+    <message>
+        <source>文件管理器快捷操作</source>
+        <translation>File manager actions</translation>
+    </message>
+    <message>
+        <source>在文件管理器（Nautilus、Caja、Dolphin、Nemo）中右键点按照片或文件夹，即可通过右键菜单直接压缩或还原。Nautilus 与 Caja 把它们放在「脚本」子菜单中。</source>
+        <translation>Right-click photos or folders in your file manager (Nautilus, Caja, Dolphin, Nemo) to compress or restore them from the context menu. Nautilus and Caja show them in the “Scripts” submenu.</translation>
+    </message>
+    <message>
+        <source>URL Scheme 协议</source>
+        <translation>URL Scheme</translation>
+    </message>
+    <message>
+        <source>支持通过 URL Scheme 唤起Pikora并导入指定路径：</source>
+        <translation>Open Pikora and import a path through its URL scheme:</translation>
+    </message>
+    <message>
+        <source>URL Scheme 示例</source>
+        <translation>URL scheme example</translation>
+    </message>
+    <message>
+        <source>已安装</source>
+        <translation>Installed</translation>
+    </message>
+    <message>
+        <source>未安装</source>
+        <translation>Not installed</translation>
+    </message>
+    <message>
+        <source>移除快捷操作</source>
+        <translation>Remove Actions</translation>
+    </message>
+    <message>
+        <source>添加至文件管理器…</source>
+        <translation>Add to File Manager…</translation>
+    </message>
+    <message>
+        <source>Pikora</source>
+        <translation>Pikora</translation>
+    </message>
+    <message>
+        <source>无法添加文件管理器快捷操作</source>
+        <translation>Could not add the file manager actions</translation>
+    </message>
+    <message>
+        <source>无法移除文件管理器快捷操作</source>
+        <translation>Could not remove the file manager actions</translation>
+    </message>
+</context>
+<context>
+    <name>JXLError</name>
+    <message>
+        <source>无法读取文件: %1 (%2)</source>
+        <translation>Cannot read file: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>未检测到 </source>
+        <translation>Cannot find the </translation>
+    </message>
+    <message>
+        <source> 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。</source>
+        <translation> tool. Install libjxl-tools (sudo apt install libjxl-tools) or choose its path in the settings.</translation>
+    </message>
+    <message>
+        <source> 运行出错 (代码 </source>
+        <translation> failed (exit code </translation>
+    </message>
+    <message>
+        <source>%1 被强制终止 (信号 %2)，系统可能内存不足: </source>
+        <translation>%1 was killed (signal %2); the system may be out of memory: </translation>
+    </message>
+    <message>
+        <source>%1 被信号终止 (信号 %2): </source>
+        <translation>%1 was stopped by a signal (signal %2): </translation>
+    </message>
+    <message>
+        <source>找不到指定文件: </source>
+        <translation>File not found: </translation>
+    </message>
+    <message>
+        <source>无损校验未通过: </source>
+        <translation>Lossless check failed: </translation>
+    </message>
+    <message>
+        <source>文件格式不匹配，预期为: </source>
+        <translation>Wrong file format; expected: </translation>
+    </message>
+</context>
+<context>
+    <name>JpegDiagnosis</name>
+    <message>
+        <source>此文件不是 JPEG 图像 (缺少 JPEG 起始标记)。</source>
+        <translation>This file is not a JPEG image (no JPEG start marker).</translation>
+    </message>
+    <message>
+        <source>此文件开头有 %1 字节多余数据，不是标准的 JPEG 文件。</source>
+        <translation>This file is not a standard JPEG: it starts with %1 B of extra data.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 的文件头已损坏。</source>
+        <translation>The header of this JPEG is damaged.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 使用算术编码，cjxl 不支持对其无损转换。</source>
+        <translation>This JPEG uses arithmetic coding, which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 为无损 JPEG (SOF3)，cjxl 不支持对其无损转换。</source>
+        <translation>This is a lossless JPEG (SOF3), which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 为分层编码 JPEG，cjxl 不支持对其无损转换。</source>
+        <translation>This is a hierarchical JPEG, which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 为 %1 位精度，cjxl 只支持 8 位 JPEG 的无损转换。</source>
+        <translation>This JPEG has %1-bit precision; cjxl converts only 8-bit JPEGs losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 为 CMYK 色彩模式，cjxl 不支持对其无损转换。</source>
+        <translation>This JPEG is in CMYK colour, which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 为 YCCK 色彩模式，cjxl 不支持对其无损转换。</source>
+        <translation>This JPEG is in YCCK colour, which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 有 %1 个颜色分量，cjxl 只支持 1 个或 3 个。</source>
+        <translation>This JPEG has %1 colour components; cjxl supports only 1 or 3.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 的色度采样方式不常见 (%1)，cjxl 不支持对其无损转换。</source>
+        <translation>This JPEG uses an unusual chroma subsampling (%1), which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 多次定义了重启间隔 (DRI)，cjxl 不支持对其无损转换。</source>
+        <translation>This JPEG defines its restart interval (DRI) more than once, which cjxl cannot convert losslessly.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 的图像数据不完整 (扫描数据提前结束)，文件可能已损坏或被截断。</source>
+        <translation>The image data of this JPEG is incomplete (the scan ends early); the file may be damaged or truncated.</translation>
+    </message>
+    <message>
+        <source>此 JPEG 数据不完整 (缺少结束标记 EOI)，文件可能在复制或下载时被截断。</source>
+        <translation>This JPEG is incomplete (no EOI end marker); the file may have been cut short while copying or downloading.</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageSetting</name>
+    <message>
+        <source>界面语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>Same as system</translation>
+    </message>
+    <message>
+        <source>重新启动 Pikora 后生效</source>
+        <translation>Takes effect when Pikora is restarted</translation>
+    </message>
+</context>
+<context>
+    <name>MainToolBar</name>
+    <message>
+        <source>工具栏</source>
+        <translation>Toolbar</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>显示</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>任务</source>
+        <translation>Tasks</translation>
+    </message>
+    <message>
+        <source>磁盘空间不足</source>
+        <translation>Not Enough Disk Space</translation>
+    </message>
+    <message>
+        <source>好</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>正在处理照片</source>
+        <translation>Converting Photos</translation>
+    </message>
+    <message>
+        <source>要停止处理并退出 Pikora 吗？</source>
+        <translation>Stop converting and quit Pikora?</translation>
+    </message>
+    <message>
+        <source>正在转换的照片会回到等待状态，不留下未完成的文件；原始照片保持不变。</source>
+        <translation>Photos being converted go back to waiting and leave no unfinished files; the originals stay unchanged.</translation>
+    </message>
+    <message>
+        <source>停止并退出</source>
+        <translation>Stop and Quit</translation>
+    </message>
+    <message>
+        <source>继续处理</source>
+        <translation>Keep Converting</translation>
+    </message>
+</context>
+<context>
+    <name>ModeSwitch</name>
+    <message>
+        <source>模式切换</source>
+        <translation>Mode</translation>
+    </message>
+</context>
+<context>
+    <name>NotificationManager</name>
+    <message>
+        <source>Pikora · 照片瘦身完成</source>
+        <translation>Pikora · Photos compressed</translation>
+    </message>
+    <message>
+        <source>Pikora · 照片还原完成</source>
+        <translation>Pikora · Photos restored</translation>
+    </message>
+    <message numerus="yes">
+        <source>已完成 %n 张照片无损压缩，累计节省 %1</source>
+        <translation>
+            <numerusform>Compressed %n photo losslessly, saving %1 in total</numerusform>
+            <numerusform>Compressed %n photos losslessly, saving %1 in total</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>已完成 %n 张照片无损压缩</source>
+        <translation>
+            <numerusform>Compressed %n photo losslessly</numerusform>
+            <numerusform>Compressed %n photos losslessly</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>已成功还原 %n 张照片为原始 JPEG</source>
+        <translation>
+            <numerusform>Restored %n photo to its original JPEG</numerusform>
+            <numerusform>Restored %n photos to their original JPEGs</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>（%n 个项目失败）</source>
+        <translation>
+            <numerusform> (%n item failed)</numerusform>
+            <numerusform> (%n items failed)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>通知授权请求错误: </source>
+        <translation>Notification permission request failed: </translation>
+    </message>
+    <message>
+        <source>发送通知失败: </source>
+        <translation>Sending the notification failed: </translation>
+    </message>
+</context>
+<context>
+    <name>OpenPanels</name>
+    <message>
+        <source>导入</source>
+        <translation>Import</translation>
+    </message>
+    <message>
+        <source>选择照片…</source>
+        <translation>Choose Photos…</translation>
+    </message>
+    <message>
+        <source>JPEG 照片</source>
+        <translation>JPEG photos</translation>
+    </message>
+    <message>
+        <source>JPEG XL 照片</source>
+        <translation>JPEG XL photos</translation>
+    </message>
+    <message>
+        <source>选择文件夹…</source>
+        <translation>Choose Folder…</translation>
+    </message>
+</context>
+<context>
+    <name>OutputFiles</name>
+    <message>
+        <source>输出文件“%1”在写入后被其他程序改动或替换，原文件未做处理</source>
+        <translation>Another program changed or replaced the output file “%1” after it was written; the original was left alone</translation>
+    </message>
+    <message>
+        <source>无法删除“%1”：%2</source>
+        <translation>Cannot delete “%1”: %2</translation>
+    </message>
+</context>
+<context>
+    <name>PerformanceSettingsTab</name>
+    <message>
+        <source>多核调度</source>
+        <translation>Multi-core Scheduling</translation>
+    </message>
+    <message>
+        <source>处理性能</source>
+        <translation>Performance</translation>
+    </message>
+    <message>
+        <source>核心数量</source>
+        <translation>Cores</translation>
+    </message>
+    <message>
+        <source>JXL 编码算力</source>
+        <translation>JXL Encoding Effort</translation>
+    </message>
+    <message>
+        <source>压缩级别</source>
+        <translation>Effort</translation>
+    </message>
+    <message>
+        <source>级别 7 在处理速度与体积压缩之间达到黄金平衡；级别 9 提供极致无损压缩（耗时较长）。</source>
+        <translation>Level 7 balances speed and file size best; level 9 compresses the most (and takes longer).</translation>
+    </message>
+    <message>
+        <source>根据本机的处理器核心数自动调度，全速转码的同时预留系统响应余量。</source>
+        <translation>Scheduled by the number of processor cores: converts at full speed while keeping the system responsive.</translation>
+    </message>
+    <message>
+        <source>全力释放处理器算力，适合大批量照片集中转码。</source>
+        <translation>Uses all of the processor, for large batches of photos.</translation>
+    </message>
+    <message>
+        <source>降低发热与电量消耗，适合不插电办公或后台静默批处理。</source>
+        <translation>Less heat and battery drain, for working unplugged or quietly in the background.</translation>
+    </message>
+    <message>
+        <source>手动指定参与并发转码的 CPU 核心数。</source>
+        <translation>Choose how many CPU cores convert at once.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 · 智能调度 %n 核心 (%3 性能核 + %4 能效核)</source>
+        <translation>
+            <numerusform>%1 · Automatic: %n core (%3 performance + %4 efficiency)</numerusform>
+            <numerusform>%1 · Automatic: %n cores (%3 performance + %4 efficiency)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 · 智能调度 %n 核心</source>
+        <translation>
+            <numerusform>%1 · Automatic: %n core</numerusform>
+            <numerusform>%1 · Automatic: %n cores</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 · 调度全部 %n 核心</source>
+        <translation>
+            <numerusform>%1 · All %n core</numerusform>
+            <numerusform>%1 · All %n cores</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 · 调度 %n 核心</source>
+        <translation>
+            <numerusform>%1 · %n core</numerusform>
+            <numerusform>%1 · %n cores</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 · 自定 %n 核心</source>
+        <translation>
+            <numerusform>%1 · Custom: %n core</numerusform>
+            <numerusform>%1 · Custom: %n cores</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 核</source>
+        <translation>
+            <numerusform>%n core</numerusform>
+            <numerusform>%n cores</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>PreviewWindow</name>
+    <message>
+        <source>照片预览</source>
+        <translation>Photo Preview</translation>
+    </message>
+    <message>
+        <source>正在载入…</source>
+        <translation>Loading…</translation>
+    </message>
+    <message>
+        <source>无法预览此文件</source>
+        <translation>Cannot preview this file</translation>
+    </message>
+</context>
+<context>
+    <name>ProgressStrip</name>
+    <message>
+        <source>处理进度</source>
+        <translation>Progress</translation>
+    </message>
+</context>
+<context>
+    <name>QuickActionInstaller</name>
+    <message>
+        <source>无法创建文件夹“%1”：%2</source>
+        <translation>Cannot create folder “%1”: %2</translation>
+    </message>
+    <message>
+        <source>无法删除“%1”：%2</source>
+        <translation>Cannot delete “%1”: %2</translation>
+    </message>
+    <message>
+        <source>无法写入“%1”：%2</source>
+        <translation>Cannot write “%1”: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsWindow</name>
+    <message>
+        <source>偏好设置</source>
+        <translation>Preferences</translation>
+    </message>
+    <message>
+        <source>常规</source>
+        <translation>General</translation>
+    </message>
+    <message>
+        <source>性能与硬件</source>
+        <translation>Performance</translation>
+    </message>
+    <message>
+        <source>文件管理器集成</source>
+        <translation>File Manager</translation>
+    </message>
+    <message>
+        <source>关于与更新</source>
+        <translation>About &amp;&amp; Updates</translation>
+    </message>
+</context>
+<context>
+    <name>StatsPopup</name>
+    <message>
+        <source>储存空间概览</source>
+        <translation>Storage Overview</translation>
+    </message>
+    <message>
+        <source>关闭 (Esc)</source>
+        <translation>Close (Esc)</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>已节省储存空间</source>
+        <translation>Space saved</translation>
+    </message>
+    <message>
+        <source>100% 原始画质</source>
+        <translation>100% original quality</translation>
+    </message>
+    <message>
+        <source>已处理照片</source>
+        <translation>Photos converted</translation>
+    </message>
+    <message>
+        <source>历史累计</source>
+        <translation>All time</translation>
+    </message>
+    <message>
+        <source>平均缩减率</source>
+        <translation>Average reduction</translation>
+    </message>
+    <message>
+        <source>体积缩减</source>
+        <translation>Size reduction</translation>
+    </message>
+    <message>
+        <source>画质保证</source>
+        <translation>Image quality</translation>
+    </message>
+    <message>
+        <source>完整保留色彩与拍摄信息</source>
+        <translation>Colour and metadata kept</translation>
+    </message>
+    <message>
+        <source>100% 无损</source>
+        <translation>100% lossless</translation>
+    </message>
+    <message>
+        <source>压缩照片即可释放储存空间</source>
+        <translation>Compress photos to free up space</translation>
+    </message>
+    <message numerus="yes">
+        <source>相当于多容纳约 ~%n 张原始照片</source>
+        <translation>
+            <numerusform>Room for about ~%n more original photo</numerusform>
+            <numerusform>Room for about ~%n more original photos</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 张</source>
+        <translation>
+            <numerusform>%n photo</numerusform>
+            <numerusform>%n photos</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>StatusIsland</name>
+    <message>
+        <source>正在处理</source>
+        <translation>Converting</translation>
+    </message>
+    <message>
+        <source>不到 1 分钟</source>
+        <translation>under 1 min</translation>
+    </message>
+    <message>
+        <source>约 %1 分钟</source>
+        <translation>about %1 min</translation>
+    </message>
+    <message>
+        <source>约 %1 小时</source>
+        <translation>about %1 h</translation>
+    </message>
+    <message>
+        <source>约 %1 小时 %2 分钟</source>
+        <translation>about %1 h %2 min</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>未检测到 cjxl 编码器</source>
+        <translation>cjxl encoder not found</translation>
+    </message>
+    <message>
+        <source>未检测到 djxl 解码器</source>
+        <translation>djxl decoder not found</translation>
+    </message>
+    <message>
+        <source>已节省 %1</source>
+        <translation>%1 saved</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个项目</source>
+        <translation>
+            <numerusform>%n item</numerusform>
+            <numerusform>%n items</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>TaskRowDelegate</name>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>Show in File Manager</translation>
+    </message>
+</context>
+<context>
+    <name>TaskTableModel</name>
+    <message>
+        <source>就绪</source>
+        <translation>Ready</translation>
+    </message>
+    <message>
+        <source>正在瘦身…</source>
+        <translation>Compressing…</translation>
+    </message>
+    <message>
+        <source>正在还原…</source>
+        <translation>Restoring…</translation>
+    </message>
+    <message>
+        <source>正在校验…</source>
+        <translation>Verifying…</translation>
+    </message>
+    <message>
+        <source>已完成</source>
+        <translation>Done</translation>
+    </message>
+    <message>
+        <source>未能完成</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>已跳过</source>
+        <translation>Skipped</translation>
+    </message>
+    <message>
+        <source>未知错误</source>
+        <translation>Unknown error</translation>
+    </message>
+    <message>
+        <source>100% 完整复原</source>
+        <translation>Identical</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>原始大小</source>
+        <translation>Original</translation>
+    </message>
+    <message>
+        <source>还原后大小</source>
+        <translation>Restored</translation>
+    </message>
+    <message>
+        <source>压缩后大小</source>
+        <translation>Compressed</translation>
+    </message>
+    <message>
+        <source>复原效果</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>节省幅度</source>
+        <translation>Savings</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+</context>
+<context>
+    <name>TaskTableView</name>
+    <message>
+        <source>照片列表</source>
+        <translation>Photo list</translation>
+    </message>
+    <message>
+        <source>快速查看</source>
+        <translation>Quick Look</translation>
+    </message>
+    <message>
+        <source>用默认程序打开</source>
+        <translation>Open with Default App</translation>
+    </message>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>Show in File Manager</translation>
+    </message>
+    <message>
+        <source>拷贝文件路径</source>
+        <translation>Copy File Path</translation>
+    </message>
+    <message>
+        <source>从列表中移除</source>
+        <translation>Remove from List</translation>
+    </message>
+    <message>
+        <source>重新尝试此项目</source>
+        <translation>Retry This Item</translation>
+    </message>
+    <message numerus="yes">
+        <source>从列表中移除 %n 个选中项</source>
+        <translation>
+            <numerusform>Remove %n Selected Item from List</numerusform>
+            <numerusform>Remove %n Selected Items from List</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>ToolRun</name>
+    <message>
+        <source>未知错误</source>
+        <translation>Unknown error</translation>
+    </message>
+    <message>
+        <source>不是普通文件</source>
+        <translation>Not a regular file</translation>
+    </message>
+</context>
+<context>
+    <name>Trash</name>
+    <message>
+        <source>无法将“%1”移至回收站：%2</source>
+        <translation>Cannot move “%1” to the Trash: %2</translation>
+    </message>
+    <message>
+        <source>无法确定所在的卷</source>
+        <translation>Cannot tell which volume it is on</translation>
+    </message>
+    <message>
+        <source>该卷上没有可用的回收站</source>
+        <translation>This volume has no usable Trash</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateManager</name>
+    <message>
+        <source>无更新日志</source>
+        <translation>No release notes</translation>
+    </message>
+    <message>
+        <source>修复若干已知问题，带来更流畅的转码体验。</source>
+        <translation>Fixes several known problems for smoother converting.</translation>
+    </message>
+    <message>
+        <source>无法解析更新数据：</source>
+        <translation>Cannot read the update data: </translation>
+    </message>
+    <message>
+        <source>无法识别的更新数据结构</source>
+        <translation>The update data has an unknown structure</translation>
+    </message>
+    <message>
+        <source>服务器返回错误码：HTTP </source>
+        <translation>The server answered with an error: HTTP </translation>
+    </message>
+    <message>
+        <source>服务器把请求转向了不安全的 HTTP 地址，已拒绝</source>
+        <translation>The server redirected to an insecure HTTP address; refused</translation>
+    </message>
+    <message>
+        <source>连接超时，服务器长时间没有响应</source>
+        <translation>Connection timed out: the server did not answer for too long</translation>
+    </message>
+    <message>
+        <source>下载地址未使用 HTTPS 加密连接，已拒绝：</source>
+        <translation>The download address does not use HTTPS; refused: </translation>
+    </message>
+    <message>
+        <source>无效的更新源地址：</source>
+        <translation>Invalid update feed address: </translation>
+    </message>
+    <message>
+        <source>没有可用的更新源</source>
+        <translation>No update feed available</translation>
+    </message>
+    <message>
+        <source>服务器返回了无效的响应</source>
+        <translation>The server sent an invalid response</translation>
+    </message>
+    <message>
+        <source>下载更新包失败：</source>
+        <translation>Downloading the update failed: </translation>
+    </message>
+    <message>
+        <source>保存安装包至下载文件夹失败：</source>
+        <translation>Saving the package to the Downloads folder failed: </translation>
+    </message>
+    <message>
+        <source>已有同名文件夹：</source>
+        <translation>A folder of that name exists: </translation>
+    </message>
+</context>
+<context>
+    <name>UpdateSheet</name>
+    <message>
+        <source>软件更新</source>
+        <translation>Software Update</translation>
+    </message>
+    <message>
+        <source>发现新版本</source>
+        <translation>A New Version Is Available</translation>
+    </message>
+    <message>
+        <source>当前版本: v%1 · 建议更新以获得最佳体验</source>
+        <translation>Current version: v%1 · Updating is recommended</translation>
+    </message>
+    <message>
+        <source>更新内容：</source>
+        <translation>What’s new:</translation>
+    </message>
+    <message>
+        <source>更新内容</source>
+        <translation>What’s new</translation>
+    </message>
+    <message>
+        <source>下载进度</source>
+        <translation>Download progress</translation>
+    </message>
+    <message>
+        <source>在浏览器中打开</source>
+        <translation>Open in Browser</translation>
+    </message>
+    <message>
+        <source>稍后提醒</source>
+        <translation>Remind Me Later</translation>
+    </message>
+    <message>
+        <source>立即更新并下载</source>
+        <translation>Download Update</translation>
+    </message>
+    <message>
+        <source>取消下载</source>
+        <translation>Cancel Download</translation>
+    </message>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>Show in File Manager</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>Done</translation>
+    </message>
+    <message>
+        <source>修复若干已知问题，优化转码性能与稳定性。</source>
+        <translation>Fixes several known problems and improves speed and stability.</translation>
+    </message>
+    <message>
+        <source>此版本没有适用于本机的安装包，将打开它的发布页面</source>
+        <translation>This release has no package for this computer; its release page will open</translation>
+    </message>
+    <message>
+        <source>正在下载更新包… %1%</source>
+        <translation>Downloading the update… %1%</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateTexts</name>
+    <message>
+        <source>上次检查时间：</source>
+        <translation>Last checked: </translation>
+    </message>
+    <message>
+        <source>尚未检查更新</source>
+        <translation>Not checked yet</translation>
+    </message>
+    <message>
+        <source>正在连接 GitLab 检查更新…</source>
+        <translation>Checking GitLab for updates…</translation>
+    </message>
+    <message>
+        <source>当前已是最新版本 (v%1)</source>
+        <translation>Pikora is up to date (v%1)</translation>
+    </message>
+    <message>
+        <source>发现新版本 v%1</source>
+        <translation>New version v%1 available</translation>
+    </message>
+    <message>
+        <source>下载中 %1%…</source>
+        <translation>Downloading %1%…</translation>
+    </message>
+    <message>
+        <source>安装包已下载到「下载」文件夹</source>
+        <translation>The package is in your Downloads folder</translation>
+    </message>
+    <message>
+        <source>用软件安装器打开它，或在它所在的文件夹中运行 sudo apt install ./%1 完成升级。</source>
+        <translation>Open it with your software installer, or run sudo apt install ./%1 in its folder to upgrade.</translation>
+    </message>
+    <message>
+        <source>为它加上执行权限（chmod +x %1）后直接运行新版，即可完成升级。</source>
+        <translation>Make it executable (chmod +x %1) and run the new version to upgrade.</translation>
+    </message>
+    <message>
+        <source>按发布页面的说明安装 %1 即可完成升级。</source>
+        <translation>Install %1 as its release page describes to upgrade.</translation>
+    </message>
+</context>
+<context>
+    <name>Verifier</name>
+    <message>
+        <source>未能生成校验临时文件</source>
+        <translation>Could not create the temporary file for verification</translation>
+    </message>
+    <message>
+        <source>无法读取文件属性</source>
+        <translation>Cannot read the file attributes</translation>
+    </message>
+    <message>
+        <source>哈希比对不一致 (原文件: %1..., 还原: %2...)</source>
+        <translation>Checksums differ (original: %1..., restored: %2...)</translation>
+    </message>
+    <message>
+        <source>还原出的 JPEG 与压缩时记录的原文件不一致 (记录: %1..., 还原: %2...)，JXL 文件可能已损坏</source>
+        <translation>The restored JPEG differs from the original recorded at compression (recorded: %1..., restored: %2...); the JXL file may be damaged</translation>
+    </message>
+</context>
+<context>
+    <name>formattedBytes</name>
+    <message numerus="yes">
+        <source>%Ln 字节</source>
+        <translation>
+            <numerusform>%Ln byte</numerusform>
+            <numerusform>%Ln bytes</numerusform>
+        </translation>
+    </message>
+</context>
+</TS>
