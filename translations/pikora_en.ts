@@ -174,14 +174,43 @@ Turn JXL back into the exact JPEG</translation>
     </message>
 </context>
 <context>
-    <name>AppState</name>
+    <name>BatchFeedback</name>
     <message>
         <source>Pikora正在批量处理照片</source>
         <translation>Pikora is converting photos</translation>
     </message>
+</context>
+<context>
+    <name>CommandLineHelp</name>
     <message>
-        <source>未安装 (通过 APT: sudo apt install libjxl-tools)</source>
-        <translation>Not installed (with APT: sudo apt install libjxl-tools)</translation>
+        <source>用法：pikora [--compress | --restore] [路径 | URL]...
+打开 Pikora 窗口，把在给定文件和文件夹中找到的照片加入列表；
+若窗口已经打开，则交给该窗口。在窗口中开始批量处理之前，
+不会转换任何文件。
+
+选项：
+  --compress     切换到压缩列表（JPEG 转 JPEG XL），加入找到的 JPEG 文件
+  --restore      切换到还原列表（JPEG XL 转 JPEG），加入找到的 JPEG XL 文件
+  -h, --help     显示此帮助并退出
+  --version      显示版本并退出
+
+路径为文件或文件夹。URL 为 file:// URL 或 pikora://import?path=文件。
+同样接受 Qt 工具包的选项（例如 -platform）。
+</source>
+        <translation>Usage: pikora [--compress | --restore] [PATH | URL]...
+Open the Pikora window with the photos found in the given files and folders in its
+list, or hand them to the window already open. Nothing is converted until the batch
+is started in the window.
+
+Options:
+  --compress     show the JPEG to JPEG XL list and add the JPEG files found
+  --restore      show the JPEG XL to JPEG list and add the JPEG XL files found
+  -h, --help     show this help and exit
+  --version      show the version and exit
+
+PATH is a file or a folder. URL is a file:// URL or pikora://import?path=FILE.
+Options of the Qt toolkit (such as -platform) are accepted as well.
+</translation>
     </message>
 </context>
 <context>
@@ -282,6 +311,25 @@ Turn JXL back into the exact JPEG</translation>
         <source>无法读取输出文件</source>
         <translation>Cannot read the output file</translation>
     </message>
+    <message>
+        <source>JXL 文件已损坏，无法还原</source>
+        <translation>The JXL file is damaged and cannot be restored</translation>
+    </message>
+    <message>
+        <source>新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变</source>
+        <translation>The new JXL holds no JPEG reconstruction data and could not restore the original, so it was deleted; the original is untouched</translation>
+    </message>
+    <message>
+        <source>无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变</source>
+        <translation>Lossless check failed: the new JXL could not be restored, so it was deleted; the original is untouched</translation>
+    </message>
+</context>
+<context>
+    <name>FileManager</name>
+    <message>
+        <source>没有可用的文件管理器来显示此文件</source>
+        <translation>No file manager is available to show this file</translation>
+    </message>
 </context>
 <context>
     <name>FileScanner</name>
@@ -300,6 +348,21 @@ Turn JXL back into the exact JPEG</translation>
     <message>
         <source>文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: %1</source>
         <translation>The file name is not valid UTF-8 and cannot be handled safely; rename it first: %1</translation>
+    </message>
+</context>
+<context>
+    <name>FileSignature</name>
+    <message>
+        <source>此文件不是 JPEG 图像（文件是空的）</source>
+        <translation>This file is not a JPEG image (the file is empty)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像（无法识别其内容）</source>
+        <translation>This file is not a JPEG image (its content is not recognised)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a %1 image (its extension does not match its content)</translation>
     </message>
 </context>
 <context>
@@ -434,36 +497,41 @@ Turn JXL back into the exact JPEG</translation>
         <translation>Cannot read file: %1 (%2)</translation>
     </message>
     <message>
-        <source>未检测到 </source>
-        <translation>Cannot find the </translation>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
     </message>
     <message>
-        <source> 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。</source>
-        <translation> tool. Install libjxl-tools (sudo apt install libjxl-tools) or choose its path in the settings.</translation>
+        <source>未检测到 %1 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。</source>
+        <translation>Cannot find the %1 tool. Install libjxl-tools (sudo apt install libjxl-tools) or choose its path in the settings.</translation>
     </message>
     <message>
-        <source> 运行出错 (代码 </source>
-        <translation> failed (exit code </translation>
+        <source>%1 运行出错 (代码 %2): %3</source>
+        <translation>%1 failed (exit code %2): %3</translation>
     </message>
     <message>
-        <source>%1 被强制终止 (信号 %2)，系统可能内存不足: </source>
-        <translation>%1 was killed (signal %2); the system may be out of memory: </translation>
+        <source>%1%2</source>
+        <comment>the cause, then the tool&apos;s failure</comment>
+        <translation>%1 %2</translation>
     </message>
     <message>
-        <source>%1 被信号终止 (信号 %2): </source>
-        <translation>%1 was stopped by a signal (signal %2): </translation>
+        <source>%1 被强制终止 (信号 %2)，系统可能内存不足: %3</source>
+        <translation>%1 was killed (signal %2); the system may be out of memory: %3</translation>
     </message>
     <message>
-        <source>找不到指定文件: </source>
-        <translation>File not found: </translation>
+        <source>%1 被信号终止 (信号 %2): %3</source>
+        <translation>%1 was stopped by a signal (signal %2): %3</translation>
     </message>
     <message>
-        <source>无损校验未通过: </source>
-        <translation>Lossless check failed: </translation>
+        <source>找不到指定文件: %1</source>
+        <translation>File not found: %1</translation>
     </message>
     <message>
-        <source>文件格式不匹配，预期为: </source>
-        <translation>Wrong file format; expected: </translation>
+        <source>无损校验未通过: %1</source>
+        <translation>Lossless check failed: %1</translation>
+    </message>
+    <message>
+        <source>文件格式不匹配，预期为: %1</source>
+        <translation>Wrong file format; expected: %1</translation>
     </message>
 </context>
 <context>
@@ -523,6 +591,37 @@ Turn JXL back into the exact JPEG</translation>
     <message>
         <source>此 JPEG 数据不完整 (缺少结束标记 EOI)，文件可能在复制或下载时被截断。</source>
         <translation>This JPEG is incomplete (no EOI end marker); the file may have been cut short while copying or downloading.</translation>
+    </message>
+</context>
+<context>
+    <name>JxlThumbnail</name>
+    <message>
+        <source>不是普通文件</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>不是 JPEG XL 文件</source>
+        <translation>not a JPEG XL file</translation>
+    </message>
+    <message>
+        <source>JPEG XL 文件头中没有图像尺寸</source>
+        <translation>the JPEG XL header holds no image size</translation>
+    </message>
+    <message>
+        <source>图像有 %1 像素，超过了生成缩略图的上限 %2 像素</source>
+        <translation>%1 pixels is more than the %2 pixels a thumbnail is made of</translation>
+    </message>
+    <message>
+        <source>文件太大，无法读取</source>
+        <translation>the file is too large to read</translation>
+    </message>
+    <message>
+        <source>无法解码此 JPEG XL 文件</source>
+        <translation>the JPEG XL file cannot be decoded</translation>
+    </message>
+    <message>
+        <source>无法编码 PNG</source>
+        <translation>cannot encode the PNG</translation>
     </message>
 </context>
 <context>
@@ -680,6 +779,18 @@ Turn JXL back into the exact JPEG</translation>
     <message>
         <source>无法删除“%1”：%2</source>
         <translation>Cannot delete “%1”: %2</translation>
+    </message>
+    <message>
+        <source>无法写入 %1：该文件夹是只读的</source>
+        <translation>Cannot write to %1: the folder is read-only</translation>
+    </message>
+    <message>
+        <source>无法写入 %1：没有写入该文件夹的权限</source>
+        <translation>Cannot write to %1: no permission to write to the folder</translation>
+    </message>
+    <message>
+        <source>磁盘空间已满，无法写入 %1</source>
+        <translation>The disk is full; cannot write to %1</translation>
     </message>
 </context>
 <context>
@@ -945,6 +1056,52 @@ Turn JXL back into the exact JPEG</translation>
             <numerusform>%n items</numerusform>
         </translation>
     </message>
+    <message>
+        <source>请安装 libjxl-tools (sudo apt install libjxl-tools)，或点击此处在设置中指定 %1 的路径</source>
+        <translation>Install libjxl-tools (sudo apt install libjxl-tools), or click here to set the path of %1 in the settings</translation>
+    </message>
+</context>
+<context>
+    <name>TaskRowActions</name>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>快速查看</source>
+        <translation>Quick Look</translation>
+    </message>
+    <message>
+        <source>用默认程序打开</source>
+        <translation>Open with Default App</translation>
+    </message>
+    <message>
+        <source>在文件管理器中显示</source>
+        <translation>Show in File Manager</translation>
+    </message>
+    <message>
+        <source>拷贝文件路径</source>
+        <translation>Copy File Path</translation>
+    </message>
+    <message>
+        <source>复制错误信息</source>
+        <translation>Copy Error Message</translation>
+    </message>
+    <message>
+        <source>重新尝试此项目</source>
+        <translation>Retry This Item</translation>
+    </message>
+    <message numerus="yes">
+        <source>从列表中移除 %n 个选中项</source>
+        <translation>
+            <numerusform>Remove %n Selected Item from List</numerusform>
+            <numerusform>Remove %n Selected Items from List</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>从列表中移除</source>
+        <translation>Remove from List</translation>
+    </message>
 </context>
 <context>
     <name>TaskRowDelegate</name>
@@ -988,10 +1145,6 @@ Turn JXL back into the exact JPEG</translation>
         <translation>Unknown error</translation>
     </message>
     <message>
-        <source>100% 完整复原</source>
-        <translation>Identical</translation>
-    </message>
-    <message>
         <source>名称</source>
         <translation>Name</translation>
     </message>
@@ -1019,6 +1172,18 @@ Turn JXL back into the exact JPEG</translation>
         <source>状态</source>
         <translation>Status</translation>
     </message>
+    <message>
+        <source>100% 完整复原</source>
+        <translation>Identical</translation>
+    </message>
+    <message>
+        <source>已复原（未校验）</source>
+        <translation>Restored (not verified)</translation>
+    </message>
+    <message>
+        <source>输出为 %1</source>
+        <translation>Written as %1</translation>
+    </message>
 </context>
 <context>
     <name>TaskTableView</name>
@@ -1027,35 +1192,8 @@ Turn JXL back into the exact JPEG</translation>
         <translation>Photo list</translation>
     </message>
     <message>
-        <source>快速查看</source>
-        <translation>Quick Look</translation>
-    </message>
-    <message>
-        <source>用默认程序打开</source>
-        <translation>Open with Default App</translation>
-    </message>
-    <message>
-        <source>在文件管理器中显示</source>
-        <translation>Show in File Manager</translation>
-    </message>
-    <message>
-        <source>拷贝文件路径</source>
-        <translation>Copy File Path</translation>
-    </message>
-    <message>
-        <source>从列表中移除</source>
-        <translation>Remove from List</translation>
-    </message>
-    <message>
-        <source>重新尝试此项目</source>
-        <translation>Retry This Item</translation>
-    </message>
-    <message numerus="yes">
-        <source>从列表中移除 %n 个选中项</source>
-        <translation>
-            <numerusform>Remove %n Selected Item from List</numerusform>
-            <numerusform>Remove %n Selected Items from List</numerusform>
-        </translation>
+        <source>无法在文件管理器中显示</source>
+        <translation>Cannot Show in File Manager</translation>
     </message>
 </context>
 <context>
@@ -1067,6 +1205,17 @@ Turn JXL back into the exact JPEG</translation>
     <message>
         <source>不是普通文件</source>
         <translation>Not a regular file</translation>
+    </message>
+    <message>
+        <source>磁盘空间已满，无法写入 %1</source>
+        <translation>The disk is full; cannot write to %1</translation>
+    </message>
+</context>
+<context>
+    <name>ToolStatus</name>
+    <message>
+        <source>未安装 (通过 APT: sudo apt install libjxl-tools)</source>
+        <translation>Not installed (with APT: sudo apt install libjxl-tools)</translation>
     </message>
 </context>
 <context>
@@ -1095,16 +1244,8 @@ Turn JXL back into the exact JPEG</translation>
         <translation>Fixes several known problems for smoother converting.</translation>
     </message>
     <message>
-        <source>无法解析更新数据：</source>
-        <translation>Cannot read the update data: </translation>
-    </message>
-    <message>
         <source>无法识别的更新数据结构</source>
         <translation>The update data has an unknown structure</translation>
-    </message>
-    <message>
-        <source>服务器返回错误码：HTTP </source>
-        <translation>The server answered with an error: HTTP </translation>
     </message>
     <message>
         <source>服务器把请求转向了不安全的 HTTP 地址，已拒绝</source>
@@ -1115,14 +1256,6 @@ Turn JXL back into the exact JPEG</translation>
         <translation>Connection timed out: the server did not answer for too long</translation>
     </message>
     <message>
-        <source>下载地址未使用 HTTPS 加密连接，已拒绝：</source>
-        <translation>The download address does not use HTTPS; refused: </translation>
-    </message>
-    <message>
-        <source>无效的更新源地址：</source>
-        <translation>Invalid update feed address: </translation>
-    </message>
-    <message>
         <source>没有可用的更新源</source>
         <translation>No update feed available</translation>
     </message>
@@ -1131,16 +1264,52 @@ Turn JXL back into the exact JPEG</translation>
         <translation>The server sent an invalid response</translation>
     </message>
     <message>
-        <source>下载更新包失败：</source>
-        <translation>Downloading the update failed: </translation>
+        <source>找不到更新服务器，请检查网络连接</source>
+        <translation>Cannot find the update server; check the network connection</translation>
     </message>
     <message>
-        <source>保存安装包至下载文件夹失败：</source>
-        <translation>Saving the package to the Downloads folder failed: </translation>
+        <source>无法连接到更新服务器，请检查网络连接</source>
+        <translation>Cannot reach the update server; check the network connection</translation>
     </message>
     <message>
-        <source>已有同名文件夹：</source>
-        <translation>A folder of that name exists: </translation>
+        <source>无法与更新服务器建立安全连接 (TLS)</source>
+        <translation>Cannot set up a secure connection (TLS) to the update server</translation>
+    </message>
+    <message>
+        <source>无法通过代理服务器连接，请检查代理设置</source>
+        <translation>Cannot connect through the proxy server; check the proxy settings</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>无法解析更新数据：%1</source>
+        <translation>Cannot read the update data: %1</translation>
+    </message>
+    <message>
+        <source>服务器返回错误码：HTTP %1</source>
+        <translation>The server answered with an error: HTTP %1</translation>
+    </message>
+    <message>
+        <source>下载地址未使用 HTTPS 加密连接，已拒绝：%1</source>
+        <translation>The download address does not use HTTPS; refused: %1</translation>
+    </message>
+    <message>
+        <source>无效的更新源地址：%1</source>
+        <translation>Invalid update feed address: %1</translation>
+    </message>
+    <message>
+        <source>下载更新包失败：%1</source>
+        <translation>Downloading the update failed: %1</translation>
+    </message>
+    <message>
+        <source>保存安装包至下载文件夹失败：%1</source>
+        <translation>Saving the package to the Downloads folder failed: %1</translation>
+    </message>
+    <message>
+        <source>已有同名文件夹：%1</source>
+        <translation>A folder of that name exists: %1</translation>
     </message>
 </context>
 <context>
@@ -1209,10 +1378,6 @@ Turn JXL back into the exact JPEG</translation>
 <context>
     <name>UpdateTexts</name>
     <message>
-        <source>上次检查时间：</source>
-        <translation>Last checked: </translation>
-    </message>
-    <message>
         <source>尚未检查更新</source>
         <translation>Not checked yet</translation>
     </message>
@@ -1248,6 +1413,10 @@ Turn JXL back into the exact JPEG</translation>
         <source>按发布页面的说明安装 %1 即可完成升级。</source>
         <translation>Install %1 as its release page describes to upgrade.</translation>
     </message>
+    <message>
+        <source>上次检查时间：%1</source>
+        <translation>Last checked: %1</translation>
+    </message>
 </context>
 <context>
     <name>Verifier</name>
@@ -1276,6 +1445,41 @@ Turn JXL back into the exact JPEG</translation>
             <numerusform>%Ln byte</numerusform>
             <numerusform>%Ln bytes</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>为 JPEG XL 照片生成 PNG 缩略图：方向已摆正，最长边不超过 SIZE 像素。</source>
+        <translation>Writes a PNG thumbnail of a JPEG XL photo, upright, its longest side at most SIZE pixels.</translation>
+    </message>
+    <message>
+        <source>缩略图最长边的像素数（1 到 4096）。</source>
+        <translation>Longest side of the thumbnail in pixels (1 to 4096).</translation>
+    </message>
+    <message>
+        <source>JPEG XL 文件：路径或 file:// URI。</source>
+        <translation>The JPEG XL file: a path or a file:// URI.</translation>
+    </message>
+    <message>
+        <source>PNG 的写入位置。</source>
+        <translation>Where the PNG is written.</translation>
+    </message>
+    <message>
+        <source>用法：pikora-thumbnailer -s SIZE INPUT OUTPUT</source>
+        <translation>Usage: pikora-thumbnailer -s SIZE INPUT OUTPUT</translation>
+    </message>
+    <message>
+        <source>-s SIZE 必须是 1 到 4096 之间的数字</source>
+        <translation>-s SIZE must be a number from 1 to 4096</translation>
+    </message>
+    <message>
+        <source>需要 INPUT 和 OUTPUT 两个参数</source>
+        <translation>expected INPUT and OUTPUT</translation>
+    </message>
+    <message>
+        <source>不是本地文件：%1</source>
+        <translation>not a local file: %1</translation>
     </message>
 </context>
 </TS>

@@ -58,7 +58,7 @@ QString savingsText(const TaskItem &task)
         return QStringLiteral("-");
     // A restore is "complete" only when the digest stored at compression proved it.
     if (task.mode == ConversionMode::jxlToJPEG)
-        return task.isVerified ? translated("100% 完整复原") : translated("已复原（未校验）");
+        return task.isVerified ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "100% 完整复原")) : translated(QT_TRANSLATE_NOOP("TaskTableModel", "已复原（未校验）"));
     return task.savedBytes() >= 1 ? QStringLiteral("\u2212%1%").arg(task.savingsRatio(), 0, 'f', 1)
                                   : QStringLiteral("-");
 }
@@ -71,7 +71,7 @@ QString nameToolTip(const TaskItem &task)
     if (task.status == TaskStatus::completed && task.destinationURL) {
         const QString output = task.destinationURL->fileName();
         if (QFileInfo(output).completeBaseName() != QFileInfo(task.fileName()).completeBaseName())
-            tip += QLatin1Char('\n') + translated("输出为 %1").arg(output);
+            tip += QLatin1Char('\n') + translated(QT_TRANSLATE_NOOP("TaskTableModel", "输出为 %1")).arg(output);
     }
     return tip;
 }
@@ -110,7 +110,7 @@ QStringList TaskTableModel::cellTexts(Column column)
     case ResultSizeColumn:
         return {formattedBytes(999'900'000), formattedBytes(99'900'000'000), QStringLiteral("-")};
     case SavingsColumn:
-        return {translated("100% 完整复原"), translated("已复原（未校验）"), QStringLiteral("\u221299.9%")};
+        return {translated(QT_TRANSLATE_NOOP("TaskTableModel", "100% 完整复原")), translated(QT_TRANSLATE_NOOP("TaskTableModel", "已复原（未校验）")), QStringLiteral("\u221299.9%")};
     case StatusColumn: {
         QStringList texts;
         TaskItem task;

@@ -95,13 +95,17 @@ QString JXLError::errorDescription() const
     }
     switch (kind) {
     case Kind::toolNotFound:
-        return QCoreApplication::translate("JXLError", "未检测到 ") + tool
-            + QCoreApplication::translate(
-                "JXLError", " 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。");
+        return QCoreApplication::translate(
+                   "JXLError", "未检测到 %1 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。")
+            .arg(tool);
     case Kind::executionFailed: {
-        const QString text =
-            tool + QCoreApplication::translate("JXLError", " 运行出错 (代码 ") + QString::number(exitCode) + QStringLiteral("): ") + message;
-        return cause.isEmpty() ? text : cause + text;
+        // One pass over the placeholders, so a % in the tool's own text stays as it is.
+        const QString text = QCoreApplication::translate("JXLError", "%1 运行出错 (代码 %2): %3")
+                                 .arg(tool, QString::number(exitCode), message);
+        // Chinese runs the two sentences together; English puts a space between them.
+        return cause.isEmpty()
+            ? text
+            : QCoreApplication::translate("JXLError", "%1%2", "the cause, then the tool's failure").arg(cause, text);
     }
     case Kind::killedBySignal: {
         // "SIGKILL" rather than a bare number; the kernel's out-of-memory killer sends exactly that.
@@ -109,16 +113,16 @@ QString JXLError::errorDescription() const
         const QString signalText = QString::number(exitCode)
             + (name ? QStringLiteral(", SIG") + QString::fromLatin1(name) : QString());
         const QString text = exitCode == SIGKILL
-            ? QCoreApplication::translate("JXLError", "%1 被强制终止 (信号 %2)，系统可能内存不足: ")
-            : QCoreApplication::translate("JXLError", "%1 被信号终止 (信号 %2): ");
-        return text.arg(tool, signalText) + message;
+            ? QCoreApplication::translate("JXLError", "%1 被强制终止 (信号 %2)，系统可能内存不足: %3")
+            : QCoreApplication::translate("JXLError", "%1 被信号终止 (信号 %2): %3");
+        return text.arg(tool, signalText, message);
     }
     case Kind::fileNotFound:
-        return QCoreApplication::translate("JXLError", "找不到指定文件: ") + path;
+        return QCoreApplication::translate("JXLError", "找不到指定文件: %1").arg(path);
     case Kind::verificationFailed:
-        return QCoreApplication::translate("JXLError", "无损校验未通过: ") + reason;
+        return QCoreApplication::translate("JXLError", "无损校验未通过: %1").arg(reason);
     case Kind::invalidFormat:
-        return QCoreApplication::translate("JXLError", "文件格式不匹配，预期为: ") + expected;
+        return QCoreApplication::translate("JXLError", "文件格式不匹配，预期为: %1").arg(expected);
     case Kind::platform:
     case Kind::refused:
         return message;

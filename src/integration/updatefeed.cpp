@@ -206,7 +206,7 @@ Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage, 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return {std::nullopt, QCoreApplication::translate("UpdateManager", "无法解析更新数据：") + parseError.errorString()};
+        return {std::nullopt, QCoreApplication::translate("UpdateManager", "无法解析更新数据：%1").arg(parseError.errorString())};
 
     // Anything but an object reads as an empty object, which is neither shape.
     const QJsonObject top = document.object();
@@ -281,7 +281,7 @@ std::optional<QUrl> makeURL(const QString &text)
 
 QString httpStatusError(int statusCode)
 {
-    return QCoreApplication::translate("UpdateManager", "服务器返回错误码：HTTP ") + QString::number(statusCode);
+    return QCoreApplication::translate("UpdateManager", "服务器返回错误码：HTTP %1").arg(statusCode);
 }
 
 QString replyError(const QNetworkReply &reply)
@@ -347,7 +347,7 @@ QString downloadRefusal(const QUrl &address)
         if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback())
             return {};
     }
-    return QCoreApplication::translate("UpdateManager", "下载地址未使用 HTTPS 加密连接，已拒绝：") + address.toDisplayString();
+    return QCoreApplication::translate("UpdateManager", "下载地址未使用 HTTPS 加密连接，已拒绝：%1").arg(address.toDisplayString());
 }
 
 QString installerFileName(const QString &version, const QUrl &downloadURL)

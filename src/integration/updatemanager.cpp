@@ -120,7 +120,7 @@ void UpdateManager::runCheck(const QString &customFeedURL, bool userInitiated)
     }
     const std::optional<QUrl> url = UpdateFeed::makeURL(trimmed);
     if (!url) {
-        finishCheck({std::nullopt, QCoreApplication::translate("UpdateManager", "无效的更新源地址：") + customFeedURL}, userInitiated);
+        finishCheck({std::nullopt, QCoreApplication::translate("UpdateManager", "无效的更新源地址：%1").arg(customFeedURL)}, userInitiated);
         return;
     }
     fetchReleaseInfo(*url, [this, userInitiated](const UpdateFeed::Result &result) { finishCheck(result, userInitiated); });
@@ -191,7 +191,7 @@ void UpdateManager::startDownload(const AppUpdateInfo &updateInfo)
     // An update is code the user will run: never fetch it over a connection others can rewrite.
     const QString refusal = UpdateFeed::downloadRefusal(*updateInfo.downloadURL);
     if (!refusal.isEmpty()) {
-        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：") + refusal));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：%1").arg(refusal)));
         return;
     }
     setStatus(UpdateStatus::downloading(0.0, 0, 0));
@@ -205,7 +205,7 @@ void UpdateManager::startDownload(const AppUpdateInfo &updateInfo)
         handleDownloadComplete(privateCopy, updateInfo);
     });
     connect(bridge, &DownloadProgressBridge::failed, this, [this](const QString &description) {
-        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：") + description));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "下载更新包失败：%1").arg(description)));
     });
     bridge->start();
 }
@@ -231,12 +231,12 @@ void UpdateManager::handleDownloadComplete(const QString &privateCopy, const App
         QDir(folder).filePath(UpdateFeed::installerFileName(updateInfo.version, updateInfo.downloadURL.value_or(QUrl())));
 
     const auto fail = [this](const QString &description) {
-        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "保存安装包至下载文件夹失败：") + description));
+        setStatus(UpdateStatus::failed(QCoreApplication::translate("UpdateManager", "保存安装包至下载文件夹失败：%1").arg(description)));
     };
     const QFileInfo existing(target);
     if (existing.isDir() && !existing.isSymLink()) {
         // A folder may hold anything of the user's; only a file of that name is replaced.
-        fail(QCoreApplication::translate("UpdateManager", "已有同名文件夹：") + target);
+        fail(QCoreApplication::translate("UpdateManager", "已有同名文件夹：%1").arg(target));
         return;
     }
     if (existing.exists() || existing.isSymLink()) {

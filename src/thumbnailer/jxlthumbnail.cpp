@@ -81,29 +81,29 @@ QImage make(const QString &path, int size, QString *reason)
     };
     // Not a pipe or a device: reading one could wait forever.
     if (!QFileInfo(path).isFile())
-        return fail(text("not a regular file"));
+        return fail(text(QT_TRANSLATE_NOOP("JxlThumbnail", "不是普通文件")));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(file.errorString());
     if (!PhotoDecoder::isJxl(file.peek(16)))
-        return fail(text("not a JPEG XL file"));
+        return fail(text(QT_TRANSLATE_NOOP("JxlThumbnail", "不是 JPEG XL 文件")));
 
     const std::optional<qint64> pixels = imagePixelCount(path);
     if (!pixels || *pixels < 1)
-        return fail(text("the JPEG XL header holds no image size"));
+        return fail(text(QT_TRANSLATE_NOOP("JxlThumbnail", "JPEG XL 文件头中没有图像尺寸")));
     if (*pixels > PhotoDecoder::pixelLimit())
-        return fail(text("%1 pixels is more than the %2 pixels a thumbnail is made of")
+        return fail(text(QT_TRANSLATE_NOOP("JxlThumbnail", "图像有 %1 像素，超过了生成缩略图的上限 %2 像素"))
                         .arg(*pixels)
                         .arg(PhotoDecoder::pixelLimit()));
     if (file.size() > qint64(QImageReader::allocationLimit()) * 1024 * 1024)
-        return fail(text("the file is too large to read"));
+        return fail(text(QT_TRANSLATE_NOOP("JxlThumbnail", "文件太大，无法读取")));
 
     const QByteArray bytes = file.readAll();
     if (bytes.size() != file.size())
         return fail(file.errorString());
     const QImage image = PhotoDecoder::decodeJxl(bytes, size);
     if (image.isNull())
-        return fail(text("the JPEG XL file cannot be decoded"));
+        return fail(text(QT_TRANSLATE_NOOP("JxlThumbnail", "无法解码此 JPEG XL 文件")));
     return image;
 }
 
@@ -119,7 +119,7 @@ bool writePng(const QImage &image, const QString &output, QString *reason)
     QByteArray png;
     QBuffer buffer(&png);
     if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "png")) {
-        *reason = text("cannot encode the PNG");
+        *reason = text(QT_TRANSLATE_NOOP("JxlThumbnail", "无法编码 PNG"));
         return false;
     }
     QSaveFile file(output);

@@ -1,5 +1,6 @@
 #include "ui/commandlinehelp.h"
 
+#include "platform/uilanguage.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -8,15 +9,6 @@
 #include <cstring>
 
 namespace CommandLineHelp {
-
-namespace {
-
-QString text(const char *source)
-{
-    return QCoreApplication::translate("CommandLineHelp", source);
-}
-
-} // namespace
 
 std::optional<int> answer(int argc, char *argv[])
 {
@@ -27,20 +19,25 @@ std::optional<int> answer(int argc, char *argv[])
             return 0;
         }
         if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
-            QTextStream(stdout)
-                << text("Usage: pikora [--compress | --restore] [PATH | URL]...\n"
-                        "Open the Pikora window with the photos found in the given files and folders in its\n"
-                        "list, or hand them to the window already open. Nothing is converted until the batch\n"
-                        "is started in the window.\n"
-                        "\n"
-                        "Options:\n"
-                        "  --compress     show the JPEG to JPEG XL list and add the JPEG files found\n"
-                        "  --restore      show the JPEG XL to JPEG list and add the JPEG XL files found\n"
-                        "  -h, --help     show this help and exit\n"
-                        "  --version      show the version and exit\n"
-                        "\n"
-                        "PATH is a file or a folder. URL is a file:// URL or pikora://import?path=FILE.\n"
-                        "Options of the Qt toolkit (such as -platform) are accepted as well.\n");
+            // A core application, not the window's: the help speaks the desktop's language
+            // without touching the window system.
+            QCoreApplication app(argc, argv);
+            UiLanguage::install(&app);
+            QTextStream(stdout) << QCoreApplication::translate(
+                "CommandLineHelp",
+                "用法：pikora [--compress | --restore] [路径 | URL]...\n"
+                "打开 Pikora 窗口，把在给定文件和文件夹中找到的照片加入列表；\n"
+                "若窗口已经打开，则交给该窗口。在窗口中开始批量处理之前，\n"
+                "不会转换任何文件。\n"
+                "\n"
+                "选项：\n"
+                "  --compress     切换到压缩列表（JPEG 转 JPEG XL），加入找到的 JPEG 文件\n"
+                "  --restore      切换到还原列表（JPEG XL 转 JPEG），加入找到的 JPEG XL 文件\n"
+                "  -h, --help     显示此帮助并退出\n"
+                "  --version      显示版本并退出\n"
+                "\n"
+                "路径为文件或文件夹。URL 为 file:// URL 或 pikora://import?path=文件。\n"
+                "同样接受 Qt 工具包的选项（例如 -platform）。\n");
             return 0;
         }
     }

@@ -30,7 +30,7 @@ QString statusLine(const UpdateStatus &status, const QDateTime &lastChecked)
     switch (status.kind) {
     case Kind::idle:
         if (lastChecked.isValid())
-            return Texts::tr("上次检查时间：") + QLocale().toString(lastChecked, QLocale::ShortFormat);
+            return Texts::tr("上次检查时间：%1").arg(QLocale().toString(lastChecked, QLocale::ShortFormat));
         return Texts::tr("尚未检查更新");
     case Kind::checking:
         return Texts::tr("正在连接 GitLab 检查更新…");
