@@ -12,6 +12,7 @@
 #include "testenv.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -115,9 +116,10 @@ struct Run
     QString err;
 };
 
-// Runs pikora-cli with the given language variables (all others of that kind cleared) and a
+// Runs a program with the given language variables (all others of that kind cleared) and a
 // home of its own, where a stored language choice may wait.
-Run runCli(const QStringList &arguments, const QStringList &languageVariables, const QString &home)
+Run runProgram(const QString &program, const QStringList &arguments, const QStringList &languageVariables,
+               const QString &home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
@@ -128,7 +130,7 @@ Run runCli(const QStringList &arguments, const QStringList &languageVariables, c
     environment.insert(u"XDG_CONFIG_HOME"_s, home + u"/.config"_s);
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
+    process.start(program, arguments);
     Run run;
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -139,6 +141,11 @@ Run runCli(const QStringList &arguments, const QStringList &languageVariables, c
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+Run runCli(const QStringList &arguments, const QStringList &languageVariables, const QString &home)
+{
+    return runProgram(QStringLiteral(PIKORA_CLI_PATH), arguments, languageVariables, home);
 }
 
 } // namespace
@@ -428,6 +435,48 @@ private slots:
         const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
         QCOMPARE(object.keys(), (QStringList{u"estimatedSavedBytes"_s, u"jpegBytes"_s, u"jpegFiles"_s, u"jxlBytes"_s,
                                              u"jxlFiles"_s}));
+    }
+
+    // The window's and the thumbnailer's help, which the manual pages are made of, follow the
+    // same rule; the manual pages are written with LANGUAGE=en under the C locale.
+    void helpFollowsTheDesktop_data()
+    {
+        QTest::addColumn<QStringList>("variables");
+        QTest::addColumn<bool>("english");
+        QTest::newRow("C.UTF-8") << QStringList{u"LC_ALL=C.UTF-8"_s} << false;
+        QTest::newRow("LANG Chinese") << QStringList{u"LANG=zh_CN.UTF-8"_s} << false;
+        QTest::newRow("LANG German") << QStringList{u"LANG=de_DE.UTF-8"_s} << true;
+        QTest::newRow("as the manual pages are made") << QStringList{u"LANGUAGE=en"_s, u"LC_ALL=C.UTF-8"_s} << true;
+    }
+
+    void helpFollowsTheDesktop()
+    {
+        QFETCH(QStringList, variables);
+        QFETCH(bool, english);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+
+        QStringList programs{QStringLiteral(PIKORA_THUMBNAILER_PATH)};
+#ifdef PIKORA_APP_PATH
+        programs.append(QStringLiteral(PIKORA_APP_PATH));
+#endif
+        for (const QString &program : programs) {
+            const QString name = QFileInfo(program).fileName();
+            // No display: the window's help must not need one.
+            const Run run = runProgram(program, {u"--help"_s}, variables + QStringList{u"QT_QPA_PLATFORM=xcb"_s, u"DISPLAY="_s},
+                                       home.path());
+            QCOMPARE(run.exitCode, 0);
+            const QString usage = (english ? u"Usage: "_s : u"用法："_s) + name + u' ';
+            QVERIFY2(run.out.startsWith(usage), qPrintable(name + u": "_s + run.out));
+            static const QRegularExpression han(u"\\p{Han}"_s);
+            QCOMPARE(run.out.contains(han), !english);
+        }
+        const Run refused = runProgram(QStringLiteral(PIKORA_THUMBNAILER_PATH), {u"-s"_s, u"0"_s, u"a"_s, u"b"_s},
+                                       variables, home.path());
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.startsWith(english ? u"pikora-thumbnailer: -s SIZE must be a number from 1 to 4096\n"_s
+                                                : u"pikora-thumbnailer: -s SIZE 必须是 1 到 4096 之间的数字\n"_s),
+                 qPrintable(refused.err));
     }
 };
 
