@@ -961,6 +961,13 @@ private slots:
         QTRY_COMPARE(island()->visibleTexts().constLast(), u"Retry 1"_s);
         QCOMPARE(island()->retryButton()->toolTip(), u"Retry 1 failed item"_s);
         save(m_window.get(), u"window-table-failures"_s);
+        auto *table = m_window->findChild<TaskTableView *>();
+        std::unique_ptr<QMenu> rowMenu(table->makeRowMenu(failed.id));
+        QCOMPARE(actionTexts(rowMenu.get()),
+                 list({"Quick Look", "---", "Open with Default App", "Show in File Manager", "Copy File Path",
+                       "Copy Error Message", "---", "Retry This Item", "---", "Remove from List"}));
+        Screenshots::save(rowMenu.get(), u"en/table-row-menu-failed"_s);
+        rowMenu.reset();
 
         QList<TaskItem> restoring;
         for (int i = 0; i < 3; ++i)
@@ -985,7 +992,17 @@ private slots:
         missing.toolReady = false;
         m_window->chromeBar()->setFacts(missing);
         QCOMPARE(island()->visibleTexts(), list({"djxl decoder not found"}));
+        QVERIFY2(island()->toolTip().startsWith(u"Install libjxl-tools (sudo apt install libjxl-tools), or click here"_s),
+                 qPrintable(island()->toolTip()));
         save(m_window->chromeBar(), u"chrome-bar-tool-missing"_s);
+        // The island leads to the tool's path in the settings, whose English must fit too.
+        QTest::mouseClick(island(), Qt::LeftButton, {}, island()->rect().center());
+        auto *settings = m_window->findChild<SettingsWindow *>();
+        QVERIFY(settings && settings->isVisible());
+        QCOMPARE(settings->focusWidget(), settings->findChild<QWidget *>(u"toolPath-djxl"_s));
+        save(settings, u"settings-from-missing-tool"_s);
+        QTest::keyClick(settings, Qt::Key_Escape);
+        m_window->chromeBar()->setFacts(StatusFacts());
 
         actions()->statistics->trigger();
         StatsPopup *popup = m_window->statsPopup();
@@ -1002,6 +1019,27 @@ private slots:
         save(sheet, u"update-sheet"_s);
         m_updates->setUpdateSheetPresented(false);
         QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
+
+        // Showing a photo where no file manager can: the box says so in English.
+        m_state->workspace()->compressTasks()->clear();
+        const QString folder = m_root.filePath(u"reveal-en"_s);
+        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
+        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
+        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
+        QVERIFY(imported.wait(30000));
+        const QString bin = m_root.filePath(u"failing-opener-en"_s);
+        TestEnv::writeScript(bin + u"/xdg-open"_s, "exit 3");
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+        const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+        QTRY_VERIFY(!table->taskIdAt(0).isNull());
+        table->rowActions()->reveal(table->taskIdAt(0));
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = m_window->findChild<QMessageBox *>()) && box->isVisible());
+        QCOMPARE(box->windowTitle(), u"Cannot Show in File Manager"_s);
+        QCOMPARE(box->text(), u"No file manager is available to show this file"_s);
+        save(box, u"reveal-failed"_s);
+        box->close();
         cleanup();
     }
 
