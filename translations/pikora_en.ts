@@ -181,6 +181,248 @@ Turn JXL back into the exact JPEG</translation>
     </message>
 </context>
 <context>
+    <name>CheckUpdateCommand</name>
+    <message>
+        <source>用法：pikora-cli check-update [--feed URL]</source>
+        <translation>Usage: pikora-cli check-update [--feed URL]</translation>
+    </message>
+    <message>
+        <source>发现新版本 v%1（当前版本 v%2）</source>
+        <translation>New version v%1 available (this is v%2)</translation>
+    </message>
+    <message>
+        <source>下载地址：%1</source>
+        <translation>Download: %1</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>发布页面：%1</source>
+        <translation>Release page: %1</translation>
+    </message>
+    <message>
+        <source>当前已是最新版本 (v%1)</source>
+        <translation>Up to date (v%1)</translation>
+    </message>
+    <message>
+        <source>检查更新失败：%1</source>
+        <translation>Update check failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>CliCommands</name>
+    <message>
+        <source>已校验</source>
+        <translation>verified</translation>
+    </message>
+    <message>
+        <source>完成    %1 -&gt; %2（%3）</source>
+        <translation>ok      %1 -&gt; %2  (%3)</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>        警告：%1</source>
+        <translation>        warning: %1</translation>
+    </message>
+    <message>
+        <source>失败    %1：%2</source>
+        <translation>FAILED  %1: %2</translation>
+    </message>
+    <message>
+        <source>已停止  %1</source>
+        <translation>stopped %1</translation>
+    </message>
+    <message>
+        <source>%1 %2：不是可执行文件</source>
+        <translation>%1 %2: not an executable file</translation>
+    </message>
+    <message>
+        <source>已节省 %1</source>
+        <translation>saved %1</translation>
+    </message>
+    <message>
+        <source>未找到 JPEG 文件。</source>
+        <translation>No JPEG files found.</translation>
+    </message>
+    <message>
+        <source>未找到 JPEG XL 文件。</source>
+        <translation>No JPEG XL files found.</translation>
+    </message>
+    <message>
+        <source>已中断：正在停止运行中的任务...</source>
+        <translation>Interrupted: stopping the running jobs...</translation>
+    </message>
+    <message>
+        <source>%1 个完成，%2 个失败</source>
+        <translation>%1 completed, %2 failed</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个原文件未能移除</source>
+        <translation>
+            <numerusform>%n original could not be removed</numerusform>
+            <numerusform>%n originals could not be removed</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>节省 %1，占 %2 的 %3%</source>
+        <translation>saved %1 of %2 (%3%)</translation>
+    </message>
+    <message>
+        <source>节省 %1</source>
+        <translation>saved %1</translation>
+    </message>
+    <message>
+        <source>%1，用时 %2</source>
+        <translation>%1 in %2</translation>
+    </message>
+    <message>
+        <source>参数顺序反了：verify 先接 JPEG，再接 JXL</source>
+        <translation>the arguments are swapped: verify takes the JPEG first, then the JXL</translation>
+    </message>
+    <message>
+        <source>%1 不是 JPEG 文件</source>
+        <translation>%1 is not a JPEG</translation>
+    </message>
+    <message>
+        <source>%1 不是 JPEG XL 文件</source>
+        <translation>%1 is not a JPEG XL file</translation>
+    </message>
+    <message>
+        <source>无法读取 %1：%2</source>
+        <translation>cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>一致：%1 可逐字节还原出 %2</source>
+        <translation>identical: %1 restores %2 byte for byte</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>cancelled</translation>
+    </message>
+    <message numerus="yes">
+        <source>JPEG：    %n 个文件，%1</source>
+        <translation>
+            <numerusform>JPEG:      %n file, %1</numerusform>
+            <numerusform>JPEG:      %n files, %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>JPEG XL： %n 个文件，%1</source>
+        <translation>
+            <numerusform>JPEG XL:   %n file, %1</numerusform>
+            <numerusform>JPEG XL:   %n files, %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>预计可节省：%1</source>
+        <translation>Estimated savings: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>累计已节省 %1，共 %n 次转换</source>
+        <translation>
+            <numerusform>Saved so far: %1 by %n conversion</numerusform>
+            <numerusform>Saved so far: %1 by %n conversions</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>CliMain</name>
+    <message>
+        <source>第 %1 个参数不是有效的 UTF-8；请重命名该文件，或改为指定它所在的文件夹</source>
+        <translation>argument %1 is not valid UTF-8; rename the file or give its folder instead</translation>
+    </message>
+</context>
+<context>
+    <name>CliOptions</name>
+    <message>
+        <source>用法：pikora-cli 命令 [选项] ...
+
+命令：
+  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
+  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
+  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
+  scan [--json] 路径...        列出导入时会找到的文件，不做转换
+  stats [--json]               显示累计节省的空间
+  check-update [--feed URL]    检查是否有新版本
+
+compress 和 restore 的选项：
+  -e, --effort N               编码强度 1-9（默认为已保存的设置）
+  -o, --originals keep|trash|delete
+                               成功后如何处理每个原文件
+  --verify                     校验每次转换，保留原文件时也校验
+  --cjxl PATH, --djxl PATH     使用指定的工具
+  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）
+  --json                       每完成一个任务输出一个 JSON 对象
+  -q, --quiet                  只输出失败的任务
+
+退出状态：0 所有任务均已完成；1 有任务失败、路径不存在或无法读取，
+或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；
+130 已中断。
+</source>
+        <translation>Usage: pikora-cli COMMAND [options] ...
+
+Commands:
+  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
+  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
+  verify JPEG JXL              check that JXL restores JPEG byte for byte
+  scan [--json] PATH...        show what an import would find, convert nothing
+  stats [--json]               show the lifetime savings
+  check-update [--feed URL]    look for a newer release
+
+Options of compress and restore:
+  -e, --effort N               encoder effort 1-9 (default: the saved setting)
+  -o, --originals keep|trash|delete
+                               what becomes of each original after success
+  --verify                     verify every conversion, also when originals are kept
+  --cjxl PATH, --djxl PATH     use these tools
+  -j, --jobs N                 jobs at once (default: the saved concurrency)
+  --json                       one JSON object per finished job
+  -q, --quiet                  print failures only
+
+Exit status: 0 all jobs completed; 1 a job failed, a path was missing or unreadable, or an
+original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;
+130 interrupted.
+</translation>
+    </message>
+    <message>
+        <source>未指定命令</source>
+        <translation>no command given</translation>
+    </message>
+    <message>
+        <source>未知命令“%1”</source>
+        <translation>unknown command "%1"</translation>
+    </message>
+    <message>
+        <source>--effort 需要 1 到 9 之间的整数</source>
+        <translation>--effort takes a whole number from 1 to 9</translation>
+    </message>
+    <message>
+        <source>--originals 只接受 keep、trash 或 delete</source>
+        <translation>--originals takes keep, trash or delete</translation>
+    </message>
+    <message>
+        <source>--jobs 需要 1 到 1024 之间的整数</source>
+        <translation>--jobs takes a whole number from 1 to 1024</translation>
+    </message>
+    <message>
+        <source>请至少指定一个文件或文件夹</source>
+        <translation>give at least one file or folder</translation>
+    </message>
+    <message>
+        <source>verify 需要一个 JPEG 文件和一个 JXL 文件</source>
+        <translation>verify takes a JPEG file and a JXL file</translation>
+    </message>
+    <message>
+        <source>stats 不接受路径</source>
+        <translation>stats takes no paths</translation>
+    </message>
+</context>
+<context>
     <name>CommandLineHelp</name>
     <message>
         <source>用法：pikora [--compress | --restore] [路径 | URL]...

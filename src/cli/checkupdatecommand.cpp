@@ -2,6 +2,7 @@
 
 #include "integration/updatemanager.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTextStream>
 
@@ -9,9 +10,14 @@
 
 namespace {
 
+struct Texts
+{
+    Q_DECLARE_TR_FUNCTIONS(CheckUpdateCommand)
+};
+
 int usage(QTextStream &err)
 {
-    err << "用法：pikora-cli check-update [--feed URL]\n";
+    err << Texts::tr("用法：pikora-cli check-update [--feed URL]") << '\n';
     return 2;
 }
 
@@ -45,17 +51,17 @@ int checkUpdateCommand(const QStringList &arguments)
     switch (status.kind) {
     case UpdateStatus::Kind::available: {
         const AppUpdateInfo &info = status.updateInfo;
-        out << "发现新版本 v" << info.version << "（当前版本 v" << UpdateManager::currentAppVersion() << "）\n";
-        out << "下载地址：" << (info.downloadURL ? info.downloadURL->toString() : QStringLiteral("无")) << '\n';
+        out << Texts::tr("发现新版本 v%1（当前版本 v%2）").arg(info.version, UpdateManager::currentAppVersion()) << '\n';
+        out << Texts::tr("下载地址：%1").arg(info.downloadURL ? info.downloadURL->toString() : Texts::tr("无")) << '\n';
         if (info.htmlURL)
-            out << "发布页面：" << info.htmlURL->toString() << '\n';
+            out << Texts::tr("发布页面：%1").arg(info.htmlURL->toString()) << '\n';
         return 0;
     }
     case UpdateStatus::Kind::upToDate:
-        out << "当前已是最新版本 (v" << status.version << ")\n";
+        out << Texts::tr("当前已是最新版本 (v%1)").arg(status.version) << '\n';
         return 0;
     default:
-        err << "检查更新失败：" << status.message << '\n';
+        err << Texts::tr("检查更新失败：%1").arg(status.message) << '\n';
         return 1;
     }
 }

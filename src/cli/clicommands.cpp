@@ -16,6 +16,7 @@
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,11 +28,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <tuple>
 
 namespace CliCommands {
 
 namespace {
+
+struct Texts
+{
+    Q_DECLARE_TR_FUNCTIONS(CliCommands)
+};
 
 QTextStream &out()
 {
@@ -90,22 +98,23 @@ QString jobLine(const TaskItem &task)
     const QString source = task.sourcePathText();
     switch (task.status) {
     case TaskStatus::completed: {
-        QString line = QStringLiteral("ok      ") + source + QStringLiteral(" -> ")
-            + task.destinationURL->toLocalFile() + QStringLiteral("  (") + formattedBytes(task.originalSize)
-            + QStringLiteral(" -> ") + formattedBytes(task.compressedSizeOrZero());
+        // The sizes, then what else there is to say, as a list in the parentheses.
+        QStringList details{QStringLiteral("%1 -> %2").arg(formattedBytes(task.originalSize),
+                                                      formattedBytes(task.compressedSizeOrZero()))};
         if (task.savedBytes() > 0)
-            line += QStringLiteral(", -%1%").arg(task.savingsRatio(), 0, 'f', 1);
+            details.append(QStringLiteral("-%1%").arg(task.savingsRatio(), 0, 'f', 1));
         if (task.isVerified)
-            line += QStringLiteral(", verified");
-        line += QLatin1Char(')');
+            details.append(Texts::tr("已校验"));
+        QString line = Texts::tr("完成    %1 -> %2（%3）")
+                           .arg(source, task.destinationURL->toLocalFile(), details.join(Texts::tr("，")));
         if (task.warning)
-            line += QStringLiteral("\n        warning: ") + *task.warning;
+            line += u'\n' + Texts::tr("        警告：%1").arg(*task.warning);
         return line;
     }
     case TaskStatus::failed:
-        return QStringLiteral("FAILED  ") + source + QStringLiteral(": ") + task.errorMessage.value_or(QString());
+        return Texts::tr("失败    %1：%2").arg(source, task.errorMessage.value_or(QString()));
     default:
-        return QStringLiteral("stopped ") + source;
+        return Texts::tr("已停止  %1").arg(source);
     }
 }
 
@@ -122,7 +131,7 @@ bool explicitToolsUsable(const CliOptions &options)
     bool usable = true;
     for (const auto &[option, path] : {std::pair{"--cjxl", options.cjxl}, std::pair{"--djxl", options.djxl}}) {
         if (path && !JXLEngine::isExecutableFile(*path)) {
-            err() << "pikora-cli: " << option << ' ' << *path << ": not an executable file" << Qt::endl;
+            err() << "pikora-cli: " << Texts::tr("%1 %2：不是可执行文件").arg(QLatin1String(option), *path) << Qt::endl;
             usable = false;
         }
     }
@@ -150,7 +159,7 @@ public:
         constexpr int kWidth = 24;
         const int filled = total > 0 ? int(done * kWidth / total) : 0;
         out() << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char('-'))
-              << "] " << done << '/' << total << "  saved " << formattedBytes(saved) << "  "
+              << "] " << done << '/' << total << "  " << Texts::tr("已节省 %1").arg(formattedBytes(saved)) << "  "
               << elapsedText(m_clock.elapsed()) << Qt::flush;
     }
 
@@ -239,7 +248,7 @@ int convert(const CliOptions &options)
 
     if (list->size() == refused) {
         if (!options.quiet && !options.json && refused == 0)
-            out() << (mode == ConversionMode::jpegToJXL ? "No JPEG files found." : "No JPEG XL files found.")
+            out() << (mode == ConversionMode::jpegToJXL ? Texts::tr("未找到 JPEG 文件。") : Texts::tr("未找到 JPEG XL 文件。"))
                   << Qt::endl;
         return refused > 0 || unreachable ? 1 : 0;
     }
@@ -294,7 +303,7 @@ int convert(const CliOptions &options)
         }
         interrupted = true;
         progress.clear();
-        err() << "Interrupted: stopping the running jobs..." << Qt::endl;
+        err() << Texts::tr("已中断：正在停止运行中的任务...") << Qt::endl;
         runner.cancel();
         settle.start();
     });
@@ -317,17 +326,17 @@ int convert(const CliOptions &options)
     }
 
     if (!options.quiet && !options.json) {
-        out() << (done - failed) << " completed, " << (failed + refused) << " failed";
+        QStringList parts{Texts::tr("%1 个完成，%2 个失败").arg(done - failed).arg(failed + refused)};
         if (kept > 0)
-            out() << ", " << kept << (kept == 1 ? " original" : " originals") << " could not be removed";
+            parts.append(Texts::tr("%n 个原文件未能移除", nullptr, int(kept)));
         if (mode == ConversionMode::jpegToJXL) {
-            out() << ", saved " << formattedBytes(saved);
-            if (originalBytes > 0)
-                out() << QStringLiteral(" of %1 (%2%)")
-                             .arg(formattedBytes(originalBytes))
-                             .arg(double(saved) * 100.0 / double(originalBytes), 0, 'f', 1);
+            parts.append(originalBytes > 0
+                             ? Texts::tr("节省 %1，占 %2 的 %3%")
+                                   .arg(formattedBytes(saved), formattedBytes(originalBytes),
+                                        QString::number(double(saved) * 100.0 / double(originalBytes), 'f', 1))
+                             : Texts::tr("节省 %1").arg(formattedBytes(saved)));
         }
-        out() << " in " << elapsedText(progress.elapsed()) << Qt::endl;
+        out() << Texts::tr("%1，用时 %2").arg(parts.join(Texts::tr("，")), elapsedText(progress.elapsed())) << Qt::endl;
     }
     if (interrupted || !finished)
         return 130;
@@ -363,19 +372,20 @@ int verify(const CliOptions &options)
     const Signature first = sniff(jpeg);
     const Signature second = sniff(jxl);
     if (first == Signature::jxl && second == Signature::jpeg) {
-        err() << "pikora-cli: the arguments are swapped: verify takes the JPEG first, then the JXL" << Qt::endl;
+        err() << "pikora-cli: " << Texts::tr("参数顺序反了：verify 先接 JPEG，再接 JXL") << Qt::endl;
         return 2;
     }
     for (const auto &[path, signature, wanted, name] :
-         {std::tuple{jpeg, first, Signature::jpeg, "a JPEG"}, std::tuple{jxl, second, Signature::jxl, "a JPEG XL file"}}) {
+         {std::tuple{jpeg, first, Signature::jpeg, Texts::tr("%1 不是 JPEG 文件")},
+          std::tuple{jxl, second, Signature::jxl, Texts::tr("%1 不是 JPEG XL 文件")}}) {
         if (signature == Signature::unreadable) {
             QFile file(path);
             file.open(QIODevice::ReadOnly);
-            err() << "pikora-cli: cannot read " << path << ": " << file.errorString() << Qt::endl;
+            err() << "pikora-cli: " << Texts::tr("无法读取 %1：%2").arg(path, file.errorString()) << Qt::endl;
             return 2;
         }
         if (signature != wanted) {
-            err() << "pikora-cli: " << path << " is not " << name << Qt::endl;
+            err() << "pikora-cli: " << QString(name).arg(path) << Qt::endl;
             return 2;
         }
     }
@@ -389,10 +399,10 @@ int verify(const CliOptions &options)
     verification.start();
     loop.exec();
     if (verification.outcome() == Verification::Outcome::passed) {
-        out() << "identical: " << jxl << " restores " << jpeg << " byte for byte" << Qt::endl;
+        out() << Texts::tr("一致：%1 可逐字节还原出 %2").arg(jxl, jpeg) << Qt::endl;
         return 0;
     }
-    err() << (verification.error() ? verification.error()->errorDescription() : QStringLiteral("cancelled"))
+    err() << (verification.error() ? verification.error()->errorDescription() : Texts::tr("已取消"))
           << Qt::endl;
     return 1;
 }
@@ -413,10 +423,11 @@ int scan(const CliOptions &options)
         out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return status;
     }
-    out() << "JPEG:      " << result.jpegFiles.size() << " files, " << formattedBytes(result.totalJPEGBytes)
+    out() << Texts::tr("JPEG：    %n 个文件，%1", nullptr, int(result.jpegFiles.size())).arg(formattedBytes(result.totalJPEGBytes))
           << Qt::endl
-          << "JPEG XL:   " << result.jxlFiles.size() << " files, " << formattedBytes(result.totalJXLBytes) << Qt::endl
-          << "Estimated savings: " << formattedBytes(result.estimatedSavedBytes()) << Qt::endl;
+          << Texts::tr("JPEG XL： %n 个文件，%1", nullptr, int(result.jxlFiles.size())).arg(formattedBytes(result.totalJXLBytes))
+          << Qt::endl
+          << Texts::tr("预计可节省：%1").arg(formattedBytes(result.estimatedSavedBytes())) << Qt::endl;
     return status;
 }
 
@@ -432,7 +443,8 @@ int stats(const CliOptions &options)
         out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return 0;
     }
-    out() << "Saved so far: " << formattedBytes(bytes) << " by " << count << " conversions" << Qt::endl;
+    out() << Texts::tr("累计已节省 %1，共 %n 次转换", nullptr, int(std::min<qint64>(count, INT_MAX))).arg(formattedBytes(bytes))
+          << Qt::endl;
     return 0;
 }
 

@@ -1,8 +1,14 @@
 #include "clioptions.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 namespace {
+
+struct Texts
+{
+    Q_DECLARE_TR_FUNCTIONS(CliOptions)
+};
 
 std::optional<int> parseInt(const QString &text, int minimum, int maximum)
 {
@@ -17,30 +23,30 @@ std::optional<int> parseInt(const QString &text, int minimum, int maximum)
 
 QString cliUsage()
 {
-    return QStringLiteral(
-        "Usage: pikora-cli COMMAND [options] ...\n"
+    return Texts::tr(
+        "用法：pikora-cli 命令 [选项] ...\n"
         "\n"
-        "Commands:\n"
-        "  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL\n"
-        "  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files\n"
-        "  verify JPEG JXL              check that JXL restores JPEG byte for byte\n"
-        "  scan [--json] PATH...        show what an import would find, convert nothing\n"
-        "  stats [--json]               show the lifetime savings\n"
-        "  check-update [--feed URL]    look for a newer release\n"
+        "命令：\n"
+        "  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL\n"
+        "  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件\n"
+        "  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG\n"
+        "  scan [--json] 路径...        列出导入时会找到的文件，不做转换\n"
+        "  stats [--json]               显示累计节省的空间\n"
+        "  check-update [--feed URL]    检查是否有新版本\n"
         "\n"
-        "Options of compress and restore:\n"
-        "  -e, --effort N               encoder effort 1-9 (default: the saved setting)\n"
+        "compress 和 restore 的选项：\n"
+        "  -e, --effort N               编码强度 1-9（默认为已保存的设置）\n"
         "  -o, --originals keep|trash|delete\n"
-        "                               what becomes of each original after success\n"
-        "  --verify                     verify every conversion, also when originals are kept\n"
-        "  --cjxl PATH, --djxl PATH     use these tools\n"
-        "  -j, --jobs N                 jobs at once (default: the saved concurrency)\n"
-        "  --json                       one JSON object per finished job\n"
-        "  -q, --quiet                  print failures only\n"
+        "                               成功后如何处理每个原文件\n"
+        "  --verify                     校验每次转换，保留原文件时也校验\n"
+        "  --cjxl PATH, --djxl PATH     使用指定的工具\n"
+        "  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n"
+        "  --json                       每完成一个任务输出一个 JSON 对象\n"
+        "  -q, --quiet                  只输出失败的任务\n"
         "\n"
-        "Exit status: 0 all jobs completed; 1 a job failed, a path was missing or unreadable, or an\n"
-        "original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;\n"
-        "130 interrupted.\n");
+        "退出状态：0 所有任务均已完成；1 有任务失败、路径不存在或无法读取，\n"
+        "或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；\n"
+        "130 已中断。\n");
 }
 
 CliParse parseCliArguments(const QStringList &arguments)
@@ -68,8 +74,8 @@ CliParse parseCliArguments(const QStringList &arguments)
         }
     }
     if (!known) {
-        parse.error = word.isEmpty() ? QStringLiteral("no command given")
-                                     : QStringLiteral("unknown command \"%1\"").arg(word);
+        parse.error = word.isEmpty() ? Texts::tr("未指定命令")
+                                     : Texts::tr("未知命令“%1”").arg(word);
         return parse;
     }
     if (options.command == CliOptions::Command::checkUpdate) {
@@ -112,21 +118,21 @@ CliParse parseCliArguments(const QStringList &arguments)
         if (parser.isSet(effort)) {
             options.effort = parseInt(parser.value(effort), 1, 9);
             if (!options.effort) {
-                parse.error = QStringLiteral("--effort takes a whole number from 1 to 9");
+                parse.error = Texts::tr("--effort 需要 1 到 9 之间的整数");
                 return parse;
             }
         }
         if (parser.isSet(originals)) {
             options.originals = deleteStrategyFromRawValue(parser.value(originals));
             if (!options.originals) {
-                parse.error = QStringLiteral("--originals takes keep, trash or delete");
+                parse.error = Texts::tr("--originals 只接受 keep、trash 或 delete");
                 return parse;
             }
         }
         if (parser.isSet(jobs)) {
             options.jobs = parseInt(parser.value(jobs), 1, 1024);
             if (!options.jobs) {
-                parse.error = QStringLiteral("--jobs takes a whole number from 1 to 1024");
+                parse.error = Texts::tr("--jobs 需要 1 到 1024 之间的整数");
                 return parse;
             }
         }
@@ -143,19 +149,19 @@ CliParse parseCliArguments(const QStringList &arguments)
         options.json = parser.isSet(json);
 
     if (converting && options.paths.isEmpty()) {
-        parse.error = QStringLiteral("give at least one file or folder");
+        parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
     }
     if (options.command == CliOptions::Command::scan && options.paths.isEmpty()) {
-        parse.error = QStringLiteral("give at least one file or folder");
+        parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
     }
     if (options.command == CliOptions::Command::verify && options.paths.size() != 2) {
-        parse.error = QStringLiteral("verify takes a JPEG file and a JXL file");
+        parse.error = Texts::tr("verify 需要一个 JPEG 文件和一个 JXL 文件");
         return parse;
     }
     if (options.command == CliOptions::Command::stats && !options.paths.isEmpty()) {
-        parse.error = QStringLiteral("stats takes no paths");
+        parse.error = Texts::tr("stats 不接受路径");
         return parse;
     }
     parse.options = options;

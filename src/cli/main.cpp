@@ -23,8 +23,11 @@ int main(int argc, char *argv[])
     // path would name a different file, or none.
     for (int i = 1; i < argc; ++i) {
         if (QFile::encodeName(QFile::decodeName(argv[i])) != QByteArray(argv[i])) {
-            QTextStream(stderr) << "pikora-cli: argument " << i
-                                << " is not valid UTF-8; rename the file or give its folder instead\n";
+            QTextStream(stderr) << "pikora-cli: "
+                                << QCoreApplication::translate(
+                                       "CliMain", "第 %1 个参数不是有效的 UTF-8；请重命名该文件，或改为指定它所在的文件夹")
+                                       .arg(i)
+                                << '\n';
             return 2;
         }
     }
