@@ -81,7 +81,7 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         const Run run = cli(arguments);
         QCOMPARE(run.exitCode, 2);
-        QVERIFY(run.err.contains("Usage: pikora-cli"));
+        QVERIFY2(QString::fromUtf8(run.err).contains(QStringLiteral("用法：pikora-cli")), run.err.constData());
     }
 
     void compressReportsEveryJobAndKeepsRunOptionsOutOfTheSettings()
@@ -183,7 +183,7 @@ private Q_SLOTS:
         TestEnv::writeAll(m_work + QStringLiteral("/notes.txt"), "no photos here");
         const Run run = cli({QStringLiteral("compress"), m_work});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.contains("No JPEG files found."));
+        QVERIFY(QString::fromUtf8(run.out).contains(QStringLiteral("未找到 JPEG 文件。")));
     }
 
     void interruptBringsJobsBackAndExits130()
@@ -223,10 +223,10 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(QString::fromUtf8(run.err), QStringLiteral("pikora-cli: 找不到指定文件: ") + missing + QLatin1Char('\n'));
         const QString out = QString::fromUtf8(run.out);
-        QVERIFY2(out.contains(QStringLiteral("FAILED  ") + m_work + QStringLiteral("/\\xFF.jpg: 文件名不是有效的 UTF-8 编码")), qPrintable(out));
-        QVERIFY(out.contains(QStringLiteral("ok      ") + photo));
-        QVERIFY(out.contains(QStringLiteral("ok      ") + m_work + QStringLiteral("/\uFFFD.jpg")));
-        QVERIFY(out.contains(QStringLiteral("2 completed, 1 failed")));
+        QVERIFY2(out.contains(QStringLiteral("失败    ") + m_work + QStringLiteral("/\\xFF.jpg：文件名不是有效的 UTF-8 编码")), qPrintable(out));
+        QVERIFY(out.contains(QStringLiteral("完成    ") + photo));
+        QVERIFY(out.contains(QStringLiteral("完成    ") + m_work + QStringLiteral("/\uFFFD.jpg")));
+        QVERIFY(out.contains(QStringLiteral("2 个完成，1 个失败")));
         QVERIFY(QFile::exists(m_work + QStringLiteral("/Canon_40D.jxl")));
         QVERIFY(QFile::exists(m_work + QStringLiteral("/\uFFFD.jxl")));
         QCOMPARE(::unlink(raw.constData()), 0);
@@ -263,7 +263,7 @@ private Q_SLOTS:
             arguments << m_work;
         const Run run = cli(arguments);
         QCOMPARE(run.exitCode, 2);
-        QVERIFY2(run.err.contains(": not an executable file"), run.err.constData());
+        QVERIFY2(QString::fromUtf8(run.err).contains(QStringLiteral("：不是可执行文件")), run.err.constData());
         QCOMPARE(TestEnv::entries(m_work), (QStringList{QStringLiteral("Canon_40D.jpg"), QStringLiteral("plain-tool")}));
     }
 
@@ -273,13 +273,13 @@ private Q_SLOTS:
         const QString jxl = TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl"));
         const Run swapped = cli({QStringLiteral("verify"), jxl, jpeg});
         QCOMPARE(swapped.exitCode, 2);
-        QCOMPARE(swapped.err, QByteArray("pikora-cli: the arguments are swapped: verify takes the JPEG first, then the JXL\n"));
+        QCOMPARE(QString::fromUtf8(swapped.err), QStringLiteral("pikora-cli: 参数顺序反了：verify 先接 JPEG，再接 JXL\n"));
         const Run twoJpegs = cli({QStringLiteral("verify"), jpeg, jpeg});
         QCOMPARE(twoJpegs.exitCode, 2);
-        QCOMPARE(QString::fromUtf8(twoJpegs.err), QStringLiteral("pikora-cli: ") + jpeg + QStringLiteral(" is not a JPEG XL file\n"));
+        QCOMPARE(QString::fromUtf8(twoJpegs.err), QStringLiteral("pikora-cli: ") + jpeg + QStringLiteral(" 不是 JPEG XL 文件\n"));
         const Run missing = cli({QStringLiteral("verify"), m_work + QStringLiteral("/none.jpg"), jxl});
         QCOMPARE(missing.exitCode, 2);
-        QVERIFY(missing.err.startsWith("pikora-cli: cannot read "));
+        QVERIFY(QString::fromUtf8(missing.err).startsWith(QStringLiteral("pikora-cli: 无法读取 ")));
     }
 
     void argumentsThatAreNotUtf8AreRefused()
@@ -292,7 +292,7 @@ private Q_SLOTS:
                                                   QStringLiteral(PIKORA_CLI_PATH)});
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 2);
-        QVERIFY(process.readAllStandardError().contains("is not valid UTF-8"));
+        QVERIFY(QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("不是有效的 UTF-8")));
         QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("\uFFFD.jpg")});
     }
 
@@ -308,9 +308,9 @@ private Q_SLOTS:
         const Run run = cli({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("delete"), m_work}, environment);
         QCOMPARE(run.exitCode, 1);
         const QString out = QString::fromUtf8(run.out);
-        QVERIFY2(out.contains(QStringLiteral("/Canon_40D.jpg -> ")) && out.contains(QStringLiteral("\n        warning: ")),
+        QVERIFY2(out.contains(QStringLiteral("/Canon_40D.jpg -> ")) && out.contains(QStringLiteral("\n        警告：")),
                  qPrintable(out));
-        QVERIFY(out.contains(QStringLiteral("2 completed, 0 failed, 1 original could not be removed")));
+        QVERIFY(out.contains(QStringLiteral("2 个完成，0 个失败，1 个原文件未能移除")));
         QVERIFY(QFile::exists(m_work + QStringLiteral("/Canon_40D.jpg")));
         QVERIFY(!QFile::exists(m_work + QStringLiteral("/Nikon_D70.jpg")));
 
@@ -324,6 +324,41 @@ private Q_SLOTS:
         QCOMPARE(jobs.size(), 1);
         QCOMPARE(jobs.first().value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
         QVERIFY(!jobs.first().value(QStringLiteral("warning")).toString().isEmpty());
+    }
+
+    // Under an English locale the same messages read in English, the core's reasons too; the
+    // JSON does not change with the language.
+    void englishUnderAnEnglishLocale()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+
+        const Run usage = cli({QStringLiteral("compress")}, environment);
+        QCOMPARE(usage.exitCode, 2);
+        QVERIFY2(usage.err.startsWith("pikora-cli: give at least one file or folder\n\nUsage: pikora-cli COMMAND"),
+                 usage.err.constData());
+
+        const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
+        const QString missing = m_work + QStringLiteral("/no/such/path");
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("keep"), missing, m_work},
+                            environment);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(run.err), QStringLiteral("pikora-cli: File not found: ") + missing + QLatin1Char('\n'));
+        const QString out = QString::fromUtf8(run.out);
+        QVERIFY2(out.contains(QStringLiteral("ok      ") + photo + QStringLiteral(" -> ") + m_work
+                              + QStringLiteral("/Canon_40D.jxl  (")),
+                 qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("\n2 completed, 0 failed, saved ")), qPrintable(out));
+
+        const Run scan = cli({QStringLiteral("scan"), photo}, environment);
+        QCOMPARE(scan.exitCode, 0);
+        QVERIFY2(scan.out.startsWith("JPEG:      1 file, "), scan.out.constData());
+        QVERIFY2(scan.out.contains("\nJPEG XL:   0 files, "), scan.out.constData());
+        const Run json = cli({QStringLiteral("scan"), QStringLiteral("--json"), photo}, environment);
+        QCOMPARE(QJsonDocument::fromJson(json.out).object().value(QStringLiteral("jpegFiles")).toInt(), 1);
     }
 
     void verifyAndScan()
