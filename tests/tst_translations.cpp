@@ -438,23 +438,32 @@ private slots:
     }
 
     // The window's and the thumbnailer's help, which the manual pages are made of, follow the
-    // same rule; the manual pages are written with LANGUAGE=en under the C locale.
+    // same rule. help2man runs them under the C locale alone, with a stored choice of English.
     void helpFollowsTheDesktop_data()
     {
         QTest::addColumn<QStringList>("variables");
+        QTest::addColumn<bool>("storedEnglish");
         QTest::addColumn<bool>("english");
-        QTest::newRow("C.UTF-8") << QStringList{u"LC_ALL=C.UTF-8"_s} << false;
-        QTest::newRow("LANG Chinese") << QStringList{u"LANG=zh_CN.UTF-8"_s} << false;
-        QTest::newRow("LANG German") << QStringList{u"LANG=de_DE.UTF-8"_s} << true;
-        QTest::newRow("as the manual pages are made") << QStringList{u"LANGUAGE=en"_s, u"LC_ALL=C.UTF-8"_s} << true;
+        QTest::newRow("C.UTF-8") << QStringList{u"LC_ALL=C.UTF-8"_s} << false << false;
+        QTest::newRow("LANG Chinese") << QStringList{u"LANG=zh_CN.UTF-8"_s} << false << false;
+        QTest::newRow("LANG German") << QStringList{u"LANG=de_DE.UTF-8"_s} << false << true;
+        QTest::newRow("LANGUAGE over the C locale") << QStringList{u"LANGUAGE=en"_s, u"LC_ALL=C.UTF-8"_s} << false
+                                                    << true;
+        QTest::newRow("as the manual pages are made") << QStringList{u"LC_ALL=C.UTF-8"_s} << true << true;
     }
 
     void helpFollowsTheDesktop()
     {
         QFETCH(QStringList, variables);
+        QFETCH(bool, storedEnglish);
         QFETCH(bool, english);
         QTemporaryDir home;
         QVERIFY(home.isValid());
+        if (storedEnglish) {
+            // As dist/linux writes it for help2man.
+            TestEnv::writeAll(home.path() + u"/.config/pikora/pikora.ini"_s,
+                              "[General]\ncom.lumevo.uiLanguage=@ByteArray(en)\n");
+        }
 
         QStringList programs{QStringLiteral(PIKORA_THUMBNAILER_PATH)};
 #ifdef PIKORA_APP_PATH

@@ -55,6 +55,7 @@ for page in pikora:--compress pikora-cli:--originals pikora-thumbnailer:--size; 
     grep -q "^NAME" "$root/man.txt" || fail "$name(1) has no NAME section"
     grep -Eq "^ +$name +- " "$root/man.txt" || fail "$name(1) does not name $name"
     grep -q -- "$option" "$root/man.txt" || fail "$name(1) does not list $option"
+    ! LC_ALL=C.UTF-8 grep -qP '\p{Han}' "$root/man.txt" || fail "$name(1) is not in English"
 done
 
 # Completion of pikora-cli: loads in a plain bash and completes commands, option values and paths.
