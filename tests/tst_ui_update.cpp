@@ -1,5 +1,6 @@
 #include "app/appstate.h"
 #include "app/settingsstore.h"
+#include "englishtexts.h"
 #include "integration/updatefeed.h"
 #include "integration/updatemanager.h"
 #include "layoutcheck.h"
@@ -286,6 +287,58 @@ private slots:
         const QString line = QStringLiteral("上次检查时间：") + QLocale().toString(last, QLocale::ShortFormat);
         QVERIFY(line.contains(QLocale().toString(last.time(), QLocale::ShortFormat)) && line.contains(QString::number(last.date().year() % 100)));
         verifyViews("idle-checked", {QStringLiteral("稍后提醒"), QStringLiteral("立即更新并下载")}, line, QStringLiteral("立即检查更新"), true);
+    }
+
+    // The states whose English runs longest, in both views: nothing is cut off, and
+    // build/screens/en/ shows them.
+    void englishStates()
+    {
+        EnglishTexts english;
+        QVERIFY(english.isActive());
+        cleanup();
+        init(); // the views, made again with the English texts
+        const auto save = [this](const char *screen, const QString &aboutLine) {
+            QApplication::processEvents();
+            QVERIFY2(visibleLabels(m_about).contains(aboutLine), qPrintable(visibleLabels(m_about).join(u'|')));
+            for (const QWidget *view : {static_cast<QWidget *>(m_sheet), static_cast<QWidget *>(m_about)}) {
+                const QStringList clipped = LayoutCheck::clippedTexts(view);
+                QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(screen) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
+            }
+            Screenshots::save(m_sheet, QStringLiteral("en/update-sheet-") + QLatin1String(screen));
+            Screenshots::save(m_about, QStringLiteral("en/update-about-") + QLatin1String(screen));
+        };
+        const auto check = [this](Kind until) {
+            QPushButton *button = ::button(m_about, QStringLiteral("Check Now"));
+            QVERIFY(button && button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTRY_COMPARE(m_updates->status().kind, until);
+        };
+
+        useFeed("{}", 200, Delivery::stallHalfway);
+        check(Kind::failed);
+        save("failed", QStringLiteral("Timed out: the server did not answer"));
+        useFeed({}, 503);
+        check(Kind::failed);
+        save("failed-http", QStringLiteral("The server answered with an error: HTTP 503"));
+
+        useFeed(versionFeed(UpdateManager::currentAppVersion()));
+        check(Kind::upToDate);
+        useFeed({}, 404);
+        m_updates->checkForUpdates(feed(), false); // a silent check that fails: idle again, with the time of the last good one
+        QTRY_COMPARE(m_updates->status().kind, Kind::idle);
+        save("idle-checked", QStringLiteral("Last checked: ") + QLocale().toString(m_updates->lastCheckedDate(), QLocale::ShortFormat));
+
+        useFeed(versionFeed(QStringLiteral("99.0"),
+                            {{QStringLiteral("htmlUrl"), QStringLiteral("https://h/release")},
+                             {QStringLiteral("downloadUrl"), m_server->url(QStringLiteral("/pikora_99.0.deb")).toString()}}));
+        check(Kind::available);
+        save("available", QStringLiteral("New version v99.0 available"));
+        m_server->setResponse("/pikora_99.0.deb", {200, QByteArray(100'000, 'd'), Delivery::stallHalfway});
+        QTest::mouseClick(button(m_sheet, QStringLiteral("Download Update")), Qt::LeftButton);
+        QTRY_VERIFY(m_updates->status().kind == Kind::downloading && m_updates->status().receivedBytes == 50'000);
+        save("downloading", QStringLiteral("Downloading 50%…"));
+        cleanup();
+        init(); // the next case, if any, starts in Chinese
     }
 };
 

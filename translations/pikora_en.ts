@@ -1495,7 +1495,7 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     </message>
     <message>
         <source>连接超时，服务器长时间没有响应</source>
-        <translation>Connection timed out: the server did not answer for too long</translation>
+        <translation>Timed out: the server did not answer</translation>
     </message>
     <message>
         <source>没有可用的更新源</source>
