@@ -346,6 +346,7 @@ void AppState::importURLs(const QList<QUrl> &urls)
         const QList<QUrl> &candidates = jpegs ? result.jpegFiles : result.jxlFiles;
         // The walk already read every size; asking the disk again doubled an import's cost.
         const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
+        const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
         outcome->problems = FileScanner::importProblems(result, direction);
         // Identity by standardized path: two spellings of one file in one drop make one job.
         QSet<QString> seen;
@@ -363,6 +364,7 @@ void AppState::importURLs(const QList<QUrl> &urls)
             task.sourceURL = candidates.at(i);
             task.mode = direction;
             task.originalSize = sizes.at(i);
+            task.importRoot = roots.at(i);
             propose(task);
         }
         // Photos whose names are not UTF-8 show as failed jobs, once each like any other file.
@@ -600,7 +602,7 @@ void AppState::countCompleted(const TaskItem &task)
 void AppState::onJobFinished(const TaskItem &task, bool ofRunningBatch)
 {
     // A job that got past its point of no return before a cancel still saved its bytes.
-    if (task.status == TaskStatus::completed)
+    if (task.status == TaskStatus::completed && !task.reused) // a reused output was counted when made
         countCompleted(task);
     if (ofRunningBatch) { // nothing is felt or shown for the jobs of a cancelled batch
         if (task.status == TaskStatus::completed)
