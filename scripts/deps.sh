@@ -8,7 +8,8 @@ qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev \
 libjxl-tools dbus dbus-bin dbus-daemon libcanberra-dev \
 desktop-file-utils findutils \
 qt6-svg-dev libqt6svg6 qt6-qpa-plugins libjxl-dev fonts-noto-cjk \
-xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev"
+xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev \
+slurm-wlm munge parallel"
 
 missing=""
 for p in $PACKAGES; do
