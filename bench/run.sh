@@ -22,5 +22,6 @@ run bench_throughput
 run bench_table
 run bench_thumbnails
 run bench_memory
+run bench_rerun
 
 exit $status
