@@ -23,5 +23,6 @@ run bench_table
 run bench_thumbnails
 run bench_memory
 run bench_rerun
+run bench_smallphotos
 
 exit $status
