@@ -183,6 +183,13 @@ private Q_SLOTS:
             QCOMPARE(text.exitCode, 0);
             QVERIFY2(text.out.contains("0 completed, 0 failed, 2 skipped"), text.out.constData());
             QVERIFY(text.out.contains(QByteArray("skipped " + QFile::encodeName(a) + " -> " + QFile::encodeName(aOut))));
+            // Asked to verify every output, a run proves the ones it skips too.
+            const Run verified = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("--verify"),
+                                      QStringLiteral("--cjxl"), cjxl, QStringLiteral("--djxl"), djxl, photos});
+            QCOMPARE(verified.exitCode, 0);
+            QCOMPARE(verified.out.count("\"status\":\"skipped\""), 2);
+            QCOMPARE(runsOf(QStringLiteral("djxl")), 2);
+            QCOMPARE(runsOf(QStringLiteral("cjxl")), 0);
         }
     }
 

@@ -166,8 +166,8 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     runInBackground(
         this,
-        [waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl,
-         outputFolder = m_outputFolder]() mutable {
+        [waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl,
+         djxl = m_batch->customDjxl, outputFolder = m_outputFolder]() mutable {
             Preparation preparation;
             // The volume measured for a job is the one its output will be written to.
             if (!outputFolder.isEmpty()) {

@@ -182,8 +182,9 @@ void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
     }
     if (existing.storedDigest && *existing.storedDigest != *sourceDigest)
         return runTool();
-    // Trusted without a proof only when nothing is disposed of on its word.
-    if (existing.storedDigest && keeps)
+    // Trusted without a proof only when nothing is disposed of on its word and no proof of
+    // every output was asked for.
+    if (existing.storedDigest && keeps && !m_settings.verifyLossless)
         return takeExisting(true);
     proveExisting(sourceDigest);
 }
