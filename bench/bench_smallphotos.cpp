@@ -83,7 +83,7 @@ QStringList makePhotos(const QString &folder, int count)
             continue;
         const QImage sample(QStringLiteral(PIKORA_BENCH_DATA_DIR "/jpeg/cameras/") + samples.at(i % samples.size()));
         // Slightly different sizes, so no two photos are the same.
-        const int width = 560 + (i % 40);
+        const int width = 620 + (i % 40);
         const QImage scaled = sample.convertToFormat(QImage::Format_RGB32)
                                   .scaled(width, width * 3 / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (!scaled.save(path, "JPEG", kQuality))
