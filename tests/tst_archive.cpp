@@ -262,6 +262,30 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo::exists(a), originals == QStringLiteral("keep"));
     }
 
+    void oneOutputNeverStandsForTwoOriginals()
+    {
+        // Two copies of one photo share an output name; a re-run that deletes the originals must
+        // not let both go on the word of one JXL.
+        const QString photos = m_work + QStringLiteral("/photos");
+        const QString a = photo(QStringLiteral("Canon_40D.jpg"), photos, QStringLiteral("a.jpg"));
+        const QString copy = photo(QStringLiteral("Canon_40D.jpg"), photos, QStringLiteral("a.jpeg"));
+        QCOMPARE(cli({QStringLiteral("compress"), QStringLiteral("-e"), QStringLiteral("1"), photos}).exitCode, 0);
+        QCOMPARE(files(photos).size(), 4); // a.jxl and a (1).jxl
+
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-e"),
+                             QStringLiteral("1"), QStringLiteral("-o"), QStringLiteral("delete"), photos});
+        QCOMPARE(run.exitCode, 0);
+        const QHash<QString, QJsonObject> jobs = run.bySource();
+        QCOMPARE(jobs.size(), 2);
+        const QString first = jobs.value(a).value(QStringLiteral("output")).toString();
+        const QString second = jobs.value(copy).value(QStringLiteral("output")).toString();
+        QVERIFY(!first.isEmpty() && !second.isEmpty());
+        QVERIFY(first != second);
+        QCOMPARE(files(photos), (QStringList{QStringLiteral("a (1).jxl"), QStringLiteral("a.jxl")}));
+        QCOMPARE(restored(first), original(QStringLiteral("Canon_40D.jpg")));
+        QCOMPARE(restored(second), original(QStringLiteral("Canon_40D.jpg")));
+    }
+
     void restoreSkipsTheJpegThatIsThere()
     {
         const QString photos = m_work + QStringLiteral("/photos");

@@ -173,14 +173,16 @@ void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
         return endCancelled();
     const Existing &existing = *m_existing;
     const bool keeps = m_settings.deleteStrategy == DeleteStrategy::keepOriginal;
-    if (!sourceDigest || !OutputFiles::claimExisting(m_wanted, m_source))
+    if (!sourceDigest)
         return runTool();
+    // Claimed like a placed output: one file never stands for two sources.
     if (!compressing()) {
-        if (existing.digest != *sourceDigest)
+        if (existing.digest != *sourceDigest || !OutputFiles::claimExisting(m_wanted, m_source))
             return runTool();
         return takeExisting(true);
     }
-    if (existing.storedDigest && *existing.storedDigest != *sourceDigest)
+    if ((existing.storedDigest && *existing.storedDigest != *sourceDigest)
+        || !OutputFiles::claimExisting(m_wanted, m_source))
         return runTool();
     // Trusted without a proof only when nothing is disposed of on its word and no proof of
     // every output was asked for.
