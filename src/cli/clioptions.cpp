@@ -37,8 +37,16 @@ QString cliUsage()
         "  -j, --jobs N                 jobs at once (default: the saved concurrency)\n"
         "  --json                       one JSON object per finished job\n"
         "  -q, --quiet                  print failures only\n"
+        "  --output-dir DIR             write the outputs below DIR, keeping the folder tree\n"
         "\n"
-        "Exit status: 0 all jobs completed; 1 a job failed, a path was missing or unreadable, or an\n"
+        "Options of compress, restore and scan:\n"
+        "  --files-from FILE            also take the paths listed in FILE (- for standard input),\n"
+        "                               one a line\n"
+        "  -0, --null                   the list of --files-from is separated by NUL bytes\n"
+        "  --shard K/N                  take only the photos of shard K of N (0 <= K < N), chosen\n"
+        "                               by their path below the folder they were found in\n"
+        "\n"
+        "Exit status: 0 all jobs completed or skipped; 1 a job failed, a path was missing or unreadable, or an\n"
         "original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;\n"
         "130 interrupted.\n");
 }
@@ -92,14 +100,21 @@ CliParse parseCliArguments(const QStringList &arguments)
     const QCommandLineOption jobs({QStringLiteral("j"), QStringLiteral("jobs")}, {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringList{QStringLiteral("json")});
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption outputDir(QStringLiteral("output-dir"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption filesFrom(QStringLiteral("files-from"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption nul(QStringList{QStringLiteral("0"), QStringLiteral("null")});
+    const QCommandLineOption shard(QStringLiteral("shard"), {}, QStringLiteral("K/N"));
     const bool converting =
         options.command == CliOptions::Command::compress || options.command == CliOptions::Command::restore;
+    const bool listing = converting || options.command == CliOptions::Command::scan;
     if (converting)
-        parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet});
+        parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
     else if (options.command == CliOptions::Command::verify)
         parser.addOption(djxl);
     else
         parser.addOption(json);
+    if (listing)
+        parser.addOptions({filesFrom, nul, shard});
 
     QStringList toParse = arguments;
     toParse.removeAt(1);
@@ -141,12 +156,38 @@ CliParse parseCliArguments(const QStringList &arguments)
     }
     if (options.command != CliOptions::Command::verify)
         options.json = parser.isSet(json);
+    if (converting && parser.isSet(outputDir)) {
+        options.outputDir = parser.value(outputDir);
+        if (options.outputDir->isEmpty()) {
+            parse.error = QStringLiteral("--output-dir takes a folder");
+            return parse;
+        }
+    }
+    if (listing) {
+        if (parser.isSet(filesFrom))
+            options.filesFrom = parser.value(filesFrom);
+        options.nulSeparated = parser.isSet(nul);
+        if (options.nulSeparated && !options.filesFrom) {
+            parse.error = QStringLiteral("-0 goes with --files-from");
+            return parse;
+        }
+        if (parser.isSet(shard)) {
+            const QStringList parts = parser.value(shard).split(QLatin1Char('/'));
+            const std::optional<int> count = parts.size() == 2 ? parseInt(parts.at(1), 1, 1000000) : std::nullopt;
+            const std::optional<int> index = count ? parseInt(parts.at(0), 0, *count - 1) : std::nullopt;
+            if (!index) {
+                parse.error = QStringLiteral("--shard takes K/N with 0 <= K < N");
+                return parse;
+            }
+            options.shard = std::pair{*index, *count};
+        }
+    }
 
-    if (converting && options.paths.isEmpty()) {
+    if (converting && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = QStringLiteral("give at least one file or folder");
         return parse;
     }
-    if (options.command == CliOptions::Command::scan && options.paths.isEmpty()) {
+    if (options.command == CliOptions::Command::scan && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = QStringLiteral("give at least one file or folder");
         return parse;
     }
