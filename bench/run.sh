@@ -22,5 +22,7 @@ run bench_throughput
 run bench_table
 run bench_thumbnails
 run bench_memory
+run bench_rerun
+run bench_smallphotos
 
 exit $status

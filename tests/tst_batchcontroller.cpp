@@ -319,6 +319,50 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_batch->runningJobCount(), qsizetype(0), 30000);
     }
 
+    void outputFolderVolumeAndSkippedJobs()
+    {
+        // With an output folder the disk check measures the folder's volume, not the photos'.
+        const QString shm = QStringLiteral("/dev/shm");
+        struct stat work;
+        struct stat memory;
+        if (::stat(QFile::encodeName(m_work).constData(), &work) != 0
+            || ::stat(QFile::encodeName(shm).constData(), &memory) != 0 || work.st_dev == memory.st_dev)
+            QSKIP("no second volume at /dev/shm");
+        QTemporaryDir out(shm + QStringLiteral("/pikora-test-XXXXXX"));
+        QVERIFY(out.isValid());
+        TaskItem huge = addPhotos({qint64(1) << 60}).first();
+        QSignalSpy refused(m_batch.get(), &BatchController::refused);
+        m_batch->setOutputFolder(out.path() + QStringLiteral("/archive"));
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 30000);
+        const auto check = refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>();
+        QVERIFY2(check.volumePath.startsWith(shm), qPrintable(check.volumePath));
+
+        // Run twice: the second time the output made by the first is there, and the job is
+        // skipped; the batch counts it as done, and apart.
+        huge.originalSize = 16;
+        QVERIFY(m_compress->replace(huge));
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        QList<int> skipped;
+        connect(m_batch.get(), &BatchController::jobFinished, this,
+                [&](const TaskItem &, bool) { skipped.append(m_batch->skippedCount()); });
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        const TaskItem first = *m_compress->find(huge.id);
+        QCOMPARE(first.status, TaskStatus::completed);
+        QCOMPARE(first.destinationURL, QUrl::fromLocalFile(out.path() + QStringLiteral("/archive/photos/p0.jxl")));
+        TaskItem again = first;
+        again.status = TaskStatus::pending;
+        again.destinationURL.reset();
+        QVERIFY(m_compress->replace(again));
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 30000);
+        QCOMPARE(m_compress->find(huge.id)->status, TaskStatus::skipped);
+        QCOMPARE(m_compress->find(huge.id)->destinationURL, first.destinationURL);
+        QCOMPARE(skipped, (QList<int>{0, 1}));
+        QCOMPARE(log().size(), 1); // the tool ran once
+    }
+
     void refusedOrCancelledBeforeAnyJob()
     {
         // Too large for any disk: refused after the check, nothing runs.

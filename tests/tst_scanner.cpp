@@ -156,6 +156,10 @@ private slots:
         QCOMPARE(result.totalJPEGBytes, 1 + 10 + 10 + 42 + 10);
         QCOMPARE(paths(result.jxlFiles), (QStringList{jxl, jxl}));
         QCOMPARE(result.totalJXLBytes, 2000);
+        // Each file's import root: the folder named, or a file's own folder when it was named.
+        const QString albumPath = album.toLocalFile();
+        QCOMPARE(result.jpegRoots, (QStringList{m_dir, albumPath, albumPath, m_dir, albumPath}));
+        QCOMPARE(result.jxlRoots, (QStringList{albumPath, albumPath}));
         // Only the missing file is a problem: the other items were there, just not photos.
         QCOMPARE(result.problems.size(), 1);
         QCOMPARE(result.problems.first().kind, ScanProblem::Kind::missing);

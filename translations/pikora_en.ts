@@ -329,6 +329,26 @@ Turn JXL back into the exact JPEG</translation>
             <numerusform>Saved so far: %1 by %n conversions</numerusform>
         </translation>
     </message>
+    <message>
+        <source>由之前的运行生成</source>
+        <translation>made by an earlier run</translation>
+    </message>
+    <message>
+        <source>已跳过  %1 -&gt; %2（之前已转换）</source>
+        <translation>skipped %1 -&gt; %2  (converted before)</translation>
+    </message>
+    <message>
+        <source>--files-from %1：%2</source>
+        <translation>--files-from %1: %2</translation>
+    </message>
+    <message>
+        <source>--output-dir %1：不是文件夹</source>
+        <translation>--output-dir %1: not a folder</translation>
+    </message>
+    <message>
+        <source>%1 个已跳过</source>
+        <translation>%1 skipped</translation>
+    </message>
 </context>
 <context>
     <name>CliMain</name>
@@ -340,62 +360,12 @@ Turn JXL back into the exact JPEG</translation>
 <context>
     <name>CliOptions</name>
     <message>
-        <source>用法：pikora-cli 命令 [选项] ...
-
-命令：
-  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
-  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
-  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
-  scan [--json] 路径...        列出导入时会找到的文件，不做转换
-  stats [--json]               显示累计节省的空间
-  check-update [--feed URL]    检查是否有新版本
-
-compress 和 restore 的选项：
-  -e, --effort N               编码强度 1-9（默认为已保存的设置）
-  -o, --originals keep|trash|delete
-                               成功后如何处理每个原文件
-  --verify                     校验每次转换，保留原文件时也校验
-  --cjxl PATH, --djxl PATH     使用指定的工具
-  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）
-  --json                       每完成一个任务输出一个 JSON 对象
-  -q, --quiet                  只输出失败的任务
-
-退出状态：0 所有任务均已完成；1 有任务失败、路径不存在或无法读取，
-或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；
-130 已中断。
-</source>
-        <translation>Usage: pikora-cli COMMAND [options] ...
-
-Commands:
-  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
-  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
-  verify JPEG JXL              check that JXL restores JPEG byte for byte
-  scan [--json] PATH...        show what an import would find, convert nothing
-  stats [--json]               show the lifetime savings
-  check-update [--feed URL]    look for a newer release
-
-Options of compress and restore:
-  -e, --effort N               encoder effort 1-9 (default: the saved setting)
-  -o, --originals keep|trash|delete
-                               what becomes of each original after success
-  --verify                     verify every conversion, also when originals are kept
-  --cjxl PATH, --djxl PATH     use these tools
-  -j, --jobs N                 jobs at once (default: the saved concurrency)
-  --json                       one JSON object per finished job
-  -q, --quiet                  print failures only
-
-Exit status: 0 all jobs completed; 1 a job failed, a path was missing or unreadable, or an
-original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;
-130 interrupted.
-</translation>
-    </message>
-    <message>
         <source>未指定命令</source>
         <translation>no command given</translation>
     </message>
     <message>
         <source>未知命令“%1”</source>
-        <translation>unknown command "%1"</translation>
+        <translation>unknown command &quot;%1&quot;</translation>
     </message>
     <message>
         <source>--effort 需要 1 到 9 之间的整数</source>
@@ -420,6 +390,84 @@ original could not be trashed or deleted; 2 bad usage, missing tool or no room o
     <message>
         <source>stats 不接受路径</source>
         <translation>stats takes no paths</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli 命令 [选项] ...
+
+命令：
+  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
+  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
+  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
+  scan [--json] 路径...        列出导入时会找到的文件，不做转换
+  stats [--json]               显示累计节省的空间
+  check-update [--feed URL]    检查是否有新版本
+
+compress 和 restore 的选项：
+  -e, --effort N               编码强度 1-9（默认为已保存的设置）
+  -o, --originals keep|trash|delete
+                               成功后如何处理每个原文件
+  --verify                     校验每次转换，保留原文件时也校验
+  --cjxl PATH, --djxl PATH     使用指定的工具
+  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）
+  --json                       每完成一个任务输出一个 JSON 对象
+  -q, --quiet                  只输出失败的任务
+  --output-dir DIR             把输出写到 DIR 下，保留原有的文件夹结构
+
+compress、restore 和 scan 的选项：
+  --files-from FILE            同时处理 FILE 中列出的路径（- 表示标准输入），
+                               每行一个
+  -0, --null                   --files-from 的列表以 NUL 字节分隔
+  --shard K/N                  只处理 N 份中的第 K 份照片（0 &lt;= K &lt; N），
+                               按照片在其所在文件夹中的相对路径划分
+
+退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，
+或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；
+130 已中断。
+</source>
+        <translation>Usage: pikora-cli COMMAND [options] ...
+
+Commands:
+  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
+  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
+  verify JPEG JXL              check that JXL restores JPEG byte for byte
+  scan [--json] PATH...        show what an import would find, convert nothing
+  stats [--json]               show the lifetime savings
+  check-update [--feed URL]    look for a newer release
+
+Options of compress and restore:
+  -e, --effort N               encoder effort 1-9 (default: the saved setting)
+  -o, --originals keep|trash|delete
+                               what becomes of each original after success
+  --verify                     verify every conversion, also when originals are kept
+  --cjxl PATH, --djxl PATH     use these tools
+  -j, --jobs N                 jobs at once (default: the saved concurrency)
+  --json                       one JSON object per finished job
+  -q, --quiet                  print failures only
+  --output-dir DIR             write the outputs below DIR, keeping the folder tree
+
+Options of compress, restore and scan:
+  --files-from FILE            also take the paths listed in FILE (- for standard input),
+                               one a line
+  -0, --null                   the list of --files-from is separated by NUL bytes
+  --shard K/N                  take only the photos of shard K of N (0 &lt;= K &lt; N), chosen
+                               by their path below the folder they were found in
+
+Exit status: 0 all jobs completed or skipped; 1 a job failed, a path was missing or unreadable, or an
+original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;
+130 interrupted.
+</translation>
+    </message>
+    <message>
+        <source>--output-dir 需要一个文件夹</source>
+        <translation>--output-dir takes a folder</translation>
+    </message>
+    <message>
+        <source>-0 只能与 --files-from 一起使用</source>
+        <translation>-0 goes with --files-from</translation>
+    </message>
+    <message>
+        <source>--shard 需要 K/N，且 0 &lt;= K &lt; N</source>
+        <translation>--shard takes K/N with 0 &lt;= K &lt; N</translation>
     </message>
 </context>
 <context>

@@ -4,6 +4,7 @@
 #include "engine/filejob.h"
 #include "engine/imageheader.h"
 #include "engine/jxlengine.h"
+#include "engine/outputfiles.h"
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
 
@@ -169,8 +170,18 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     runInBackground(
         this,
-        [waiting, capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl] {
+        [waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl,
+         djxl = m_batch->customDjxl, outputFolder = m_outputFolder]() mutable {
             Preparation preparation;
+            // The volume measured for a job is the one its output will be written to.
+            if (!outputFolder.isEmpty()) {
+                for (TaskItem &task : waiting) {
+                    if (!task.destinationURL)
+                        task.destinationURL = QUrl::fromLocalFile(OutputFiles::outputPath(
+                            task.sourceURL.toLocalFile(), task.importRoot, outputFolder,
+                            task.mode == ConversionMode::jpegToJXL ? QStringLiteral("jxl") : QStringLiteral("jpg")));
+                }
+            }
             preparation.checked.reserve(waiting.size());
             for (const TaskItem &task : waiting)
                 preparation.checked.append(task.id);
@@ -340,6 +351,7 @@ void BatchController::launch(const TaskItem &task, qint64 need)
         settings.customDjxlPath = *m_batch->djxl;
 
     auto *job = new FileJob(task, settings, this);
+    job->setOutputFolder(m_outputFolder);
     Running running;
     running.job = job;
     running.serial = m_batch->serial;
@@ -368,8 +380,10 @@ void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
     if (running.stopping && --m_stopping == 0)
         Q_EMIT stateChanged();
     if (ofRunningBatch) {
-        if (task.status == TaskStatus::completed || task.status == TaskStatus::failed) {
+        if (task.status == TaskStatus::completed || task.status == TaskStatus::failed
+            || task.status == TaskStatus::skipped) {
             m_batch->done += 1;
+            m_batch->skipped += task.status == TaskStatus::skipped ? 1 : 0;
             m_batch->bytesDone += running.size;
             const qint64 now = m_clock();
             m_batch->recentFinishes.append(now);

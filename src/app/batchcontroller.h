@@ -55,6 +55,8 @@ public:
     bool isStopping() const { return m_stopping > 0; }
     std::optional<ConversionMode> direction() const;
     int doneCount() const { return isRunning() ? m_batch->done : 0; }
+    // Of the done ones: jobs that found their output made by a former run and left it as it was.
+    int skippedCount() const { return isRunning() ? m_batch->skipped : 0; }
     int totalCount() const { return isRunning() ? m_batch->total : 0; }
     qint64 bytesDone() const { return isRunning() ? m_batch->bytesDone : 0; }
     qint64 bytesTotal() const { return isRunning() ? m_batch->bytesTotal : 0; }
@@ -70,6 +72,10 @@ public:
 
     // The settings jobs start with from now on.
     void setJobSettings(const AppSettings &settings) { m_jobSettings = settings; }
+    // Where jobs that start from now on write their outputs, mirroring the tree below each
+    // job's import root; empty: beside the sources.
+    void setOutputFolder(const QString &folder) { m_outputFolder = folder; }
+    const QString &outputFolder() const { return m_outputFolder; }
     // Where the tools are looked for after a custom path (worked out on the GUI thread).
     void setToolSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
     void setNeedEstimator(NeedEstimator estimator) { m_estimator = std::move(estimator); }
@@ -112,6 +118,7 @@ private:
         bool begun = false;
         bool preparing = true;
         int done = 0;
+        int skipped = 0;
         int total = 0;
         qint64 bytesDone = 0;
         qint64 bytesTotal = 0;
@@ -149,6 +156,7 @@ private:
     TaskList *m_compressTasks;
     TaskList *m_restoreTasks;
     AppSettings m_jobSettings;
+    QString m_outputFolder;
     QStringList m_searchFolders;
     NeedEstimator m_estimator = &BatchController::estimatedNeed;
     AvailableMemory m_availableMemory;

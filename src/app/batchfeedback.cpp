@@ -57,7 +57,9 @@ void BatchFeedback::onJobFinished(const TaskItem &task, bool ofRunningBatch)
     if (!ofRunningBatch || !m_devices.dock) // nothing is shown for the jobs of a cancelled batch
         return;
     const TaskList *list = m_workspace->tasks(task.mode);
-    m_devices.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed), int(list->size()));
+    m_devices.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed)
+                              + list->count(TaskStatus::skipped),
+                          int(list->size()));
 }
 
 void BatchFeedback::onFinished(ConversionMode mode)

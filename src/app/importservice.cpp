@@ -69,6 +69,7 @@ void ImportService::importURLs(const QList<QUrl> &urls)
         const QList<QUrl> &candidates = jpegs ? result.jpegFiles : result.jxlFiles;
         // The walk already read every size; asking the disk again would double an import's cost.
         const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
+        const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
         outcome->problems = FileScanner::importProblems(result, direction);
         // Identity by standardized path: two spellings of one file in one drop make one job.
         QSet<QString> seen;
@@ -86,6 +87,7 @@ void ImportService::importURLs(const QList<QUrl> &urls)
             task.sourceURL = candidates.at(i);
             task.mode = direction;
             task.originalSize = sizes.at(i);
+            task.importRoot = roots.at(i);
             propose(task);
         }
         // Photos whose names are not UTF-8 show as failed jobs, once each like any other file.

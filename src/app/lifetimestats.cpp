@@ -31,7 +31,7 @@ LifetimeStats::~LifetimeStats() = default;
 void LifetimeStats::count(const TaskItem &task)
 {
     // A job that got past its point of no return before a cancel still saved its bytes.
-    if (task.status != TaskStatus::completed)
+    if (task.status != TaskStatus::completed || task.reused) // a reused output was counted when made
         return;
     const qint64 saved = task.savedBytes();
     if (saved < 1)

@@ -3,7 +3,6 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
-#include "app/importservice.h"
 #include "app/lifetimestats.h"
 #include "app/settingsstore.h"
 #include "app/tasklist.h"
@@ -11,6 +10,7 @@
 #include "engine/filescanner.h"
 #include "engine/jxlengine.h"
 #include "engine/jxlerror.h"
+#include "engine/shard.h"
 #include "engine/verifier.h"
 #include "interrupt.h"
 #include "model/formattedbytes.h"
@@ -20,6 +20,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -77,14 +79,14 @@ QByteArray jobJson(const TaskItem &task)
     QJsonObject object;
     object.insert(QStringLiteral("status"), statusName(task.status));
     object.insert(QStringLiteral("source"), task.sourcePathText());
+    const bool hasOutput = task.status == TaskStatus::completed || task.status == TaskStatus::skipped;
     object.insert(QStringLiteral("output"),
-                  task.status == TaskStatus::completed && task.destinationURL
-                      ? QJsonValue(task.destinationURL->toLocalFile())
-                      : QJsonValue());
+                  hasOutput && task.destinationURL ? QJsonValue(task.destinationURL->toLocalFile()) : QJsonValue());
     object.insert(QStringLiteral("originalSize"), task.originalSize);
     object.insert(QStringLiteral("outputSize"),
-                  task.compressedSize && task.status == TaskStatus::completed ? QJsonValue(*task.compressedSize)
-                                                                              : QJsonValue());
+                  task.compressedSize && hasOutput ? QJsonValue(*task.compressedSize) : QJsonValue());
+    if (task.reused)
+        object.insert(QStringLiteral("reused"), true);
     object.insert(QStringLiteral("verified"), task.isVerified);
     object.insert(QStringLiteral("error"),
                   task.status == TaskStatus::failed && task.errorMessage ? QJsonValue(*task.errorMessage)
@@ -105,6 +107,8 @@ QString jobLine(const TaskItem &task)
             details.append(QStringLiteral("-%1%").arg(task.savingsRatio(), 0, 'f', 1));
         if (task.isVerified)
             details.append(Texts::tr("已校验"));
+        if (task.reused)
+            details.append(Texts::tr("由之前的运行生成"));
         QString line = Texts::tr("完成    %1 -> %2（%3）")
                            .arg(source, task.destinationURL->toLocalFile(), details.join(Texts::tr("，")));
         if (task.warning)
@@ -113,6 +117,8 @@ QString jobLine(const TaskItem &task)
     }
     case TaskStatus::failed:
         return Texts::tr("失败    %1：%2").arg(source, task.errorMessage.value_or(QString()));
+    case TaskStatus::skipped:
+        return Texts::tr("已跳过  %1 -> %2（之前已转换）").arg(source, task.destinationURL.value_or(QUrl()).toLocalFile());
     default:
         return Texts::tr("已停止  %1").arg(source);
     }
@@ -144,6 +150,116 @@ QList<QUrl> absoluteUrls(const QStringList &paths)
     for (const QString &path : paths)
         urls.append(QUrl::fromLocalFile(QDir::cleanPath(QDir::current().absoluteFilePath(path))));
     return urls;
+}
+
+// The paths of --files-from in the file system's bytes; empty entries are left out.
+std::optional<QList<QByteArray>> readPathList(const QString &name, bool nulSeparated, QString *error)
+{
+    QFile input;
+    bool opened = false;
+    if (name == QStringLiteral("-")) {
+        opened = input.open(stdin, QIODevice::ReadOnly);
+    } else {
+        input.setFileName(name);
+        opened = input.open(QIODevice::ReadOnly);
+    }
+    if (!opened) {
+        *error = input.errorString();
+        return std::nullopt;
+    }
+    QList<QByteArray> paths;
+    for (const QByteArray &entry : input.readAll().split(nulSeparated ? '\0' : '\n')) {
+        if (!entry.isEmpty())
+            paths.append(entry);
+    }
+    return paths;
+}
+
+// Leaves the photos of one shard; photos that cannot be named are reported by shard 0 alone.
+void keepShard(ScanResult &result, int index, int count)
+{
+    const auto filter = [&](QList<QUrl> &files, QList<qint64> &sizes, QStringList &roots, qint64 &total) {
+        QList<QUrl> keptFiles;
+        QList<qint64> keptSizes;
+        QStringList keptRoots;
+        total = 0;
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            if (!Shard::takes(files.at(i).toLocalFile(), roots.at(i), index, count))
+                continue;
+            keptFiles.append(files.at(i));
+            keptSizes.append(sizes.at(i));
+            keptRoots.append(roots.at(i));
+            total += sizes.at(i);
+        }
+        files = std::move(keptFiles);
+        sizes = std::move(keptSizes);
+        roots = std::move(keptRoots);
+    };
+    filter(result.jpegFiles, result.jpegSizes, result.jpegRoots, result.totalJPEGBytes);
+    filter(result.jxlFiles, result.jxlSizes, result.jxlRoots, result.totalJXLBytes);
+    if (index != 0)
+        result.problems.removeIf([](const ScanProblem &problem) {
+            return problem.kind == ScanProblem::Kind::undecodableName;
+        });
+}
+
+// Scans the paths given and listed, keeping the photos of this process's shard. Nothing when
+// the list cannot be read.
+std::optional<ScanResult> gather(const CliOptions &options)
+{
+    QList<QUrl> urls = absoluteUrls(options.paths);
+    QList<ScanProblem> unnameable;
+    if (options.filesFrom) {
+        QString error;
+        const std::optional<QList<QByteArray>> listed = readPathList(*options.filesFrom, options.nulSeparated, &error);
+        if (!listed) {
+            err() << "pikora-cli: " << Texts::tr("--files-from %1：%2").arg(*options.filesFrom, error) << Qt::endl;
+            return std::nullopt;
+        }
+        for (const QByteArray &raw : *listed) {
+            // Such a path decodes to replacement characters, which could name another file.
+            if (!FileScanner::isRepresentable(raw)) {
+                ScanProblem problem;
+                problem.kind = ScanProblem::Kind::undecodableName;
+                problem.path = FileScanner::displayPath(raw);
+                problem.jxl = raw.endsWith(".jxl") || raw.endsWith(".JXL");
+                unnameable.append(problem);
+                continue;
+            }
+            urls.append(absoluteUrls({QFile::decodeName(raw)}));
+        }
+    }
+    ScanResult result = FileScanner::scan(urls);
+    result.problems.append(unnameable);
+    if (options.shard)
+        keepShard(result, options.shard->first, options.shard->second);
+    return result;
+}
+
+// One job per photo of the direction, once per standardized path, then the photos that cannot
+// be named.
+QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QList<TaskItem> &unnameable)
+{
+    const bool jpegs = mode == ConversionMode::jpegToJXL;
+    const QList<QUrl> &files = jpegs ? result.jpegFiles : result.jxlFiles;
+    const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
+    const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
+    QList<TaskItem> tasks;
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = TaskList::standardizedPath(files.at(i));
+        if (seen.contains(path))
+            continue;
+        seen.insert(path);
+        TaskItem task;
+        task.sourceURL = files.at(i);
+        task.mode = mode;
+        task.originalSize = sizes.at(i);
+        task.importRoot = roots.at(i);
+        tasks.append(task);
+    }
+    tasks.append(unnameable);
+    return tasks;
 }
 
 // Redraws one status line on a terminal.
@@ -189,7 +305,6 @@ int convert(const CliOptions &options)
     AppState state(BatchFeedback::Devices{}); // the command line posts nothing and plays nothing
     SettingsStore &store = *state.settings();
     Workspace &workspace = *state.workspace();
-    ImportService &imports = *state.imports();
     BatchController &batch = *state.batch();
     BatchRunner &runner = *state.runner();
     RunOverrides overrides;
@@ -221,19 +336,31 @@ int convert(const CliOptions &options)
         }
     }
 
+    if (options.outputDir) {
+        const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(*options.outputDir));
+        const QFileInfo info(folder);
+        if (info.exists() && !info.isDir()) {
+            err() << "pikora-cli: " << Texts::tr("--output-dir %1：不是文件夹").arg(folder) << Qt::endl;
+            return 2;
+        }
+        batch.setOutputFolder(folder);
+    }
+
     workspace.switchMode(mode);
     QEventLoop loop;
-    QObject::connect(&imports, &ImportService::importFinished, &loop, &QEventLoop::quit);
-    imports.importURLs(absoluteUrls(options.paths));
-    loop.exec();
+    const std::optional<ScanResult> scanned = gather(options);
+    if (!scanned)
+        return 2;
+    const FileScanner::ImportProblems problems = FileScanner::importProblems(*scanned, mode);
 
     // Paths that were not there, folders that could not be read and photos that cannot be named
     // safely (failed jobs from the start, never run) all make the run end with 1; the rest of
     // the paths still run.
-    const bool unreachable = !imports.importProblems().isEmpty();
-    for (const QString &problem : imports.importProblems())
+    const bool unreachable = !problems.messages.isEmpty();
+    for (const QString &problem : problems.messages)
         err() << "pikora-cli: " << problem << Qt::endl;
     TaskList *list = workspace.tasks(mode);
+    list->append(jobsOf(*scanned, mode, problems.failedTasks));
     qsizetype refused = 0;
     for (qsizetype row = 0; row < list->size(); ++row) {
         const TaskItem &task = list->at(row);
@@ -258,6 +385,7 @@ int convert(const CliOptions &options)
     const qsizetype total = list->size() - refused;
     qsizetype done = 0;
     qsizetype failed = 0;
+    qsizetype skipped = 0;
     qsizetype kept = 0; // originals that could not be trashed or deleted as asked
     qint64 saved = 0;
     qint64 originalBytes = 0;
@@ -274,6 +402,9 @@ int convert(const CliOptions &options)
         } else if (task.status == TaskStatus::failed) {
             ++done;
             ++failed;
+        } else if (task.status == TaskStatus::skipped) {
+            ++done;
+            ++skipped;
         }
         progress.clear();
         if (options.json)
@@ -326,7 +457,9 @@ int convert(const CliOptions &options)
     }
 
     if (!options.quiet && !options.json) {
-        QStringList parts{Texts::tr("%1 个完成，%2 个失败").arg(done - failed).arg(failed + refused)};
+        QStringList parts{Texts::tr("%1 个完成，%2 个失败").arg(done - failed - skipped).arg(failed + refused)};
+        if (skipped > 0)
+            parts.append(Texts::tr("%1 个已跳过").arg(skipped));
         if (kept > 0)
             parts.append(Texts::tr("%n 个原文件未能移除", nullptr, int(kept)));
         if (mode == ConversionMode::jpegToJXL) {
@@ -409,7 +542,10 @@ int verify(const CliOptions &options)
 
 int scan(const CliOptions &options)
 {
-    const ScanResult result = FileScanner::scan(absoluteUrls(options.paths));
+    const std::optional<ScanResult> gathered = gather(options);
+    if (!gathered)
+        return 2;
+    const ScanResult &result = *gathered;
     for (const ScanProblem &problem : result.problems)
         err() << "pikora-cli: " << problem.message() << Qt::endl;
     const int status = result.problems.isEmpty() ? 0 : 1;

@@ -43,8 +43,16 @@ QString cliUsage()
         "  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n"
         "  --json                       每完成一个任务输出一个 JSON 对象\n"
         "  -q, --quiet                  只输出失败的任务\n"
+        "  --output-dir DIR             把输出写到 DIR 下，保留原有的文件夹结构\n"
         "\n"
-        "退出状态：0 所有任务均已完成；1 有任务失败、路径不存在或无法读取，\n"
+        "compress、restore 和 scan 的选项：\n"
+        "  --files-from FILE            同时处理 FILE 中列出的路径（- 表示标准输入），\n"
+        "                               每行一个\n"
+        "  -0, --null                   --files-from 的列表以 NUL 字节分隔\n"
+        "  --shard K/N                  只处理 N 份中的第 K 份照片（0 <= K < N），\n"
+        "                               按照片在其所在文件夹中的相对路径划分\n"
+        "\n"
+        "退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，\n"
         "或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；\n"
         "130 已中断。\n");
 }
@@ -98,14 +106,21 @@ CliParse parseCliArguments(const QStringList &arguments)
     const QCommandLineOption jobs({QStringLiteral("j"), QStringLiteral("jobs")}, {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringList{QStringLiteral("json")});
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption outputDir(QStringLiteral("output-dir"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption filesFrom(QStringLiteral("files-from"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption nul(QStringList{QStringLiteral("0"), QStringLiteral("null")});
+    const QCommandLineOption shard(QStringLiteral("shard"), {}, QStringLiteral("K/N"));
     const bool converting =
         options.command == CliOptions::Command::compress || options.command == CliOptions::Command::restore;
+    const bool listing = converting || options.command == CliOptions::Command::scan;
     if (converting)
-        parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet});
+        parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
     else if (options.command == CliOptions::Command::verify)
         parser.addOption(djxl);
     else
         parser.addOption(json);
+    if (listing)
+        parser.addOptions({filesFrom, nul, shard});
 
     QStringList toParse = arguments;
     toParse.removeAt(1);
@@ -147,12 +162,38 @@ CliParse parseCliArguments(const QStringList &arguments)
     }
     if (options.command != CliOptions::Command::verify)
         options.json = parser.isSet(json);
+    if (converting && parser.isSet(outputDir)) {
+        options.outputDir = parser.value(outputDir);
+        if (options.outputDir->isEmpty()) {
+            parse.error = Texts::tr("--output-dir 需要一个文件夹");
+            return parse;
+        }
+    }
+    if (listing) {
+        if (parser.isSet(filesFrom))
+            options.filesFrom = parser.value(filesFrom);
+        options.nulSeparated = parser.isSet(nul);
+        if (options.nulSeparated && !options.filesFrom) {
+            parse.error = Texts::tr("-0 只能与 --files-from 一起使用");
+            return parse;
+        }
+        if (parser.isSet(shard)) {
+            const QStringList parts = parser.value(shard).split(QLatin1Char('/'));
+            const std::optional<int> count = parts.size() == 2 ? parseInt(parts.at(1), 1, 1000000) : std::nullopt;
+            const std::optional<int> index = count ? parseInt(parts.at(0), 0, *count - 1) : std::nullopt;
+            if (!index) {
+                parse.error = Texts::tr("--shard 需要 K/N，且 0 <= K < N");
+                return parse;
+            }
+            options.shard = std::pair{*index, *count};
+        }
+    }
 
-    if (converting && options.paths.isEmpty()) {
+    if (converting && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
     }
-    if (options.command == CliOptions::Command::scan && options.paths.isEmpty()) {
+    if (options.command == CliOptions::Command::scan && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
     }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 // What the command line asked for, parsed without side effects.
 struct CliOptions
@@ -21,6 +22,11 @@ struct CliOptions
     std::optional<int> jobs;
     bool json = false;
     bool quiet = false;
+    std::optional<QString> outputDir;
+    std::optional<QString> filesFrom; // "-": standard input
+    bool nulSeparated = false;        // the list of --files-from is separated by NUL bytes
+    // This process takes shard first of second (0 <= first < second).
+    std::optional<std::pair<int, int>> shard;
     QStringList rest; // the arguments of commands that parse their own (check-update)
 };
 

@@ -14,6 +14,8 @@
 #include <QFuture>
 #include <QtConcurrent>
 
+#include <sys/stat.h>
+
 namespace {
 
 // djxl says so when a file has no JPEG bitstream to rebuild and it encodes new pixels instead.
@@ -48,6 +50,7 @@ struct Preparation
     bool reconstructable = true;
     bool sourceUnreadable = false;
     std::optional<QString> storedDigest;
+    std::optional<FileJob::Existing> existing;
 };
 
 struct Commitment
@@ -78,6 +81,7 @@ FileJob::~FileJob()
     if (!m_finished)
         m_cancelled->store(true);
     delete m_verification;
+    delete m_proof;
     delete m_run;
     if (!m_finished && !m_committing && !m_temporary.isEmpty())
         QFile::remove(m_temporary);
@@ -95,22 +99,50 @@ void FileJob::start()
     publish();
     m_clock.start();
 
-    m_wanted = m_task.destinationURL ? m_task.destinationURL->toLocalFile()
-                                     : OutputFiles::withExtension(m_source, compressing() ? QStringLiteral("jxl")
-                                                                                          : QStringLiteral("jpg"));
+    m_wanted = m_task.destinationURL
+        ? m_task.destinationURL->toLocalFile()
+        : OutputFiles::outputPath(m_source, m_task.importRoot, m_outputFolder,
+                                  compressing() ? QStringLiteral("jxl") : QStringLiteral("jpg"));
     m_task.destinationURL = QUrl::fromLocalFile(m_wanted);
     m_temporary = OutputFiles::temporarySibling(m_wanted);
 
     const QString source = m_source;
     const QString temporary = m_temporary;
+    const QString wanted = m_wanted;
     const auto cancelled = m_cancelled;
     const bool restoring = !compressing();
+    const QString outputFolder = m_outputFolder;
+    // The folder holding the import root: the mirrored folders take their bits from below it.
+    const QString sourceBase = QFileInfo(m_task.importRoot.isEmpty() ? QFileInfo(m_source).absolutePath()
+                                                                     : m_task.importRoot)
+                                   .absolutePath();
+    if (compressing()) {
+        // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
+        // Started first: the preparation's continuation may run inside this call and wait for it.
+        m_sourceDigest = QtConcurrent::run([source, cancelled] { return Verifier::sha256(source, nullptr, cancelled.get()); });
+    }
     // Ahead of the hashing of other jobs' sources: the tool waits for this.
-    QtConcurrent::task([source, temporary, restoring] {
+    QtConcurrent::task([source, temporary, wanted, restoring, outputFolder, sourceBase] {
         Preparation result;
         const QString folder = QFileInfo(temporary).absolutePath();
-        QDir().mkpath(folder); // a folder that cannot be made shows up as the error below
+        // A folder that cannot be made shows up as the error below.
+        if (outputFolder.isEmpty())
+            QDir().mkpath(folder);
+        else
+            OutputFiles::makeMirroredFolders(folder, outputFolder, sourceBase);
         OutputFiles::removeDeadLeftoversOnce(folder);
+        // What a former run left at the wanted name may spare the tool run (a link is never ours).
+        struct stat info;
+        if (::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+            if (const std::optional<QString> digest = Verifier::sha256(wanted)) {
+                FileJob::Existing existing;
+                existing.size = info.st_size;
+                existing.digest = *digest;
+                if (!restoring)
+                    existing.storedDigest = Verifier::storedDigest(wanted);
+                result.existing = existing;
+            }
+        }
         // A source that cannot be read is the cause to report (by the tool run, after the tool
         // search), not whatever creating its output would then run into.
         result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
@@ -134,12 +166,9 @@ void FileJob::start()
         .spawn()
         .then(this, [this](Preparation result) {
             m_storedDigest = result.storedDigest;
+            m_existing = result.existing;
             prepared(result.error, result.reconstructable, result.sourceUnreadable);
         });
-    if (compressing()) {
-        // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
-        m_sourceDigest = QtConcurrent::run([source, cancelled] { return Verifier::sha256(source, nullptr, cancelled.get()); });
-    }
 }
 
 void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)
@@ -152,7 +181,86 @@ void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructabl
     }
     if (!compressing() && !sourceUnreadable && !reconstructable)
         return fail(JXLError::invalidFormat(reconstructableJXLText()));
+    if (m_existing && !sourceUnreadable) {
+        if (compressing())
+            m_sourceDigest.then(this, [this](std::optional<QString> digest) { considerExisting(digest); });
+        else
+            considerExisting(m_storedDigest);
+        return;
+    }
     runTool(); // a missing or unreadable source is reported by the tool run, after the tool search
+}
+
+// An output a former run left is taken instead of a new one only when it is known to hold the
+// source: a JXL whose stored source digest is the source's, or a JPEG whose digest is the one
+// its JXL stored. A JXL without a stored digest is proven by restoring it; one whose digest
+// names another photo is somebody else's, and the job converts to a new name as ever.
+void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
+{
+    if (m_cancelled->load())
+        return endCancelled();
+    const Existing &existing = *m_existing;
+    const bool keeps = m_settings.deleteStrategy == DeleteStrategy::keepOriginal;
+    if (!sourceDigest)
+        return runTool();
+    // Claimed like a placed output: one file never stands for two sources.
+    if (!compressing()) {
+        if (existing.digest != *sourceDigest || !OutputFiles::claimExisting(m_wanted, m_source))
+            return runTool();
+        return takeExisting(true);
+    }
+    if ((existing.storedDigest && *existing.storedDigest != *sourceDigest)
+        || !OutputFiles::claimExisting(m_wanted, m_source))
+        return runTool();
+    // Trusted without a proof only when nothing is disposed of on its word and no proof of
+    // every output was asked for.
+    if (existing.storedDigest && keeps && !m_settings.verifyLossless)
+        return takeExisting(true);
+    proveExisting(sourceDigest);
+}
+
+void FileJob::proveExisting(const std::optional<QString> &sourceDigest)
+{
+    m_task.status = TaskStatus::verifying;
+    publish();
+    m_proof = new Verification(m_source, m_wanted, m_settings.customDjxlPath, this);
+    if (sourceDigest)
+        m_proof->setOriginalDigest(*sourceDigest);
+    connect(m_proof, &Verification::finished, this, [this](Verification::Outcome outcome) {
+        switch (outcome) {
+        case Verification::Outcome::cancelled:
+            return endCancelled();
+        case Verification::Outcome::failed:
+            // Neither file is touched; a fresh output goes to a new name.
+            m_task.status = TaskStatus::processing;
+            publish();
+            return runTool();
+        case Verification::Outcome::passed:
+            return takeExisting(true);
+        }
+    });
+    m_proof->start();
+}
+
+void FileJob::takeExisting(bool verified)
+{
+    if (!m_temporary.isEmpty()) {
+        QFile::remove(m_temporary);
+        m_temporary.clear();
+    }
+    const Existing &existing = *m_existing;
+    m_task.destinationURL = QUrl::fromLocalFile(m_wanted);
+    m_task.compressedSize = existing.size;
+    m_task.isVerified = verified;
+    if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal) {
+        m_task.status = TaskStatus::skipped;
+        m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
+        return conclude();
+    }
+    // Disposed of as after a conversion: the output is checked once more right before.
+    m_task.reused = true;
+    m_outputDigest = existing.digest;
+    dispose(m_wanted, existing.size);
 }
 
 void FileJob::runTool()
@@ -347,7 +455,9 @@ void FileJob::cancel()
     if (m_finished || m_cancelled->load())
         return;
     m_cancelled->store(true);
-    if (m_verification)
+    if (m_proof && !m_run)
+        m_proof->cancel();
+    else if (m_verification)
         m_verification->cancel();
     else if (m_run)
         m_run->cancel();

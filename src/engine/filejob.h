@@ -33,6 +33,10 @@ public:
     FileJob(const TaskItem &task, const AppSettings &settings, QObject *parent = nullptr);
     ~FileJob() override;
 
+    // Outputs go below this folder, mirroring the tree below each job's import root, instead
+    // of beside their sources. Empty (the default): beside the sources. Before start().
+    void setOutputFolder(const QString &folder) { m_outputFolder = folder; }
+
     void start();
     // Stops the job unless its output is already in place, in which case it completes.
     void cancel();
@@ -43,6 +47,15 @@ public:
     // Text of the error restore jobs fail with when a JXL cannot give back the original JPEG.
     static QString reconstructableJXLText();
 
+    // A regular file a former run may have left at the wanted name: its size, own digest and
+    // (for a JXL) the source digest stored with it.
+    struct Existing
+    {
+        qint64 size = 0;
+        QString digest;
+        std::optional<QString> storedDigest;
+    };
+
 Q_SIGNALS:
     // Every change of the record, the last one included.
     void updated(const TaskItem &task);
@@ -52,6 +65,9 @@ Q_SIGNALS:
 private:
     bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
     void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
+    void considerExisting(const std::optional<QString> &sourceDigest);
+    void proveExisting(const std::optional<QString> &sourceDigest);
+    void takeExisting(bool verified);
     void runTool();
     void onToolFinished();
     void verifyCompressed(const std::optional<QString> &sourceDigest);
@@ -73,6 +89,9 @@ private:
     ToolRun *m_run = nullptr;
     Verification *m_verification = nullptr;
     QElapsedTimer m_clock;
+    QString m_outputFolder;
+    Verification *m_proof = nullptr; // of an output a former run left at the wanted name
+    std::optional<Existing> m_existing;
     QFuture<std::optional<QString>> m_sourceDigest; // compression: hashed while the tool runs
     std::optional<QString> m_storedDigest;          // restore: what the JXL says its JPEG was
     std::optional<QString> m_outputDigest;          // of the temporary output, once known

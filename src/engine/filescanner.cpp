@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <dirent.h>
@@ -92,15 +93,17 @@ void addProblem(ScanResult &result, ScanProblem::Kind kind, const QByteArray &pa
     result.problems.append(problem);
 }
 
-void append(ScanResult &result, Kind kind, const QUrl &url, qint64 size)
+void append(ScanResult &result, Kind kind, const QUrl &url, qint64 size, const QString &root)
 {
     if (kind == Kind::jpeg) {
         result.jpegFiles.append(url);
         result.jpegSizes.append(size);
+        result.jpegRoots.append(root);
         result.totalJPEGBytes += size;
     } else if (kind == Kind::jxl) {
         result.jxlFiles.append(url);
         result.jxlSizes.append(size);
+        result.jxlRoots.append(root);
         result.totalJXLBytes += size;
     }
 }
@@ -171,6 +174,8 @@ int readFolder(const QByteArray &path, std::vector<Entry> &entries)
 // Depth-first, each folder's items in listing order, descending into a subfolder where it is met.
 void walk(const QByteArray &root, ScanResult &result)
 {
+    // One shared text for every photo below this root.
+    const QString rootText = QFile::decodeName(root);
     struct Level
     {
         QByteArray path;
@@ -211,7 +216,8 @@ void walk(const QByteArray &root, ScanResult &result)
                        entry.kind == Kind::jxl);
             continue;
         }
-        append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size);
+        append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size,
+               rootText);
     }
 }
 
@@ -343,7 +349,8 @@ ScanResult scan(const QList<QUrl> &urls)
         if (!S_ISREG(info.st_mode))
             continue;
         // A hidden file named directly is accepted: the user chose it.
-        append(result, kindOfName(lastComponent(path)), url, info.st_size);
+        append(result, kindOfName(lastComponent(path)), url, info.st_size,
+               QFileInfo(QFile::decodeName(path)).absolutePath());
     }
     return result;
 }

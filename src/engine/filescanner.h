@@ -40,6 +40,10 @@ struct ScanResult
     // Byte sizes in the order of jpegFiles and jxlFiles, as the walk read them.
     QList<qint64> jpegSizes;
     QList<qint64> jxlSizes;
+    // The import root of each file, in the order of jpegFiles and jxlFiles: the folder named in
+    // the scan that it was found under, or a file's own folder when the file was named itself.
+    QStringList jpegRoots;
+    QStringList jxlRoots;
     qint64 totalJPEGBytes = 0;
     qint64 totalJXLBytes = 0;
     QList<ScanProblem> problems;

@@ -120,6 +120,66 @@ QString withExtension(const QString &path, const QString &extension)
     return info.dir().filePath(stem + QLatin1Char('.') + extension);
 }
 
+QString outputPath(const QString &source, const QString &importRoot, const QString &outputFolder,
+                   const QString &extension)
+{
+    const QString beside = withExtension(source, extension);
+    if (outputFolder.isEmpty())
+        return beside;
+    const QFileInfo file(beside);
+    const QString folder = file.absolutePath();
+    QString root = importRoot.isEmpty() ? folder : QDir::cleanPath(importRoot);
+    QString below = QDir(root).relativeFilePath(folder);
+    if (below == QStringLiteral("..") || below.startsWith(QStringLiteral("../")) || QDir::isAbsolutePath(below)) {
+        root = folder;
+        below.clear();
+    }
+    if (below == QStringLiteral("."))
+        below.clear();
+    QString path = QDir::cleanPath(outputFolder);
+    const QString rootName = QFileInfo(root).fileName(); // empty for "/"
+    for (const QString &part : {rootName, below}) {
+        if (!part.isEmpty())
+            path += QLatin1Char('/') + part;
+    }
+    return QDir::cleanPath(path + QLatin1Char('/') + file.fileName());
+}
+
+std::optional<JXLError> makeMirroredFolders(const QString &folder, const QString &outputFolder,
+                                            const QString &sourceBase)
+{
+    const QString top = QDir::cleanPath(outputFolder);
+    if (!QDir().mkpath(top))
+        return JXLError::platform(systemError(top, errno));
+    const QString below = QDir(top).relativeFilePath(QDir::cleanPath(folder));
+    if (below.isEmpty() || below == QStringLiteral(".") || below == QStringLiteral("..")
+        || below.startsWith(QStringLiteral("../")))
+        return std::nullopt;
+    QString made = top;
+    QString counterpart = QDir::cleanPath(sourceBase);
+    for (const QString &part : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        made += QLatin1Char('/') + part;
+        counterpart = QDir::cleanPath(counterpart + QLatin1Char('/') + part);
+        const QByteArray path = QFile::encodeName(made);
+        if (::mkdir(path.constData(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue; // made by an earlier job, or by the user: left as it is
+            return JXLError::platform(systemError(made, errno));
+        }
+        struct stat source;
+        const mode_t mode = ::stat(QFile::encodeName(counterpart).constData(), &source) == 0
+            ? (source.st_mode & 07777) | S_IRWXU
+            : mode_t(0755);
+        ::chmod(path.constData(), mode);
+    }
+    return std::nullopt;
+}
+
+bool claimExisting(const QString &path, const QString &sourcePath)
+{
+    return claims().claim(absoluteKey(path), absoluteKey(sourcePath));
+}
+
 QString alternativeName(const QString &path, int n)
 {
     const QFileInfo info(path);

@@ -17,6 +17,22 @@ namespace OutputFiles {
 // "photo.JPG" -> "photo.jxl", "archive.tar.jpeg" -> "archive.tar.jxl", "noext" -> "noext.jxl".
 QString withExtension(const QString &path, const QString &extension);
 
+// Where a photo's output goes. Without an output folder, beside the source with the new
+// extension; with one, outputFolder / the import root's name / the path below the root / stem
+// and new extension. A source outside its root (or without one) counts as its own folder's.
+QString outputPath(const QString &source, const QString &importRoot, const QString &outputFolder,
+                   const QString &extension);
+
+// Makes folder, which lies below outputFolder, with every folder on the way that is missing;
+// each takes the permission bits of its counterpart below sourceBase (the folder holding the
+// import root), with the owner's rwx added so the outputs can be written.
+std::optional<JXLError> makeMirroredFolders(const QString &folder, const QString &outputFolder,
+                                            const QString &sourceBase);
+
+// Claims an output that a former run left for source, as place() claims what it places: one
+// output never stands for two sources. False when another source of this process holds it.
+bool claimExisting(const QString &path, const QString &sourcePath);
+
 // "folder/stem (n).ext" for the n-th alternative of a taken output name.
 QString alternativeName(const QString &path, int n);
 

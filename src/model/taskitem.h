@@ -53,6 +53,11 @@ struct TaskItem
     std::optional<QString> warning;
     std::optional<double> duration;
     bool isVerified = false;
+    // The folder the photo was imported under (the folder dropped or named; for a photo given
+    // by itself, its own folder). An output folder mirrors the tree below it.
+    QString importRoot;
+    // Completed by taking an output a former run had made (proven again) instead of a new one.
+    bool reused = false;
 
     QString fileName() const;
     // The file a user opens, reveals or previews: the output once the job completed, else the
