@@ -58,7 +58,8 @@ QString savingsText(const TaskItem &task)
         return QStringLiteral("-");
     // A restore is "complete" only when the digest stored at compression proved it.
     if (task.mode == ConversionMode::jxlToJPEG)
-        return task.isVerified ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "100% 完整复原")) : translated(QT_TRANSLATE_NOOP("TaskTableModel", "已复原（未校验）"));
+        return task.isVerified ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "100% 完整复原"))
+                               : translated(QT_TRANSLATE_NOOP("TaskTableModel", "已复原（未校验）"));
     return task.savedBytes() >= 1 ? QStringLiteral("\u2212%1%").arg(task.savingsRatio(), 0, 'f', 1)
                                   : QStringLiteral("-");
 }
@@ -110,7 +111,8 @@ QStringList TaskTableModel::cellTexts(Column column)
     case ResultSizeColumn:
         return {formattedBytes(999'900'000), formattedBytes(99'900'000'000), QStringLiteral("-")};
     case SavingsColumn:
-        return {translated(QT_TRANSLATE_NOOP("TaskTableModel", "100% 完整复原")), translated(QT_TRANSLATE_NOOP("TaskTableModel", "已复原（未校验）")), QStringLiteral("\u221299.9%")};
+        return {translated(QT_TRANSLATE_NOOP("TaskTableModel", "100% 完整复原")),
+                translated(QT_TRANSLATE_NOOP("TaskTableModel", "已复原（未校验）")), QStringLiteral("\u221299.9%")};
     case StatusColumn: {
         QStringList texts;
         TaskItem task;

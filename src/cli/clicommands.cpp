@@ -559,9 +559,11 @@ int scan(const CliOptions &options)
         out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return status;
     }
-    out() << Texts::tr("JPEG：    %n 个文件，%1", nullptr, int(result.jpegFiles.size())).arg(formattedBytes(result.totalJPEGBytes))
+    out() << Texts::tr("JPEG：    %n 个文件，%1", nullptr, int(result.jpegFiles.size()))
+                 .arg(formattedBytes(result.totalJPEGBytes))
           << Qt::endl
-          << Texts::tr("JPEG XL： %n 个文件，%1", nullptr, int(result.jxlFiles.size())).arg(formattedBytes(result.totalJXLBytes))
+          << Texts::tr("JPEG XL： %n 个文件，%1", nullptr, int(result.jxlFiles.size()))
+                 .arg(formattedBytes(result.totalJXLBytes))
           << Qt::endl
           << Texts::tr("预计可节省：%1").arg(formattedBytes(result.estimatedSavedBytes())) << Qt::endl;
     return status;
