@@ -45,7 +45,7 @@ QWidget *sliderRow(QWidget *parent, QSlider *slider, QLabel *value)
 
 } // namespace
 
-PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDetector &hardware, QWidget *parent)
+PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareInfo &hardware, QWidget *parent)
     : QWidget(parent)
     , m_settingsStore(state->settings())
     , m_hardware(hardware)
@@ -110,7 +110,7 @@ PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDe
     fill();
 }
 
-QString PerformanceSettingsTab::hardwareLine(const HardwareDetector &hardware, const AppSettings &settings)
+QString PerformanceSettingsTab::hardwareLine(const HardwareInfo &hardware, const AppSettings &settings)
 {
     const QString chip = hardware.chipName;
     switch (settings.concurrencyMode) {
