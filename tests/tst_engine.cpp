@@ -1,5 +1,5 @@
 #include "engine/jxlcontainer.h"
-#include "engine/jxlengine.h"
+#include "engine/toolcommands.h"
 #include "engine/toolrun.h"
 #include "engine/verifier.h"
 #include "platform/processowner.h"
@@ -62,16 +62,16 @@ private Q_SLOTS:
         QDir().mkpath(path(QStringLiteral("c/tool"))); // a folder is not a tool
 
         const QStringList folders{path(QStringLiteral("c")), folderA, folderB};
-        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), custom, folders), custom);
-        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), notExecutable, folders),
+        QCOMPARE(ToolCommands::resolveToolPath(QStringLiteral("tool"), custom, folders), custom);
+        QCOMPARE(ToolCommands::resolveToolPath(QStringLiteral("tool"), notExecutable, folders),
                  folderA + QStringLiteral("/tool"));
-        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), path(QStringLiteral("nothing")), folders),
+        QCOMPARE(ToolCommands::resolveToolPath(QStringLiteral("tool"), path(QStringLiteral("nothing")), folders),
                  folderA + QStringLiteral("/tool"));
-        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("tool"), QString(), {folderB, folderA}),
+        QCOMPARE(ToolCommands::resolveToolPath(QStringLiteral("tool"), QString(), {folderB, folderA}),
                  folderB + QStringLiteral("/tool"));
-        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("absent-tool"), QString(), folders), std::nullopt);
+        QCOMPARE(ToolCommands::resolveToolPath(QStringLiteral("absent-tool"), QString(), folders), std::nullopt);
 
-        const QStringList builtIn = JXLEngine::builtInSearchFolders();
+        const QStringList builtIn = ToolCommands::builtInSearchFolders();
         QCOMPARE(builtIn.mid(builtIn.size() - 4),
                  (QStringList{QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
                               QStringLiteral("/usr/bin"), QStringLiteral("/bin")}));
@@ -80,7 +80,7 @@ private Q_SLOTS:
     void effortIsClamped()
     {
         for (const auto &[effort, argument] : {std::pair{-3, "1"}, {0, "1"}, {7, "7"}, {12, "9"}})
-            QCOMPARE(JXLEngine::cjxlArguments(QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"), effort),
+            QCOMPARE(ToolCommands::cjxlArguments(QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"), effort),
                      (QStringList{QStringLiteral("/a b/源.jpg"), QStringLiteral("/out.jxl"),
                                   QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-q"), QStringLiteral("100"),
                                   QStringLiteral("-e"), QLatin1String(argument)}));
@@ -133,7 +133,7 @@ private Q_SLOTS:
     void earlyFailures()
     {
         const QStringList none{path(QStringLiteral("empty"))};
-        QCOMPARE(JXLEngine::resolveToolPath(QStringLiteral("cjxl"), QString(), none), std::nullopt);
+        QCOMPARE(ToolCommands::resolveToolPath(QStringLiteral("cjxl"), QString(), none), std::nullopt);
         QCOMPARE(JXLError::toolNotFound(QStringLiteral("cjxl")).errorDescription(),
                  QStringLiteral("未检测到 cjxl 工具。请确保已安装 libjxl-tools (sudo apt install libjxl-tools) 或在设置中指定路径。"));
 
@@ -217,12 +217,12 @@ private Q_SLOTS:
     {
         const QString empty = path(QStringLiteral("empty.bin"));
         TestEnv::writeAll(empty, QByteArray());
-        QCOMPARE(Verifier::sha256(empty), QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+        QCOMPARE(FileDigest::sha256(empty), QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
         // Larger than one chunk, so the chunked reading is exercised.
         const QString big = path(QStringLiteral("big.bin"));
         const QByteArray data(3 * 1024 * 1024 + 17, 'p');
         TestEnv::writeAll(big, data);
-        QCOMPARE(Verifier::sha256(big),
+        QCOMPARE(FileDigest::sha256(big),
                  QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
     }
 
@@ -268,7 +268,7 @@ private Q_SLOTS:
         QCOMPARE(verifyError(original, jxl, fakeDjxl("0123456789")), QString());
 
         const QString longer = verifyError(original, jxl, fakeDjxl("0123456789!"));
-        QString digestOriginal = Verifier::sha256(original)->left(8);
+        QString digestOriginal = FileDigest::sha256(original)->left(8);
         QString digestLonger = QString::fromLatin1(
             QCryptographicHash::hash("0123456789!", QCryptographicHash::Sha256).toHex().left(8));
         QCOMPARE(longer, QStringLiteral("无损校验未通过: 哈希比对不一致 (原文件: ") + digestOriginal

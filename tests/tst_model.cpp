@@ -1,8 +1,9 @@
 // Job records, the settings record and its JSON form, hardware detection, byte formatting.
 #include "model/appsettings.h"
 #include "model/formattedbytes.h"
-#include "model/hardwaredetector.h"
+#include "model/hardwareinfo.h"
 #include "model/taskitem.h"
+#include "platform/hardwaredetector.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -116,8 +117,8 @@ private slots:
         QFETCH(int, total);
         QFETCH(int, performance);
         QFETCH(int, efficiency);
-        const HardwareDetector hw = HardwareDetector::fromFacts(QStringLiteral("Test CPU"), total,
-                                                                optionalCount(performance), optionalCount(efficiency));
+        const HardwareInfo hw = HardwareInfo::fromFacts(QStringLiteral("Test CPU"), total, optionalCount(performance),
+                                                        optionalCount(efficiency));
         AppSettings settings;
         settings.concurrency = 0; // no mode but custom may use the stored number
         settings.concurrencyMode = ConcurrencyMode::autoMode;
@@ -170,7 +171,7 @@ private slots:
             if (!file->isNull() && QDir(root.path()).mkpath(QFileInfo(file.key()).path()))
                 TestEnv::writeAll(root.filePath(file.key()), *file);
         }
-        const HardwareDetector hw = HardwareDetector::detect(root.path(), 7);
+        const HardwareInfo hw = HardwareDetector::detect(root.path(), 7);
         const QString kinds = hw.performanceCores
             ? QStringLiteral("%1+%2").arg(*hw.performanceCores).arg(hw.efficiencyCores.value_or(-1)) : QStringLiteral("none");
         QTEST(QString(hw.chipName + QStringLiteral(": ") + kinds), "found");

@@ -1,5 +1,5 @@
 #include "engine/filejob.h"
-#include "engine/jxlengine.h"
+#include "engine/toolcommands.h"
 #include "engine/outputfiles.h"
 #include "platform/processowner.h"
 #include "engineruns.h"
@@ -297,7 +297,7 @@ private Q_SLOTS:
 
         const QString direct = m_root.filePath(QStringLiteral("direct.jxl"));
         QProcess cjxl;
-        cjxl.start(QStringLiteral("cjxl"), JXLEngine::cjxlArguments(source, direct, 3));
+        cjxl.start(QStringLiteral("cjxl"), ToolCommands::cjxlArguments(source, direct, 3));
         QVERIFY(cjxl.waitForFinished(60000) && cjxl.exitCode() == 0);
         QCOMPARE(TestEnv::readAll(QFile::decodeName(output)), TestEnv::readAll(direct));
     }
@@ -310,7 +310,7 @@ private Q_SLOTS:
         const QByteArray original = TestEnv::readAll(source);
         const QString elsewhere = m_root.filePath(QStringLiteral("elsewhere%1.jxl").arg(m_case));
         QProcess cjxl;
-        cjxl.start(QStringLiteral("cjxl"), JXLEngine::cjxlArguments(source, elsewhere, 3));
+        cjxl.start(QStringLiteral("cjxl"), ToolCommands::cjxlArguments(source, elsewhere, 3));
         QVERIFY(cjxl.waitForFinished(60000) && cjxl.exitCode() == 0);
         const QString link = m_work + QStringLiteral("/x.jxl");
         QVERIFY(QFile::link(elsewhere, link));

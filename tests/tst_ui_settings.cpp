@@ -4,6 +4,7 @@
 #include "app/toolstatus.h"
 #include "integration/quickactioninstaller.h"
 #include "integration/updatemanager.h"
+#include "platform/hardwaredetector.h"
 #include "platform/preferences.h"
 #include "englishtexts.h"
 #include "layoutcheck.h"
@@ -301,8 +302,8 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(bool, hybrid);
-        const HardwareDetector hw = HardwareDetector::fromFacts(QStringLiteral("Test CPU"), 8, hybrid ? std::optional(4) : std::nullopt,
-                                                                hybrid ? std::optional(4) : std::nullopt);
+        const HardwareInfo hw = HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 8, hybrid ? std::optional(4) : std::nullopt,
+                                                        hybrid ? std::optional(4) : std::nullopt);
         AppSettings settings;
         settings.concurrencyMode = static_cast<ConcurrencyMode>(mode);
         settings.concurrency = 64;

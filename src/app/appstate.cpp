@@ -2,7 +2,7 @@
 
 #include "batchcontroller.h"
 #include "batchrunner.h"
-#include "engine/jxlengine.h"
+#include "engine/toolcommands.h"
 #include "filemanageractions.h"
 #include "importservice.h"
 #include "lifetimestats.h"
@@ -13,7 +13,7 @@
 AppState::AppState(const BatchFeedback::Devices &devices, QObject *parent)
     : QObject(parent)
     , m_settings(new SettingsStore(this))
-    , m_tools(new ToolStatus(m_settings, JXLEngine::builtInSearchFolders(), this))
+    , m_tools(new ToolStatus(m_settings, ToolCommands::builtInSearchFolders(), this))
     , m_workspace(new Workspace(this))
     , m_batch(new BatchController(m_workspace->compressTasks(), m_workspace->restoreTasks(), this))
     , m_runner(new BatchRunner(m_batch, m_workspace, m_settings, this))

@@ -3,7 +3,7 @@
 #include "corelog.h"
 #include "engine/filejob.h"
 #include "engine/imageheader.h"
-#include "engine/jxlengine.h"
+#include "engine/toolcommands.h"
 #include "engine/outputfiles.h"
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
@@ -186,8 +186,8 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
             for (const TaskItem &task : waiting)
                 preparation.checked.append(task.id);
             preparation.check = DiskSpaceGuard::validateCapacity(waiting, capacity);
-            preparation.cjxl = JXLEngine::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
-            preparation.djxl = JXLEngine::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
+            preparation.cjxl = ToolCommands::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
+            preparation.djxl = ToolCommands::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
             return preparation;
         },
         [this, serial](const Preparation &preparation) {

@@ -1,6 +1,6 @@
 #include "toolstatus.h"
 
-#include "engine/jxlengine.h"
+#include "engine/toolcommands.h"
 #include "settingsstore.h"
 
 #include <QCoreApplication>
@@ -32,11 +32,11 @@ void ToolStatus::probe()
     const QString customDjxl = m_settings->customDjxlPath();
     const quint64 probe = ++m_probe;
     QtConcurrent::run([customCjxl, customDjxl, folders = m_searchFolders] {
-        JXLEngine::ToolPaths paths;
-        paths.cjxl = JXLEngine::resolveToolPath(QStringLiteral("cjxl"), customCjxl, folders);
-        paths.djxl = JXLEngine::resolveToolPath(QStringLiteral("djxl"), customDjxl, folders);
+        ToolCommands::ToolPaths paths;
+        paths.cjxl = ToolCommands::resolveToolPath(QStringLiteral("cjxl"), customCjxl, folders);
+        paths.djxl = ToolCommands::resolveToolPath(QStringLiteral("djxl"), customDjxl, folders);
         return paths;
-    }).then(this, [this, probe](const JXLEngine::ToolPaths &paths) {
+    }).then(this, [this, probe](const ToolCommands::ToolPaths &paths) {
         // A probe that ends before then() is attached has Qt run this at once, inside probe();
         // the answer must still come later, from the event loop.
         QMetaObject::invokeMethod(

@@ -8,7 +8,7 @@
 #include "app/tasklist.h"
 #include "app/workspace.h"
 #include "engine/filescanner.h"
-#include "engine/jxlengine.h"
+#include "engine/toolcommands.h"
 #include "engine/jxlerror.h"
 #include "engine/shard.h"
 #include "engine/verifier.h"
@@ -136,7 +136,7 @@ bool explicitToolsUsable(const CliOptions &options)
 {
     bool usable = true;
     for (const auto &[option, path] : {std::pair{"--cjxl", options.cjxl}, std::pair{"--djxl", options.djxl}}) {
-        if (path && !JXLEngine::isExecutableFile(*path)) {
+        if (path && !ToolCommands::isExecutableFile(*path)) {
             err() << "pikora-cli: " << Texts::tr("%1 %2：不是可执行文件").arg(QLatin1String(option), *path) << Qt::endl;
             usable = false;
         }
@@ -330,7 +330,7 @@ int convert(const CliOptions &options)
     for (const QString &tool : std::as_const(needed)) {
         const QString custom = tool == QStringLiteral("cjxl") ? options.cjxl.value_or(settings.customCjxlPath)
                                                               : options.djxl.value_or(settings.customDjxlPath);
-        if (!JXLEngine::resolveToolPath(tool, custom)) {
+        if (!ToolCommands::resolveToolPath(tool, custom)) {
             err() << JXLError::toolNotFound(tool).errorDescription() << Qt::endl;
             return 2;
         }
@@ -522,7 +522,7 @@ int verify(const CliOptions &options)
             return 2;
         }
     }
-    if (!JXLEngine::resolveToolPath(QStringLiteral("djxl"), options.djxl.value_or(QString()))) {
+    if (!ToolCommands::resolveToolPath(QStringLiteral("djxl"), options.djxl.value_or(QString()))) {
         err() << JXLError::toolNotFound(QStringLiteral("djxl")).errorDescription() << Qt::endl;
         return 2;
     }

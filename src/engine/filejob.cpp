@@ -119,7 +119,7 @@ void FileJob::start()
     if (compressing()) {
         // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
         // Started first: the preparation's continuation may run inside this call and wait for it.
-        m_sourceDigest = QtConcurrent::run([source, cancelled] { return Verifier::sha256(source, nullptr, cancelled.get()); });
+        m_sourceDigest = QtConcurrent::run([source, cancelled] { return FileDigest::sha256(source, nullptr, cancelled.get()); });
     }
     // Ahead of the hashing of other jobs' sources: the tool waits for this.
     QtConcurrent::task([source, temporary, wanted, restoring, outputFolder, sourceBase] {
@@ -134,12 +134,12 @@ void FileJob::start()
         // What a former run left at the wanted name may spare the tool run (a link is never ours).
         struct stat info;
         if (::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
-            if (const std::optional<QString> digest = Verifier::sha256(wanted)) {
+            if (const std::optional<QString> digest = FileDigest::sha256(wanted)) {
                 FileJob::Existing existing;
                 existing.size = info.st_size;
                 existing.digest = *digest;
                 if (!restoring)
-                    existing.storedDigest = Verifier::storedDigest(wanted);
+                    existing.storedDigest = FileDigest::stored(wanted);
                 result.existing = existing;
             }
         }
@@ -150,7 +150,7 @@ void FileJob::start()
             // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
             const JXLContainer::Info info = JXLContainer::inspect(source);
             result.reconstructable = info.hasJpegReconstruction;
-            result.storedDigest = Verifier::storedDigest(source);
+            result.storedDigest = FileDigest::stored(source);
         }
         if (!restoring && !result.sourceUnreadable) {
             if (const std::optional<QString> reason = notJpegReason(source)) {
@@ -329,7 +329,7 @@ void FileJob::checkRestored()
     const QString temporary = m_temporary;
     QtConcurrent::run([temporary] {
         QString error;
-        const std::optional<QString> digest = Verifier::sha256(temporary, &error);
+        const std::optional<QString> digest = FileDigest::sha256(temporary, &error);
         return std::pair{digest, error};
     }).then(this, [this](std::pair<std::optional<QString>, QString> hashed) {
         if (m_cancelled->load())

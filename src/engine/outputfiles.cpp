@@ -4,7 +4,7 @@
 #include "platform/processowner.h"
 #include "platform/renamenoreplace.h"
 #include "platform/trash.h"
-#include "verifier.h"
+#include "filedigest.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -284,7 +284,7 @@ std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QStr
         return JXLError::platform(systemError(temporaryPath, errno));
     if (sourceDigest) {
         // Before the final chmod: a read-only source would leave the owner unable to set it.
-        if (const int error = ExtendedAttributes::write(fd, Verifier::kDigestAttribute, sourceDigest->toLatin1()))
+        if (const int error = ExtendedAttributes::write(fd, FileDigest::kAttribute, sourceDigest->toLatin1()))
             qCDebug(lcOutputFiles) << "no source digest stored with" << temporaryPath << std::strerror(error);
     }
     struct stat source;
@@ -301,7 +301,7 @@ std::optional<JXLError> finishTemporary(const QString &temporaryPath, const QStr
         return writeFailure(temporaryPath, syncError);
     if (digest) {
         QString error;
-        const std::optional<QString> own = Verifier::sha256(temporaryPath, &error);
+        const std::optional<QString> own = FileDigest::sha256(temporaryPath, &error);
         if (!own)
             return JXLError::platform(error);
         *digest = *own;
@@ -387,7 +387,7 @@ std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QS
 {
     struct stat info;
     const bool unchanged = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
-        && qint64(info.st_size) == size && Verifier::sha256(path) == digest;
+        && qint64(info.st_size) == size && FileDigest::sha256(path) == digest;
     if (unchanged)
         return std::nullopt;
     return JXLError::platform(

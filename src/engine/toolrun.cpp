@@ -1,7 +1,7 @@
 #include "toolrun.h"
 
 #include "jpegdiagnosis.h"
-#include "jxlengine.h"
+#include "toolcommands.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -109,14 +109,14 @@ ToolRun *ToolRun::transcodeJPEGtoJXL(const QString &source, const QString &desti
                                      const QString &customCjxlPath, QObject *parent)
 {
     return new ToolRun(QStringLiteral("cjxl"), customCjxlPath, source, destination,
-                       JXLEngine::cjxlArguments(source, destination, effort), parent);
+                       ToolCommands::cjxlArguments(source, destination, effort), parent);
 }
 
 ToolRun *ToolRun::transcodeJXLtoJPEG(const QString &source, const QString &destination,
                                      const QString &customDjxlPath, QObject *parent)
 {
     return new ToolRun(QStringLiteral("djxl"), customDjxlPath, source, destination,
-                       JXLEngine::djxlArguments(source, destination), parent);
+                       ToolCommands::djxlArguments(source, destination), parent);
 }
 
 ToolRun::ToolRun(QString toolName, QString customPath, QString source, QString destination, QStringList arguments,
@@ -142,7 +142,7 @@ ToolRun::~ToolRun()
 
 void ToolRun::start()
 {
-    const std::optional<QString> program = JXLEngine::resolveToolPath(m_toolName, m_customPath);
+    const std::optional<QString> program = ToolCommands::resolveToolPath(m_toolName, m_customPath);
     if (!program) {
         finish(Outcome::failed, JXLError::toolNotFound(m_toolName));
         return;

@@ -1,12 +1,12 @@
 #include "verifier.h"
 
+#include "filedigest.h"
 #include "outputfiles.h"
 #include "platform/extendedattributes.h"
 #include "platform/processowner.h"
 #include "toolrun.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,67 +21,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef PIKORA_HAVE_OPENSSL
-#include <openssl/evp.h>
-#endif
 
 namespace Verifier {
 
 namespace {
-
-// OpenSSL uses the CPU's SHA instructions, several times faster than Qt's portable code; the
-// source of every compression is hashed, so it counts in a batch's CPU time.
-class Sha256
-{
-public:
-#ifdef PIKORA_HAVE_OPENSSL
-    Sha256()
-        : m_context(EVP_MD_CTX_new())
-    {
-        if (m_context && EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr) != 1) {
-            EVP_MD_CTX_free(m_context);
-            m_context = nullptr;
-        }
-    }
-    ~Sha256()
-    {
-        if (m_context)
-            EVP_MD_CTX_free(m_context);
-    }
-    void add(const char *data, qint64 size)
-    {
-        if (m_context)
-            EVP_DigestUpdate(m_context, data, size_t(size));
-        else
-            m_fallback.addData(QByteArrayView(data, size));
-    }
-    QByteArray result()
-    {
-        if (!m_context)
-            return m_fallback.result();
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(m_context, digest, &length);
-        return QByteArray(reinterpret_cast<const char *>(digest), qsizetype(length));
-    }
-#else
-    void add(const char *data, qint64 size) { m_fallback.addData(QByteArrayView(data, size)); }
-    QByteArray result() { return m_fallback.result(); }
-#endif
-    Q_DISABLE_COPY_MOVE(Sha256)
-
-private:
-#ifdef PIKORA_HAVE_OPENSSL
-    EVP_MD_CTX *m_context = nullptr;
-#endif
-    QCryptographicHash m_fallback{QCryptographicHash::Sha256};
-};
-
-bool isDigestText(const QByteArray &text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{64}$"));
-    return pattern.match(QString::fromLatin1(text)).hasMatch();
-}
 
 const QString &privateFolderPrefix()
 {
@@ -112,41 +55,6 @@ void removeDeadPrivateFolders(const QString &temporaryFolder)
 
 } // namespace
 
-std::optional<QString> sha256(const QString &path, QString *errorText, const std::atomic_bool *stop)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (errorText)
-            *errorText = file.errorString() + QStringLiteral(": ") + path;
-        return std::nullopt;
-    }
-    constexpr qint64 kChunk = 1024 * 1024;
-    Sha256 hash;
-    QByteArray buffer(kChunk, Qt::Uninitialized);
-    for (;;) {
-        if (stop && stop->load())
-            return std::nullopt;
-        const qint64 read = file.read(buffer.data(), kChunk);
-        if (read < 0) {
-            if (errorText)
-                *errorText = file.errorString() + QStringLiteral(": ") + path;
-            return std::nullopt;
-        }
-        if (read == 0)
-            break;
-        hash.add(buffer.constData(), read);
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-std::optional<QString> storedDigest(const QString &jxlPath)
-{
-    const std::optional<QByteArray> value = ExtendedAttributes::read(jxlPath, kDigestAttribute);
-    if (!value || !isDigestText(*value))
-        return std::nullopt;
-    return QString::fromLatin1(*value);
-}
-
 std::optional<QString> makePrivateFolder(QString *errorText)
 {
     const QString temporaryFolder = QDir::tempPath();
@@ -171,10 +79,10 @@ std::optional<JXLError> compareRebuilt(const QString &originalJPEG, const QStrin
     QString error;
     std::optional<QString> original = originalDigest;
     if (!original)
-        original = sha256(originalJPEG, &error);
+        original = FileDigest::sha256(originalJPEG, &error);
     if (!original)
         return JXLError::platform(error);
-    const std::optional<QString> rebuilt = sha256(rebuiltJPEG, &error);
+    const std::optional<QString> rebuilt = FileDigest::sha256(rebuiltJPEG, &error);
     if (!rebuilt)
         return JXLError::platform(error);
     if (*original == *rebuilt)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filedigest.h"
 #include "jxlerror.h"
 
 #include <QObject>
@@ -12,16 +13,6 @@ class ToolRun;
 
 // Proof that a JPEG XL file rebuilds its source JPEG byte for byte.
 namespace Verifier {
-
-// Extended attribute of a JXL we wrote: the lower-case hex SHA-256 of the JPEG it came from.
-inline constexpr char kDigestAttribute[] = "user.pikora.sha256";
-
-// Lower-case hex SHA-256 of a file, read in 1 MiB chunks. Blocking. Gives up (nothing, no
-// error text) as soon as stop is set.
-std::optional<QString> sha256(const QString &path, QString *errorText = nullptr, const std::atomic_bool *stop = nullptr);
-
-// The source digest stored with a JXL, when there is a well-formed one.
-std::optional<QString> storedDigest(const QString &jxlPath);
 
 // Makes a private (0700) folder for verification copies in the temporary folder, named for
 // this process; folders that dead processes left there are removed first (once per process).

@@ -1,6 +1,7 @@
 #include "appsettings.h"
 
-#include "hardwaredetector.h"
+#include "hardwareinfo.h"
+#include "platform/hardwaredetector.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -145,7 +146,7 @@ int AppSettings::effectiveConcurrency() const
     return effectiveConcurrency(HardwareDetector::shared());
 }
 
-int AppSettings::effectiveConcurrency(const HardwareDetector &hardware) const
+int AppSettings::effectiveConcurrency(const HardwareInfo &hardware) const
 {
     switch (concurrencyMode) {
     case ConcurrencyMode::autoMode:

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-struct HardwareDetector;
+struct HardwareInfo;
 
 // How the number of simultaneous jobs is chosen.
 enum class ConcurrencyMode { autoMode, maxPerformance, energySaver, custom };
@@ -38,7 +38,7 @@ struct AppSettings
 
     // Jobs a batch keeps in flight, from the shared detector, read on every call.
     int effectiveConcurrency() const;
-    int effectiveConcurrency(const HardwareDetector &hardware) const;
+    int effectiveConcurrency(const HardwareInfo &hardware) const;
 
     bool operator==(const AppSettings &other) const = default;
 };

@@ -6,7 +6,7 @@
 #include "ui/elidedlabel.h"
 #include "ui/icons.h"
 #include "ui/settingsedit.h"
-#include "ui/uistyle.h"
+#include "ui/style.h"
 #include "ui/updatetexts.h"
 
 #include <QCheckBox>
@@ -28,22 +28,22 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     auto *application = new QGroupBox(this);
     auto *appRow = new QHBoxLayout(application);
     auto *icon = new QLabel(application);
-    icon->setPixmap(UiStyle::applicationIcon(QStringLiteral("image-x-generic")).pixmap(52, 52));
+    icon->setPixmap(Style::applicationIcon(QStringLiteral("image-x-generic")).pixmap(52, 52));
     icon->setAccessibleName(tr("Pikora 图标"));
     appRow->addWidget(icon);
     auto *names = new QVBoxLayout;
     names->setSpacing(3);
     auto *nameRow = new QHBoxLayout;
     nameRow->setSpacing(8);
-    QLabel *product = UiStyle::plainLabel(QStringLiteral("Pikora"), application);
-    product->setFont(UiStyle::font(product, 16, QFont::Bold));
+    QLabel *product = Style::plainLabel(QStringLiteral("Pikora"), application);
+    product->setFont(Style::fontRelativeToDesktop(product, 16, QFont::Bold));
     nameRow->addWidget(product);
     nameRow->addStretch(1);
     names->addLayout(nameRow);
-    QLabel *version = UiStyle::plainLabel(
+    QLabel *version = Style::plainLabel(
         tr("版本 %1 (Build %2)").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()), application);
-    version->setFont(UiStyle::font(version, 11.5));
-    UiStyle::setTextColor(version, UiStyle::secondary(version));
+    version->setFont(Style::fontRelativeToDesktop(version, 11.5));
+    Style::setTextColor(version, Style::secondary(version));
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     names->addWidget(version);
     appRow->addLayout(names, 1);
@@ -54,13 +54,13 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     m_autoCheck = new QCheckBox(tr("启动应用时自动检查更新"), updatesBox);
     updatesLayout->addWidget(m_autoCheck);
     auto *statusRow = new QHBoxLayout;
-    QLabel *statusCaption = UiStyle::plainLabel(tr("当前更新状态："), updatesBox);
-    statusCaption->setFont(UiStyle::font(statusCaption, 12));
+    QLabel *statusCaption = Style::plainLabel(tr("当前更新状态："), updatesBox);
+    statusCaption->setFont(Style::fontRelativeToDesktop(statusCaption, 12));
     statusRow->addWidget(statusCaption);
     m_statusIcon = new QLabel(updatesBox);
     statusRow->addWidget(m_statusIcon);
     m_statusText = new ElidedLabel(updatesBox);
-    m_statusText->setFont(UiStyle::font(m_statusText, 11));
+    m_statusText->setFont(Style::fontRelativeToDesktop(m_statusText, 11));
     statusRow->addWidget(m_statusText, 1);
     m_check = new QPushButton(updatesBox);
     m_check->setDefault(true);
@@ -70,13 +70,13 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
 
     auto *support = new QGroupBox(tr("项目支持"), this);
     auto *supportRow = new QHBoxLayout(support);
-    supportRow->addWidget(UiStyle::plainLabel(tr("Pikora官方网站"), support));
+    supportRow->addWidget(Style::plainLabel(tr("Pikora官方网站"), support));
     supportRow->addStretch(1);
     auto *website = new QPushButton(tr("打开网页"), support);
     website->setFlat(true);
     website->setCursor(Qt::PointingHandCursor);
     QPalette link = website->palette();
-    link.setColor(QPalette::ButtonText, UiStyle::accent(website));
+    link.setColor(QPalette::ButtonText, Style::accent(website->palette()));
     website->setPalette(link);
     supportRow->addWidget(website);
     layout->addWidget(support);
@@ -108,8 +108,8 @@ void AboutSettingsTab::showStatus()
     m_statusText->setFullText(UpdateTexts::statusLine(status, m_updates->lastCheckedDate()));
 
     QString icon;
-    QColor color = UiStyle::secondary(this);
-    QFont font = UiStyle::font(m_statusText, 11);
+    QColor color = Style::secondary(this);
+    QFont font = Style::fontRelativeToDesktop(m_statusText, 11);
     switch (status.kind) {
     case Kind::idle:
         break;
@@ -120,16 +120,16 @@ void AboutSettingsTab::showStatus()
         break;
     case Kind::upToDate:
         icon = QStringLiteral("emblem-default");
-        color = UiStyle::success();
+        color = Style::successText();
         break;
     case Kind::available:
         icon = QStringLiteral("software-update-available");
-        color = UiStyle::accent(this);
+        color = Style::accent(palette());
         font.setWeight(QFont::DemiBold);
         break;
     case Kind::readyToInstall:
         icon = QStringLiteral("emblem-default");
-        color = UiStyle::success();
+        color = Style::successText();
         break;
     case Kind::failed:
         icon = QStringLiteral("dialog-warning");
@@ -139,7 +139,7 @@ void AboutSettingsTab::showStatus()
     if (!icon.isEmpty())
         m_statusIcon->setPixmap(Icons::themed(icon).pixmap(14, 14));
     m_statusText->setFont(font);
-    UiStyle::setTextColor(m_statusText, color);
+    Style::setTextColor(m_statusText, color);
 
     m_check->setText(status.kind == Kind::checking ? tr("检查中…") : tr("立即检查更新"));
     // A check that ended during a download would overwrite the download's state.

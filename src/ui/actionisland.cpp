@@ -1,7 +1,7 @@
 #include "ui/actionisland.h"
 
 #include "ui/appactions.h"
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -27,7 +27,7 @@ void IslandButton::paintEvent(QPaintEvent *)
     const QColor ink = palette().color(QPalette::WindowText);
     if (hovered) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(ViewStyle::faded(ink, 0.06));
+        painter.setBrush(Style::faded(ink, 0.06));
         painter.drawEllipse(rect());
     }
     if (hasFocus()) {

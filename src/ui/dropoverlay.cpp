@@ -1,6 +1,6 @@
 #include "ui/dropoverlay.h"
 
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -33,5 +33,5 @@ bool DropOverlay::eventFilter(QObject *watched, QEvent *event)
 void DropOverlay::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    ViewStyle::paintDropHighlight(painter, rect(), palette());
+    Style::paintDropHighlight(painter, rect(), palette());
 }

@@ -3,9 +3,10 @@
 #include "app/appstate.h"
 #include "app/importservice.h"
 #include "app/workspace.h"
+#include "ui/filedrops.h"
 #include "ui/icons.h"
 #include "ui/openpanels.h"
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
@@ -49,8 +50,8 @@ protected:
         const double diameter = kBadgeDiameter * (m_targeted ? kTargetedScale : 1.0);
         const QRectF circle(QPointF(width() - diameter, height() - diameter) / 2, QSizeF(diameter, diameter));
         const QColor text = palette().color(QPalette::WindowText);
-        const QColor accent = ViewStyle::accent(palette());
-        painter.setPen(QPen(m_targeted ? accent : ViewStyle::faded(text, 0.1), 1.5));
+        const QColor accent = Style::accent(palette());
+        painter.setPen(QPen(m_targeted ? accent : Style::faded(text, 0.1), 1.5));
         painter.drawEllipse(circle.adjusted(0.75, 0.75, -0.75, -0.75));
 
         // The symbol is drawn in one colour whatever the theme's icon uses.
@@ -60,7 +61,7 @@ protected:
         {
             QPainter tint(&tinted);
             tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            tint.fillRect(tinted.rect(), m_targeted ? accent : ViewStyle::faded(text, 0.6 * 0.8));
+            tint.fillRect(tinted.rect(), m_targeted ? accent : Style::faded(text, 0.6 * 0.8));
         }
         const QSizeF drawn = QSizeF(tinted.size()) / tinted.devicePixelRatio();
         painter.drawPixmap(QRectF(circle.center() - QPointF(drawn.width(), drawn.height()) / 2, drawn), tinted,
@@ -92,10 +93,10 @@ EmptyCanvas::EmptyCanvas(AppState *state, QWidget *parent)
         label->setAlignment(Qt::AlignHCenter);
         label->setWordWrap(true);
     }
-    m_title->setFont(ViewStyle::font(13.5, QFont::Medium));
-    m_subtitle->setFont(ViewStyle::font(11.5));
+    m_title->setFont(Style::fontInDesignPoints(13.5, QFont::Medium));
+    m_subtitle->setFont(Style::fontInDesignPoints(11.5));
     for (QPushButton *button : {m_folders, m_files}) {
-        button->setFont(ViewStyle::font(11));
+        button->setFont(Style::fontInDesignPoints(11));
         button->setToolTip(button->text());
     }
     connect(m_folders, &QPushButton::clicked, this, [this] { OpenPanels::selectFolders(m_imports, window()); });
@@ -134,7 +135,7 @@ void EmptyCanvas::refresh()
         m_title->setText(compressing ? tr("拖放照片或文件夹到此处") : tr("拖放 JXL 照片到此处"));
     m_subtitle->setText(compressing ? tr("省下 20% 以上空间，画质与拍摄信息完好如初") : tr("精确复原为原始 JPEG 照片"));
     QPalette subtitle = m_subtitle->palette();
-    subtitle.setColor(QPalette::WindowText, ViewStyle::faded(palette().color(QPalette::WindowText), 0.6));
+    subtitle.setColor(QPalette::WindowText, Style::faded(palette().color(QPalette::WindowText), 0.6));
     m_subtitle->setPalette(subtitle);
     m_badge->setState(m_workspace->activeMode(), m_dropTargeted);
     update();
@@ -153,17 +154,17 @@ void EmptyCanvas::paintEvent(QPaintEvent *)
     if (!m_dropTargeted)
         return;
     QPainter painter(this);
-    ViewStyle::paintDropHighlight(painter, rect(), palette());
+    Style::paintDropHighlight(painter, rect(), palette());
 }
 
 void EmptyCanvas::dragEnterEvent(QDragEnterEvent *event)
 {
-    setDropTargeted(ViewStyle::acceptAsCopy(event, this));
+    setDropTargeted(FileDrops::acceptAsCopy(event, this));
 }
 
 void EmptyCanvas::dragMoveEvent(QDragMoveEvent *event)
 {
-    setDropTargeted(ViewStyle::acceptAsCopy(event, this));
+    setDropTargeted(FileDrops::acceptAsCopy(event, this));
 }
 
 void EmptyCanvas::dragLeaveEvent(QDragLeaveEvent *event)
@@ -175,8 +176,8 @@ void EmptyCanvas::dragLeaveEvent(QDragLeaveEvent *event)
 void EmptyCanvas::dropEvent(QDropEvent *event)
 {
     setDropTargeted(false);
-    if (ViewStyle::acceptAsCopy(event, this))
-        m_imports->importURLs(ViewStyle::localFiles(event->mimeData()));
+    if (FileDrops::acceptAsCopy(event, this))
+        m_imports->importURLs(FileDrops::localFiles(event->mimeData()));
 }
 
 void EmptyCanvas::changeEvent(QEvent *event)

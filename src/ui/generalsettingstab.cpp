@@ -5,7 +5,7 @@
 #include "app/toolstatus.h"
 #include "ui/languagesetting.h"
 #include "ui/settingsedit.h"
-#include "ui/uistyle.h"
+#include "ui/style.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -40,18 +40,18 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
 
     auto *safety = new QGroupBox(tr("安全与储存策略"), this);
     auto *safetyLayout = new QVBoxLayout(safety);
-    safetyLayout->addWidget(UiStyle::plainLabel(tr("原文件处理方式："), safety));
+    safetyLayout->addWidget(Style::plainLabel(tr("原文件处理方式："), safety));
     for (DeleteStrategy strategy : allDeleteStrategies()) {
         auto *option = new QRadioButton(title(strategy), safety);
         m_strategies->addButton(option, static_cast<int>(strategy));
         safetyLayout->addWidget(option);
     }
-    m_strategyDescription = UiStyle::noteLabel(QString(), safety);
+    m_strategyDescription = Style::noteLabel(QString(), safety);
     m_strategyDescription->setContentsMargins(18, 0, 0, 0);
     safetyLayout->addWidget(m_strategyDescription);
     m_verify = new QCheckBox(tr("始终验证无损转换"), safety);
     safetyLayout->addWidget(m_verify);
-    m_verifyNote = UiStyle::noteLabel(tr("移走或删除原文件之前总会先验证，此时无法关闭。"), safety);
+    m_verifyNote = Style::noteLabel(tr("移走或删除原文件之前总会先验证，此时无法关闭。"), safety);
     m_verifyNote->setContentsMargins(18, 0, 0, 0);
     safetyLayout->addWidget(m_verifyNote);
     layout->addWidget(safety);
@@ -109,7 +109,7 @@ QWidget *GeneralSettingsTab::toolRow(ToolRow &row)
     auto *grid = new QGridLayout(box);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setColumnStretch(1, 1);
-    grid->addWidget(UiStyle::plainLabel(row.name, box), 0, 0);
+    grid->addWidget(Style::plainLabel(row.name, box), 0, 0);
     row.path = new QLineEdit(box);
     row.path->setObjectName(QStringLiteral("toolPath-") + row.name);
     row.path->setPlaceholderText(tr("自动查找"));
@@ -119,7 +119,7 @@ QWidget *GeneralSettingsTab::toolRow(ToolRow &row)
     auto *choose = new QPushButton(tr("选择…"), box);
     choose->setAccessibleName(tr("选择 %1").arg(row.name));
     grid->addWidget(choose, 0, 2);
-    row.found = UiStyle::noteLabel(QString(), box);
+    row.found = Style::noteLabel(QString(), box);
     row.found->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(row.found, 1, 1, 1, 2);
 
@@ -169,12 +169,12 @@ void GeneralSettingsTab::showToolStatus()
           std::tuple{&m_djxl, m_tools->isDjxlReady(), m_tools->djxlPath(), settings.customDjxlPath}}) {
         if (m_probing || path.isEmpty()) { // asked again, or the start-up probe has not answered yet
             row->found->setText(tr("正在查找…"));
-            UiStyle::setTextColor(row->found, UiStyle::secondary(this));
+            Style::setTextColor(row->found, Style::secondary(this));
             continue;
         }
         if (!ready) {
             row->found->setText(path); // the not-installed text
-            UiStyle::setTextColor(row->found, UiStyle::warning());
+            Style::setTextColor(row->found, Style::warningText());
             continue;
         }
         const QString version = toolVersion(path);
@@ -182,7 +182,7 @@ void GeneralSettingsTab::showToolStatus()
         // The search skips a chosen path that cannot run; say so rather than let it pass unseen.
         const bool customSkipped = !custom.isEmpty() && custom != path;
         row->found->setText(customSkipped ? tr("所填路径不是可执行文件，已改用：%1").arg(tool) : tr("已找到：%1").arg(tool));
-        UiStyle::setTextColor(row->found, customSkipped ? UiStyle::warning() : UiStyle::secondary(this));
+        Style::setTextColor(row->found, customSkipped ? Style::warningText() : Style::secondary(this));
     }
 }
 

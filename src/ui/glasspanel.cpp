@@ -1,6 +1,6 @@
 #include "ui/glasspanel.h"
 
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -25,6 +25,6 @@ void GlassPanel::paintEvent(QPaintEvent *)
     QColor body = palette().color(QPalette::Window);
     body.setAlphaF(0.88);
     painter.fillPath(path, body);
-    painter.setPen(QPen(ViewStyle::faded(palette().color(QPalette::WindowText), 0.12), 1.0));
+    painter.setPen(QPen(Style::faded(palette().color(QPalette::WindowText), 0.12), 1.0));
     painter.drawPath(path);
 }

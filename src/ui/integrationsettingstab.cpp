@@ -2,7 +2,7 @@
 
 #include "app/appstate.h"
 #include "app/filemanageractions.h"
-#include "ui/uistyle.h"
+#include "ui/style.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,15 +25,15 @@ IntegrationSettingsTab::IntegrationSettingsTab(AppState *state, QWidget *parent)
     column->setSpacing(3);
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(6);
-    QLabel *title = UiStyle::plainLabel(tr("文件管理器快捷操作"), menus);
-    title->setFont(UiStyle::font(title, 13, QFont::Medium));
+    QLabel *title = Style::plainLabel(tr("文件管理器快捷操作"), menus);
+    title->setFont(Style::fontRelativeToDesktop(title, 13, QFont::Medium));
     titleRow->addWidget(title);
-    m_stateText = UiStyle::plainLabel(QString(), menus);
-    m_stateText->setFont(UiStyle::font(m_stateText, 11));
+    m_stateText = Style::plainLabel(QString(), menus);
+    m_stateText->setFont(Style::fontRelativeToDesktop(m_stateText, 11));
     titleRow->addWidget(m_stateText);
     titleRow->addStretch(1);
     column->addLayout(titleRow);
-    column->addWidget(UiStyle::noteLabel(
+    column->addWidget(Style::noteLabel(
         tr("在文件管理器（Nautilus、Caja、Dolphin、Nemo）中右键点按照片或文件夹，即可通过右键菜单直接压缩或还原。"
            "Nautilus 与 Caja 把它们放在「脚本」子菜单中。"),
         menus));
@@ -45,9 +45,9 @@ IntegrationSettingsTab::IntegrationSettingsTab(AppState *state, QWidget *parent)
     auto *scheme = new QGroupBox(tr("URL Scheme 协议"), this);
     auto *schemeLayout = new QVBoxLayout(scheme);
     schemeLayout->setSpacing(6);
-    schemeLayout->addWidget(UiStyle::noteLabel(tr("支持通过 URL Scheme 唤起Pikora并导入指定路径："), scheme));
-    QLabel *example = UiStyle::plainLabel(QStringLiteral("pikora://import?path=/home/name/Photos/DSC_0001.JPG"), scheme);
-    example->setFont(UiStyle::monospace(example, 10.5));
+    schemeLayout->addWidget(Style::noteLabel(tr("支持通过 URL Scheme 唤起Pikora并导入指定路径："), scheme));
+    QLabel *example = Style::plainLabel(QStringLiteral("pikora://import?path=/home/name/Photos/DSC_0001.JPG"), scheme);
+    example->setFont(Style::monospaceRelativeToDesktop(example, 10.5));
     example->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     example->setMargin(6);
     example->setAutoFillBackground(true);
@@ -70,7 +70,7 @@ void IntegrationSettingsTab::showState()
 {
     const bool installed = m_fileManagerActions->isInstalled();
     m_stateText->setText(installed ? tr("已安装") : tr("未安装"));
-    UiStyle::setTextColor(m_stateText, installed ? UiStyle::success() : UiStyle::secondary(this));
+    Style::setTextColor(m_stateText, installed ? Style::successText() : Style::secondary(this));
     m_button->setText(installed ? tr("移除快捷操作") : tr("添加至文件管理器…"));
     m_button->setDefault(!installed);
 }

@@ -2,7 +2,7 @@
 
 #include "platform/preferences.h"
 #include "platform/uilanguage.h"
-#include "ui/uistyle.h"
+#include "ui/style.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -20,7 +20,7 @@ LanguageSetting::LanguageSetting(QWidget *parent)
     m_choices->setAccessibleName(tr("界面语言"));
     m_choices->setCurrentIndex(m_choices->findData(int(UiLanguage::storedChoice(Preferences()))));
     layout->addWidget(m_choices);
-    auto *note = UiStyle::noteLabel(tr("重新启动 Pikora 后生效"), this);
+    auto *note = Style::noteLabel(tr("重新启动 Pikora 后生效"), this);
     note->setWordWrap(true);
     layout->addWidget(note, 1);
 

@@ -1,7 +1,7 @@
 #include "ui/modeswitch.h"
 
 #include "ui/appactions.h"
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -42,8 +42,8 @@ void ModeSwitch::paintEvent(QPaintEvent *)
     const QColor ink = palette().color(QPalette::WindowText);
     QPainterPath frame;
     frame.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
-    painter.fillPath(frame, ViewStyle::faded(ink, 0.05));
-    painter.setPen(QPen(ViewStyle::faded(ink, 0.15), 1.0));
+    painter.fillPath(frame, Style::faded(ink, 0.05));
+    painter.setPen(QPen(Style::faded(ink, 0.15), 1.0));
     painter.drawPath(frame);
     // The chosen segment sits on a raised tile.
     for (QToolButton *segment : m_segments) {
@@ -52,7 +52,7 @@ void ModeSwitch::paintEvent(QPaintEvent *)
         QPainterPath tile;
         tile.addRoundedRect(QRectF(segment->geometry()).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
         painter.fillPath(tile, palette().color(QPalette::Base));
-        painter.setPen(QPen(ViewStyle::faded(ink, 0.12), 1.0));
+        painter.setPen(QPen(Style::faded(ink, 0.12), 1.0));
         painter.drawPath(tile);
     }
 }

@@ -4,7 +4,7 @@
 #include "app/settingsstore.h"
 #include "ui/icons.h"
 #include "ui/settingsedit.h"
-#include "ui/uistyle.h"
+#include "ui/style.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -37,7 +37,7 @@ QWidget *sliderRow(QWidget *parent, QSlider *slider, QLabel *value)
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(slider);
-    value->setFont(UiStyle::font(value, 13, QFont::Medium));
+    value->setFont(Style::fontRelativeToDesktop(value, 13, QFont::Medium));
     layout->addWidget(value);
     layout->addStretch(1);
     return row;
@@ -45,7 +45,7 @@ QWidget *sliderRow(QWidget *parent, QSlider *slider, QLabel *value)
 
 } // namespace
 
-PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDetector &hardware, QWidget *parent)
+PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareInfo &hardware, QWidget *parent)
     : QWidget(parent)
     , m_settingsStore(state->settings())
     , m_hardware(hardware)
@@ -66,11 +66,11 @@ PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDe
     auto *chip = new QLabel(scheduling);
     chip->setPixmap(Icons::themed(QStringLiteral("computer")).pixmap(14, 14));
     hardwareRow->addWidget(chip, 0, Qt::AlignTop);
-    m_hardwareLine = UiStyle::noteLabel(QString(), scheduling);
+    m_hardwareLine = Style::noteLabel(QString(), scheduling);
     m_hardwareLine->setContentsMargins(0, 2, 0, 2);
     hardwareRow->addWidget(m_hardwareLine, 1);
     schedulingLayout->addLayout(hardwareRow);
-    m_explanation = UiStyle::noteLabel(QString(), scheduling);
+    m_explanation = Style::noteLabel(QString(), scheduling);
     schedulingLayout->addWidget(m_explanation);
 
     m_cores = makeSlider(scheduling, 1, std::max(1, m_hardware.totalCores));
@@ -92,7 +92,7 @@ PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDe
     effortForm->addRow(tr("压缩级别"), sliderRow(encoding, m_effort, m_effortValue));
     encodingLayout->addLayout(effortForm);
     encodingLayout->addWidget(
-        UiStyle::noteLabel(tr("级别 7 在处理速度与体积压缩之间达到黄金平衡；级别 9 提供极致无损压缩（耗时较长）。"), encoding));
+        Style::noteLabel(tr("级别 7 在处理速度与体积压缩之间达到黄金平衡；级别 9 提供极致无损压缩（耗时较长）。"), encoding));
     layout->addWidget(encoding);
     layout->addStretch(1);
 
@@ -110,7 +110,7 @@ PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareDe
     fill();
 }
 
-QString PerformanceSettingsTab::hardwareLine(const HardwareDetector &hardware, const AppSettings &settings)
+QString PerformanceSettingsTab::hardwareLine(const HardwareInfo &hardware, const AppSettings &settings)
 {
     const QString chip = hardware.chipName;
     switch (settings.concurrencyMode) {

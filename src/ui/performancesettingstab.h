@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/hardwaredetector.h"
+#include "model/hardwareinfo.h"
 
 #include <QWidget>
 
@@ -19,17 +19,17 @@ class PerformanceSettingsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(PerformanceSettingsTab)
 
 public:
-    PerformanceSettingsTab(AppState *state, const HardwareDetector &hardware, QWidget *parent = nullptr);
+    PerformanceSettingsTab(AppState *state, const HardwareInfo &hardware, QWidget *parent = nullptr);
 
     // The hardware line for these settings, with the number of jobs a batch would really run.
-    static QString hardwareLine(const HardwareDetector &hardware, const AppSettings &settings);
+    static QString hardwareLine(const HardwareInfo &hardware, const AppSettings &settings);
     static QString modeExplanation(int mode);
 
 private:
     void fill();
 
     SettingsStore *m_settingsStore;
-    HardwareDetector m_hardware;
+    HardwareInfo m_hardware;
     QComboBox *m_mode;
     QLabel *m_hardwareLine;
     QLabel *m_explanation;

@@ -1,6 +1,6 @@
 #include "ui/progressstrip.h"
 
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QPainter>
 
@@ -40,7 +40,7 @@ void ProgressStrip::setProgress(double progress)
 void ProgressStrip::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), ViewStyle::faded(palette().color(QPalette::WindowText), 0.06));
+    painter.fillRect(rect(), Style::faded(palette().color(QPalette::WindowText), 0.06));
     const double width = std::max(0.0, double(this->width()) * m_shown);
-    painter.fillRect(QRectF(0, 0, width, height()), ViewStyle::green());
+    painter.fillRect(QRectF(0, 0, width, height()), Style::green());
 }

@@ -1,6 +1,6 @@
 #include "ui/settingswindow.h"
 
-#include "model/hardwaredetector.h"
+#include "platform/hardwaredetector.h"
 #include "ui/aboutsettingstab.h"
 #include "ui/generalsettingstab.h"
 #include "ui/icons.h"

@@ -7,7 +7,7 @@
 #include "model/formattedbytes.h"
 #include "ui/glasspanel.h"
 #include "ui/icons.h"
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 #include "ui/windowstate.h"
 
 #include <QGuiApplication>
@@ -82,8 +82,8 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
-        painter.fillPath(path, ViewStyle::faded(palette().color(QPalette::Base), m_fill));
-        painter.setPen(QPen(ViewStyle::faded(palette().color(QPalette::WindowText), 0.07), 0.5));
+        painter.fillPath(path, Style::faded(palette().color(QPalette::Base), m_fill));
+        painter.setPen(QPen(Style::faded(palette().color(QPalette::WindowText), 0.07), 0.5));
         painter.drawPath(path);
     }
 
@@ -113,13 +113,13 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(ViewStyle::faded(palette().color(QPalette::WindowText), 0.06));
+        painter.setBrush(Style::faded(palette().color(QPalette::WindowText), 0.06));
         painter.drawRoundedRect(QRectF(rect()), 3, 3);
         const double width = double(this->width()) * std::max(0.0, m_fraction);
         if (width <= 0)
             return;
         QLinearGradient gradient(0, 0, this->width(), 0);
-        gradient.setColorAt(0, ViewStyle::green());
+        gradient.setColorAt(0, Style::green());
         gradient.setColorAt(1, QColor::fromRgbF(0.0f, 0.85f, 1.0f));
         painter.setBrush(gradient);
         painter.drawRoundedRect(QRectF(0, 0, width, height()), 3, 3);
@@ -150,7 +150,7 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(panelWidth);
     const QColor ink = palette().color(QPalette::WindowText);
-    const QColor secondary = ViewStyle::faded(ink, 0.6);
+    const QColor secondary = Style::faded(ink, 0.6);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(14, 14, 14, 14);
@@ -159,7 +159,7 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
     auto *header = new QHBoxLayout;
     header->setSpacing(6);
     header->addWidget(makeIcon(QStringLiteral("pikora-gauge"), 14, this));
-    m_title = ViewStyle::label(ViewStyle::font(13, QFont::Bold), ink, this);
+    m_title = Style::plainLabel(Style::fontInDesignPoints(13, QFont::Bold), ink, this);
     m_title->setText(tr("储存空间概览"));
     header->addWidget(m_title);
     header->addStretch(1);
@@ -177,25 +177,25 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
     auto *savingsColumn = new QVBoxLayout(savings);
     savingsColumn->setContentsMargins(12, 12, 12, 12);
     savingsColumn->setSpacing(8);
-    m_caption = ViewStyle::label(ViewStyle::font(11, QFont::Medium), secondary, savings);
+    m_caption = Style::plainLabel(Style::fontInDesignPoints(11, QFont::Medium), secondary, savings);
     m_caption->setText(tr("已节省储存空间"));
     savingsColumn->addWidget(m_caption);
     auto *figure = new QHBoxLayout;
     figure->setSpacing(5);
-    m_number = ViewStyle::label(ViewStyle::font(36, QFont::Bold), ink, savings);
-    m_unit = ViewStyle::label(ViewStyle::font(18, QFont::DemiBold), secondary, savings);
+    m_number = Style::plainLabel(Style::fontInDesignPoints(36, QFont::Bold), ink, savings);
+    m_unit = Style::plainLabel(Style::fontInDesignPoints(18, QFont::DemiBold), secondary, savings);
     figure->addWidget(m_number, 0, Qt::AlignBottom);
     figure->addWidget(m_unit, 0, Qt::AlignBottom);
     figure->addStretch(1);
     savingsColumn->addLayout(figure);
     m_bar = new FillBar(savings);
     savingsColumn->addWidget(m_bar);
-    m_estimate = ViewStyle::label(ViewStyle::font(10), secondary, savings);
+    m_estimate = Style::plainLabel(Style::fontInDesignPoints(10), secondary, savings);
     savingsColumn->addWidget(m_estimate);
     auto *badge = new QHBoxLayout;
     badge->setSpacing(4);
     badge->addWidget(makeIcon(QStringLiteral("pikora-seal"), 10, savings));
-    m_badge = ViewStyle::label(ViewStyle::font(10, QFont::Medium), ViewStyle::green(), savings);
+    m_badge = Style::plainLabel(Style::fontInDesignPoints(10, QFont::Medium), Style::green(), savings);
     m_badge->setText(tr("100% 原始画质"));
     badge->addWidget(m_badge);
     badge->addStretch(1);
@@ -222,16 +222,16 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
         cardColumn->setSpacing(3);
         auto *top = new QHBoxLayout;
         top->setSpacing(4);
-        QLabel *title = ViewStyle::label(ViewStyle::font(10), secondary, card);
+        QLabel *title = Style::plainLabel(Style::fontInDesignPoints(10), secondary, card);
         title->setText(text.title);
         top->addWidget(title);
         top->addStretch(1);
         QLabel *icon = makeIcon(text.icon, 10, card);
         top->addWidget(icon);
         cardColumn->addLayout(top);
-        QLabel *value = ViewStyle::label(ViewStyle::font(13, QFont::Bold), ink, card);
+        QLabel *value = Style::plainLabel(Style::fontInDesignPoints(13, QFont::Bold), ink, card);
         cardColumn->addWidget(value);
-        QLabel *caption = ViewStyle::label(ViewStyle::font(9), ViewStyle::faded(secondary, 0.7), card);
+        QLabel *caption = Style::plainLabel(Style::fontInDesignPoints(9), Style::faded(secondary, 0.7), card);
         caption->setText(text.caption);
         caption->setWordWrap(true);
         cardColumn->addWidget(caption);

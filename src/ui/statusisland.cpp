@@ -6,7 +6,7 @@
 #include "model/formattedbytes.h"
 #include "ui/appactions.h"
 #include "ui/icons.h"
-#include "ui/viewstyle.h"
+#include "ui/style.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -44,7 +44,7 @@ protected:
         const QColor ink = palette().color(QPalette::WindowText);
         for (int i = 0; i < 8; ++i) {
             const int age = (m_step - i + 8) % 8;
-            painter.setPen(QPen(ViewStyle::faded(ink, 1.0 - age * 0.11), 1.6, Qt::SolidLine, Qt::RoundCap));
+            painter.setPen(QPen(Style::faded(ink, 1.0 - age * 0.11), 1.6, Qt::SolidLine, Qt::RoundCap));
             painter.drawLine(QPointF(0, -3.2), QPointF(0, -6.0));
             painter.rotate(45);
         }
@@ -96,16 +96,16 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_warningIcon = new QLabel(this);
     m_warningIcon->setPixmap(Icons::themed(QStringLiteral("dialog-warning")).pixmap(14, 14));
     m_warningIcon->setAccessibleName(tr("警告"));
-    m_warning = ViewStyle::label(ViewStyle::font(11), ink, this);
+    m_warning = Style::plainLabel(Style::fontInDesignPoints(11), ink, this);
     m_spinner = new Spinner(this);
-    m_progress = ViewStyle::label(ViewStyle::monospacedFont(12, QFont::Medium), ink, this);
-    m_remainingDot = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.35), this);
-    m_remaining = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.6), this);
-    m_count = ViewStyle::label(ViewStyle::font(12, QFont::Medium), ink, this);
-    m_sizeDot = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.35), this);
-    m_size = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.6), this);
-    m_savedDot = ViewStyle::label(ViewStyle::font(12), ViewStyle::faded(ink, 0.35), this);
-    m_saved = ViewStyle::label(ViewStyle::font(12), ViewStyle::green(), this);
+    m_progress = Style::plainLabel(Style::monospaceInDesignPoints(12, QFont::Medium), ink, this);
+    m_remainingDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
+    m_remaining = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
+    m_count = Style::plainLabel(Style::fontInDesignPoints(12, QFont::Medium), ink, this);
+    m_sizeDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
+    m_size = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
+    m_savedDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
+    m_saved = Style::plainLabel(Style::fontInDesignPoints(12), Style::green(), this);
     for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot}) {
         dot->setText(QStringLiteral("·"));
         dot->setAccessibleName(QStringLiteral(" "));
@@ -121,9 +121,9 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_retry->setAutoRaise(true);
     m_retry->setIconSize(QSize(12, 12));
     m_retry->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_retry->setFont(ViewStyle::font(11));
+    m_retry->setFont(Style::fontInDesignPoints(11));
     QPalette retryPalette = m_retry->palette();
-    retryPalette.setColor(QPalette::ButtonText, ViewStyle::orange());
+    retryPalette.setColor(QPalette::ButtonText, Style::orange());
     m_retry->setPalette(retryPalette);
 
     auto *row = new QHBoxLayout(this);

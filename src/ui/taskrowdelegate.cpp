@@ -4,8 +4,8 @@
 #include "app/tasktablemodel.h"
 #include "model/taskitem.h"
 #include "ui/icons.h"
+#include "ui/style.h"
 #include "ui/thumbnailcache.h"
-#include "ui/viewstyle.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -85,7 +85,7 @@ void drawSpinner(QPainter *p, const QRectF &box, const QColor &color, int phase)
     for (int i = 0; i < 12; ++i) {
         const double angle = (i * 30.0) * M_PI / 180.0;
         const int age = (phase - i + 12) % 12;
-        p->setPen(QPen(ViewStyle::faded(color, 1.0 - age * 0.07), 1.3, Qt::SolidLine, Qt::RoundCap));
+        p->setPen(QPen(Style::faded(color, 1.0 - age * 0.07), 1.3, Qt::SolidLine, Qt::RoundCap));
         const QPointF dir(std::sin(angle), -std::cos(angle));
         p->drawLine(c + dir * outer * 0.45, c + dir * outer);
     }
@@ -120,15 +120,15 @@ QRect textRect(const QRect &cell)
 TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
     : QStyledItemDelegate(parent)
     , m_thumbnails(thumbnails)
-    , m_nameFont(ViewStyle::font(12.5, QFont::Medium))
-    , m_sizeFont(ViewStyle::monospacedFont(11))
-    , m_sizeStrongFont(ViewStyle::monospacedFont(11, QFont::Medium))
-    , m_smallFont(ViewStyle::font(11))
-    , m_statusFont(ViewStyle::font(11))
-    , m_statusStrongFont(ViewStyle::font(11, QFont::Medium))
-    , m_detailFont(ViewStyle::font(9.5))
-    , m_badgeFont(ViewStyle::font(10.5, QFont::DemiBold))
-    , m_restoredBadgeFont(ViewStyle::font(9.5, QFont::DemiBold))
+    , m_nameFont(Style::fontInDesignPoints(12.5, QFont::Medium))
+    , m_sizeFont(Style::monospaceInDesignPoints(11))
+    , m_sizeStrongFont(Style::monospaceInDesignPoints(11, QFont::Medium))
+    , m_smallFont(Style::fontInDesignPoints(11))
+    , m_statusFont(Style::fontInDesignPoints(11))
+    , m_statusStrongFont(Style::fontInDesignPoints(11, QFont::Medium))
+    , m_detailFont(Style::fontInDesignPoints(9.5))
+    , m_badgeFont(Style::fontInDesignPoints(10.5, QFont::DemiBold))
+    , m_restoredBadgeFont(Style::fontInDesignPoints(9.5, QFont::DemiBold))
 {
 }
 
@@ -198,7 +198,7 @@ void TaskRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
         break;
     case TaskTableModel::OriginalSizeColumn:
         painter->setFont(m_sizeFont);
-        painter->setPen(ViewStyle::faded(text, 0.6));
+        painter->setPen(Style::faded(text, 0.6));
         painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
         break;
     case TaskTableModel::ResultSizeColumn:
@@ -207,7 +207,7 @@ void TaskRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
             painter->setPen(text);
         } else {
             painter->setFont(m_sizeFont);
-            painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
+            painter->setPen(Style::faded(text, 0.6 * 0.5));
         }
         painter->drawText(textRect(option.rect), Qt::AlignVCenter | Qt::AlignLeft, display);
         break;
@@ -238,20 +238,20 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
         painter->setClipPath(rounded);
         painter->drawImage(square, thumbnail);
         painter->restore();
-        painter->setPen(QPen(ViewStyle::faded(text, 0.12), 0.5));
+        painter->setPen(QPen(Style::faded(text, 0.12), 0.5));
         painter->setBrush(Qt::NoBrush);
         painter->drawPath(rounded);
     } else {
         const bool failed = m_thumbnails && m_thumbnails->hasFailed(path);
         if (m_thumbnails && !failed)
             m_thumbnails->request(path);
-        painter->fillPath(rounded, ViewStyle::faded(text, 0.05));
+        painter->fillPath(rounded, Style::faded(text, 0.05));
         static const QIcon icon =
             QIcon::fromTheme(QStringLiteral("image-x-generic"), Icons::themed(QStringLiteral("pikora-photo")));
         const qreal side = failed ? kThumbnailSize - 4 : kThumbnailSize * 0.45 + 2;
         icon.paint(painter, centredSquare(square, side).toAlignedRect(), Qt::AlignCenter,
                    failed ? QIcon::Normal : QIcon::Disabled);
-        painter->setPen(QPen(ViewStyle::faded(text, 0.08), 0.5));
+        painter->setPen(QPen(Style::faded(text, 0.08), 0.5));
         painter->setBrush(Qt::NoBrush);
         painter->drawPath(rounded);
     }
@@ -273,13 +273,13 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
     const QRect cell = textRect(option.rect);
     if (display == QLatin1String("-")) {
         painter->setFont(m_smallFont);
-        painter->setPen(ViewStyle::faded(text, 0.6 * 0.5));
+        painter->setPen(Style::faded(text, 0.6 * 0.5));
         painter->drawText(cell, Qt::AlignVCenter | Qt::AlignLeft, display);
         return;
     }
     const bool restoring = index.data(TaskTableModel::ModeRole).toInt() == int(ConversionMode::jxlToJPEG);
     const bool selected = option.state & QStyle::State_Selected;
-    const QColor tint = selected ? text : restoring ? ViewStyle::accent(option.palette) : ViewStyle::green();
+    const QColor tint = selected ? text : restoring ? Style::accent(option.palette) : Style::green();
     const QFont &font = restoring ? m_restoredBadgeFont : m_badgeFont;
     const QFontMetricsF metrics(font);
     const QString shown = metrics.elidedText(display, Qt::ElideRight, cell.width() - 10);
@@ -287,7 +287,7 @@ void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &
     const QRectF pill(cell.left(), cell.center().y() - textSize.height() / 2 - 1.5 + 0.5, textSize.width() + 10,
                       textSize.height() + 3);
     painter->setPen(Qt::NoPen);
-    painter->setBrush(ViewStyle::faded(tint, 0.12));
+    painter->setBrush(Style::faded(tint, 0.12));
     painter->drawRoundedRect(pill, 3, 3);
     painter->setFont(font);
     painter->setPen(tint);
@@ -302,7 +302,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
     const QString label = index.data(Qt::DisplayRole).toString();
     const QString detail = index.data(TaskTableModel::StatusDetailRole).toString();
     const bool warned = !index.data(TaskTableModel::WarningRole).toString().isEmpty();
-    const QColor secondary = ViewStyle::faded(text, 0.6);
+    const QColor secondary = Style::faded(text, 0.6);
     // On a highlighted row the status colours would vanish into the highlight.
     const bool selected = option.state & QStyle::State_Selected;
 
@@ -323,16 +323,16 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         drawSpinner(painter, symbol, text, m_spinnerPhase);
         break;
     case TaskStatus::completed:
-        symbolColor = labelColor = selected ? text : ViewStyle::green();
+        symbolColor = labelColor = selected ? text : Style::green();
         font = &m_statusStrongFont;
         if (warned)
-            drawWarning(painter, symbol, ViewStyle::orange());
+            drawWarning(painter, symbol, Style::orange());
         else
             drawCheckCircle(painter, symbol, symbolColor,
                             selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
         break;
     case TaskStatus::failed:
-        symbolColor = labelColor = selected ? text : ViewStyle::red();
+        symbolColor = labelColor = selected ? text : Style::red();
         font = &m_statusStrongFont;
         drawWarning(painter, symbol, symbolColor,
                     selected ? option.palette.color(QPalette::Highlight) : QColor(Qt::white));
@@ -356,7 +356,7 @@ void TaskRowDelegate::paintStatus(QPainter *painter, const QStyleOptionViewItem 
         painter->drawText(QRectF(x, cell.top(), reveal.left() - 4 - x, cell.height()), Qt::AlignVCenter | Qt::AlignLeft,
                           shownDetail);
     }
-    drawReveal(painter, QRectF(reveal).adjusted(2, 2, -2, -2), ViewStyle::faded(text, 0.6 * 0.6));
+    drawReveal(painter, QRectF(reveal).adjusted(2, 2, -2, -2), Style::faded(text, 0.6 * 0.6));
 }
 
 bool TaskRowDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

@@ -8,10 +8,10 @@
 #include "app/workspace.h"
 #include "platform/filemanager.h"
 #include "ui/dropoverlay.h"
+#include "ui/filedrops.h"
 #include "ui/taskrowdelegate.h"
 #include "ui/tasksortproxy.h"
 #include "ui/thumbnailcache.h"
-#include "ui/viewstyle.h"
 #include "ui/windowstate.h"
 
 #include <QContextMenuEvent>
@@ -345,12 +345,12 @@ void TaskTableView::startDrag(Qt::DropActions)
 
 void TaskTableView::dragEnterEvent(QDragEnterEvent *event)
 {
-    m_dropOverlay->setTargeted(ViewStyle::acceptAsCopy(event, this));
+    m_dropOverlay->setTargeted(FileDrops::acceptAsCopy(event, this));
 }
 
 void TaskTableView::dragMoveEvent(QDragMoveEvent *event)
 {
-    m_dropOverlay->setTargeted(ViewStyle::acceptAsCopy(event, this));
+    m_dropOverlay->setTargeted(FileDrops::acceptAsCopy(event, this));
 }
 
 void TaskTableView::dragLeaveEvent(QDragLeaveEvent *event)
@@ -362,8 +362,8 @@ void TaskTableView::dragLeaveEvent(QDragLeaveEvent *event)
 void TaskTableView::dropEvent(QDropEvent *event)
 {
     m_dropOverlay->setTargeted(false);
-    if (ViewStyle::acceptAsCopy(event, this))
-        m_imports->importURLs(ViewStyle::localFiles(event->mimeData()));
+    if (FileDrops::acceptAsCopy(event, this))
+        m_imports->importURLs(FileDrops::localFiles(event->mimeData()));
 }
 
 // ---- thumbnails and spinners: only rows on screen are touched

@@ -3,8 +3,8 @@
 #include "integration/updatemanager.h"
 #include "model/formattedbytes.h"
 #include "ui/icons.h"
+#include "ui/style.h"
 #include "ui/updatetexts.h"
-#include "ui/uistyle.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -59,41 +59,41 @@ UpdateSheet::UpdateSheet(UpdateManager *updates, QWidget *parent)
     header->setSpacing(16);
     header->setContentsMargins(0, 4, 0, 0);
     auto *icon = new QLabel(this);
-    icon->setPixmap(UiStyle::applicationIcon(QStringLiteral("software-update-available")).pixmap(56, 56));
+    icon->setPixmap(Style::applicationIcon(QStringLiteral("software-update-available")).pixmap(56, 56));
     header->addWidget(icon, 0, Qt::AlignTop);
     auto *headings = new QVBoxLayout;
     headings->setSpacing(4);
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    QLabel *title = UiStyle::plainLabel(tr("发现新版本"), this);
-    title->setFont(UiStyle::font(title, 17, QFont::Bold));
+    QLabel *title = Style::plainLabel(tr("发现新版本"), this);
+    title->setFont(Style::fontRelativeToDesktop(title, 17, QFont::Bold));
     titleRow->addWidget(title);
-    m_badge = UiStyle::plainLabel(QString(), this);
-    m_badge->setFont(UiStyle::font(m_badge, 12, QFont::DemiBold));
-    QColor badgeFill = UiStyle::accent(this);
+    m_badge = Style::plainLabel(QString(), this);
+    m_badge->setFont(Style::fontRelativeToDesktop(m_badge, 12, QFont::DemiBold));
+    QColor badgeFill = Style::accent(palette());
     badgeFill.setAlphaF(0.15);
     m_badge->setStyleSheet(QStringLiteral("QLabel { color: %1; background: %2; border-radius: 8px; padding: 2px 7px; }")
-                               .arg(UiStyle::accent(this).name(), badgeFill.name(QColor::HexArgb)));
+                               .arg(Style::accent(palette()).name(), badgeFill.name(QColor::HexArgb)));
     titleRow->addWidget(m_badge);
     titleRow->addStretch(1);
     headings->addLayout(titleRow);
-    QLabel *current = UiStyle::noteLabel(
+    QLabel *current = Style::noteLabel(
         tr("当前版本: v%1 · 建议更新以获得最佳体验").arg(UpdateManager::currentAppVersion()), this);
-    current->setFont(UiStyle::font(current, 12));
+    current->setFont(Style::fontRelativeToDesktop(current, 12));
     headings->addWidget(current);
     header->addLayout(headings, 1);
     layout->addLayout(header);
 
     auto *notesColumn = new QVBoxLayout;
     notesColumn->setSpacing(8);
-    QLabel *notesCaption = UiStyle::plainLabel(tr("更新内容："), this);
-    notesCaption->setFont(UiStyle::font(notesCaption, 12, QFont::Medium));
-    UiStyle::setTextColor(notesCaption, UiStyle::secondary(notesCaption));
+    QLabel *notesCaption = Style::plainLabel(tr("更新内容："), this);
+    notesCaption->setFont(Style::fontRelativeToDesktop(notesCaption, 12, QFont::Medium));
+    Style::setTextColor(notesCaption, Style::secondary(notesCaption));
     notesColumn->addWidget(notesCaption);
     m_notes = new QPlainTextEdit(this); // plain text: release notes are never read as markup
     m_notes->setReadOnly(true);
     m_notes->setFixedHeight(140);
-    m_notes->setFont(UiStyle::font(m_notes, 12.5));
+    m_notes->setFont(Style::fontRelativeToDesktop(m_notes, 12.5));
     m_notes->setAccessibleName(tr("更新内容"));
     notesColumn->addWidget(m_notes);
     layout->addLayout(notesColumn);
@@ -108,32 +108,32 @@ UpdateSheet::UpdateSheet(UpdateManager *updates, QWidget *parent)
     m_progress->setAccessibleName(tr("下载进度"));
     downloadingColumn->addWidget(m_progress);
     auto *progressRow = new QHBoxLayout;
-    m_percent = UiStyle::noteLabel(QString(), m_downloading);
+    m_percent = Style::noteLabel(QString(), m_downloading);
     m_percent->setWordWrap(false);
-    m_percent->setFont(UiStyle::font(m_percent, 11.5));
+    m_percent->setFont(Style::fontRelativeToDesktop(m_percent, 11.5));
     progressRow->addWidget(m_percent);
     progressRow->addStretch(1);
-    m_bytes = UiStyle::plainLabel(QString(), m_downloading);
-    m_bytes->setFont(UiStyle::monospace(m_bytes, 11));
-    UiStyle::setTextColor(m_bytes, UiStyle::secondary(m_bytes));
+    m_bytes = Style::plainLabel(QString(), m_downloading);
+    m_bytes->setFont(Style::monospaceRelativeToDesktop(m_bytes, 11));
+    Style::setTextColor(m_bytes, Style::secondary(m_bytes));
     progressRow->addWidget(m_bytes);
     downloadingColumn->addLayout(progressRow);
     layout->addWidget(m_downloading);
 
     QVBoxLayout *readyColumn = nullptr;
-    m_ready = banner(this, QStringLiteral("emblem-default"), UiStyle::success(), &readyColumn);
-    QLabel *readyTitle = UiStyle::plainLabel(UpdateTexts::downloadedTitle(), m_ready);
-    readyTitle->setFont(UiStyle::font(readyTitle, 12.5, QFont::Medium));
+    m_ready = banner(this, QStringLiteral("emblem-default"), Style::successText(), &readyColumn);
+    QLabel *readyTitle = Style::plainLabel(UpdateTexts::downloadedTitle(), m_ready);
+    readyTitle->setFont(Style::fontRelativeToDesktop(readyTitle, 12.5, QFont::Medium));
     readyColumn->addWidget(readyTitle);
-    m_readyHint = UiStyle::noteLabel(QString(), m_ready);
+    m_readyHint = Style::noteLabel(QString(), m_ready);
     m_readyHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
     readyColumn->addWidget(m_readyHint);
     layout->addWidget(m_ready);
 
     QVBoxLayout *failedColumn = nullptr;
-    m_failed = banner(this, QStringLiteral("dialog-warning"), UiStyle::warning(), &failedColumn);
-    m_failedText = UiStyle::noteLabel(QString(), m_failed);
-    m_failedText->setFont(UiStyle::font(m_failedText, 11.5));
+    m_failed = banner(this, QStringLiteral("dialog-warning"), Style::warningText(), &failedColumn);
+    m_failedText = Style::noteLabel(QString(), m_failed);
+    m_failedText->setFont(Style::fontRelativeToDesktop(m_failedText, 11.5));
     m_failedText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     failedColumn->addWidget(m_failedText);
     layout->addWidget(m_failed);
@@ -143,9 +143,9 @@ UpdateSheet::UpdateSheet(UpdateManager *updates, QWidget *parent)
     browser->setFlat(true);
     browser->setAutoDefault(false);
     browser->setCursor(Qt::PointingHandCursor);
-    browser->setFont(UiStyle::font(browser, 12));
+    browser->setFont(Style::fontRelativeToDesktop(browser, 12));
     QPalette link = browser->palette();
-    link.setColor(QPalette::ButtonText, UiStyle::accent(browser));
+    link.setColor(QPalette::ButtonText, Style::accent(browser->palette()));
     browser->setPalette(link);
     buttons->addWidget(browser);
     buttons->addStretch(1);

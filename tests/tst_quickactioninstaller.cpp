@@ -63,7 +63,7 @@ QStringList entries(const QString &folder)
 
 } // namespace
 
-class TestActions final : public QObject
+class TestQuickActionInstaller final : public QObject
 {
     Q_OBJECT
 
@@ -217,5 +217,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestActions)
-#include "tst_actions.moc"
+QTEST_GUILESS_MAIN(TestQuickActionInstaller)
+#include "tst_quickactioninstaller.moc"

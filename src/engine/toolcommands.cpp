@@ -1,4 +1,4 @@
-#include "jxlengine.h"
+#include "toolcommands.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-namespace JXLEngine {
+namespace ToolCommands {
 
 bool isExecutableFile(const QString &path)
 {
@@ -70,4 +70,4 @@ QStringList djxlArguments(const QString &source, const QString &destination)
     return {source, destination};
 }
 
-} // namespace JXLEngine
+} // namespace ToolCommands

@@ -93,14 +93,11 @@ int allowedCpuCount()
 
 } // namespace
 
-HardwareDetector::HardwareDetector()
-    : HardwareDetector(detect(QString(), allowedCpuCount()))
-{
-}
+namespace HardwareDetector {
 
-HardwareDetector HardwareDetector::detect(const QString &rootPath, int availableCpus)
+HardwareInfo detect(const QString &rootPath, int availableCpus)
 {
-    HardwareDetector hw{NoDetection{}};
+    HardwareInfo hw;
     hw.chipName = brandName(rootPath);
     if (hw.chipName.isEmpty())
         hw.chipName = QCoreApplication::translate("HardwareDetector", "未知处理器");
@@ -116,43 +113,11 @@ HardwareDetector HardwareDetector::detect(const QString &rootPath, int available
     return hw;
 }
 
-HardwareDetector HardwareDetector::fromFacts(const QString &chipName, int totalCores,
-                                             std::optional<int> performanceCores,
-                                             std::optional<int> efficiencyCores)
-{
-    HardwareDetector hw{NoDetection{}};
-    hw.chipName = chipName;
-    hw.totalCores = totalCores;
-    if (performanceCores && efficiencyCores) {
-        hw.performanceCores = performanceCores;
-        hw.efficiencyCores = efficiencyCores;
-    }
-    return hw;
-}
-
-const HardwareDetector &HardwareDetector::shared()
+const HardwareInfo &shared()
 {
     // A function-local static is initialised exactly once, even under concurrent first use.
-    static const HardwareDetector instance;
+    static const HardwareInfo instance = detect(QString(), allowedCpuCount());
     return instance;
 }
 
-int HardwareDetector::recommendedAutoConcurrency() const
-{
-    int result;
-    if (performanceCores && efficiencyCores) {
-        const int p = *performanceCores;
-        const int e = *efficiencyCores;
-        result = std::min(p + (e > 1 ? e / 2 : 1), totalCores);
-    } else {
-        result = totalCores >= 5 ? totalCores - 2 : totalCores - 1;
-    }
-    return std::max(result, 1);
-}
-
-int HardwareDetector::recommendedSaverConcurrency() const
-{
-    if (performanceCores && efficiencyCores)
-        return std::clamp(*efficiencyCores, 1, 4);
-    return totalCores > 1 ? totalCores / 2 : 1;
-}
+} // namespace HardwareDetector

@@ -6,7 +6,7 @@
 #include <optional>
 
 // Finding the external tools and building their command lines. Stateless: every call searches again.
-namespace JXLEngine {
+namespace ToolCommands {
 
 // Folders searched after the custom path, in order: the installed data folder's bin/, bin/ beside
 // the executable, then the fixed system folders.
@@ -29,4 +29,4 @@ int clampedEffort(int effort);
 QStringList cjxlArguments(const QString &source, const QString &destination, int effort);
 QStringList djxlArguments(const QString &source, const QString &destination);
 
-} // namespace JXLEngine
+} // namespace ToolCommands

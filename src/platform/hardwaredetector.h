@@ -1,0 +1,17 @@
+#pragma once
+
+#include "model/hardwareinfo.h"
+
+#include <QString>
+
+// Reads the processor's name and core counts from /proc and /sys.
+namespace HardwareDetector {
+
+// Reads a machine whose /proc and /sys live below rootPath (tests point it at a fake tree).
+// availableCpus stands for the CPUs this process may run on.
+HardwareInfo detect(const QString &rootPath, int availableCpus);
+
+// The running machine, read once.
+const HardwareInfo &shared();
+
+} // namespace HardwareDetector
