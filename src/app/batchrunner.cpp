@@ -13,6 +13,12 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
     const auto applySettings = [this] { m_batch->setJobSettings(m_settings->jobSettings()); };
     applySettings();
     connect(settings, &SettingsStore::jobSettingsChanged, this, applySettings);
+    // A stored folder is used as it is: one that has gone refuses the batch instead of being made.
+    const auto applyOutputFolder = [this] {
+        m_batch->setOutputFolder(m_settings->outputFolder(), BatchController::MissingFolder::refuse);
+    };
+    applyOutputFolder();
+    connect(settings, &SettingsStore::outputFolderChanged, this, applyOutputFolder);
     connect(workspace, &Workspace::removing, this, &BatchRunner::stopRunningJobs);
     connect(workspace, &Workspace::retried, this, &BatchRunner::startCurrentProcessing);
     connect(batch, &BatchController::stateChanged, this, [this] {
@@ -23,7 +29,13 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
         Q_EMIT isProcessingChanged();
     });
     connect(batch, &BatchController::refused, this, [this](ConversionMode, const DiskSpaceGuard::CapacityCheck &check) {
+        m_outputFolderMissing = false;
         m_diskWarningMessage = DiskSpaceGuard::warningMessage(check);
+        Q_EMIT diskWarningMessageChanged();
+    });
+    connect(batch, &BatchController::outputFolderMissing, this, [this](ConversionMode, const QString &folder) {
+        m_outputFolderMissing = true;
+        m_diskWarningMessage = tr("输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。").arg(folder);
         Q_EMIT diskWarningMessageChanged();
     });
 }
@@ -33,6 +45,7 @@ void BatchRunner::clearDiskWarning()
     if (!m_diskWarningMessage)
         return;
     m_diskWarningMessage.reset();
+    m_outputFolderMissing = false;
     Q_EMIT diskWarningMessageChanged();
 }
 

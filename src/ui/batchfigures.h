@@ -12,6 +12,7 @@ struct BatchFigures
 {
     bool running = false;
     int done = 0;
+    int skipped = 0; // of the done ones: left as a former run made them
     int total = 0;
     std::optional<qint64> remainingSeconds;
 

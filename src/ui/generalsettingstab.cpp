@@ -4,6 +4,7 @@
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
 #include "ui/languagesetting.h"
+#include "ui/outputfoldersetting.h"
 #include "ui/settingsedit.h"
 #include "ui/style.h"
 
@@ -55,6 +56,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     m_verifyNote->setContentsMargins(18, 0, 0, 0);
     safetyLayout->addWidget(m_verifyNote);
     layout->addWidget(safety);
+    layout->addWidget(new OutputFolderSetting(m_settingsStore, this));
 
     auto *feedback = new QGroupBox(tr("反馈与微交互"), this);
     auto *feedbackLayout = new QVBoxLayout(feedback);
