@@ -84,7 +84,9 @@ QString nameToolTip(const TaskItem &task)
 // Why a job left its output as a former run made it.
 QString reuseNote(const TaskItem &task)
 {
-    const QString output = task.destinationURL ? task.destinationURL->toLocalFile() : QString();
+    if (!task.destinationURL)
+        return {};
+    const QString output = task.destinationURL->toLocalFile();
     const bool compressing = task.mode == ConversionMode::jpegToJXL;
     if (task.status == TaskStatus::skipped)
         return compressing ? translated("此照片已转换过，输出文件已存在：%1").arg(output)

@@ -12,9 +12,9 @@ struct BatchFigures
 {
     bool running = false;
     int done = 0;
-    int skipped = 0; // of the done ones: left as a former run made them
     int total = 0;
     std::optional<qint64> remainingSeconds;
+    int skipped = 0; // of the done ones: left as a former run made them
 
     // 0.0 to 1.0; 0 without jobs.
     double progress() const;

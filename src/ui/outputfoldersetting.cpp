@@ -80,6 +80,7 @@ void OutputFolderSetting::fill()
     m_note->setText(folder.isEmpty() ? tr("转换后的文件保存在原照片旁边。")
                                      : tr("转换后的文件保存在此文件夹中，并保留导入文件夹的目录结构。"));
     Style::setTextColor(m_note, Style::secondary(this));
+    ++m_checks; // a look-up still under way speaks of the folder before
     if (!folder.isEmpty())
         checkFolder();
 }
@@ -87,7 +88,7 @@ void OutputFolderSetting::fill()
 void OutputFolderSetting::checkFolder()
 {
     const QString folder = m_settings->outputFolder();
-    const quint64 check = ++m_checks;
+    const quint64 check = m_checks;
     QtConcurrent::run([folder] { return QFileInfo(folder).isDir(); }).then(this, [this, check](bool there) {
         if (check != m_checks || there)
             return;
