@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/filemanageractions.h"
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"

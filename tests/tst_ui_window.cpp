@@ -739,7 +739,7 @@ private slots:
         m_window->windowState()->setShowStatsSheet(true);
         StatsPopup *popup = m_window->statsPopup();
         QTRY_VERIFY(popup->isVisible());
-        QVERIFY2(popup->texts().contains(u"体积缩减（不含已跳过的 2 张）"_s), qPrintable(popup->texts().join(u'|')));
+        QVERIFY2(popup->texts().contains(u"不含已跳过的 2 张"_s), qPrintable(popup->texts().join(u'|')));
         QVERIFY(popup->texts().contains(u"~24.7%"_s));
         Screenshots::save(popup, u"stats-popup-skipped"_s);
         m_window->windowState()->setShowStatsSheet(false);

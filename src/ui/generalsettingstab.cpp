@@ -62,8 +62,11 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     auto *feedbackLayout = new QVBoxLayout(feedback);
     m_sound = new QCheckBox(tr("完成批处理时播放提示音"), feedback);
     feedbackLayout->addWidget(m_sound);
-    layout->addWidget(feedback);
-    layout->addWidget(new LanguageSetting(this));
+    // Two short sections side by side, so the tab stays within a laptop screen's height.
+    auto *pair = new QHBoxLayout;
+    pair->addWidget(feedback, 1);
+    pair->addWidget(new LanguageSetting(this), 1);
+    layout->addLayout(pair);
 
     auto *tools = new QGroupBox(tr("转换工具"), this);
     auto *toolsLayout = new QVBoxLayout(tools);

@@ -271,7 +271,7 @@ void StatsPopup::refresh()
     m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_workspace->currentTasks()->items(), saved));
     // The average is of this run's conversions; photos a former run had done stay out of it.
     const int skipped = m_workspace->currentTasks()->count(TaskStatus::skipped);
-    m_cardCaptions.at(1)->setText(skipped > 0 ? tr("体积缩减（不含已跳过的 %n 张）", nullptr, skipped) : tr("体积缩减"));
+    m_cardCaptions.at(1)->setText(skipped > 0 ? tr("不含已跳过的 %n 张", nullptr, skipped) : tr("体积缩减"));
 }
 
 bool StatsPopup::popUp(QWidget *anchor)
