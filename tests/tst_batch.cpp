@@ -480,6 +480,29 @@ private slots:
         state->runner()->clearDiskWarning();
         QVERIFY(!state->runner()->isOutputFolderMissing());
     }
+
+    // A batch writes where its checks looked: a folder chosen while it runs serves the next one.
+    void outputFolderChangedDuringABatch()
+    {
+        const QString hold = m_work + QStringLiteral("/hold");
+        TestEnv::writeAll(hold, "");
+        auto state = launch("while [ -e \"$d/hold\" ]; do sleep 0.05; done\n" + TestEnv::writeFakeJxlCommand() + "\n", 1);
+        const QString first = m_work + QStringLiteral("/first");
+        const QString second = m_work + QStringLiteral("/second");
+        QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+        state->settings()->setOutputFolder(first);
+        addPhotos(*state, names(QStringLiteral("p"), 2));
+        QSignalSpy finished(state->batch(), &BatchController::finished);
+        state->runner()->startCurrentProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 1, 30000);
+        state->settings()->setOutputFolder(second);
+        QCOMPARE(state->batch()->outputFolder(), first);
+        QFile::remove(hold);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(QDir(first + QStringLiteral("/photos")).entryList(QDir::Files), (QStringList{QStringLiteral("p0.jxl"), QStringLiteral("p1.jxl")}));
+        QCOMPARE(state->batch()->outputFolder(), second);
+        QVERIFY(!QFileInfo::exists(second + QStringLiteral("/photos")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -14,11 +14,19 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
     applySettings();
     connect(settings, &SettingsStore::jobSettingsChanged, this, applySettings);
     // A stored folder is used as it is: one that has gone refuses the batch instead of being made.
+    // A batch keeps the folder its checks looked at to its end; a change serves the next one.
     const auto applyOutputFolder = [this] {
+        if (!m_outputFolderPending || m_batch->isRunning() || m_batch->isPreparing())
+            return;
+        m_outputFolderPending = false;
         m_batch->setOutputFolder(m_settings->outputFolder(), BatchController::MissingFolder::refuse);
     };
     applyOutputFolder();
-    connect(settings, &SettingsStore::outputFolderChanged, this, applyOutputFolder);
+    connect(settings, &SettingsStore::outputFolderChanged, this, [this, applyOutputFolder] {
+        m_outputFolderPending = true;
+        applyOutputFolder();
+    });
+    connect(batch, &BatchController::stateChanged, this, applyOutputFolder);
     connect(workspace, &Workspace::removing, this, &BatchRunner::stopRunningJobs);
     connect(workspace, &Workspace::retried, this, &BatchRunner::startCurrentProcessing);
     connect(batch, &BatchController::stateChanged, this, [this] {

@@ -52,4 +52,5 @@ private:
     bool m_isProcessing = false;
     std::optional<QString> m_diskWarningMessage;
     bool m_outputFolderMissing = false;
+    bool m_outputFolderPending = true; // the stored folder is yet to reach the batch
 };
