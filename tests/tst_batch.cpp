@@ -131,6 +131,7 @@ private slots:
 
     void init()
     {
+        Preferences().remove(SettingsStore::outputFolderKey);
         m_work = m_root.filePath(QString::fromLatin1(QTest::currentTestFunction()));
         if (const char *tag = QTest::currentDataTag())
             m_work += QLatin1Char('/') + QString::fromLatin1(tag).replace(QLatin1Char(' '), QLatin1Char('_'));
@@ -393,6 +394,114 @@ private slots:
         QCOMPARE(Preferences().int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(saved));
         const QString trash = QFile::decodeName(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/Trash/files");
         QCOMPARE(QDir(trash).entryList(QDir::Files, QDir::Name), photos);
+    }
+
+    // The output folder chosen in the window reaches the batch at start-up and when it changes:
+    // a dropped folder's tree is mirrored below it with real tools, a second run over the same
+    // photos skips them all and writes nothing, and a folder that has gone refuses the batch
+    // instead of being made anew.
+    void outputFolderFromTheWindow()
+    {
+        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty())
+            QSKIP("cjxl is not installed");
+        const QString out = m_work + QStringLiteral("/backup");
+        QVERIFY(QDir().mkpath(out));
+        SettingsStore().setOutputFolder(out); // as a former session of the window left it
+        AppSettings settings;
+        settings.compressionEffort = 3;
+        auto state = launch({}, 2, settings);
+        QCOMPARE(state->batch()->outputFolder(), out);
+
+        const QString root = m_work + QStringLiteral("/photos/2019");
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), root);
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), root + QStringLiteral("/summer"));
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Sony_HDR-HC3.jpg"), root + QStringLiteral("/summer"), QStringLiteral("Canon_40D.jpg"));
+        const QStringList outputs{out + QStringLiteral("/2019/Canon_40D.jxl"), out + QStringLiteral("/2019/summer/Canon_40D.jxl"),
+                                  out + QStringLiteral("/2019/summer/Nikon_D70.jxl")};
+        TaskList *tasks = state->workspace()->compressTasks();
+        const auto run = [&] {
+            state->imports()->importURLs({QUrl::fromLocalFile(root)});
+            QTRY_COMPARE_WITH_TIMEOUT(tasks->size(), 3, 30000);
+            QSignalSpy finished(state->batch(), &BatchController::finished);
+            state->runner()->startCurrentProcessing();
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);
+        };
+        run();
+        QStringList written;
+        for (const TaskItem &task : tasks->items()) {
+            QVERIFY2(task.status == TaskStatus::completed, qPrintable(task.errorMessage.value_or(task.fileName())));
+            QVERIFY(QFileInfo::exists(task.sourceURL.toLocalFile())); // kept
+            written.append(task.destinationURL->toLocalFile());
+        }
+        written.sort();
+        QCOMPARE(written, outputs);
+        for (const QString &output : outputs)
+            QVERIFY2(QFileInfo(output).size() > 0, qPrintable(output));
+        QCOMPARE(QDir(root).entryList({QStringLiteral("*.jxl")}, QDir::Files), QStringList()); // nothing beside the photos
+
+        // Again over the same photos: every one found done, nothing new written.
+        QHash<QString, QDateTime> made;
+        for (const QString &output : outputs)
+            made.insert(output, QFileInfo(output).lastModified());
+        state->workspace()->clearCurrentTasks();
+        int skippedSeen = 0; // the batch's own count, seen while it holds the state
+        connect(state->batch(), &BatchController::progressChanged, this,
+                [&] { skippedSeen = std::max(skippedSeen, state->batch()->skippedCount()); });
+        run();
+        QCOMPARE(tasks->count(TaskStatus::skipped), 3);
+        QCOMPARE(skippedSeen, 3);
+        QCOMPARE(tasks->savedBytes(), 0);
+        for (const TaskItem &task : tasks->items())
+            QCOMPARE(QFileInfo(task.destinationURL->toLocalFile()).lastModified(), made.value(task.destinationURL->toLocalFile()));
+        QCOMPARE(QDir(out + QStringLiteral("/2019/summer")).entryList(QDir::Files).size(), 2);
+
+        // Moved beside the photos, then to a folder that is gone (a disk not mounted).
+        state->settings()->setOutputFolder(QString());
+        QCOMPARE(state->batch()->outputFolder(), QString());
+        const QString gone = m_work + QStringLiteral("/unmounted/disk");
+        state->settings()->setOutputFolder(gone);
+        QCOMPARE(state->batch()->outputFolder(), gone);
+        state->workspace()->clearCurrentTasks();
+        state->imports()->importURLs({QUrl::fromLocalFile(root)});
+        QTRY_COMPARE_WITH_TIMEOUT(tasks->size(), 3, 30000);
+        QSignalSpy refused(state->batch(), &BatchController::refused);
+        QSignalSpy started(state->batch(), &BatchController::started);
+        QSignalSpy warned(state->runner(), &BatchRunner::diskWarningMessageChanged);
+        state->runner()->startCurrentProcessing();
+        QVERIFY(warned.wait(30000));
+        QVERIFY(state->runner()->isOutputFolderMissing());
+        QCOMPARE(state->runner()->diskWarningMessage().value_or(QString()),
+                 QStringLiteral("输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。").arg(gone));
+        QCOMPARE(started.count(), 0);
+        QCOMPARE(refused.count(), 0);
+        QVERIFY(!state->runner()->isProcessing());
+        QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/unmounted")));
+        QCOMPARE(tasks->count(TaskStatus::pending), 3);
+        state->runner()->clearDiskWarning();
+        QVERIFY(!state->runner()->isOutputFolderMissing());
+    }
+
+    // A batch writes where its checks looked: a folder chosen while it runs serves the next one.
+    void outputFolderChangedDuringABatch()
+    {
+        const QString hold = m_work + QStringLiteral("/hold");
+        TestEnv::writeAll(hold, "");
+        auto state = launch("while [ -e \"$d/hold\" ]; do sleep 0.05; done\n" + TestEnv::writeFakeJxlCommand() + "\n", 1);
+        const QString first = m_work + QStringLiteral("/first");
+        const QString second = m_work + QStringLiteral("/second");
+        QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+        state->settings()->setOutputFolder(first);
+        addPhotos(*state, names(QStringLiteral("p"), 2));
+        QSignalSpy finished(state->batch(), &BatchController::finished);
+        state->runner()->startCurrentProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 1, 30000);
+        state->settings()->setOutputFolder(second);
+        QCOMPARE(state->batch()->outputFolder(), first);
+        QFile::remove(hold);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(QDir(first + QStringLiteral("/photos")).entryList(QDir::Files), (QStringList{QStringLiteral("p0.jxl"), QStringLiteral("p1.jxl")}));
+        QCOMPARE(state->batch()->outputFolder(), second);
+        QVERIFY(!QFileInfo::exists(second + QStringLiteral("/photos")));
     }
 };
 

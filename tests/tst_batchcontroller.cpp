@@ -363,6 +363,42 @@ private slots:
         QCOMPARE(log().size(), 1); // the tool ran once
     }
 
+    // An output folder that is not there: made for a run that names it (the command line), but
+    // a start refused, with nothing made or run, when it is to be used as it is (the window's
+    // stored folder, which may sit on a disk that is not mounted).
+    void missingOutputFolder()
+    {
+        const TaskItem photo = addPhotos({16}).first();
+        const QString folder = m_work + QStringLiteral("/disk/JXL");
+        QSignalSpy missing(m_batch.get(), &BatchController::outputFolderMissing);
+        QSignalSpy refused(m_batch.get(), &BatchController::refused);
+        QSignalSpy started(m_batch.get(), &BatchController::started);
+        QSignalSpy finished(m_batch.get(), &BatchController::finished);
+        m_batch->setOutputFolder(folder, BatchController::MissingFolder::refuse);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QVERIFY(missing.wait(30000));
+        QCOMPARE(missing.first().at(1).toString(), folder);
+        QVERIFY(refused.isEmpty() && started.isEmpty() && finished.isEmpty());
+        QVERIFY(!m_batch->isRunning() && !m_batch->isPreparing());
+        QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/disk")));
+        QVERIFY(log().isEmpty());
+        QCOMPARE(m_compress->find(photo.id)->status, TaskStatus::pending);
+
+        // A file in its place is no folder either.
+        TestEnv::writeAll(m_work + QStringLiteral("/disk"), "not a folder");
+        m_batch->setOutputFolder(m_work + QStringLiteral("/disk"), BatchController::MissingFolder::refuse);
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QVERIFY(missing.wait(30000));
+        QFile::remove(m_work + QStringLiteral("/disk"));
+
+        m_batch->setOutputFolder(folder); // made as needed
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(missing.count(), 2);
+        QCOMPARE(m_compress->find(photo.id)->status, TaskStatus::completed);
+        QCOMPARE(m_compress->find(photo.id)->destinationURL, QUrl::fromLocalFile(folder + QStringLiteral("/photos/p0.jxl")));
+    }
+
     void refusedOrCancelledBeforeAnyJob()
     {
         // Too large for any disk: refused after the check, nothing runs.

@@ -1,6 +1,10 @@
+#include "app/settingsstore.h"
+#include "platform/preferences.h"
 #include "testenv.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -132,6 +136,40 @@ private Q_SLOTS:
         QVERIFY(restore.out.isEmpty());
         QCOMPARE(TestEnv::readAll(m_work + QStringLiteral("/Canon_40D.jpg")),
                  TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"))));
+    }
+
+    // The output location chosen in the window serves a run without --output-dir, and the option
+    // wins for its own run; a chosen folder that has gone (its disk not mounted) stops the run
+    // with exit status 2 and nothing made.
+    void storedOutputFolderServesRunsWithoutTheOption()
+    {
+        const QString root = m_work + QStringLiteral("/2019");
+        TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), root);
+        const auto store = [](const QString &folder) {
+            Preferences preferences;
+            preferences.setData(SettingsStore::outputFolderKey, QFile::encodeName(folder));
+            preferences.sync();
+        };
+        const QString gone = m_work + QStringLiteral("/unmounted/Backup");
+        store(gone);
+        const Run refused = cli({QStringLiteral("compress"), QStringLiteral("-q"), root});
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.contains(QStringLiteral("输出文件夹不存在：%1").arg(gone).toUtf8()), refused.err.constData());
+        QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/unmounted")));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Canon_40D.jxl")));
+
+        const QString backup = m_work + QStringLiteral("/Backup");
+        QVERIFY(QDir().mkpath(backup));
+        store(backup);
+        QCOMPARE(cli({QStringLiteral("compress"), QStringLiteral("-q"), root}).exitCode, 0);
+        QVERIFY(QFileInfo(backup + QStringLiteral("/2019/Canon_40D.jxl")).size() > 0);
+        const QString given = m_work + QStringLiteral("/given");
+        QCOMPARE(cli({QStringLiteral("compress"), QStringLiteral("-q"), QStringLiteral("--output-dir"), given, root}).exitCode, 0);
+        QVERIFY(QFileInfo(given + QStringLiteral("/2019/Canon_40D.jxl")).size() > 0);
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Canon_40D.jxl")));
+        Preferences preferences;
+        preferences.remove(SettingsStore::outputFolderKey);
+        preferences.sync();
     }
 
     // Files of other formats under a .jpg name, in one batch with real JPEGs: each is refused by

@@ -3,6 +3,7 @@
 #include "platform/preferences.h"
 #include "testenv.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -32,6 +33,7 @@ private slots:
     {
         Preferences store;
         store.remove(SettingsStore::settingsKey);
+        store.remove(SettingsStore::outputFolderKey);
         store.sync();
     }
 
@@ -112,6 +114,39 @@ private slots:
         store.setRunOverrides({});
         QCOMPARE(store.batchWindowLimit(), settings.effectiveConcurrency());
         QVERIFY(store.jobSettings() == settings);
+    }
+
+    // The output folder lives under a key of its own: stored at once in a clean form, read back
+    // by the next start, announced only when it changes, and
+    // never written into the settings record.
+    void outputFolderIsAPreferenceOfItsOwn()
+    {
+        const QString folder = QStringLiteral("/mnt/nas/Fotos été/照片 JXL");
+        {
+            SettingsStore store;
+            QCOMPARE(store.outputFolder(), QString());
+            const QByteArray record = Preferences().data(SettingsStore::settingsKey);
+            QSignalSpy changed(&store, &SettingsStore::outputFolderChanged);
+            QSignalSpy settingsChanged(&store, &SettingsStore::settingsChanged);
+            store.setOutputFolder(folder + QStringLiteral("//"));
+            QCOMPARE(store.outputFolder(), folder);
+            QCOMPARE(changed.count(), 1);
+            store.setOutputFolder(folder);
+            QCOMPARE(changed.count(), 1);
+            QCOMPARE(settingsChanged.count(), 0);
+            QCOMPARE(Preferences().data(SettingsStore::settingsKey), record);
+            QCOMPARE(Preferences().data(SettingsStore::outputFolderKey), QFile::encodeName(folder));
+        }
+        Preferences().sync();
+        {
+            SettingsStore store;
+            QCOMPARE(store.outputFolder(), folder);
+            QSignalSpy changed(&store, &SettingsStore::outputFolderChanged);
+            store.setOutputFolder(QString()); // back beside the photos: the key goes
+            QCOMPARE(changed.count(), 1);
+            QVERIFY(!Preferences().contains(SettingsStore::outputFolderKey));
+        }
+        QCOMPARE(SettingsStore().outputFolder(), QString());
     }
 };
 

@@ -1,4 +1,5 @@
 #include "app/appstate.h"
+#include "app/batchcontroller.h"
 #include "app/filemanageractions.h"
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
@@ -12,12 +13,14 @@
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/languagesetting.h"
+#include "ui/outputfoldersetting.h"
 #include "ui/performancesettingstab.h"
 #include "ui/settingswindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -120,6 +123,7 @@ private slots:
     {
         Preferences store;
         store.remove(SettingsStore::settingsKey);
+        store.remove(SettingsStore::outputFolderKey);
         store.sync();
         QuickActionInstaller::uninstall();
         m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
@@ -195,6 +199,72 @@ private slots:
         openWindow();
         QCOMPARE(page(SettingsWindow::Tab::general)->findChild<LanguageSetting *>()->choices()->currentIndex(), 2);
         store.remove(UiLanguage::preferenceKey);
+    }
+
+    // Where outputs go: a preference of its own, beside the photos until a folder is chosen. A
+    // chosen folder stays offered after a switch back, the batch writes there at once, and one
+    // that is gone is said so beside the control.
+    void outputFolderChoice()
+    {
+        Preferences store;
+        openWindow();
+        QWidget *general = page(SettingsWindow::Tab::general);
+        auto *setting = general->findChild<OutputFolderSetting *>();
+        QVERIFY(setting && setting->isVisibleTo(m_window.get()));
+        QCOMPARE(setting->title(), QStringLiteral("输出位置"));
+        QComboBox *choices = setting->choices();
+        QCOMPARE(choices->count(), 1);
+        QCOMPARE(choices->currentText(), QStringLiteral("与原照片相同的文件夹"));
+        QCOMPARE(setting->chooseButton()->text(), QStringLiteral("选择…"));
+        QCOMPARE(setting->note()->text(), QStringLiteral("转换后的文件保存在原照片旁边。"));
+        QVERIFY(!store.contains(SettingsStore::outputFolderKey)); // showing it writes nothing
+
+        const QByteArray settingsBefore = store.data(SettingsStore::settingsKey);
+        const QString folder = m_root.filePath(QStringLiteral("Backup/JPEG XL 输出"));
+        QVERIFY(QDir().mkpath(folder));
+        setting->chooseFolder(folder + QStringLiteral("/"));
+        QCOMPARE(m_state->settings()->outputFolder(), folder);
+        QCOMPARE(m_state->batch()->outputFolder(), folder);
+        QCOMPARE(choices->currentIndex(), 1);
+        QCOMPARE(choices->currentText(), folder);
+        QCOMPARE(setting->note()->text(), QStringLiteral("转换后的文件保存在此文件夹中，并保留导入文件夹的目录结构。"));
+        QCOMPARE(store.data(SettingsStore::settingsKey), settingsBefore); // the record is not touched
+        m_window->showTab(SettingsWindow::Tab::general);
+        m_window->resize(m_window->minimumSize());
+        QApplication::processEvents();
+        const QStringList clipped = LayoutCheck::clippedTexts(general);
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
+        Screenshots::save(m_window.get(), QStringLiteral("settings-general-output-folder"));
+
+        // Back beside the photos with the keyboard, and to the folder again: it is still offered.
+        choices->setFocus();
+        QTest::keyClick(choices, Qt::Key_Up);
+        QCOMPARE(m_state->settings()->outputFolder(), QString());
+        QCOMPARE(m_state->batch()->outputFolder(), QString());
+        QVERIFY(!store.contains(SettingsStore::outputFolderKey));
+        QCOMPARE(choices->count(), 2);
+        QTest::keyClick(choices, Qt::Key_Down);
+        QCOMPARE(m_state->settings()->outputFolder(), folder);
+
+        // A new window shows the stored folder; gone meanwhile, it says so.
+        m_window.reset();
+        QVERIFY(QDir(folder).removeRecursively());
+        openWindow();
+        setting = page(SettingsWindow::Tab::general)->findChild<OutputFolderSetting *>();
+        QCOMPARE(setting->choices()->currentText(), folder);
+        QTRY_COMPARE(setting->note()->text(),
+                     QStringLiteral("此文件夹不存在：批处理不会开始，直到它再次可用（例如接上它所在的磁盘）或另选输出位置。"));
+        m_window->showTab(SettingsWindow::Tab::general);
+        m_window->resize(m_window->minimumSize());
+        QApplication::processEvents();
+        const QStringList clippedWarning = LayoutCheck::clippedTexts(page(SettingsWindow::Tab::general));
+        QVERIFY2(clippedWarning.isEmpty(), qPrintable(clippedWarning.join(QStringLiteral("; "))));
+        Screenshots::save(m_window.get(), QStringLiteral("settings-general-output-folder-missing"));
+        // Chosen again (made anew), the warning goes.
+        QVERIFY(QDir().mkpath(folder));
+        m_state->settings()->setOutputFolder(QString());
+        setting->chooseFolder(folder);
+        QTRY_COMPARE(setting->note()->text(), QStringLiteral("转换后的文件保存在此文件夹中，并保留导入文件夹的目录结构。"));
     }
 
     // Every page in English: the longer texts fit, and build/screens/en/ shows them.

@@ -65,7 +65,7 @@ private:
         task.mode = mode;
         task.status = status;
         task.originalSize = 2'000'000;
-        if (status == TaskStatus::completed || status == TaskStatus::failed) {
+        if (status == TaskStatus::completed || status == TaskStatus::failed || status == TaskStatus::skipped) {
             const QFileInfo source(path);
             task.destinationURL = QUrl::fromLocalFile(source.path() + QLatin1Char('/') + source.completeBaseName()
                                                       + (mode == ConversionMode::jpegToJXL ? QStringLiteral(".jxl")
@@ -630,7 +630,11 @@ private slots:
         QTest::newRow("failed") << TaskStatus::failed << compress << false << false
                                 << QStringLiteral("x.jpg|2 MB|-|-|未能完成") << QString() << QStringLiteral("cjxl: broken");
         QTest::newRow("skipped") << TaskStatus::skipped << compress << false << false
-                                 << QStringLiteral("x.jpg|2 MB|-|-|已跳过") << QString() << QString();
+                                 << QStringLiteral("x.jpg|2 MB|-|-|已跳过") << QString()
+                                 << QStringLiteral("此照片已转换过，输出文件已存在：/p/x.jxl");
+        QTest::newRow("skipped, restore") << TaskStatus::skipped << restore << false << false
+                                          << QStringLiteral("x.jpg|2 MB|-|-|已跳过") << QString()
+                                          << QStringLiteral("此文件已还原过，输出文件已存在：/p/x.jpg");
     }
 
     void rowTexts()
@@ -646,6 +650,8 @@ private slots:
         task.isVerified = verified;
         if (warned)
             task.warning = toolTip;
+        if (status == TaskStatus::skipped)
+            task.compressedSize = 1'500'000; // the former run's output: neither a result nor a saving now
         m_state->workspace()->switchMode(mode);
         list(mode)->append({task});
 
@@ -679,6 +685,16 @@ private slots:
         QTest::newRow("output renamed, restore")
             << TaskStatus::completed << ConversionMode::jxlToJPEG << QStringLiteral("/p/dup.jxl")
             << QStringLiteral("/p/dup (1).jpg") << QStringLiteral("/p/dup.jxl\n输出为 dup (1).jpg");
+        // In an output folder the whole path says where; a skipped job's output is the former run's.
+        QTest::newRow("output in another folder")
+            << TaskStatus::completed << ConversionMode::jpegToJXL << QStringLiteral("/p/2019/a.jpg")
+            << QStringLiteral("/out/2019/a.jxl") << QStringLiteral("/p/2019/a.jpg\n输出为 /out/2019/a.jxl");
+        QTest::newRow("skipped, renamed output")
+            << TaskStatus::skipped << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
+            << QStringLiteral("/p/a (1).jxl") << QStringLiteral("/p/a.jpg\n输出为 a (1).jxl");
+        QTest::newRow("skipped, in an output folder")
+            << TaskStatus::skipped << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
+            << QStringLiteral("/out/p/a.jxl") << QStringLiteral("/p/a.jpg\n输出为 /out/p/a.jxl");
         // A failed job's destination may name somebody else's file: it is not the job's output.
         QTest::newRow("failed with a renamed destination")
             << TaskStatus::failed << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
@@ -697,6 +713,66 @@ private slots:
         m_state->workspace()->switchMode(mode);
         list(mode)->append({task});
         QCOMPARE(m_view->model()->index(0, TaskTableModel::NameColumn).data(Qt::ToolTipRole).toString(), toolTip);
+    }
+
+    // A job that took a former run's output reads completed, with a badge and drag like any other,
+    // and says on hovering where the output came from; a warning of its own follows the note.
+    void reusedOutputReadsCompletedWithANote_data()
+    {
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("compress") << ConversionMode::jpegToJXL << QString()
+                                  << QStringLiteral("沿用前一次转换的输出，已验证无损：/p/x.jxl");
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG << QString()
+                                 << QStringLiteral("沿用前一次还原的输出，校验一致：/p/x.jpg");
+        QTest::newRow("compress, with a warning") << ConversionMode::jpegToJXL << QStringLiteral("无法将原件移至回收站")
+                                                  << QStringLiteral("沿用前一次转换的输出，已验证无损：/p/x.jxl\n无法将原件移至回收站");
+    }
+
+    void reusedOutputReadsCompletedWithANote()
+    {
+        QFETCH(ConversionMode, mode);
+        QFETCH(QString, warning);
+        QFETCH(QString, toolTip);
+        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), TaskStatus::completed, mode);
+        task.reused = true;
+        if (!warning.isEmpty())
+            task.warning = warning;
+        m_state->workspace()->switchMode(mode);
+        list(mode)->append({task});
+        QCOMPARE(columnTexts(0).at(TaskTableModel::StatusColumn), QStringLiteral("已完成"));
+        QVERIFY(TaskTableModel::isDraggable(task));
+        const QModelIndex statusCell = m_view->model()->index(0, TaskTableModel::StatusColumn);
+        QCOMPARE(statusCell.data(Qt::ToolTipRole).toString(), toolTip);
+        QCOMPARE(statusCell.data(TaskTableModel::WarningRole).toString(), warning); // no warning sign for the reuse
+    }
+
+    // Rows of a re-run: photos a former run had done read skipped beside this run's results.
+    void skippedRowsBesideCompletedOnes()
+    {
+        QList<TaskItem> tasks;
+        for (const QString &name : {QStringLiteral("IMG_0001"), QStringLiteral("IMG_0002"), QStringLiteral("IMG_0003")}) {
+            TaskItem task = makeTask(QStringLiteral("/photos/2019/") + name + QStringLiteral(".jpg"),
+                                     name.endsWith(u'3') ? TaskStatus::completed : TaskStatus::skipped);
+            task.destinationURL = QUrl::fromLocalFile(QStringLiteral("/backup/2019/") + name + QStringLiteral(".jxl"));
+            task.compressedSize = 1'500'000;
+            tasks.append(task);
+        }
+        list()->append(tasks);
+        QStringList statuses;
+        QStringList savings;
+        for (int row = 0; row < 3; ++row) {
+            statuses.append(columnTexts(row).at(TaskTableModel::StatusColumn));
+            savings.append(columnTexts(row).at(TaskTableModel::SavingsColumn));
+        }
+        QCOMPARE(statuses.count(QStringLiteral("已跳过")), 2);
+        QCOMPARE(statuses.count(QStringLiteral("已完成")), 1);
+        QCOMPARE(savings.count(QStringLiteral("-")), 2);
+        // Only this run's output counts as saved.
+        QCOMPARE(list()->savedBytes(), 500'000);
+        m_view->resize(720, 160);
+        Screenshots::save(m_view.get(), QStringLiteral("table-skipped-rows"));
     }
 
     void failedWithoutMessageSaysUnknown()

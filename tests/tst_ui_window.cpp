@@ -12,6 +12,8 @@
 #include "app/tasktablemodel.h"
 #include "fakedesktop.h"
 #include "integration/updatemanager.h"
+#include "model/formattedbytes.h"
+#include "platform/preferences.h"
 #include "englishtexts.h"
 #include "layoutcheck.h"
 #include "screenshots.h"
@@ -150,6 +152,7 @@ private slots:
         m_window.reset();
         m_updates.reset();
         m_state.reset();
+        Preferences().remove(SettingsStore::outputFolderKey);
     }
 
     void menus()
@@ -550,6 +553,17 @@ private slots:
         nothingSaved.failedCount = 0;
         QTest::newRow("idle, nothing saved") << nothingSaved << true << StatusIsland::Face::idle
                                              << list({"2 个项目", "·", "1.2 MB"}) << u"开始压缩"_s;
+        // A re-run: photos a former run had done are counted apart, while it runs and after.
+        StatusFacts skippedRunning = estimated;
+        skippedRunning.batch.skipped = 2;
+        QTest::newRow("batch with skipped jobs") << skippedRunning << true << StatusIsland::Face::processing
+                                                 << list({"3/12", "·", "约 2 分钟", "·", "已跳过 2 项"}) << u"停止处理"_s;
+        StatusFacts skippedIdle = idle;
+        skippedIdle.failedCount = 0;
+        skippedIdle.skippedCount = 1;
+        QTest::newRow("idle with skipped jobs")
+            << skippedIdle << true << StatusIsland::Face::idle
+            << list({"2 个项目", "·", "1.2 MB", "·", "已节省 300 KB", "·", "已跳过 1 项"}) << u"开始压缩"_s;
         StatusFacts restoring = idle;
         restoring.mode = ConversionMode::jxlToJPEG;
         restoring.failedCount = 0;
@@ -589,6 +603,10 @@ private slots:
             QCOMPARE(island()->clearButton()->toolTip(), u"清空列表 (Ctrl+K)"_s);
         if (QByteArray(QTest::currentDataTag()) == "batch with estimate")
             Screenshots::save(bar, u"chrome-bar-estimate"_s);
+        if (QByteArray(QTest::currentDataTag()) == "idle with skipped jobs")
+            Screenshots::save(bar, u"chrome-bar-skipped"_s);
+        if (QByteArray(QTest::currentDataTag()) == "batch with skipped jobs")
+            Screenshots::save(bar, u"chrome-bar-skipped-running"_s);
         if (QByteArray(QTest::currentDataTag()) == "djxl missing")
             Screenshots::save(bar, u"chrome-bar-tool-missing"_s);
         if (barShown) {
@@ -624,6 +642,9 @@ private slots:
             << qint64(0);
         QTest::newRow("only pending jobs") << QList<TaskItem>{task(compress, TaskStatus::pending, 1000)} << qint64(0)
                                            << u"—"_s << qint64(0);
+        QTest::newRow("skipped jobs do not count")
+            << QList<TaskItem>{task(compress, TaskStatus::completed, 1000, 753), task(compress, TaskStatus::skipped, 3000, 100)}
+            << qint64(5) << u"~24.7%"_s << qint64(1);
         QTest::newRow("empty files") << QList<TaskItem>{task(compress, TaskStatus::completed, 0, 0)} << qint64(9)
                                      << u"~23%"_s << qint64(1);
         QTest::newRow("negative counter") << QList<TaskItem>{} << qint64(-5) << u"—"_s << qint64(0);
@@ -695,6 +716,53 @@ private slots:
         m_window->windowState()->setShowStatsSheet(true);
         QVERIFY(!popup->isVisible());
         QVERIFY(!m_window->windowState()->showStatsSheet());
+    }
+
+    // A re-run's list: the photos a former run had done are counted apart by the island and the
+    // statistics, and their outputs count as no saving of this run.
+    void skippedJobsCountApart()
+    {
+        TaskItem converted = task(ConversionMode::jpegToJXL, TaskStatus::completed, 1000, 753);
+        QList<TaskItem> tasks{converted};
+        for (int i = 0; i < 2; ++i) {
+            TaskItem skipped = task(ConversionMode::jpegToJXL, TaskStatus::skipped, 2000 + i, 100);
+            tasks.append(skipped);
+        }
+        m_state->workspace()->compressTasks()->append(tasks);
+        const StatusFacts facts = StatusFacts::of(*m_state->workspace(), *m_state->tools(), *m_state->runner());
+        QCOMPARE(facts.skippedCount, 2);
+        QCOMPARE(facts.savedBytes, 247);
+        QTRY_VERIFY(island()->isVisible());
+        QTRY_VERIFY(island()->visibleTexts().contains(u"已跳过 2 项"_s));
+        QVERIFY(island()->visibleTexts().contains(u"已节省 "_s + formattedBytes(247)));
+
+        m_window->windowState()->setShowStatsSheet(true);
+        StatsPopup *popup = m_window->statsPopup();
+        QTRY_VERIFY(popup->isVisible());
+        QVERIFY2(popup->texts().contains(u"不含已跳过的 2 张"_s), qPrintable(popup->texts().join(u'|')));
+        QVERIFY(popup->texts().contains(u"~24.7%"_s));
+        Screenshots::save(popup, u"stats-popup-skipped"_s);
+        m_window->windowState()->setShowStatsSheet(false);
+    }
+
+    // The stored output folder has gone (its disk is not mounted): the start is refused with an
+    // alert that names the folder, and nothing is made.
+    void missingOutputFolderRefusesTheStart()
+    {
+        const QString gone = m_root.filePath(u"unplugged/Backup"_s);
+        m_state->settings()->setOutputFolder(gone);
+        m_state->workspace()->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::pending, 1000)});
+        m_state->runner()->startCurrentProcessing();
+        QMessageBox *alert = nullptr;
+        QTRY_VERIFY((alert = m_window->findChild<QMessageBox *>()) != nullptr);
+        QCOMPARE(alert->windowTitle(), u"输出文件夹不存在"_s);
+        QCOMPARE(alert->text(), u"输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。"_s.arg(gone));
+        Screenshots::save(alert, u"output-folder-missing"_s);
+        QVERIFY(!QFileInfo::exists(m_root.filePath(u"unplugged"_s)));
+        QVERIFY(!m_state->runner()->isProcessing());
+        alert->accept();
+        QTRY_VERIFY(!m_state->runner()->diskWarningMessage());
+        m_state->settings()->setOutputFolder(QString());
     }
 
     void windowIconFollowsTheDock()

@@ -9,6 +9,7 @@
 #include "tasklist.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
@@ -55,6 +56,7 @@ struct BatchController::Preparation
 {
     QList<QUuid> checked; // the jobs the disk check counted, in list order
     DiskSpaceGuard::CapacityCheck check{true, 0, 0, {}};
+    QString missingFolder; // the output folder, when it had to be there and is not
     std::optional<QString> cjxl;
     std::optional<QString> djxl;
 };
@@ -171,8 +173,13 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     runInBackground(
         this,
         [waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl,
-         djxl = m_batch->customDjxl, outputFolder = m_outputFolder]() mutable {
+         djxl = m_batch->customDjxl, outputFolder = m_outputFolder,
+         mustExist = m_missingFolder == MissingFolder::refuse]() mutable {
             Preparation preparation;
+            if (mustExist && !outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
+                preparation.missingFolder = outputFolder;
+                return preparation;
+            }
             // The volume measured for a job is the one its output will be written to.
             if (!outputFolder.isEmpty()) {
                 for (TaskItem &task : waiting) {
@@ -199,13 +206,16 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
 void BatchController::onPrepared(const Preparation &preparation)
 {
     const ConversionMode mode = m_batch->mode;
-    if (!preparation.check.isSafe) {
+    if (!preparation.check.isSafe || !preparation.missingFolder.isEmpty()) {
         const bool followUp = m_batch->begun;
         m_batch.reset();
         m_memoryRetry->stop();
         Q_EMIT stateChanged();
         Q_EMIT progressChanged();
-        Q_EMIT refused(mode, preparation.check);
+        if (preparation.missingFolder.isEmpty())
+            Q_EMIT refused(mode, preparation.check);
+        else
+            Q_EMIT outputFolderMissing(mode, preparation.missingFolder);
         if (followUp)
             Q_EMIT finished(mode);
         return;

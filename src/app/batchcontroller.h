@@ -72,9 +72,17 @@ public:
 
     // The settings jobs start with from now on.
     void setJobSettings(const AppSettings &settings) { m_jobSettings = settings; }
+    // What a start does when the output folder is not there: make it, or refuse the batch
+    // (outputFolderMissing). A folder the user chose once and that is gone now is most likely
+    // on a disk that is not mounted: made anew, it would fill the disk underneath unseen.
+    enum class MissingFolder { make, refuse };
     // Where jobs that start from now on write their outputs, mirroring the tree below each
     // job's import root; empty: beside the sources.
-    void setOutputFolder(const QString &folder) { m_outputFolder = folder; }
+    void setOutputFolder(const QString &folder, MissingFolder missing = MissingFolder::make)
+    {
+        m_outputFolder = folder;
+        m_missingFolder = missing;
+    }
     const QString &outputFolder() const { return m_outputFolder; }
     // Where the tools are looked for after a custom path (worked out on the GUI thread).
     void setToolSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
@@ -98,6 +106,9 @@ Q_SIGNALS:
     // The disks cannot take the outputs: nothing started. After a follow-up's refusal the batch
     // ends and finished() follows.
     void refused(ConversionMode mode, const DiskSpaceGuard::CapacityCheck &check);
+    // The output folder, to be used as it is, is not there (or is no folder): nothing started.
+    // After a follow-up's refusal the batch ends and finished() follows.
+    void outputFolderMissing(ConversionMode mode, const QString &folder);
     // A job's tool has exited: completed, failed, or pending again after a cancel. ofRunningBatch
     // is false for jobs of a batch that was cancelled.
     void jobFinished(const TaskItem &task, bool ofRunningBatch);
@@ -157,6 +168,7 @@ private:
     TaskList *m_restoreTasks;
     AppSettings m_jobSettings;
     QString m_outputFolder;
+    MissingFolder m_missingFolder = MissingFolder::make;
     QStringList m_searchFolders;
     NeedEstimator m_estimator = &BatchController::estimatedNeed;
     AvailableMemory m_availableMemory;

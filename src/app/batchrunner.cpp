@@ -13,6 +13,20 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
     const auto applySettings = [this] { m_batch->setJobSettings(m_settings->jobSettings()); };
     applySettings();
     connect(settings, &SettingsStore::jobSettingsChanged, this, applySettings);
+    // A stored folder is used as it is: one that has gone refuses the batch instead of being made.
+    // A batch keeps the folder its checks looked at to its end; a change serves the next one.
+    const auto applyOutputFolder = [this] {
+        if (!m_outputFolderPending || m_batch->isRunning() || m_batch->isPreparing())
+            return;
+        m_outputFolderPending = false;
+        m_batch->setOutputFolder(m_settings->outputFolder(), BatchController::MissingFolder::refuse);
+    };
+    applyOutputFolder();
+    connect(settings, &SettingsStore::outputFolderChanged, this, [this, applyOutputFolder] {
+        m_outputFolderPending = true;
+        applyOutputFolder();
+    });
+    connect(batch, &BatchController::stateChanged, this, applyOutputFolder);
     connect(workspace, &Workspace::removing, this, &BatchRunner::stopRunningJobs);
     connect(workspace, &Workspace::retried, this, &BatchRunner::startCurrentProcessing);
     connect(batch, &BatchController::stateChanged, this, [this] {
@@ -23,7 +37,13 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
         Q_EMIT isProcessingChanged();
     });
     connect(batch, &BatchController::refused, this, [this](ConversionMode, const DiskSpaceGuard::CapacityCheck &check) {
+        m_outputFolderMissing = false;
         m_diskWarningMessage = DiskSpaceGuard::warningMessage(check);
+        Q_EMIT diskWarningMessageChanged();
+    });
+    connect(batch, &BatchController::outputFolderMissing, this, [this](ConversionMode, const QString &folder) {
+        m_outputFolderMissing = true;
+        m_diskWarningMessage = tr("输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。").arg(folder);
         Q_EMIT diskWarningMessageChanged();
     });
 }
@@ -33,6 +53,7 @@ void BatchRunner::clearDiskWarning()
     if (!m_diskWarningMessage)
         return;
     m_diskWarningMessage.reset();
+    m_outputFolderMissing = false;
     Q_EMIT diskWarningMessageChanged();
 }
 

@@ -11,8 +11,8 @@ class BatchController;
 class SettingsStore;
 class Workspace;
 
-// Starts batches on the shown list with the settings in force, keeps the running batch in step
-// with the user's edits, and says whether a batch holds the application.
+// Starts batches on the shown list with the settings and output folder in force, keeps the
+// running batch in step with the user's edits, and says whether a batch holds the application.
 class BatchRunner final : public QObject
 {
     Q_OBJECT
@@ -26,6 +26,9 @@ public:
     bool isProcessing() const { return m_isProcessing; }
     // Why the last start was refused: the disks cannot take the outputs.
     const std::optional<QString> &diskWarningMessage() const { return m_diskWarningMessage; }
+    // The last start was refused because the chosen output folder is not there (the message
+    // says so); cleared with the warning.
+    bool isOutputFolderMissing() const { return m_outputFolderMissing; }
     void clearDiskWarning();
 
     // Starts a batch on the shown list; its disk check runs on the thread pool, so a refusal
@@ -48,4 +51,6 @@ private:
     SettingsStore *m_settings;
     bool m_isProcessing = false;
     std::optional<QString> m_diskWarningMessage;
+    bool m_outputFolderMissing = false;
+    bool m_outputFolderPending = true; // the stored folder is yet to reach the batch
 };

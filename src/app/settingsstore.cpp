@@ -2,14 +2,19 @@
 
 #include "platform/preferences.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
 
 const QString SettingsStore::settingsKey = QStringLiteral("com.lumevo.appsettings");
+const QString SettingsStore::outputFolderKey = QStringLiteral("com.lumevo.outputFolder");
 
 SettingsStore::SettingsStore(QObject *parent)
     : QObject(parent)
     , m_preferences(std::make_unique<Preferences>())
 {
+    m_outputFolder = QFile::decodeName(m_preferences->data(outputFolderKey));
     const QByteArray stored = m_preferences->data(settingsKey);
     if (stored.isEmpty())
         return;
@@ -70,6 +75,19 @@ QString SettingsStore::customCjxlPath() const
 QString SettingsStore::customDjxlPath() const
 {
     return m_overrides.customDjxlPath.value_or(m_settings.customDjxlPath);
+}
+
+void SettingsStore::setOutputFolder(const QString &folder)
+{
+    const QString cleaned = folder.isEmpty() ? QString() : QDir::cleanPath(folder);
+    if (cleaned == m_outputFolder)
+        return;
+    m_outputFolder = cleaned;
+    if (cleaned.isEmpty())
+        m_preferences->remove(outputFolderKey);
+    else
+        m_preferences->setData(outputFolderKey, QFile::encodeName(cleaned));
+    Q_EMIT outputFolderChanged();
 }
 
 void SettingsStore::save()

@@ -29,6 +29,8 @@ class SettingsStore final : public QObject
 
 public:
     static const QString settingsKey;
+    // The output folder is kept apart from the record, so the record's keys stay as they are.
+    static const QString outputFolderKey;
 
     // Loads the stored record; a readable one is written back in the record's own encoding.
     explicit SettingsStore(QObject *parent = nullptr);
@@ -48,12 +50,18 @@ public:
     QString customCjxlPath() const;
     QString customDjxlPath() const;
 
+    // Where the window's batches write their outputs, mirroring the tree below each job's import
+    // root; empty: beside the photos. Stored at once.
+    const QString &outputFolder() const { return m_outputFolder; }
+    void setOutputFolder(const QString &folder);
+
 Q_SIGNALS:
     void settingsChanged();
     // The settings or the overrides changed what jobs start with.
     void jobSettingsChanged();
     // The stored record names other custom tools.
     void customToolPathsChanged();
+    void outputFolderChanged();
 
 private:
     void save();
@@ -61,4 +69,5 @@ private:
     std::unique_ptr<Preferences> m_preferences;
     AppSettings m_settings;
     RunOverrides m_overrides;
+    QString m_outputFolder;
 };

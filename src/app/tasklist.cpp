@@ -129,7 +129,9 @@ void TaskList::clear()
 void TaskList::count(const TaskItem &item, int delta)
 {
     m_counts[static_cast<size_t>(item.status)] += delta;
-    m_savedBytes += delta * item.savedBytes();
+    // A skipped job's output was made, and counted, by a former run.
+    if (item.status == TaskStatus::completed)
+        m_savedBytes += delta * item.savedBytes();
 }
 
 void TaskList::indexPaths(const TaskItem &item, int delta)

@@ -34,7 +34,7 @@ public:
     qsizetype indexOf(const QUuid &id) const { return m_index.value(id, -1); }
     const TaskItem *find(const QUuid &id) const;
     int count(TaskStatus status) const { return m_counts[static_cast<size_t>(status)]; }
-    // Sum of savedBytes over all jobs.
+    // Sum of savedBytes over the completed jobs.
     qint64 savedBytes() const { return m_savedBytes; }
     // True when a job's source or destination is this standardized path.
     bool containsPath(const QString &standardized) const { return m_paths.contains(standardized); }

@@ -64,24 +64,50 @@ QString savingsText(const TaskItem &task)
                                   : QStringLiteral("-");
 }
 
-// The full path, so that photos of one name from two folders can be told apart, and the output's
-// name when it is not the source's (another file had that name).
+// The full path, so that photos of one name from two folders can be told apart, and the output
+// when it is not beside the source under the source's name: its name when another file had
+// that name, its whole path when it went to another folder.
 QString nameToolTip(const TaskItem &task)
 {
     QString tip = task.sourcePathText();
-    if (task.status == TaskStatus::completed && task.destinationURL) {
-        const QString output = task.destinationURL->fileName();
-        if (QFileInfo(output).completeBaseName() != QFileInfo(task.fileName()).completeBaseName())
-            tip += QLatin1Char('\n') + translated(QT_TRANSLATE_NOOP("TaskTableModel", "输出为 %1")).arg(output);
+    const bool hasOutput = task.status == TaskStatus::completed || task.status == TaskStatus::skipped;
+    if (hasOutput && task.destinationURL) {
+        const QFileInfo output(task.destinationURL->toLocalFile());
+        const QFileInfo source(task.sourceURL.toLocalFile());
+        if (output.absolutePath() != source.absolutePath())
+            tip += QLatin1Char('\n') + translated(QT_TRANSLATE_NOOP("TaskTableModel", "输出为 %1")).arg(output.filePath());
+        else if (output.completeBaseName() != QFileInfo(task.fileName()).completeBaseName())
+            tip += QLatin1Char('\n') + translated(QT_TRANSLATE_NOOP("TaskTableModel", "输出为 %1")).arg(output.fileName());
     }
     return tip;
+}
+
+// Why a job left its output as a former run made it.
+QString reuseNote(const TaskItem &task)
+{
+    if (!task.destinationURL)
+        return {};
+    const QString output = task.destinationURL->toLocalFile();
+    const bool compressing = task.mode == ConversionMode::jpegToJXL;
+    if (task.status == TaskStatus::skipped)
+        return compressing ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "此照片已转换过，输出文件已存在：%1")).arg(output)
+                           : translated(QT_TRANSLATE_NOOP("TaskTableModel", "此文件已还原过，输出文件已存在：%1")).arg(output);
+    if (task.status == TaskStatus::completed && task.reused)
+        return compressing ? translated(QT_TRANSLATE_NOOP("TaskTableModel", "沿用前一次转换的输出，已验证无损：%1")).arg(output)
+                           : translated(QT_TRANSLATE_NOOP("TaskTableModel", "沿用前一次还原的输出，校验一致：%1")).arg(output);
+    return {};
 }
 
 QString statusToolTip(const TaskItem &task)
 {
     if (task.status == TaskStatus::failed)
         return task.errorMessage.value_or(translated(QT_TRANSLATE_NOOP("TaskTableModel", "未知错误")));
-    return task.warning.value_or(QString());
+    QStringList parts;
+    for (const QString &part : {reuseNote(task), task.warning.value_or(QString())}) {
+        if (!part.isEmpty())
+            parts.append(part);
+    }
+    return parts.join(QLatin1Char('\n'));
 }
 
 } // namespace

@@ -18,6 +18,7 @@ BatchFigures BatchFigures::of(const BatchRunner &runner)
     if (figures.running) {
         const BatchController *batch = runner.batch();
         figures.done = batch->doneCount();
+        figures.skipped = batch->skippedCount();
         figures.total = batch->totalCount();
         figures.remainingSeconds = batch->remainingSeconds();
     }

@@ -4,6 +4,7 @@
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
 #include "ui/languagesetting.h"
+#include "ui/outputfoldersetting.h"
 #include "ui/settingsedit.h"
 #include "ui/style.h"
 
@@ -55,13 +56,17 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     m_verifyNote->setContentsMargins(18, 0, 0, 0);
     safetyLayout->addWidget(m_verifyNote);
     layout->addWidget(safety);
+    layout->addWidget(new OutputFolderSetting(m_settingsStore, this));
 
     auto *feedback = new QGroupBox(tr("反馈与微交互"), this);
     auto *feedbackLayout = new QVBoxLayout(feedback);
     m_sound = new QCheckBox(tr("完成批处理时播放提示音"), feedback);
     feedbackLayout->addWidget(m_sound);
-    layout->addWidget(feedback);
-    layout->addWidget(new LanguageSetting(this));
+    // Two short sections side by side, so the tab stays within a laptop screen's height.
+    auto *pair = new QHBoxLayout;
+    pair->addWidget(feedback, 1);
+    pair->addWidget(new LanguageSetting(this), 1);
+    layout->addLayout(pair);
 
     auto *tools = new QGroupBox(tr("转换工具"), this);
     auto *toolsLayout = new QVBoxLayout(tools);

@@ -12,8 +12,8 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 
-// What becomes of originals, the completion sound, and where the conversion tools live. Every
-// change is written at once; filling the controls writes nothing.
+// What becomes of originals, where outputs go, the completion sound, and where the conversion
+// tools live. Every change is written at once; filling the controls writes nothing.
 class GeneralSettingsTab final : public QWidget
 {
     Q_OBJECT

@@ -246,7 +246,8 @@ void MainWindow::showDiskWarning()
     const std::optional<QString> &message = m_runner->diskWarningMessage();
     if (!message || m_diskAlert)
         return;
-    m_diskAlert = new QMessageBox(QMessageBox::Warning, tr("磁盘空间不足"), *message, QMessageBox::NoButton, this);
+    m_diskAlert = new QMessageBox(QMessageBox::Warning,
+                                   m_runner->isOutputFolderMissing() ? tr("输出文件夹不存在") : tr("磁盘空间不足"), *message, QMessageBox::NoButton, this);
     m_diskAlert->setTextFormat(Qt::PlainText);
     m_diskAlert->addButton(tr("好"), QMessageBox::AcceptRole);
     m_diskAlert->setWindowModality(Qt::WindowModal);

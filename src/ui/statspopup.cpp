@@ -269,6 +269,9 @@ void StatsPopup::refresh()
     m_estimate->setText(photos != 0 ? tr("相当于多容纳约 ~%n 张原始照片", nullptr, int(std::min<qint64>(photos, INT_MAX))) : tr("压缩照片即可释放储存空间"));
     m_cardValues.at(0)->setText(tr("%n 张", nullptr, int(std::min<qint64>(m_lifetime->processedCount(), INT_MAX))));
     m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_workspace->currentTasks()->items(), saved));
+    // The average is of this run's conversions; photos a former run had done stay out of it.
+    const int skipped = m_workspace->currentTasks()->count(TaskStatus::skipped);
+    m_cardCaptions.at(1)->setText(skipped > 0 ? tr("不含已跳过的 %n 张", nullptr, skipped) : tr("体积缩减"));
 }
 
 bool StatsPopup::popUp(QWidget *anchor)

@@ -65,6 +65,7 @@ StatusFacts StatusFacts::of(const Workspace &workspace, const ToolStatus &tools,
     facts.count = int(list->size());
     facts.savedBytes = list->savedBytes();
     facts.failedCount = list->count(TaskStatus::failed);
+    facts.skippedCount = list->count(TaskStatus::skipped);
     if (!facts.batch.running) { // the sum walks the list: only when the idle face shows it
         for (const TaskItem &task : list->items())
             facts.totalSize += task.originalSize;
@@ -101,12 +102,14 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_progress = Style::plainLabel(Style::monospaceInDesignPoints(12, QFont::Medium), ink, this);
     m_remainingDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
     m_remaining = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
+    m_skippedDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
+    m_skipped = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
     m_count = Style::plainLabel(Style::fontInDesignPoints(12, QFont::Medium), ink, this);
     m_sizeDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
     m_size = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
     m_savedDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
     m_saved = Style::plainLabel(Style::fontInDesignPoints(12), Style::green(), this);
-    for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot}) {
+    for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot, m_skippedDot}) {
         dot->setText(QStringLiteral("·"));
         dot->setAccessibleName(QStringLiteral(" "));
     }
@@ -131,7 +134,8 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     row->setSpacing(8);
     for (QWidget *widget : std::initializer_list<QWidget *>{m_warningIcon, m_warning, m_spinner, m_progress,
                                                             m_remainingDot, m_remaining, m_count,
-                                                            m_sizeDot, m_size, m_savedDot, m_saved, m_clear, m_retry})
+                                                            m_sizeDot, m_size, m_savedDot, m_saved,
+                                                            m_skippedDot, m_skipped, m_clear, m_retry})
         row->addWidget(widget, 0, Qt::AlignVCenter);
     setFacts(StatusFacts{});
 }
@@ -176,6 +180,11 @@ void StatusIsland::setFacts(const StatusFacts &facts)
     m_savedDot->setVisible(showSaved);
     m_saved->setVisible(showSaved);
     m_saved->setText(tr("已节省 %1").arg(formattedBytes(facts.savedBytes)));
+    // Jobs a former run had done are counted apart: neither converted now nor saving anything now.
+    const int skipped = m_face == Face::processing ? facts.batch.skipped : (idle ? facts.skippedCount : 0);
+    m_skippedDot->setVisible(skipped > 0);
+    m_skipped->setVisible(skipped > 0);
+    m_skipped->setText(tr("已跳过 %n 项", nullptr, skipped));
     m_clear->setVisible(idle);
     m_retry->setVisible(idle && facts.failedCount > 0);
     adjustSize();
@@ -194,7 +203,8 @@ void StatusIsland::mouseReleaseEvent(QMouseEvent *event)
 QStringList StatusIsland::visibleTexts() const
 {
     QStringList texts;
-    for (QLabel *label : {m_warning, m_progress, m_remainingDot, m_remaining, m_count, m_sizeDot, m_size, m_savedDot, m_saved}) {
+    for (QLabel *label : {m_warning, m_progress, m_remainingDot, m_remaining, m_count, m_sizeDot, m_size, m_savedDot, m_saved,
+                           m_skippedDot, m_skipped}) {
         if (label->isVisibleTo(this))
             texts.append(label->text());
     }

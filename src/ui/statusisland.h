@@ -22,6 +22,7 @@ struct StatusFacts
     qint64 totalSize = 0;
     qint64 savedBytes = 0;
     int failedCount = 0;
+    int skippedCount = 0;
 
     static StatusFacts of(const Workspace &workspace, const ToolStatus &tools, const BatchRunner &runner);
 };
@@ -66,6 +67,8 @@ private:
     QLabel *m_progress;
     QLabel *m_remainingDot;
     QLabel *m_remaining;
+    QLabel *m_skippedDot;
+    QLabel *m_skipped;
     QLabel *m_count;
     QLabel *m_sizeDot;
     QLabel *m_size;
