@@ -181,6 +181,13 @@ Turn JXL back into the exact JPEG</translation>
     </message>
 </context>
 <context>
+    <name>BatchRunner</name>
+    <message>
+        <source>输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。</source>
+        <translation>The output folder does not exist: %1. Connect the disk it is on, or choose another output location in the settings.</translation>
+    </message>
+</context>
+<context>
     <name>CheckUpdateCommand</name>
     <message>
         <source>用法：pikora-cli check-update [--feed URL]</source>
@@ -982,6 +989,10 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <source>继续处理</source>
         <translation>Keep Converting</translation>
     </message>
+    <message>
+        <source>输出文件夹不存在</source>
+        <translation>Output folder not found</translation>
+    </message>
 </context>
 <context>
     <name>ModeSwitch</name>
@@ -1081,6 +1092,37 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>磁盘空间已满，无法写入 %1</source>
         <translation>The disk is full; cannot write to %1</translation>
+    </message>
+</context>
+<context>
+    <name>OutputFolderSetting</name>
+    <message>
+        <source>输出位置</source>
+        <translation>Output location</translation>
+    </message>
+    <message>
+        <source>选择…</source>
+        <translation>Choose…</translation>
+    </message>
+    <message>
+        <source>与原照片相同的文件夹</source>
+        <translation>Same folder as the original photos</translation>
+    </message>
+    <message>
+        <source>选择输出文件夹</source>
+        <translation>Choose Output Folder</translation>
+    </message>
+    <message>
+        <source>转换后的文件保存在原照片旁边。</source>
+        <translation>Converted files are saved next to the original photos.</translation>
+    </message>
+    <message>
+        <source>转换后的文件保存在此文件夹中，并保留导入文件夹的目录结构。</source>
+        <translation>Converted files are saved in this folder, keeping the structure of the imported folders.</translation>
+    </message>
+    <message>
+        <source>此文件夹不存在：批处理不会开始，直到它再次可用（例如接上它所在的磁盘）或另选输出位置。</source>
+        <translation>This folder does not exist: batches will not start until it is available again (for example, once its disk is connected) or another output location is chosen.</translation>
     </message>
 </context>
 <context>
@@ -1296,6 +1338,13 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
             <numerusform>%n photos</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>不含已跳过的 %n 张</source>
+        <translation>
+            <numerusform>Excluding %n skipped photo</numerusform>
+            <numerusform>Excluding %n skipped photos</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>StatusIsland</name>
@@ -1349,6 +1398,13 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>请安装 libjxl-tools (sudo apt install libjxl-tools)，或点击此处在设置中指定 %1 的路径</source>
         <translation>Install libjxl-tools (sudo apt install libjxl-tools), or click here to set the path of %1 in the settings</translation>
+    </message>
+    <message numerus="yes">
+        <source>已跳过 %n 项</source>
+        <translation>
+            <numerusform>%n skipped</numerusform>
+            <numerusform>%n skipped</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1473,6 +1529,22 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>输出为 %1</source>
         <translation>Written as %1</translation>
+    </message>
+    <message>
+        <source>此照片已转换过，输出文件已存在：%1</source>
+        <translation>This photo was already converted; the output exists: %1</translation>
+    </message>
+    <message>
+        <source>此文件已还原过，输出文件已存在：%1</source>
+        <translation>This file was already restored; the output exists: %1</translation>
+    </message>
+    <message>
+        <source>沿用前一次转换的输出，已验证无损：%1</source>
+        <translation>Kept the output of an earlier conversion, verified lossless: %1</translation>
+    </message>
+    <message>
+        <source>沿用前一次还原的输出，校验一致：%1</source>
+        <translation>Kept the output of an earlier restore, digest matches: %1</translation>
     </message>
 </context>
 <context>
