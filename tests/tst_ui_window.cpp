@@ -135,6 +135,32 @@ private:
         return texts;
     }
 
+    // Imports one photo into a folder of its own and asks the table to show it in the file
+    // manager while xdg-open fails (the suite's private bus has no file manager on it); the box
+    // that says so, once it shows, or nothing.
+    QMessageBox *revealWithoutFileManager(const QString &name)
+    {
+        const QString folder = m_root.filePath(name);
+        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
+        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
+        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
+        if (!imported.wait(30000))
+            return nullptr;
+        const QString bin = m_root.filePath(name + u"-opener"_s);
+        TestEnv::writeScript(bin + u"/xdg-open"_s, "exit 3");
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        auto *table = m_window->findChild<TaskTableView *>();
+        if (!QTest::qWaitFor([&] { return !table->taskIdAt(0).isNull(); }, 30000))
+            return nullptr;
+        table->rowActions()->reveal(table->taskIdAt(0));
+        QMessageBox *box = nullptr;
+        if (!QTest::qWaitFor([&] { return (box = m_window->findChild<QMessageBox *>()) && box->isVisible(); }, 30000))
+            return nullptr;
+        return box;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -396,22 +422,8 @@ private slots:
     // "在文件管理器中显示" where nothing can show the file: the window says so.
     void revealWithoutAFileManagerSaysSo()
     {
-        const QString folder = m_root.filePath(u"reveal"_s);
-        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
-        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
-        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
-        QVERIFY(imported.wait(30000));
-        const QString bin = m_root.filePath(u"failing-opener"_s);
-        TestEnv::writeScript(bin + u"/xdg-open"_s, "exit 3");
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
-        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-        // The private session bus of this suite has no file manager on it.
-        auto *table = m_window->findChild<TaskTableView *>();
-        QTRY_VERIFY(!table->taskIdAt(0).isNull());
-        table->rowActions()->reveal(table->taskIdAt(0));
-        QMessageBox *box = nullptr;
-        QTRY_VERIFY((box = m_window->findChild<QMessageBox *>()) && box->isVisible());
+        QMessageBox *box = revealWithoutFileManager(u"reveal"_s);
+        QVERIFY(box);
         QCOMPARE(box->text(), u"没有可用的文件管理器来显示此文件"_s);
         Screenshots::save(box, u"reveal-failed"_s);
         box->close();
@@ -1090,20 +1102,8 @@ private slots:
 
         // Showing a photo where no file manager can: the box says so in English.
         m_state->workspace()->compressTasks()->clear();
-        const QString folder = m_root.filePath(u"reveal-en"_s);
-        TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
-        QSignalSpy imported(m_state->imports(), &ImportService::importFinished);
-        m_state->imports()->importURLs({QUrl::fromLocalFile(folder)});
-        QVERIFY(imported.wait(30000));
-        const QString bin = m_root.filePath(u"failing-opener-en"_s);
-        TestEnv::writeScript(bin + u"/xdg-open"_s, "exit 3");
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
-        const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
-        QTRY_VERIFY(!table->taskIdAt(0).isNull());
-        table->rowActions()->reveal(table->taskIdAt(0));
-        QMessageBox *box = nullptr;
-        QTRY_VERIFY((box = m_window->findChild<QMessageBox *>()) && box->isVisible());
+        QMessageBox *box = revealWithoutFileManager(u"reveal-en"_s);
+        QVERIFY(box);
         QCOMPARE(box->windowTitle(), u"Cannot Show in File Manager"_s);
         QCOMPARE(box->text(), u"No file manager is available to show this file"_s);
         save(box, u"reveal-failed"_s);
