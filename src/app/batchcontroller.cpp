@@ -213,6 +213,9 @@ void BatchController::onPrepared(const Preparation &preparation)
     m_batch->cjxl = preparation.cjxl;
     m_batch->djxl = preparation.djxl;
     // Only the jobs the disk check counted are queued; any added meanwhile wait for a follow-up.
+    // The ids of jobs started before it are done with: a long run holds only what is to come.
+    m_batch->queue.remove(0, m_batch->next);
+    m_batch->next = 0;
     const TaskList *tasks = list(mode);
     for (const QUuid &id : preparation.checked) {
         const TaskItem *task = tasks->find(id);
@@ -361,6 +364,7 @@ void BatchController::launch(const TaskItem &task, qint64 need)
     m_heldSources.insert(running.source);
     m_running.insert(task.id, running);
     m_needs.remove(task.id);
+    m_batch->sizes.remove(task.id);
 
     TaskList *tasks = list(task.mode);
     connect(job, &FileJob::updated, this, [tasks](const TaskItem &update) {
