@@ -446,10 +446,14 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
     // Without a digest stored at compression nothing proves that the JPEG is the original one,
     // and the JXL may be the only lossless copy of the photo.
     const bool unproven = !compressing() && !m_task.isVerified;
+    if (strategy == DeleteStrategy::keepOriginal) {
+        // Nothing to do on a worker. A continuation attached to a task that ends at once can
+        // also race with its end in Qt 6.4 and run twice.
+        concludeDisposal(std::nullopt, std::nullopt);
+        return;
+    }
     QtConcurrent::run([source, strategy, placedPath, placedSize, digest, unproven] {
         Disposal result;
-        if (strategy == DeleteStrategy::keepOriginal)
-            return result;
         if (unproven) {
             result.warning = QCoreApplication::translate(
                 "FileJob", "JXL 文件中没有压缩时记录的原文件校验值，无法证明还原结果无损，已保留 JXL 文件");
@@ -463,18 +467,21 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
         if (!result.error)
             result.warning = OutputFiles::disposeSource(source, strategy);
         return result;
-    }).then(this, [this](Disposal result) {
-        m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
-        if (result.error) {
-            // What stands at the output's name is not what this job wrote; the source stays.
-            m_task.status = TaskStatus::failed;
-            m_task.errorMessage = result.error->errorDescription();
-        } else {
-            m_task.status = TaskStatus::completed;
-            m_task.warning = result.warning;
-        }
-        conclude();
-    });
+    }).then(this, [this](Disposal result) { concludeDisposal(result.error, result.warning); });
+}
+
+void FileJob::concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning)
+{
+    m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
+    if (error) {
+        // What stands at the output's name is not what this job wrote; the source stays.
+        m_task.status = TaskStatus::failed;
+        m_task.errorMessage = error->errorDescription();
+    } else {
+        m_task.status = TaskStatus::completed;
+        m_task.warning = warning;
+    }
+    conclude();
 }
 
 void FileJob::cancel()

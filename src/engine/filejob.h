@@ -79,6 +79,7 @@ private:
     void onVerificationFinished();
     void commit();
     void dispose(const QString &placedPath, qint64 placedSize);
+    void concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning);
     void fail(const JXLError &error);
     void endCancelled();
     void conclude();
