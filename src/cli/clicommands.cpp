@@ -10,13 +10,13 @@
 #include "engine/filescanner.h"
 #include "engine/toolcommands.h"
 #include "engine/jxlerror.h"
+#include "engine/pathkey.h"
 #include "engine/shard.h"
 #include "engine/verifier.h"
 #include "interrupt.h"
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -30,7 +30,6 @@
 
 #include <unistd.h>
 
-#include <cstring>
 #include <tuple>
 #include <utility>
 
@@ -250,29 +249,6 @@ std::optional<ScanResult> gather(const CliOptions &options)
     return result;
 }
 
-// A standardized path as two halves of its digest: the paths a long run has seen cost a few
-// bytes each instead of their text.
-struct PathKey
-{
-    quint64 high = 0;
-    quint64 low = 0;
-    bool operator==(const PathKey &other) const = default;
-};
-
-size_t qHash(const PathKey &key, size_t seed = 0)
-{
-    return qHashMulti(seed, key.high, key.low);
-}
-
-PathKey pathKey(const QString &path)
-{
-    const QByteArray digest = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Md5);
-    PathKey key;
-    std::memcpy(&key.high, digest.constData(), sizeof key.high);
-    std::memcpy(&key.low, digest.constData() + sizeof key.high, sizeof key.low);
-    return key;
-}
-
 // One job per photo of the direction, once per standardized path over the whole run, then the
 // photos that cannot be named.
 QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QList<TaskItem> &unnameable,
@@ -284,7 +260,7 @@ QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QLis
     const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
     QList<TaskItem> tasks;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        const PathKey key = pathKey(TaskList::standardizedPath(files.at(i)));
+        const PathKey key = PathKey::of(TaskList::standardizedPath(files.at(i)));
         if (seen.contains(key))
             continue;
         seen.insert(key);
