@@ -24,5 +24,6 @@ run bench_thumbnails
 run bench_memory
 run bench_rerun
 run bench_smallphotos
+run bench_manyfiles
 
 exit $status

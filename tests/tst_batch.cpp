@@ -161,9 +161,8 @@ private slots:
         auto state = launch("sleep 0.3\n" + TestEnv::writeFakeJxlCommand() + "\ncase \"$name\" in big*) head -c 5000 /dev/zero >> \"$2\" ;; esac\n",
                             4, settings);
         addPhotos(*state, names(QStringLiteral("w"), 19) << QStringLiteral("big.jpg"));
-        QList<qint64> stored; // bytes saved, as a fresh preference store has them after each count
-        connect(state->stats(), &LifetimeStats::changed, this,
-                [&] { stored.append(Preferences().int64(LifetimeStats::lifetimeBytesKey).value_or(-1)); });
+        QList<qint64> counted; // the lifetime bytes saved, after each count
+        connect(state->stats(), &LifetimeStats::changed, this, [&] { counted.append(state->stats()->savedBytes()); });
         QStringList dock;
         connect(m_dock.get(), &DockProgressManager::changed, this,
                 [&] { dock.append(m_dock->isShowing() ? m_dock->text() : QStringLiteral("reset")); });
@@ -189,8 +188,10 @@ private slots:
         QVERIFY2(most <= 4 && most >= 2, qPrintable(log.join(QLatin1Char(';')))); // bounded, yet in parallel
         QCOMPARE(dock.size(), 21); // after each job, then reset
         QVERIFY(dock.first() == QStringLiteral("1/21") && dock.mid(19) == QStringList({QStringLiteral("20/21"), QStringLiteral("reset")}));
-        QCOMPARE(stored.size(), 19); // "big" saved nothing and was not counted
-        QVERIFY(stored.first() == 1000 - TestEnv::fakeJxlSize && stored.last() == 19 * (1000 - TestEnv::fakeJxlSize)); // stored at once after each count
+        QCOMPARE(counted.size(), 19); // "big" saved nothing and was not counted
+        QVERIFY(counted.first() == 1000 - TestEnv::fakeJxlSize && counted.last() == 19 * (1000 - TestEnv::fakeJxlSize)); // at once after each count
+        QTRY_VERIFY(!state->stats()->isStoring()); // the file follows in the background
+        QCOMPARE(Preferences().int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(counted.last()));
 
         QCOMPARE(m_sound.played, feedback ? 1 : 0);
     }
@@ -339,6 +340,7 @@ private slots:
         addPhotos(*first, names(QStringLiteral("a"), 2));
         first->runner()->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(firstDone.count(), 1, 60000);
+        QTRY_VERIFY(!first->stats()->isStoring());
 
         const QString other = m_work + QStringLiteral("/other/b.jpg");
         TestEnv::writeAll(other, TestEnv::fakeJpeg(1000));
@@ -358,6 +360,7 @@ private slots:
         addPhotos(*second, names(QStringLiteral("c"), 3));
         second->runner()->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(secondDone.count(), 1, 60000);
+        QTRY_VERIFY(!second->stats()->isStoring()); // its last write read what the others stored
         QCOMPARE(second->stats()->savedBytes(), 6 * (1000 - TestEnv::fakeJxlSize));
         QCOMPARE(second->stats()->processedCount(), 6);
         Preferences store;
@@ -391,6 +394,7 @@ private slots:
             QVERIFY(!QFileInfo::exists(task.sourceURL.toLocalFile()));
             saved += task.savedBytes();
         }
+        QTRY_VERIFY(!state->stats()->isStoring());
         QCOMPARE(Preferences().int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(saved));
         const QString trash = QFile::decodeName(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/Trash/files");
         QCOMPARE(QDir(trash).entryList(QDir::Files, QDir::Name), photos);

@@ -60,16 +60,21 @@ private slots:
     {
         LifetimeStats stats;
         QSignalSpy changed(&stats, &LifetimeStats::changed);
+        QSignalSpy stored(&stats, &LifetimeStats::stored);
         stats.count(finished(TaskStatus::failed, 1000, {}));
         stats.count(finished(TaskStatus::pending, 1000, {})); // put back by a cancel
         stats.count(finished(TaskStatus::completed, 1000, 1200)); // grew: nothing saved
         QCOMPARE(changed.count(), 0);
+        QVERIFY(!stats.isStoring());
         stats.count(finished(TaskStatus::completed, 1000, 400));
+        // The totals change at once; the file follows.
         QCOMPARE(changed.count(), 1);
         QCOMPARE(stats.savedBytes(), 600);
         QCOMPARE(stats.processedCount(), 1);
+        QVERIFY(stored.wait());
+        QVERIFY(!stats.isStoring());
         Preferences store;
-        QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(600)); // stored at once
+        QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(600));
         QCOMPARE(store.integer(LifetimeStats::lifetimeCountKey), 1);
     }
 
@@ -79,13 +84,59 @@ private slots:
         // writing back its own older one.
         LifetimeStats first;
         LifetimeStats second;
+        QSignalSpy firstStored(&first, &LifetimeStats::stored);
+        QSignalSpy secondStored(&second, &LifetimeStats::stored);
         first.count(finished(TaskStatus::completed, 1000, 900));
+        QVERIFY(firstStored.wait());
         second.count(finished(TaskStatus::completed, 1000, 800));
+        QCOMPARE(second.savedBytes(), 200); // what it knows until its write has read the file
+        QVERIFY(secondStored.wait());
         QCOMPARE(second.savedBytes(), 300);
         QCOMPARE(second.processedCount(), 2);
         first.count(finished(TaskStatus::completed, 50, 40));
+        QVERIFY(firstStored.wait());
         QCOMPARE(first.savedBytes(), 310);
         QCOMPARE(first.processedCount(), 3);
+    }
+
+    void additionsDuringWritesAreNeverLost()
+    {
+        // Two counters adding at the same time, each faster than it can write: the additions that
+        // arrive during a write go into the next one, and the lock keeps the two from overwriting
+        // each other.
+        LifetimeStats first;
+        LifetimeStats second;
+        QSignalSpy firstStored(&first, &LifetimeStats::stored);
+        QSignalSpy secondStored(&second, &LifetimeStats::stored);
+        constexpr int kJobs = 40;
+        for (int i = 1; i <= kJobs; ++i) {
+            first.count(finished(TaskStatus::completed, 1000, 1000 - i));
+            second.count(finished(TaskStatus::completed, 1000, 1000 - 2 * i));
+        }
+        QCOMPARE(first.processedCount(), kJobs);
+        QTRY_VERIFY(!first.isStoring() && !second.isStoring());
+        QVERIFY(firstStored.count() >= 1);
+        QVERIFY(secondStored.count() >= 1);
+        const qint64 expected = 3 * kJobs * (kJobs + 1) / 2;
+        Preferences store;
+        QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(expected));
+        QCOMPARE(store.integer(LifetimeStats::lifetimeCountKey), 2 * kJobs);
+        // Whichever wrote last knows the whole sum.
+        QCOMPARE(std::max(first.savedBytes(), second.savedBytes()), expected);
+    }
+
+    void pendingAdditionsAreStoredOnDestruction()
+    {
+        {
+            LifetimeStats stats;
+            for (int i = 0; i < 5; ++i)
+                stats.count(finished(TaskStatus::completed, 100, 90));
+            // Gone without waiting for its writes, as a process that exits after its batch.
+        }
+        Preferences store;
+        QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(50));
+        QCOMPARE(store.integer(LifetimeStats::lifetimeCountKey), 5);
+        QCOMPARE(LifetimeStats().savedBytes(), 50);
     }
 };
 

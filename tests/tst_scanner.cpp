@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <limits>
 
@@ -164,6 +165,51 @@ private slots:
         QCOMPARE(result.problems.size(), 1);
         QCOMPARE(result.problems.first().kind, ScanProblem::Kind::missing);
         QCOMPARE(result.problems.first().message(), QStringLiteral("找不到指定文件: ") + missing.toLocalFile());
+    }
+
+    void streamReadsInPartsWhatTheScanReads()
+    {
+        // Photos at every depth, a folder that holds none, a missing path between two given ones.
+        for (const char *name : {"a.jpg", "b.jxl", "deep/c.jpg", "deep/er/d.jpg", "deep/er/e.jxl", "deep/er/st/f.jpg",
+                                 "empty/x.txt", "g.jpg", "other/h.jpg"})
+            file(QString::fromLatin1(name), qsizetype(std::strlen(name)));
+        const QList<QUrl> urls{QUrl::fromLocalFile(m_dir + QStringLiteral("/deep")),
+                               QUrl::fromLocalFile(m_dir + QStringLiteral("/missing")),
+                               QUrl::fromLocalFile(m_dir + QStringLiteral("/other/h.jpg")), QUrl::fromLocalFile(m_dir)};
+        const ScanResult whole = FileScanner::scan(urls);
+        QCOMPARE(whole.jpegFiles.size() + whole.jxlFiles.size(), 13);
+
+        ScanStream stream(urls);
+        ScanResult joined;
+        int parts = 0;
+        while (!stream.atEnd()) {
+            const ScanResult part = stream.next(2);
+            ++parts;
+            QVERIFY(part.jpegFiles.size() + part.jxlFiles.size() <= 2);
+            joined.jpegFiles += part.jpegFiles;
+            joined.jpegSizes += part.jpegSizes;
+            joined.jpegRoots += part.jpegRoots;
+            joined.jxlFiles += part.jxlFiles;
+            joined.jxlSizes += part.jxlSizes;
+            joined.jxlRoots += part.jxlRoots;
+            joined.totalJPEGBytes += part.totalJPEGBytes;
+            joined.totalJXLBytes += part.totalJXLBytes;
+            joined.problems += part.problems;
+        }
+        QVERIFY(parts >= 7);
+        QCOMPARE(joined.jpegFiles, whole.jpegFiles);
+        QCOMPARE(joined.jpegSizes, whole.jpegSizes);
+        QCOMPARE(joined.jpegRoots, whole.jpegRoots);
+        QCOMPARE(joined.jxlFiles, whole.jxlFiles);
+        QCOMPARE(joined.jxlSizes, whole.jxlSizes);
+        QCOMPARE(joined.jxlRoots, whole.jxlRoots);
+        QCOMPARE(joined.totalJPEGBytes, whole.totalJPEGBytes);
+        QCOMPARE(joined.totalJXLBytes, whole.totalJXLBytes);
+        QCOMPARE(joined.problems, whole.problems);
+        QCOMPARE(joined.problems.size(), 1);
+        // Read to the end, it gives nothing more.
+        const ScanResult after = stream.next(2);
+        QVERIFY(after.jpegFiles.isEmpty() && after.jxlFiles.isEmpty() && after.problems.isEmpty());
     }
 
     void problemsAreReported()

@@ -223,6 +223,9 @@ void BatchController::onPrepared(const Preparation &preparation)
     m_batch->cjxl = preparation.cjxl;
     m_batch->djxl = preparation.djxl;
     // Only the jobs the disk check counted are queued; any added meanwhile wait for a follow-up.
+    // The ids of jobs started before it are done with: a long run holds only what is to come.
+    m_batch->queue.remove(0, m_batch->next);
+    m_batch->next = 0;
     const TaskList *tasks = list(mode);
     for (const QUuid &id : preparation.checked) {
         const TaskItem *task = tasks->find(id);
@@ -259,7 +262,10 @@ void BatchController::fill()
         return;
     const TaskList *tasks = list(m_batch->mode);
     bool dropped = false;
-    while (m_batch->next < m_batch->queue.size() && m_running.size() < m_batch->window) {
+    // A job that only places its output leaves its place in the window to the next one, so the
+    // tools never wait for the disk; the jobs finishing that way are bounded by the window too.
+    while (m_batch->next < m_batch->queue.size() && toolJobCount() < m_batch->window
+           && m_running.size() < 2 * qsizetype(m_batch->window)) {
         const QUuid id = m_batch->queue.at(m_batch->next);
         const TaskItem *task = tasks->find(id);
         // Gone from the list, no longer waiting, stopped by hand, or still held by an older job.
@@ -286,16 +292,21 @@ void BatchController::fill()
     drainIfDone();
 }
 
+qsizetype BatchController::toolJobCount() const
+{
+    return std::count_if(m_running.cbegin(), m_running.cend(), [](const Running &running) { return !running.toolsDone; });
+}
+
 bool BatchController::fitsInMemory(qint64 need) const
 {
-    if (m_running.isEmpty() || !m_availableMemory)
+    if (toolJobCount() == 0 || !m_availableMemory)
         return true; // one job always runs
     const std::optional<qint64> available = m_availableMemory();
     if (!available)
         return true;
     qint64 reserved = 0;
     for (const Running &running : m_running)
-        reserved += running.need;
+        reserved += running.toolsDone ? 0 : running.need;
     if (need + reserved <= *available)
         return true;
     // Tools that have already grown count in the reading; only what they have still to take is added.
@@ -371,12 +382,20 @@ void BatchController::launch(const TaskItem &task, qint64 need)
     m_heldSources.insert(running.source);
     m_running.insert(task.id, running);
     m_needs.remove(task.id);
+    m_batch->sizes.remove(task.id);
 
     TaskList *tasks = list(task.mode);
     connect(job, &FileJob::updated, this, [tasks](const TaskItem &update) {
         tasks->replace(update); // nothing when the job was removed meanwhile
     });
     const QUuid id = task.id;
+    connect(job, &FileJob::toolsDone, this, [this, id] {
+        const auto it = m_running.find(id);
+        if (it == m_running.end())
+            return;
+        it->toolsDone = true;
+        fill();
+    });
     connect(job, &FileJob::finished, this, [this, id](const TaskItem &final) { onJobFinished(id, final); });
     job->start();
 }

@@ -149,6 +149,8 @@ private:
         qint64 size = 0;
         QString source;
         bool stopping = false;
+        // Its tools have exited for good; it only places its output now.
+        bool toolsDone = false;
     };
 
     TaskList *list(ConversionMode mode) const;
@@ -157,6 +159,8 @@ private:
     void onPrepared(const Preparation &preparation);
     void fill();
     bool fitsInMemory(qint64 need) const;
+    // Jobs whose tools may still run: what the window and the memory check count.
+    qsizetype toolJobCount() const;
     void requestEstimates();
     void launch(const TaskItem &task, qint64 need);
     void onJobFinished(const QUuid &id, const TaskItem &task);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -20,13 +21,23 @@ const QString LifetimeStats::lifetimeCountKey = QStringLiteral("com.lumevo.lifet
 
 LifetimeStats::LifetimeStats(QObject *parent)
     : QObject(parent)
-    , m_preferences(std::make_unique<Preferences>())
-    , m_savedBytes(m_preferences->int64(lifetimeBytesKey).value_or(0))
-    , m_processedCount(m_preferences->integer(lifetimeCountKey))
 {
+    const Preferences preferences;
+    m_savedBytes = preferences.int64(lifetimeBytesKey).value_or(0);
+    m_processedCount = preferences.integer(lifetimeCountKey);
+    // One write at a time: additions that arrive meanwhile wait and go into the next one.
+    m_pool.setMaxThreadCount(1);
+    connect(&m_writer, &QFutureWatcherBase::finished, this, &LifetimeStats::writeFinished);
 }
 
-LifetimeStats::~LifetimeStats() = default;
+LifetimeStats::~LifetimeStats()
+{
+    // The command line exits right after its batch: what it counted must be in the file by then.
+    m_writer.disconnect(this);
+    m_pool.waitForDone();
+    if (m_pendingCount > 0)
+        addToFile(m_pendingBytes, m_pendingCount);
+}
 
 void LifetimeStats::count(const TaskItem &task)
 {
@@ -36,18 +47,55 @@ void LifetimeStats::count(const TaskItem &task)
     const qint64 saved = task.savedBytes();
     if (saved < 1)
         return;
+    m_savedBytes += saved;
+    ++m_processedCount;
+    m_pendingBytes += saved;
+    ++m_pendingCount;
+    Q_EMIT changed();
+    if (!m_writing)
+        startWrite();
+}
+
+std::pair<qint64, qint64> LifetimeStats::addToFile(qint64 bytes, qint64 count)
+{
     // Another process (the command line beside the window) may have added since this one last
     // read: re-read and add under a lock, never write back an older total.
-    QDir().mkpath(QFileInfo(m_preferences->fileName()).absolutePath()); // before the first setting is written
-    QLockFile lock(m_preferences->fileName() + QStringLiteral(".counters.lock"));
+    Preferences preferences;
+    QDir().mkpath(QFileInfo(preferences.fileName()).absolutePath()); // before the first setting is written
+    QLockFile lock(preferences.fileName() + QStringLiteral(".counters.lock"));
     if (!lock.tryLock(kCounterLockWaitMs))
         qCWarning(lcCore) << "lifetime counters: lock not taken, adding without it:" << lock.error();
-    m_preferences->sync();
-    m_savedBytes = m_preferences->int64(lifetimeBytesKey).value_or(0) + saved;
-    m_processedCount = m_preferences->integer(lifetimeCountKey) + 1;
-    m_preferences->setInt64(lifetimeBytesKey, m_savedBytes);
-    m_preferences->setInt64(lifetimeCountKey, m_processedCount);
-    m_preferences->sync();
-    lock.unlock();
-    Q_EMIT changed();
+    preferences.sync();
+    const qint64 savedBytes = preferences.int64(lifetimeBytesKey).value_or(0) + bytes;
+    const qint64 processedCount = preferences.integer(lifetimeCountKey) + count;
+    preferences.setInt64(lifetimeBytesKey, savedBytes);
+    preferences.setInt64(lifetimeCountKey, processedCount);
+    preferences.sync();
+    return {savedBytes, processedCount};
+}
+
+void LifetimeStats::startWrite()
+{
+    const qint64 bytes = std::exchange(m_pendingBytes, 0);
+    const qint64 count = std::exchange(m_pendingCount, 0);
+    m_writing = true;
+    m_writer.setFuture(QtConcurrent::run(&m_pool, [bytes, count] { return addToFile(bytes, count); }));
+}
+
+void LifetimeStats::writeFinished()
+{
+    // The file now holds what other processes added too; what arrived during the write is on top.
+    m_writing = false;
+    const auto [storedBytes, storedCount] = m_writer.result();
+    const qint64 savedBytes = storedBytes + m_pendingBytes;
+    const qint64 processedCount = storedCount + m_pendingCount;
+    if (savedBytes != m_savedBytes || processedCount != m_processedCount) {
+        m_savedBytes = savedBytes;
+        m_processedCount = processedCount;
+        Q_EMIT changed();
+    }
+    if (m_pendingCount > 0)
+        startWrite();
+    else
+        Q_EMIT stored();
 }

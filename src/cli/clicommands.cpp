@@ -10,6 +10,7 @@
 #include "engine/filescanner.h"
 #include "engine/toolcommands.h"
 #include "engine/jxlerror.h"
+#include "engine/pathkey.h"
 #include "engine/shard.h"
 #include "engine/verifier.h"
 #include "interrupt.h"
@@ -33,6 +34,7 @@
 #include <algorithm>
 #include <climits>
 #include <tuple>
+#include <utility>
 
 namespace CliCommands {
 
@@ -42,6 +44,9 @@ struct Texts
 {
     Q_DECLARE_TR_FUNCTIONS(CliCommands)
 };
+
+// Photos read from the disk at a time.
+constexpr qsizetype kPartSize = 1000;
 
 QTextStream &out()
 {
@@ -203,9 +208,15 @@ void keepShard(ScanResult &result, int index, int count)
         });
 }
 
-// Scans the paths given and listed, keeping the photos of this process's shard. Nothing when
-// the list cannot be read.
-std::optional<ScanResult> gather(const CliOptions &options)
+// The paths given and listed, and the listed paths that cannot be named.
+struct Inputs
+{
+    QList<QUrl> urls;
+    QList<ScanProblem> unnameable;
+};
+
+// Nothing when the list cannot be read.
+std::optional<Inputs> inputsOf(const CliOptions &options)
 {
     QList<QUrl> urls = absoluteUrls(options.paths);
     QList<ScanProblem> unnameable;
@@ -229,28 +240,38 @@ std::optional<ScanResult> gather(const CliOptions &options)
             urls.append(absoluteUrls({QFile::decodeName(raw)}));
         }
     }
-    ScanResult result = FileScanner::scan(urls);
-    result.problems.append(unnameable);
+    return Inputs{urls, unnameable};
+}
+
+// Scans the paths given and listed, keeping the photos of this process's shard. Nothing when
+// the list cannot be read.
+std::optional<ScanResult> gather(const CliOptions &options)
+{
+    const std::optional<Inputs> inputs = inputsOf(options);
+    if (!inputs)
+        return std::nullopt;
+    ScanResult result = FileScanner::scan(inputs->urls);
+    result.problems.append(inputs->unnameable);
     if (options.shard)
         keepShard(result, options.shard->first, options.shard->second);
     return result;
 }
 
-// One job per photo of the direction, once per standardized path, then the photos that cannot
-// be named.
-QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QList<TaskItem> &unnameable)
+// One job per photo of the direction, once per standardized path over the whole run, then the
+// photos that cannot be named.
+QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QList<TaskItem> &unnameable,
+                       QSet<PathKey> &seen)
 {
     const bool jpegs = mode == ConversionMode::jpegToJXL;
     const QList<QUrl> &files = jpegs ? result.jpegFiles : result.jxlFiles;
     const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
     const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
     QList<TaskItem> tasks;
-    QSet<QString> seen;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        const QString path = TaskList::standardizedPath(files.at(i));
-        if (seen.contains(path))
+        const PathKey key = PathKey::of(TaskList::standardizedPath(files.at(i)));
+        if (seen.contains(key))
             continue;
-        seen.insert(path);
+        seen.insert(key);
         TaskItem task;
         task.sourceURL = files.at(i);
         task.mode = mode;
@@ -348,32 +369,54 @@ int convert(const CliOptions &options)
 
     workspace.switchMode(mode);
     QEventLoop loop;
-    const std::optional<ScanResult> scanned = gather(options);
-    if (!scanned)
+    const std::optional<Inputs> inputs = inputsOf(options);
+    if (!inputs)
         return 2;
-    const FileScanner::ImportProblems problems = FileScanner::importProblems(*scanned, mode);
 
-    // Paths that were not there, folders that could not be read and photos that cannot be named
-    // safely (failed jobs from the start, never run) all make the run end with 1; the rest of
-    // the paths still run.
-    const bool unreachable = !problems.messages.isEmpty();
-    for (const QString &problem : problems.messages)
-        err() << "pikora-cli: " << problem << Qt::endl;
+    // The photos are read a part at a time as the jobs before them finish, and a finished job
+    // leaves the list once reported: a run over any number of photos holds about two parts.
+    ScanStream stream(inputs->urls);
+    QList<ScanProblem> unnameable = inputs->unnameable;
+    QSet<PathKey> seen;
     TaskList *list = workspace.tasks(mode);
-    list->append(jobsOf(*scanned, mode, problems.failedTasks));
+    bool unreachable = false;
     qsizetype refused = 0;
-    for (qsizetype row = 0; row < list->size(); ++row) {
-        const TaskItem &task = list->at(row);
-        if (task.isRunnable())
-            continue;
-        ++refused;
-        if (options.json)
-            out() << jobJson(task) << Qt::endl;
-        else
-            (options.quiet ? err() : out()) << jobLine(task) << Qt::endl;
-    }
+    qsizetype total = 0;
+    // Reads parts until one brings a job to run or the photos are all read.
+    const auto readAhead = [&] {
+        while (!stream.atEnd()) {
+            ScanResult part = stream.next(kPartSize);
+            part.problems.append(std::exchange(unnameable, {}));
+            if (options.shard)
+                keepShard(part, options.shard->first, options.shard->second);
+            const FileScanner::ImportProblems problems = FileScanner::importProblems(part, mode);
+            // Paths that were not there, folders that could not be read and photos that cannot be
+            // named safely (failed jobs from the start, never run) all make the run end with 1;
+            // the rest of the paths still run.
+            unreachable = unreachable || !problems.messages.isEmpty();
+            for (const QString &problem : problems.messages)
+                err() << "pikora-cli: " << problem << Qt::endl;
+            QList<TaskItem> runnable;
+            for (const TaskItem &task : jobsOf(part, mode, problems.failedTasks, seen)) {
+                if (task.isRunnable()) {
+                    runnable.append(task);
+                    continue;
+                }
+                ++refused;
+                if (options.json)
+                    out() << jobJson(task) << Qt::endl;
+                else
+                    (options.quiet ? err() : out()) << jobLine(task) << Qt::endl;
+            }
+            total += runnable.size();
+            list->append(runnable);
+            if (!runnable.isEmpty())
+                return;
+        }
+    };
+    readAhead();
 
-    if (list->size() == refused) {
+    if (list->isEmpty()) {
         if (!options.quiet && !options.json && refused == 0)
             out() << (mode == ConversionMode::jpegToJXL ? Texts::tr("未找到 JPEG 文件。") : Texts::tr("未找到 JPEG XL 文件。"))
                   << Qt::endl;
@@ -382,7 +425,6 @@ int convert(const CliOptions &options)
 
     const bool terminal = ::isatty(STDOUT_FILENO) && !options.json && !options.quiet;
     ProgressLine progress(terminal);
-    const qsizetype total = list->size() - refused;
     qsizetype done = 0;
     qsizetype failed = 0;
     qsizetype skipped = 0;
@@ -413,6 +455,11 @@ int convert(const CliOptions &options)
             (options.quiet ? err() : out()) << jobLine(task) << Qt::endl;
         else if (!options.quiet)
             out() << jobLine(task) << Qt::endl;
+        // Reported: the summary needs only the counts. The next part is read while the jobs
+        // already listed keep the tools busy, and runs as the batch's follow-up.
+        list->remove({task.id});
+        if (!interrupted && list->size() <= kPartSize)
+            readAhead();
         progress.draw(done, total, saved);
     });
     QObject::connect(&batch, &BatchController::finished, &loop, [&] {

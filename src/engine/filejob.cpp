@@ -12,11 +12,25 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <sys/stat.h>
 
 namespace {
+
+// Placing outputs mostly waits for the disk to flush them.
+constexpr int kOutputWriters = 4;
+
+QThreadPool *outputWriters()
+{
+    static QThreadPool *pool = [] {
+        auto *created = new QThreadPool(QCoreApplication::instance());
+        created->setMaxThreadCount(kOutputWriters);
+        return created;
+    }();
+    return pool;
+}
 
 // djxl says so when a file has no JPEG bitstream to rebuild and it encodes new pixels instead.
 bool reportsPixelFallback(const QByteArray &stderrText)
@@ -263,6 +277,14 @@ void FileJob::takeExisting(bool verified)
     dispose(m_wanted, existing.size);
 }
 
+void FileJob::endTools()
+{
+    if (m_toolsDone)
+        return;
+    m_toolsDone = true;
+    Q_EMIT toolsDone();
+}
+
 void FileJob::runTool()
 {
     m_run = compressing()
@@ -289,6 +311,9 @@ void FileJob::onToolFinished()
         return endCancelled();
     if (QFileInfo(m_temporary).size() <= 0) // the tool claimed success but wrote nothing
         return fail(JXLError::fileNotFound(m_wanted));
+    // Only a verification runs a tool after this one.
+    if (!compressing() || (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless))
+        endTools();
     if (!compressing()) {
         if (reportsPixelFallback(m_run->standardError()))
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
@@ -372,6 +397,7 @@ void FileJob::commit()
     if (m_cancelled->load())
         return endCancelled();
     m_committing = true;
+    endTools();
     const QString source = m_source;
     const QString temporary = m_temporary;
     const QString wanted = m_wanted;
@@ -382,7 +408,8 @@ void FileJob::commit()
     // The placed file is read back before a source goes, so its digest is needed then.
     const bool needsDigest = !m_outputDigest && m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
     const std::optional<QString> knownDigest = m_outputDigest;
-    QtConcurrent::run([source, temporary, wanted, cancelled, sourceDigest, needsDigest, knownDigest] {
+    // Waiting on the disk, not on a processor: kept off the pool the next jobs prepare on.
+    QtConcurrent::run(outputWriters(), [source, temporary, wanted, cancelled, sourceDigest, needsDigest, knownDigest] {
         Commitment result;
         result.outputDigest = knownDigest;
         QString digest;
@@ -419,10 +446,14 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
     // Without a digest stored at compression nothing proves that the JPEG is the original one,
     // and the JXL may be the only lossless copy of the photo.
     const bool unproven = !compressing() && !m_task.isVerified;
+    if (strategy == DeleteStrategy::keepOriginal) {
+        // Nothing to do on a worker. A continuation attached to a task that ends at once can
+        // also race with its end in Qt 6.4 and run twice.
+        concludeDisposal(std::nullopt, std::nullopt);
+        return;
+    }
     QtConcurrent::run([source, strategy, placedPath, placedSize, digest, unproven] {
         Disposal result;
-        if (strategy == DeleteStrategy::keepOriginal)
-            return result;
         if (unproven) {
             result.warning = QCoreApplication::translate(
                 "FileJob", "JXL 文件中没有压缩时记录的原文件校验值，无法证明还原结果无损，已保留 JXL 文件");
@@ -436,18 +467,21 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
         if (!result.error)
             result.warning = OutputFiles::disposeSource(source, strategy);
         return result;
-    }).then(this, [this](Disposal result) {
-        m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
-        if (result.error) {
-            // What stands at the output's name is not what this job wrote; the source stays.
-            m_task.status = TaskStatus::failed;
-            m_task.errorMessage = result.error->errorDescription();
-        } else {
-            m_task.status = TaskStatus::completed;
-            m_task.warning = result.warning;
-        }
-        conclude();
-    });
+    }).then(this, [this](Disposal result) { concludeDisposal(result.error, result.warning); });
+}
+
+void FileJob::concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning)
+{
+    m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
+    if (error) {
+        // What stands at the output's name is not what this job wrote; the source stays.
+        m_task.status = TaskStatus::failed;
+        m_task.errorMessage = error->errorDescription();
+    } else {
+        m_task.status = TaskStatus::completed;
+        m_task.warning = warning;
+    }
+    conclude();
 }
 
 void FileJob::cancel()

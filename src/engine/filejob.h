@@ -59,6 +59,9 @@ public:
 Q_SIGNALS:
     // Every change of the record, the last one included.
     void updated(const TaskItem &task);
+    // No tool runs for this job any more: what is left (placing the output, disposing of the
+    // source) only reads and writes files. At most once, and never after finished().
+    void toolsDone();
     // The final record: completed, failed, or pending after a cancel.
     void finished(const TaskItem &task);
 
@@ -69,12 +72,14 @@ private:
     void proveExisting(const std::optional<QString> &sourceDigest);
     void takeExisting(bool verified);
     void runTool();
+    void endTools();
     void onToolFinished();
     void verifyCompressed(const std::optional<QString> &sourceDigest);
     void checkRestored();
     void onVerificationFinished();
     void commit();
     void dispose(const QString &placedPath, qint64 placedSize);
+    void concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning);
     void fail(const JXLError &error);
     void endCancelled();
     void conclude();
@@ -97,5 +102,6 @@ private:
     std::optional<QString> m_outputDigest;          // of the temporary output, once known
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
     bool m_committing = false;
+    bool m_toolsDone = false;
     bool m_finished = false;
 };

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -171,56 +172,6 @@ int readFolder(const QByteArray &path, std::vector<Entry> &entries)
     return error;
 }
 
-// Depth-first, each folder's items in listing order, descending into a subfolder where it is met.
-void walk(const QByteArray &root, ScanResult &result)
-{
-    // One shared text for every photo below this root.
-    const QString rootText = QFile::decodeName(root);
-    struct Level
-    {
-        QByteArray path;
-        std::vector<Entry> entries;
-        size_t next = 0;
-        // The folder's path as text with a trailing slash, made once for all its photos.
-        QString prefix;
-        bool representable = true;
-    };
-    const auto withSlash = [](const QByteArray &path) { return path.endsWith('/') ? path : path + '/'; };
-    std::vector<Level> stack;
-    Level top{withSlash(root), {}, 0, {}, true};
-    if (const int error = readFolder(root, top.entries))
-        addProblem(result, ScanProblem::Kind::unreadableFolder, root, error);
-    stack.push_back(std::move(top));
-    while (!stack.empty()) {
-        Level &level = stack.back();
-        if (level.next == level.entries.size()) {
-            stack.pop_back();
-            continue;
-        }
-        const Entry &entry = level.entries[level.next++];
-        if (entry.kind == Kind::folder) {
-            Level child{level.path + entry.name + '/', {}, 0, {}, true};
-            if (const int error = readFolder(child.path, child.entries))
-                addProblem(result, ScanProblem::Kind::unreadableFolder, level.path + entry.name, error);
-            if (!child.entries.empty())
-                stack.push_back(std::move(child));
-            continue;
-        }
-        if (level.prefix.isEmpty()) {
-            level.prefix = QFile::decodeName(level.path);
-            level.representable = QFile::encodeName(level.prefix) == level.path;
-        }
-        // Such a name decodes to replacement characters, which could name another file.
-        if (!level.representable || !FileScanner::isRepresentable(entry.name)) {
-            addProblem(result, ScanProblem::Kind::undecodableName, level.path + entry.name, 0,
-                       entry.kind == Kind::jxl);
-            continue;
-        }
-        append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size,
-               rootText);
-    }
-}
-
 } // namespace
 
 QString ScanProblem::message() const
@@ -324,35 +275,104 @@ QString displayPath(const QByteArray &nativePath)
 
 ScanResult scan(const QList<QUrl> &urls)
 {
-    ScanResult result;
+    ScanResult result = ScanStream(urls).next(std::numeric_limits<qsizetype>::max());
     result.folderURL = urls.isEmpty() ? QUrl::fromLocalFile(QStringLiteral("/")) : urls.first();
-    for (const QUrl &url : urls) {
-        const QString local = url.toLocalFile();
-        if (local.isEmpty())
-            continue;
-        const QByteArray path = QFile::encodeName(QDir::cleanPath(local));
-        // Follows a link named directly: the user pointed at what it points to.
-        struct stat info;
-        if (stat(path.constData(), &info) != 0) {
-            const int error = errno;
-            addProblem(result, error == ENOENT || error == ENOTDIR ? ScanProblem::Kind::missing
-                                                                   : ScanProblem::Kind::inaccessible,
-                       path, error);
-            continue;
-        }
-        if (S_ISDIR(info.st_mode)) {
-            if (!isPackageName(lastComponent(path)))
-                walk(path, result);
-            continue;
-        }
-        // Pipes and devices are never photos, and reading one could block the conversion.
-        if (!S_ISREG(info.st_mode))
-            continue;
-        // A hidden file named directly is accepted: the user chose it.
-        append(result, kindOfName(lastComponent(path)), url, info.st_size,
-               QFileInfo(QFile::decodeName(path)).absolutePath());
-    }
     return result;
 }
 
 } // namespace FileScanner
+
+// A folder being read: its items, and how far the walk has come through them.
+struct ScanStream::Level
+{
+    QByteArray path; // with a trailing slash
+    std::vector<Entry> entries;
+    size_t next = 0;
+    // The folder's path as text, made once for all its photos.
+    QString prefix;
+    bool representable = true;
+};
+
+ScanStream::ScanStream(const QList<QUrl> &urls)
+    : m_urls(urls)
+{
+}
+
+ScanStream::~ScanStream() = default;
+
+bool ScanStream::atEnd() const
+{
+    return m_stack.empty() && m_nextUrl >= m_urls.size();
+}
+
+// Depth-first, each folder's items in listing order, descending into a subfolder where it is met.
+ScanResult ScanStream::next(qsizetype limit)
+{
+    ScanResult result;
+    result.folderURL = m_urls.isEmpty() ? QUrl::fromLocalFile(QStringLiteral("/")) : m_urls.first();
+    const auto found = [&result] { return result.jpegFiles.size() + result.jxlFiles.size(); };
+    const auto withSlash = [](const QByteArray &path) { return path.endsWith('/') ? path : path + '/'; };
+    while (found() < limit && !atEnd()) {
+        if (m_stack.empty()) {
+            const QUrl &url = m_urls.at(m_nextUrl++);
+            const QString local = url.toLocalFile();
+            if (local.isEmpty())
+                continue;
+            const QByteArray path = QFile::encodeName(QDir::cleanPath(local));
+            // Follows a link named directly: the user pointed at what it points to.
+            struct stat info;
+            if (stat(path.constData(), &info) != 0) {
+                const int error = errno;
+                addProblem(result, error == ENOENT || error == ENOTDIR ? ScanProblem::Kind::missing
+                                                                       : ScanProblem::Kind::inaccessible,
+                           path, error);
+                continue;
+            }
+            if (S_ISDIR(info.st_mode)) {
+                if (isPackageName(lastComponent(path)))
+                    continue;
+                // One shared text for every photo below this root.
+                m_rootText = QFile::decodeName(path);
+                Level top{withSlash(path), {}, 0, {}, true};
+                if (const int error = readFolder(path, top.entries))
+                    addProblem(result, ScanProblem::Kind::unreadableFolder, path, error);
+                m_stack.push_back(std::move(top));
+                continue;
+            }
+            // Pipes and devices are never photos, and reading one could block the conversion.
+            if (!S_ISREG(info.st_mode))
+                continue;
+            // A hidden file named directly is accepted: the user chose it.
+            append(result, kindOfName(lastComponent(path)), url, info.st_size,
+                   QFileInfo(QFile::decodeName(path)).absolutePath());
+            continue;
+        }
+        Level &level = m_stack.back();
+        if (level.next == level.entries.size()) {
+            m_stack.pop_back();
+            continue;
+        }
+        const Entry &entry = level.entries[level.next++];
+        if (entry.kind == Kind::folder) {
+            Level child{level.path + entry.name + '/', {}, 0, {}, true};
+            if (const int error = readFolder(child.path, child.entries))
+                addProblem(result, ScanProblem::Kind::unreadableFolder, level.path + entry.name, error);
+            if (!child.entries.empty())
+                m_stack.push_back(std::move(child)); // may move the level referred to above
+            continue;
+        }
+        if (level.prefix.isEmpty()) {
+            level.prefix = QFile::decodeName(level.path);
+            level.representable = QFile::encodeName(level.prefix) == level.path;
+        }
+        // Such a name decodes to replacement characters, which could name another file.
+        if (!level.representable || !FileScanner::isRepresentable(entry.name)) {
+            addProblem(result, ScanProblem::Kind::undecodableName, level.path + entry.name, 0,
+                       entry.kind == Kind::jxl);
+            continue;
+        }
+        append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size,
+               m_rootText);
+    }
+    return result;
+}

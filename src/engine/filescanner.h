@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <vector>
+
 // Something given to a scan, or met on the way, that could not be looked at.
 struct ScanProblem
 {
@@ -84,3 +86,27 @@ bool isRepresentable(const QByteArray &nativeName);
 QString displayPath(const QByteArray &nativePath);
 
 } // namespace FileScanner
+
+// Walks files and folders a part at a time, in the order scan() lists them, so a caller can
+// start on the first photos while the rest are unread and never holds the whole list. One
+// thread at a time; nothing is de-duplicated.
+class ScanStream final
+{
+    Q_DISABLE_COPY_MOVE(ScanStream)
+
+public:
+    explicit ScanStream(const QList<QUrl> &urls);
+    ~ScanStream();
+
+    // The next photos, at most limit of them (JPEG and JPEG XL together), with the problems
+    // met on the way to them.
+    ScanResult next(qsizetype limit);
+    bool atEnd() const;
+
+private:
+    struct Level;
+    QList<QUrl> m_urls;
+    qsizetype m_nextUrl = 0;
+    QString m_rootText;
+    std::vector<Level> m_stack;
+};

@@ -5,6 +5,7 @@
 #include "platform/renamenoreplace.h"
 #include "platform/trash.h"
 #include "filedigest.h"
+#include "pathkey.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -76,31 +77,35 @@ QString absoluteKey(const QString &path)
 
 // Outputs this process has placed or taken over, each with the source it belongs to: an
 // identical file already there may stand for one source only, or two originals would go
-// for one output.
+// for one output. Kept for the whole run, so as digests of the paths.
 class Claims
 {
 public:
     // Claims path for source unless another source holds it.
     bool claim(const QString &path, const QString &source)
     {
+        const PathKey pathKey = PathKey::of(path);
+        const PathKey sourceKey = PathKey::of(source);
         const std::lock_guard lock(m_mutex);
-        const auto it = m_owners.constFind(path);
-        if (it != m_owners.constEnd() && *it != source)
+        const auto it = m_owners.constFind(pathKey);
+        if (it != m_owners.constEnd() && *it != sourceKey)
             return false;
-        m_owners.insert(path, source);
+        m_owners.insert(pathKey, sourceKey);
         return true;
     }
     void release(const QString &path, const QString &source)
     {
+        const PathKey pathKey = PathKey::of(path);
+        const PathKey sourceKey = PathKey::of(source);
         const std::lock_guard lock(m_mutex);
-        const auto it = m_owners.find(path);
-        if (it != m_owners.end() && *it == source)
+        const auto it = m_owners.find(pathKey);
+        if (it != m_owners.end() && *it == sourceKey)
             m_owners.erase(it);
     }
 
 private:
     std::mutex m_mutex;
-    QHash<QString, QString> m_owners;
+    QHash<PathKey, PathKey> m_owners;
 };
 
 Claims &claims()
