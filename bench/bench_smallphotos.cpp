@@ -126,12 +126,7 @@ int run(int argc, char **argv)
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/pikora-bench-small-XXXXXX"));
     if (!dir.isValid())
         fail(QStringLiteral("cannot make a temporary folder"));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        const QString folder = dir.path() + QStringLiteral("/home/") + QString::fromLatin1(variable).toLower();
-        QDir().mkpath(folder);
-        environment.insert(QString::fromLatin1(variable), folder);
-    }
+    QProcessEnvironment environment = CliBench::isolatedEnvironment(dir.path());
     const QString run = dir.path() + QStringLiteral("/run");
 
     Timing pikora;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 
@@ -20,6 +21,19 @@ struct Failure
 [[noreturn]] inline void fail(const QString &message)
 {
     throw Failure{message};
+}
+
+// This environment with the XDG folders below root, so that a run's stored settings and
+// counters are its own and never the user's.
+inline QProcessEnvironment isolatedEnvironment(const QString &root)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const QString folder = root + QStringLiteral("/home/") + QString::fromLatin1(variable).toLower();
+        QDir().mkpath(folder);
+        environment.insert(QString::fromLatin1(variable), folder);
+    }
+    return environment;
 }
 
 struct Programs
