@@ -65,8 +65,8 @@ complete_words() {
     bash --norc --noprofile -c '
         . "$1" || exit 1
         shift
-        spec=$(complete -p pikora-cli) || exit 1
-        function=${spec#*-F }
+        registered=$(complete -p pikora-cli) || exit 1
+        function=${registered#*-F }
         function=${function%% *}
         COMP_WORDS=("$@")
         COMP_CWORD=$(($# - 1))
