@@ -97,6 +97,30 @@ private slots:
         QTEST(reading.available(), "available");
     }
 
+    // A meter looks its group up once but reads the changing numbers every time.
+    void meterReadsFreshNumbers()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString root = layOut(
+            dir, {{QStringLiteral("proc/meminfo"), "MemAvailable:    8000000 kB\n"},
+                  {QStringLiteral("proc/self/cgroup"), "0::/box\n"},
+                  {QStringLiteral("proc/self/mountinfo"), "30 25 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n"},
+                  {QStringLiteral("sys/fs/cgroup/box/memory.max"), "5000\n"},
+                  {QStringLiteral("sys/fs/cgroup/box/memory.current"), "1000\n"}});
+        MemoryProbe::Meter meter(root);
+        QCOMPARE(meter.read().groupHeadroom, std::optional<qint64>(4000));
+        TestEnv::writeAll(dir.filePath(QStringLiteral("sys/fs/cgroup/box/memory.current")), "4500\n");
+        TestEnv::writeAll(dir.filePath(QStringLiteral("proc/meminfo")), "MemAvailable:    1 kB\n");
+        const MemoryProbe::Reading later = meter.read();
+        QCOMPARE(later.groupHeadroom, std::optional<qint64>(500));
+        QCOMPARE(later.available(), std::optional<qint64>(500));
+        // Past the first reading the group's lookup files are not read again.
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("proc/self/mountinfo"))));
+        QCOMPARE(meter.read().groupHeadroom, std::optional<qint64>(500));
+        QCOMPARE(MemoryProbe::read(root).groupHeadroom, std::optional<qint64>());
+    }
+
     void childrenResident()
     {
         QTemporaryDir dir;

@@ -31,6 +31,8 @@ constexpr qint64 kToolBaseBytes = 16 * 1024 * 1024;
 constexpr qint64 kPixelsPerByteGuess = 4;
 // How often a job waiting for memory looks again, besides whenever a job ends.
 constexpr int kMemoryRetryMs = 250;
+// How long one memory reading lets further jobs start (small photos start many a second).
+constexpr qint64 kMemoryReadingReuseMs = 200;
 // How far back the remaining-time estimate looks for the pace of the work.
 constexpr qint64 kThroughputWindowMs = 60 * 1000;
 // Estimates are read ahead of the queue in chunks, so a long queue never delays the start.
@@ -76,7 +78,7 @@ BatchController::BatchController(TaskList *compressTasks, TaskList *restoreTasks
     m_memoryRetry->setSingleShot(true);
     m_memoryRetry->setInterval(kMemoryRetryMs);
     connect(m_memoryRetry, &QTimer::timeout, this, &BatchController::fill);
-    setMemoryProbes([] { return MemoryProbe::read().available(); },
+    setMemoryProbes([meter = std::make_shared<MemoryProbe::Meter>()] { return meter->read().available(); },
                     [] { return MemoryProbe::childrenResidentBytes(::getpid()); });
     setClock([] {
         return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -297,11 +299,22 @@ qsizetype BatchController::toolJobCount() const
     return std::count_if(m_running.cbegin(), m_running.cend(), [](const Running &running) { return !running.toolsDone; });
 }
 
-bool BatchController::fitsInMemory(qint64 need) const
+bool BatchController::fitsInMemory(qint64 need)
 {
     if (toolJobCount() == 0 || !m_availableMemory)
         return true; // one job always runs
-    const std::optional<qint64> available = m_availableMemory();
+    // A recent reading is as good for a start: the tools started since it are reserved below,
+    // and those that ended since only make it cautious. A job is held back on a fresh one only.
+    const qint64 now = m_clock();
+    if (m_lastReading && now >= m_lastReading->takenAt && now - m_lastReading->takenAt < kMemoryReadingReuseMs
+        && fitsIn(need, m_lastReading->available))
+        return true;
+    m_lastReading = MemoryReading{now, m_availableMemory()};
+    return fitsIn(need, m_lastReading->available);
+}
+
+bool BatchController::fitsIn(qint64 need, std::optional<qint64> available) const
+{
     if (!available)
         return true;
     qint64 reserved = 0;
@@ -402,6 +415,8 @@ void BatchController::launch(const TaskItem &task, qint64 need)
 
 void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
 {
+    if (!m_running.contains(id))
+        return;
     const Running running = m_running.take(id);
     running.job->deleteLater();
     m_heldSources.remove(running.source);

@@ -158,7 +158,8 @@ private:
     void prepare(const QList<TaskItem> &waiting);
     void onPrepared(const Preparation &preparation);
     void fill();
-    bool fitsInMemory(qint64 need) const;
+    bool fitsInMemory(qint64 need);
+    bool fitsIn(qint64 need, std::optional<qint64> available) const;
     // Jobs whose tools may still run: what the window and the memory check count.
     qsizetype toolJobCount() const;
     void requestEstimates();
@@ -177,6 +178,12 @@ private:
     NeedEstimator m_estimator = &BatchController::estimatedNeed;
     AvailableMemory m_availableMemory;
     ResidentMemory m_residentMemory;
+    struct MemoryReading
+    {
+        qint64 takenAt = 0; // m_clock's time
+        std::optional<qint64> available;
+    };
+    std::optional<MemoryReading> m_lastReading;
     Clock m_clock;
 
     std::optional<Batch> m_batch; // the batch that holds the state; a cancelled one is gone

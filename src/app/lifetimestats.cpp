@@ -9,10 +9,15 @@
 #include <QLockFile>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 namespace {
 
 // Waits this long for another process adding to the counters.
 constexpr int kCounterLockWaitMs = 5000;
+// Each write takes a lock file, rewrites the settings file and flushes it; small photos finish
+// many times a second, so their counts are gathered into one write per this interval.
+constexpr qint64 kWriteIntervalMs = 1000;
 
 } // namespace
 
@@ -28,12 +33,15 @@ LifetimeStats::LifetimeStats(QObject *parent)
     // One write at a time: additions that arrive meanwhile wait and go into the next one.
     m_pool.setMaxThreadCount(1);
     connect(&m_writer, &QFutureWatcherBase::finished, this, &LifetimeStats::writeFinished);
+    m_nextWrite.setSingleShot(true);
+    connect(&m_nextWrite, &QTimer::timeout, this, &LifetimeStats::startWrite);
 }
 
 LifetimeStats::~LifetimeStats()
 {
     // The command line exits right after its batch: what it counted must be in the file by then.
     m_writer.disconnect(this);
+    m_nextWrite.stop();
     m_pool.waitForDone();
     if (m_pendingCount > 0)
         addToFile(m_pendingBytes, m_pendingCount);
@@ -52,8 +60,7 @@ void LifetimeStats::count(const TaskItem &task)
     m_pendingBytes += saved;
     ++m_pendingCount;
     Q_EMIT changed();
-    if (!m_writing)
-        startWrite();
+    scheduleWrite();
 }
 
 std::pair<qint64, qint64> LifetimeStats::addToFile(qint64 bytes, qint64 count)
@@ -74,11 +81,20 @@ std::pair<qint64, qint64> LifetimeStats::addToFile(qint64 bytes, qint64 count)
     return {savedBytes, processedCount};
 }
 
+void LifetimeStats::scheduleWrite()
+{
+    if (m_writing || m_nextWrite.isActive())
+        return;
+    const qint64 wait = m_sinceWrite.isValid() ? kWriteIntervalMs - m_sinceWrite.elapsed() : 0;
+    m_nextWrite.start(int(std::clamp<qint64>(wait, 0, kWriteIntervalMs)));
+}
+
 void LifetimeStats::startWrite()
 {
     const qint64 bytes = std::exchange(m_pendingBytes, 0);
     const qint64 count = std::exchange(m_pendingCount, 0);
     m_writing = true;
+    m_sinceWrite.start();
     m_writer.setFuture(QtConcurrent::run(&m_pool, [bytes, count] { return addToFile(bytes, count); }));
 }
 
@@ -95,7 +111,7 @@ void LifetimeStats::writeFinished()
         Q_EMIT changed();
     }
     if (m_pendingCount > 0)
-        startWrite();
+        scheduleWrite();
     else
         Q_EMIT stored();
 }

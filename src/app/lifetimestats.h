@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <utility>
 
@@ -29,7 +31,7 @@ public:
     bool isStoring() const { return m_writing || m_pendingCount > 0; }
 
     // Counts a finished job that completed and saved something: the totals change at once, the
-    // file is added to in the background.
+    // file is added to in the background, at most about once a second however fast jobs end.
     void count(const TaskItem &task);
 
 Q_SIGNALS:
@@ -40,6 +42,7 @@ Q_SIGNALS:
 private:
     // Adds to the stored totals under the file's lock; returns the stored totals after it.
     static std::pair<qint64, qint64> addToFile(qint64 bytes, qint64 count);
+    void scheduleWrite();
     void startWrite();
     void writeFinished();
 
@@ -50,6 +53,8 @@ private:
     qint64 m_pendingCount = 0;
     // From a write's start until its result is taken in here.
     bool m_writing = false;
+    QElapsedTimer m_sinceWrite; // since the last write started
+    QTimer m_nextWrite;
     QThreadPool m_pool;
     QFutureWatcher<std::pair<qint64, qint64>> m_writer;
 };

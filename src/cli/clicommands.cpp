@@ -47,6 +47,8 @@ struct Texts
 
 // Photos read from the disk at a time.
 constexpr qsizetype kPartSize = 1000;
+// Reported jobs leave the list this many at a time: a removal renumbers every row after it.
+constexpr qsizetype kRemovalBatch = 64;
 
 QTextStream &out()
 {
@@ -433,6 +435,7 @@ int convert(const CliOptions &options)
     qint64 originalBytes = 0;
     bool interrupted = false;
     bool finished = false;
+    QSet<QUuid> reported; // still listed, to be removed with the next ones
 
     QObject::connect(&batch, &BatchController::jobFinished, &loop, [&](const TaskItem &task) {
         if (task.status == TaskStatus::completed) {
@@ -457,8 +460,12 @@ int convert(const CliOptions &options)
             out() << jobLine(task) << Qt::endl;
         // Reported: the summary needs only the counts. The next part is read while the jobs
         // already listed keep the tools busy, and runs as the batch's follow-up.
-        list->remove({task.id});
-        if (!interrupted && list->size() <= kPartSize)
+        reported.insert(task.id);
+        if (reported.size() >= kRemovalBatch) {
+            list->remove(reported);
+            reported.clear();
+        }
+        if (!interrupted && list->size() - reported.size() <= kPartSize)
             readAhead();
         progress.draw(done, total, saved);
     });

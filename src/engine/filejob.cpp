@@ -58,6 +58,12 @@ std::optional<QString> notJpegReason(const QString &path)
     return FileSignature::notJpegReason(format);
 }
 
+QString lacksReconstructionText()
+{
+    return QCoreApplication::translate("FileJob",
+                                       "新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变");
+}
+
 struct Preparation
 {
     std::optional<JXLError> error;
@@ -319,15 +325,17 @@ void FileJob::onToolFinished()
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
         return checkRestored();
     }
+    // Nothing proven, nothing disposed of: the output's last checks go with its placing.
+    if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless)
+        return commit();
     const QString temporary = m_temporary;
     QtConcurrent::run([temporary] { return JXLContainer::inspect(temporary).hasJpegReconstruction; })
         .then(this, [this](bool reconstructable) {
             if (m_cancelled->load())
                 return endCancelled();
-            // Without it the output holds new pixels, not the JPEG: never a lossless conversion.
             if (!reconstructable)
-                return fail(JXLError::refused(
-                    tr("新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变")));
+                return fail(JXLError::refused(lacksReconstructionText()));
+            m_inspected = true;
             m_sourceDigest.then(this, [this](std::optional<QString> digest) { verifyCompressed(digest); });
         });
 }
@@ -402,19 +410,28 @@ void FileJob::commit()
     const QString temporary = m_temporary;
     const QString wanted = m_wanted;
     const auto cancelled = m_cancelled;
-    std::optional<QString> sourceDigest;
-    if (compressing() && m_sourceDigest.isValid() && m_sourceDigest.isFinished())
-        sourceDigest = m_sourceDigest.result();
+    // Hashed on the pool meanwhile; the writer waits for it where it is not in yet.
+    const QFuture<std::optional<QString>> sourceDigest = compressing() ? m_sourceDigest : QFuture<std::optional<QString>>();
+    // A compressed output not yet looked into (nothing was proven) is looked into here.
+    const bool checkReconstruction = compressing() && !m_inspected;
     // The placed file is read back before a source goes, so its digest is needed then.
     const bool needsDigest = !m_outputDigest && m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
     const std::optional<QString> knownDigest = m_outputDigest;
     // Waiting on the disk, not on a processor: kept off the pool the next jobs prepare on.
-    QtConcurrent::run(outputWriters(), [source, temporary, wanted, cancelled, sourceDigest, needsDigest, knownDigest] {
+    QtConcurrent::run(outputWriters(), [source, temporary, wanted, cancelled, sourceDigest, checkReconstruction,
+                                        needsDigest, knownDigest] {
         Commitment result;
         result.outputDigest = knownDigest;
+        // Without it the output holds new pixels, not the JPEG: never a lossless conversion.
+        if (checkReconstruction && !JXLContainer::inspect(temporary).hasJpegReconstruction) {
+            QFile::remove(temporary);
+            result.placement.error = JXLError::refused(lacksReconstructionText());
+            return result;
+        }
         QString digest;
+        const std::optional<QString> storedDigest = sourceDigest.isValid() ? sourceDigest.result() : std::nullopt;
         if (const std::optional<JXLError> error =
-                OutputFiles::finishTemporary(temporary, source, sourceDigest, needsDigest ? &digest : nullptr)) {
+                OutputFiles::finishTemporary(temporary, source, storedDigest, needsDigest ? &digest : nullptr)) {
             QFile::remove(temporary);
             result.placement.error = error;
             return result;
@@ -523,6 +540,8 @@ void FileJob::endCancelled()
 
 void FileJob::conclude()
 {
+    if (m_finished) // one end only, whatever reaches it twice
+        return;
     m_finished = true;
     // Queued: a continuation may run inside start(), and callers must see start() return first.
     QMetaObject::invokeMethod(

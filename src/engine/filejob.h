@@ -101,6 +101,7 @@ private:
     std::optional<QString> m_storedDigest;          // restore: what the JXL says its JPEG was
     std::optional<QString> m_outputDigest;          // of the temporary output, once known
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+    bool m_inspected = false; // the new JXL is known to carry JPEG reconstruction data
     bool m_committing = false;
     bool m_toolsDone = false;
     bool m_finished = false;

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QList>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,12 +18,25 @@ namespace {
 // v1 writes "no limit" as the largest page-aligned number, so anything this large is none.
 constexpr qint64 kNoLimit = qint64(1) << 60;
 
+// Procfs files say they are empty until read; a small buffer grows as they turn out longer.
 QByteArray readSmallFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    constexpr qsizetype kLimit = 1 << 20;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return {};
-    return file.read(1 << 20);
+    QByteArray text;
+    char buffer[4096];
+    while (text.size() < kLimit) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        text.append(buffer, count);
+    }
+    ::close(fd);
+    return text;
 }
 
 std::optional<qint64> readNumber(const QString &path)
@@ -54,16 +69,9 @@ QString unescapeMountPath(QByteArray field)
     return QString::fromUtf8(field);
 }
 
-struct GroupFolder
-{
-    QString path;      // the group's folder in the file system
-    QString mountPath; // the hierarchy's mount point: the walk up stops here
-    bool v2 = false;
-};
-
 // The memory group of this process: its line in /proc/self/cgroup, joined to where that
 // hierarchy is mounted (mountinfo; a container sees its own group as the mount's root).
-std::optional<GroupFolder> findGroup(const QString &root)
+std::optional<Group> findGroup(const QString &root)
 {
     QByteArray v1Path;
     QByteArray v2Path;
@@ -104,7 +112,7 @@ std::optional<GroupFolder> findGroup(const QString &root)
                 continue;
             group = group.mid(mountRoot.size());
         }
-        GroupFolder folder;
+        Group folder;
         folder.mountPath = QDir::cleanPath(root + QLatin1Char('/') + mountPoint);
         folder.path = QDir::cleanPath(folder.mountPath + QLatin1Char('/') + group);
         folder.v2 = v2;
@@ -113,9 +121,8 @@ std::optional<GroupFolder> findGroup(const QString &root)
     return std::nullopt;
 }
 
-std::optional<qint64> groupHeadroom(const QString &root)
+std::optional<qint64> groupHeadroom(const std::optional<Group> &group)
 {
-    const std::optional<GroupFolder> group = findGroup(root);
     if (!group)
         return std::nullopt;
     const QString limitFile = group->v2 ? QStringLiteral("/memory.max") : QStringLiteral("/memory.limit_in_bytes");
@@ -125,8 +132,9 @@ std::optional<qint64> groupHeadroom(const QString &root)
     QString folder = group->path;
     while (true) {
         const std::optional<qint64> limit = readNumber(folder + limitFile); // "max" reads as none
-        const std::optional<qint64> usage = readNumber(folder + usageFile);
-        if (limit && *limit < kNoLimit && usage) {
+        // Use is summed up by the kernel on every read: asked for only where a limit makes it count.
+        const std::optional<qint64> usage = limit && *limit < kNoLimit ? readNumber(folder + usageFile) : std::nullopt;
+        if (usage) {
             // Inactive file cache is given back under pressure before anything is killed.
             const qint64 inactive = readField(readSmallFile(folder + QStringLiteral("/memory.stat")), inactiveKey).value_or(0);
             const qint64 headroom = std::max<qint64>(0, *limit - std::max<qint64>(0, *usage - inactive));
@@ -150,9 +158,23 @@ std::optional<qint64> Reading::available() const
 
 Reading read(const QString &root)
 {
+    return Meter(root).read();
+}
+
+Meter::Meter(QString root)
+    : m_root(std::move(root))
+{
+}
+
+Reading Meter::read()
+{
+    if (!m_looked) {
+        m_group = findGroup(m_root);
+        m_looked = true;
+    }
     Reading reading;
-    reading.memAvailable = readField(readSmallFile(root + QStringLiteral("/proc/meminfo")), "MemAvailable:");
-    reading.groupHeadroom = groupHeadroom(root);
+    reading.memAvailable = readField(readSmallFile(m_root + QStringLiteral("/proc/meminfo")), "MemAvailable:");
+    reading.groupHeadroom = groupHeadroom(m_group);
     return reading;
 }
 

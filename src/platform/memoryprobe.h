@@ -21,7 +21,29 @@ struct Reading
     std::optional<qint64> available() const;
 };
 
+// The memory group's folder in the cgroup file system and the hierarchy's mount point.
+struct Group
+{
+    QString path;
+    QString mountPath; // the walk up to the ancestors stops here
+    bool v2 = false;
+};
+
 Reading read(const QString &root = QStringLiteral("/"));
+
+// Reads again and again for this process: the group is looked up once (a process stays in the
+// group it runs in), so a reading opens only the files whose numbers change.
+class Meter
+{
+public:
+    explicit Meter(QString root = QStringLiteral("/"));
+    Reading read();
+
+private:
+    QString m_root;
+    bool m_looked = false;
+    std::optional<Group> m_group;
+};
 
 // Resident bytes of the direct children of process pid (the tools a batch runs); 0 for none.
 qint64 childrenResidentBytes(qint64 pid, const QString &root = QStringLiteral("/"));
