@@ -253,6 +253,39 @@ private slots:
         QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/photos")).filter(QStringLiteral(".pikora")), QStringList());
     }
 
+    // While the window is full the next job is prepared (its temporary made), yet it shows as
+    // pending and runs no tool until a place frees; stopping it, alone or with the batch, lets
+    // it go at once and leaves nothing behind.
+    void nextJobPreparedAheadOfItsPlace()
+    {
+        setDelay("30"); // the first tool runs until the cancel
+        const QList<TaskItem> tasks = addPhotos({100, 100, 100});
+        const auto temporaries = [this] {
+            return QDir(m_work + QStringLiteral("/photos")).entryList({QStringLiteral(".pikora-*")}, QDir::Files | QDir::Hidden);
+        };
+        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(log().size(), 1, 30000);
+        QTRY_COMPARE(temporaries().size(), 2); // the running job's and the next one's
+        QCOMPARE(m_batch->runningJobCount(), 2);
+        QCOMPARE(m_compress->find(tasks[0].id)->status, TaskStatus::processing);
+        QCOMPARE(m_compress->find(tasks[1].id)->status, TaskStatus::pending);
+        QCOMPARE(m_batch->totalCount(), 3);
+
+        // Stopped by hand: gone at once, out of the batch's count, and the one after it moves up.
+        m_batch->cancelJob(tasks[1].id);
+        QVERIFY(!m_batch->isHeld(tasks[1].id));
+        QCOMPARE(m_batch->totalCount(), 2);
+        QTRY_VERIFY(m_batch->isHeld(tasks[2].id));
+        QTRY_COMPARE(temporaries().size(), 2);
+
+        m_batch->cancel();
+        QCOMPARE(m_batch->runningJobCount(), 1); // only the job with a tool waits for it to exit
+        QTRY_COMPARE_WITH_TIMEOUT(m_batch->runningJobCount(), 0, 30000);
+        QTRY_VERIFY(temporaries().isEmpty());
+        QCOMPARE(log().size(), 1);
+        QCOMPARE(m_compress->count(TaskStatus::pending), 3);
+    }
+
     void toolFoundInTheFoldersHandedOver()
     {
         // No custom path: the batch's own search, in the folders it was given, finds the tool.

@@ -260,14 +260,18 @@ void BatchController::dropQueued(const QUuid &id)
 
 void BatchController::fill()
 {
+    grantTools();
     if (!m_batch || m_batch->preparing)
         return;
     const TaskList *tasks = list(m_batch->mode);
     bool dropped = false;
     // A job that only places its output leaves its place in the window to the next one, so the
     // tools never wait for the disk; the jobs finishing that way are bounded by the window too.
-    while (m_batch->next < m_batch->queue.size() && toolJobCount() < m_batch->window
-           && m_running.size() < 2 * qsizetype(m_batch->window)) {
+    // One more job per place is prepared ahead (source read, temporary made) while the tools
+    // run, so that a place that frees up starts the next tool at once.
+    const qsizetype window = m_batch->window;
+    while (m_batch->next < m_batch->queue.size() && unfinishedToolJobCount() < 2 * window
+           && m_running.size() < 3 * window) {
         const QUuid id = m_batch->queue.at(m_batch->next);
         const TaskItem *task = tasks->find(id);
         // Gone from the list, no longer waiting, stopped by hand, or still held by an older job.
@@ -296,7 +300,26 @@ void BatchController::fill()
 
 qsizetype BatchController::toolJobCount() const
 {
+    return std::count_if(m_running.cbegin(), m_running.cend(),
+                         [](const Running &running) { return running.hasTool && !running.toolsDone; });
+}
+
+qsizetype BatchController::unfinishedToolJobCount() const
+{
     return std::count_if(m_running.cbegin(), m_running.cend(), [](const Running &running) { return !running.toolsDone; });
+}
+
+void BatchController::grantTools()
+{
+    // Jobs of a cancelled batch are being stopped: they get no place.
+    while (m_batch && !m_awaitingTool.isEmpty() && toolJobCount() < m_batch->window) {
+        const QUuid id = m_awaitingTool.takeFirst();
+        const auto it = m_running.find(id);
+        if (it == m_running.end() || it->serial != m_batch->serial || it->stopping)
+            continue;
+        it->hasTool = true;
+        it->job->allowTool();
+    }
 }
 
 bool BatchController::fitsInMemory(qint64 need)
@@ -386,6 +409,7 @@ void BatchController::launch(const TaskItem &task, qint64 need)
 
     auto *job = new FileJob(task, settings, this);
     job->setOutputFolder(m_outputFolder);
+    job->setGated(true);
     Running running;
     running.job = job;
     running.serial = m_batch->serial;
@@ -410,7 +434,9 @@ void BatchController::launch(const TaskItem &task, qint64 need)
         fill();
     });
     connect(job, &FileJob::finished, this, [this, id](const TaskItem &final) { onJobFinished(id, final); });
+    m_awaitingTool.append(id);
     job->start();
+    grantTools();
 }
 
 void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
@@ -418,6 +444,8 @@ void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
     if (!m_running.contains(id))
         return;
     const Running running = m_running.take(id);
+    if (!running.hasTool)
+        m_awaitingTool.removeOne(id);
     running.job->deleteLater();
     m_heldSources.remove(running.source);
     const bool ofRunningBatch = m_batch && running.serial == m_batch->serial;
@@ -452,10 +480,37 @@ void BatchController::markStopping(Running &running)
     running.job->cancel();
 }
 
+std::optional<BatchController::Running> BatchController::dropUnstarted(const QUuid &id)
+{
+    const auto it = m_running.find(id);
+    if (it == m_running.end() || it->hasTool || it->job->isFinished())
+        return std::nullopt;
+    const Running running = *it;
+    m_running.erase(it);
+    m_awaitingTool.removeOne(id);
+    m_heldSources.remove(running.source);
+    // A preparation still under way ends on its own and removes what it made.
+    FileJob *job = running.job;
+    job->disconnect(this);
+    job->setParent(nullptr);
+    connect(job, &FileJob::finished, job, &QObject::deleteLater);
+    job->cancel();
+    return running;
+}
+
 void BatchController::cancelJob(const QUuid &id)
 {
     if (m_batch)
         m_batch->stopped.insert(id);
+    if (const std::optional<Running> dropped = dropUnstarted(id)) {
+        if (m_batch && dropped->serial == m_batch->serial) {
+            m_batch->total -= 1; // it no longer belongs to the batch's work
+            m_batch->bytesTotal -= dropped->size;
+            Q_EMIT progressChanged();
+        }
+        fill();
+        return;
+    }
     const auto it = m_running.find(id);
     if (it == m_running.end())
         return;
@@ -473,9 +528,9 @@ void BatchController::cancel()
     m_batch.reset();
     m_memoryRetry->stop();
     m_needs.clear();
-    for (Running &running : m_running) {
-        if (running.serial == serial)
-            markStopping(running);
+    for (const QUuid &id : m_running.keys()) {
+        if (m_running.value(id).serial == serial && !dropUnstarted(id))
+            markStopping(m_running[id]);
     }
     Q_EMIT stateChanged();
     Q_EMIT progressChanged();

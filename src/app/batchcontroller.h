@@ -149,6 +149,8 @@ private:
         qint64 size = 0;
         QString source;
         bool stopping = false;
+        // It holds one of the window's places for its tools (else it prepares, or waits for one).
+        bool hasTool = false;
         // Its tools have exited for good; it only places its output now.
         bool toolsDone = false;
     };
@@ -160,12 +162,19 @@ private:
     void fill();
     bool fitsInMemory(qint64 need);
     bool fitsIn(qint64 need, std::optional<qint64> available) const;
-    // Jobs whose tools may still run: what the window and the memory check count.
+    // Jobs that hold a place for their tools: what the window and the memory check count.
     qsizetype toolJobCount() const;
+    // Jobs whose tools may still run, whether they hold a place or wait for one.
+    qsizetype unfinishedToolJobCount() const;
+    // Gives free places in the window to the jobs waiting for one, oldest first.
+    void grantTools();
     void requestEstimates();
     void launch(const TaskItem &task, qint64 need);
     void onJobFinished(const QUuid &id, const TaskItem &task);
     void markStopping(Running &running);
+    // Takes out a job that has no place for its tools yet and so has shown and run nothing;
+    // nothing when it has one or has ended already.
+    std::optional<Running> dropUnstarted(const QUuid &id);
     void drainIfDone();
     void dropQueued(const QUuid &id);
 
@@ -189,6 +198,7 @@ private:
     std::optional<Batch> m_batch; // the batch that holds the state; a cancelled one is gone
     quint64 m_serial = 0;
     QHash<QUuid, Running> m_running;
+    QList<QUuid> m_awaitingTool; // started jobs without a place for their tools, oldest first
     QSet<QString> m_heldSources;
     int m_stopping = 0; // running jobs stopped by a cancel of either kind
     QHash<QUuid, qint64> m_needs;

@@ -112,11 +112,30 @@ QString FileJob::reconstructableJXLText()
     return QCoreApplication::translate("FileJob", "由 JPEG 无损转换的 JXL");
 }
 
+void FileJob::allowTool()
+{
+    if (m_allowed || m_finished)
+        return;
+    m_allowed = true;
+    publish(); // processing from now on, to the eye as well
+    if (m_heldTool)
+        std::exchange(m_heldTool, {})();
+}
+
+void FileJob::whenAllowed(std::function<void()> step)
+{
+    if (!m_gated || m_allowed)
+        return step();
+    m_heldTool = std::move(step);
+    Q_EMIT wantsTool();
+}
+
 void FileJob::start()
 {
     m_task.status = TaskStatus::processing;
     m_task.warning.reset();
-    publish();
+    if (!m_gated)
+        publish();
     m_clock.start();
 
     m_wanted = m_task.destinationURL
@@ -241,6 +260,11 @@ void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
 
 void FileJob::proveExisting(const std::optional<QString> &sourceDigest)
 {
+    whenAllowed([this, sourceDigest] { startProof(sourceDigest); });
+}
+
+void FileJob::startProof(const std::optional<QString> &sourceDigest)
+{
     m_task.status = TaskStatus::verifying;
     publish();
     m_proof = new Verification(m_source, m_wanted, m_settings.customDjxlPath, this);
@@ -292,6 +316,11 @@ void FileJob::endTools()
 }
 
 void FileJob::runTool()
+{
+    whenAllowed([this] { startTool(); });
+}
+
+void FileJob::startTool()
 {
     m_run = compressing()
         ? ToolRun::transcodeJPEGtoJXL(m_source, m_temporary, m_settings.compressionEffort,
@@ -506,6 +535,10 @@ void FileJob::cancel()
     if (m_finished || m_cancelled->load())
         return;
     m_cancelled->store(true);
+    if (m_heldTool) {
+        m_heldTool = nullptr;
+        return endCancelled();
+    }
     if (m_proof && !m_run)
         m_proof->cancel();
     else if (m_verification)

@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class ToolRun;
@@ -37,6 +38,13 @@ public:
     // of beside their sources. Empty (the default): beside the sources. Before start().
     void setOutputFolder(const QString &folder) { m_outputFolder = folder; }
 
+    // Holds the job before its first tool until allowTool(): its preparation (reading the
+    // source, making the temporary) then runs while other jobs' tools still run, and it stays
+    // pending to the eye until allowed. Before start().
+    void setGated(bool gated) { m_gated = gated; }
+    // Lets a gated job run its tools, now or once it is prepared.
+    void allowTool();
+
     void start();
     // Stops the job unless its output is already in place, in which case it completes.
     void cancel();
@@ -59,6 +67,8 @@ public:
 Q_SIGNALS:
     // Every change of the record, the last one included.
     void updated(const TaskItem &task);
+    // A gated job is prepared and waits for allowTool(); at most once.
+    void wantsTool();
     // No tool runs for this job any more: what is left (placing the output, disposing of the
     // source) only reads and writes files. At most once, and never after finished().
     void toolsDone();
@@ -70,8 +80,12 @@ private:
     void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
     void considerExisting(const std::optional<QString> &sourceDigest);
     void proveExisting(const std::optional<QString> &sourceDigest);
+    void startProof(const std::optional<QString> &sourceDigest);
     void takeExisting(bool verified);
+    // Runs step, the job's first tool, once the gate lets it.
+    void whenAllowed(std::function<void()> step);
     void runTool();
+    void startTool();
     void endTools();
     void onToolFinished();
     void verifyCompressed(const std::optional<QString> &sourceDigest);
@@ -101,6 +115,9 @@ private:
     std::optional<QString> m_storedDigest;          // restore: what the JXL says its JPEG was
     std::optional<QString> m_outputDigest;          // of the temporary output, once known
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+    bool m_gated = false;
+    bool m_allowed = false;
+    std::function<void()> m_heldTool; // a gated job's first tool, until allowed
     bool m_inspected = false; // the new JXL is known to carry JPEG reconstruction data
     bool m_committing = false;
     bool m_toolsDone = false;

@@ -368,7 +368,8 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath, c
             continue;
         const int renameError = renameNoReplace(temp, QFile::encodeName(candidate));
         if (renameError == 0) {
-            syncPath(QFile::encodeName(QFileInfo(candidate).absolutePath()), O_RDONLY | O_DIRECTORY);
+            // The new name is made durable before a source goes (recheckPlaced); while the source
+            // stays, a name lost to a crash only means the photo is converted again.
             result.placement = Placement{candidate, qint64(st.st_size), false};
             return result;
         }
@@ -393,8 +394,11 @@ std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QS
     struct stat info;
     const bool unchanged = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
         && qint64(info.st_size) == size && FileDigest::sha256(path) == digest;
-    if (unchanged)
+    if (unchanged) {
+        if (!syncPath(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY))
+            return writeFailure(path, errno);
         return std::nullopt;
+    }
     return JXLError::platform(
         QCoreApplication::translate("OutputFiles", "输出文件“%1”在写入后被其他程序改动或替换，原文件未做处理").arg(path));
 }

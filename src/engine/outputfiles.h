@@ -87,7 +87,8 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath, c
                       const std::shared_ptr<std::atomic_bool> &cancelled);
 
 // Checks, right before the source goes, that the placed output is still a regular file of the
-// size and digest it was placed with (another program may have replaced it).
+// size and digest it was placed with (another program may have replaced it), and makes its
+// name durable: the source must never go while the output's name could still be lost.
 std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest);
 
 // Keeps, trashes or deletes the source. Returns the reason, for the user, when that failed.
