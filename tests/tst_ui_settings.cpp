@@ -218,6 +218,15 @@ private slots:
         QCOMPARE(setting->chooseButton()->text(), QStringLiteral("选择…"));
         QCOMPARE(setting->note()->text(), QStringLiteral("转换后的文件保存在原照片旁边。"));
         QVERIFY(!store.contains(SettingsStore::outputFolderKey)); // showing it writes nothing
+        // The note under kept originals says where the new photos go.
+        const auto shows = [general](const QString &text) {
+            const QList<QLabel *> labels = general->findChildren<QLabel *>();
+            return std::any_of(labels.cbegin(), labels.cend(),
+                               [&](const QLabel *label) { return label->text() == text && label->isVisibleTo(general); });
+        };
+        const QString beside = QStringLiteral("在原文件同目录下输出新照片，完整保留原件。");
+        const QString inFolder = QStringLiteral("在所选的输出文件夹中生成新照片，完整保留原件。");
+        QVERIFY(shows(beside) && !shows(inFolder));
 
         const QByteArray settingsBefore = store.data(SettingsStore::settingsKey);
         const QString folder = m_root.filePath(QStringLiteral("Backup/JPEG XL 输出"));
@@ -229,6 +238,7 @@ private slots:
         QCOMPARE(choices->currentText(), folder);
         QCOMPARE(setting->note()->text(), QStringLiteral("转换后的文件保存在此文件夹中，并保留导入文件夹的目录结构。"));
         QCOMPARE(store.data(SettingsStore::settingsKey), settingsBefore); // the record is not touched
+        QVERIFY(shows(inFolder) && !shows(beside));
         m_window->showTab(SettingsWindow::Tab::general);
         m_window->resize(m_window->minimumSize());
         QApplication::processEvents();
@@ -242,6 +252,7 @@ private slots:
         QCOMPARE(m_state->settings()->outputFolder(), QString());
         QCOMPARE(m_state->batch()->outputFolder(), QString());
         QVERIFY(!store.contains(SettingsStore::outputFolderKey));
+        QVERIFY(shows(beside));
         QCOMPARE(choices->count(), 2);
         QTest::keyClick(choices, Qt::Key_Down);
         QCOMPARE(m_state->settings()->outputFolder(), folder);

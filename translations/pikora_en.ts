@@ -669,6 +669,10 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Safety and Storage</translation>
     </message>
     <message>
+        <source>在所选的输出文件夹中生成新照片，完整保留原件。</source>
+        <translation>New photos are saved in the chosen output folder; the originals stay untouched.</translation>
+    </message>
+    <message>
         <source>原文件处理方式：</source>
         <translation>Original photos:</translation>
     </message>

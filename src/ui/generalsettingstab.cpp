@@ -87,6 +87,7 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
         SettingsEdit::apply(m_settingsStore, [on](AppSettings &settings) { settings.soundFeedbackEnabled = on; });
     });
     connect(m_settingsStore, &SettingsStore::settingsChanged, this, &GeneralSettingsTab::fill);
+    connect(m_settingsStore, &SettingsStore::outputFolderChanged, this, &GeneralSettingsTab::fill);
     connect(m_tools, &ToolStatus::statusChanged, this, [this] {
         m_probing = false;
         showToolStatus();
@@ -143,7 +144,10 @@ void GeneralSettingsTab::fill()
         if (QAbstractButton *option = m_strategies->button(static_cast<int>(settings.deleteStrategy)))
             option->setChecked(true);
     }
-    m_strategyDescription->setText(description(settings.deleteStrategy));
+    // Kept originals: where the new photos go depends on the output folder chosen below.
+    const bool elsewhere = settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settingsStore->outputFolder().isEmpty();
+    m_strategyDescription->setText(elsewhere ? tr("在所选的输出文件夹中生成新照片，完整保留原件。")
+                                             : description(settings.deleteStrategy));
 
     // Disposing of an original always verifies first, so the switch shows on and cannot be
     // turned off then; the stored choice stays for when originals are kept again.
