@@ -1,3 +1,4 @@
+#include "clirun.h"
 #include "engineruns.h"
 #include "testenv.h"
 
@@ -29,41 +30,8 @@ private:
     int m_case = 0;
     QString m_work;
 
-    struct Run
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-        QList<QJsonObject> jobs() const
-        {
-            QList<QJsonObject> list;
-            for (const QByteArray &line : out.split('\n')) {
-                if (line.startsWith('{'))
-                    list.append(QJsonDocument::fromJson(line).object());
-            }
-            return list;
-        }
-        // The jobs by source path.
-        QHash<QString, QJsonObject> bySource() const
-        {
-            QHash<QString, QJsonObject> map;
-            for (const QJsonObject &job : jobs())
-                map.insert(job.value(QStringLiteral("source")).toString(), job);
-            return map;
-        }
-    };
-
-    static Run cli(const QStringList &arguments, const QByteArray &input = {})
-    {
-        QProcess process;
-        process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(120000))
-            qFatal("pikora-cli did not finish");
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput(), process.readAllStandardError()};
-    }
+    using Run = CliRun;
+    static Run cli(const QStringList &arguments, const QByteArray &input = {}) { return CliRun::run(arguments, input); }
 
     // A tool that notes every run in a file of its own, then runs the real one.
     QString countingTool(const QString &name)

@@ -1,5 +1,6 @@
 #include "app/settingsstore.h"
 #include "platform/preferences.h"
+#include "clirun.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -25,31 +26,10 @@ private:
     int m_case = 0;
     QString m_work;
 
-    struct Run
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-        QList<QJsonObject> jobs() const
-        {
-            QList<QJsonObject> list;
-            for (const QByteArray &line : out.split('\n')) {
-                if (!line.trimmed().isEmpty())
-                    list.append(QJsonDocument::fromJson(line).object());
-            }
-            return list;
-        }
-    };
-
+    using Run = CliRun;
     static Run cli(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
-        if (!process.waitForFinished(120000))
-            qFatal("pikora-cli did not finish");
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput(), process.readAllStandardError()};
+        return CliRun::run(arguments, {}, environment);
     }
 
 private Q_SLOTS:
