@@ -4,6 +4,7 @@
 #include "engine/filejob.h"
 #include "engine/imageheader.h"
 #include "engine/toolcommands.h"
+#include "engine/whenready.h"
 #include "engine/outputfiles.h"
 #include "platform/memoryprobe.h"
 #include "tasklist.h"
@@ -39,17 +40,11 @@ constexpr qint64 kThroughputWindowMs = 60 * 1000;
 constexpr qsizetype kEstimateChunk = 64;
 
 // Runs work on the thread pool and hands its result to done on context's thread, always from
-// the event loop (never inside this call, as QFuture::then may when the work is already done).
+// the event loop (never inside this call, as QFuture::then does when the work is already done).
 template <typename Work, typename Done>
 void runInBackground(QObject *context, Work work, Done done)
 {
-    using Result = std::invoke_result_t<Work>;
-    auto *watcher = new QFutureWatcher<Result>(context);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, done] {
-        watcher->deleteLater();
-        done(watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run(std::move(work)));
+    whenReady(context, QtConcurrent::run(std::move(work)), std::move(done));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "outputfiles.h"
 #include "toolrun.h"
 #include "verifier.h"
+#include "whenready.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -157,11 +158,10 @@ void FileJob::start()
                                    .absolutePath();
     if (compressing()) {
         // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
-        // Started first: the preparation's continuation may run inside this call and wait for it.
         m_sourceDigest = QtConcurrent::run([source, cancelled] { return FileDigest::sha256(source, nullptr, cancelled.get()); });
     }
     // Ahead of the hashing of other jobs' sources: the tool waits for this.
-    QtConcurrent::task([source, temporary, wanted, restoring, outputFolder, sourceBase] {
+    const QFuture<Preparation> preparation = QtConcurrent::task([source, temporary, wanted, restoring, outputFolder, sourceBase] {
         Preparation result;
         const QString folder = QFileInfo(temporary).absolutePath();
         // A folder that cannot be made shows up as the error below.
@@ -202,12 +202,12 @@ void FileJob::start()
         return result;
     })
         .withPriority(1)
-        .spawn()
-        .then(this, [this](Preparation result) {
-            m_storedDigest = result.storedDigest;
-            m_existing = result.existing;
-            prepared(result.error, result.reconstructable, result.sourceUnreadable);
-        });
+        .spawn();
+    whenReady(this, preparation, [this](const Preparation &result) {
+        m_storedDigest = result.storedDigest;
+        m_existing = result.existing;
+        prepared(result.error, result.reconstructable, result.sourceUnreadable);
+    });
 }
 
 void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)
@@ -222,7 +222,7 @@ void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructabl
         return fail(JXLError::invalidFormat(reconstructableJXLText()));
     if (m_existing && !sourceUnreadable) {
         if (compressing())
-            m_sourceDigest.then(this, [this](std::optional<QString> digest) { considerExisting(digest); });
+            whenReady(this, m_sourceDigest, [this](const std::optional<QString> &digest) { considerExisting(digest); });
         else
             considerExisting(m_storedDigest);
         return;
@@ -358,15 +358,16 @@ void FileJob::onToolFinished()
     if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless)
         return commit();
     const QString temporary = m_temporary;
-    QtConcurrent::run([temporary] { return JXLContainer::inspect(temporary).hasJpegReconstruction; })
-        .then(this, [this](bool reconstructable) {
-            if (m_cancelled->load())
-                return endCancelled();
-            if (!reconstructable)
-                return fail(JXLError::refused(lacksReconstructionText()));
-            m_inspected = true;
-            m_sourceDigest.then(this, [this](std::optional<QString> digest) { verifyCompressed(digest); });
-        });
+    whenReady(this, QtConcurrent::run([temporary] { return JXLContainer::inspect(temporary).hasJpegReconstruction; }),
+              [this](bool reconstructable) {
+                  if (m_cancelled->load())
+                      return endCancelled();
+                  if (!reconstructable)
+                      return fail(JXLError::refused(lacksReconstructionText()));
+                  m_inspected = true;
+                  whenReady(this, m_sourceDigest,
+                            [this](const std::optional<QString> &digest) { verifyCompressed(digest); });
+              });
 }
 
 void FileJob::verifyCompressed(const std::optional<QString> &sourceDigest)
@@ -389,11 +390,11 @@ void FileJob::verifyCompressed(const std::optional<QString> &sourceDigest)
 void FileJob::checkRestored()
 {
     const QString temporary = m_temporary;
-    QtConcurrent::run([temporary] {
+    whenReady(this, QtConcurrent::run([temporary] {
         QString error;
         const std::optional<QString> digest = FileDigest::sha256(temporary, &error);
         return std::pair{digest, error};
-    }).then(this, [this](std::pair<std::optional<QString>, QString> hashed) {
+    }), [this](const std::pair<std::optional<QString>, QString> &hashed) {
         if (m_cancelled->load())
             return endCancelled();
         if (!hashed.first)
@@ -447,7 +448,7 @@ void FileJob::commit()
     const bool needsDigest = !m_outputDigest && m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
     const std::optional<QString> knownDigest = m_outputDigest;
     // Waiting on the disk, not on a processor: kept off the pool the next jobs prepare on.
-    QtConcurrent::run(outputWriters(), [source, temporary, wanted, cancelled, sourceDigest, checkReconstruction,
+    whenReady(this, QtConcurrent::run(outputWriters(), [source, temporary, wanted, cancelled, sourceDigest, checkReconstruction,
                                         needsDigest, knownDigest] {
         Commitment result;
         result.outputDigest = knownDigest;
@@ -469,7 +470,7 @@ void FileJob::commit()
             result.outputDigest = digest;
         result.placement = OutputFiles::place(temporary, wanted, source, cancelled);
         return result;
-    }).then(this, [this](Commitment result) {
+    }), [this](const Commitment &result) {
         m_committing = false;
         m_temporary.clear(); // placed or removed by the worker
         m_outputDigest = result.outputDigest;
@@ -493,12 +494,11 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
     // and the JXL may be the only lossless copy of the photo.
     const bool unproven = !compressing() && !m_task.isVerified;
     if (strategy == DeleteStrategy::keepOriginal) {
-        // Nothing to do on a worker. A continuation attached to a task that ends at once can
-        // also race with its end in Qt 6.4 and run twice.
+        // Nothing to do on a worker.
         concludeDisposal(std::nullopt, std::nullopt);
         return;
     }
-    QtConcurrent::run([source, strategy, placedPath, placedSize, digest, unproven] {
+    whenReady(this, QtConcurrent::run([source, strategy, placedPath, placedSize, digest, unproven] {
         Disposal result;
         if (unproven) {
             result.warning = QCoreApplication::translate(
@@ -513,7 +513,7 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
         if (!result.error)
             result.warning = OutputFiles::disposeSource(source, strategy);
         return result;
-    }).then(this, [this](Disposal result) { concludeDisposal(result.error, result.warning); });
+    }), [this](const Disposal &result) { concludeDisposal(result.error, result.warning); });
 }
 
 void FileJob::concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning)

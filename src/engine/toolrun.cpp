@@ -2,6 +2,7 @@
 
 #include "jpegdiagnosis.h"
 #include "toolcommands.h"
+#include "whenready.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -233,8 +234,8 @@ void ToolRun::onProcessFinished(int exitCode, QProcess::ExitStatus status)
 void ToolRun::explainFailure(int exitCode)
 {
     // Reading the markers of a large photo and asking a volume for its room are file work: off this thread.
-    QtConcurrent::run(&causeOfFailure, m_toolName, m_source, m_destination, m_stderr)
-        .then(this, [this, exitCode](const FailureCause &cause) {
+    whenReady(this, QtConcurrent::run(&causeOfFailure, m_toolName, m_source, m_destination, m_stderr),
+        [this, exitCode](const FailureCause &cause) {
             if (m_cancelRequested) {
                 finish(Outcome::cancelled);
                 return;

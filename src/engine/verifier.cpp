@@ -5,6 +5,7 @@
 #include "platform/extendedattributes.h"
 #include "platform/processowner.h"
 #include "toolrun.h"
+#include "whenready.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -124,7 +125,7 @@ void Verification::start()
 {
     const QString original = m_original;
     // The copy is the photo itself: private folder, the original's permission bits from the start.
-    QtConcurrent::run([original]() -> std::pair<QString, QString> {
+    whenReady(this, QtConcurrent::run([original]() -> std::pair<QString, QString> {
         QString error;
         const std::optional<QString> folder = Verifier::makePrivateFolder(&error);
         if (!folder)
@@ -136,7 +137,7 @@ void Verification::start()
             return {QString(), failure->errorDescription()};
         }
         return {copy, QString()};
-    }).then(this, [this](std::pair<QString, QString> prepared) {
+    }), [this](const std::pair<QString, QString> &prepared) {
         if (prepared.first.isEmpty())
             return finish(Outcome::failed, JXLError::platform(prepared.second));
         m_temporary = prepared.first;
@@ -160,8 +161,8 @@ void Verification::runTool()
             return;
         }
         // Hashing may take long on big photos: keep it off this thread.
-        QtConcurrent::run(&Verifier::compareRebuilt, m_original, m_temporary, m_originalDigest)
-            .then(this, [this](std::optional<JXLError> error) {
+        whenReady(this, QtConcurrent::run(&Verifier::compareRebuilt, m_original, m_temporary, m_originalDigest),
+            [this](std::optional<JXLError> error) {
                 if (m_cancelled)
                     finish(Outcome::cancelled);
                 else
