@@ -24,7 +24,9 @@ class TaskList;
 // A batch starts with a disk check and a tool search on the thread pool; jobs then start in
 // queue order while fewer than the window run, counting jobs of cancelled batches whose tools
 // have not exited yet, and only when the job's estimated memory fits what the machine and the
-// process's memory group have left (at least one job always runs). When the queue is used up,
+// process's memory group have left (at least one job always runs). One job per place in the
+// window is started ahead and prepared, then held before its first tool until a place frees.
+// When the queue is used up,
 // jobs that became pending meanwhile run as a follow-up of the same batch. Jobs are looked up
 // by id in the live list, so editing the list during a batch never leads to a wrong job.
 // Everything it does is reported through signals.
