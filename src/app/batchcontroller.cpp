@@ -489,6 +489,8 @@ std::optional<BatchController::Running> BatchController::dropUnstarted(const QUu
     job->disconnect(this);
     job->setParent(nullptr);
     connect(job, &FileJob::finished, job, &QObject::deleteLater);
+    ++m_leaving;
+    connect(job, &FileJob::finished, this, [this] { --m_leaving; });
     job->cancel();
     return running;
 }

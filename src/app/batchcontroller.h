@@ -65,7 +65,8 @@ public:
     // From the jobs finished per second over the last minute: the pace of the work as it is now,
     // not of its first photos. Nothing until two jobs have finished.
     std::optional<qint64> remainingSeconds() const;
-    qsizetype runningJobCount() const { return m_running.size(); }
+    // Jobs running, or let go before their tools and still finishing their preparation.
+    qsizetype runningJobCount() const { return m_running.size() + m_leaving; }
     bool isHeld(const QUuid &id) const { return m_running.contains(id); }
     // A running job (of any batch) reads or writes this file (a standardized source path).
     bool holdsSource(const QString &standardizedPath) const { return m_heldSources.contains(standardizedPath); }
@@ -203,6 +204,7 @@ private:
     QList<QUuid> m_awaitingTool; // started jobs without a place for their tools, oldest first
     QSet<QString> m_heldSources;
     int m_stopping = 0; // running jobs stopped by a cancel of either kind
+    int m_leaving = 0;  // jobs let go before their tools that have not ended yet
     QHash<QUuid, qint64> m_needs;
     bool m_estimating = false;
     QTimer *m_memoryRetry;
