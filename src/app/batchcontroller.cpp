@@ -478,7 +478,8 @@ void BatchController::markStopping(Running &running)
 std::optional<BatchController::Running> BatchController::dropUnstarted(const QUuid &id)
 {
     const auto it = m_running.find(id);
-    if (it == m_running.end() || it->hasTool || it->job->isFinished())
+    // Past its preparation it may be taking over a former run's output: that ends as usual.
+    if (it == m_running.end() || it->hasTool || it->job->isFinished() || !it->job->isBeforeTools())
         return std::nullopt;
     const Running running = *it;
     m_running.erase(it);

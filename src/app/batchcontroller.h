@@ -175,8 +175,8 @@ private:
     void launch(const TaskItem &task, qint64 need);
     void onJobFinished(const QUuid &id, const TaskItem &task);
     void markStopping(Running &running);
-    // Takes out a job that has no place for its tools yet and so has shown and run nothing;
-    // nothing when it has one or has ended already.
+    // Takes out a job that has no place for its tools yet and is still being prepared or waits
+    // for one, and so has shown, run and changed nothing; nothing for any other job.
     std::optional<Running> dropUnstarted(const QUuid &id);
     void drainIfDone();
     void dropQueued(const QUuid &id);

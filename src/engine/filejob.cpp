@@ -138,6 +138,7 @@ void FileJob::start()
     if (!m_gated)
         publish();
     m_clock.start();
+    m_preparing = true;
 
     m_wanted = m_task.destinationURL
         ? m_task.destinationURL->toLocalFile()
@@ -204,6 +205,7 @@ void FileJob::start()
         .withPriority(1)
         .spawn();
     whenReady(this, preparation, [this](const Preparation &result) {
+        m_preparing = false;
         m_storedDigest = result.storedDigest;
         m_existing = result.existing;
         prepared(result.error, result.reconstructable, result.sourceUnreadable);

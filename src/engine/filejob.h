@@ -51,6 +51,8 @@ public:
 
     const TaskItem &task() const { return m_task; }
     bool isFinished() const { return m_finished; }
+    // It is being prepared or waits at the gate: nothing of it has been shown, run or changed.
+    bool isBeforeTools() const { return m_preparing || bool(m_heldTool); }
 
     // Text of the error restore jobs fail with when a JXL cannot give back the original JPEG.
     static QString reconstructableJXLText();
@@ -115,6 +117,7 @@ private:
     std::optional<QString> m_storedDigest;          // restore: what the JXL says its JPEG was
     std::optional<QString> m_outputDigest;          // of the temporary output, once known
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
+    bool m_preparing = false; // from start() until the preparation is in
     bool m_gated = false;
     bool m_allowed = false;
     std::function<void()> m_heldTool; // a gated job's first tool, until allowed
