@@ -2,15 +2,20 @@
 #include "engine/toolcommands.h"
 #include "engine/toolrun.h"
 #include "engine/verifier.h"
+#include "engine/whenready.h"
 #include "platform/processowner.h"
 #include "engineruns.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
+
+#include <memory>
 
 // Tool search, command lines and error texts of the tool runs, the JXL box reader and the verifier.
 class TestEngine final : public QObject
@@ -48,6 +53,41 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         m_tmp = TestEnv::isolateTemporaries(path(QStringLiteral("tmp")));
         TestEnv::isolateHome(path(QStringLiteral("root")));
+    }
+
+    // A background step's result reaches its owner once, from the event loop, and never after
+    // the owner is gone: a job whose step ran twice would end twice.
+    void resultsReachTheirOwnerOnce()
+    {
+        QObject owner;
+        QList<int> results;
+        QFuture<int> done = QtConcurrent::run([] { return 7; });
+        done.waitForFinished();
+        whenReady(&owner, done, [&](int value) { results.append(value); });
+        QVERIFY(results.isEmpty()); // not inside the call, even for a future already finished
+        QSemaphore release;
+        const QFuture<int> running = QtConcurrent::run([&release] {
+            release.acquire();
+            return 8;
+        });
+        whenReady(&owner, running, [&](int value) { results.append(value); });
+        release.release();
+        QTRY_COMPARE(results, (QList<int>{7, 8}));
+
+        auto gone = std::make_unique<QObject>();
+        bool ranAfterOwner = false;
+        QSemaphore later;
+        QFuture<int> orphan = QtConcurrent::run([&later] {
+            later.acquire();
+            return 9;
+        });
+        whenReady(gone.get(), orphan, [&](int) { ranAfterOwner = true; });
+        gone.reset();
+        later.release();
+        orphan.waitForFinished();
+        QCoreApplication::processEvents();
+        QVERIFY(!ranAfterOwner);
+        QCOMPARE(results, (QList<int>{7, 8})); // each step once
     }
 
     void customPathWinsOnlyWhenExecutable()
