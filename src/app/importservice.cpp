@@ -1,5 +1,6 @@
 #include "importservice.h"
 
+#include "engine/whenready.h"
 #include "tasklist.h"
 #include "workspace.h"
 
@@ -61,7 +62,7 @@ void ImportService::importURLs(const QList<QUrl> &urls)
     if (m_scansRunning == 1)
         Q_EMIT isScanningChanged();
     const ConversionMode direction = m_workspace->activeMode();
-    QtConcurrent::run([urls, direction] {
+    whenReady(this, QtConcurrent::run([urls, direction] {
         auto outcome = std::make_shared<ScanOutcome>();
         outcome->result = FileScanner::scan(urls);
         const ScanResult &result = outcome->result;
@@ -94,12 +95,7 @@ void ImportService::importURLs(const QList<QUrl> &urls)
         for (const TaskItem &failed : std::as_const(outcome->problems.failedTasks))
             propose(failed);
         return outcome;
-    }).then(this, [this, direction](const std::shared_ptr<ScanOutcome> &outcome) {
-        // A scan that ends before then() is attached has Qt run this continuation at once, inside
-        // this call; the merge must still come later, from the event loop.
-        QMetaObject::invokeMethod(
-            this, [this, direction, outcome] { mergeScan(direction, outcome); }, Qt::QueuedConnection);
-    });
+    }), [this, direction](const std::shared_ptr<ScanOutcome> &outcome) { mergeScan(direction, outcome); });
 }
 
 void ImportService::mergeScan(ConversionMode direction, const std::shared_ptr<ScanOutcome> &outcome)

@@ -1,6 +1,7 @@
 #include "toolstatus.h"
 
 #include "engine/toolcommands.h"
+#include "engine/whenready.h"
 #include "settingsstore.h"
 
 #include <QCoreApplication>
@@ -31,25 +32,18 @@ void ToolStatus::probe()
     const QString customCjxl = m_settings->customCjxlPath();
     const QString customDjxl = m_settings->customDjxlPath();
     const quint64 probe = ++m_probe;
-    QtConcurrent::run([customCjxl, customDjxl, folders = m_searchFolders] {
+    whenReady(this, QtConcurrent::run([customCjxl, customDjxl, folders = m_searchFolders] {
         ToolCommands::ToolPaths paths;
         paths.cjxl = ToolCommands::resolveToolPath(QStringLiteral("cjxl"), customCjxl, folders);
         paths.djxl = ToolCommands::resolveToolPath(QStringLiteral("djxl"), customDjxl, folders);
         return paths;
-    }).then(this, [this, probe](const ToolCommands::ToolPaths &paths) {
-        // A probe that ends before then() is attached has Qt run this at once, inside probe();
-        // the answer must still come later, from the event loop.
-        QMetaObject::invokeMethod(
-            this,
-            [this, probe, paths] {
-                if (probe != m_probe)
-                    return; // a newer probe (other custom paths, perhaps) has the last word
-                m_isCjxlReady = paths.cjxl.has_value();
-                m_isDjxlReady = paths.djxl.has_value();
-                m_cjxlPath = paths.cjxl.value_or(notInstalledText());
-                m_djxlPath = paths.djxl.value_or(notInstalledText());
-                Q_EMIT statusChanged();
-            },
-            Qt::QueuedConnection);
+    }), [this, probe](const ToolCommands::ToolPaths &paths) {
+        if (probe != m_probe)
+            return; // a newer probe (other custom paths, perhaps) has the last word
+        m_isCjxlReady = paths.cjxl.has_value();
+        m_isDjxlReady = paths.djxl.has_value();
+        m_cjxlPath = paths.cjxl.value_or(notInstalledText());
+        m_djxlPath = paths.djxl.value_or(notInstalledText());
+        Q_EMIT statusChanged();
     });
 }
