@@ -105,9 +105,12 @@ private:
         m_state->settings()->setSettings(settings);
     }
 
-    void waitForProbe()
+    // Looks for the tools again and waits for the answer: pages show the same, found or not,
+    // however long the first look took.
+    void probeTools()
     {
         QSignalSpy probed(m_state->tools(), &ToolStatus::statusChanged);
+        m_state->tools()->probe();
         QVERIFY(probed.wait(30'000));
     }
 
@@ -152,6 +155,7 @@ private slots:
         QVERIFY(m_window->minimumWidth() >= 500 && m_window->minimumHeight() >= 380);
         // No haptics on Linux desktops: the switch is gone and its stored value stays untouched.
         QVERIFY(!byText<QCheckBox>(page(SettingsWindow::Tab::general), QStringLiteral("启用触控板触觉震动反馈")));
+        probeTools();
         for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
                                         std::pair{SettingsWindow::Tab::performance, "settings-performance"},
                                         std::pair{SettingsWindow::Tab::integration, "settings-integration"},
@@ -293,6 +297,7 @@ private slots:
         QCOMPARE(setting->title(), QStringLiteral("Language"));
         QCOMPARE(setting->choices()->itemText(0), QStringLiteral("Same as system"));
         QCOMPARE(setting->choices()->itemText(1), QStringLiteral("简体中文"));
+        probeTools();
         for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
                                         std::pair{SettingsWindow::Tab::performance, "settings-performance"},
                                         std::pair{SettingsWindow::Tab::integration, "settings-integration"},
