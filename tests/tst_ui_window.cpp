@@ -76,7 +76,9 @@ QStringList list(std::initializer_list<const char *> words)
 TaskItem task(ConversionMode mode, TaskStatus status, qint64 original, std::optional<qint64> result = std::nullopt)
 {
     TaskItem item;
-    item.sourceURL = QUrl::fromLocalFile(QStringLiteral("/photos/%1.jpg").arg(original));
+    item.sourceURL = QUrl::fromLocalFile(QStringLiteral("/photos/%1.%2")
+                                             .arg(original)
+                                             .arg(mode == ConversionMode::jpegToJXL ? QStringLiteral("jpg") : QStringLiteral("jxl")));
     item.mode = mode;
     item.status = status;
     item.originalSize = original;
