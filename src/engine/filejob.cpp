@@ -128,7 +128,6 @@ void FileJob::whenAllowed(std::function<void()> step)
     if (!m_gated || m_allowed)
         return step();
     m_heldTool = std::move(step);
-    Q_EMIT wantsTool();
 }
 
 void FileJob::start()

@@ -69,8 +69,6 @@ public:
 Q_SIGNALS:
     // Every change of the record, the last one included.
     void updated(const TaskItem &task);
-    // A gated job is prepared and waits for allowTool(); at most once.
-    void wantsTool();
     // No tool runs for this job any more: what is left (placing the output, disposing of the
     // source) only reads and writes files. At most once, and never after finished().
     void toolsDone();
