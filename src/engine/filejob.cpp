@@ -256,21 +256,15 @@ void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
     // every output was asked for.
     if (existing.storedDigest && keeps && !m_settings.verifyLossless)
         return takeExisting(true);
-    proveExisting(sourceDigest);
+    whenAllowed([this, digest = *sourceDigest] { startProof(digest); });
 }
 
-void FileJob::proveExisting(const std::optional<QString> &sourceDigest)
-{
-    whenAllowed([this, sourceDigest] { startProof(sourceDigest); });
-}
-
-void FileJob::startProof(const std::optional<QString> &sourceDigest)
+void FileJob::startProof(const QString &sourceDigest)
 {
     m_task.status = TaskStatus::verifying;
     publish();
     m_proof = new Verification(m_source, m_wanted, m_settings.customDjxlPath, this);
-    if (sourceDigest)
-        m_proof->setOriginalDigest(*sourceDigest);
+    m_proof->setOriginalDigest(sourceDigest);
     connect(m_proof, &Verification::finished, this, [this](Verification::Outcome outcome) {
         switch (outcome) {
         case Verification::Outcome::cancelled:

@@ -79,8 +79,7 @@ private:
     bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
     void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
     void considerExisting(const std::optional<QString> &sourceDigest);
-    void proveExisting(const std::optional<QString> &sourceDigest);
-    void startProof(const std::optional<QString> &sourceDigest);
+    void startProof(const QString &sourceDigest);
     void takeExisting(bool verified);
     // Runs step, the job's first tool, once the gate lets it.
     void whenAllowed(std::function<void()> step);
