@@ -571,7 +571,7 @@ void FileJob::conclude()
     if (m_finished) // one end only, whatever reaches it twice
         return;
     m_finished = true;
-    // Queued: a continuation may run inside start(), and callers must see start() return first.
+    // Queued: a cancel() can end the job at once, and its caller must see the call return first.
     QMetaObject::invokeMethod(
         this,
         [this] {
