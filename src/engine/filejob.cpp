@@ -151,6 +151,9 @@ void FileJob::start()
     const QString wanted = m_wanted;
     const auto cancelled = m_cancelled;
     const bool restoring = !compressing();
+    // A former output's own digest is what a restore compares, and what the recheck before a
+    // source goes compares; a compression that keeps its source needs only the stored one.
+    const bool hashExisting = restoring || m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
     const QString outputFolder = m_outputFolder;
     // The folder holding the import root: the mirrored folders take their bits from below it.
     const QString sourceBase = QFileInfo(m_task.importRoot.isEmpty() ? QFileInfo(m_source).absolutePath()
@@ -161,7 +164,8 @@ void FileJob::start()
         m_sourceDigest = QtConcurrent::run([source, cancelled] { return FileDigest::sha256(source, nullptr, cancelled.get()); });
     }
     // Ahead of the hashing of other jobs' sources: the tool waits for this.
-    const QFuture<Preparation> preparation = QtConcurrent::task([source, temporary, wanted, restoring, outputFolder, sourceBase] {
+    const QFuture<Preparation> preparation = QtConcurrent::task([source, temporary, wanted, restoring, hashExisting,
+                                                                 outputFolder, sourceBase] {
         Preparation result;
         const QString folder = QFileInfo(temporary).absolutePath();
         // A folder that cannot be made shows up as the error below.
@@ -173,7 +177,11 @@ void FileJob::start()
         // What a former run left at the wanted name may spare the tool run (a link is never ours).
         struct stat info;
         if (::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
-            if (const std::optional<QString> digest = FileDigest::sha256(wanted)) {
+            // One that cannot be read is left alone, hashed or not.
+            const std::optional<QString> digest =
+                hashExisting ? FileDigest::sha256(wanted)
+                             : (QFile(wanted).open(QIODevice::ReadOnly) ? std::optional(QString()) : std::nullopt);
+            if (digest) {
                 FileJob::Existing existing;
                 existing.size = info.st_size;
                 existing.digest = *digest;

@@ -62,7 +62,7 @@ public:
     struct Existing
     {
         qint64 size = 0;
-        QString digest;
+        QString digest; // empty where nothing compares it: a compression that keeps its source
         std::optional<QString> storedDigest;
     };
 
