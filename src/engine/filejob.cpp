@@ -349,15 +349,14 @@ void FileJob::onToolFinished()
         return endCancelled();
     if (QFileInfo(m_temporary).size() <= 0) // the tool claimed success but wrote nothing
         return fail(JXLError::fileNotFound(m_wanted));
-    // Only a verification runs a tool after this one.
-    if (!compressing() || (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless))
-        endTools();
     if (!compressing()) {
+        endTools(); // a restore's proof is a digest, no tool
         if (reportsPixelFallback(m_run->standardError()))
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
         return checkRestored();
     }
-    // Nothing proven, nothing disposed of: the output's last checks go with its placing.
+    // Nothing proven, nothing disposed of: the output's last checks go with its placing, and
+    // no tool runs for it any more.
     if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless)
         return commit();
     const QString temporary = m_temporary;
