@@ -1,5 +1,6 @@
 #include "filejob.h"
 
+#include "filedigest.h"
 #include "filesignature.h"
 #include "jpegdiagnosis.h"
 #include "jxlcontainer.h"
