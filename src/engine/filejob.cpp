@@ -175,9 +175,21 @@ void FileJob::start()
         else
             OutputFiles::makeMirroredFolders(folder, outputFolder, sourceBase);
         OutputFiles::removeDeadLeftoversOnce(folder);
+        // A source that cannot be read is the cause to report (by the tool run, after the tool
+        // search), not whatever creating its output would then run into.
+        result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
+        if (restoring && !result.sourceUnreadable) {
+            // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
+            const JXLContainer::Info info = JXLContainer::inspect(source);
+            result.reconstructable = info.hasJpegReconstruction;
+            result.storedDigest = FileDigest::stored(source);
+        }
         // What a former run left at the wanted name may spare the tool run (a link is never ours).
+        // It is looked at only where it can be proven: never for a source that cannot be read,
+        // and for a restore only by the digest its JXL stored.
         struct stat info;
-        if (::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+        if (!result.sourceUnreadable && (!restoring || result.storedDigest)
+            && ::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
             // One that cannot be read is left alone, hashed or not.
             const std::optional<QString> digest =
                 hashExisting ? FileDigest::sha256(wanted)
@@ -190,15 +202,6 @@ void FileJob::start()
                     existing.storedDigest = FileDigest::stored(wanted);
                 result.existing = existing;
             }
-        }
-        // A source that cannot be read is the cause to report (by the tool run, after the tool
-        // search), not whatever creating its output would then run into.
-        result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
-        if (restoring && !result.sourceUnreadable) {
-            // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
-            const JXLContainer::Info info = JXLContainer::inspect(source);
-            result.reconstructable = info.hasJpegReconstruction;
-            result.storedDigest = FileDigest::stored(source);
         }
         if (!restoring && !result.sourceUnreadable) {
             if (const std::optional<QString> reason = notJpegReason(source)) {
