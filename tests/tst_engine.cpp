@@ -1,3 +1,4 @@
+#include "engine/filedigest.h"
 #include "engine/jxlcontainer.h"
 #include "engine/toolcommands.h"
 #include "engine/toolrun.h"

@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -20,7 +19,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <type_traits>
 
 namespace {
 
@@ -38,14 +36,6 @@ constexpr qint64 kMemoryReadingReuseMs = 200;
 constexpr qint64 kThroughputWindowMs = 60 * 1000;
 // Estimates are read ahead of the queue in chunks, so a long queue never delays the start.
 constexpr qsizetype kEstimateChunk = 64;
-
-// Runs work on the thread pool and hands its result to done on context's thread, always from
-// the event loop (never inside this call, as QFuture::then does when the work is already done).
-template <typename Work, typename Done>
-void runInBackground(QObject *context, Work work, Done done)
-{
-    whenReady(context, QtConcurrent::run(std::move(work)), std::move(done));
-}
 
 } // namespace
 
@@ -167,11 +157,11 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     capacity.concurrentJobs = m_batch->window;
     capacity.temporaryFolder = QDir::tempPath();
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
-    runInBackground(
+    whenReady(
         this,
-        [waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders, cjxl = m_batch->customCjxl,
-         djxl = m_batch->customDjxl, outputFolder = m_outputFolder,
-         mustExist = m_missingFolder == MissingFolder::refuse]() mutable {
+        QtConcurrent::run([waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders,
+                           cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl, outputFolder = m_outputFolder,
+                           mustExist = m_missingFolder == MissingFolder::refuse]() mutable {
             Preparation preparation;
             if (mustExist && !outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
                 preparation.missingFolder = outputFolder;
@@ -193,7 +183,7 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
             preparation.cjxl = ToolCommands::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
             preparation.djxl = ToolCommands::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
             return preparation;
-        },
+        }),
         [this, serial](const Preparation &preparation) {
             if (m_batch && m_batch->serial == serial) // else cancelled meanwhile
                 onPrepared(preparation);
@@ -375,15 +365,15 @@ void BatchController::requestEstimates()
         return;
     }
     m_estimating = true;
-    runInBackground(
+    whenReady(
         this,
-        [items, estimator = m_estimator] {
+        QtConcurrent::run([items, estimator = m_estimator] {
             QList<QPair<QUuid, qint64>> needs;
             needs.reserve(items.size());
             for (const Item &item : items)
                 needs.append({item.id, estimator(item.path, item.mode, item.size)});
             return needs;
-        },
+        }),
         [this](const QList<QPair<QUuid, qint64>> &needs) {
             m_estimating = false;
             for (const auto &[id, need] : needs)

@@ -26,9 +26,9 @@ class TaskList;
 // have not exited yet, and only when the job's estimated memory fits what the machine and the
 // process's memory group have left (at least one job always runs). One job per place in the
 // window is started ahead and prepared, then held before its first tool until a place frees.
-// When the queue is used up,
-// jobs that became pending meanwhile run as a follow-up of the same batch. Jobs are looked up
-// by id in the live list, so editing the list during a batch never leads to a wrong job.
+// When the queue is used up, jobs that became pending meanwhile run as a follow-up of the same
+// batch. Jobs are looked up by id in the live list, so editing the list during a batch never
+// leads to a wrong job.
 // Everything it does is reported through signals.
 class BatchController final : public QObject
 {
@@ -42,7 +42,8 @@ public:
     using AvailableMemory = std::function<std::optional<qint64>()>;
     // Bytes the running tools hold already (part of what they were estimated to need).
     using ResidentMemory = std::function<qint64()>;
-    // Milliseconds on a steady clock; the remaining-time estimate reads it.
+    // Milliseconds on a steady clock; the remaining-time estimate and the age of a memory
+    // reading are measured on it.
     using Clock = std::function<qint64()>;
 
     // About 30 MB per megapixel for cjxl, 7 MB for djxl, from the image's header.
@@ -112,8 +113,9 @@ Q_SIGNALS:
     // The output folder, to be used as it is, is not there (or is no folder): nothing started.
     // After a follow-up's refusal the batch ends and finished() follows.
     void outputFolderMissing(ConversionMode mode, const QString &folder);
-    // A job's tool has exited: completed, failed, or pending again after a cancel. ofRunningBatch
-    // is false for jobs of a batch that was cancelled.
+    // A job has ended: completed, failed, skipped, or pending again after a cancel. A job let go
+    // before its tools ends unreported. ofRunningBatch is false for jobs of a batch that was
+    // cancelled.
     void jobFinished(const TaskItem &task, bool ofRunningBatch);
     // The running batch's last job ended and nothing was left to follow up.
     void finished(ConversionMode mode);

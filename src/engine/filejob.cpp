@@ -1,5 +1,6 @@
 #include "filejob.h"
 
+#include "filedigest.h"
 #include "filesignature.h"
 #include "jpegdiagnosis.h"
 #include "jxlcontainer.h"
@@ -128,7 +129,6 @@ void FileJob::whenAllowed(std::function<void()> step)
     if (!m_gated || m_allowed)
         return step();
     m_heldTool = std::move(step);
-    Q_EMIT wantsTool();
 }
 
 void FileJob::start()
@@ -152,6 +152,9 @@ void FileJob::start()
     const QString wanted = m_wanted;
     const auto cancelled = m_cancelled;
     const bool restoring = !compressing();
+    // A former output's own digest is what a restore compares, and what the recheck before a
+    // source goes compares; a compression that keeps its source needs only the stored one.
+    const bool hashExisting = restoring || m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
     const QString outputFolder = m_outputFolder;
     // The folder holding the import root: the mirrored folders take their bits from below it.
     const QString sourceBase = QFileInfo(m_task.importRoot.isEmpty() ? QFileInfo(m_source).absolutePath()
@@ -162,7 +165,8 @@ void FileJob::start()
         m_sourceDigest = QtConcurrent::run([source, cancelled] { return FileDigest::sha256(source, nullptr, cancelled.get()); });
     }
     // Ahead of the hashing of other jobs' sources: the tool waits for this.
-    const QFuture<Preparation> preparation = QtConcurrent::task([source, temporary, wanted, restoring, outputFolder, sourceBase] {
+    const QFuture<Preparation> preparation = QtConcurrent::task([source, temporary, wanted, restoring, hashExisting,
+                                                                 outputFolder, sourceBase] {
         Preparation result;
         const QString folder = QFileInfo(temporary).absolutePath();
         // A folder that cannot be made shows up as the error below.
@@ -171,18 +175,6 @@ void FileJob::start()
         else
             OutputFiles::makeMirroredFolders(folder, outputFolder, sourceBase);
         OutputFiles::removeDeadLeftoversOnce(folder);
-        // What a former run left at the wanted name may spare the tool run (a link is never ours).
-        struct stat info;
-        if (::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
-            if (const std::optional<QString> digest = FileDigest::sha256(wanted)) {
-                FileJob::Existing existing;
-                existing.size = info.st_size;
-                existing.digest = *digest;
-                if (!restoring)
-                    existing.storedDigest = FileDigest::stored(wanted);
-                result.existing = existing;
-            }
-        }
         // A source that cannot be read is the cause to report (by the tool run, after the tool
         // search), not whatever creating its output would then run into.
         result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
@@ -191,6 +183,25 @@ void FileJob::start()
             const JXLContainer::Info info = JXLContainer::inspect(source);
             result.reconstructable = info.hasJpegReconstruction;
             result.storedDigest = FileDigest::stored(source);
+        }
+        // What a former run left at the wanted name may spare the tool run (a link is never ours).
+        // It is looked at only where it can be proven: never for a source that cannot be read,
+        // and for a restore only by the digest its JXL stored.
+        struct stat info;
+        if (!result.sourceUnreadable && (!restoring || result.storedDigest)
+            && ::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+            // One that cannot be read is left alone, hashed or not.
+            const std::optional<QString> digest =
+                hashExisting ? FileDigest::sha256(wanted)
+                             : (QFile(wanted).open(QIODevice::ReadOnly) ? std::optional(QString()) : std::nullopt);
+            if (digest) {
+                FileJob::Existing existing;
+                existing.size = info.st_size;
+                existing.digest = *digest;
+                if (!restoring)
+                    existing.storedDigest = FileDigest::stored(wanted);
+                result.existing = existing;
+            }
         }
         if (!restoring && !result.sourceUnreadable) {
             if (const std::optional<QString> reason = notJpegReason(source)) {
@@ -257,21 +268,15 @@ void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
     // every output was asked for.
     if (existing.storedDigest && keeps && !m_settings.verifyLossless)
         return takeExisting(true);
-    proveExisting(sourceDigest);
+    whenAllowed([this, digest = *sourceDigest] { startProof(digest); });
 }
 
-void FileJob::proveExisting(const std::optional<QString> &sourceDigest)
-{
-    whenAllowed([this, sourceDigest] { startProof(sourceDigest); });
-}
-
-void FileJob::startProof(const std::optional<QString> &sourceDigest)
+void FileJob::startProof(const QString &sourceDigest)
 {
     m_task.status = TaskStatus::verifying;
     publish();
     m_proof = new Verification(m_source, m_wanted, m_settings.customDjxlPath, this);
-    if (sourceDigest)
-        m_proof->setOriginalDigest(*sourceDigest);
+    m_proof->setOriginalDigest(sourceDigest);
     connect(m_proof, &Verification::finished, this, [this](Verification::Outcome outcome) {
         switch (outcome) {
         case Verification::Outcome::cancelled:
@@ -348,15 +353,14 @@ void FileJob::onToolFinished()
         return endCancelled();
     if (QFileInfo(m_temporary).size() <= 0) // the tool claimed success but wrote nothing
         return fail(JXLError::fileNotFound(m_wanted));
-    // Only a verification runs a tool after this one.
-    if (!compressing() || (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless))
-        endTools();
     if (!compressing()) {
+        endTools(); // a restore's proof is a digest, no tool
         if (reportsPixelFallback(m_run->standardError()))
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
         return checkRestored();
     }
-    // Nothing proven, nothing disposed of: the output's last checks go with its placing.
+    // Nothing proven, nothing disposed of: the output's last checks go with its placing, and
+    // no tool runs for it any more.
     if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless)
         return commit();
     const QString temporary = m_temporary;
@@ -578,7 +582,7 @@ void FileJob::conclude()
     if (m_finished) // one end only, whatever reaches it twice
         return;
     m_finished = true;
-    // Queued: a continuation may run inside start(), and callers must see start() return first.
+    // Queued: a cancel() can end the job at once, and its caller must see the call return first.
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -62,15 +62,13 @@ public:
     struct Existing
     {
         qint64 size = 0;
-        QString digest;
+        QString digest; // empty where nothing compares it: a compression that keeps its source
         std::optional<QString> storedDigest;
     };
 
 Q_SIGNALS:
     // Every change of the record, the last one included.
     void updated(const TaskItem &task);
-    // A gated job is prepared and waits for allowTool(); at most once.
-    void wantsTool();
     // No tool runs for this job any more: what is left (placing the output, disposing of the
     // source) only reads and writes files. At most once, and never after finished().
     void toolsDone();
@@ -81,8 +79,7 @@ private:
     bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
     void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
     void considerExisting(const std::optional<QString> &sourceDigest);
-    void proveExisting(const std::optional<QString> &sourceDigest);
-    void startProof(const std::optional<QString> &sourceDigest);
+    void startProof(const QString &sourceDigest);
     void takeExisting(bool verified);
     // Runs step, the job's first tool, once the gate lets it.
     void whenAllowed(std::function<void()> step);

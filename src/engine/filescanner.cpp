@@ -275,9 +275,7 @@ QString displayPath(const QByteArray &nativePath)
 
 ScanResult scan(const QList<QUrl> &urls)
 {
-    ScanResult result = ScanStream(urls).next(std::numeric_limits<qsizetype>::max());
-    result.folderURL = urls.isEmpty() ? QUrl::fromLocalFile(QStringLiteral("/")) : urls.first();
-    return result;
+    return ScanStream(urls).next(std::numeric_limits<qsizetype>::max());
 }
 
 } // namespace FileScanner

@@ -2,7 +2,6 @@
 
 #include "filedigest.h"
 #include "outputfiles.h"
-#include "platform/extendedattributes.h"
 #include "platform/processowner.h"
 #include "toolrun.h"
 #include "whenready.h"

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "filedigest.h"
 #include "jxlerror.h"
 
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <optional>
 
 class ToolRun;
