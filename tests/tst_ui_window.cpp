@@ -126,12 +126,13 @@ private:
     AppActions *actions() const { return m_window->actions(); }
     StatusIsland *island() const { return m_window->chromeBar()->statusIsland(); }
 
-    // Lists tasks to compress and waits until the table shows them under its chrome bar.
-    void showTasks(const QList<TaskItem> &tasks)
+    // Lists tasks to compress; true once the table shows them under its chrome bar.
+    bool showTasks(const QList<TaskItem> &tasks)
     {
         m_state->workspace()->compressTasks()->append(tasks);
-        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
-        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        return QTest::qWaitFor([&] {
+            return m_window->currentPage() == static_cast<QWidget *>(m_window->table()) && m_window->chromeBar()->isVisible();
+        });
     }
 
     // Marks a listed task as failed by cjxl; returns it as listed now.
@@ -854,9 +855,7 @@ private slots:
         m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
 
         const QList<TaskItem> tasks = twelveTasks();
-        showTasks(tasks);
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(showTasks(tasks));
         QVERIFY(!m_window->progressStrip()->isVisible());
         Screenshots::save(m_window.get(), u"window-table-idle"_s);
 
@@ -871,9 +870,7 @@ private slots:
         QList<TaskItem> tasks;
         for (int i = 0; i < 60; ++i)
             tasks.append(task(ConversionMode::jpegToJXL, TaskStatus::pending, 2'400'000 + i));
-        showTasks(tasks);
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(showTasks(tasks));
         TaskTableView *table = m_window->table();
         table->setFocus();
         QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
@@ -1042,9 +1039,7 @@ private slots:
         m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
 
         const QList<TaskItem> tasks = twelveTasks();
-        showTasks(tasks);
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(showTasks(tasks));
         QTRY_COMPARE(island()->visibleTexts().constFirst(), u"12 items"_s);
         save(m_window.get(), u"window-table-idle"_s);
 
