@@ -12,6 +12,7 @@
 #include "platform/uilanguage.h"
 #include "screenshots.h"
 #include "testenv.h"
+#include "widgettexts.h"
 #include "ui/languagesetting.h"
 #include "ui/outputfoldersetting.h"
 #include "ui/performancesettingstab.h"
@@ -36,33 +37,15 @@
 
 #include <memory>
 
-namespace {
+using WidgetTexts::byText;
+using WidgetTexts::visibleTexts;
 
-template <typename W>
-QStringList visibleTexts(const QWidget *page)
-{
-    QStringList texts;
-    for (const W *widget : page->findChildren<W *>()) {
-        if (widget->isVisibleTo(page))
-            texts << widget->text();
-    }
-    return texts;
-}
+namespace {
 
 // Where a user clicks a check box or radio button: on its indicator, not in the empty row beside the text.
 void clickToggle(QAbstractButton *button)
 {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
-template <typename W>
-W *byText(const QWidget *page, const QString &text)
-{
-    for (W *widget : page->findChildren<W *>()) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
 }
 
 // The label whose text starts with prefix, shown or not.
