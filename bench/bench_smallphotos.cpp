@@ -13,58 +13,21 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 
 using CliBench::fail;
+using CliBench::Timing;
+using CliBench::timed;
 
 namespace {
 
 constexpr int kQuality = 85;
 constexpr int kJobs = 2;
-
-double childCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-struct Timing
-{
-    double wall = std::numeric_limits<double>::infinity();
-    double cpu = std::numeric_limits<double>::infinity();
-};
-
-Timing timed(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
-             const QByteArray &input = {})
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    const double cpuBefore = childCpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1))
-        fail(QStringLiteral("cannot start ") + program);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(3600 * 1000))
-        fail(program + QStringLiteral(" did not finish"));
-    const Timing timing{double(clock.nsecsElapsed()) / 1e9, childCpuSeconds() - cpuBefore};
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        fail(program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAllStandardError()));
-    return timing;
-}
+constexpr int kTimeoutSeconds = 3600;
 
 // The photos, made once: ~35 KB JPEGs scaled from the sample photos.
 QStringList makePhotos(const QString &folder, int count)
@@ -142,9 +105,8 @@ int run(int argc, char **argv)
                                 QString::number(kJobs), QStringLiteral("-e"), QString::number(effort),
                                 QStringLiteral("-o"), QStringLiteral("keep"), QStringLiteral("--cjxl"), programs.cjxl,
                                 folder},
-                               environment);
-                pikora.wall = std::min(pikora.wall, timing.wall);
-                pikora.cpu = std::min(pikora.cpu, timing.cpu);
+                               environment, kTimeoutSeconds);
+                pikora.keepBest(timing);
             } else {
                 QByteArray pairs;
                 for (const QString &name : names) {
@@ -158,9 +120,8 @@ int run(int argc, char **argv)
                                 QString::number(kJobs), programs.cjxl, QStringLiteral("--lossless_jpeg=1"),
                                 QStringLiteral("-q"), QStringLiteral("100"), QStringLiteral("-e"),
                                 QString::number(effort)},
-                               environment, pairs);
-                bare.wall = std::min(bare.wall, timing.wall);
-                bare.cpu = std::min(bare.cpu, timing.cpu);
+                               environment, kTimeoutSeconds, pairs);
+                bare.keepBest(timing);
             }
             std::printf("  round %d  %-22s %7.2f s  (CPU %.2f s)\n", round + 1,
                         pikoraWay ? "pikora-cli -j 2" : "xargs -P 2 cjxl", timing.wall, timing.cpu);

@@ -22,7 +22,6 @@
 #include <QtConcurrent>
 
 #include <sched.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -30,12 +29,13 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <limits>
 #include <numbers>
 #include <numeric>
 #include <vector>
 
 using CliBench::fail;
+using CliBench::Timing;
+using CliBench::timed;
 
 namespace {
 
@@ -224,48 +224,6 @@ QString freshCopy(const QString &set, const QStringList &names, const QString &f
     return folder;
 }
 
-struct Timing
-{
-    double wall = 0; // seconds
-    double cpu = 0;  // user and system seconds of the program and the tools it waited for
-};
-
-double childCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Runs one program to its end. CPU time is counted too: it hardly changes when other work
-// shares the machine, so it shows pikora's own overhead when the wall clock is noisy.
-Timing timed(QProcess &process, const QString &program, const QStringList &arguments, int timeoutSeconds,
-             const QByteArray &input = {})
-{
-    process.setStandardOutputFile(QProcess::nullDevice());
-    const double cpuBefore = childCpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1))
-        fail(QStringLiteral("cannot start ") + program);
-    if (!input.isEmpty())
-        process.write(input);
-    process.closeWriteChannel();
-    // A hang must end the benchmark, not stall `make bench` for ever.
-    if (!process.waitForFinished(timeoutSeconds * 1000)) {
-        process.kill();
-        process.waitForFinished(-1);
-        fail(program + QStringLiteral(" did not finish within %1 s").arg(timeoutSeconds));
-    }
-    const Timing timing{double(clock.nsecsElapsed()) / 1e9, childCpuSeconds() - cpuBefore};
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        fail(program + QStringLiteral(" failed (exit %1): ").arg(process.exitCode())
-             + QString::fromLocal8Bit(process.readAllStandardError()));
-    return timing;
-}
-
 QString jxlName(const QString &jpegName)
 {
     return QFileInfo(jpegName).completeBaseName() + QStringLiteral(".jxl");
@@ -333,13 +291,11 @@ int run(int argc, char **argv)
 
     // The three ways, each given a fresh copy of the set.
     const auto runPikora = [&](int jobCount, const QString &folder) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        return timed(process, cli,
+        return timed(cli,
                      {QStringLiteral("compress"), QStringLiteral("-q"), QStringLiteral("-j"), QString::number(jobCount),
                       QStringLiteral("-e"), QString::number(kEffort), QStringLiteral("-o"), QStringLiteral("keep"),
                       QStringLiteral("--cjxl"), cjxl, folder},
-                     timeoutSeconds);
+                     environment, timeoutSeconds);
     };
     const auto runBare = [&](const QString &folder) {
         QByteArray pairs;
@@ -348,24 +304,22 @@ int run(int argc, char **argv)
             pairs += QFile::encodeName(folder + QLatin1Char('/') + jxlName(name)) + '\0';
         }
         // The engine's arguments, options first: xargs appends the two paths.
-        QProcess xargs;
-        xargs.setProcessEnvironment(environment);
-        return timed(xargs, QStringLiteral("xargs"),
+        return timed(QStringLiteral("xargs"),
                      {QStringLiteral("-0"), QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("-P"),
                       QString::number(jobs), cjxl, QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-q"),
                       QStringLiteral("100"), QStringLiteral("-e"), QString::number(kEffort)},
-                     timeoutSeconds, pairs);
+                     environment, timeoutSeconds, pairs);
     };
     struct Way
     {
         QString label;
         std::function<Timing(const QString &)> run;
-        Timing best{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+        Timing best;
     };
     std::array<Way, 3> ways{{
-        {QStringLiteral("pikora-cli -j %1").arg(jobs), [&](const QString &folder) { return runPikora(jobs, folder); }},
-        {QStringLiteral("xargs -P %1 cjxl").arg(jobs), runBare},
-        {QStringLiteral("pikora-cli -j 1"), [&](const QString &folder) { return runPikora(1, folder); }},
+        {QStringLiteral("pikora-cli -j %1").arg(jobs), [&](const QString &folder) { return runPikora(jobs, folder); }, {}},
+        {QStringLiteral("xargs -P %1 cjxl").arg(jobs), runBare, {}},
+        {QStringLiteral("pikora-cli -j 1"), [&](const QString &folder) { return runPikora(1, folder); }, {}},
     }};
 
     // Other work on the machine only ever adds time: report the best of a few rounds, and
@@ -381,8 +335,7 @@ int run(int argc, char **argv)
             Way &way = ways[(step + size_t(round)) % ways.size()];
             const QString folder = freshCopy(set, names, root + QStringLiteral("/run"));
             const Timing timing = way.run(folder);
-            way.best.wall = std::min(way.best.wall, timing.wall);
-            way.best.cpu = std::min(way.best.cpu, timing.cpu);
+            way.best.keepBest(timing);
             std::printf("  round %d  %-18s %7.2f s  (CPU %.2f s)\n", round + 1, qPrintable(way.label), timing.wall,
                         timing.cpu);
             std::fflush(stdout);

@@ -34,13 +34,7 @@ private:
 
     static void setFaults(const QByteArray &faults) { qputenv("PIKORA_FAULTS", faults); }
 
-    static TaskItem run(const TaskItem &task, DeleteStrategy strategy)
-    {
-        AppSettings settings;
-        settings.deleteStrategy = strategy;
-        settings.compressionEffort = 3;
-        return runJob(task, settings);
-    }
+    static TaskItem run(const TaskItem &task, DeleteStrategy strategy) { return runJob(task, EngineRuns::settingsWith(strategy)); }
 
     QByteArray restored(const QString &jxl)
     {

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+using EngineRuns::settingsWith;
 using EngineRuns::taskFor;
 using EngineRuns::runJob;
 using TestEnv::notJpegFiles;
@@ -32,14 +33,6 @@ private:
     QTemporaryDir m_root;
     QString m_work;
     int m_case = 0;
-
-    static AppSettings settingsWith(DeleteStrategy strategy)
-    {
-        AppSettings settings;
-        settings.deleteStrategy = strategy;
-        settings.compressionEffort = 3; // fast; the result is lossless at every effort
-        return settings;
-    }
 
     // Runs djxl on a JXL and returns what it rebuilt.
     QByteArray restored(const QString &jxl)

@@ -9,6 +9,7 @@
 #include "model/taskitem.h"
 #include "platform/preferences.h"
 #include "platform/uilanguage.h"
+#include "clirun.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -109,17 +110,9 @@ bool hasAccelerator(const QString &text)
     return QString(text).replace(u"&&"_s, QString()).contains(pattern);
 }
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Runs a program with the given language variables (all others of that kind cleared) and a
+// This environment with the given language variables (all others of that kind cleared) and a
 // home of its own, where a stored language choice may wait.
-Run runProgram(const QString &program, const QStringList &arguments, const QStringList &languageVariables,
-               const QString &home)
+QProcessEnvironment languageEnvironment(const QStringList &languageVariables, const QString &home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
@@ -128,24 +121,7 @@ Run runProgram(const QString &program, const QStringList &arguments, const QStri
         environment.insert(assignment.section(u'=', 0, 0), assignment.section(u'=', 1));
     environment.insert(u"HOME"_s, home);
     environment.insert(u"XDG_CONFIG_HOME"_s, home + u"/.config"_s);
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-Run runCli(const QStringList &arguments, const QStringList &languageVariables, const QString &home)
-{
-    return runProgram(QStringLiteral(PIKORA_CLI_PATH), arguments, languageVariables, home);
+    return environment;
 }
 
 } // namespace
@@ -425,14 +401,15 @@ private slots:
             QCOMPARE(file.status(), QSettings::NoError);
         }
         const QString missing = m_root.filePath(u"no such folder"_s);
-        const Run run = runCli({u"scan"_s, missing}, variables, home.path());
+        const QProcessEnvironment environment = languageEnvironment(variables, home.path());
+        const CliRun run = CliRun::run({u"scan"_s, missing}, {}, environment);
         QCOMPARE(run.exitCode, 1);
         const QString expected = (english ? u"pikora-cli: File not found: "_s : u"pikora-cli: 找不到指定文件: "_s) + missing;
-        QVERIFY2(run.err.startsWith(expected), qPrintable(run.err));
+        QVERIFY2(QString::fromUtf8(run.err).startsWith(expected), run.err.constData());
 
-        const Run json = runCli({u"scan"_s, u"--json"_s, TestEnv::dataPath(u"jpeg/cameras"_s)}, variables, home.path());
+        const CliRun json = CliRun::run({u"scan"_s, u"--json"_s, TestEnv::dataPath(u"jpeg/cameras"_s)}, {}, environment);
         QCOMPARE(json.exitCode, 0);
-        const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        const QJsonObject object = QJsonDocument::fromJson(json.out).object();
         QCOMPARE(object.keys(), (QStringList{u"estimatedSavedBytes"_s, u"jpegBytes"_s, u"jpegFiles"_s, u"jxlBytes"_s,
                                              u"jxlFiles"_s}));
     }
@@ -472,20 +449,23 @@ private slots:
         for (const QString &program : programs) {
             const QString name = QFileInfo(program).fileName();
             // No display: the window's help must not need one.
-            const Run run = runProgram(program, {u"--help"_s}, variables + QStringList{u"QT_QPA_PLATFORM=xcb"_s, u"DISPLAY="_s},
-                                       home.path());
+            const CliRun run = CliRun::runProgram(
+                program, {u"--help"_s}, {},
+                languageEnvironment(variables + QStringList{u"QT_QPA_PLATFORM=xcb"_s, u"DISPLAY="_s}, home.path()));
             QCOMPARE(run.exitCode, 0);
             const QString usage = (english ? u"Usage: "_s : u"用法："_s) + name + u' ';
-            QVERIFY2(run.out.startsWith(usage), qPrintable(name + u": "_s + run.out));
+            const QString out = QString::fromUtf8(run.out);
+            QVERIFY2(out.startsWith(usage), qPrintable(name + u": "_s + out));
             static const QRegularExpression han(u"\\p{Han}"_s);
-            QCOMPARE(run.out.contains(han), !english);
+            QCOMPARE(out.contains(han), !english);
         }
-        const Run refused = runProgram(QStringLiteral(PIKORA_THUMBNAILER_PATH), {u"-s"_s, u"0"_s, u"a"_s, u"b"_s},
-                                       variables, home.path());
+        const CliRun refused = CliRun::runProgram(QStringLiteral(PIKORA_THUMBNAILER_PATH), {u"-s"_s, u"0"_s, u"a"_s, u"b"_s},
+                                                  {}, languageEnvironment(variables, home.path()));
         QCOMPARE(refused.exitCode, 2);
-        QVERIFY2(refused.err.startsWith(english ? u"pikora-thumbnailer: -s SIZE must be a number from 1 to 4096\n"_s
-                                                : u"pikora-thumbnailer: -s SIZE 必须是 1 到 4096 之间的数字\n"_s),
-                 qPrintable(refused.err));
+        QVERIFY2(QString::fromUtf8(refused.err)
+                     .startsWith(english ? u"pikora-thumbnailer: -s SIZE must be a number from 1 to 4096\n"_s
+                                         : u"pikora-thumbnailer: -s SIZE 必须是 1 到 4096 之间的数字\n"_s),
+                 refused.err.constData());
     }
 };
 

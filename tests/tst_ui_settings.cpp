@@ -12,6 +12,7 @@
 #include "platform/uilanguage.h"
 #include "screenshots.h"
 #include "testenv.h"
+#include "widgettexts.h"
 #include "ui/languagesetting.h"
 #include "ui/outputfoldersetting.h"
 #include "ui/performancesettingstab.h"
@@ -36,33 +37,15 @@
 
 #include <memory>
 
-namespace {
+using WidgetTexts::byText;
+using WidgetTexts::visibleTexts;
 
-template <typename W>
-QStringList visibleTexts(const QWidget *page)
-{
-    QStringList texts;
-    for (const W *widget : page->findChildren<W *>()) {
-        if (widget->isVisibleTo(page))
-            texts << widget->text();
-    }
-    return texts;
-}
+namespace {
 
 // Where a user clicks a check box or radio button: on its indicator, not in the empty row beside the text.
 void clickToggle(QAbstractButton *button)
 {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
-template <typename W>
-W *byText(const QWidget *page, const QString &text)
-{
-    for (W *widget : page->findChildren<W *>()) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
 }
 
 // The label whose text starts with prefix, shown or not.
@@ -114,6 +97,40 @@ private:
         QVERIFY(probed.wait(30'000));
     }
 
+    QStringList tabTitles() const
+    {
+        QStringList titles;
+        for (int i = 0; i < m_window->tabs()->count(); ++i)
+            titles << m_window->tabs()->tabText(i);
+        return titles;
+    }
+
+    // Shows a page at the window's smallest size and pictures it; returns the texts cut short there.
+    QString pictureAtSmallestSize(SettingsWindow::Tab tab, const QString &screenshot)
+    {
+        m_window->showTab(tab);
+        m_window->resize(m_window->minimumSize());
+        QApplication::processEvents();
+        const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
+        Screenshots::save(m_window.get(), screenshot);
+        return clipped.join(QStringLiteral("; "));
+    }
+
+    // Every page in turn, its screenshot named with prefix; the texts cut short, by page.
+    QString pictureEveryPage(const QString &prefix)
+    {
+        QString cut;
+        for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
+                                        std::pair{SettingsWindow::Tab::performance, "settings-performance"},
+                                        std::pair{SettingsWindow::Tab::integration, "settings-integration"},
+                                        std::pair{SettingsWindow::Tab::about, "settings-about"}}) {
+            const QString texts = pictureAtSmallestSize(tab, prefix + QLatin1String(name));
+            if (!texts.isEmpty())
+                cut += QLatin1String(name) + QStringLiteral(": ") + texts + u'\n';
+        }
+        return cut;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -146,27 +163,14 @@ private slots:
     void windowAndPages()
     {
         openWindow();
-        QStringList titles;
-        for (int i = 0; i < m_window->tabs()->count(); ++i)
-            titles << m_window->tabs()->tabText(i);
-        QCOMPARE(titles, (QStringList{QStringLiteral("常规"), QStringLiteral("性能与硬件"), QStringLiteral("文件管理器集成"),
+        QCOMPARE(tabTitles(), (QStringList{QStringLiteral("常规"), QStringLiteral("性能与硬件"), QStringLiteral("文件管理器集成"),
                                       QStringLiteral("关于与更新")}));
         QVERIFY(!m_window->isModal());
         QVERIFY(m_window->minimumWidth() >= 500 && m_window->minimumHeight() >= 380);
         // No haptics on Linux desktops: the switch is gone and its stored value stays untouched.
         QVERIFY(!byText<QCheckBox>(page(SettingsWindow::Tab::general), QStringLiteral("启用触控板触觉震动反馈")));
         probeTools();
-        for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
-                                        std::pair{SettingsWindow::Tab::performance, "settings-performance"},
-                                        std::pair{SettingsWindow::Tab::integration, "settings-integration"},
-                                        std::pair{SettingsWindow::Tab::about, "settings-about"}}) {
-            m_window->showTab(tab);
-            m_window->resize(m_window->minimumSize());
-            QApplication::processEvents();
-            const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
-            QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(name) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
-            Screenshots::save(m_window.get(), QString::fromLatin1(name));
-        }
+        QCOMPARE(pictureEveryPage(QString()), QString());
     }
 
     // The language is a preference of its own, offered in the General tab and read at the next
@@ -243,12 +247,7 @@ private slots:
         QCOMPARE(setting->note()->text(), QStringLiteral("转换后的文件保存在此文件夹中，并保留导入文件夹的目录结构。"));
         QCOMPARE(store.data(SettingsStore::settingsKey), settingsBefore); // the record is not touched
         QVERIFY(shows(inFolder) && !shows(beside));
-        m_window->showTab(SettingsWindow::Tab::general);
-        m_window->resize(m_window->minimumSize());
-        QApplication::processEvents();
-        const QStringList clipped = LayoutCheck::clippedTexts(general);
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
-        Screenshots::save(m_window.get(), QStringLiteral("settings-general-output-folder"));
+        QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::general, QStringLiteral("settings-general-output-folder")), QString());
 
         // Back beside the photos with the keyboard, and to the folder again: it is still offered.
         choices->setFocus();
@@ -269,12 +268,8 @@ private slots:
         QCOMPARE(setting->choices()->currentText(), folder);
         QTRY_COMPARE(setting->note()->text(),
                      QStringLiteral("此文件夹不存在：批处理不会开始，直到它再次可用（例如接上它所在的磁盘）或另选输出位置。"));
-        m_window->showTab(SettingsWindow::Tab::general);
-        m_window->resize(m_window->minimumSize());
-        QApplication::processEvents();
-        const QStringList clippedWarning = LayoutCheck::clippedTexts(page(SettingsWindow::Tab::general));
-        QVERIFY2(clippedWarning.isEmpty(), qPrintable(clippedWarning.join(QStringLiteral("; "))));
-        Screenshots::save(m_window.get(), QStringLiteral("settings-general-output-folder-missing"));
+        QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::general, QStringLiteral("settings-general-output-folder-missing")),
+                 QString());
         // Chosen again (made anew), the warning goes.
         QVERIFY(QDir().mkpath(folder));
         m_state->settings()->setOutputFolder(QString());
@@ -288,34 +283,17 @@ private slots:
         EnglishTexts english;
         QVERIFY(english.isActive());
         openWindow();
-        QStringList titles;
-        for (int i = 0; i < m_window->tabs()->count(); ++i)
-            titles << m_window->tabs()->tabText(i);
-        QCOMPARE(titles, (QStringList{QStringLiteral("General"), QStringLiteral("Performance"),
+        QCOMPARE(tabTitles(), (QStringList{QStringLiteral("General"), QStringLiteral("Performance"),
                                       QStringLiteral("File Manager"), QStringLiteral("About && Updates")}));
         auto *setting = page(SettingsWindow::Tab::general)->findChild<LanguageSetting *>();
         QCOMPARE(setting->title(), QStringLiteral("Language"));
         QCOMPARE(setting->choices()->itemText(0), QStringLiteral("Same as system"));
         QCOMPARE(setting->choices()->itemText(1), QStringLiteral("简体中文"));
         probeTools();
-        for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
-                                        std::pair{SettingsWindow::Tab::performance, "settings-performance"},
-                                        std::pair{SettingsWindow::Tab::integration, "settings-integration"},
-                                        std::pair{SettingsWindow::Tab::about, "settings-about"}}) {
-            m_window->showTab(tab);
-            m_window->resize(m_window->minimumSize());
-            QApplication::processEvents();
-            const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
-            QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(name) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
-            Screenshots::save(m_window.get(), QStringLiteral("en/") + QLatin1String(name));
-        }
+        QCOMPARE(pictureEveryPage(QStringLiteral("en/")), QString());
         setSettings([](AppSettings &settings) { settings.concurrencyMode = ConcurrencyMode::custom; });
-        m_window->showTab(SettingsWindow::Tab::performance);
-        QApplication::processEvents();
+        QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::performance, QStringLiteral("en/settings-performance-custom")), QString());
         QVERIFY(labelStartingWith(page(SettingsWindow::Tab::performance), HardwareDetector::shared().chipName + QStringLiteral(" · Custom: ")));
-        const QStringList clipped = LayoutCheck::clippedTexts(page(SettingsWindow::Tab::performance));
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
-        Screenshots::save(m_window.get(), QStringLiteral("en/settings-performance-custom"));
         m_window.reset();
     }
 

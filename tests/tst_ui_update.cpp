@@ -9,6 +9,7 @@
 #include "screenshots.h"
 #include "testenv.h"
 #include "testhttpserver.h"
+#include "widgettexts.h"
 #include "ui/aboutsettingstab.h"
 #include "ui/updatesheet.h"
 #include "ui/updatetexts.h"
@@ -29,28 +30,9 @@
 using namespace std::chrono_literals;
 using Delivery = TestHttpServer::Delivery;
 using Kind = UpdateStatus::Kind;
+using WidgetTexts::visibleTexts;
 
 namespace {
-
-QStringList visibleButtons(const QWidget *widget)
-{
-    QStringList texts;
-    for (const QPushButton *button : widget->findChildren<QPushButton *>()) {
-        if (button->isVisibleTo(widget))
-            texts << button->text();
-    }
-    return texts;
-}
-
-QStringList visibleLabels(const QWidget *widget)
-{
-    QStringList texts;
-    for (const QLabel *label : widget->findChildren<QLabel *>()) {
-        if (label->isVisibleTo(widget) && !label->text().isEmpty())
-            texts << label->text();
-    }
-    return texts;
-}
 
 QByteArray versionFeed(const QString &version, QJsonObject fields = {})
 {
@@ -106,10 +88,10 @@ private:
                      bool checkEnabled)
     {
         QApplication::processEvents();
-        QCOMPARE(visibleButtons(m_sheet), QStringList{QStringLiteral("在浏览器中打开")} + sheetButtons);
-        QVERIFY2(visibleLabels(m_about).contains(aboutLine), qPrintable(visibleLabels(m_about).join(u'|')));
+        QCOMPARE(visibleTexts<QPushButton>(m_sheet), QStringList{QStringLiteral("在浏览器中打开")} + sheetButtons);
+        QVERIFY2(visibleTexts<QLabel>(m_about).contains(aboutLine), qPrintable(visibleTexts<QLabel>(m_about).join(u'|')));
         QPushButton *check = button(m_about, checkLabel);
-        QVERIFY2(check, qPrintable(visibleButtons(m_about).join(u'|')));
+        QVERIFY2(check, qPrintable(visibleTexts<QPushButton>(m_about).join(u'|')));
         QCOMPARE(check->isEnabled(), checkEnabled);
         for (const QWidget *view : {static_cast<QWidget *>(m_sheet), static_cast<QWidget *>(m_about)}) {
             const QStringList clipped = LayoutCheck::clippedTexts(view);
@@ -184,11 +166,11 @@ private slots:
     void throughADownload()
     {
         QVERIFY(m_sheet->windowModality() == Qt::WindowModal && m_sheet->isVisible());
-        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("发现新版本")));
-        QVERIFY(visibleLabels(m_sheet).contains(
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(QStringLiteral("发现新版本")));
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(
             QStringLiteral("当前版本: v%1 · 建议更新以获得最佳体验").arg(UpdateManager::currentAppVersion())));
         QCOMPARE(m_sheet->findChild<QPlainTextEdit *>()->toPlainText(), QStringLiteral("修复若干已知问题，优化转码性能与稳定性。"));
-        QVERIFY(!visibleLabels(m_sheet).contains(QStringLiteral("v99.0")));
+        QVERIFY(!visibleTexts<QLabel>(m_sheet).contains(QStringLiteral("v99.0")));
         verifyViews("idle", {QStringLiteral("稍后提醒"), QStringLiteral("立即更新并下载")}, QStringLiteral("尚未检查更新"),
                     QStringLiteral("立即检查更新"), true);
         QTest::mouseClick(button(m_sheet, QStringLiteral("立即更新并下载")), Qt::LeftButton); // no release: nothing happens
@@ -203,7 +185,7 @@ private slots:
         QTRY_COMPARE(m_updates->status().kind, Kind::failed);
         verifyViews("failed", {QStringLiteral("稍后提醒"), QStringLiteral("立即更新并下载")},
                     QStringLiteral("连接超时，服务器长时间没有响应"), QStringLiteral("立即检查更新"), true);
-        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("连接超时，服务器长时间没有响应")));
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(QStringLiteral("连接超时，服务器长时间没有响应")));
 
         useFeed(versionFeed(UpdateManager::currentAppVersion()));
         checkFromAbout(Kind::upToDate);
@@ -218,7 +200,7 @@ private slots:
                              {QStringLiteral("downloadUrl"), m_server->url(QStringLiteral("/pikora_99.0.deb")).toString()}}));
         checkFromAbout(Kind::available);
         QCOMPARE(m_sheet->findChild<QPlainTextEdit *>()->toPlainText(), notes);
-        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("v99.0")));
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(QStringLiteral("v99.0")));
         verifyViews("available", {QStringLiteral("稍后提醒"), QStringLiteral("立即更新并下载")}, QStringLiteral("发现新版本 v99.0"),
                     QStringLiteral("立即检查更新"), true);
         QTest::mouseClick(button(m_sheet, QStringLiteral("在浏览器中打开")), Qt::LeftButton);
@@ -232,8 +214,8 @@ private slots:
             if (label->text() == QStringLiteral("下载中 50%…"))
                 QCOMPARE(label->palette().color(QPalette::WindowText), m_about->palette().color(QPalette::WindowText));
         }
-        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("正在下载更新包… 50%")));
-        QVERIFY(visibleLabels(m_sheet).contains(formattedBytes(50'000) + QStringLiteral(" / ") + formattedBytes(100'000)));
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(QStringLiteral("正在下载更新包… 50%")));
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(formattedBytes(50'000) + QStringLiteral(" / ") + formattedBytes(100'000)));
         QTest::mouseClick(button(m_sheet, QStringLiteral("取消下载")), Qt::LeftButton);
         QCOMPARE(m_updates->status().kind, Kind::available);
 
@@ -245,7 +227,7 @@ private slots:
         QCOMPARE(m_revealed, QList<QUrl>{saved}); // shown in the file manager, never opened
         verifyViews("ready", {QStringLiteral("在文件管理器中显示"), QStringLiteral("完成")}, QStringLiteral("安装包已下载到「下载」文件夹"),
                     QStringLiteral("立即检查更新"), true);
-        QVERIFY(visibleLabels(m_sheet).contains(QStringLiteral("用软件安装器打开它，或在它所在的文件夹中运行 sudo apt install ./Pikora-v99.0.deb 完成升级。")));
+        QVERIFY(visibleTexts<QLabel>(m_sheet).contains(QStringLiteral("用软件安装器打开它，或在它所在的文件夹中运行 sudo apt install ./Pikora-v99.0.deb 完成升级。")));
         QTest::mouseClick(button(m_sheet, QStringLiteral("在文件管理器中显示")), Qt::LeftButton);
         QCOMPARE(m_revealed, (QList<QUrl>{saved, saved}));
         QCOMPARE(m_opened.size(), 1);
@@ -299,7 +281,7 @@ private slots:
         init(); // the views, made again with the English texts
         const auto save = [this](const char *screen, const QString &aboutLine) {
             QApplication::processEvents();
-            QVERIFY2(visibleLabels(m_about).contains(aboutLine), qPrintable(visibleLabels(m_about).join(u'|')));
+            QVERIFY2(visibleTexts<QLabel>(m_about).contains(aboutLine), qPrintable(visibleTexts<QLabel>(m_about).join(u'|')));
             for (const QWidget *view : {static_cast<QWidget *>(m_sheet), static_cast<QWidget *>(m_about)}) {
                 const QStringList clipped = LayoutCheck::clippedTexts(view);
                 QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(screen) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));

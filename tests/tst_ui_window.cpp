@@ -86,6 +86,16 @@ TaskItem task(ConversionMode mode, TaskStatus status, qint64 original, std::opti
     return item;
 }
 
+// Twelve photos to compress, the first three done.
+QList<TaskItem> twelveTasks()
+{
+    QList<TaskItem> tasks;
+    for (int i = 0; i < 12; ++i)
+        tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
+                          2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
+    return tasks;
+}
+
 } // namespace
 
 // The main window without the table and canvas themselves: menus and their rules, toolbar,
@@ -115,6 +125,24 @@ private:
 
     AppActions *actions() const { return m_window->actions(); }
     StatusIsland *island() const { return m_window->chromeBar()->statusIsland(); }
+
+    // Lists tasks to compress; true once the table shows them under its chrome bar.
+    bool showTasks(const QList<TaskItem> &tasks)
+    {
+        m_state->workspace()->compressTasks()->append(tasks);
+        return QTest::qWaitFor([&] {
+            return m_window->currentPage() == static_cast<QWidget *>(m_window->table()) && m_window->chromeBar()->isVisible();
+        });
+    }
+
+    // Marks a listed task as failed by cjxl; returns it as listed now.
+    TaskItem fail(TaskItem item)
+    {
+        item.status = TaskStatus::failed;
+        item.errorMessage = u"cjxl failed"_s;
+        m_state->workspace()->compressTasks()->replace(item);
+        return item;
+    }
 
     // Switches the state to encoder (a fake cjxl) and lists the photos of folder.
     void useEncoderAndImport(const QString &encoder, const QString &folder)
@@ -826,20 +854,12 @@ private slots:
         Screenshots::save(m_window.get(), u"window-empty-restore"_s);
         m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
 
-        QList<TaskItem> tasks;
-        for (int i = 0; i < 12; ++i)
-            tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
-                              2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
-        m_state->workspace()->compressTasks()->append(tasks);
-        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
-        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        const QList<TaskItem> tasks = twelveTasks();
+        QVERIFY(showTasks(tasks));
         QVERIFY(!m_window->progressStrip()->isVisible());
         Screenshots::save(m_window.get(), u"window-table-idle"_s);
 
-        TaskItem failed = tasks.at(4);
-        failed.status = TaskStatus::failed;
-        failed.errorMessage = u"cjxl failed"_s;
-        m_state->workspace()->compressTasks()->replace(failed);
+        fail(tasks.at(4));
         QTRY_COMPARE(island()->visibleTexts().constLast(), u"重试 1 项"_s);
         Screenshots::save(m_window.get(), u"window-table-failures"_s);
     }
@@ -850,10 +870,8 @@ private slots:
         QList<TaskItem> tasks;
         for (int i = 0; i < 60; ++i)
             tasks.append(task(ConversionMode::jpegToJXL, TaskStatus::pending, 2'400'000 + i));
-        m_state->workspace()->compressTasks()->append(tasks);
+        QVERIFY(showTasks(tasks));
         TaskTableView *table = m_window->table();
-        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(table));
-        QTRY_VERIFY(m_window->chromeBar()->isVisible());
         table->setFocus();
         QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
         const int last = table->model()->rowCount() - 1;
@@ -1020,20 +1038,12 @@ private slots:
         save(m_window.get(), u"window-empty-restore"_s);
         m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
 
-        QList<TaskItem> tasks;
-        for (int i = 0; i < 12; ++i)
-            tasks.append(task(ConversionMode::jpegToJXL, i < 3 ? TaskStatus::completed : TaskStatus::pending,
-                              2'400'000 + i, i < 3 ? std::optional<qint64>(1'800'000) : std::nullopt));
-        m_state->workspace()->compressTasks()->append(tasks);
-        QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->table()));
-        QTRY_VERIFY(m_window->chromeBar()->isVisible());
+        const QList<TaskItem> tasks = twelveTasks();
+        QVERIFY(showTasks(tasks));
         QTRY_COMPARE(island()->visibleTexts().constFirst(), u"12 items"_s);
         save(m_window.get(), u"window-table-idle"_s);
 
-        TaskItem failed = tasks.at(4);
-        failed.status = TaskStatus::failed;
-        failed.errorMessage = u"cjxl failed"_s;
-        m_state->workspace()->compressTasks()->replace(failed);
+        const TaskItem failed = fail(tasks.at(4));
         // The longest status texts, as a running batch shows them.
         for (const auto &[row, status] : {std::pair{5, TaskStatus::processing}, std::pair{6, TaskStatus::verifying}}) {
             TaskItem running = tasks.at(row);

@@ -6,13 +6,22 @@
 
 CliRun CliRun::run(const QStringList &arguments, const QByteArray &input, const QProcessEnvironment &environment)
 {
+    return runProgram(QStringLiteral(PIKORA_CLI_PATH), arguments, input, environment);
+}
+
+CliRun CliRun::runProgram(const QString &program, const QStringList &arguments, const QByteArray &input,
+                          const QProcessEnvironment &environment)
+{
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PIKORA_CLI_PATH), arguments);
+    process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(120000))
-        qFatal("pikora-cli did not finish");
+    if (!process.waitForFinished(120000)) {
+        process.kill(); // the suite stops here; the program must not outlive it
+        process.waitForFinished();
+        qFatal("%s did not finish", qPrintable(program));
+    }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
             process.readAllStandardError()};
 }

@@ -23,6 +23,14 @@ TaskItem taskFor(const QString &source, ConversionMode mode)
     return task;
 }
 
+AppSettings settingsWith(DeleteStrategy strategy)
+{
+    AppSettings settings;
+    settings.deleteStrategy = strategy;
+    settings.compressionEffort = 3;
+    return settings;
+}
+
 TaskItem runJob(const TaskItem &task, const AppSettings &settings, QList<TaskItem> *updates)
 {
     FileJob job(task, settings);

@@ -11,6 +11,10 @@
 // minute and aborts the suite after that: a hung job must not look like a failed one.
 namespace EngineRuns {
 
+// Settings for a quick job with the given strategy: a low effort, as the result is lossless at
+// every effort.
+AppSettings settingsWith(DeleteStrategy strategy);
+
 // A job for one file, with its size as it is on disk now.
 TaskItem taskFor(const QString &source, ConversionMode mode);
 
