@@ -136,6 +136,8 @@ private Q_SLOTS:
                      keeps ? QStringLiteral("skipped") : QStringLiteral("completed"));
             QCOMPARE(job.value(QStringLiteral("output")).toString(), output);
             QCOMPARE(job.value(QStringLiteral("reused")).toBool(), !keeps);
+            // Trusted on its stored digest alone, a kept output is not reported as verified.
+            QCOMPARE(job.value(QStringLiteral("verified")).toBool(), !keeps);
             QCOMPARE(QFileInfo::exists(source), keeps);
         }
         // Kept: the stored digests are trusted; disposing: every output is proven first.
@@ -158,6 +160,7 @@ private Q_SLOTS:
                                       QStringLiteral("--cjxl"), cjxl, QStringLiteral("--djxl"), djxl, photos});
             QCOMPARE(verified.exitCode, 0);
             QCOMPARE(verified.out.count("\"status\":\"skipped\""), 2);
+            QCOMPARE(verified.out.count("\"verified\":true"), 2);
             QCOMPARE(runsOf(QStringLiteral("djxl")), 2);
             QCOMPARE(runsOf(QStringLiteral("cjxl")), 0);
         }

@@ -267,7 +267,7 @@ void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
     // Trusted without a proof only when nothing is disposed of on its word and no proof of
     // every output was asked for.
     if (existing.storedDigest && keeps && !m_settings.verifyLossless)
-        return takeExisting(true);
+        return takeExisting(false);
     whenAllowed([this, digest = *sourceDigest] { startProof(digest); });
 }
 
