@@ -1,4 +1,5 @@
 #include "engine/filedigest.h"
+#include "engine/fileidentity.h"
 #include "engine/jxlcontainer.h"
 #include "engine/toolcommands.h"
 #include "engine/toolrun.h"
@@ -265,6 +266,46 @@ private Q_SLOTS:
         TestEnv::writeAll(big, data);
         QCOMPARE(FileDigest::sha256(big),
                  QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+    }
+
+    // A file counts as untouched only when its inode, size and times are the same and its times
+    // were old enough, when first seen, that a write in the same clock tick could not hide.
+    void untouchedFiles_data()
+    {
+        QTest::addColumn<qint64>("modifiedAgo"); // before the first look, in ms
+        QTest::addColumn<qint64>("changedAgo");
+        QTest::addColumn<QString>("moved");      // what differs at the second look
+        QTest::addColumn<bool>("untouched");
+        QTest::newRow("old and unchanged") << qint64(60000) << qint64(60000) << QString() << true;
+        QTest::newRow("written just before") << qint64(5) << qint64(5) << QString() << false;
+        QTest::newRow("renamed just before") << qint64(60000) << qint64(5) << QString() << false;
+        QTest::newRow("modified since") << qint64(60000) << qint64(60000) << QStringLiteral("modified") << false;
+        QTest::newRow("changed since") << qint64(60000) << qint64(60000) << QStringLiteral("changed") << false;
+        QTest::newRow("another inode") << qint64(60000) << qint64(60000) << QStringLiteral("inode") << false;
+        QTest::newRow("another size") << qint64(60000) << qint64(60000) << QStringLiteral("size") << false;
+    }
+
+    void untouchedFiles()
+    {
+        QFETCH(qint64, modifiedAgo);
+        QFETCH(qint64, changedAgo);
+        QFETCH(QString, moved);
+        QFETCH(bool, untouched);
+        FileIdentity first;
+        first.device = 8;
+        first.inode = 1234;
+        first.size = 5000;
+        first.takenNs = 1'800'000'000'000'000'000;
+        first.modifiedNs = first.takenNs - modifiedAgo * 1'000'000;
+        first.changedNs = first.takenNs - changedAgo * 1'000'000;
+        FileIdentity second = first;
+        second.takenNs += 1'000'000'000;
+        second.modifiedNs += moved == QStringLiteral("modified") ? 1 : 0;
+        second.changedNs += moved == QStringLiteral("changed") ? 1 : 0;
+        second.inode += moved == QStringLiteral("inode") ? 1 : 0;
+        second.size += moved == QStringLiteral("size") ? 1 : 0;
+        QCOMPARE(second.untouchedSince(first), untouched);
+        QCOMPARE(second.sameFile(first), moved != QStringLiteral("inode") && moved != QStringLiteral("size"));
     }
 
     void verifierPassesARealRoundTrip()

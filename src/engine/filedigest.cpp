@@ -1,10 +1,13 @@
 #include "filedigest.h"
 
+#include "fileidentity.h"
 #include "platform/extendedattributes.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRegularExpression>
+
+#include <cerrno>
 
 #ifdef PIKORA_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -70,13 +73,23 @@ bool isDigestText(const QByteArray &text)
 
 } // namespace
 
-std::optional<QString> sha256(const QString &path, QString *errorText, const std::atomic_bool *stop)
+std::optional<QString> sha256(const QString &path, QString *errorText, const std::atomic_bool *stop,
+                              FileIdentity *identity)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (errorText)
             *errorText = file.errorString() + QStringLiteral(": ") + path;
         return std::nullopt;
+    }
+    if (identity) {
+        const std::optional<FileIdentity> taken = FileIdentity::of(file.handle());
+        if (!taken) {
+            if (errorText)
+                *errorText = qt_error_string(errno) + QStringLiteral(": ") + path;
+            return std::nullopt;
+        }
+        *identity = *taken;
     }
     constexpr qint64 kChunk = 1024 * 1024;
     Sha256 hash;

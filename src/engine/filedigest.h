@@ -5,6 +5,8 @@
 #include <atomic>
 #include <optional>
 
+struct FileIdentity;
+
 // The SHA-256 digests that tie a JXL to the JPEG it came from, and where they are stored.
 namespace FileDigest {
 
@@ -12,8 +14,10 @@ namespace FileDigest {
 inline constexpr char kAttribute[] = "user.pikora.sha256";
 
 // Lower-case hex SHA-256 of a file, read in 1 MiB chunks. Blocking. Gives up (nothing, no
-// error text) as soon as stop is set.
-std::optional<QString> sha256(const QString &path, QString *errorText = nullptr, const std::atomic_bool *stop = nullptr);
+// error text) as soon as stop is set. identity, when given, receives what the opened file was
+// before its first byte was read.
+std::optional<QString> sha256(const QString &path, QString *errorText = nullptr, const std::atomic_bool *stop = nullptr,
+                              FileIdentity *identity = nullptr);
 
 // The source digest stored with a JXL, when there is a well-formed one.
 std::optional<QString> stored(const QString &jxlPath);

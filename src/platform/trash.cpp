@@ -274,4 +274,16 @@ bool moveToTrash(const QString &path, QString *errorText, QString *trashedPath)
     return fail(errorText, requested, qt_error_string(EEXIST));
 }
 
+int takeBack(const QString &trashedPath, const QString &destination)
+{
+    const QByteArray item = QFile::encodeName(trashedPath);
+    if (const int error = renameNoReplace(item, QFile::encodeName(destination)); error != 0)
+        return error;
+    // <trash>/files/<name> was recorded in <trash>/info/<name>.trashinfo.
+    const QByteArray files = parentOf(item);
+    const QByteArray name = item.mid(item.lastIndexOf('/') + 1);
+    unlink(join(parentOf(files), "info/" + name + ".trashinfo").constData());
+    return 0;
+}
+
 } // namespace Trash

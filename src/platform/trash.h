@@ -14,4 +14,8 @@ namespace Trash {
 // path; on failure errorText says why.
 bool moveToTrash(const QString &path, QString *errorText = nullptr, QString *trashedPath = nullptr);
 
+// Moves an item that moveToTrash() has just put at trashedPath back out to destination, which
+// it never replaces, and drops its info file. 0, or the errno (EEXIST: the name is taken).
+int takeBack(const QString &trashedPath, const QString &destination);
+
 } // namespace Trash
