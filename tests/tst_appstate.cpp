@@ -52,7 +52,7 @@ private:
     {
         const QString path = m_root.filePath(folder);
         for (const QString &name : names)
-            TestEnv::writeAll(QDir(path).filePath(name), TestEnv::fakeJpeg(4));
+            TestEnv::writeAll(QDir(path).filePath(name), TestEnv::fakeJpeg(64));
         return path;
     }
 
@@ -84,7 +84,7 @@ private slots:
         // A batch starts on the shown list: nothing waits in the restore list.
         TaskItem waiting;
         waiting.sourceURL = QUrl::fromLocalFile(makeFiles(QStringLiteral("shared"), {QStringLiteral("a.jpg")}) + QStringLiteral("/a.jpg"));
-        waiting.originalSize = 4;
+        waiting.originalSize = 64;
         state->workspace()->compressTasks()->append({waiting});
         state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         state->runner()->startCurrentProcessing();

@@ -50,7 +50,7 @@ private:
             TaskItem task;
             task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/photos/p%1.jpg").arg(m_compress->size() + i));
             task.originalSize = sizes.at(i);
-            TestEnv::writeAll(task.sourceURL.toLocalFile(), TestEnv::fakeJpeg(16));
+            TestEnv::writeAll(task.sourceURL.toLocalFile(), TestEnv::fakeJpeg(64));
             tasks.append(task);
         }
         m_compress->append(tasks);

@@ -1,4 +1,5 @@
 #include "engine/filejob.h"
+#include "engine/outputfiles.h"
 #include "platform/renamenoreplace.h"
 #include "engineruns.h"
 #include "testenv.h"
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <sys/statvfs.h>
@@ -152,6 +154,163 @@ private Q_SLOTS:
                  (QSet<QByteArray>{bytesA, bytesB}));
     }
 
+    // A tool stand-in edits its input around the real tool, as an editor saving in place or a
+    // sync client renaming a new version over it would. A changed source stays as it now is
+    // (back at its name, or beside a newer file that took its name meanwhile), the job fails
+    // with that reason and leaves no output of the old bytes; one only touched goes as asked.
+    void aSourceChangedDuringItsJob_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("strategy");
+        QTest::addColumn<QByteArray>("after"); // run on "$1" after the real tool
+        QTest::addColumn<QByteArray>("faults");
+        QTest::addColumn<bool>("changed");
+        const QByteArray rewrite = "printf EDIT | dd of=\"$1\" bs=1 seek=300 conv=notrunc 2>/dev/null";
+        const QByteArray replace = "cp \"$1\" \"$1.new\" && printf EDIT | dd of=\"$1.new\" bs=1 seek=300 conv=notrunc "
+                                   "2>/dev/null && mv -f \"$1.new\" \"$1\"";
+        for (const int mode : {int(ConversionMode::jpegToJXL), int(ConversionMode::jxlToJPEG)}) {
+            for (const int strategy : {int(DeleteStrategy::moveToTrash), int(DeleteStrategy::deleteImmediately)}) {
+                const QByteArray tag = QByteArray(mode == int(ConversionMode::jpegToJXL) ? "compress" : "restore") + ", "
+                    + (strategy == int(DeleteStrategy::moveToTrash) ? "trash" : "delete");
+                QTest::addRow("%s, rewritten in place", tag.constData()) << mode << strategy << rewrite
+                                                                          << QByteArray() << true;
+                QTest::addRow("%s, replaced by a rename", tag.constData()) << mode << strategy << replace
+                                                                            << QByteArray() << true;
+                QTest::addRow("%s, only touched", tag.constData()) << mode << strategy << QByteArray("touch \"$1\"")
+                                                                    << QByteArray() << false;
+                QTest::addRow("%s, rewritten, its name taken meanwhile", tag.constData())
+                    << mode << strategy << rewrite << QByteArray("refill") << true;
+            }
+        }
+    }
+
+    void aSourceChangedDuringItsJob()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, strategy);
+        QFETCH(QByteArray, after);
+        QFETCH(QByteArray, faults);
+        QFETCH(bool, changed);
+        const bool compress = ConversionMode(mode) == ConversionMode::jpegToJXL;
+        QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work, QStringLiteral("photo.jpg"));
+        if (!compress) {
+            const TaskItem made = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately);
+            QCOMPARE(made.status, TaskStatus::completed);
+            source = made.destinationURL->toLocalFile();
+        }
+        const QString tool = compress ? QStringLiteral("cjxl") : QStringLiteral("djxl");
+        const QString standIn = TestEnv::writeScript(m_work + QStringLiteral("/../editing-") + tool + QString::number(m_case),
+                                                     "'" + QFile::encodeName(TestEnv::installedTool(tool))
+                                                         + "' \"$@\" || exit $?\n" + after);
+        AppSettings settings = EngineRuns::settingsWith(DeleteStrategy(strategy));
+        (compress ? settings.customCjxlPath : settings.customDjxlPath) = standIn;
+
+        const QString trash = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/Trash");
+        const QStringList trashed = TestEnv::entries(trash + QStringLiteral("/files"));
+        if (!faults.isEmpty())
+            faults += '=' + QFile::encodeName(source); // once, for this source's own name
+        setFaults(faults);
+        const TaskItem done = runJob(taskFor(source, ConversionMode(mode)), settings);
+        setFaults({});
+        const QString output = m_work + (compress ? QStringLiteral("/photo.jxl") : QStringLiteral("/photo.jpg"));
+        if (!changed) {
+            QCOMPARE(done.status, TaskStatus::completed);
+            QVERIFY(!done.warning);
+            QVERIFY(!QFileInfo::exists(source));
+            QVERIFY(QFileInfo::exists(output));
+            return;
+        }
+        QCOMPARE(done.status, TaskStatus::failed);
+        QVERIFY2(done.errorMessage->startsWith(QStringLiteral("原照片在转换过程中被修改，已保留修改后的文件；请重新转换")),
+                 qPrintable(*done.errorMessage));
+        QVERIFY(!done.destinationURL || !QFileInfo::exists(done.destinationURL->toLocalFile()));
+        QVERIFY2(!QFileInfo::exists(output), "the output holds the bytes from before the edit");
+        // The edited file is where the user looks for it, never in the trash or under our name.
+        const QString kept = faults.isEmpty() ? source : OutputFiles::alternativeName(source, 1);
+        QVERIFY2(TestEnv::readAll(kept).contains("EDIT"), qPrintable(TestEnv::entries(m_work).join(u',')));
+        if (!faults.isEmpty()) {
+            QCOMPARE(TestEnv::readAll(source), QByteArray("newer"));
+            QVERIFY2(done.errorMessage->contains(kept), qPrintable(*done.errorMessage));
+        }
+        QCOMPARE(TestEnv::entries(trash + QStringLiteral("/files")), trashed);
+        QCOMPARE(TestEnv::entries(trash + QStringLiteral("/info")).size(), trashed.size());
+        for (const QString &name : TestEnv::entries(m_work))
+            QVERIFY2(!name.startsWith(QLatin1String(".pikora-")), qPrintable(name));
+    }
+
+    // Whatever the path to a source's disposal, the output it relies on is flushed first: its
+    // data, then its folder. Outputs a former run or a copy left are flushed as well.
+    void theOutputIsFlushedBeforeItsSourceGoes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("strategy");
+        QTest::addColumn<QString>("existing"); // what stands at the output's name beforehand
+        for (const int strategy : {int(DeleteStrategy::moveToTrash), int(DeleteStrategy::deleteImmediately)}) {
+            const char *how = strategy == int(DeleteStrategy::moveToTrash) ? "trash" : "delete";
+            QTest::addRow("compress, %s, fresh", how) << int(ConversionMode::jpegToJXL) << strategy << QString();
+            QTest::addRow("compress, %s, a former run's", how) << int(ConversionMode::jpegToJXL) << strategy
+                                                               << QStringLiteral("former");
+            QTest::addRow("compress, %s, a plain copy", how) << int(ConversionMode::jpegToJXL) << strategy
+                                                             << QStringLiteral("copy");
+            QTest::addRow("restore, %s, fresh", how) << int(ConversionMode::jxlToJPEG) << strategy << QString();
+            QTest::addRow("restore, %s, a former run's", how) << int(ConversionMode::jxlToJPEG) << strategy
+                                                              << QStringLiteral("former");
+        }
+    }
+
+    void theOutputIsFlushedBeforeItsSourceGoes()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, strategy);
+        QFETCH(QString, existing);
+        const bool compress = ConversionMode(mode) == ConversionMode::jpegToJXL;
+        const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work, QStringLiteral("p.jpg"));
+        const QByteArray original = TestEnv::readAll(photo);
+        const QString jxl = m_work + QStringLiteral("/p.jxl");
+        QString source = photo;
+        QString output = jxl;
+        if (!compress) {
+            QCOMPARE(run(taskFor(photo, ConversionMode::jpegToJXL), DeleteStrategy::keepOriginal).status, TaskStatus::completed);
+            if (existing.isEmpty())
+                QVERIFY(QFile::remove(photo));
+            source = jxl;
+            output = photo;
+        } else if (existing == QStringLiteral("former")) {
+            QCOMPARE(run(taskFor(photo, ConversionMode::jpegToJXL), DeleteStrategy::keepOriginal).status, TaskStatus::completed);
+        } else if (existing == QStringLiteral("copy")) {
+            QFile::copy(TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl")), jxl); // no stored digest: proven by decoding
+            QFile::remove(photo);
+            QVERIFY(QFile::copy(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg")), photo));
+        }
+        const QByteArray expected = compress ? TestEnv::readAll(photo) : original;
+        const QString log = m_root.filePath(QStringLiteral("trace%1").arg(m_case));
+        setFaults("trace=" + QFile::encodeName(log));
+        const TaskItem done = run(taskFor(source, ConversionMode(mode)), DeleteStrategy(strategy));
+        setFaults({});
+        QCOMPARE(done.status, TaskStatus::completed);
+        QVERIFY(!QFileInfo::exists(source));
+        QCOMPARE(compress ? restored(output) : TestEnv::readAll(output), expected);
+
+        const QStringList lines = QString::fromLocal8Bit(TestEnv::readAll(log)).split(u'\n', Qt::SkipEmptyParts);
+        const auto firstLine = [&](const QString &line) {
+            const auto at = std::find_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(line); });
+            return at == lines.cend() ? qsizetype(-1) : qsizetype(at - lines.cbegin());
+        };
+        const QString trace = lines.join(u'\n');
+        // A fresh output was flushed under its temporary name before it took its own.
+        QString flushedAs = output;
+        for (const QString &line : lines) {
+            if (line.startsWith(QStringLiteral("rename ")) && line.endsWith(u' ' + output))
+                flushedAs = line.mid(7, line.size() - 8 - output.size());
+        }
+        const qsizetype gone = std::max(firstLine(QStringLiteral("rename ") + source + u' '), firstLine(QStringLiteral("unlink ") + source));
+        const qsizetype fileFlushed = firstLine(QStringLiteral("fsync ") + flushedAs);
+        const qsizetype folderFlushed = lines.indexOf(QStringLiteral("fsync ") + m_work);
+        QVERIFY2(gone >= 0, qPrintable(trace));
+        QVERIFY2(fileFlushed >= 0 && fileFlushed < gone, qPrintable(trace));
+        QVERIFY2(folderFlushed >= 0 && folderFlushed < gone, qPrintable(trace));
+    }
+
     // The conversion succeeded, so the job completes; the original that stayed is its warning.
     void undisposedOriginalBecomesAWarning_data()
     {
@@ -220,27 +379,43 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::readAll(back.destinationURL->toLocalFile()), original);
     }
 
-    // The output folder refuses the new file: the reason names the folder, never our temporary.
+    // The output folder refuses the new file, or a folder of the output tree cannot be made: the
+    // reason names the folder, never our temporary, and says why in the user's words.
     void writeFailuresNameTheFolder_data()
     {
         QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("below"); // where the output goes below the case's folder
         QTest::addColumn<QString>("message");
-        QTest::newRow("read-only") << int(EROFS) << QStringLiteral("无法写入 %1：该文件夹是只读的");
-        QTest::newRow("no permission") << int(EACCES) << QStringLiteral("无法写入 %1：没有写入该文件夹的权限");
-        QTest::newRow("full") << int(ENOSPC) << QStringLiteral("磁盘空间已满，无法写入 %1");
+        QTest::newRow("read-only") << int(EROFS) << QString() << QStringLiteral("无法写入 %1：该文件夹是只读的");
+        QTest::newRow("no permission") << int(EACCES) << QString() << QStringLiteral("无法写入 %1：没有写入该文件夹的权限");
+        QTest::newRow("full") << int(ENOSPC) << QString() << QStringLiteral("磁盘空间已满，无法写入 %1");
+        QTest::newRow("new folder, read-only volume")
+            << int(EROFS) << QStringLiteral("out/sub") << QStringLiteral("无法创建输出文件夹 %1/out：该卷是只读的");
+        QTest::newRow("new folder, no permission")
+            << int(EACCES) << QStringLiteral("out/sub") << QStringLiteral("无法创建输出文件夹 %1/out：没有权限");
     }
 
     void writeFailuresNameTheFolder()
     {
         QFETCH(int, error);
+        QFETCH(QString, below);
         QFETCH(QString, message);
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
+        TaskItem task = taskFor(source, ConversionMode::jpegToJXL);
+        if (!below.isEmpty())
+            task.destinationURL = QUrl::fromLocalFile(m_work + u'/' + below + QStringLiteral("/Canon_40D.jxl"));
+        // A tool that would run marks it: a job that cannot place its output runs none.
+        const QString marker = m_root.filePath(QStringLiteral("ran%1").arg(m_case));
+        AppSettings settings = EngineRuns::settingsWith(DeleteStrategy::deleteImmediately);
+        settings.customCjxlPath = TestEnv::writeScript(m_root.filePath(QStringLiteral("marking-cjxl%1").arg(m_case)),
+                                                       "touch '" + QFile::encodeName(marker) + "'; exit 1");
         setFaults(QByteArray::number(error).prepend("create-errno=") + '@' + QFile::encodeName(m_work));
-        const TaskItem done = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately);
+        const TaskItem done = runJob(task, settings);
         setFaults({});
         QCOMPARE(done.status, TaskStatus::failed);
         QCOMPARE(*done.errorMessage, message.arg(m_work));
         QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("Canon_40D.jpg")});
+        QVERIFY(!QFileInfo::exists(marker));
     }
 
     // A real volume that fills up while photos are converted onto it: the jobs that no longer

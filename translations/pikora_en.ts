@@ -356,6 +356,17 @@ Turn JXL back into the exact JPEG</translation>
         <source>%1 个已跳过</source>
         <translation>%1 skipped</translation>
     </message>
+    <message>
+        <source>已跳过  %1（转换后不会更小，已保留原 JPEG）</source>
+        <translation>skipped %1  (would not be smaller; the JPEG is kept)</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个转换后不会更小，保留为 JPEG</source>
+        <translation>
+            <numerusform>%n would not be smaller, kept as JPEG</numerusform>
+            <numerusform>%n would not be smaller, kept as JPEG</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>CliMain</name>
@@ -619,6 +630,10 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变</source>
         <translation>Lossless check failed: the new JXL could not be restored, so it was deleted; the original is untouched</translation>
+    </message>
+    <message>
+        <source>无法再次读取原文件，原文件未做处理</source>
+        <translation>The original could not be read again, so it was left alone</translation>
     </message>
 </context>
 <context>
@@ -1082,10 +1097,6 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Another program changed or replaced the output file “%1” after it was written; the original was left alone</translation>
     </message>
     <message>
-        <source>无法删除“%1”：%2</source>
-        <translation>Cannot delete “%1”: %2</translation>
-    </message>
-    <message>
         <source>无法写入 %1：该文件夹是只读的</source>
         <translation>Cannot write to %1: the folder is read-only</translation>
     </message>
@@ -1096,6 +1107,26 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>磁盘空间已满，无法写入 %1</source>
         <translation>The disk is full; cannot write to %1</translation>
+    </message>
+    <message>
+        <source>该卷是只读的</source>
+        <translation>the volume is read-only</translation>
+    </message>
+    <message>
+        <source>没有权限</source>
+        <translation>permission denied</translation>
+    </message>
+    <message>
+        <source>同名的文件挡在那里</source>
+        <translation>a file of that name is in the way</translation>
+    </message>
+    <message>
+        <source>磁盘空间已满</source>
+        <translation>the disk is full</translation>
+    </message>
+    <message>
+        <source>无法创建输出文件夹 %1：%2</source>
+        <translation>Cannot create the output folder %1: %2</translation>
     </message>
 </context>
 <context>
@@ -1275,6 +1306,33 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     </message>
 </context>
 <context>
+    <name>SourceDisposal</name>
+    <message>
+        <source>“%1”在转换过程中已被移走或删除，未做处理</source>
+        <translation>“%1” was moved or deleted during the conversion and was left alone</translation>
+    </message>
+    <message>
+        <source>“%1”是符号链接，它指向的照片未做处理</source>
+        <translation>“%1” is a symbolic link; the photo it points to was left alone</translation>
+    </message>
+    <message>
+        <source>无法删除“%1”：%2</source>
+        <translation>Cannot delete “%1”: %2</translation>
+    </message>
+    <message>
+        <source>原文件现位于“%1”</source>
+        <translation>The original is now at “%1”</translation>
+    </message>
+    <message>
+        <source>原照片在转换过程中被修改，已保留修改后的文件；请重新转换</source>
+        <translation>The original photo was changed during the conversion; the changed file was kept. Convert it again</translation>
+    </message>
+    <message>
+        <source>修改后的文件现位于“%1”</source>
+        <translation>The changed file is now at “%1”</translation>
+    </message>
+</context>
+<context>
     <name>StatsPopup</name>
     <message>
         <source>储存空间概览</source>
@@ -1408,6 +1466,13 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>
             <numerusform>%n skipped</numerusform>
             <numerusform>%n skipped</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 项转换后不会更小</source>
+        <translation>
+            <numerusform>%n not smaller</numerusform>
+            <numerusform>%n not smaller</numerusform>
         </translation>
     </message>
 </context>
@@ -1549,6 +1614,10 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>沿用前一次还原的输出，校验一致：%1</source>
         <translation>Kept the output of an earlier restore, digest matches: %1</translation>
+    </message>
+    <message>
+        <source>转换后不会更小，已保留原 JPEG</source>
+        <translation>Would not be smaller as JXL; the JPEG is kept</translation>
     </message>
 </context>
 <context>

@@ -1,8 +1,7 @@
 #include "filejob.h"
 
 #include "filedigest.h"
-#include "filesignature.h"
-#include "jpegdiagnosis.h"
+#include "jobcompletion.h"
 #include "jxlcontainer.h"
 #include "outputfiles.h"
 #include "toolrun.h"
@@ -14,25 +13,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
-#include <QThreadPool>
 #include <QtConcurrent>
 
-#include <sys/stat.h>
+#include <algorithm>
 
 namespace {
-
-// Placing outputs mostly waits for the disk to flush them.
-constexpr int kOutputWriters = 4;
-
-QThreadPool *outputWriters()
-{
-    static QThreadPool *pool = [] {
-        auto *created = new QThreadPool(QCoreApplication::instance());
-        created->setMaxThreadCount(kOutputWriters);
-        return created;
-    }();
-    return pool;
-}
 
 // djxl says so when a file has no JPEG bitstream to rebuild and it encodes new pixels instead.
 bool reportsPixelFallback(const QByteArray &stderrText)
@@ -40,52 +25,8 @@ bool reportsPixelFallback(const QByteArray &stderrText)
     return stderrText.contains("Retrying with --pixels_to_jpeg") || stderrText.contains("Decoded to pixels");
 }
 
-// Why a source to compress is no JPEG at all, from its first bytes; nothing for a JPEG. cjxl
-// would encode the pixels of a PNG or GIF without complaint, giving a file that can never
-// give back the original.
-std::optional<QString> notJpegReason(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt; // the tool run reports what keeps it from being read
-    const FileSignature::Format format = FileSignature::identify(file.read(FileSignature::headLength));
-    if (format == FileSignature::Format::unknown && file.size() > 0) {
-        // A JPEG behind bytes of something else: the diagnosis says how many.
-        if (const uchar *mapped = file.map(0, file.size())) {
-            const QByteArrayView bytes(mapped, file.size());
-            if (JpegDiagnosis::findProblem(bytes) == JpegDiagnosis::Problem::leadingData)
-                return JpegDiagnosis::describe(JpegDiagnosis::Problem::leadingData, bytes);
-        }
-    }
-    return FileSignature::notJpegReason(format);
-}
-
-QString lacksReconstructionText()
-{
-    return QCoreApplication::translate("FileJob",
-                                       "新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变");
-}
-
-struct Preparation
-{
-    std::optional<JXLError> error;
-    bool reconstructable = true;
-    bool sourceUnreadable = false;
-    std::optional<QString> storedDigest;
-    std::optional<FileJob::Existing> existing;
-};
-
-struct Commitment
-{
-    OutputFiles::PlacementResult placement;
-    std::optional<QString> outputDigest;
-};
-
-struct Disposal
-{
-    std::optional<JXLError> error; // the placed output is not what was placed: nothing disposed of
-    std::optional<QString> warning;
-};
+using JobCompletion::digestOf;
+using JobCompletion::SourceProof;
 
 } // namespace
 
@@ -135,6 +76,7 @@ void FileJob::start()
 {
     m_task.status = TaskStatus::processing;
     m_task.warning.reset();
+    m_task.skipReason.reset();
     if (!m_gated)
         publish();
     m_clock.start();
@@ -147,95 +89,45 @@ void FileJob::start()
     m_task.destinationURL = QUrl::fromLocalFile(m_wanted);
     m_temporary = OutputFiles::temporarySibling(m_wanted);
 
-    const QString source = m_source;
-    const QString temporary = m_temporary;
-    const QString wanted = m_wanted;
-    const auto cancelled = m_cancelled;
-    const bool restoring = !compressing();
-    // A former output's own digest is what a restore compares, and what the recheck before a
-    // source goes compares; a compression that keeps its source needs only the stored one.
-    const bool hashExisting = restoring || m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
-    const QString outputFolder = m_outputFolder;
+    const bool disposes = m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
+    JobPreparation::Request request;
+    request.source = m_source;
+    request.temporary = m_temporary;
+    request.wanted = m_wanted;
+    request.restoring = !compressing();
+    request.hashExisting = request.restoring || disposes;
+    request.outputFolder = m_outputFolder;
     // The folder holding the import root: the mirrored folders take their bits from below it.
-    const QString sourceBase = QFileInfo(m_task.importRoot.isEmpty() ? QFileInfo(m_source).absolutePath()
-                                                                     : m_task.importRoot)
-                                   .absolutePath();
-    if (compressing()) {
-        // Stored with the output, it lets a restore prove its result; hashed while the tool runs.
-        m_sourceDigest = QtConcurrent::run([source, cancelled] { return FileDigest::sha256(source, nullptr, cancelled.get()); });
-    }
+    request.sourceBase = QFileInfo(m_task.importRoot.isEmpty() ? QFileInfo(m_source).absolutePath() : m_task.importRoot)
+                             .absolutePath();
+    // A compression stores the digest with its output; a source that goes is compared with it.
+    if (compressing() || disposes)
+        m_sourceProof = JobCompletion::hashSource(m_source, m_cancelled);
     // Ahead of the hashing of other jobs' sources: the tool waits for this.
-    const QFuture<Preparation> preparation = QtConcurrent::task([source, temporary, wanted, restoring, hashExisting,
-                                                                 outputFolder, sourceBase] {
-        Preparation result;
-        const QString folder = QFileInfo(temporary).absolutePath();
-        // A folder that cannot be made shows up as the error below.
-        if (outputFolder.isEmpty())
-            QDir().mkpath(folder);
-        else
-            OutputFiles::makeMirroredFolders(folder, outputFolder, sourceBase);
-        OutputFiles::removeDeadLeftoversOnce(folder);
-        // A source that cannot be read is the cause to report (by the tool run, after the tool
-        // search), not whatever creating its output would then run into.
-        result.sourceUnreadable = ToolRun::unreadableReason(source).has_value();
-        if (restoring && !result.sourceUnreadable) {
-            // Without reconstruction data djxl still succeeds, but with a newly encoded, lossy JPEG.
-            const JXLContainer::Info info = JXLContainer::inspect(source);
-            result.reconstructable = info.hasJpegReconstruction;
-            result.storedDigest = FileDigest::stored(source);
-        }
-        // What a former run left at the wanted name may spare the tool run (a link is never ours).
-        // It is looked at only where it can be proven: never for a source that cannot be read,
-        // and for a restore only by the digest its JXL stored.
-        struct stat info;
-        if (!result.sourceUnreadable && (!restoring || result.storedDigest)
-            && ::lstat(QFile::encodeName(wanted).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
-            // One that cannot be read is left alone, hashed or not.
-            const std::optional<QString> digest =
-                hashExisting ? FileDigest::sha256(wanted)
-                             : (QFile(wanted).open(QIODevice::ReadOnly) ? std::optional(QString()) : std::nullopt);
-            if (digest) {
-                FileJob::Existing existing;
-                existing.size = info.st_size;
-                existing.digest = *digest;
-                if (!restoring)
-                    existing.storedDigest = FileDigest::stored(wanted);
-                result.existing = existing;
-            }
-        }
-        if (!restoring && !result.sourceUnreadable) {
-            if (const std::optional<QString> reason = notJpegReason(source)) {
-                result.error = JXLError::refused(*reason);
-                return result;
-            }
-        }
-        if (!result.sourceUnreadable)
-            result.error = OutputFiles::createTemporary(temporary, source);
-        return result;
-    })
-        .withPriority(1)
-        .spawn();
-    whenReady(this, preparation, [this](const Preparation &result) {
+    const QFuture<JobPreparation::Result> preparation =
+        QtConcurrent::task([request] { return JobPreparation::prepare(request); }).withPriority(1).spawn();
+    whenReady(this, preparation, [this](const JobPreparation::Result &result) {
         m_preparing = false;
-        m_storedDigest = result.storedDigest;
-        m_existing = result.existing;
-        prepared(result.error, result.reconstructable, result.sourceUnreadable);
+        prepared(result);
     });
 }
 
-void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable)
+void FileJob::prepared(const JobPreparation::Result &preparation)
 {
     if (m_cancelled->load())
         return endCancelled();
-    if (error) {
+    if (preparation.error) {
         m_temporary.clear(); // not ours: creating it failed
-        return fail(*error);
+        return fail(*preparation.error);
     }
-    if (!compressing() && !sourceUnreadable && !reconstructable)
+    m_storedDigest = preparation.storedDigest;
+    m_candidates = preparation.existing;
+    if (!compressing() && !preparation.sourceUnreadable && !preparation.reconstructable)
         return fail(JXLError::invalidFormat(reconstructableJXLText()));
-    if (m_existing && !sourceUnreadable) {
+    if (!m_candidates.isEmpty() && !preparation.sourceUnreadable) {
         if (compressing())
-            whenReady(this, m_sourceDigest, [this](const std::optional<QString> &digest) { considerExisting(digest); });
+            whenReady(this, m_sourceProof,
+                      [this](const SourceProof &proof) { considerExisting(digestOf(proof)); });
         else
             considerExisting(m_storedDigest);
         return;
@@ -245,37 +137,40 @@ void FileJob::prepared(const std::optional<JXLError> &error, bool reconstructabl
 
 // An output a former run left is taken instead of a new one only when it is known to hold the
 // source: a JXL whose stored source digest is the source's, or a JPEG whose digest is the one
-// its JXL stored. A JXL without a stored digest is proven by restoring it; one whose digest
-// names another photo is somebody else's, and the job converts to a new name as ever.
+// its JXL stored. A JXL at the wanted name without a stored digest is proven by restoring it;
+// one whose digest names another photo is somebody else's, and the job converts to a new name
+// as ever. Claimed like a placed output: one file never stands for two sources.
 void FileJob::considerExisting(const std::optional<QString> &sourceDigest)
 {
     if (m_cancelled->load())
         return endCancelled();
-    const Existing &existing = *m_existing;
-    const bool keeps = m_settings.deleteStrategy == DeleteStrategy::keepOriginal;
     if (!sourceDigest)
         return runTool();
-    // Claimed like a placed output: one file never stands for two sources.
-    if (!compressing()) {
-        if (existing.digest != *sourceDigest || !OutputFiles::claimExisting(m_wanted, m_source))
-            return runTool();
-        return takeExisting(true);
+    const auto taken = std::find_if(m_candidates.cbegin(), m_candidates.cend(), [&](const JobPreparation::Existing &existing) {
+        const std::optional<QString> &names = compressing() ? existing.storedDigest : std::optional(existing.digest);
+        return names == sourceDigest && OutputFiles::claimExisting(existing.path, m_source);
+    });
+    if (taken != m_candidates.cend()) {
+        m_existing = *taken;
+        // Trusted without a proof only when nothing is disposed of on its word and no proof of
+        // every output was asked for.
+        if (!compressing() || (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless))
+            return takeExisting(!compressing());
+        return whenAllowed([this, digest = *sourceDigest] { startProof(digest); });
     }
-    if ((existing.storedDigest && *existing.storedDigest != *sourceDigest)
-        || !OutputFiles::claimExisting(m_wanted, m_source))
-        return runTool();
-    // Trusted without a proof only when nothing is disposed of on its word and no proof of
-    // every output was asked for.
-    if (existing.storedDigest && keeps && !m_settings.verifyLossless)
-        return takeExisting(false);
-    whenAllowed([this, digest = *sourceDigest] { startProof(digest); });
+    const JobPreparation::Existing &plain = m_candidates.constFirst();
+    if (compressing() && plain.path == m_wanted && !plain.storedDigest && OutputFiles::claimExisting(plain.path, m_source)) {
+        m_existing = plain;
+        return whenAllowed([this, digest = *sourceDigest] { startProof(digest); });
+    }
+    runTool();
 }
 
 void FileJob::startProof(const QString &sourceDigest)
 {
     m_task.status = TaskStatus::verifying;
     publish();
-    m_proof = new Verification(m_source, m_wanted, m_settings.customDjxlPath, this);
+    m_proof = new Verification(m_source, m_existing->path, m_settings.customDjxlPath, this);
     m_proof->setOriginalDigest(sourceDigest);
     connect(m_proof, &Verification::finished, this, [this](Verification::Outcome outcome) {
         switch (outcome) {
@@ -283,6 +178,7 @@ void FileJob::startProof(const QString &sourceDigest)
             return endCancelled();
         case Verification::Outcome::failed:
             // Neither file is touched; a fresh output goes to a new name.
+            m_existing.reset();
             m_task.status = TaskStatus::processing;
             publish();
             return runTool();
@@ -299,19 +195,40 @@ void FileJob::takeExisting(bool verified)
         QFile::remove(m_temporary);
         m_temporary.clear();
     }
-    const Existing &existing = *m_existing;
-    m_task.destinationURL = QUrl::fromLocalFile(m_wanted);
+    const JobPreparation::Existing &existing = *m_existing;
+    // A JXL that saves nothing never stands in for its JPEG, whoever made it.
+    if (compressing() && existing.size >= m_sourceProof.result()->identity.size)
+        return skipNotSmaller();
+    m_task.destinationURL = QUrl::fromLocalFile(existing.path);
     m_task.compressedSize = existing.size;
     m_task.isVerified = verified;
     if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal) {
         m_task.status = TaskStatus::skipped;
+        m_task.skipReason = SkipReason::convertedBefore;
         m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
         return conclude();
     }
     // Disposed of as after a conversion: the output is checked once more right before.
     m_task.reused = true;
+    m_takenOver = true;
     m_outputDigest = existing.digest;
-    dispose(m_wanted, existing.size);
+    dispose(existing.path, existing.size);
+}
+
+void FileJob::skipNotSmaller()
+{
+    endTools();
+    if (!m_temporary.isEmpty()) {
+        QFile::remove(m_temporary);
+        m_temporary.clear();
+    }
+    m_task.destinationURL.reset();
+    m_task.compressedSize.reset();
+    m_task.isVerified = false;
+    m_task.status = TaskStatus::skipped;
+    m_task.skipReason = SkipReason::notSmaller;
+    m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
+    conclude();
 }
 
 void FileJob::endTools()
@@ -364,16 +281,21 @@ void FileJob::onToolFinished()
     if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal && !m_settings.verifyLossless)
         return commit();
     const QString temporary = m_temporary;
-    whenReady(this, QtConcurrent::run([temporary] { return JXLContainer::inspect(temporary).hasJpegReconstruction; }),
-              [this](bool reconstructable) {
-                  if (m_cancelled->load())
-                      return endCancelled();
-                  if (!reconstructable)
-                      return fail(JXLError::refused(lacksReconstructionText()));
-                  m_inspected = true;
-                  whenReady(this, m_sourceDigest,
-                            [this](const std::optional<QString> &digest) { verifyCompressed(digest); });
-              });
+    const QString source = m_source;
+    const auto inspect = [temporary, source] {
+        return std::pair{JXLContainer::inspect(temporary).hasJpegReconstruction,
+                         JobCompletion::savesNothing(temporary, source)};
+    };
+    whenReady(this, QtConcurrent::run(inspect), [this](const std::pair<bool, bool> &looked) {
+        if (m_cancelled->load())
+            return endCancelled();
+        if (!looked.first)
+            return fail(JXLError::refused(JobCompletion::lacksReconstructionText()));
+        if (looked.second)
+            return skipNotSmaller();
+        m_inspected = true;
+        whenReady(this, m_sourceProof, [this](const SourceProof &proof) { verifyCompressed(digestOf(proof)); });
+    });
 }
 
 void FileJob::verifyCompressed(const std::optional<QString> &sourceDigest)
@@ -442,49 +364,34 @@ void FileJob::commit()
         return endCancelled();
     m_committing = true;
     endTools();
-    const QString source = m_source;
-    const QString temporary = m_temporary;
-    const QString wanted = m_wanted;
-    const auto cancelled = m_cancelled;
-    // Hashed on the pool meanwhile; the writer waits for it where it is not in yet.
-    const QFuture<std::optional<QString>> sourceDigest = compressing() ? m_sourceDigest : QFuture<std::optional<QString>>();
-    // A compressed output not yet looked into (nothing was proven) is looked into here.
-    const bool checkReconstruction = compressing() && !m_inspected;
+    const bool keeps = m_settings.deleteStrategy == DeleteStrategy::keepOriginal;
+    JobCompletion::Placing placing;
+    placing.source = m_source;
+    placing.temporary = m_temporary;
+    placing.wanted = m_wanted;
+    placing.cancelled = m_cancelled;
+    placing.sourceProof = m_sourceProof;
+    placing.storesDigest = compressing();
+    // A kept source is checked now, before its output is placed; one that goes, when it goes.
+    placing.checksSource = keeps && m_sourceProof.isValid();
+    placing.inspects = compressing() && !m_inspected;
     // The placed file is read back before a source goes, so its digest is needed then.
-    const bool needsDigest = !m_outputDigest && m_settings.deleteStrategy != DeleteStrategy::keepOriginal;
-    const std::optional<QString> knownDigest = m_outputDigest;
-    // Waiting on the disk, not on a processor: kept off the pool the next jobs prepare on.
-    whenReady(this, QtConcurrent::run(outputWriters(), [source, temporary, wanted, cancelled, sourceDigest, checkReconstruction,
-                                        needsDigest, knownDigest] {
-        Commitment result;
-        result.outputDigest = knownDigest;
-        // Without it the output holds new pixels, not the JPEG: never a lossless conversion.
-        if (checkReconstruction && !JXLContainer::inspect(temporary).hasJpegReconstruction) {
-            QFile::remove(temporary);
-            result.placement.error = JXLError::refused(lacksReconstructionText());
-            return result;
-        }
-        QString digest;
-        const std::optional<QString> storedDigest = sourceDigest.isValid() ? sourceDigest.result() : std::nullopt;
-        if (const std::optional<JXLError> error =
-                OutputFiles::finishTemporary(temporary, source, storedDigest, needsDigest ? &digest : nullptr)) {
-            QFile::remove(temporary);
-            result.placement.error = error;
-            return result;
-        }
-        if (needsDigest)
-            result.outputDigest = digest;
-        result.placement = OutputFiles::place(temporary, wanted, source, cancelled);
-        return result;
-    }), [this](const Commitment &result) {
+    placing.needsDigest = !m_outputDigest && !keeps;
+    placing.knownDigest = m_outputDigest;
+    whenReady(this, JobCompletion::place(placing), [this](const JobCompletion::Placed &result) {
         m_committing = false;
         m_temporary.clear(); // placed or removed by the worker
         m_outputDigest = result.outputDigest;
+        if (result.sourceChanged)
+            return failChanged(SourceDisposal::changedText({}));
+        if (result.notSmaller)
+            return skipNotSmaller();
         if (result.placement.cancelled)
             return endCancelled();
         if (result.placement.error)
             return fail(*result.placement.error);
         const OutputFiles::Placement &placement = *result.placement.placement;
+        m_takenOver = placement.reusedExisting;
         m_task.destinationURL = QUrl::fromLocalFile(placement.path);
         m_task.compressedSize = placement.size;
         dispose(placement.path, placement.size);
@@ -493,45 +400,42 @@ void FileJob::commit()
 
 void FileJob::dispose(const QString &placedPath, qint64 placedSize)
 {
-    const DeleteStrategy strategy = m_settings.deleteStrategy;
-    const QString source = m_source;
-    const std::optional<QString> digest = m_outputDigest;
+    if (m_settings.deleteStrategy == DeleteStrategy::keepOriginal)
+        return concludeDisposal({}); // checked before it was placed
+    JobCompletion::Disposing disposing;
+    disposing.source = m_source;
+    disposing.strategy = m_settings.deleteStrategy;
+    disposing.placedPath = placedPath;
+    disposing.placedSize = placedSize;
+    disposing.outputDigest = m_outputDigest;
+    disposing.sourceProof = m_sourceProof;
+    disposing.takenOver = m_takenOver;
     // Without a digest stored at compression nothing proves that the JPEG is the original one,
     // and the JXL may be the only lossless copy of the photo.
-    const bool unproven = !compressing() && !m_task.isVerified;
-    if (strategy == DeleteStrategy::keepOriginal) {
-        // Nothing to do on a worker.
-        concludeDisposal(std::nullopt, std::nullopt);
-        return;
-    }
-    whenReady(this, QtConcurrent::run([source, strategy, placedPath, placedSize, digest, unproven] {
-        Disposal result;
-        if (unproven) {
-            result.warning = QCoreApplication::translate(
-                "FileJob", "JXL 文件中没有压缩时记录的原文件校验值，无法证明还原结果无损，已保留 JXL 文件");
-            return result;
-        }
-        if (!digest) {
-            result.error = JXLError::platform(QCoreApplication::translate("FileJob", "无法读取输出文件"));
-            return result;
-        }
-        result.error = OutputFiles::recheckPlaced(placedPath, placedSize, *digest);
-        if (!result.error)
-            result.warning = OutputFiles::disposeSource(source, strategy);
-        return result;
-    }), [this](const Disposal &result) { concludeDisposal(result.error, result.warning); });
+    disposing.unproven = !compressing() && !m_task.isVerified;
+    whenReady(this, JobCompletion::dispose(disposing),
+              [this](const JobCompletion::Disposed &result) { concludeDisposal(result); });
 }
 
-void FileJob::concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning)
+void FileJob::concludeDisposal(const JobCompletion::Disposed &disposal)
 {
     m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
-    if (error) {
+    if (disposal.error) {
         // What stands at the output's name is not what this job wrote; the source stays.
         m_task.status = TaskStatus::failed;
-        m_task.errorMessage = error->errorDescription();
+        m_task.errorMessage = disposal.error->errorDescription();
+    } else if (disposal.source.changed) {
+        if (disposal.outputRemoved) {
+            m_task.destinationURL.reset();
+            m_task.compressedSize.reset();
+        }
+        m_task.isVerified = false;
+        m_task.reused = false;
+        m_task.status = TaskStatus::failed;
+        m_task.errorMessage = SourceDisposal::changedText(disposal.source);
     } else {
         m_task.status = TaskStatus::completed;
-        m_task.warning = warning;
+        m_task.warning = disposal.source.warning;
     }
     conclude();
 }
@@ -564,6 +468,13 @@ void FileJob::fail(const JXLError &error)
     m_task.status = TaskStatus::failed;
     m_task.errorMessage = error.errorDescription();
     conclude();
+}
+
+void FileJob::failChanged(const QString &text)
+{
+    m_task.destinationURL = m_original.destinationURL;
+    m_task.isVerified = false;
+    fail(JXLError::platform(text));
 }
 
 void FileJob::endCancelled()

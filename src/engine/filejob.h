@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobcompletion.h"
+#include "jobpreparation.h"
 #include "jxlerror.h"
 #include "model/appsettings.h"
 #include "model/taskitem.h"
@@ -20,11 +22,13 @@ class Verification;
 // The output is written to a hidden temporary file beside its final name, verified where the
 // source is to be disposed of, flushed to disk and moved into place without replacing another
 // file; only then, and after the placed file has been read back, is the source kept, trashed
-// or deleted. A compressed output carries the source JPEG's SHA-256, which proves a later
-// restore. A failed job leaves no output and an untouched source; a cancelled one comes back
-// pending; a source that could not be disposed of leaves a warning on the completed job.
-// A source that is no JPEG by its first bytes is refused before any tool runs, and an output
-// without JPEG reconstruction data is never placed: neither could give back the original.
+// or deleted, and only while it is still the file whose bytes were proven. A compressed output
+// carries the source JPEG's SHA-256, which proves a later restore. A failed job leaves no
+// output and an untouched source; a cancelled one comes back pending; a source that could not
+// be disposed of leaves a warning on the completed job; a source that changed while the job
+// ran fails it and stays as it now is. A source that is no JPEG by its first bytes is refused
+// before any tool runs, and an output without JPEG reconstruction data is never placed:
+// neither could give back the original. A JXL no smaller than its JPEG is not kept.
 class FileJob final : public QObject
 {
     Q_OBJECT
@@ -57,15 +61,6 @@ public:
     // Text of the error restore jobs fail with when a JXL cannot give back the original JPEG.
     static QString reconstructableJXLText();
 
-    // A regular file a former run may have left at the wanted name: its size, own digest and
-    // (for a JXL) the source digest stored with it.
-    struct Existing
-    {
-        qint64 size = 0;
-        QString digest; // empty where nothing compares it: a compression that keeps its source
-        std::optional<QString> storedDigest;
-    };
-
 Q_SIGNALS:
     // Every change of the record, the last one included.
     void updated(const TaskItem &task);
@@ -77,10 +72,12 @@ Q_SIGNALS:
 
 private:
     bool compressing() const { return m_task.mode == ConversionMode::jpegToJXL; }
-    void prepared(const std::optional<JXLError> &error, bool reconstructable, bool sourceUnreadable);
+    void prepared(const JobPreparation::Result &preparation);
     void considerExisting(const std::optional<QString> &sourceDigest);
     void startProof(const QString &sourceDigest);
     void takeExisting(bool verified);
+    // The JXL would be no smaller than its JPEG: none is kept, the JPEG stays.
+    void skipNotSmaller();
     // Runs step, the job's first tool, once the gate lets it.
     void whenAllowed(std::function<void()> step);
     void runTool();
@@ -92,8 +89,9 @@ private:
     void onVerificationFinished();
     void commit();
     void dispose(const QString &placedPath, qint64 placedSize);
-    void concludeDisposal(const std::optional<JXLError> &error, const std::optional<QString> &warning);
+    void concludeDisposal(const JobCompletion::Disposed &disposal);
     void fail(const JXLError &error);
+    void failChanged(const QString &text);
     void endCancelled();
     void conclude();
     void publish();
@@ -108,9 +106,12 @@ private:
     Verification *m_verification = nullptr;
     QElapsedTimer m_clock;
     QString m_outputFolder;
-    Verification *m_proof = nullptr; // of an output a former run left at the wanted name
-    std::optional<Existing> m_existing;
-    QFuture<std::optional<QString>> m_sourceDigest; // compression: hashed while the tool runs
+    Verification *m_proof = nullptr; // of an output a former run left
+    QList<JobPreparation::Existing> m_candidates;
+    std::optional<JobPreparation::Existing> m_existing; // the one taken
+    // The source's digest and what it was when read, hashed while the tool runs: a compression
+    // stores it with its output; both directions compare it before the source goes.
+    QFuture<JobCompletion::SourceProof> m_sourceProof;
     std::optional<QString> m_storedDigest;          // restore: what the JXL says its JPEG was
     std::optional<QString> m_outputDigest;          // of the temporary output, once known
     std::shared_ptr<std::atomic_bool> m_cancelled = std::make_shared<std::atomic_bool>(false);
@@ -119,6 +120,9 @@ private:
     bool m_allowed = false;
     std::function<void()> m_heldTool; // a gated job's first tool, until allowed
     bool m_inspected = false; // the new JXL is known to carry JPEG reconstruction data
+    // The output in place was not written by this job (a former run's, or an identical copy):
+    // it is flushed before the source goes, and never removed.
+    bool m_takenOver = false;
     bool m_committing = false;
     bool m_toolsDone = false;
     bool m_finished = false;

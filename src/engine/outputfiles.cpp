@@ -3,7 +3,6 @@
 #include "platform/extendedattributes.h"
 #include "platform/processowner.h"
 #include "platform/renamenoreplace.h"
-#include "platform/trash.h"
 #include "filedigest.h"
 #include "pathkey.h"
 
@@ -58,6 +57,32 @@ JXLError writeFailure(const QString &path, int error)
     default:
         return JXLError::platform(systemError(folder, error));
     }
+}
+
+// A folder of the output tree that could not be made, named, with the reason in the user's words.
+JXLError folderFailure(const QString &folder, int error)
+{
+    QString reason;
+    switch (error) {
+    case EROFS:
+        reason = QCoreApplication::translate("OutputFiles", "该卷是只读的");
+        break;
+    case EACCES:
+    case EPERM:
+        reason = QCoreApplication::translate("OutputFiles", "没有权限");
+        break;
+    case ENOTDIR:
+    case EEXIST:
+        reason = QCoreApplication::translate("OutputFiles", "同名的文件挡在那里");
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        reason = QCoreApplication::translate("OutputFiles", "磁盘空间已满");
+        break;
+    default:
+        reason = QString::fromLocal8Bit(std::strerror(error));
+    }
+    return JXLError::platform(QCoreApplication::translate("OutputFiles", "无法创建输出文件夹 %1：%2").arg(folder, reason));
 }
 
 bool syncPath(const QByteArray &path, int flags)
@@ -150,32 +175,42 @@ QString outputPath(const QString &source, const QString &importRoot, const QStri
     return QDir::cleanPath(path + QLatin1Char('/') + file.fileName());
 }
 
-std::optional<JXLError> makeMirroredFolders(const QString &folder, const QString &outputFolder,
-                                            const QString &sourceBase)
+std::optional<JXLError> makeOutputFolders(const QString &folder, const QString &outputFolder, const QString &sourceBase)
 {
-    const QString top = QDir::cleanPath(outputFolder);
-    if (!QDir().mkpath(top))
-        return JXLError::platform(systemError(top, errno));
-    const QString below = QDir(top).relativeFilePath(QDir::cleanPath(folder));
-    if (below.isEmpty() || below == QStringLiteral(".") || below == QStringLiteral("..")
-        || below.startsWith(QStringLiteral("../")))
-        return std::nullopt;
-    QString made = top;
+    const QString target = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    struct stat info;
+    if (::stat(QFile::encodeName(target).constData(), &info) == 0 && S_ISDIR(info.st_mode))
+        return std::nullopt; // the usual case: beside the source, or made by an earlier job
+    const QString top = outputFolder.isEmpty() ? QString() : QDir::cleanPath(outputFolder);
+    const QString below = top.isEmpty() ? QString() : QDir(top).relativeFilePath(target);
+    const bool mirrored = !top.isEmpty() && !below.isEmpty() && below != QStringLiteral(".")
+        && below != QStringLiteral("..") && !below.startsWith(QStringLiteral("../"));
+    QString made;
     QString counterpart = QDir::cleanPath(sourceBase);
-    for (const QString &part : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    const QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
         made += QLatin1Char('/') + part;
-        counterpart = QDir::cleanPath(counterpart + QLatin1Char('/') + part);
+        const bool mirroredPart = mirrored && made.size() > top.size() && made.startsWith(top + QLatin1Char('/'));
+        if (mirroredPart)
+            counterpart = QDir::cleanPath(counterpart + QLatin1Char('/') + part);
         const QByteArray path = QFile::encodeName(made);
-        if (::mkdir(path.constData(), 0700) != 0) {
-            if (errno == EEXIST)
+        if (::stat(path.constData(), &info) == 0) {
+            if (S_ISDIR(info.st_mode))
                 continue; // made by an earlier job, or by the user: left as it is
-            return JXLError::platform(systemError(made, errno));
+            return folderFailure(made, ENOTDIR);
         }
-        struct stat source;
-        const mode_t mode = ::stat(QFile::encodeName(counterpart).constData(), &source) == 0
-            ? (source.st_mode & 07777) | S_IRWXU
-            : mode_t(0755);
-        ::chmod(path.constData(), mode);
+        if (::mkdir(path.constData(), mirroredPart ? 0700 : 0777) != 0) {
+            if (errno == EEXIST && ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+                continue; // another job made it meanwhile
+            return folderFailure(made, errno);
+        }
+        if (mirroredPart) {
+            struct stat source;
+            const mode_t mode = ::stat(QFile::encodeName(counterpart).constData(), &source) == 0
+                ? (source.st_mode & 07777) | S_IRWXU
+                : mode_t(0755);
+            ::chmod(path.constData(), mode);
+        }
     }
     return std::nullopt;
 }
@@ -389,40 +424,22 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath, c
     }
 }
 
-std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest)
+std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest, bool flushFile)
 {
     struct stat info;
-    const bool unchanged = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+    const QByteArray file = QFile::encodeName(path);
+    const bool unchanged = ::lstat(file.constData(), &info) == 0 && S_ISREG(info.st_mode)
         && qint64(info.st_size) == size && FileDigest::sha256(path) == digest;
     if (unchanged) {
+        // The file's own data first, then its name (the order of a durable rename).
+        if (flushFile && !syncPath(file, O_RDONLY | O_NOFOLLOW))
+            return writeFailure(path, errno);
         if (!syncPath(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY))
             return writeFailure(path, errno);
         return std::nullopt;
     }
     return JXLError::platform(
         QCoreApplication::translate("OutputFiles", "输出文件“%1”在写入后被其他程序改动或替换，原文件未做处理").arg(path));
-}
-
-std::optional<QString> disposeSource(const QString &sourcePath, DeleteStrategy strategy)
-{
-    switch (strategy) {
-    case DeleteStrategy::keepOriginal:
-        return std::nullopt;
-    case DeleteStrategy::moveToTrash: {
-        QString error;
-        if (Trash::moveToTrash(sourcePath, &error))
-            return std::nullopt;
-        return error;
-    }
-    case DeleteStrategy::deleteImmediately:
-    {
-        if (::unlink(QFile::encodeName(sourcePath).constData()) == 0)
-            return std::nullopt;
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        return QCoreApplication::translate("OutputFiles", "无法删除“%1”：%2").arg(sourcePath, reason);
-    }
-    }
-    return std::nullopt;
 }
 
 } // namespace OutputFiles

@@ -23,11 +23,12 @@ QString withExtension(const QString &path, const QString &extension);
 QString outputPath(const QString &source, const QString &importRoot, const QString &outputFolder,
                    const QString &extension);
 
-// Makes folder, which lies below outputFolder, with every folder on the way that is missing;
+// Makes folder with every folder on the way that is missing. Below outputFolder (when given),
 // each takes the permission bits of its counterpart below sourceBase (the folder holding the
-// import root), with the owner's rwx added so the outputs can be written.
-std::optional<JXLError> makeMirroredFolders(const QString &folder, const QString &outputFolder,
-                                            const QString &sourceBase);
+// import root), with the owner's rwx added so the outputs can be written. The failure names the
+// folder that could not be made and why.
+std::optional<JXLError> makeOutputFolders(const QString &folder, const QString &outputFolder = QString(),
+                                          const QString &sourceBase = QString());
 
 // Claims an output that a former run left for source, as place() claims what it places: one
 // output never stands for two sources. False when another source of this process holds it.
@@ -88,10 +89,9 @@ PlacementResult place(const QString &temporaryPath, const QString &wantedPath, c
 
 // Checks, right before the source goes, that the placed output is still a regular file of the
 // size and digest it was placed with (another program may have replaced it), and makes its
-// name durable: the source must never go while the output's name could still be lost.
-std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest);
-
-// Keeps, trashes or deletes the source. Returns the reason, for the user, when that failed.
-std::optional<QString> disposeSource(const QString &sourcePath, DeleteStrategy strategy);
+// name durable: the source must never go while the output's name could still be lost. An
+// output this job did not write itself (taken over from a former run or a copy) is flushed
+// first as well: it may still be in the page cache only.
+std::optional<JXLError> recheckPlaced(const QString &path, qint64 size, const QString &digest, bool flushFile);
 
 } // namespace OutputFiles

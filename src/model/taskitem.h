@@ -13,6 +13,10 @@ enum class TaskStatus { pending, processing, verifying, completed, failed, skipp
 // Direction of a conversion; it selects the list, the tool and the texts.
 enum class ConversionMode { jpegToJXL, jxlToJPEG };
 
+// Why a job was skipped: a former run had made its output, or a JXL would not be smaller than
+// its JPEG (none is kept then, and the JPEG stays whatever was asked).
+enum class SkipReason { convertedBefore, notSmaller };
+
 // What becomes of a source file once its conversion succeeded.
 enum class DeleteStrategy { keepOriginal, moveToTrash, deleteImmediately };
 
@@ -58,6 +62,8 @@ struct TaskItem
     QString importRoot;
     // Completed by taking an output a former run had made (proven again) instead of a new one.
     bool reused = false;
+    // Set with status skipped.
+    std::optional<SkipReason> skipReason;
 
     QString fileName() const;
     // The file a user opens, reveals or previews: the output once the job completed, else the

@@ -5,15 +5,22 @@
 //   no-xattr          extended attributes fail with ENOTSUP
 //   rename-delay=MS   rename()/renameat() wait MS milliseconds first (widens races)
 //   deny=TEXT         unlink, rename, renameat2, link of a path containing TEXT fail with EPERM
-//   create-errno=N@TEXT  open() and openat() creating a file whose path contains TEXT fail with errno N
+//   create-errno=N@TEXT  open(), openat() and mkdir() creating a file or folder whose path contains
+//                     TEXT fail with errno N
+//   trace=FILE        fsync, fdatasync, unlink and renames are written to FILE, one per line:
+//                     "fsync PATH", "unlink PATH", "rename FROM TO"
+//   refill=TEXT       after the first rename away from a path containing TEXT (once per TEXT), a new
+//                     file appears at that path (another program saving a photo under the same name)
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -74,6 +81,56 @@ int createError(const char *path, int flags)
     return std::strstr(path, value.c_str() + at + 1) ? std::atoi(value.substr(0, at).c_str()) : 0;
 }
 
+template<typename F>
+F next(const char *name);
+
+void trace(const char *what, const char *path, const char *to = nullptr)
+{
+    bool present = false;
+    const std::string file = faultValue("trace", &present);
+    if (!present || file.empty())
+        return;
+    std::string line = std::string(what) + ' ' + (path ? path : "?");
+    if (to)
+        line += std::string(" ") + to;
+    line += '\n';
+    static const auto realOpen = next<int (*)(const char *, int, ...)>("open");
+    const int fd = realOpen(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const ssize_t written = ::write(fd, line.data(), line.size());
+    (void)written;
+    ::close(fd);
+}
+
+void traceDescriptor(const char *what, int fd)
+{
+    char link[64];
+    char path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = ::readlink(link, path, sizeof path - 1);
+    path[length < 0 ? 0 : length] = '\0';
+    trace(what, path);
+}
+
+// After a rename away from a path naming the marker, once: a new file stands there.
+void refill(const char *from)
+{
+    bool present = false;
+    const std::string marker = faultValue("refill", &present);
+    static std::string done; // once for each marker
+    if (!present || marker.empty() || marker == done || !from || !std::strstr(from, marker.c_str()))
+        return;
+    done = marker;
+    static const auto realOpen = next<int (*)(const char *, int, ...)>("open");
+    const int fd = realOpen(from, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        const ssize_t written = ::write(fd, "newer", 5);
+        (void)written;
+        ::close(fd);
+    }
+}
+
 int failWith(int error)
 {
     errno = error;
@@ -99,7 +156,12 @@ int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpa
     if (denied(oldpath))
         return failWith(EPERM);
     static const auto real = next<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2");
-    return real(olddirfd, oldpath, newdirfd, newpath, flags);
+    const int result = real(olddirfd, oldpath, newdirfd, newpath, flags);
+    if (result == 0) {
+        trace("rename", oldpath, newpath);
+        refill(oldpath);
+    }
+    return result;
 }
 
 int rename(const char *oldpath, const char *newpath)
@@ -108,7 +170,12 @@ int rename(const char *oldpath, const char *newpath)
         return failWith(EPERM);
     delayRename();
     static const auto real = next<int (*)(const char *, const char *)>("rename");
-    return real(oldpath, newpath);
+    const int result = real(oldpath, newpath);
+    if (result == 0) {
+        trace("rename", oldpath, newpath);
+        refill(oldpath);
+    }
+    return result;
 }
 
 int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath)
@@ -117,7 +184,12 @@ int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpat
         return failWith(EPERM);
     delayRename();
     static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
-    return real(olddirfd, oldpath, newdirfd, newpath);
+    const int result = real(olddirfd, oldpath, newdirfd, newpath);
+    if (result == 0) {
+        trace("rename", oldpath, newpath);
+        refill(oldpath);
+    }
+    return result;
 }
 
 int open(const char *path, int flags, ...)
@@ -177,7 +249,10 @@ int unlink(const char *path)
     if (denied(path))
         return failWith(EPERM);
     static const auto real = next<int (*)(const char *)>("unlink");
-    return real(path);
+    const int result = real(path);
+    if (result == 0)
+        trace("unlink", path);
+    return result;
 }
 
 int unlinkat(int dirfd, const char *path, int flags)
@@ -185,7 +260,36 @@ int unlinkat(int dirfd, const char *path, int flags)
     if (denied(path))
         return failWith(EPERM);
     static const auto real = next<int (*)(int, const char *, int)>("unlinkat");
-    return real(dirfd, path, flags);
+    const int result = real(dirfd, path, flags);
+    if (result == 0)
+        trace("unlink", path);
+    return result;
+}
+
+int mkdir(const char *path, mode_t mode)
+{
+    if (const int error = createError(path, O_CREAT))
+        return failWith(error);
+    static const auto real = next<int (*)(const char *, mode_t)>("mkdir");
+    return real(path, mode);
+}
+
+int fsync(int fd)
+{
+    static const auto real = next<int (*)(int)>("fsync");
+    const int result = real(fd);
+    if (result == 0)
+        traceDescriptor("fsync", fd);
+    return result;
+}
+
+int fdatasync(int fd)
+{
+    static const auto real = next<int (*)(int)>("fdatasync");
+    const int result = real(fd);
+    if (result == 0)
+        traceDescriptor("fsync", fd);
+    return result;
 }
 
 int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
