@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <tuple>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -164,6 +166,77 @@ private Q_SLOTS:
             QCOMPARE(runsOf(QStringLiteral("djxl")), 2);
             QCOMPARE(runsOf(QStringLiteral("cjxl")), 0);
         }
+    }
+
+    // Two cards' DCIM folders sent to one output folder: the second card's photos take numbered
+    // names, and every later run finds them there, whether the folders are named or the photos
+    // listed, and counts nothing again.
+    void rerunsFindNumberedOutputs_data()
+    {
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("folders named") << false;
+        QTest::newRow("photos listed") << true;
+    }
+
+    void rerunsFindNumberedOutputs()
+    {
+        QFETCH(bool, listed);
+        QStringList photos;
+        QStringList folders;
+        for (const auto &[card, first, second] : {std::tuple{"cardA", "Canon_40D.jpg", "Nikon_D70.jpg"},
+                                                  std::tuple{"cardB", "Pentax_K10D.jpg", "Kodak_CX7530.jpg"}}) {
+            folders.append(m_work + u'/' + QLatin1String(card) + QStringLiteral("/DCIM"));
+            QDir().mkpath(folders.last());
+            photos.append(photo(QLatin1String(first), folders.last(), QStringLiteral("IMG_0001.jpg")));
+            photos.append(photo(QLatin1String(second), folders.last(), QStringLiteral("IMG_0002.jpg")));
+        }
+        const QString out = m_work + QStringLiteral("/out");
+        const QString cjxl = countingTool(QStringLiteral("cjxl"));
+        QStringList arguments{QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-e"), QStringLiteral("1"),
+                              QStringLiteral("--cjxl"), cjxl, QStringLiteral("--output-dir"), out};
+        arguments += listed ? QStringList{QStringLiteral("--files-from"), QStringLiteral("-")} : folders;
+        const QByteArray list = QFile::encodeName(photos.join(u'\n'));
+
+        const QByteArray before = stats();
+        QCOMPARE(cli(arguments, list).exitCode, 0);
+        QCOMPARE(runsOf(QStringLiteral("cjxl")), 4);
+        const QByteArray counted = stats();
+        QVERIFY(counted != before);
+        for (int rerun = 0; rerun < 2; ++rerun) {
+            const Run again = cli(arguments, list);
+            QCOMPARE(again.exitCode, 0);
+            QCOMPARE(again.out.count("\"status\":\"skipped\""), 4);
+        }
+        QCOMPARE(runsOf(QStringLiteral("cjxl")), 4);
+        QCOMPARE(stats(), counted);
+        QCOMPARE(files(out), (QStringList{QStringLiteral("DCIM/IMG_0001 (1).jxl"), QStringLiteral("DCIM/IMG_0001.jxl"),
+                                          QStringLiteral("DCIM/IMG_0002 (1).jxl"), QStringLiteral("DCIM/IMG_0002.jxl")}));
+    }
+
+    // A JXL that would be no smaller is not kept, whatever becomes of originals: the library
+    // would grow. Counted apart, and not as savings.
+    void aJxlThatSavesNothingIsNotKept()
+    {
+        const QString tiny = TestEnv::copyData(QStringLiteral("jpeg/odd-but-lossless/1x1.jpg"), m_work);
+        const QString normal = photo(QStringLiteral("Canon_40D.jpg"), m_work, QStringLiteral("normal.jpg"));
+        const QByteArray before = stats();
+        const Run json = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("delete"),
+                              QStringLiteral("--verify"), tiny});
+        QCOMPARE(json.exitCode, 0);
+        const QJsonObject job = json.bySource().value(tiny);
+        QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("skipped"));
+        QCOMPARE(job.value(QStringLiteral("reason")).toString(), QStringLiteral("larger"));
+        QVERIFY(job.value(QStringLiteral("output")).isNull());
+        QCOMPARE(TestEnv::readAll(tiny), TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/odd-but-lossless/1x1.jpg"))));
+        QCOMPARE(stats(), before);
+
+        const Run text = cli({QStringLiteral("compress"), QStringLiteral("-o"), QStringLiteral("trash"), m_work});
+        QCOMPARE(text.exitCode, 0);
+        const QString out = QString::fromUtf8(text.out);
+        QVERIFY2(out.contains(QStringLiteral("已跳过  ") + tiny + QStringLiteral("（转换后不会更小，已保留原 JPEG）")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("1 个完成，0 个失败，1 个转换后不会更小，保留为 JPEG")), qPrintable(out));
+        QCOMPARE(files(m_work).filter(QStringLiteral(".j")), (QStringList{QStringLiteral("1x1.jpg"), QStringLiteral("normal.jxl")}));
+        QVERIFY(!QFileInfo::exists(normal));
     }
 
     void jxlWithoutDigestIsProvenByRestoring()

@@ -440,7 +440,9 @@ void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
         if (task.status == TaskStatus::completed || task.status == TaskStatus::failed
             || task.status == TaskStatus::skipped) {
             m_batch->done += 1;
-            m_batch->skipped += task.status == TaskStatus::skipped ? 1 : 0;
+            const bool notSmaller = task.skipReason == SkipReason::notSmaller;
+            m_batch->skipped += task.status == TaskStatus::skipped && !notSmaller ? 1 : 0;
+            m_batch->notSmaller += task.status == TaskStatus::skipped && notSmaller ? 1 : 0;
             m_batch->bytesDone += running.size;
             const qint64 now = m_clock();
             m_batch->recentFinishes.append(now);

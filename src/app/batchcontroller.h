@@ -60,6 +60,8 @@ public:
     int doneCount() const { return isRunning() ? m_batch->done : 0; }
     // Of the done ones: jobs that found their output made by a former run and left it as it was.
     int skippedCount() const { return isRunning() ? m_batch->skipped : 0; }
+    // Of the done ones: jobs whose JXL would not have been smaller, so none was kept.
+    int notSmallerCount() const { return isRunning() ? m_batch->notSmaller : 0; }
     int totalCount() const { return isRunning() ? m_batch->total : 0; }
     qint64 bytesDone() const { return isRunning() ? m_batch->bytesDone : 0; }
     qint64 bytesTotal() const { return isRunning() ? m_batch->bytesTotal : 0; }
@@ -135,6 +137,7 @@ private:
         bool preparing = true;
         int done = 0;
         int skipped = 0;
+        int notSmaller = 0;
         int total = 0;
         qint64 bytesDone = 0;
         qint64 bytesTotal = 0;

@@ -34,6 +34,8 @@ public:
     qsizetype indexOf(const QUuid &id) const { return m_index.value(id, -1); }
     const TaskItem *find(const QUuid &id) const;
     int count(TaskStatus status) const { return m_counts[static_cast<size_t>(status)]; }
+    // Of the skipped jobs: those whose JXL would not have been smaller.
+    int notSmallerCount() const { return m_notSmaller; }
     // Sum of savedBytes over the completed jobs.
     qint64 savedBytes() const { return m_savedBytes; }
     // True when a job's source or destination is this standardized path.
@@ -67,6 +69,7 @@ private:
     QHash<QUuid, qsizetype> m_index;
     QHash<QString, int> m_paths; // path → how many jobs name it
     std::array<int, 6> m_counts{};
+    int m_notSmaller = 0;
     qint64 m_savedBytes = 0;
     // While remove() compacts the list, rows from m_gapStart on sit m_gapSize places further on.
     qsizetype m_gapStart = 0;

@@ -82,9 +82,11 @@ QString nameToolTip(const TaskItem &task)
     return tip;
 }
 
-// Why a job left its output as a former run made it.
+// Why a job was skipped, or left its output as a former run made it.
 QString reuseNote(const TaskItem &task)
 {
+    if (task.status == TaskStatus::skipped && task.skipReason == SkipReason::notSmaller)
+        return translated(QT_TRANSLATE_NOOP("TaskTableModel", "转换后不会更小，已保留原 JPEG"));
     if (!task.destinationURL)
         return {};
     const QString output = task.destinationURL->toLocalFile();

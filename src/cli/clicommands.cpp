@@ -94,6 +94,9 @@ QByteArray jobJson(const TaskItem &task)
                   task.compressedSize && hasOutput ? QJsonValue(*task.compressedSize) : QJsonValue());
     if (task.reused)
         object.insert(QStringLiteral("reused"), true);
+    if (task.status == TaskStatus::skipped)
+        object.insert(QStringLiteral("reason"), task.skipReason == SkipReason::notSmaller ? QStringLiteral("larger")
+                                                                                        : QStringLiteral("converted"));
     object.insert(QStringLiteral("verified"), task.isVerified);
     object.insert(QStringLiteral("error"),
                   task.status == TaskStatus::failed && task.errorMessage ? QJsonValue(*task.errorMessage)
@@ -125,6 +128,8 @@ QString jobLine(const TaskItem &task)
     case TaskStatus::failed:
         return Texts::tr("失败    %1：%2").arg(source, task.errorMessage.value_or(QString()));
     case TaskStatus::skipped:
+        if (task.skipReason == SkipReason::notSmaller)
+            return Texts::tr("已跳过  %1（转换后不会更小，已保留原 JPEG）").arg(source);
         return Texts::tr("已跳过  %1 -> %2（之前已转换）").arg(source, task.destinationURL.value_or(QUrl()).toLocalFile());
     default:
         return Texts::tr("已停止  %1").arg(source);
@@ -430,6 +435,7 @@ int convert(const CliOptions &options)
     qsizetype done = 0;
     qsizetype failed = 0;
     qsizetype skipped = 0;
+    qsizetype notSmaller = 0; // of the skipped: left as JPEG
     qsizetype kept = 0; // originals that could not be trashed or deleted as asked
     qint64 saved = 0;
     qint64 originalBytes = 0;
@@ -450,6 +456,7 @@ int convert(const CliOptions &options)
         } else if (task.status == TaskStatus::skipped) {
             ++done;
             ++skipped;
+            notSmaller += task.skipReason == SkipReason::notSmaller ? 1 : 0;
         }
         progress.clear();
         if (options.json)
@@ -512,8 +519,10 @@ int convert(const CliOptions &options)
 
     if (!options.quiet && !options.json) {
         QStringList parts{Texts::tr("%1 个完成，%2 个失败").arg(done - failed - skipped).arg(failed + refused)};
-        if (skipped > 0)
-            parts.append(Texts::tr("%1 个已跳过").arg(skipped));
+        if (skipped > notSmaller)
+            parts.append(Texts::tr("%1 个已跳过").arg(skipped - notSmaller));
+        if (notSmaller > 0)
+            parts.append(Texts::tr("%n 个转换后不会更小，保留为 JPEG", nullptr, int(notSmaller)));
         if (kept > 0)
             parts.append(Texts::tr("%n 个原文件未能移除", nullptr, int(kept)));
         if (mode == ConversionMode::jpegToJXL) {

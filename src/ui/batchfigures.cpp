@@ -19,6 +19,7 @@ BatchFigures BatchFigures::of(const BatchRunner &runner)
         const BatchController *batch = runner.batch();
         figures.done = batch->doneCount();
         figures.skipped = batch->skippedCount();
+        figures.notSmaller = batch->notSmallerCount();
         figures.total = batch->totalCount();
         figures.remainingSeconds = batch->remainingSeconds();
     }

@@ -14,7 +14,8 @@ struct BatchFigures
     int done = 0;
     int total = 0;
     std::optional<qint64> remainingSeconds;
-    int skipped = 0; // of the done ones: left as a former run made them
+    int skipped = 0;    // of the done ones: left as a former run made them
+    int notSmaller = 0; // of the done ones: no JXL kept, as it would not have been smaller
 
     // 0.0 to 1.0; 0 without jobs.
     double progress() const;

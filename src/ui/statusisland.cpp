@@ -65,7 +65,8 @@ StatusFacts StatusFacts::of(const Workspace &workspace, const ToolStatus &tools,
     facts.count = int(list->size());
     facts.savedBytes = list->savedBytes();
     facts.failedCount = list->count(TaskStatus::failed);
-    facts.skippedCount = list->count(TaskStatus::skipped);
+    facts.notSmallerCount = list->notSmallerCount();
+    facts.skippedCount = list->count(TaskStatus::skipped) - facts.notSmallerCount;
     if (!facts.batch.running) { // the sum walks the list: only when the idle face shows it
         for (const TaskItem &task : list->items())
             facts.totalSize += task.originalSize;
@@ -104,12 +105,14 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     m_remaining = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
     m_skippedDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
     m_skipped = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
+    m_notSmallerDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
+    m_notSmaller = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
     m_count = Style::plainLabel(Style::fontInDesignPoints(12, QFont::Medium), ink, this);
     m_sizeDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
     m_size = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.6), this);
     m_savedDot = Style::plainLabel(Style::fontInDesignPoints(12), Style::faded(ink, 0.35), this);
     m_saved = Style::plainLabel(Style::fontInDesignPoints(12), Style::green(), this);
-    for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot, m_skippedDot}) {
+    for (QLabel *dot : {m_remainingDot, m_sizeDot, m_savedDot, m_skippedDot, m_notSmallerDot}) {
         dot->setText(QStringLiteral("·"));
         dot->setAccessibleName(QStringLiteral(" "));
     }
@@ -135,7 +138,8 @@ StatusIsland::StatusIsland(AppActions *actions, QWidget *parent)
     for (QWidget *widget : std::initializer_list<QWidget *>{m_warningIcon, m_warning, m_spinner, m_progress,
                                                             m_remainingDot, m_remaining, m_count,
                                                             m_sizeDot, m_size, m_savedDot, m_saved,
-                                                            m_skippedDot, m_skipped, m_clear, m_retry})
+                                                            m_skippedDot, m_skipped, m_notSmallerDot, m_notSmaller,
+                                                            m_clear, m_retry})
         row->addWidget(widget, 0, Qt::AlignVCenter);
     setFacts(StatusFacts{});
 }
@@ -185,6 +189,11 @@ void StatusIsland::setFacts(const StatusFacts &facts)
     m_skippedDot->setVisible(skipped > 0);
     m_skipped->setVisible(skipped > 0);
     m_skipped->setText(tr("已跳过 %n 项", nullptr, skipped));
+    // Photos left as JPEG because their JXL would not have been smaller: not savings either.
+    const int notSmaller = m_face == Face::processing ? facts.batch.notSmaller : (idle ? facts.notSmallerCount : 0);
+    m_notSmallerDot->setVisible(notSmaller > 0);
+    m_notSmaller->setVisible(notSmaller > 0);
+    m_notSmaller->setText(tr("%n 项转换后不会更小", nullptr, notSmaller));
     m_clear->setVisible(idle);
     m_retry->setVisible(idle && facts.failedCount > 0);
     adjustSize();
@@ -204,7 +213,7 @@ QStringList StatusIsland::visibleTexts() const
 {
     QStringList texts;
     for (QLabel *label : {m_warning, m_progress, m_remainingDot, m_remaining, m_count, m_sizeDot, m_size, m_savedDot, m_saved,
-                           m_skippedDot, m_skipped}) {
+                           m_skippedDot, m_skipped, m_notSmallerDot, m_notSmaller}) {
         if (label->isVisibleTo(this))
             texts.append(label->text());
     }

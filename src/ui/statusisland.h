@@ -22,7 +22,8 @@ struct StatusFacts
     qint64 totalSize = 0;
     qint64 savedBytes = 0;
     int failedCount = 0;
-    int skippedCount = 0;
+    int skippedCount = 0; // left as a former run made them
+    int notSmallerCount = 0;
 
     static StatusFacts of(const Workspace &workspace, const ToolStatus &tools, const BatchRunner &runner);
 };
@@ -69,6 +70,8 @@ private:
     QLabel *m_remaining;
     QLabel *m_skippedDot;
     QLabel *m_skipped;
+    QLabel *m_notSmallerDot;
+    QLabel *m_notSmaller;
     QLabel *m_count;
     QLabel *m_sizeDot;
     QLabel *m_size;
