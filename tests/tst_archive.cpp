@@ -332,6 +332,35 @@ private Q_SLOTS:
         QCOMPARE(restored(second), original(QStringLiteral("Canon_40D.jpg")));
     }
 
+    void linksToAPhotoAreConvertedOnce()
+    {
+        // A link beside the photo (walk order decides which comes first), one in a folder walked
+        // before it and one named directly: one conversion, on the photo, which then goes.
+        const QString photos = m_work + QStringLiteral("/photos");
+        const QString a = photo(QStringLiteral("Canon_40D.jpg"), photos + QStringLiteral("/sub"), QStringLiteral("a.jpg"));
+        const QString links = m_work + QStringLiteral("/links");
+        const QString named = m_work + QStringLiteral("/named.jpg");
+        QVERIFY(QDir().mkpath(links));
+        QVERIFY(QFile::link(QStringLiteral("a.jpg"), photos + QStringLiteral("/sub/beside.jpg")));
+        QVERIFY(QFile::link(QStringLiteral("../photos/sub/a.jpg"), links + QStringLiteral("/first.jpg")));
+        QVERIFY(QFile::link(a, named));
+        const QString cjxl = countingTool(QStringLiteral("cjxl"));
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-e"), QStringLiteral("1"),
+                             QStringLiteral("-o"), QStringLiteral("delete"), QStringLiteral("--cjxl"), cjxl, named, links,
+                             photos});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.bySource().keys(), QStringList{a});
+        QCOMPARE(runsOf(QStringLiteral("cjxl")), 1);
+        QDirIterator outputs(m_work, {QStringLiteral("*.jxl")}, QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY(outputs.hasNext());
+        QCOMPARE(outputs.next(), photos + QStringLiteral("/sub/a.jxl"));
+        QVERIFY(!outputs.hasNext());
+        QVERIFY(!QFileInfo::exists(a));
+        for (const QString &link : QStringList{photos + QStringLiteral("/sub/beside.jpg"), links + QStringLiteral("/first.jpg"), named})
+            QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(restored(photos + QStringLiteral("/sub/a.jxl")), original(QStringLiteral("Canon_40D.jpg")));
+    }
+
     void restoreSkipsTheJpegThatIsThere()
     {
         const QString photos = m_work + QStringLiteral("/photos");

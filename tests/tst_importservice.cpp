@@ -102,6 +102,42 @@ private slots:
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
         QCOMPARE(workspace.compressTasks()->at(0).fileName(), QStringLiteral("free.jpg"));
         QCOMPARE(asked.size(), 2);
+        // Nor is a link to it.
+        const QString link = m_root.filePath(QStringLiteral("held-link.jpg"));
+        QVERIFY(QFile::link(folder + QStringLiteral("/busy.jpg"), link));
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(link)}), 0);
+    }
+
+    void aPhotoAndItsLinksAreOneJob()
+    {
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        TaskList *compress = workspace.compressTasks();
+        const QString album = makeFiles(QStringLiteral("links/album"), {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
+        const QString a = album + QStringLiteral("/a.jpg");
+        const QString b = album + QStringLiteral("/b.jpg");
+        const QString beside = album + QStringLiteral("/beside.jpg");
+        const QString named = m_root.filePath(QStringLiteral("links/named.jpg"));
+        QVERIFY(QFile::link(a, beside) && QFile::link(b, named));
+        const auto sources = [compress] {
+            QStringList list;
+            for (qsizetype row = 0; row < compress->size(); ++row)
+                list.append(compress->at(row).sourceURL.toLocalFile());
+            list.sort();
+            return list;
+        };
+        // In one drop the job is on the photo itself, whichever way came first.
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named), QUrl::fromLocalFile(album)}), 2);
+        QCOMPARE(sources(), (QStringList{a, b}));
+        // A link to a photo in the list adds nothing; nor does the photo when a link to it is there,
+        // until that job has gone.
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 0);
+        compress->clear();
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 1);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 0);
+        QCOMPARE(sources(), QStringList{named});
+        compress->remove({compress->at(0).id});
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
     }
 
     void longImportsMergeInTurns()

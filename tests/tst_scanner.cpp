@@ -3,6 +3,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -167,17 +168,94 @@ private slots:
         QCOMPARE(result.problems.first().message(), QStringLiteral("找不到指定文件: ") + missing.toLocalFile());
     }
 
+    void linksLeadToTheFileTheyName_data()
+    {
+        // Made beside album/a.jpg, album/b.jpg and album/c.jxl: "name>target" a symbolic link,
+        // "name=target" a hard link (targets relative to the link's folder, as ln -s takes them).
+        QTest::addColumn<QStringList>("links");
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<QStringList>("jobs"); // one per file, the first way met, sorted
+        const auto row = [](const char *name, QStringList links, QStringList given, QStringList jobs, bool restore = false) {
+            QTest::newRow(name) << links << given << restore << jobs;
+        };
+        const QStringList ab{QStringLiteral("album/a.jpg"), QStringLiteral("album/b.jpg")};
+        row("link beside its photo", {QStringLiteral("album/l.jpg>a.jpg")}, {QStringLiteral("album")}, ab);
+        row("link named before its photo's folder", {QStringLiteral("l.jpg>album/a.jpg")},
+            {QStringLiteral("l.jpg"), QStringLiteral("album")}, ab);
+        row("link walked before its photo", {QStringLiteral("x/l.jpg>../album/a.jpg")},
+            {QStringLiteral("x"), QStringLiteral("album")}, ab);
+        row("links only: the first one met", {QStringLiteral("x/l1.jpg>../album/a.jpg"), QStringLiteral("x/l2.jpg>../album/a.jpg")},
+            {QStringLiteral("x/l2.jpg"), QStringLiteral("x/l1.jpg")}, {QStringLiteral("x/l2.jpg")});
+        row("a link to a link", {QStringLiteral("x/l1.jpg>../album/a.jpg"), QStringLiteral("x/l2.jpg>l1.jpg")},
+            {QStringLiteral("x"), QStringLiteral("album/a.jpg")}, {QStringLiteral("album/a.jpg")});
+        row("folder named through a link", {QStringLiteral("lnk>album")}, {QStringLiteral("lnk"), QStringLiteral("album")},
+            {QStringLiteral("lnk/a.jpg"), QStringLiteral("lnk/b.jpg")});
+        row("file named through a linked folder", {QStringLiteral("lnk>album")},
+            {QStringLiteral("lnk/a.jpg"), QStringLiteral("album")}, {QStringLiteral("album/b.jpg"), QStringLiteral("lnk/a.jpg")});
+        // Each name of a hard-linked photo is the photo itself; disposing of one leaves the other.
+        row("hard links stay apart", {QStringLiteral("album/h.jpg=a.jpg")}, {QStringLiteral("album")},
+            ab + QStringList{QStringLiteral("album/h.jpg")});
+        row("restoring", {QStringLiteral("l.jxl>album/c.jxl")}, {QStringLiteral("l.jxl"), QStringLiteral("album")},
+            {QStringLiteral("album/c.jxl")}, true);
+    }
+
+    void linksLeadToTheFileTheyName()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(QStringList, given);
+        QFETCH(bool, restore);
+        QFETCH(QStringList, jobs);
+        for (const char *name : {"album/a.jpg", "album/b.jpg", "album/c.jxl"})
+            file(QString::fromLatin1(name));
+        const QDir dir(m_dir);
+        for (const QString &link : links) {
+            const bool hard = link.contains(QLatin1Char('='));
+            const QStringList parts = link.split(hard ? QLatin1Char('=') : QLatin1Char('>'));
+            const QString at = dir.filePath(parts.first());
+            QVERIFY(dir.mkpath(QFileInfo(at).path()));
+            const QByteArray target = QFile::encodeName(parts.last());
+            QCOMPARE(hard ? ::link(QFile::encodeName(QFileInfo(at).dir().filePath(parts.last())).constData(),
+                                   QFile::encodeName(at).constData())
+                          : ::symlink(target.constData(), QFile::encodeName(at).constData()),
+                     0);
+        }
+        QList<QUrl> urls;
+        for (const QString &path : given)
+            urls.append(QUrl::fromLocalFile(dir.filePath(path)));
+        const ScanResult result = FileScanner::scan(urls);
+        const QList<QUrl> &files = restore ? result.jxlFiles : result.jpegFiles;
+
+        QSet<QString> seen;
+        QStringList kept;
+        FileScanner::forEachPhoto(result, restore ? ConversionMode::jxlToJPEG : ConversionMode::jpegToJXL,
+                                  [&](qsizetype i, const QString &path, const QString &realPath) {
+            QCOMPARE(path, files.at(i).toLocalFile());
+            QCOMPARE(realPath, QFileInfo(path).canonicalFilePath());
+            if (!seen.contains(realPath))
+                kept.append(dir.relativeFilePath(path));
+            seen.insert(realPath);
+        });
+        kept.sort();
+        QCOMPARE(kept, jobs);
+    }
+
     void streamReadsInPartsWhatTheScanReads()
     {
-        // Photos at every depth, a folder that holds none, a missing path between two given ones.
+        // Photos at every depth, a folder that holds none, a missing path between two given ones,
+        // a folder given through a link and a link to a photo.
         for (const char *name : {"a.jpg", "b.jxl", "deep/c.jpg", "deep/er/d.jpg", "deep/er/e.jxl", "deep/er/st/f.jpg",
                                  "empty/x.txt", "g.jpg", "other/h.jpg"})
             file(QString::fromLatin1(name), qsizetype(std::strlen(name)));
+        QVERIFY(QFile::link(m_dir + QStringLiteral("/g.jpg"), m_dir + QStringLiteral("/deep/er/g.jpg")));
+        QVERIFY(QFile::link(m_dir + QStringLiteral("/other"), m_dir + QStringLiteral("/other-link")));
         const QList<QUrl> urls{QUrl::fromLocalFile(m_dir + QStringLiteral("/deep")),
                                QUrl::fromLocalFile(m_dir + QStringLiteral("/missing")),
-                               QUrl::fromLocalFile(m_dir + QStringLiteral("/other/h.jpg")), QUrl::fromLocalFile(m_dir)};
+                               QUrl::fromLocalFile(m_dir + QStringLiteral("/other-link/h.jpg")), QUrl::fromLocalFile(m_dir)};
         const ScanResult whole = FileScanner::scan(urls);
-        QCOMPARE(whole.jpegFiles.size() + whole.jxlFiles.size(), 13);
+        QCOMPARE(whole.jpegFiles.size() + whole.jxlFiles.size(), 15);
+        QCOMPARE(whole.linkTargets.size(), 1); // the link is met twice, under one path
+        QCOMPARE(whole.realFolders.size(), 1);
 
         ScanStream stream(urls);
         ScanResult joined;
@@ -195,6 +273,8 @@ private slots:
             joined.totalJPEGBytes += part.totalJPEGBytes;
             joined.totalJXLBytes += part.totalJXLBytes;
             joined.problems += part.problems;
+            joined.linkTargets.insert(part.linkTargets);
+            joined.realFolders.insert(part.realFolders);
         }
         QVERIFY(parts >= 7);
         QCOMPARE(joined.jpegFiles, whole.jpegFiles);
@@ -207,6 +287,8 @@ private slots:
         QCOMPARE(joined.totalJXLBytes, whole.totalJXLBytes);
         QCOMPARE(joined.problems, whole.problems);
         QCOMPARE(joined.problems.size(), 1);
+        QCOMPARE(joined.linkTargets, whole.linkTargets);
+        QCOMPARE(joined.realFolders, whole.realFolders);
         // Read to the end, it gives nothing more.
         const ScanResult after = stream.next(2);
         QVERIFY(after.jpegFiles.isEmpty() && after.jxlFiles.isEmpty() && after.problems.isEmpty());

@@ -30,9 +30,11 @@ void releaseOffThread(T value)
 struct ImportService::ScanOutcome
 {
     ScanResult result;
-    // The jobs the scan proposes, made on the worker, one per standardized path.
+    // The jobs the scan proposes, made on the worker, one per file.
     QList<TaskItem> tasks;
     QStringList standardized; // by job
+    // By job id, for a source reached through a symbolic link: the file it reaches.
+    QHash<QUuid, QString> realPaths;
     FileScanner::ImportProblems problems;
     // How far the merge on the GUI thread has come, and how many jobs it added.
     qsizetype merged = 0;
@@ -72,28 +74,32 @@ void ImportService::importURLs(const QList<QUrl> &urls)
         const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
         const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
         outcome->problems = FileScanner::importProblems(result, direction);
-        // Identity by standardized path: two spellings of one file in one drop make one job.
+        // Identity by real path: two spellings of one file, or a link and the photo it names, in
+        // one drop make one job.
         QSet<QString> seen;
         outcome->tasks.reserve(candidates.size() + outcome->problems.failedTasks.size());
-        const auto propose = [&](const TaskItem &task) {
-            const QString path = TaskList::standardizedPath(task.sourceURL);
-            if (seen.contains(path))
+        const auto propose = [&](const TaskItem &task, const QString &path, const QString &realPath) {
+            if (seen.contains(realPath))
                 return;
-            seen.insert(path);
+            seen.insert(realPath);
             outcome->standardized.append(path);
+            if (realPath != path)
+                outcome->realPaths.insert(task.id, realPath);
             outcome->tasks.append(task);
         };
-        for (qsizetype i = 0; i < candidates.size(); ++i) {
+        FileScanner::forEachPhoto(result, direction, [&](qsizetype i, const QString &path, const QString &realPath) {
             TaskItem task;
             task.sourceURL = candidates.at(i);
             task.mode = direction;
             task.originalSize = sizes.at(i);
             task.importRoot = roots.at(i);
-            propose(task);
-        }
+            propose(task, path, realPath);
+        });
         // Photos whose names are not UTF-8 show as failed jobs, once each like any other file.
-        for (const TaskItem &failed : std::as_const(outcome->problems.failedTasks))
-            propose(failed);
+        for (const TaskItem &failed : std::as_const(outcome->problems.failedTasks)) {
+            const QString path = TaskList::standardizedPath(failed.sourceURL);
+            propose(failed, path, path);
+        }
         return outcome;
     }), [this, direction](const std::shared_ptr<ScanOutcome> &outcome) { mergeScan(direction, outcome); });
 }
@@ -106,17 +112,22 @@ void ImportService::mergeScan(ConversionMode direction, const std::shared_ptr<Sc
     }
 
     // Checked against the list as it stands now (its own path index) and against files a
-    // running job still owns after its row was removed.
+    // running job still owns after its row was removed, by the path and, for a file reached
+    // through a link, by the file it reaches.
     TaskList *list = m_workspace->tasks(direction);
+    const auto taken = [this, list](const QString &path) {
+        return list->containsPath(path) || (m_sourceHeld && m_sourceHeld(path));
+    };
     QList<TaskItem> added;
     const qsizetype end = std::min(outcome->tasks.size(), outcome->merged + kMergeChunk);
     for (qsizetype i = outcome->merged; i < end; ++i) {
-        const QString &path = outcome->standardized.at(i);
-        if (!list->containsPath(path) && !(m_sourceHeld && m_sourceHeld(path)))
-            added.append(outcome->tasks.at(i));
+        const TaskItem &task = outcome->tasks.at(i);
+        const auto real = outcome->realPaths.constFind(task.id);
+        if (!taken(outcome->standardized.at(i)) && (real == outcome->realPaths.cend() || !taken(*real)))
+            added.append(task);
     }
     outcome->merged = end;
-    list->append(added);
+    list->append(added, outcome->realPaths);
     outcome->added += int(added.size());
     if (end < outcome->tasks.size()) {
         QMetaObject::invokeMethod(
@@ -125,7 +136,7 @@ void ImportService::mergeScan(ConversionMode direction, const std::shared_ptr<Sc
     }
 
     releaseOffThread(std::make_tuple(std::exchange(outcome->tasks, {}), std::exchange(outcome->standardized, {}),
-                                     std::exchange(outcome->result, {})));
+                                     std::exchange(outcome->realPaths, {}), std::exchange(outcome->result, {})));
     if (outcome->problems.messages != m_importProblems) {
         m_importProblems = outcome->problems.messages;
         Q_EMIT importProblemsChanged();

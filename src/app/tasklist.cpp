@@ -26,7 +26,7 @@ const TaskItem *TaskList::find(const QUuid &id) const
     return row < 0 ? nullptr : &at(row);
 }
 
-void TaskList::append(const QList<TaskItem> &items)
+void TaskList::append(const QList<TaskItem> &items, const QHash<QUuid, QString> &realPaths)
 {
     if (items.isEmpty())
         return;
@@ -37,6 +37,8 @@ void TaskList::append(const QList<TaskItem> &items)
     for (const TaskItem &item : items) {
         m_index.insert(item.id, m_items.size());
         m_items.append(item);
+        if (const auto real = realPaths.constFind(item.id); real != realPaths.cend())
+            m_realPaths.insert(item.id, *real);
         count(item, +1);
         indexPaths(item, +1);
     }
@@ -95,6 +97,7 @@ qsizetype TaskList::remove(const QSet<QUuid> &ids)
             count(m_items.at(r), -1);
             indexPaths(m_items.at(r), -1);
             m_index.remove(m_items.at(r).id);
+            m_realPaths.remove(m_items.at(r).id);
         }
         read += runLength;
         m_gapSize = read - write;
@@ -120,6 +123,7 @@ void TaskList::clear()
     m_items.clear();
     m_index.clear();
     m_paths.clear();
+    m_realPaths.clear();
     m_counts.fill(0);
     m_notSmaller = 0;
     m_savedBytes = 0;
@@ -148,6 +152,8 @@ void TaskList::indexPaths(const TaskItem &item, int delta)
     add(standardizedPath(item.sourceURL));
     if (item.destinationURL)
         add(standardizedPath(*item.destinationURL));
+    if (const auto real = m_realPaths.constFind(item.id); real != m_realPaths.cend())
+        add(*real);
 }
 
 void TaskList::reindexFrom(qsizetype row)

@@ -10,7 +10,8 @@
 #include <array>
 
 // The jobs of one direction, in the order they were added, with an id → row index, a path
-// index (every job's source and destination, standardized) and running counts per status, so
+// index (every job's source and destination, standardized, and the real path of a source reached
+// through a symbolic link) and running counts per status, so
 // that an update, a look-up, a duplicate check and a progress count cost O(1) however long the
 // list grows. Lives on the GUI thread.
 class TaskList final : public QObject
@@ -38,10 +39,13 @@ public:
     int notSmallerCount() const { return m_notSmaller; }
     // Sum of savedBytes over the completed jobs.
     qint64 savedBytes() const { return m_savedBytes; }
-    // True when a job's source or destination is this standardized path.
+    // True when a job's source or destination is this standardized path, or a job's source is
+    // reached through a symbolic link and this is the real path of the file it reaches.
     bool containsPath(const QString &standardized) const { return m_paths.contains(standardized); }
 
-    void append(const QList<TaskItem> &items);
+    // realPaths: by job id, the real path of a source reached through a symbolic link (jobs not
+    // named there have none), kept in the path index while the job is listed.
+    void append(const QList<TaskItem> &items, const QHash<QUuid, QString> &realPaths = {});
     // Replaces the job with the same id; false (and nothing changes) when it is not in the list.
     bool replace(const TaskItem &item);
     // Removes the jobs with these ids, keeping the order of the rest; returns how many went.
@@ -68,6 +72,7 @@ private:
     QList<TaskItem> m_items;
     QHash<QUuid, qsizetype> m_index;
     QHash<QString, int> m_paths; // path → how many jobs name it
+    QHash<QUuid, QString> m_realPaths; // only the jobs whose source is reached through a link
     std::array<int, 6> m_counts{};
     int m_notSmaller = 0;
     qint64 m_savedBytes = 0;

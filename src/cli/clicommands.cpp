@@ -264,8 +264,9 @@ std::optional<ScanResult> gather(const CliOptions &options)
     return result;
 }
 
-// One job per photo of the direction, once per standardized path over the whole run, then the
-// photos that cannot be named.
+// One job per photo of the direction, once per file over the whole run (keyed by its real path,
+// so a link and the photo it names, met in any parts, make one job), then the photos that
+// cannot be named.
 QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QList<TaskItem> &unnameable,
                        QSet<PathKey> &seen)
 {
@@ -274,10 +275,10 @@ QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QLis
     const QList<qint64> &sizes = jpegs ? result.jpegSizes : result.jxlSizes;
     const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
     QList<TaskItem> tasks;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const PathKey key = PathKey::of(TaskList::standardizedPath(files.at(i)));
+    FileScanner::forEachPhoto(result, mode, [&](qsizetype i, const QString &, const QString &realPath) {
+        const PathKey key = PathKey::of(realPath);
         if (seen.contains(key))
-            continue;
+            return;
         seen.insert(key);
         TaskItem task;
         task.sourceURL = files.at(i);
@@ -285,7 +286,7 @@ QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QLis
         task.originalSize = sizes.at(i);
         task.importRoot = roots.at(i);
         tasks.append(task);
-    }
+    });
     tasks.append(unnameable);
     return tasks;
 }

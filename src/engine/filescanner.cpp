@@ -4,8 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,7 +116,22 @@ struct Entry
     QByteArray name;
     Kind kind;
     qint64 size;
+    bool link = false; // a symbolic link to a photo
 };
+
+// The path with every symbolic link resolved; empty when that is the path itself, or when it
+// cannot be had or told apart as text (then the file is known by its own path alone).
+QString resolvedPath(const QByteArray &path)
+{
+    char *real = ::realpath(path.constData(), nullptr);
+    if (!real)
+        return {};
+    const QByteArray bytes(real);
+    std::free(real);
+    if (bytes == path || !FileScanner::isRepresentable(bytes))
+        return {};
+    return QFile::decodeName(bytes);
+}
 
 // Reads one folder: the photos it holds (with sizes) and the subfolders to descend into,
 // in the order the file system lists them. Everything else is dropped here, so files of
@@ -165,7 +182,7 @@ int readFolder(const QByteArray &path, std::vector<Entry> &entries)
         } else if (type == DT_LNK) {
             continue;
         }
-        entries.push_back({QByteArray(name), kind, size});
+        entries.push_back({QByteArray(name), kind, size, type == DT_LNK});
     }
     const int error = errno;
     closedir(dir);
@@ -203,6 +220,15 @@ qint64 ScanResult::estimatedSavedBytes() const
     return static_cast<qint64>(static_cast<double>(totalJPEGBytes) * 0.25);
 }
 
+QString ScanResult::realPath(const QString &path, const QString &root) const
+{
+    if (const auto link = linkTargets.constFind(path); link != linkTargets.cend())
+        return *link;
+    if (const auto folder = realFolders.constFind(root); folder != realFolders.cend() && path.startsWith(root))
+        return *folder + path.mid(root.size());
+    return path;
+}
+
 namespace FileScanner {
 
 const QStringList &jpegExtensions()
@@ -215,6 +241,39 @@ const QStringList &jxlExtensions()
 {
     static const QStringList list = toStringList(kJxlExtensions);
     return list;
+}
+
+void forEachPhoto(const ScanResult &result, ConversionMode direction, const PhotoVisitor &visit)
+{
+    const bool jpegs = direction == ConversionMode::jpegToJXL;
+    const QList<QUrl> &files = jpegs ? result.jpegFiles : result.jxlFiles;
+    const QStringList &roots = jpegs ? result.jpegRoots : result.jxlRoots;
+    const auto pathAt = [&files](qsizetype i) { return QDir::cleanPath(files.at(i).toLocalFile()); };
+    // The files that links name and that are also listed under a path of their own. Only a scan
+    // that met links pays for the two extra passes.
+    QSet<QString> listedItself;
+    if (!result.linkTargets.isEmpty()) {
+        QSet<QString> named;
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            if (const auto link = result.linkTargets.constFind(pathAt(i)); link != result.linkTargets.cend())
+                named.insert(*link);
+        }
+        for (qsizetype i = 0; i < files.size() && !named.isEmpty(); ++i) {
+            const QString path = pathAt(i);
+            if (result.linkTargets.contains(path))
+                continue;
+            const QString real = result.realPath(path, roots.at(i));
+            if (named.remove(real))
+                listedItself.insert(real);
+        }
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = pathAt(i);
+        const QString real = result.realPath(path, roots.at(i));
+        if (!listedItself.isEmpty() && listedItself.contains(real) && result.linkTargets.contains(path))
+            continue;
+        visit(i, path, real);
+    }
 }
 
 ImportProblems importProblems(const ScanResult &result, ConversionMode direction)
@@ -319,8 +378,11 @@ ScanResult ScanStream::next(qsizetype limit)
             const QByteArray path = QFile::encodeName(QDir::cleanPath(local));
             // Follows a link named directly: the user pointed at what it points to.
             struct stat info;
-            if (stat(path.constData(), &info) != 0) {
-                const int error = errno;
+            int error = lstat(path.constData(), &info) == 0 ? 0 : errno;
+            const bool link = error == 0 && S_ISLNK(info.st_mode);
+            if (link)
+                error = stat(path.constData(), &info) == 0 ? 0 : errno;
+            if (error != 0) {
                 addProblem(result, error == ENOENT || error == ENOTDIR ? ScanProblem::Kind::missing
                                                                        : ScanProblem::Kind::inaccessible,
                            path, error);
@@ -331,6 +393,7 @@ ScanResult ScanStream::next(qsizetype limit)
                     continue;
                 // One shared text for every photo below this root.
                 m_rootText = QFile::decodeName(path);
+                noteRealFolder(result, m_rootText);
                 Level top{withSlash(path), {}, 0, {}, true};
                 if (const int error = readFolder(path, top.entries))
                     addProblem(result, ScanProblem::Kind::unreadableFolder, path, error);
@@ -340,9 +403,19 @@ ScanResult ScanStream::next(qsizetype limit)
             // Pipes and devices are never photos, and reading one could block the conversion.
             if (!S_ISREG(info.st_mode))
                 continue;
+            const Kind kind = kindOfName(lastComponent(path));
+            if (kind == Kind::other)
+                continue;
             // A hidden file named directly is accepted: the user chose it.
-            append(result, kindOfName(lastComponent(path)), url, info.st_size,
-                   QFileInfo(QFile::decodeName(path)).absolutePath());
+            const QString own = QFile::decodeName(path);
+            const QString folder = QFileInfo(own).absolutePath();
+            if (link) {
+                if (const QString real = resolvedPath(path); !real.isEmpty())
+                    result.linkTargets.insert(own, real);
+            } else {
+                noteRealFolder(result, folder);
+            }
+            append(result, kind, url, info.st_size, folder);
             continue;
         }
         Level &level = m_stack.back();
@@ -369,8 +442,23 @@ ScanResult ScanStream::next(qsizetype limit)
                        entry.kind == Kind::jxl);
             continue;
         }
-        append(result, entry.kind, QUrl::fromLocalFile(level.prefix + QFile::decodeName(entry.name)), entry.size,
-               m_rootText);
+        const QString own = level.prefix + QFile::decodeName(entry.name);
+        // Only links cost a look-up: below a root the walk never enters a linked folder.
+        if (entry.link) {
+            if (const QString real = resolvedPath(level.path + entry.name); !real.isEmpty())
+                result.linkTargets.insert(own, real);
+        }
+        append(result, entry.kind, QUrl::fromLocalFile(own), entry.size, m_rootText);
     }
     return result;
+}
+
+void ScanStream::noteRealFolder(ScanResult &result, const QString &folder)
+{
+    if (folder != m_checkedFolder) {
+        m_checkedFolder = folder;
+        m_checkedFolderReal = resolvedPath(QFile::encodeName(folder));
+    }
+    if (!m_checkedFolderReal.isEmpty())
+        result.realFolders.insert(folder, m_checkedFolderReal);
 }

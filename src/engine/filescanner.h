@@ -2,10 +2,12 @@
 
 #include "model/taskitem.h"
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <vector>
 
 // Something given to a scan, or met on the way, that could not be looked at.
@@ -49,9 +51,18 @@ struct ScanResult
     qint64 totalJPEGBytes = 0;
     qint64 totalJXLBytes = 0;
     QList<ScanProblem> problems;
+    // Where a symbolic link was on the way, by path as listed: each photo that is a link itself,
+    // with the real path of the file it names, and each folder an import root names through a
+    // link (a folder named, or the folder of a file named), with its real path. Empty for a
+    // tree without links, so an ordinary import carries nothing more.
+    QHash<QString, QString> linkTargets;
+    QHash<QString, QString> realFolders;
 
     // Lossless recompression saves about a quarter of the JPEG bytes; truncated toward zero.
     qint64 estimatedSavedBytes() const;
+    // The file a listed photo is, as its path with every symbolic link on the way resolved: two
+    // ways to one file give one text. `path` is its standardized path, `root` its import root.
+    QString realPath(const QString &path, const QString &root) const;
 };
 
 // Expands dropped files and folders into the photos they hold. Stateless and thread-safe:
@@ -63,10 +74,18 @@ const QStringList &jxlExtensions();
 
 // Folders are walked to any depth, skipping hidden items, packages and symbolic links to
 // folders. Files keep the given order (inside a folder, the walk order); nothing is
-// de-duplicated. A file whose size cannot be read is listed with 0 bytes. Missing paths,
+// de-duplicated here (forEachPhoto tells which listed paths are one file). A file whose size cannot be read is listed with 0 bytes. Missing paths,
 // folders that cannot be read and photos whose names are not UTF-8 go to `problems`, never
 // to the file lists.
 ScanResult scan(const QList<QUrl> &urls);
+
+// Hands over the photos of one direction in scan order, each with its standardized path and its
+// real path, for the caller to make one job per real path. A photo that is a symbolic link is
+// passed over when the file it names is in the same result under a path that is not a link: a
+// job on the photo itself can dispose of it as asked, one on a link cannot. Hard links are each
+// the photo itself, and are handed over one by one.
+using PhotoVisitor = std::function<void(qsizetype index, const QString &path, const QString &realPath)>;
+void forEachPhoto(const ScanResult &result, ConversionMode direction, const PhotoVisitor &visit);
 
 // How an import of one direction reports a scan's problems.
 struct ImportProblems
@@ -105,8 +124,13 @@ public:
 
 private:
     struct Level;
+    void noteRealFolder(ScanResult &result, const QString &folder);
+
     QList<QUrl> m_urls;
     qsizetype m_nextUrl = 0;
     QString m_rootText;
     std::vector<Level> m_stack;
+    // The last folder whose real path was asked for: files named one by one mostly share one.
+    QString m_checkedFolder;
+    QString m_checkedFolderReal;
 };
