@@ -156,6 +156,10 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
         m_jobSettings.deleteStrategy != DeleteStrategy::keepOriginal || m_jobSettings.verifyLossless;
     capacity.concurrentJobs = m_batch->window;
     capacity.temporaryFolder = QDir::tempPath();
+    // Deleted sources give their room to the outputs after them: only the outputs of the jobs
+    // alive at once need room together.
+    capacity.sources = m_jobSettings.deleteStrategy;
+    capacity.jobsAlive = jobsAlivePerPlace * m_batch->window;
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     whenReady(
         this,
@@ -256,7 +260,7 @@ void BatchController::fill()
     // run, so that a place that frees up starts the next tool at once.
     const qsizetype window = m_batch->window;
     while (m_batch->next < m_batch->queue.size() && unfinishedToolJobCount() < 2 * window
-           && m_running.size() < 3 * window) {
+           && m_running.size() < jobsAlivePerPlace * window) {
         const QUuid id = m_batch->queue.at(m_batch->next);
         const TaskItem *task = tasks->find(id);
         // Gone from the list, no longer waiting, stopped by hand, or still held by an older job.

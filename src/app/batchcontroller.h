@@ -46,6 +46,11 @@ public:
     // reading are measured on it.
     using Clock = std::function<qint64()>;
 
+    // Jobs a batch keeps alive per place in its window: one running its tools, one prepared
+    // ahead, one placing its output and disposing of its source. Each may hold an output, so
+    // this also bounds the outputs that exist at once.
+    static constexpr int jobsAlivePerPlace = 3;
+
     // About 30 MB per megapixel for cjxl, 7 MB for djxl, from the image's header.
     static qint64 estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize);
 
