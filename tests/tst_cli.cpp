@@ -151,6 +151,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Canon_40D.jxl")));
         Preferences preferences;
         preferences.remove(SettingsStore::outputFolderKey);
+        preferences.remove(SettingsStore::outputVolumeKey); // remembered by the run that used it
         preferences.sync();
     }
 
