@@ -11,7 +11,9 @@
 #include "fakedesktop.h"
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
+#include "platform/volumeidentity.h"
 #include "recordingfeedback.h"
+#include "scratchvolume.h"
 #include "testenv.h"
 
 #include <QDBusConnection>
@@ -132,6 +134,7 @@ private slots:
     void init()
     {
         Preferences().remove(SettingsStore::outputFolderKey);
+        Preferences().remove(SettingsStore::outputVolumeKey);
         m_work = m_root.filePath(QString::fromLatin1(QTest::currentTestFunction()));
         if (const char *tag = QTest::currentDataTag())
             m_work += QLatin1Char('/') + QString::fromLatin1(tag).replace(QLatin1Char(' '), QLatin1Char('_'));
@@ -483,6 +486,56 @@ private slots:
         QCOMPARE(tasks->count(TaskStatus::pending), 3);
         state->runner()->clearDiskWarning();
         QVERIFY(!state->runner()->isOutputFolderMissing());
+    }
+
+    // A chosen output folder on a disk (a tmpfs here) is remembered with that disk; a folder
+    // stored before volumes were remembered takes its volume at its first batch. Unmounted, the
+    // mount point left behind, the batch is refused like a missing folder: nothing runs, no
+    // photo is touched. Mounted again, it runs.
+    void outputFolderOnAnUnmountedDisk()
+    {
+        ScratchVolume usb(m_work + QStringLiteral("/media/usb"), 1024 * 1024);
+        if (!usb.isMounted())
+            QSKIP("mounting a volume needs root");
+        Preferences().setData(SettingsStore::outputFolderKey, QFile::encodeName(usb.folder()));
+        auto state = launch(TestEnv::writeFakeJxlCommand() + "\n", 2);
+        QCOMPARE(state->settings()->outputVolume(), QString());
+        TaskList *tasks = state->workspace()->compressTasks();
+        QSignalSpy finished(state->batch(), &BatchController::finished);
+        const auto runs = [&](const QString &stem) {
+            state->workspace()->clearCurrentTasks();
+            addPhotos(*state, names(stem, 2));
+            state->runner()->startCurrentProcessing();
+        };
+        runs(QStringLiteral("p"));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(tasks->count(TaskStatus::completed), 2);
+        const QString volume = VolumeIdentity::of(usb.folder());
+        QCOMPARE(state->settings()->outputVolume(), volume);
+        QCOMPARE(Preferences().data(SettingsStore::outputVolumeKey), volume.toUtf8());
+
+        usb.unmount();
+        QVERIFY(QFileInfo(usb.folder()).isDir());
+        QSignalSpy started(state->batch(), &BatchController::started);
+        QSignalSpy warned(state->runner(), &BatchRunner::diskWarningMessageChanged);
+        runs(QStringLiteral("q"));
+        QVERIFY(warned.wait(30000));
+        QCOMPARE(state->runner()->diskWarningMessage().value_or(QString()),
+                 QStringLiteral("输出文件夹所在的磁盘未连接：%1。请连接该磁盘，或在设置中另选输出位置。").arg(usb.folder()));
+        QVERIFY(state->runner()->isOutputFolderMissing());
+        QCOMPARE(started.count(), 0);
+        QCOMPARE(tasks->count(TaskStatus::pending), 2);
+        QCOMPARE(starts().size(), 2); // the first batch's
+        QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/photos")),
+                 (QStringList{QStringLiteral("p0.jpg"), QStringLiteral("p1.jpg"), QStringLiteral("q0.jpg"), QStringLiteral("q1.jpg")}));
+        QVERIFY(QDir(usb.folder()).isEmpty());
+        state->runner()->clearDiskWarning();
+
+        QVERIFY(usb.mount());
+        state->runner()->startCurrentProcessing();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(tasks->count(TaskStatus::completed), 2);
+        QVERIFY(QFileInfo(usb.folder() + QStringLiteral("/photos/q1.jxl")).isFile());
     }
 
     // A batch writes where its checks looked: a folder chosen while it runs serves the next one.

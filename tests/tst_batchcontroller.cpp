@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -435,19 +436,32 @@ private slots:
 
     void refusedOrCancelledBeforeAnyJob()
     {
-        // Too large for any disk: refused after the check, nothing runs.
-        TaskItem huge = addPhotos({qint64(1) << 60}).first();
+        // Too large for any disk: refused after the check, nothing runs. Their sources to be
+        // deleted on the outputs' volume, only the outputs of the jobs alive at once count there
+        // (three per place in the window of two), with a verification copy per running job.
+        AppSettings settings;
+        settings.customCjxlPath = m_work + QStringLiteral("/cjxl");
+        settings.deleteStrategy = DeleteStrategy::deleteImmediately;
+        m_batch->setJobSettings(settings);
+        constexpr qint64 size = qint64(1) << 56;
+        QList<TaskItem> photos = addPhotos(QList<qint64>(8, size));
         QSignalSpy refused(m_batch.get(), &BatchController::refused);
         QSignalSpy started(m_batch.get(), &BatchController::started);
         QSignalSpy finished(m_batch.get(), &BatchController::finished);
         QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
         QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 30000);
-        QVERIFY(!refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>().isSafe);
+        const auto check = refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>();
+        QVERIFY(!check.isSafe);
+        if (QStorageInfo(m_work) == QStorageInfo(QDir::tempPath()))
+            QCOMPARE(check.needed, (3 * 2 + 2) * size + DiskSpaceGuard::safetyMargin);
         QVERIFY(!m_batch->isRunning() && !m_batch->isPreparing());
 
         // Cancelled while its checks run: the answer is dropped and no tool starts.
-        huge.originalSize = 10;
-        QVERIFY(m_compress->replace(huge));
+        for (TaskItem &photo : photos) {
+            photo.originalSize = 10;
+            QVERIFY(m_compress->replace(photo));
+        }
+        const TaskItem huge = photos.first();
         QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
         m_batch->cancel();
         QVERIFY(!m_batch->isPreparing());

@@ -1,6 +1,8 @@
 #include "app/settingsstore.h"
+#include "engine/diskspaceguard.h"
 #include "platform/preferences.h"
 #include "clirun.h"
+#include "scratchvolume.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -149,7 +151,43 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Canon_40D.jxl")));
         Preferences preferences;
         preferences.remove(SettingsStore::outputFolderKey);
+        preferences.remove(SettingsStore::outputVolumeKey); // remembered by the run that used it
         preferences.sync();
+    }
+
+    // A card with less room than its photos take, originals deleted: each original's room
+    // serves the outputs after it, so the run needs only the outputs that exist at once and a
+    // margin sized to the card. Every photo converts and the card ends with more room.
+    void aNearlyFullCardIsFreed()
+    {
+        ScratchVolume card(m_work + QStringLiteral("/card"), 2 * 1024 * 1024);
+        if (!card.isMounted())
+            QSKIP("mounting a small volume needs root");
+        const QString photos = card.folder() + QStringLiteral("/DCIM");
+        const QStringList cameras{QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg"),
+                                  QStringLiteral("Pentax_K10D.jpg"), QStringLiteral("Panasonic_DMC-FZ30.jpg")};
+        constexpr int kPhotos = 60;
+        qint64 library = 0;
+        for (int i = 0; i < kPhotos; ++i) {
+            const QString name = QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'));
+            library += QFileInfo(TestEnv::copyData(QStringLiteral("jpeg/cameras/") + cameras.at(i % cameras.size()),
+                                                   photos, name)).size();
+        }
+        const auto room = [&] { return DiskSpaceGuard::getAvailableDiskSpace(card.folder()); };
+        TestEnv::writeAll(card.folder() + QStringLiteral("/other"), QByteArray(room() - library / 2, 'x'));
+        const qint64 before = room();
+        QVERIFY2(before < library, qPrintable(QStringLiteral("%1 free, %2 of photos").arg(before).arg(library)));
+
+        // Verification copies go to a temporary folder off the card, so only the card is measured.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), m_work);
+        const Run run = cli({QStringLiteral("compress"), QStringLiteral("-q"), QStringLiteral("-j"), QStringLiteral("2"),
+                             QStringLiteral("-o"), QStringLiteral("delete"), photos},
+                            environment);
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QCOMPARE(QDir(photos).entryList({QStringLiteral("*.jpg")}, QDir::Files).size(), 0);
+        QCOMPARE(QDir(photos).entryList({QStringLiteral("*.jxl")}, QDir::Files).size(), kPhotos);
+        QVERIFY2(room() > before, qPrintable(QStringLiteral("%1 free before, %2 after").arg(before).arg(room())));
     }
 
     // Files of other formats under a .jpg name, in one batch with real JPEGs: each is refused by

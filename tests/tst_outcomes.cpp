@@ -258,64 +258,92 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 10000);
     }
 
-    void restoreNeedsRoomForTheLargerJpeg()
+    // What the disk check asks of the outputs' volume for four photos of 300, 5000, 40 and 700
+    // bytes, beyond the margin: every output (a restored JPEG at twice its JXL), the largest
+    // verification copies that exist together, and, where sources are deleted on the outputs'
+    // own volume, only the outputs of the jobs alive at once.
+    void whatABatchNeeds_data()
     {
-        TaskItem restore;
-        restore.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/a.jxl"));
-        restore.mode = ConversionMode::jxlToJPEG;
-        restore.originalSize = 1000;
-        TaskItem compress = restore;
-        compress.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/b.jpg"));
-        compress.mode = ConversionMode::jpegToJXL;
-        constexpr qint64 margin = DiskSpaceGuard::safetyMargin;
-
-        QCOMPARE(DiskSpaceGuard::outputEstimate(restore), 2000);
-        QCOMPARE(DiskSpaceGuard::outputEstimate(compress), 1000);
-        QCOMPARE(DiskSpaceGuard::validateCapacity({restore, compress}, m_work).needed, 3000 + margin);
-        QCOMPARE(DiskSpaceGuard::validateCapacity({restore, compress}).needed, 3000 + margin);
-        restore.originalSize = std::numeric_limits<qint64>::max() / 2 + 1; // doubling saturates
-        QCOMPARE(DiskSpaceGuard::outputEstimate(restore), std::numeric_limits<qint64>::max());
+        QTest::addColumn<ConversionMode>("mode");
+        QTest::addColumn<DeleteStrategy>("sources");
+        QTest::addColumn<bool>("copies");
+        QTest::addColumn<int>("running");
+        QTest::addColumn<int>("alive");
+        QTest::addColumn<bool>("sourcesElsewhere");
+        QTest::addColumn<qint64>("needed");
+        const auto jpeg = ConversionMode::jpegToJXL;
+        const auto jxl = ConversionMode::jxlToJPEG;
+        const auto keep = DeleteStrategy::keepOriginal;
+        const auto trash = DeleteStrategy::moveToTrash;
+        const auto remove = DeleteStrategy::deleteImmediately;
+        QTest::newRow("kept") << jpeg << keep << false << 2 << 6 << false << qint64(6040);
+        QTest::newRow("verified, two at once") << jpeg << keep << true << 2 << 6 << false << qint64(6040 + 5700);
+        QTest::newRow("verified, all at once") << jpeg << keep << true << 64 << 192 << false << qint64(6040 + 6040);
+        QTest::newRow("trashed: the trash is on the volume") << jpeg << trash << false << 1 << 2 << false << qint64(6040);
+        QTest::newRow("deleted, two alive") << jpeg << remove << true << 1 << 2 << false << qint64(5700 + 5000);
+        QTest::newRow("deleted, all alive") << jpeg << remove << false << 2 << 64 << false << qint64(6040);
+        QTest::newRow("deleted on another volume") << jpeg << remove << false << 1 << 2 << true << qint64(6040);
+        QTest::newRow("restored, kept: no copies") << jxl << keep << true << 2 << 6 << false << qint64(12080);
+        // Each restored JPEG outlasts its JXL by up to its size; the rest passes.
+        QTest::newRow("restored, deleted") << jxl << remove << false << 1 << 2 << false << qint64(6040 + 5700);
     }
 
-    void verificationCopiesCountOnTheTemporaryVolume()
+    void whatABatchNeeds()
     {
+        QFETCH(ConversionMode, mode);
+        QFETCH(DeleteStrategy, sources);
+        QFETCH(bool, copies);
+        QFETCH(int, running);
+        QFETCH(int, alive);
+        QFETCH(bool, sourcesElsewhere);
+        QFETCH(qint64, needed);
+        QTemporaryDir shm(QStringLiteral("/dev/shm/pikora-guard-XXXXXX"));
+        if (sourcesElsewhere && (!shm.isValid() || QStorageInfo(shm.path()) == QStorageInfo(m_work)))
+            QSKIP("needs /dev/shm on a volume of its own");
         QList<TaskItem> tasks;
         for (const qint64 size : {300, 5000, 40, 700}) {
             TaskItem task;
-            task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/%1.jpg").arg(size));
-            task.mode = ConversionMode::jpegToJXL;
+            const QString name = QStringLiteral("/%1.").arg(size) + (mode == ConversionMode::jpegToJXL ? u"jpg" : u"jxl");
+            task.sourceURL = QUrl::fromLocalFile((sourcesElsewhere ? shm.path() : m_work) + name);
+            task.destinationURL = QUrl::fromLocalFile(m_work + name + QStringLiteral(".out"));
+            task.mode = mode;
             task.originalSize = size;
             tasks.append(task);
         }
-        TaskItem restore = tasks.first();
-        restore.mode = ConversionMode::jxlToJPEG; // restores make no verification copy
-        restore.originalSize = 100000;
-        tasks.append(restore);
-        constexpr qint64 margin = DiskSpaceGuard::safetyMargin;
-        const qint64 outputs = 300 + 5000 + 40 + 700 + 200000;
-
         DiskSpaceGuard::CapacityOptions options;
         options.temporaryFolder = m_work;
-        QCOMPARE(DiskSpaceGuard::validateCapacity(tasks, options).needed, outputs + margin);
-        // Two jobs at once: the two largest copies can exist together.
-        options.verificationCopies = true;
-        options.concurrentJobs = 2;
-        QCOMPARE(DiskSpaceGuard::validateCapacity(tasks, options).needed, outputs + 5000 + 700 + margin);
-        options.concurrentJobs = 64;
-        QCOMPARE(DiskSpaceGuard::validateCapacity(tasks, options).needed, outputs + 6040 + margin);
+        options.verificationCopies = copies;
+        options.concurrentJobs = running;
+        options.jobsAlive = alive;
+        options.sources = sources;
+        const DiskSpaceGuard::CapacityCheck check = DiskSpaceGuard::validateCapacity(tasks, options);
+        QCOMPARE(check.needed, needed + DiskSpaceGuard::safetyMargin);
+        QCOMPARE(check.volumePath, m_work);
+    }
 
-        // On a volume of its own the temporary folder is measured, with its own margin.
+    // A temporary folder on a volume of its own is measured there, with its own margin; a
+    // restore's estimate saturates instead of wrapping round.
+    void verificationCopiesCountOnTheTemporaryVolume()
+    {
+        TaskItem restore;
+        restore.mode = ConversionMode::jxlToJPEG;
+        restore.originalSize = std::numeric_limits<qint64>::max() / 2 + 1;
+        QCOMPARE(DiskSpaceGuard::outputEstimate(restore), std::numeric_limits<qint64>::max());
+
         QTemporaryDir shm(QStringLiteral("/dev/shm/pikora-guard-XXXXXX"));
         if (!shm.isValid() || QStorageInfo(shm.path()) == QStorageInfo(m_work))
             QSKIP("needs /dev/shm on a volume of its own");
         const qint64 room = DiskSpaceGuard::getAvailableDiskSpace(shm.path());
-        tasks = {tasks.at(1)};
-        tasks.first().originalSize = room;
+        TaskItem task;
+        task.sourceURL = QUrl::fromLocalFile(m_work + QStringLiteral("/a.jpg"));
+        task.originalSize = room;
+        DiskSpaceGuard::CapacityOptions options;
+        options.verificationCopies = true;
         options.temporaryFolder = shm.path();
-        const DiskSpaceGuard::CapacityCheck check = DiskSpaceGuard::validateCapacity(tasks, options);
+        const DiskSpaceGuard::CapacityCheck check = DiskSpaceGuard::validateCapacity({task}, options);
         QVERIFY(!check.isSafe);
         QCOMPARE(check.volumePath, shm.path());
-        QCOMPARE(check.needed, room + margin);
+        QCOMPARE(check.needed, room + DiskSpaceGuard::marginFor(QStorageInfo(shm.path()).bytesTotal()));
     }
 };
 

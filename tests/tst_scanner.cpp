@@ -1,5 +1,6 @@
 #include "engine/diskspaceguard.h"
 #include "engine/filescanner.h"
+#include "scratchvolume.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -415,6 +416,17 @@ private slots:
             QVERIFY(!refused.isSafe);
             QCOMPARE(refused.needed, available + kMargin);
             QCOMPARE(refused.volumePath, m_dir);
+        }
+
+        // The margin takes at most a twentieth of a small volume: 16.5 MB of photos fit a card
+        // of 200 MiB, which keeps 10 MiB.
+        QCOMPARE(DiskSpaceGuard::marginFor(qint64(1) << 40), kMargin);
+        QCOMPARE(DiskSpaceGuard::marginFor(0), kMargin); // size unknown
+        ScratchVolume card(m_dir + QStringLiteral("/card"), 200 * 1024 * 1024);
+        if (card.isMounted()) {
+            check = DiskSpaceGuard::validateCapacity({job(card.folder() + QStringLiteral("/a.jpg"), 16'500'000)}, card.folder());
+            QVERIFY(check.isSafe);
+            QCOMPARE(check.needed, 16'500'000 + 10 * 1024 * 1024);
         }
 
         // An unmeasurable volume never blocks, even against the largest possible need.

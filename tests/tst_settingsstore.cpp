@@ -1,6 +1,7 @@
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
 #include "platform/preferences.h"
+#include "platform/volumeidentity.h"
 #include "testenv.h"
 
 #include <QFile>
@@ -34,6 +35,7 @@ private slots:
         Preferences store;
         store.remove(SettingsStore::settingsKey);
         store.remove(SettingsStore::outputFolderKey);
+        store.remove(SettingsStore::outputVolumeKey);
         store.sync();
     }
 
@@ -147,6 +149,20 @@ private slots:
             QVERIFY(!Preferences().contains(SettingsStore::outputFolderKey));
         }
         QCOMPARE(SettingsStore().outputFolder(), QString());
+
+        // A folder picked is remembered with the volume it lies on, found in the background and
+        // kept once known; another folder picked forgets it at once.
+        SettingsStore store;
+        QSignalSpy found(&store, &SettingsStore::outputVolumeChanged);
+        store.setOutputFolder(m_root.path());
+        QVERIFY(found.wait());
+        QCOMPARE(store.outputVolume(), VolumeIdentity::of(m_root.path()));
+        QCOMPARE(SettingsStore().outputVolume(), store.outputVolume());
+        store.rememberOutputVolume(m_root.path(), QStringLiteral("UUID=other"));
+        QCOMPARE(SettingsStore().outputVolume(), VolumeIdentity::of(m_root.path()));
+        store.setOutputFolder(m_root.filePath(QStringLiteral("not/there")));
+        QCOMPARE(store.outputVolume(), QString());
+        QVERIFY(!Preferences().contains(SettingsStore::outputVolumeKey));
     }
 };
 

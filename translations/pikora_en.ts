@@ -186,6 +186,10 @@ Turn JXL back into the exact JPEG</translation>
         <source>输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。</source>
         <translation>The output folder does not exist: %1. Connect the disk it is on, or choose another output location in the settings.</translation>
     </message>
+    <message>
+        <source>输出文件夹所在的磁盘未连接：%1。请连接该磁盘，或在设置中另选输出位置。</source>
+        <translation>The disk of the output folder is not connected: %1. Connect that disk, or choose another output location in the settings.</translation>
+    </message>
 </context>
 <context>
     <name>CheckUpdateCommand</name>

@@ -7,6 +7,7 @@
 #include "engine/whenready.h"
 #include "engine/outputfiles.h"
 #include "platform/memoryprobe.h"
+#include "platform/volumeidentity.h"
 #include "tasklist.h"
 
 #include <QDir>
@@ -44,6 +45,9 @@ struct BatchController::Preparation
     QList<QUuid> checked; // the jobs the disk check counted, in list order
     DiskSpaceGuard::CapacityCheck check{true, 0, 0, {}};
     QString missingFolder; // the output folder, when it had to be there and is not
+    bool elsewhere = false; // ... and is, but on another volume than it was chosen on
+    QString outputFolder;
+    QString foundVolume; // the output folder's volume, when it came without one
     std::optional<QString> cjxl;
     std::optional<QString> djxl;
 };
@@ -156,16 +160,32 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
         m_jobSettings.deleteStrategy != DeleteStrategy::keepOriginal || m_jobSettings.verifyLossless;
     capacity.concurrentJobs = m_batch->window;
     capacity.temporaryFolder = QDir::tempPath();
+    // Deleted sources give their room to the outputs after them: only the outputs of the jobs
+    // alive at once need room together.
+    capacity.sources = m_jobSettings.deleteStrategy;
+    capacity.jobsAlive = jobsAlivePerPlace * m_batch->window;
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     whenReady(
         this,
         QtConcurrent::run([waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders,
                            cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl, outputFolder = m_outputFolder,
-                           mustExist = m_missingFolder == MissingFolder::refuse]() mutable {
+                           mustExist = m_missingFolder == MissingFolder::refuse, volume = m_outputVolume]() mutable {
             Preparation preparation;
-            if (mustExist && !outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
-                preparation.missingFolder = outputFolder;
-                return preparation;
+            preparation.outputFolder = outputFolder;
+            if (mustExist && !outputFolder.isEmpty()) {
+                if (!QFileInfo(outputFolder).isDir()) {
+                    preparation.missingFolder = outputFolder;
+                    return preparation;
+                }
+                // Unknown on either side (the mounts unreadable), the folder is taken as it is.
+                const QString now = VolumeIdentity::of(outputFolder);
+                if (!volume.isEmpty() && !now.isEmpty() && now != volume) {
+                    preparation.missingFolder = outputFolder;
+                    preparation.elsewhere = true;
+                    return preparation;
+                }
+                if (volume.isEmpty())
+                    preparation.foundVolume = now;
             }
             // The volume measured for a job is the one its output will be written to.
             if (!outputFolder.isEmpty()) {
@@ -193,6 +213,10 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
 void BatchController::onPrepared(const Preparation &preparation)
 {
     const ConversionMode mode = m_batch->mode;
+    if (!preparation.foundVolume.isEmpty() && preparation.outputFolder == m_outputFolder && m_outputVolume.isEmpty()) {
+        m_outputVolume = preparation.foundVolume;
+        Q_EMIT outputVolumeFound(m_outputFolder, m_outputVolume);
+    }
     if (!preparation.check.isSafe || !preparation.missingFolder.isEmpty()) {
         const bool followUp = m_batch->begun;
         m_batch.reset();
@@ -201,6 +225,8 @@ void BatchController::onPrepared(const Preparation &preparation)
         Q_EMIT progressChanged();
         if (preparation.missingFolder.isEmpty())
             Q_EMIT refused(mode, preparation.check);
+        else if (preparation.elsewhere)
+            Q_EMIT outputFolderElsewhere(mode, preparation.missingFolder);
         else
             Q_EMIT outputFolderMissing(mode, preparation.missingFolder);
         if (followUp)
@@ -256,7 +282,7 @@ void BatchController::fill()
     // run, so that a place that frees up starts the next tool at once.
     const qsizetype window = m_batch->window;
     while (m_batch->next < m_batch->queue.size() && unfinishedToolJobCount() < 2 * window
-           && m_running.size() < 3 * window) {
+           && m_running.size() < jobsAlivePerPlace * window) {
         const QUuid id = m_batch->queue.at(m_batch->next);
         const TaskItem *task = tasks->find(id);
         // Gone from the list, no longer waiting, stopped by hand, or still held by an older job.

@@ -46,6 +46,11 @@ public:
     // reading are measured on it.
     using Clock = std::function<qint64()>;
 
+    // Jobs a batch keeps alive per place in its window: one running its tools, one prepared
+    // ahead, one placing its output and disposing of its source. Each may hold an output, so
+    // this also bounds the outputs that exist at once.
+    static constexpr int jobsAlivePerPlace = 3;
+
     // About 30 MB per megapixel for cjxl, 7 MB for djxl, from the image's header.
     static qint64 estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize);
 
@@ -80,14 +85,20 @@ public:
     void setJobSettings(const AppSettings &settings) { m_jobSettings = settings; }
     // What a start does when the output folder is not there: make it, or refuse the batch
     // (outputFolderMissing). A folder the user chose once and that is gone now is most likely
-    // on a disk that is not mounted: made anew, it would fill the disk underneath unseen.
+    // on a disk that is not mounted: made anew, it would fill the disk underneath unseen. Such
+    // a folder is also refused when it now lies on another volume than the one it was chosen
+    // on (outputFolderElsewhere): the disk's empty mount point is no place for the outputs.
     enum class MissingFolder { make, refuse };
     // Where jobs that start from now on write their outputs, mirroring the tree below each
-    // job's import root; empty: beside the sources.
-    void setOutputFolder(const QString &folder, MissingFolder missing = MissingFolder::make)
+    // job's import root; empty: beside the sources. volume: the folder's VolumeIdentity when
+    // it was chosen, for a folder to refuse; empty when not known yet, and then the next start
+    // finds it (outputVolumeFound).
+    void setOutputFolder(const QString &folder, MissingFolder missing = MissingFolder::make,
+                         const QString &volume = QString())
     {
         m_outputFolder = folder;
         m_missingFolder = missing;
+        m_outputVolume = volume;
     }
     const QString &outputFolder() const { return m_outputFolder; }
     // Where the tools are looked for after a custom path (worked out on the GUI thread).
@@ -115,6 +126,12 @@ Q_SIGNALS:
     // The output folder, to be used as it is, is not there (or is no folder): nothing started.
     // After a follow-up's refusal the batch ends and finished() follows.
     void outputFolderMissing(ConversionMode mode, const QString &folder);
+    // The output folder, to be used as it is, lies on another volume than the one it was
+    // chosen on (its disk is not mounted, the mount point left behind): nothing started. After
+    // a follow-up's refusal the batch ends and finished() follows.
+    void outputFolderElsewhere(ConversionMode mode, const QString &folder);
+    // A start found the volume of an output folder to refuse that came without one.
+    void outputVolumeFound(const QString &folder, const QString &volume);
     // A job has ended: completed, failed, skipped, or pending again after a cancel. A job let go
     // before its tools ends unreported. ofRunningBatch is false for jobs of a batch that was
     // cancelled.
@@ -191,6 +208,7 @@ private:
     AppSettings m_jobSettings;
     QString m_outputFolder;
     MissingFolder m_missingFolder = MissingFolder::make;
+    QString m_outputVolume;
     QStringList m_searchFolders;
     NeedEstimator m_estimator = &BatchController::estimatedNeed;
     AvailableMemory m_availableMemory;

@@ -19,13 +19,18 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
         if (!m_outputFolderPending || m_batch->isRunning() || m_batch->isPreparing())
             return;
         m_outputFolderPending = false;
-        m_batch->setOutputFolder(m_settings->outputFolder(), BatchController::MissingFolder::refuse);
+        m_batch->setOutputFolder(m_settings->outputFolder(), BatchController::MissingFolder::refuse,
+                                 m_settings->outputVolume());
     };
     applyOutputFolder();
-    connect(settings, &SettingsStore::outputFolderChanged, this, [this, applyOutputFolder] {
+    const auto outputFolderChanged = [this, applyOutputFolder] {
         m_outputFolderPending = true;
         applyOutputFolder();
-    });
+    };
+    connect(settings, &SettingsStore::outputFolderChanged, this, outputFolderChanged);
+    connect(settings, &SettingsStore::outputVolumeChanged, this, outputFolderChanged);
+    // A folder stored before volumes were remembered is remembered on the volume it is on now.
+    connect(batch, &BatchController::outputVolumeFound, settings, &SettingsStore::rememberOutputVolume);
     connect(batch, &BatchController::stateChanged, this, applyOutputFolder);
     connect(workspace, &Workspace::removing, this, &BatchRunner::stopRunningJobs);
     connect(workspace, &Workspace::retried, this, &BatchRunner::startCurrentProcessing);
@@ -44,6 +49,11 @@ BatchRunner::BatchRunner(BatchController *batch, Workspace *workspace, SettingsS
     connect(batch, &BatchController::outputFolderMissing, this, [this](ConversionMode, const QString &folder) {
         m_outputFolderMissing = true;
         m_diskWarningMessage = tr("输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。").arg(folder);
+        Q_EMIT diskWarningMessageChanged();
+    });
+    connect(batch, &BatchController::outputFolderElsewhere, this, [this](ConversionMode, const QString &folder) {
+        m_outputFolderMissing = true;
+        m_diskWarningMessage = tr("输出文件夹所在的磁盘未连接：%1。请连接该磁盘，或在设置中另选输出位置。").arg(folder);
         Q_EMIT diskWarningMessageChanged();
     });
 }

@@ -26,8 +26,8 @@ public:
     bool isProcessing() const { return m_isProcessing; }
     // Why the last start was refused: the disks cannot take the outputs.
     const std::optional<QString> &diskWarningMessage() const { return m_diskWarningMessage; }
-    // The last start was refused because the chosen output folder is not there (the message
-    // says so); cleared with the warning.
+    // The last start was refused because the chosen output folder is not there, or not on its
+    // disk (the message says which); cleared with the warning.
     bool isOutputFolderMissing() const { return m_outputFolderMissing; }
     void clearDiskWarning();
 

@@ -1,20 +1,26 @@
 #include "settingsstore.h"
 
+#include "engine/whenready.h"
 #include "platform/preferences.h"
+#include "platform/volumeidentity.h"
 
 #include <QDir>
 #include <QFile>
+#include <QtConcurrent>
 
 #include <algorithm>
 
 const QString SettingsStore::settingsKey = QStringLiteral("com.lumevo.appsettings");
 const QString SettingsStore::outputFolderKey = QStringLiteral("com.lumevo.outputFolder");
+const QString SettingsStore::outputVolumeKey = QStringLiteral("com.lumevo.outputFolderVolume");
 
 SettingsStore::SettingsStore(QObject *parent)
     : QObject(parent)
     , m_preferences(std::make_unique<Preferences>())
 {
     m_outputFolder = QFile::decodeName(m_preferences->data(outputFolderKey));
+    if (!m_outputFolder.isEmpty())
+        m_outputVolume = QString::fromUtf8(m_preferences->data(outputVolumeKey));
     const QByteArray stored = m_preferences->data(settingsKey);
     if (stored.isEmpty())
         return;
@@ -83,11 +89,26 @@ void SettingsStore::setOutputFolder(const QString &folder)
     if (cleaned == m_outputFolder)
         return;
     m_outputFolder = cleaned;
+    m_outputVolume.clear();
+    m_preferences->remove(outputVolumeKey);
     if (cleaned.isEmpty())
         m_preferences->remove(outputFolderKey);
     else
         m_preferences->setData(outputFolderKey, QFile::encodeName(cleaned));
     Q_EMIT outputFolderChanged();
+    // Picked now, the folder is where the user sees it: its volume is the one to hold on to.
+    if (!cleaned.isEmpty())
+        whenReady(this, QtConcurrent::run([cleaned] { return VolumeIdentity::of(cleaned); }),
+                  [this, cleaned](const QString &volume) { rememberOutputVolume(cleaned, volume); });
+}
+
+void SettingsStore::rememberOutputVolume(const QString &folder, const QString &volume)
+{
+    if (folder != m_outputFolder || folder.isEmpty() || volume.isEmpty() || !m_outputVolume.isEmpty())
+        return;
+    m_outputVolume = volume;
+    m_preferences->setData(outputVolumeKey, volume.toUtf8());
+    Q_EMIT outputVolumeChanged();
 }
 
 void SettingsStore::save()

@@ -31,6 +31,8 @@ public:
     static const QString settingsKey;
     // The output folder is kept apart from the record, so the record's keys stay as they are.
     static const QString outputFolderKey;
+    // The volume the output folder was chosen on (VolumeIdentity), beside it.
+    static const QString outputVolumeKey;
 
     // Loads the stored record; a readable one is written back in the record's own encoding.
     explicit SettingsStore(QObject *parent = nullptr);
@@ -53,7 +55,14 @@ public:
     // Where the window's batches write their outputs, mirroring the tree below each job's import
     // root; empty: beside the photos. Stored at once.
     const QString &outputFolder() const { return m_outputFolder; }
+    // A folder set anew is remembered with the volume it lies on, looked up in the background.
     void setOutputFolder(const QString &folder);
+    // The volume the output folder was chosen on; empty until known (a folder stored before
+    // volumes were remembered, or one not there when chosen): the next batch start finds it.
+    const QString &outputVolume() const { return m_outputVolume; }
+    // Remembers the volume folder lies on, while folder is the output folder and no volume is
+    // known for it yet. Stored at once.
+    void rememberOutputVolume(const QString &folder, const QString &volume);
 
 Q_SIGNALS:
     void settingsChanged();
@@ -62,6 +71,8 @@ Q_SIGNALS:
     // The stored record names other custom tools.
     void customToolPathsChanged();
     void outputFolderChanged();
+    // The output folder's volume became known.
+    void outputVolumeChanged();
 
 private:
     void save();
@@ -70,4 +81,5 @@ private:
     AppSettings m_settings;
     RunOverrides m_overrides;
     QString m_outputFolder;
+    QString m_outputVolume;
 };

@@ -47,6 +47,8 @@ struct Volume
 {
     QString path;
     qint64 needed = 0;
+    // Outputs whose room their sources give back: only the largest that exist at once count.
+    std::vector<qint64> passing;
 };
 
 constexpr qint64 unknownDevice = -1;
@@ -71,21 +73,50 @@ qint64 deviceOf(const QString &folder, QString &measured)
     return unknownDevice;
 }
 
+// The sum of the count largest sizes (reorders sizes).
+qint64 largestSum(std::vector<qint64> &sizes, int count)
+{
+    const auto together = std::min(sizes.size(), size_t(std::max(count, 1)));
+    std::partial_sort(sizes.begin(), sizes.begin() + qsizetype(together), sizes.end(), std::greater<>());
+    qint64 sum = 0;
+    for (size_t i = 0; i < together; ++i)
+        sum = saturatingAdd(sum, sizes[i]);
+    return sum;
+}
+
+struct Room
+{
+    qint64 available = kUnlimited;
+    qint64 size = 0; // 0: unknown
+};
+
+Room roomOf(const QString &path)
+{
+    struct statvfs info;
+    if (statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    const auto bytes = [&](unsigned long long blocks) {
+        unsigned long long product;
+        if (__builtin_mul_overflow(blocks, static_cast<unsigned long long>(info.f_frsize), &product)
+            || product > static_cast<unsigned long long>(kUnlimited))
+            return kUnlimited;
+        return static_cast<qint64>(product);
+    };
+    return {bytes(info.f_bavail), bytes(info.f_blocks)};
+}
+
 } // namespace
 
 namespace DiskSpaceGuard {
 
 qint64 getAvailableDiskSpace(const QString &path)
 {
-    struct statvfs info;
-    if (statvfs(QFile::encodeName(path).constData(), &info) != 0)
-        return kUnlimited;
-    const unsigned long long blocks = info.f_bavail;
-    const unsigned long long blockSize = info.f_frsize;
-    unsigned long long bytes;
-    if (__builtin_mul_overflow(blocks, blockSize, &bytes) || bytes > static_cast<unsigned long long>(kUnlimited))
-        return kUnlimited;
-    return static_cast<qint64>(bytes);
+    return roomOf(path).available;
+}
+
+qint64 marginFor(qint64 volumeSize)
+{
+    return volumeSize > 0 ? std::min(safetyMargin, volumeSize / 20) : safetyMargin;
 }
 
 qint64 outputEstimate(const TaskItem &task)
@@ -104,10 +135,10 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const QString &path
         any = true;
         needed = saturatingAdd(needed, outputEstimate(task));
     }
+    const Room room = roomOf(path);
     if (any)
-        needed = saturatingAdd(needed, safetyMargin);
-    const qint64 available = getAvailableDiskSpace(path);
-    return {available >= needed, available, needed, path};
+        needed = saturatingAdd(needed, marginFor(room.size));
+    return {room.available >= needed, room.available, needed, path};
 }
 
 CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptions &options)
@@ -115,14 +146,18 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptio
     // Volumes keyed by device; a folder that cannot be placed on any device (nothing on its
     // path exists, not even "/") goes under a key of its own and counts as unmeasurable.
     std::map<qint64, Volume> volumes;
-    QHash<QString, qint64> deviceOfFolder;
+    QHash<QString, std::pair<qint64, QString>> devices; // folder: device, folder measured
+    const auto deviceFor = [&](const QString &folder) {
+        auto known = devices.constFind(folder);
+        if (known == devices.constEnd()) {
+            QString measured;
+            const qint64 device = deviceOf(folder, measured);
+            known = devices.insert(folder, {device, measured});
+        }
+        return *known;
+    };
     const auto volumeFor = [&](const QString &folder) -> Volume & {
-        auto known = deviceOfFolder.constFind(folder);
-        if (known != deviceOfFolder.constEnd())
-            return volumes[*known];
-        QString measured;
-        const qint64 device = deviceOf(folder, measured);
-        deviceOfFolder.insert(folder, device);
+        const auto [device, measured] = deviceFor(folder);
         auto [volume, inserted] = volumes.try_emplace(device);
         if (inserted)
             volume->second.path = measured;
@@ -133,20 +168,28 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptio
     for (const TaskItem &task : tasks) {
         if (!isWaiting(task))
             continue;
-        Volume &volume = volumeFor(outputFolder(task));
-        volume.needed = saturatingAdd(volume.needed, outputEstimate(task));
+        const QString folder = outputFolder(task);
+        const qint64 device = deviceFor(folder).first;
+        Volume &volume = volumeFor(folder);
+        const qint64 estimate = outputEstimate(task);
+        const qint64 source = std::max<qint64>(task.originalSize, 0);
+        if (options.sources == DeleteStrategy::deleteImmediately && device != unknownDevice
+            && deviceFor(QFileInfo(task.sourceURL.toLocalFile()).absolutePath()).first == device) {
+            // Its output takes room only until the source goes, but for what it outgrows it by.
+            volume.needed = saturatingAdd(volume.needed, std::max<qint64>(0, estimate - source));
+            volume.passing.push_back(std::min(estimate, source));
+        } else {
+            volume.needed = saturatingAdd(volume.needed, estimate);
+        }
         if (task.mode == ConversionMode::jpegToJXL)
-            copies.push_back(std::max<qint64>(task.originalSize, 0));
+            copies.push_back(source);
     }
+    for (auto &[device, volume] : volumes)
+        volume.needed = saturatingAdd(volume.needed, largestSum(volume.passing, options.jobsAlive));
     if (options.verificationCopies && !copies.empty()) {
         // Each copy is removed when its job ends, so only the largest that can run together count.
-        const size_t together = std::min(copies.size(), size_t(std::max(options.concurrentJobs, 1)));
-        std::partial_sort(copies.begin(), copies.begin() + qsizetype(together), copies.end(), std::greater<>());
-        qint64 largest = 0;
-        for (size_t i = 0; i < together; ++i)
-            largest = saturatingAdd(largest, copies[i]);
         Volume &temporary = volumeFor(options.temporaryFolder);
-        temporary.needed = saturatingAdd(temporary.needed, largest);
+        temporary.needed = saturatingAdd(temporary.needed, largestSum(copies, options.concurrentJobs));
     }
 
     if (volumes.empty()) {
@@ -158,8 +201,9 @@ CapacityCheck validateCapacity(const QList<TaskItem> &tasks, const CapacityOptio
     bool first = true;
     bool allSafe = true;
     for (const auto &[device, volume] : volumes) {
-        const qint64 needed = saturatingAdd(volume.needed, safetyMargin);
-        const qint64 available = device == unknownDevice ? kUnlimited : getAvailableDiskSpace(volume.path);
+        const Room room = device == unknownDevice ? Room{} : roomOf(volume.path);
+        const qint64 needed = saturatingAdd(volume.needed, marginFor(room.size));
+        const qint64 available = room.available;
         allSafe = allSafe && available >= needed;
         // Both are non-negative, so the difference cannot overflow.
         const qint64 headroom = available - needed;
