@@ -797,7 +797,7 @@ private slots:
         m_state->runner()->startCurrentProcessing();
         QMessageBox *alert = nullptr;
         QTRY_VERIFY((alert = m_window->findChild<QMessageBox *>()) != nullptr);
-        QCOMPARE(alert->windowTitle(), u"输出文件夹不存在"_s);
+        QCOMPARE(alert->windowTitle(), u"输出位置不可用"_s);
         QCOMPARE(alert->text(), u"输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。"_s.arg(gone));
         Screenshots::save(alert, u"output-folder-missing"_s);
         QVERIFY(!QFileInfo::exists(m_root.filePath(u"unplugged"_s)));

@@ -1013,8 +1013,8 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Keep Converting</translation>
     </message>
     <message>
-        <source>输出文件夹不存在</source>
-        <translation>Output folder not found</translation>
+        <source>输出位置不可用</source>
+        <translation>Output location unavailable</translation>
     </message>
 </context>
 <context>

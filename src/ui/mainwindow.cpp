@@ -247,7 +247,7 @@ void MainWindow::showDiskWarning()
     if (!message || m_diskAlert)
         return;
     m_diskAlert = new QMessageBox(QMessageBox::Warning,
-                                   m_runner->isOutputFolderMissing() ? tr("输出文件夹不存在") : tr("磁盘空间不足"), *message, QMessageBox::NoButton, this);
+                                   m_runner->isOutputFolderMissing() ? tr("输出位置不可用") : tr("磁盘空间不足"), *message, QMessageBox::NoButton, this);
     m_diskAlert->setTextFormat(Qt::PlainText);
     m_diskAlert->addButton(tr("好"), QMessageBox::AcceptRole);
     m_diskAlert->setWindowModality(Qt::WindowModal);
