@@ -315,25 +315,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("strategy");
         QTest::addColumn<QByteArray>("faults");
+        QTest::addColumn<bool>("link"); // the source is a symbolic link to the photo
         QTest::addColumn<QString>("reason");
         QTest::newRow("delete refused") << int(DeleteStrategy::deleteImmediately) << QByteArray("deny=undisposable")
-                                        << QStringLiteral("无法删除“");
-        QTest::newRow("trash refused") << int(DeleteStrategy::moveToTrash) << QByteArray("deny=undisposable")
+                                        << false << QStringLiteral("无法删除“");
+        QTest::newRow("trash refused") << int(DeleteStrategy::moveToTrash) << QByteArray("deny=undisposable") << false
                                        << QStringLiteral("移至回收站：");
-        QTest::newRow("trash cannot be made") << int(DeleteStrategy::moveToTrash) << QByteArray()
+        QTest::newRow("trash cannot be made") << int(DeleteStrategy::moveToTrash) << QByteArray() << false
                                               << QStringLiteral("移至回收站：");
         QTest::newRow("delete refused, no hard links") << int(DeleteStrategy::deleteImmediately)
-                                                       << QByteArray("deny=undisposable,no-renameat2,no-link")
+                                                       << QByteArray("deny=undisposable,no-renameat2,no-link") << false
                                                        << QStringLiteral("无法删除“");
+        // Removing a link would leave the photo, counted as gone; trashing it would trash the link.
+        for (const int strategy : {int(DeleteStrategy::deleteImmediately), int(DeleteStrategy::moveToTrash)})
+            QTest::addRow("a link, %s", strategy == int(DeleteStrategy::moveToTrash) ? "trash" : "delete")
+                << strategy << QByteArray("none") << true << QStringLiteral("是符号链接，它指向的照片未做处理");
     }
 
     void undisposedOriginalBecomesAWarning()
     {
         QFETCH(int, strategy);
         QFETCH(QByteArray, faults);
+        QFETCH(bool, link);
         QFETCH(QString, reason);
-        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work,
-                                                 QStringLiteral("undisposable.jpg"));
+        QString source = m_work + QStringLiteral("/undisposable.jpg");
+        if (link) {
+            const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work + QStringLiteral("/elsewhere"));
+            QVERIFY(QFile::link(photo, source));
+        } else {
+            TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work, QStringLiteral("undisposable.jpg"));
+        }
         const QByteArray original = TestEnv::readAll(source);
         const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
         if (faults.isEmpty()) {
@@ -352,6 +363,7 @@ private Q_SLOTS:
         QVERIFY(done.warning.has_value());
         QVERIFY2(done.warning->contains(reason) && done.warning->contains(QStringLiteral("undisposable.jpg")),
                  qPrintable(*done.warning));
+        QCOMPARE(QFileInfo(source).isSymLink(), link);
         QCOMPARE(TestEnv::readAll(source), original);
         QCOMPARE(restored(m_work + QStringLiteral("/undisposable.jxl")), original);
     }
