@@ -6,7 +6,7 @@ PREFIX ?= /usr/local
 # CI builds with warnings as errors.
 WERROR ?= $(if $(CI),ON,OFF)
 
-.PHONY: all deps configure build run demo test bench install deb clean
+.PHONY: all deps configure build run demo test bench mutants install deb clean
 
 all: build
 
@@ -32,6 +32,11 @@ test: build
 
 bench: build
 	./bench/run.sh $(BUILD_DIR)
+
+# Plants the faults listed in tests/mutants.list one at a time (in a build folder of its own) and
+# reports the ones the tests miss. Takes long: each fault is a rebuild and a run of its suites.
+mutants: deps
+	python3 scripts/mutants.py --build $(BUILD_DIR)-mutants --jobs $(JOBS)
 
 # Honours PREFIX and DESTDIR (make install PREFIX=/usr DESTDIR=/tmp/stage).
 install: build
