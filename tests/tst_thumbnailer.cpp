@@ -1,5 +1,6 @@
 #include "engine/imageheader.h"
 #include "exifjpeg.h"
+#include "scratchvolume.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -20,6 +21,12 @@ namespace {
 
 // Long enough for any machine to finish a thumbnail of these small files; only a hang reaches it.
 constexpr int kHangMilliseconds = 30000;
+
+// How the file manager's side runs the entry.
+enum class Caller {
+    NamesPath,       // names an output path and reads what is there afterwards (PCManFM)
+    HoldsOutputOpen, // makes the output file and reads it through its own descriptor (tumbler)
+};
 
 struct Run
 {
@@ -91,6 +98,8 @@ QByteArray inContainer(const QByteArray &codestream)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Caller)
 
 // pikora-thumbnailer run as a file manager runs it: real JPEG XL files of every kind, the sizes
 // asked for, the entry's Exec line, and hostile files that must end it at once with nothing written.
@@ -400,6 +409,31 @@ private Q_SLOTS:
                       folder);
     }
 
+    // A disk with room for only the start of the PNG: the caller's file is left empty rather than
+    // holding a cut-off picture, and an output that was not there does not appear.
+    void fullDisk()
+    {
+        const ScratchVolume volume(outputFolder() + QStringLiteral("/volume"), 64 * 1024);
+        if (!volume.isMounted())
+            QSKIP("mounting a tmpfs needs root");
+        QFile filler(volume.folder() + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) == 4096) {
+        }
+        // from-jpeg.jxl at 128 pixels is a PNG of about 15 KB.
+        QVERIFY(filler.resize(filler.size() - 8192));
+        const QString made = volume.folder() + QStringLiteral("/made.png");
+        TestEnv::writeAll(made, {});
+        for (const QString &output : QStringList{made, volume.folder() + QStringLiteral("/missing.png")}) {
+            const Run result = run({QStringLiteral("-s"), QStringLiteral("128"),
+                                    TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl")), output});
+            QVERIFY(result.finished);
+            QCOMPARE(result.exitCode, 1);
+        }
+        QCOMPARE(TestEnv::entries(volume.folder()), (QStringList{QStringLiteral("filler"), QStringLiteral("made.png")}));
+        QCOMPARE(QFileInfo(made).size(), 0);
+    }
+
     void truncated_data()
     {
         QTest::addColumn<QString>("source");
@@ -469,25 +503,29 @@ private Q_SLOTS:
     }
 
     // The installed entry's Exec line, with %s, %i and %o filled in and the program found on the
-    // PATH as a file manager does, writes a PNG of the size asked.
+    // PATH as a file manager does, writes a PNG of the size asked: at a path the caller names, and
+    // into the file the caller made and holds open (tumbler reads the PNG through that descriptor).
     void desktopEntry_data()
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<QString>("input");
+        QTest::addColumn<Caller>("caller");
         QTest::addColumn<QSize>("expected");
         const QString large = m_dir.filePath(QStringLiteral("large.jpg"));
         QVERIFY(quadrants(QSize(400, 300)).save(large, "jpeg", 95));
         const QString rebuilt = encode(large, QStringLiteral("large.jxl"), {QStringLiteral("--lossless_jpeg=1")});
         const QString uri = QUrl::fromLocalFile(rebuilt).toString(QUrl::FullyEncoded);
-        QTest::newRow("normal") << 128 << uri << QSize(128, 96);
-        QTest::newRow("large") << 256 << uri << QSize(256, 192);
-        QTest::newRow("x-large, a path") << 512 << rebuilt << QSize(400, 300);
+        QTest::newRow("normal") << 128 << uri << Caller::NamesPath << QSize(128, 96);
+        QTest::newRow("large") << 256 << uri << Caller::NamesPath << QSize(256, 192);
+        QTest::newRow("x-large, a path") << 512 << rebuilt << Caller::NamesPath << QSize(400, 300);
+        QTest::newRow("normal, into the caller's open file") << 128 << rebuilt << Caller::HoldsOutputOpen << QSize(128, 96);
     }
 
     void desktopEntry()
     {
         QFETCH(int, size);
         QFETCH(QString, input);
+        QFETCH(Caller, caller);
         QFETCH(QSize, expected);
         // Read as the desktop entry format says (a QSettings INI reader would take ";" for a comment).
         QStringList groups;
@@ -514,6 +552,13 @@ private Q_SLOTS:
 
         const QString folder = outputFolder();
         const QString output = folder + QStringLiteral("/entry.png");
+        // tumbler makes the file (g_file_new_tmp) and reads it back through that same descriptor;
+        // bytes already in it must not trail the PNG.
+        QFile held(output);
+        if (caller == Caller::HoldsOutputOpen) {
+            QVERIFY(held.open(QIODevice::ReadWrite | QIODevice::NewOnly));
+            QVERIFY(held.write(QByteArray(256 * 1024, 'x')) == 256 * 1024 && held.flush() && held.seek(0));
+        }
         for (QString &argument : exec) {
             argument.replace(QLatin1String("%s"), QString::number(size));
             argument.replace(QLatin1String("%i"), input);
@@ -526,9 +571,13 @@ private Q_SLOTS:
         QCOMPARE(program, QStringLiteral(PIKORA_THUMBNAILER_PATH));
         const Run result = run(exec, program, environment);
         QVERIFY(result.finished);
-        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.exitCode == 0, result.errors.constData());
         QCOMPARE(TestEnv::entries(folder), QStringList{QStringLiteral("entry.png")});
-        QCOMPARE(QImage(output, "png").size(), expected);
+        QByteArray png = TestEnv::readAll(output);
+        if (caller == Caller::HoldsOutputOpen)
+            png = held.readAll();
+        QVERIFY(png.endsWith(QByteArray("IEND\xAE\x42\x60\x82", 8)));
+        QCOMPARE(QImage::fromData(png, "png").size(), expected);
     }
 };
 
