@@ -11,7 +11,8 @@ qt6-svg-dev libqt6svg6 qt6-qpa-plugins libjxl-dev fonts-noto-cjk \
 xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev \
 help2man lintian man-db \
 qt6-l10n-tools qt6-tools-dev \
-slurm-wlm munge parallel python3"
+slurm-wlm munge parallel python3 \
+tumbler bubblewrap"
 
 missing=""
 for p in $PACKAGES; do

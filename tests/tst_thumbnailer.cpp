@@ -1,14 +1,24 @@
 #include "engine/imageheader.h"
 #include "exifjpeg.h"
+#include "scratchvolume.h"
 #include "testenv.h"
 
+#include <QCryptographicHash>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +30,31 @@ namespace {
 
 // Long enough for any machine to finish a thumbnail of these small files; only a hang reaches it.
 constexpr int kHangMilliseconds = 30000;
+// tumblerd loads every plugin it has (PDF, video, fonts) before it answers: seconds on a loaded
+// machine. Only a hang reaches this.
+constexpr int kServiceMilliseconds = 120000;
+
+// How the file manager's side runs the entry.
+enum class Caller {
+    NamesPath,       // names an output path and reads what is there afterwards (PCManFM)
+    HoldsOutputOpen, // makes the output file and reads it through its own descriptor (tumbler)
+    GnomeSandbox,    // GNOME's thumbnail factory: bubblewrap, a private /tmp for the output
+};
+
+// tumbler's signals, relayed so that QSignalSpy can record them.
+class ThumbnailerSignals final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ThumbnailerSignals)
+
+public:
+    ThumbnailerSignals() = default;
+
+Q_SIGNALS:
+    void ready(uint handle, const QStringList &uris);
+    void error(uint handle, const QStringList &uris, int code, const QString &message);
+    void finished(uint handle);
+};
 
 struct Run
 {
@@ -91,6 +126,8 @@ QByteArray inContainer(const QByteArray &codestream)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Caller)
 
 // pikora-thumbnailer run as a file manager runs it: real JPEG XL files of every kind, the sizes
 // asked for, the entry's Exec line, and hostile files that must end it at once with nothing written.
@@ -178,6 +215,32 @@ private:
         }
         QImageReader reader(output, "png");
         return reader.read();
+    }
+
+    // The bubblewrap arguments GNOME's thumbnail factory (gnome-desktop) puts before a thumbnailer:
+    // the system read-only, no namespace shared (no network), a private /tmp that is the output
+    // folder, the input bound read-only into it. The build's program folder stands in for an
+    // install prefix other than /usr, which GNOME binds read-only likewise.
+    static QStringList gnomeSandbox(const QString &input, const QString &outputFolder)
+    {
+        QStringList arguments = QStringLiteral("--ro-bind /usr /usr --ro-bind /etc/ld.so.cache /etc/ld.so.cache").split(u' ');
+        for (const char *name : {"bin", "lib64", "lib", "sbin"}) {
+            const QString folder = u'/' + QLatin1String(name);
+            const QString merged = QStringLiteral("/usr") + folder;
+            if (!QFileInfo::exists(folder))
+                continue;
+            if (QFileInfo(folder).canonicalFilePath() == QFileInfo(merged).canonicalFilePath())
+                arguments << QStringLiteral("--symlink") << merged << folder;
+            else
+                arguments << QStringLiteral("--ro-bind") << folder << folder;
+        }
+        const QString programs = QFileInfo(QStringLiteral(PIKORA_THUMBNAILER_PATH)).absolutePath();
+        arguments << QStringLiteral("--proc /proc --dev /dev --chdir / --setenv GIO_USE_VFS local --unshare-all "
+                                    "--die-with-parent").split(u' ')
+                  << QStringLiteral("--ro-bind") << programs << programs << QStringLiteral("--bind") << outputFolder
+                  << QStringLiteral("/tmp") << QStringLiteral("--ro-bind") << input
+                  << QStringLiteral("/tmp/gnome-desktop-file-to-thumbnail.jxl");
+        return arguments;
     }
 
     // Checks that a run refused the input: a clean exit with the status given, a reason on the
@@ -400,6 +463,31 @@ private Q_SLOTS:
                       folder);
     }
 
+    // A disk with room for only the start of the PNG: the caller's file is left empty rather than
+    // holding a cut-off picture, and an output that was not there does not appear.
+    void fullDisk()
+    {
+        const ScratchVolume volume(outputFolder() + QStringLiteral("/volume"), 64 * 1024);
+        if (!volume.isMounted())
+            QSKIP("mounting a tmpfs needs root");
+        QFile filler(volume.folder() + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) == 4096) {
+        }
+        // from-jpeg.jxl at 128 pixels is a PNG of about 15 KB.
+        QVERIFY(filler.resize(filler.size() - 8192));
+        const QString made = volume.folder() + QStringLiteral("/made.png");
+        TestEnv::writeAll(made, {});
+        for (const QString &output : QStringList{made, volume.folder() + QStringLiteral("/missing.png")}) {
+            const Run result = run({QStringLiteral("-s"), QStringLiteral("128"),
+                                    TestEnv::dataPath(QStringLiteral("jxl/from-jpeg.jxl")), output});
+            QVERIFY(result.finished);
+            QCOMPARE(result.exitCode, 1);
+        }
+        QCOMPARE(TestEnv::entries(volume.folder()), (QStringList{QStringLiteral("filler"), QStringLiteral("made.png")}));
+        QCOMPARE(QFileInfo(made).size(), 0);
+    }
+
     void truncated_data()
     {
         QTest::addColumn<QString>("source");
@@ -469,25 +557,31 @@ private Q_SLOTS:
     }
 
     // The installed entry's Exec line, with %s, %i and %o filled in and the program found on the
-    // PATH as a file manager does, writes a PNG of the size asked.
+    // PATH as a file manager does, writes a PNG of the size asked: at a path the caller names, into
+    // the file the caller made and holds open (tumbler reads the PNG through that descriptor), and
+    // inside the sandbox GNOME's thumbnail factory runs thumbnailers in.
     void desktopEntry_data()
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<QString>("input");
+        QTest::addColumn<Caller>("caller");
         QTest::addColumn<QSize>("expected");
         const QString large = m_dir.filePath(QStringLiteral("large.jpg"));
         QVERIFY(quadrants(QSize(400, 300)).save(large, "jpeg", 95));
         const QString rebuilt = encode(large, QStringLiteral("large.jxl"), {QStringLiteral("--lossless_jpeg=1")});
         const QString uri = QUrl::fromLocalFile(rebuilt).toString(QUrl::FullyEncoded);
-        QTest::newRow("normal") << 128 << uri << QSize(128, 96);
-        QTest::newRow("large") << 256 << uri << QSize(256, 192);
-        QTest::newRow("x-large, a path") << 512 << rebuilt << QSize(400, 300);
+        QTest::newRow("normal") << 128 << uri << Caller::NamesPath << QSize(128, 96);
+        QTest::newRow("large") << 256 << uri << Caller::NamesPath << QSize(256, 192);
+        QTest::newRow("x-large, a path") << 512 << rebuilt << Caller::NamesPath << QSize(400, 300);
+        QTest::newRow("normal, into the caller's open file") << 128 << rebuilt << Caller::HoldsOutputOpen << QSize(128, 96);
+        QTest::newRow("large, in GNOME's sandbox") << 256 << rebuilt << Caller::GnomeSandbox << QSize(256, 192);
     }
 
     void desktopEntry()
     {
         QFETCH(int, size);
         QFETCH(QString, input);
+        QFETCH(Caller, caller);
         QFETCH(QSize, expected);
         // Read as the desktop entry format says (a QSettings INI reader would take ";" for a comment).
         QStringList groups;
@@ -513,7 +607,31 @@ private Q_SLOTS:
         QCOMPARE(exec.first(), tryExec);
 
         const QString folder = outputFolder();
-        const QString output = folder + QStringLiteral("/entry.png");
+        QString output = folder + QStringLiteral("/entry.png");
+        QStringList written{QFileInfo(output).fileName()};
+        QString program = QStandardPaths::findExecutable(QStringLiteral("bwrap"));
+        QStringList sandbox;
+        if (caller == Caller::GnomeSandbox) {
+            if (program.isEmpty())
+                QSKIP("bubblewrap is not installed (scripts/deps.sh installs it)");
+            const Run probe = run({QStringLiteral("--ro-bind"), QStringLiteral("/"), QStringLiteral("/"),
+                                   QStringLiteral("--unshare-all"), QStringLiteral("true")},
+                                  program);
+            if (!probe.finished || probe.exitCode != 0)
+                QSKIP(qPrintable(u"bubblewrap cannot make namespaces here: " + QString::fromLocal8Bit(probe.errors)));
+            sandbox = gnomeSandbox(input, folder);
+            input = QStringLiteral("/tmp/gnome-desktop-file-to-thumbnail.jxl");
+            output = QStringLiteral("/tmp/gnome-desktop-thumbnailer.png");
+            // bubblewrap leaves the mount point of the input behind; GNOME removes it.
+            written = QStringList{QFileInfo(input).fileName(), QFileInfo(output).fileName()};
+        }
+        // tumbler makes the file (g_file_new_tmp) and reads it back through that same descriptor;
+        // bytes already in it must not trail the PNG.
+        QFile held(output);
+        if (caller == Caller::HoldsOutputOpen) {
+            QVERIFY(held.open(QIODevice::ReadWrite | QIODevice::NewOnly));
+            QVERIFY(held.write(QByteArray(256 * 1024, 'x')) == 256 * 1024 && held.flush() && held.seek(0));
+        }
         for (QString &argument : exec) {
             argument.replace(QLatin1String("%s"), QString::number(size));
             argument.replace(QLatin1String("%i"), input);
@@ -522,13 +640,160 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(PIKORA_THUMBNAILER_PATH)).absolutePath()
                                                        + QStringLiteral(":/usr/bin:/bin"));
-        const QString program = QStandardPaths::findExecutable(exec.takeFirst(), {environment.value(QStringLiteral("PATH")).split(u':')});
-        QCOMPARE(program, QStringLiteral(PIKORA_THUMBNAILER_PATH));
-        const Run result = run(exec, program, environment);
+        if (caller != Caller::GnomeSandbox) {
+            program = QStandardPaths::findExecutable(exec.takeFirst(), {environment.value(QStringLiteral("PATH")).split(u':')});
+            QCOMPARE(program, QStringLiteral(PIKORA_THUMBNAILER_PATH));
+        }
+        const Run result = run(sandbox + exec, program, environment);
         QVERIFY(result.finished);
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(TestEnv::entries(folder), QStringList{QStringLiteral("entry.png")});
-        QCOMPARE(QImage(output, "png").size(), expected);
+        QVERIFY2(result.exitCode == 0, result.errors.constData());
+        QCOMPARE(TestEnv::entries(folder), written);
+        QByteArray png = TestEnv::readAll(folder + u'/' + written.last());
+        if (caller == Caller::HoldsOutputOpen)
+            png = held.readAll();
+        QVERIFY(png.endsWith(QByteArray("IEND\xAE\x42\x60\x82", 8)));
+        QCOMPARE(QImage::fromData(png, "png").size(), expected);
+    }
+
+    // Thunar's way: tumbler on a bus of its own, with the installed entry and this build's program on
+    // its PATH, asked over D-Bus for converted photos and a damaged file in each flavor. It reads the
+    // PNG back through the file it made and writes the freedesktop thumbnail cache itself.
+    void thumbnailService()
+    {
+        // Under the multiarch library folder on Debian, under /usr/lib elsewhere.
+        QStringList libraries = QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        libraries << QString();
+        QString tumblerd;
+        for (const QString &folder : std::as_const(libraries))
+            if (QFileInfo(QStringLiteral("/usr/lib/%1/tumbler-1/tumblerd").arg(folder)).isExecutable())
+                tumblerd = QDir::cleanPath(QStringLiteral("/usr/lib/%1/tumbler-1/tumblerd").arg(folder));
+        if (tumblerd.isEmpty())
+            QSKIP("tumblerd is not installed (scripts/deps.sh installs tumbler)");
+
+        const QString root = m_dir.filePath(QStringLiteral("service-%1").arg(++m_runs));
+        const QString share = root + QStringLiteral("/share");
+        TestEnv::writeAll(share + QStringLiteral("/thumbnailers/pikora-jxl.thumbnailer"),
+                          TestEnv::readAll(QStringLiteral(PIKORA_THUMBNAILER_ENTRY)));
+        // gdk-pixbuf, which tumbler reads the PNG with, tells formats apart by the MIME database.
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), share + QStringLiteral("/mime")));
+        // Where gdk-pixbuf has a JPEG XL loader, tumbler's own image plugin would answer first.
+        TestEnv::writeAll(root + QStringLiteral("/config/tumbler/tumbler.rc"), "[PixbufThumbnailer]\nDisabled=true\n");
+        const QString temporaries = root + QStringLiteral("/tmp");
+        QVERIFY(QDir().mkpath(temporaries));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_DIRS"), share);
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/home/.local/share"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+        environment.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
+        environment.insert(QStringLiteral("TMPDIR"), temporaries);
+        environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(PIKORA_THUMBNAILER_PATH)).absolutePath()
+                                                       + QStringLiteral(":/usr/bin:/bin"));
+
+        const QString photos = root + QStringLiteral("/photos");
+        const QString camera = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Reconyx_HC500_Hyperfire.jpg"));
+        const QString small = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
+        // URI of each file asked for → the JPEG it was converted from (none: damaged).
+        QMap<QString, QString> asked;
+        const auto uri = [](const QString &path) { return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded); };
+        QDir().mkpath(photos);
+        asked.insert(uri(encode(camera, QStringLiteral("service-%1/photos/Reconyx.jxl").arg(m_runs),
+                                {QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-e"), QStringLiteral("3")})),
+                     camera);
+        asked.insert(uri(TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), photos, QStringLiteral("我的 照片 #1.jxl"))),
+                     small);
+        const QString damaged =
+            uri(TestEnv::copyData(QStringLiteral("jxl/truncated.jxl"), photos, QStringLiteral("damaged.jxl")));
+        asked.insert(damaged, QString());
+
+        QProcess bus;
+        bus.setProcessEnvironment(environment);
+        // Its socket in the test's folder, not a stray one in /tmp.
+        bus.start(QStringLiteral("dbus-daemon"), QStringLiteral("--session --nofork --print-address").split(u' ')
+                                                     << QStringLiteral("--address=unix:path=") + root + QStringLiteral("/bus"));
+        QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), kServiceMilliseconds);
+        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        QProcess service;
+        service.setProcessEnvironment(environment);
+        service.start(tumblerd, QStringList());
+        const auto stop = qScopeGuard([&service, &bus] {
+            for (QProcess *process : {&service, &bus}) {
+                process->kill();
+                process->waitForFinished();
+            }
+        });
+        const QString connectionName = QStringLiteral("tumbler-%1").arg(m_runs);
+        QDBusConnection connection = QDBusConnection::connectToBus(address, connectionName);
+        const auto disconnect = qScopeGuard([&connectionName] { QDBusConnection::disconnectFromBus(connectionName); });
+        QVERIFY2(connection.isConnected(), qPrintable(connection.lastError().message()));
+        const QString name = QStringLiteral("org.freedesktop.thumbnails.Thumbnailer1");
+        const QString path = QStringLiteral("/org/freedesktop/thumbnails/Thumbnailer1");
+        QTRY_VERIFY_WITH_TIMEOUT(connection.interface()->isServiceRegistered(name).value(), kServiceMilliseconds);
+
+        ThumbnailerSignals events;
+        QVERIFY(connection.connect(QString(), path, name, QStringLiteral("Ready"), &events, SIGNAL(ready(uint,QStringList))));
+        QVERIFY(connection.connect(QString(), path, name, QStringLiteral("Error"), &events,
+                                   SIGNAL(error(uint,QStringList,int,QString))));
+        QVERIFY(connection.connect(QString(), path, name, QStringLiteral("Finished"), &events, SIGNAL(finished(uint))));
+        QSignalSpy ready(&events, &ThumbnailerSignals::ready);
+        QSignalSpy error(&events, &ThumbnailerSignals::error);
+        QSignalSpy finished(&events, &ThumbnailerSignals::finished);
+        const QString cache = root + QStringLiteral("/cache/thumbnails/");
+        const auto md5 = [](const QString &text) {
+            return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+        };
+        QStringList converted = asked.keys();
+        converted.removeOne(damaged);
+        for (const auto &[flavor, size] : {std::pair(QStringLiteral("normal"), 128), std::pair(QStringLiteral("large"), 256)}) {
+            ready.clear();
+            error.clear();
+            finished.clear();
+            QDBusMessage queue = QDBusMessage::createMethodCall(name, path, name, QStringLiteral("Queue"));
+            queue << QStringList(asked.keys()) << QStringList(asked.size(), QStringLiteral("image/jxl")) << flavor
+                  << QStringLiteral("default") << 0U;
+            const QDBusReply<uint> handle = connection.call(queue);
+            QVERIFY2(handle.isValid(), qPrintable(handle.error().message()));
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kServiceMilliseconds);
+            QCOMPARE(finished.first().first().toUInt(), handle.value());
+
+            QStringList made;
+            for (const QList<QVariant> &arguments : std::as_const(ready)) {
+                QCOMPARE(arguments.at(0).toUInt(), handle.value());
+                made += arguments.at(1).toStringList();
+            }
+            QStringList failed;
+            for (const QList<QVariant> &arguments : std::as_const(error)) {
+                QCOMPARE(arguments.at(0).toUInt(), handle.value());
+                failed += arguments.at(1).toStringList();
+            }
+            made.sort();
+            QCOMPARE(made, converted);
+            QCOMPARE(failed, QStringList{damaged});
+
+            for (const QString &photo : std::as_const(made)) {
+                const QImage image(cache + flavor + u'/' + md5(photo) + QStringLiteral(".png"), "png");
+                QVERIFY2(!image.isNull(), qPrintable(flavor + u' ' + photo));
+                const QImage expected = expectedPicture(asked.value(photo), size);
+                QCOMPARE(image.size(), expected.size());
+                QVERIFY2(near(average(image), average(expected), 8),
+                         qPrintable(average(image).name() + u" vs " + average(expected).name()));
+                QCOMPARE(image.text(QStringLiteral("Thumb::URI")), photo);
+                // Whole seconds as readers take them (tumbler adds a fraction).
+                const QDateTime modified = QFileInfo(QUrl(photo).toLocalFile()).lastModified();
+                QCOMPARE(image.text(QStringLiteral("Thumb::MTime")).section(u'.', 0, 0),
+                         QString::number(modified.toSecsSinceEpoch()));
+            }
+        }
+        // No thumbnail of the damaged file; a record of the failure may go under fail/ only.
+        QDirIterator files(cache, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString file = files.next();
+            QVERIFY2(!file.endsWith(md5(damaged) + QStringLiteral(".png")) || file.startsWith(cache + QStringLiteral("fail/")),
+                     qPrintable(file));
+        }
+        // Nothing left of tumbler's files or of ours.
+        QCOMPARE(TestEnv::entries(temporaries), QStringList());
     }
 };
 

@@ -943,6 +943,10 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <source>无法编码 PNG</source>
         <translation>cannot encode the PNG</translation>
     </message>
+    <message>
+        <source>输出位置不是普通文件</source>
+        <translation>the output is not a regular file</translation>
+    </message>
 </context>
 <context>
     <name>LanguageSetting</name>

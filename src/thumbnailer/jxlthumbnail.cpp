@@ -12,7 +12,12 @@
 #include <QSaveFile>
 #include <QUrl>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace JxlThumbnail {
 
@@ -26,6 +31,46 @@ constexpr rlim_t kCpuSeconds = 10;
 QString text(const char *source)
 {
     return QCoreApplication::translate("JxlThumbnail", source);
+}
+
+// The caller's own file, which it may hold open and read through its descriptor (tumbler does):
+// written in place, never replaced. No fsync: a thumbnail lost to a power cut is made again, and
+// the caller reads it from the page cache at once.
+bool writeInto(int fd, const QByteArray &png, QString *reason)
+{
+    struct stat status {};
+    const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    QFile file;
+    if (!regular || !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        *reason = regular ? file.errorString() : text(QT_TRANSLATE_NOOP("JxlThumbnail", "输出位置不是普通文件"));
+        ::close(fd);
+        return false;
+    }
+    if (!file.resize(0) || file.write(png) != png.size()) {
+        *reason = file.errorString();
+        // An empty file, not a cut-off picture, is what a failed run leaves behind.
+        file.resize(0);
+        return false;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// Nobody holds a file that is not there yet: it appears whole under its name or not at all.
+// Unbuffered, so that a short write on a full disk is seen (a buffered one is committed).
+bool writeNew(const QString &output, const QByteArray &png, QString *reason)
+{
+    QSaveFile file(output);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(png) != png.size() || !file.commit()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -122,13 +167,15 @@ bool writePng(const QImage &image, const QString &output, QString *reason)
         *reason = text(QT_TRANSLATE_NOOP("JxlThumbnail", "无法编码 PNG"));
         return false;
     }
-    QSaveFile file(output);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
-        *reason = file.errorString();
-        return false;
-    }
-    return true;
+
+    // Not through a link planted at the path, and never waiting on a pipe nobody reads.
+    const int fd = ::open(QFile::encodeName(output).constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0)
+        return writeInto(fd, png, reason);
+    if (errno == ENOENT)
+        return writeNew(output, png, reason);
+    *reason = qt_error_string(errno);
+    return false;
 }
 
 } // namespace JxlThumbnail

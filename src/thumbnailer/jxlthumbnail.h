@@ -22,7 +22,10 @@ void liftCpuLimit();
 // reason then says which. The header is checked before the file is read whole.
 QImage make(const QString &path, int size, QString *reason);
 
-// Writes image as a PNG at output, whole or not at all (a temporary beside it, renamed over it).
+// Writes image as a PNG at output. A file already there is the caller's (the thumbnailer
+// convention: the caller owns the path) and is written in place, since the caller may read it
+// through a descriptor it holds; a write that fails leaves it empty. A missing one appears whole
+// or not at all (a temporary beside it, renamed into place).
 bool writePng(const QImage &image, const QString &output, QString *reason);
 
 } // namespace JxlThumbnail

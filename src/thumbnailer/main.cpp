@@ -7,7 +7,7 @@
 #include <QTextStream>
 
 // pikora-thumbnailer -s SIZE INPUT OUTPUT, as the desktop's thumbnailer entry calls it.
-// Exit status: 0 written, 1 no thumbnail (OUTPUT untouched), 2 bad usage.
+// Exit status: 0 written, 1 no thumbnail (OUTPUT as it was, or empty if writing it failed), 2 bad usage.
 int main(int argc, char *argv[])
 {
     JxlThumbnail::limitResources();
