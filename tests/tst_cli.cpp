@@ -1,6 +1,8 @@
 #include "app/settingsstore.h"
 #include "engine/diskspaceguard.h"
+#include "engine/outputfiles.h"
 #include "platform/preferences.h"
+#include "platform/processowner.h"
 #include "clirun.h"
 #include "scratchvolume.h"
 #include "testenv.h"
@@ -234,12 +236,22 @@ private Q_SLOTS:
         QCOMPARE(outputs, (QStringList{QStringLiteral("Canon_40D.jxl"), QStringLiteral("Nikon_D70.jxl")}));
     }
 
+    // Nothing to convert, yet the hidden temporaries a killed run left go from the folders given
+    // and those holding photos; a live process's stay.
     void nothingFoundIsNoFailure()
     {
         TestEnv::writeAll(m_work + QStringLiteral("/notes.txt"), "no photos here");
+        TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), m_work + QStringLiteral("/sub"));
+        // This process's pid with another start time: a process that ran and died.
+        const QString dead = QStringLiteral(".pikora-%1-1-0123abcd.part.jxl").arg(ProcessOwner::ownTag().section(u'-', 0, 1));
+        const QString live = QFileInfo(OutputFiles::temporarySibling(m_work + QStringLiteral("/a.jxl"))).fileName();
+        for (const QString &path : QStringList{m_work + u'/' + dead, m_work + QStringLiteral("/sub/") + dead, m_work + u'/' + live})
+            TestEnv::writeAll(path, "");
         const Run run = cli({QStringLiteral("compress"), m_work});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(QString::fromUtf8(run.out).contains(QStringLiteral("未找到 JPEG 文件。")));
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{live, QStringLiteral("notes.txt")}));
+        QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/sub")), QStringList{QStringLiteral("from-jpeg.jxl")});
     }
 
     void interruptBringsJobsBackAndExits130()
