@@ -254,6 +254,33 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/sub")), QStringList{QStringLiteral("from-jpeg.jxl")});
     }
 
+    // Each command's own usage: asked for by --help, -h or "help COMMAND", whatever else the line
+    // holds (exit 0, on standard output), and shown after a mistake in using it (exit 2).
+    void commandHelp_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char *command : {"compress", "restore", "verify", "scan", "stats", "check-update"})
+            QTest::newRow(command) << QString::fromLatin1(command);
+    }
+
+    void commandHelp()
+    {
+        QFETCH(QString, command);
+        const Run help = cli({command, QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.startsWith(QByteArray("用法：pikora-cli " + command.toUtf8() + ' ')) && help.err.isEmpty(), help.out.constData());
+        QVERIFY2(help.out.contains("  -h, --help  "), help.out.constData());
+        for (const QStringList &asked : {QStringList{command, QStringLiteral("-h")}, QStringList{QStringLiteral("help"), command},
+                                         QStringList{command, QStringLiteral("--no-such-option"), QStringLiteral("-qh"), m_work}}) {
+            const Run again = cli(asked);
+            QCOMPARE(again.exitCode, 0);
+            QCOMPARE(again.out, help.out);
+        }
+        const Run wrong = cli({command, QStringLiteral("--no-such-option")});
+        QCOMPARE(wrong.exitCode, 2);
+        QVERIFY2(wrong.err.endsWith(QByteArray("\n\n" + help.out)), wrong.err.constData());
+    }
+
     void interruptBringsJobsBackAndExits130()
     {
         const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
@@ -405,7 +432,7 @@ private Q_SLOTS:
 
         const Run usage = cli({QStringLiteral("compress")}, environment);
         QCOMPARE(usage.exitCode, 2);
-        QVERIFY2(usage.err.startsWith("pikora-cli: give at least one file or folder\n\nUsage: pikora-cli COMMAND"),
+        QVERIFY2(usage.err.startsWith("pikora-cli: give at least one file or folder\n\nUsage: pikora-cli compress [options] PATH...\n"),
                  usage.err.constData());
 
         const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);

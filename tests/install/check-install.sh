@@ -87,6 +87,15 @@ mkdir -p "$root/photos/a folder"
 (cd "$root/photos" && [ "$(complete_words pikora-cli compress 'a ' | sort | tr '\n' '|')" = "a folder|a photo.jpg|" ]) ||
     fail "paths are not completed"
 [ -z "$(complete_words pikora-cli stats '')" ] || fail "stats offers paths"
+# Each command's --help names every option it takes, and completion offers exactly those.
+for command in compress restore verify scan stats check-update; do
+    "$usr/bin/pikora-cli" "$command" --help >"$root/usage.txt" || fail "pikora-cli $command --help fails"
+    listed=$(grep '^  -' "$root/usage.txt" | cut -c1-31 | grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' | tr -d ' ,' |
+        sort -u | tr '\n' ' ')
+    offered=$(complete_words pikora-cli "$command" - | sort -u | tr '\n' ' ')
+    [ -n "$listed" ] && [ "$listed" = "$offered" ] ||
+        fail "pikora-cli $command: --help lists '$listed', completion offers '$offered'"
+done
 
 # The thumbnailer entry as file managers read it, and its Exec line run as they run it.
 entry="$usr/share/thumbnailers/pikora-jxl.thumbnailer"
