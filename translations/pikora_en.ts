@@ -807,8 +807,36 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>This file is not a JPEG image (its content is not recognised)</translation>
     </message>
     <message>
-        <source>此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）</source>
-        <translation>This file is not a JPEG image but a %1 image (its extension does not match its content)</translation>
+        <source>此文件不是 JPEG 图像，而是 PNG 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a PNG image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 GIF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a GIF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 WebP 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a WebP image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 TIFF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a TIFF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 HEIF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a HEIF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 AVIF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but an AVIF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 JPEG XL 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a JPEG XL image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 BMP 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a BMP image (its extension does not match its content)</translation>
     </message>
 </context>
 <context>
