@@ -23,9 +23,9 @@
 namespace {
 
 constexpr QSize minimumWindow{500, 380};
-// What a window manager's title bar and borders take, until the window is shown and its own
-// frame is known.
-constexpr QMargins assumedFrame{4, 32, 4, 4};
+// At least what a window manager's title bar and borders take, until the window is shown and
+// its own frame is known.
+constexpr QMargins assumedFrame{8, 40, 8, 8};
 
 // A page in a scroll area of the tab's own colour: on a screen too small for it, it scrolls
 // instead of pushing the window's bottom off the screen.
@@ -94,8 +94,14 @@ void SettingsWindow::showEvent(QShowEvent *event)
     if (!m_placed) {
         fitContents(); // polished now, in the fonts it shows
         m_placed = true;
-        if (parentWidget())
-            move(UiPlacement::centredOver(parentWidget()->window(), size().grownBy(windowFrame())));
+        if (parentWidget()) {
+            QPoint corner = UiPlacement::centredOver(parentWidget()->window(), size().grownBy(windowFrame()));
+            // Before the window manager has framed it, move() places the window itself, not
+            // its frame: leave room for the title bar above it.
+            if (frameGeometry() == geometry())
+                corner += QPoint(assumedFrame.left(), assumedFrame.top());
+            move(corner);
+        }
     }
     QWidget::showEvent(event);
 }
