@@ -1,6 +1,8 @@
 #include "app/settingsstore.h"
 #include "engine/diskspaceguard.h"
+#include "engine/outputfiles.h"
 #include "platform/preferences.h"
+#include "platform/processowner.h"
 #include "clirun.h"
 #include "scratchvolume.h"
 #include "testenv.h"
@@ -234,12 +236,49 @@ private Q_SLOTS:
         QCOMPARE(outputs, (QStringList{QStringLiteral("Canon_40D.jxl"), QStringLiteral("Nikon_D70.jxl")}));
     }
 
+    // Nothing to convert, yet the hidden temporaries a killed run left go from the folders given
+    // and those holding photos; a live process's stay.
     void nothingFoundIsNoFailure()
     {
         TestEnv::writeAll(m_work + QStringLiteral("/notes.txt"), "no photos here");
+        TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), m_work + QStringLiteral("/sub"));
+        // This process's pid with another start time: a process that ran and died.
+        const QString dead = QStringLiteral(".pikora-%1-1-0123abcd.part.jxl").arg(ProcessOwner::ownTag().section(u'-', 0, 1));
+        const QString live = QFileInfo(OutputFiles::temporarySibling(m_work + QStringLiteral("/a.jxl"))).fileName();
+        for (const QString &path : QStringList{m_work + u'/' + dead, m_work + QStringLiteral("/sub/") + dead, m_work + u'/' + live})
+            TestEnv::writeAll(path, "");
         const Run run = cli({QStringLiteral("compress"), m_work});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(QString::fromUtf8(run.out).contains(QStringLiteral("未找到 JPEG 文件。")));
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{live, QStringLiteral("notes.txt")}));
+        QCOMPARE(TestEnv::entries(m_work + QStringLiteral("/sub")), QStringList{QStringLiteral("from-jpeg.jxl")});
+    }
+
+    // Each command's own usage: asked for by --help, -h or "help COMMAND", whatever else the line
+    // holds (exit 0, on standard output), and shown after a mistake in using it (exit 2).
+    void commandHelp_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char *command : {"compress", "restore", "verify", "scan", "stats", "check-update"})
+            QTest::newRow(command) << QString::fromLatin1(command);
+    }
+
+    void commandHelp()
+    {
+        QFETCH(QString, command);
+        const Run help = cli({command, QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.startsWith(QByteArray("用法：pikora-cli " + command.toUtf8() + ' ')) && help.err.isEmpty(), help.out.constData());
+        QVERIFY2(help.out.contains("  -h, --help  "), help.out.constData());
+        for (const QStringList &asked : {QStringList{command, QStringLiteral("-h")}, QStringList{QStringLiteral("help"), command},
+                                         QStringList{command, QStringLiteral("--no-such-option"), QStringLiteral("-qh"), m_work}}) {
+            const Run again = cli(asked);
+            QCOMPARE(again.exitCode, 0);
+            QCOMPARE(again.out, help.out);
+        }
+        const Run wrong = cli({command, QStringLiteral("--no-such-option")});
+        QCOMPARE(wrong.exitCode, 2);
+        QVERIFY2(wrong.err.endsWith(QByteArray("\n\n" + help.out)), wrong.err.constData());
     }
 
     void interruptBringsJobsBackAndExits130()
@@ -393,7 +432,7 @@ private Q_SLOTS:
 
         const Run usage = cli({QStringLiteral("compress")}, environment);
         QCOMPARE(usage.exitCode, 2);
-        QVERIFY2(usage.err.startsWith("pikora-cli: give at least one file or folder\n\nUsage: pikora-cli COMMAND"),
+        QVERIFY2(usage.err.startsWith("pikora-cli: give at least one file or folder\n\nUsage: pikora-cli compress [options] PATH...\n"),
                  usage.err.constData());
 
         const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);

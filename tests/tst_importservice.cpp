@@ -1,6 +1,8 @@
 #include "app/importservice.h"
 #include "app/tasklist.h"
 #include "app/workspace.h"
+#include "engine/outputfiles.h"
+#include "platform/processowner.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -49,6 +51,12 @@ private slots:
         const QString a = makeFiles(QStringLiteral("rules/a"), {QStringLiteral("x.jpg"), QStringLiteral("y.jpeg"),
                                                                 QStringLiteral("z.jxl"), QStringLiteral("notes.txt")});
         const QString b = makeFiles(QStringLiteral("rules/b"), {QStringLiteral("w.jpg")});
+        // Hidden temporaries a killed run left (this pid with another start time) go with the
+        // import, from a folder named and from a named photo's folder; a live process's stay.
+        const QString dead = QStringLiteral("/.pikora-%1-1-0123abcd.part.jxl").arg(ProcessOwner::ownTag().section(u'-', 0, 1));
+        const QString live = OutputFiles::temporarySibling(a + QStringLiteral("/x.jxl"));
+        for (const QString &path : QStringList{a + dead, b + dead, live})
+            TestEnv::writeAll(path, "");
         QSignalSpy imported(&imports, &ImportService::importFinished);
         QList<bool> scanningAtMerge;
         connect(&imports, &ImportService::importFinished, this,
@@ -60,6 +68,7 @@ private slots:
         workspace.switchMode(ConversionMode::jxlToJPEG);       // the imports keep the direction they began in
         QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
         QCOMPARE(scanningAtMerge, (QList<bool>{true, false})); // scanning while any scan runs
+        QVERIFY(!QFile::exists(a + dead) && !QFile::exists(b + dead) && QFile::exists(live));
         QCOMPARE(compress->size(), 3);
         for (const TaskItem &task : compress->items())
             QVERIFY(task.mode == ConversionMode::jpegToJXL && task.status == TaskStatus::pending && task.originalSize == 4);

@@ -3,6 +3,7 @@
 // speaking it.
 #include "app/notificationmanager.h"
 #include "engine/diskspaceguard.h"
+#include "engine/filesignature.h"
 #include "englishtexts.h"
 #include "model/appsettings.h"
 #include "model/formattedbytes.h"
@@ -342,6 +343,11 @@ private slots:
             QCOMPARE(formattedBytes(512), u"512 bytes"_s);
             QCOMPARE(formattedBytes(-1), u"-1 byte"_s);
             QCOMPARE(formattedBytes(1'250'000'000), u"1.25 GB"_s);
+            // The article follows the format's name.
+            QCOMPARE(*FileSignature::notJpegReason(FileSignature::Format::avif),
+                     u"This file is not a JPEG image but an AVIF image (its extension does not match its content)"_s);
+            QCOMPARE(*FileSignature::notJpegReason(FileSignature::Format::heif),
+                     u"This file is not a JPEG image but a HEIF image (its extension does not match its content)"_s);
             QCOMPARE(completionNotificationTitle(ConversionMode::jpegToJXL), u"Pikora · Photos compressed"_s);
             QCOMPARE(completionNotificationBody(ConversionMode::jpegToJXL, 1, 0, 0), u"Compressed 1 photo losslessly"_s);
             QCOMPARE(completionNotificationBody(ConversionMode::jpegToJXL, 12, 3'400'000, 1),

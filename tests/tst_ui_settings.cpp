@@ -27,6 +27,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStandardPaths>
@@ -35,6 +37,7 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using WidgetTexts::byText;
@@ -105,29 +108,72 @@ private:
         return titles;
     }
 
-    // Shows a page at the window's smallest size and pictures it; returns the texts cut short there.
+    // The controls of the page shown that cannot be brought into the window, scrolling where
+    // the page scrolls.
+    QStringList unreachable(SettingsWindow::Tab tab) const
+    {
+        QStringList out;
+        for (QWidget *control : page(tab)->findChildren<QWidget *>()) {
+            if (!control->isVisibleTo(m_window.get()) || control->focusPolicy() == Qt::NoFocus || control->inherits("QScrollBar"))
+                continue;
+            for (QWidget *above = control->parentWidget(); above; above = above->parentWidget()) {
+                // Its whole rectangle (ensureWidgetVisible would show a line edit's cursor only).
+                if (auto *area = qobject_cast<QScrollArea *>(above)) {
+                    const QPoint centre = control->mapTo(area->widget(), control->rect().center());
+                    area->ensureVisible(centre.x(), centre.y(), control->width() / 2 + 1, control->height() / 2 + 1);
+                }
+            }
+            // What of it the widgets around it leave in view.
+            QRect shown = control->rect();
+            for (const QWidget *widget = control; widget != m_window.get(); widget = widget->parentWidget())
+                shown = shown.translated(widget->pos()) & widget->parentWidget()->rect();
+            if (shown.size() != control->size())
+                out << QString::fromLatin1(control->metaObject()->className()) + u' ' + control->accessibleName();
+        }
+        return out;
+    }
+
+    // Shows a page at the window's smallest size and pictures it; returns the texts cut short
+    // there and the controls out of reach.
     QString pictureAtSmallestSize(SettingsWindow::Tab tab, const QString &screenshot)
     {
         m_window->showTab(tab);
         m_window->resize(m_window->minimumSize());
         QApplication::processEvents();
-        const QStringList clipped = LayoutCheck::clippedTexts(page(tab));
+        const QStringList faults = LayoutCheck::clippedTexts(page(tab)) + unreachable(tab);
         Screenshots::save(m_window.get(), screenshot);
-        return clipped.join(QStringLiteral("; "));
+        return faults.join(QStringLiteral("; "));
     }
 
-    // Every page in turn, its screenshot named with prefix; the texts cut short, by page.
+    // Every page in turn, as the window opens on an 800 × 600 screen (the offscreen platform's)
+    // and at its smallest size, pictured with names from prefix; the texts cut short, the
+    // controls out of reach and a window that leaves the screen, by page.
     QString pictureEveryPage(const QString &prefix)
     {
+        const QRect screen = m_window->screen()->availableGeometry();
+        if (screen.size() != QSize(800, 600))
+            return QStringLiteral("the screen is %1×%2, not 800×600").arg(screen.width()).arg(screen.height());
         QString cut;
+        const QSize opened = m_window->size();
         for (const auto &[tab, name] : {std::pair{SettingsWindow::Tab::general, "settings-general"},
                                         std::pair{SettingsWindow::Tab::performance, "settings-performance"},
                                         std::pair{SettingsWindow::Tab::integration, "settings-integration"},
                                         std::pair{SettingsWindow::Tab::about, "settings-about"}}) {
-            const QString texts = pictureAtSmallestSize(tab, prefix + QLatin1String(name));
-            if (!texts.isEmpty())
-                cut += QLatin1String(name) + QStringLiteral(": ") + texts + u'\n';
+            m_window->resize(opened);
+            m_window->showTab(tab);
+            QApplication::processEvents();
+            QStringList faults = LayoutCheck::clippedTexts(page(tab)) + unreachable(tab);
+            const QSize outer = m_window->frameGeometry().size();
+            if (outer.width() > screen.width() || outer.height() > screen.height())
+                faults << QStringLiteral("%1×%2 with its frame, on a screen of 800×600").arg(outer.width()).arg(outer.height());
+            Screenshots::saveOnScreen(m_window.get(), prefix + QLatin1String(name));
+            const QString smallest = pictureAtSmallestSize(tab, prefix + QLatin1String(name) + QStringLiteral("-smallest"));
+            if (!smallest.isEmpty())
+                faults << QStringLiteral("smallest: ") + smallest;
+            if (!faults.isEmpty())
+                cut += QLatin1String(name) + QStringLiteral(": ") + faults.join(QStringLiteral("; ")) + u'\n';
         }
+        m_window->resize(opened);
         return cut;
     }
 

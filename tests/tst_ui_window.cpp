@@ -48,6 +48,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QStandardPaths>
@@ -56,6 +57,7 @@
 #include <QToolButton>
 
 #include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -112,10 +114,12 @@ private:
     std::unique_ptr<UpdateManager> m_updates;
     std::unique_ptr<MainWindow> m_window;
 
-    void open()
+    // The window over a new state, showing direction (as `pikora --restore` would).
+    void open(ConversionMode direction = ConversionMode::jpegToJXL)
     {
         m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
         QVERIFY(QTest::qWaitFor([&] { return !m_state->tools()->cjxlPath().isEmpty(); }, 30000));
+        m_state->workspace()->switchMode(direction);
         m_updates = std::make_unique<UpdateManager>();
         m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
         m_window->resize(860, 560);
@@ -888,42 +892,84 @@ private slots:
         Screenshots::save(m_window.get(), u"window-table-last-row"_s);
     }
 
-    // At the default window size each column is as wide as its widest text, in both directions.
+    // At the default window size and at the smallest, in both directions and both languages,
+    // each column is as wide as its widest text, and the table with its scroll bar and the reveal
+    // buttons stays inside the window.
     void columnsFitTheirTexts_data()
     {
         QTest::addColumn<ConversionMode>("mode");
-        QTest::newRow("compress") << ConversionMode::jpegToJXL;
-        QTest::newRow("restore") << ConversionMode::jxlToJPEG;
+        QTest::addColumn<bool>("english");
+        QTest::newRow("compress") << ConversionMode::jpegToJXL << false;
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG << false;
+        QTest::newRow("compress, English") << ConversionMode::jpegToJXL << true;
+        QTest::newRow("restore, English") << ConversionMode::jxlToJPEG << true;
     }
 
     void columnsFitTheirTexts()
     {
         QFETCH(ConversionMode, mode);
-        m_state->workspace()->switchMode(mode);
-        QList<TaskItem> tasks;
-        for (int i = 0; i < 4; ++i) {
-            TaskItem item = task(mode, i < 2 ? TaskStatus::completed : TaskStatus::processing, 2'400'000 + i,
-                                 i < 2 ? std::optional<qint64>(1'800'000) : std::nullopt);
-            item.isVerified = i == 0;
-            item.duration = 12.5;
-            item.destinationURL = item.sourceURL;
-            tasks.append(item);
+        QFETCH(bool, english);
+        std::optional<EnglishTexts> texts;
+        cleanup();
+        if (english) {
+            texts.emplace();
+            QVERIFY(texts->isActive());
         }
-        m_state->workspace()->tasks(mode)->append(tasks);
+        open(mode);
+        // Enough rows to scroll, the first ones done, the others running.
+        const auto list = [this](ConversionMode direction) {
+            QList<TaskItem> tasks;
+            for (int i = 0; i < 30; ++i) {
+                TaskItem item = task(direction, i < 2 ? TaskStatus::completed : TaskStatus::processing, 2'400'000 + i,
+                                     i < 2 ? std::optional<qint64>(1'800'000) : std::nullopt);
+                item.isVerified = i == 0;
+                item.duration = 12.5;
+                item.destinationURL = item.sourceURL;
+                tasks.append(item);
+            }
+            m_state->workspace()->switchMode(direction);
+            m_state->workspace()->tasks(direction)->append(tasks);
+        };
+        list(mode);
         TaskTableView *table = m_window->table();
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(table));
         const auto *delegate = qobject_cast<TaskRowDelegate *>(table->itemDelegate());
         QVERIFY(delegate);
         QHeaderView *header = table->horizontalHeader();
-        for (int column = 1; column < TaskTableModel::ColumnCount; ++column) {
-            QVERIFY2(header->sectionSize(column) >= delegate->columnWidth(column), qPrintable(QString::number(column)));
-            QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
-                     qPrintable(QString::number(column)));
-        }
-        QVERIFY(header->sectionSize(TaskTableModel::NameColumn) >= 180);
-        QCOMPARE(header->length(), table->viewport()->width());
-        Screenshots::save(m_window.get(), mode == ConversionMode::jpegToJXL ? u"window-table-columns-compress"_s
-                                                                             : u"window-table-columns-restore"_s);
+        const QString name = (english ? u"en/window-table-columns-"_s : u"window-table-columns-"_s)
+            + (mode == ConversionMode::jpegToJXL ? u"compress"_s : u"restore"_s);
+        const auto check = [&](const QSize size, const QString &screenshot) {
+            m_window->resize(size);
+            QTRY_COMPARE(m_window->size(), size);
+            QApplication::processEvents();
+            const QString where = u"%1 at %2×%3: "_s.arg(screenshot).arg(size.width()).arg(size.height());
+            for (int column = 1; column < TaskTableModel::ColumnCount; ++column) {
+                QVERIFY2(header->sectionSize(column) >= delegate->columnWidth(column), qPrintable(where + QString::number(column)));
+                QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column), qPrintable(where + QString::number(column)));
+            }
+            QVERIFY2(header->sectionSize(TaskTableModel::NameColumn) >= 180, qPrintable(where + QString::number(header->sectionSize(0))));
+            QCOMPARE(header->length(), table->viewport()->width());
+            // The scroll bar and the reveal buttons lie inside the window.
+            const QRect window = m_window->rect();
+            const QScrollBar *bar = table->verticalScrollBar();
+            QVERIFY2(bar->isVisible() && window.contains(QRect(bar->mapTo(m_window.get(), QPoint()), bar->size())),
+                     qPrintable(where + u"the scroll bar is out of the window"_s));
+            const QRect reveal =
+                TaskRowDelegate::revealButtonRect(table->visualRect(table->model()->index(0, TaskTableModel::StatusColumn)));
+            QVERIFY2(table->viewport()->rect().contains(reveal)
+                         && window.contains(QRect(table->viewport()->mapTo(m_window.get(), reveal.topLeft()), reveal.size())),
+                     qPrintable(where + u"the reveal button is cut"_s));
+            Screenshots::save(m_window.get(), screenshot);
+        };
+        check(QSize(860, 560), name);
+        if (!QTest::currentTestFailed())
+            check(m_window->minimumSize(), name + u"-smallest"_s);
+        // The other direction's columns at the smallest size: the window follows them.
+        list(mode == ConversionMode::jpegToJXL ? ConversionMode::jxlToJPEG : ConversionMode::jpegToJXL);
+        QTRY_VERIFY(m_window->minimumWidth() >= table->minimumWidth());
+        if (!QTest::currentTestFailed())
+            check(m_window->minimumSize(), name + u"-smallest-then-other"_s);
+        cleanup(); // before the English texts go
     }
 
     // Two photos convert for real, the third hangs: the island then counts the batch's own jobs

@@ -194,10 +194,6 @@ Turn JXL back into the exact JPEG</translation>
 <context>
     <name>CheckUpdateCommand</name>
     <message>
-        <source>用法：pikora-cli check-update [--feed URL]</source>
-        <translation>Usage: pikora-cli check-update [--feed URL]</translation>
-    </message>
-    <message>
         <source>发现新版本 v%1（当前版本 v%2）</source>
         <translation>New version v%1 available (this is v%2)</translation>
     </message>
@@ -410,76 +406,6 @@ Turn JXL back into the exact JPEG</translation>
         <translation>verify takes a JPEG file and a JXL file</translation>
     </message>
     <message>
-        <source>stats 不接受路径</source>
-        <translation>stats takes no paths</translation>
-    </message>
-    <message>
-        <source>用法：pikora-cli 命令 [选项] ...
-
-命令：
-  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
-  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
-  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
-  scan [--json] 路径...        列出导入时会找到的文件，不做转换
-  stats [--json]               显示累计节省的空间
-  check-update [--feed URL]    检查是否有新版本
-
-compress 和 restore 的选项：
-  -e, --effort N               编码强度 1-9（默认为已保存的设置）
-  -o, --originals keep|trash|delete
-                               成功后如何处理每个原文件
-  --verify                     校验每次转换，保留原文件时也校验
-  --cjxl PATH, --djxl PATH     使用指定的工具
-  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）
-  --json                       每完成一个任务输出一个 JSON 对象
-  -q, --quiet                  只输出失败的任务
-  --output-dir DIR             把输出写到 DIR 下，保留原有的文件夹结构
-
-compress、restore 和 scan 的选项：
-  --files-from FILE            同时处理 FILE 中列出的路径（- 表示标准输入），
-                               每行一个
-  -0, --null                   --files-from 的列表以 NUL 字节分隔
-  --shard K/N                  只处理 N 份中的第 K 份照片（0 &lt;= K &lt; N），
-                               按照片在其所在文件夹中的相对路径划分
-
-退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，
-或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；
-130 已中断。
-</source>
-        <translation>Usage: pikora-cli COMMAND [options] ...
-
-Commands:
-  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
-  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
-  verify JPEG JXL              check that JXL restores JPEG byte for byte
-  scan [--json] PATH...        show what an import would find, convert nothing
-  stats [--json]               show the lifetime savings
-  check-update [--feed URL]    look for a newer release
-
-Options of compress and restore:
-  -e, --effort N               encoder effort 1-9 (default: the saved setting)
-  -o, --originals keep|trash|delete
-                               what becomes of each original after success
-  --verify                     verify every conversion, also when originals are kept
-  --cjxl PATH, --djxl PATH     use these tools
-  -j, --jobs N                 jobs at once (default: the saved concurrency)
-  --json                       one JSON object per finished job
-  -q, --quiet                  print failures only
-  --output-dir DIR             write the outputs below DIR, keeping the folder tree
-
-Options of compress, restore and scan:
-  --files-from FILE            also take the paths listed in FILE (- for standard input),
-                               one a line
-  -0, --null                   the list of --files-from is separated by NUL bytes
-  --shard K/N                  take only the photos of shard K of N (0 &lt;= K &lt; N), chosen
-                               by their path below the folder they were found in
-
-Exit status: 0 all jobs completed or skipped; 1 a job failed, a path was missing or unreadable, or an
-original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;
-130 interrupted.
-</translation>
-    </message>
-    <message>
         <source>--output-dir 需要一个文件夹</source>
         <translation>--output-dir takes a folder</translation>
     </message>
@@ -490,6 +416,210 @@ original could not be trashed or deleted; 2 bad usage, missing tool or no room o
     <message>
         <source>--shard 需要 K/N，且 0 &lt;= K &lt; N</source>
         <translation>--shard takes K/N with 0 &lt;= K &lt; N</translation>
+    </message>
+    <message>
+        <source>  -e, --effort N               编码强度 1-9（默认为已保存的设置）
+</source>
+        <translation>  -e, --effort N               encoder effort 1-9 (default: the saved setting)
+</translation>
+    </message>
+    <message>
+        <source>  -o, --originals keep|trash|delete
+                               成功后如何处理每个原文件
+</source>
+        <translation>  -o, --originals keep|trash|delete
+                               what becomes of each original after success
+</translation>
+    </message>
+    <message>
+        <source>  --verify                     校验每次转换，保留原文件时也校验
+</source>
+        <translation>  --verify                     verify every conversion, also when originals are kept
+</translation>
+    </message>
+    <message>
+        <source>  --cjxl PATH, --djxl PATH     使用指定的工具
+</source>
+        <translation>  --cjxl PATH, --djxl PATH     use these tools
+</translation>
+    </message>
+    <message>
+        <source>  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）
+</source>
+        <translation>  -j, --jobs N                 jobs at once (default: the saved concurrency)
+</translation>
+    </message>
+    <message>
+        <source>  --json                       每完成一个任务输出一个 JSON 对象
+</source>
+        <translation>  --json                       one JSON object per finished job
+</translation>
+    </message>
+    <message>
+        <source>  -q, --quiet                  只输出失败的任务
+</source>
+        <translation>  -q, --quiet                  print failures only
+</translation>
+    </message>
+    <message>
+        <source>  --output-dir DIR             把输出写到 DIR 下，保留原有的文件夹结构
+</source>
+        <translation>  --output-dir DIR             write the outputs below DIR, keeping the folder tree
+</translation>
+    </message>
+    <message>
+        <source>  --files-from FILE            同时处理 FILE 中列出的路径（- 表示标准输入），
+                               每行一个
+</source>
+        <translation>  --files-from FILE            also take the paths listed in FILE (- for standard input),
+                               one a line
+</translation>
+    </message>
+    <message>
+        <source>  -0, --null                   --files-from 的列表以 NUL 字节分隔
+</source>
+        <translation>  -0, --null                   the list of --files-from is separated by NUL bytes
+</translation>
+    </message>
+    <message>
+        <source>  --shard K/N                  只处理 N 份中的第 K 份照片（0 &lt;= K &lt; N），
+                               按照片在其所在文件夹中的相对路径划分
+</source>
+        <translation>  --shard K/N                  take only the photos of shard K of N (0 &lt;= K &lt; N), chosen
+                               by their path below the folder they were found in
+</translation>
+    </message>
+    <message>
+        <source>退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，
+或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；
+130 已中断。
+</source>
+        <translation>Exit status: 0 all jobs completed or skipped; 1 a job failed, a path was missing or unreadable, or an
+original could not be trashed or deleted; 2 bad usage, missing tool or no room on disk;
+130 interrupted.
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli 命令 [选项] ...
+
+命令：
+  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
+  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
+  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
+  scan [选项] 路径...          列出导入时会找到的文件，不做转换
+  stats [--json]               显示累计节省的空间
+  check-update [--feed URL]    检查是否有新版本
+
+pikora-cli 命令 --help 显示该命令的用法。
+</source>
+        <translation>Usage: pikora-cli COMMAND [options] ...
+
+Commands:
+  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
+  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
+  verify JPEG JXL              check that JXL restores JPEG byte for byte
+  scan [options] PATH...       show what an import would find, convert nothing
+  stats [--json]               show the lifetime savings
+  check-update [--feed URL]    look for a newer release
+
+pikora-cli COMMAND --help shows the usage of that command.
+</translation>
+    </message>
+    <message>
+        <source>compress 和 restore 的选项：
+</source>
+        <translation>Options of compress and restore:
+</translation>
+    </message>
+    <message>
+        <source>compress、restore 和 scan 的选项：
+</source>
+        <translation>Options of compress, restore and scan:
+</translation>
+    </message>
+    <message>
+        <source>选项：
+</source>
+        <translation>Options:
+</translation>
+    </message>
+    <message>
+        <source>  -h, --help                   显示此命令的用法
+</source>
+        <translation>  -h, --help                   show this usage
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli compress [选项] 路径...
+把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL。
+</source>
+        <translation>Usage: pikora-cli compress [options] PATH...
+Convert the JPEG files found in files and folders to JPEG XL.
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli restore [选项] 路径...
+从 JPEG XL 文件还原出原始 JPEG 文件。
+</source>
+        <translation>Usage: pikora-cli restore [options] PATH...
+Rebuild the original JPEG files from JPEG XL files.
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli verify [选项] JPEG JXL
+检查 JXL 能否逐字节还原出 JPEG：是则退出状态为 0，否则为 1。
+</source>
+        <translation>Usage: pikora-cli verify [options] JPEG JXL
+Check that JXL restores JPEG byte for byte: exit status 0 if it does, 1 if not.
+</translation>
+    </message>
+    <message>
+        <source>  --djxl PATH                  使用指定的 djxl
+</source>
+        <translation>  --djxl PATH                  use this djxl
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli scan [选项] 路径...
+列出导入时会找到的文件，不做转换。
+</source>
+        <translation>Usage: pikora-cli scan [options] PATH...
+Show what an import would find, convert nothing.
+</translation>
+    </message>
+    <message>
+        <source>  --json                       输出一个 JSON 对象
+</source>
+        <translation>  --json                       print one JSON object
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli stats [选项]
+显示历次转换累计节省的空间。
+</source>
+        <translation>Usage: pikora-cli stats [options]
+Show the space saved by every conversion so far.
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli check-update [选项]
+检查是否有新版本。
+找到新版本或已是最新版本时退出状态为 0，检查失败时为 1。
+</source>
+        <translation>Usage: pikora-cli check-update [options]
+Look for a newer release.
+Exit status 0 when one was found or this is the latest, 1 when the check failed.
+</translation>
+    </message>
+    <message>
+        <source>  --feed URL                   只向 URL 询问，不问默认的发布源
+</source>
+        <translation>  --feed URL                   ask URL alone instead of the release feeds
+</translation>
+    </message>
+    <message>
+        <source>%1 不接受路径</source>
+        <translation>%1 takes no paths</translation>
     </message>
 </context>
 <context>
@@ -677,8 +807,36 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>This file is not a JPEG image (its content is not recognised)</translation>
     </message>
     <message>
-        <source>此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）</source>
-        <translation>This file is not a JPEG image but a %1 image (its extension does not match its content)</translation>
+        <source>此文件不是 JPEG 图像，而是 PNG 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a PNG image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 GIF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a GIF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 WebP 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a WebP image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 TIFF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a TIFF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 HEIF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a HEIF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 AVIF 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but an AVIF image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 JPEG XL 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a JPEG XL image (its extension does not match its content)</translation>
+    </message>
+    <message>
+        <source>此文件不是 JPEG 图像，而是 BMP 图像（扩展名与内容不符）</source>
+        <translation>This file is not a JPEG image but a BMP image (its extension does not match its content)</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,6 @@
 #include "importservice.h"
 
+#include "engine/outputfiles.h"
 #include "engine/whenready.h"
 #include "tasklist.h"
 #include "workspace.h"
@@ -67,6 +68,8 @@ void ImportService::importURLs(const QList<QUrl> &urls)
     whenReady(this, QtConcurrent::run([urls, direction] {
         auto outcome = std::make_shared<ScanOutcome>();
         outcome->result = FileScanner::scan(urls);
+        // A killed run's hidden temporaries go from the folders imported, not only where a job writes.
+        OutputFiles::removeDeadLeftoversAround(urls, outcome->result);
         const ScanResult &result = outcome->result;
         const bool jpegs = direction == ConversionMode::jpegToJXL;
         const QList<QUrl> &candidates = jpegs ? result.jpegFiles : result.jxlFiles;

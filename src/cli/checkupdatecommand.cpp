@@ -15,26 +15,12 @@ struct Texts
     Q_DECLARE_TR_FUNCTIONS(CheckUpdateCommand)
 };
 
-int usage(QTextStream &err)
-{
-    err << Texts::tr("用法：pikora-cli check-update [--feed URL]") << '\n';
-    return 2;
-}
-
 } // namespace
 
-int checkUpdateCommand(const QStringList &arguments)
+int checkUpdateCommand(const QString &feed)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-
-    QString feed;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments.at(i) == QLatin1String("--feed") && i + 1 < arguments.size())
-            feed = arguments.at(++i);
-        else
-            return usage(err);
-    }
 
     UpdateManager manager;
     QEventLoop loop;

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QStringList>
+#include <QString>
 
 // `pikora-cli check-update [--feed URL]`: one manual update check, its outcome on the terminal.
-// arguments are those after "check-update". Returns 0 when a feed answered, 1 when the check
-// failed, 2 for bad usage.
-int checkUpdateCommand(const QStringList &arguments);
+// An empty feed asks the release feeds. Returns 0 when a feed answered, 1 when the check failed.
+int checkUpdateCommand(const QString &feed);

@@ -10,6 +10,7 @@
 #include "engine/filescanner.h"
 #include "engine/toolcommands.h"
 #include "engine/jxlerror.h"
+#include "engine/outputfiles.h"
 #include "engine/pathkey.h"
 #include "engine/shard.h"
 #include "engine/verifier.h"
@@ -380,6 +381,8 @@ int convert(const CliOptions &options)
     const std::optional<Inputs> inputs = inputsOf(options);
     if (!inputs)
         return 2;
+    // A killed run's hidden temporaries go from the folders given now, not only where a job writes.
+    OutputFiles::removeDeadLeftoversAround(inputs->urls);
 
     // The photos are read a part at a time as the jobs before them finish, and a finished job
     // leaves the list once reported: a run over any number of photos holds about two parts.
@@ -397,6 +400,7 @@ int convert(const CliOptions &options)
             part.problems.append(std::exchange(unnameable, {}));
             if (options.shard)
                 keepShard(part, options.shard->first, options.shard->second);
+            OutputFiles::removeDeadLeftoversAround({}, part);
             const FileScanner::ImportProblems problems = FileScanner::importProblems(part, mode);
             // Paths that were not there, folders that could not be read and photos that cannot be
             // named safely (failed jobs from the start, never run) all make the run end with 1;

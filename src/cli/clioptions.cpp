@@ -19,42 +19,93 @@ std::optional<int> parseInt(const QString &text, int minimum, int maximum)
     return value;
 }
 
+// The option lines of a usage, each its own text so that the overview and every command's
+// usage say the same.
+QString convertingOptionLines()
+{
+    return Texts::tr("  -e, --effort N               编码强度 1-9（默认为已保存的设置）\n")
+        + Texts::tr("  -o, --originals keep|trash|delete\n"
+                    "                               成功后如何处理每个原文件\n")
+        + Texts::tr("  --verify                     校验每次转换，保留原文件时也校验\n")
+        + Texts::tr("  --cjxl PATH, --djxl PATH     使用指定的工具\n")
+        + Texts::tr("  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n")
+        + Texts::tr("  --json                       每完成一个任务输出一个 JSON 对象\n")
+        + Texts::tr("  -q, --quiet                  只输出失败的任务\n")
+        + Texts::tr("  --output-dir DIR             把输出写到 DIR 下，保留原有的文件夹结构\n");
+}
+
+QString listingOptionLines()
+{
+    return Texts::tr("  --files-from FILE            同时处理 FILE 中列出的路径（- 表示标准输入），\n"
+                     "                               每行一个\n")
+        + Texts::tr("  -0, --null                   --files-from 的列表以 NUL 字节分隔\n")
+        + Texts::tr("  --shard K/N                  只处理 N 份中的第 K 份照片（0 <= K < N），\n"
+                    "                               按照片在其所在文件夹中的相对路径划分\n");
+}
+
+QString exitStatusText()
+{
+    return Texts::tr("退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，\n"
+                     "或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；\n"
+                     "130 已中断。\n");
+}
+
 } // namespace
 
 QString cliUsage()
 {
-    return Texts::tr(
-        "用法：pikora-cli 命令 [选项] ...\n"
-        "\n"
-        "命令：\n"
-        "  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL\n"
-        "  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件\n"
-        "  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG\n"
-        "  scan [--json] 路径...        列出导入时会找到的文件，不做转换\n"
-        "  stats [--json]               显示累计节省的空间\n"
-        "  check-update [--feed URL]    检查是否有新版本\n"
-        "\n"
-        "compress 和 restore 的选项：\n"
-        "  -e, --effort N               编码强度 1-9（默认为已保存的设置）\n"
-        "  -o, --originals keep|trash|delete\n"
-        "                               成功后如何处理每个原文件\n"
-        "  --verify                     校验每次转换，保留原文件时也校验\n"
-        "  --cjxl PATH, --djxl PATH     使用指定的工具\n"
-        "  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n"
-        "  --json                       每完成一个任务输出一个 JSON 对象\n"
-        "  -q, --quiet                  只输出失败的任务\n"
-        "  --output-dir DIR             把输出写到 DIR 下，保留原有的文件夹结构\n"
-        "\n"
-        "compress、restore 和 scan 的选项：\n"
-        "  --files-from FILE            同时处理 FILE 中列出的路径（- 表示标准输入），\n"
-        "                               每行一个\n"
-        "  -0, --null                   --files-from 的列表以 NUL 字节分隔\n"
-        "  --shard K/N                  只处理 N 份中的第 K 份照片（0 <= K < N），\n"
-        "                               按照片在其所在文件夹中的相对路径划分\n"
-        "\n"
-        "退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，\n"
-        "或原文件无法移至回收站或删除；2 用法错误、缺少工具或磁盘空间不足；\n"
-        "130 已中断。\n");
+    return Texts::tr("用法：pikora-cli 命令 [选项] ...\n"
+                     "\n"
+                     "命令：\n"
+                     "  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL\n"
+                     "  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件\n"
+                     "  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG\n"
+                     "  scan [选项] 路径...          列出导入时会找到的文件，不做转换\n"
+                     "  stats [--json]               显示累计节省的空间\n"
+                     "  check-update [--feed URL]    检查是否有新版本\n"
+                     "\n"
+                     "pikora-cli 命令 --help 显示该命令的用法。\n")
+        + u'\n' + Texts::tr("compress 和 restore 的选项：\n") + convertingOptionLines()
+        + u'\n' + Texts::tr("compress、restore 和 scan 的选项：\n") + listingOptionLines()
+        + u'\n' + exitStatusText();
+}
+
+QString commandUsage(CliOptions::Command command)
+{
+    using Command = CliOptions::Command;
+    const QString options = u'\n' + Texts::tr("选项：\n");
+    const QString help = Texts::tr("  -h, --help                   显示此命令的用法\n");
+    switch (command) {
+    case Command::compress:
+        return Texts::tr("用法：pikora-cli compress [选项] 路径...\n"
+                         "把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL。\n")
+            + options + convertingOptionLines() + listingOptionLines() + help + u'\n' + exitStatusText();
+    case Command::restore:
+        return Texts::tr("用法：pikora-cli restore [选项] 路径...\n"
+                         "从 JPEG XL 文件还原出原始 JPEG 文件。\n")
+            + options + convertingOptionLines() + listingOptionLines() + help + u'\n' + exitStatusText();
+    case Command::verify:
+        return Texts::tr("用法：pikora-cli verify [选项] JPEG JXL\n"
+                         "检查 JXL 能否逐字节还原出 JPEG：是则退出状态为 0，否则为 1。\n")
+            + options + Texts::tr("  --djxl PATH                  使用指定的 djxl\n") + help;
+    case Command::scan:
+        return Texts::tr("用法：pikora-cli scan [选项] 路径...\n"
+                         "列出导入时会找到的文件，不做转换。\n")
+            + options + Texts::tr("  --json                       输出一个 JSON 对象\n") + listingOptionLines() + help;
+    case Command::stats:
+        return Texts::tr("用法：pikora-cli stats [选项]\n"
+                         "显示历次转换累计节省的空间。\n")
+            + options + Texts::tr("  --json                       输出一个 JSON 对象\n") + help;
+    case Command::checkUpdate:
+        return Texts::tr("用法：pikora-cli check-update [选项]\n"
+                         "检查是否有新版本。\n"
+                         "找到新版本或已是最新版本时退出状态为 0，检查失败时为 1。\n")
+            + options + Texts::tr("  --feed URL                   只向 URL 询问，不问默认的发布源\n") + help;
+    case Command::help:
+    case Command::version:
+        break;
+    }
+    return cliUsage();
 }
 
 CliParse parseCliArguments(const QStringList &arguments)
@@ -74,27 +125,37 @@ CliParse parseCliArguments(const QStringList &arguments)
         {QStringLiteral("-h"), CliOptions::Command::help},
         {QStringLiteral("--version"), CliOptions::Command::version},
     };
-    bool known = false;
-    for (const auto &[name, command] : commands) {
-        if (word == name) {
-            options.command = command;
-            known = true;
+    const auto commandNamed = [](const QString &name) -> std::optional<CliOptions::Command> {
+        for (const auto &[known, command] : commands) {
+            if (name == known)
+                return command;
         }
-    }
-    if (!known) {
+        return std::nullopt;
+    };
+    const std::optional<CliOptions::Command> named = commandNamed(word);
+    if (!named) {
         parse.error = word.isEmpty() ? Texts::tr("未指定命令")
                                      : Texts::tr("未知命令“%1”").arg(word);
         return parse;
     }
-    if (options.command == CliOptions::Command::checkUpdate) {
-        options.rest = arguments.mid(2);
+    options.command = *named;
+    if (options.command == CliOptions::Command::version) {
         parse.options = options;
         return parse;
     }
-    if (options.command == CliOptions::Command::help || options.command == CliOptions::Command::version) {
+    if (options.command == CliOptions::Command::help) {
+        // "help compress" as "compress --help"; "help" alone for the overview.
+        if (arguments.size() > 2) {
+            options.helpFor = commandNamed(arguments.at(2));
+            if (!options.helpFor || arguments.size() > 3) {
+                parse.error = Texts::tr("未知命令“%1”").arg(arguments.mid(2).join(u' '));
+                return parse;
+            }
+        }
         parse.options = options;
         return parse;
     }
+    parse.usageOf = options.command;
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
@@ -110,6 +171,8 @@ CliParse parseCliArguments(const QStringList &arguments)
     const QCommandLineOption filesFrom(QStringLiteral("files-from"), {}, QStringLiteral("FILE"));
     const QCommandLineOption nul(QStringList{QStringLiteral("0"), QStringLiteral("null")});
     const QCommandLineOption shard(QStringLiteral("shard"), {}, QStringLiteral("K/N"));
+    const QCommandLineOption feed(QStringLiteral("feed"), {}, QStringLiteral("URL"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const bool converting =
         options.command == CliOptions::Command::compress || options.command == CliOptions::Command::restore;
     const bool listing = converting || options.command == CliOptions::Command::scan;
@@ -117,14 +180,26 @@ CliParse parseCliArguments(const QStringList &arguments)
         parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
     else if (options.command == CliOptions::Command::verify)
         parser.addOption(djxl);
+    else if (options.command == CliOptions::Command::checkUpdate)
+        parser.addOption(feed);
     else
         parser.addOption(json);
     if (listing)
         parser.addOptions({filesFrom, nul, shard});
+    parser.addOption(help);
 
     QStringList toParse = arguments;
     toParse.removeAt(1);
-    if (!parser.parse(toParse)) {
+    const bool parsed = parser.parse(toParse);
+    // Asked for help, the user gets it, whatever else the line holds.
+    if (parser.isSet(help)) {
+        options.helpFor = options.command;
+        options.command = CliOptions::Command::help;
+        parse.options = options;
+        parse.usageOf.reset();
+        return parse;
+    }
+    if (!parsed) {
         parse.error = parser.errorText();
         return parse;
     }
@@ -160,8 +235,10 @@ CliParse parseCliArguments(const QStringList &arguments)
         if (parser.isSet(djxl))
             options.djxl = parser.value(djxl);
     }
-    if (options.command != CliOptions::Command::verify)
+    if (options.command != CliOptions::Command::verify && options.command != CliOptions::Command::checkUpdate)
         options.json = parser.isSet(json);
+    if (options.command == CliOptions::Command::checkUpdate && parser.isSet(feed))
+        options.feed = parser.value(feed);
     if (converting && parser.isSet(outputDir)) {
         options.outputDir = parser.value(outputDir);
         if (options.outputDir->isEmpty()) {
@@ -201,8 +278,9 @@ CliParse parseCliArguments(const QStringList &arguments)
         parse.error = Texts::tr("verify 需要一个 JPEG 文件和一个 JXL 文件");
         return parse;
     }
-    if (options.command == CliOptions::Command::stats && !options.paths.isEmpty()) {
-        parse.error = Texts::tr("stats 不接受路径");
+    if ((options.command == CliOptions::Command::stats || options.command == CliOptions::Command::checkUpdate)
+        && !options.paths.isEmpty()) {
+        parse.error = Texts::tr("%1 不接受路径").arg(word);
         return parse;
     }
     parse.options = options;

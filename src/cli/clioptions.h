@@ -13,6 +13,8 @@ struct CliOptions
     enum class Command { compress, restore, verify, scan, stats, checkUpdate, help, version };
 
     Command command = Command::help;
+    // help: the command whose usage was asked for ("compress --help"); none for the overview.
+    std::optional<Command> helpFor;
     QStringList paths;
     std::optional<int> effort;
     std::optional<DeleteStrategy> originals;
@@ -27,14 +29,19 @@ struct CliOptions
     bool nulSeparated = false;        // the list of --files-from is separated by NUL bytes
     // This process takes shard first of second (0 <= first < second).
     std::optional<std::pair<int, int>> shard;
-    QStringList rest; // the arguments of commands that parse their own (check-update)
+    std::optional<QString> feed; // check-update: the one feed to ask
 };
 
 struct CliParse
 {
     std::optional<CliOptions> options;
     QString error; // set when the arguments are not usable
+    // The usage to show with the error: that of the command named, else the overview.
+    std::optional<CliOptions::Command> usageOf;
 };
 
 CliParse parseCliArguments(const QStringList &arguments);
+// The overview of every command.
 QString cliUsage();
+// One command's usage and every option it takes; the overview for help and version.
+QString commandUsage(CliOptions::Command command);

@@ -33,7 +33,8 @@ int main(int argc, char *argv[])
     }
     const CliParse parse = parseCliArguments(QCoreApplication::arguments());
     if (!parse.options) {
-        QTextStream(stderr) << "pikora-cli: " << parse.error << "\n\n" << cliUsage();
+        QTextStream(stderr) << "pikora-cli: " << parse.error << "\n\n"
+                            << (parse.usageOf ? commandUsage(*parse.usageOf) : cliUsage());
         return 2;
     }
     const CliOptions &options = *parse.options;
@@ -48,9 +49,9 @@ int main(int argc, char *argv[])
     case CliOptions::Command::stats:
         return CliCommands::stats(options);
     case CliOptions::Command::checkUpdate:
-        return checkUpdateCommand(options.rest);
+        return checkUpdateCommand(options.feed.value_or(QString()));
     case CliOptions::Command::help:
-        QTextStream(stdout) << cliUsage();
+        QTextStream(stdout) << (options.helpFor ? commandUsage(*options.helpFor) : cliUsage());
         return 0;
     case CliOptions::Command::version:
         QTextStream(stdout) << "pikora-cli " << PIKORA_VERSION << " (build " << PIKORA_BUILD_NUMBER << ")\n";

@@ -51,33 +51,6 @@ Format identify(QByteArrayView head)
     return Format::unknown;
 }
 
-QString formatName(Format format)
-{
-    switch (format) {
-    case Format::png:
-        return QStringLiteral("PNG");
-    case Format::gif:
-        return QStringLiteral("GIF");
-    case Format::webp:
-        return QStringLiteral("WebP");
-    case Format::tiff:
-        return QStringLiteral("TIFF");
-    case Format::heif:
-        return QStringLiteral("HEIF");
-    case Format::avif:
-        return QStringLiteral("AVIF");
-    case Format::jxl:
-        return QStringLiteral("JPEG XL");
-    case Format::bmp:
-        return QStringLiteral("BMP");
-    case Format::jpeg:
-    case Format::empty:
-    case Format::unknown:
-        break;
-    }
-    return {};
-}
-
 std::optional<QString> notJpegReason(Format format)
 {
     switch (format) {
@@ -86,12 +59,26 @@ std::optional<QString> notJpegReason(Format format)
     case Format::empty:
         return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像（文件是空的）");
     case Format::unknown:
-        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像（无法识别其内容）");
-    default:
         break;
+    // One whole sentence per format: other languages inflect around the name ("an AVIF image").
+    case Format::png:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 PNG 图像（扩展名与内容不符）");
+    case Format::gif:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 GIF 图像（扩展名与内容不符）");
+    case Format::webp:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 WebP 图像（扩展名与内容不符）");
+    case Format::tiff:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 TIFF 图像（扩展名与内容不符）");
+    case Format::heif:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 HEIF 图像（扩展名与内容不符）");
+    case Format::avif:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 AVIF 图像（扩展名与内容不符）");
+    case Format::jxl:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 JPEG XL 图像（扩展名与内容不符）");
+    case Format::bmp:
+        return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 BMP 图像（扩展名与内容不符）");
     }
-    return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）")
-        .arg(formatName(format));
+    return QCoreApplication::translate("FileSignature", "此文件不是 JPEG 图像（无法识别其内容）");
 }
 
 } // namespace FileSignature

@@ -16,9 +16,6 @@ inline constexpr qsizetype headLength = 16;
 // The format the leading bytes of a file announce.
 Format identify(QByteArrayView head);
 
-// The format's name as users know it ("PNG", "HEIF"); empty for jpeg, empty and unknown.
-QString formatName(Format format);
-
 // Why a file of this format is not converted as a JPEG, in the user's language; nothing for a JPEG.
 std::optional<QString> notJpegReason(Format format);
 

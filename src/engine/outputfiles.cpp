@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -297,6 +298,26 @@ void removeDeadLeftoversOnce(const QString &folder)
         done.insert(key);
     }
     removeDeadLeftovers(key);
+}
+
+void removeDeadLeftoversAround(const QList<QUrl> &named, const ScanResult &found)
+{
+    QSet<QString> folders;
+    for (const QUrl &url : named) {
+        const QFileInfo info(url.toLocalFile());
+        folders.insert(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+    }
+    // Folders met on the walk hold nearly all of a library's leftovers (a job's temporary lies
+    // beside its photo); a walk of thousands of photos has far fewer folders.
+    for (const QList<QUrl> *files : {&found.jpegFiles, &found.jxlFiles}) {
+        for (const QUrl &file : *files) {
+            const QString path = file.toLocalFile();
+            folders.insert(path.left(std::max<qsizetype>(path.lastIndexOf(u'/'), 1)));
+        }
+    }
+    folders.remove(QString());
+    for (const QString &folder : std::as_const(folders))
+        removeDeadLeftoversOnce(folder);
 }
 
 std::optional<JXLError> createTemporary(const QString &temporaryPath, const QString &sourcePath)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filescanner.h"
 #include "jxlerror.h"
 #include "model/taskitem.h"
 
@@ -51,6 +52,10 @@ bool isTemporaryName(const QString &fileName, QString *ownerTag = nullptr);
 int removeDeadLeftovers(const QString &folder);
 // The same, done once per folder for the life of the process.
 void removeDeadLeftoversOnce(const QString &folder);
+// The same, when an import or a run begins, before any job: in each folder named (a file named
+// stands for its own folder) and in each folder that found files lie in, so that a killed run's
+// temporaries go even where no job of this run writes. Blocks on the disk.
+void removeDeadLeftoversAround(const QList<QUrl> &named, const ScanResult &found = {});
 
 // Makes the empty temporary exclusively, with the source's permission bits (and the owner's
 // read and write, which the tool needs) before it holds a byte.

@@ -39,6 +39,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 // The application icon: the desktop's installed one, else a plain drawn tile.
@@ -80,9 +82,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     setWindowTitle(QStringLiteral("Pikora"));
     setWindowIcon(m_appIcon);
     // Never larger than the screen (a high scale factor on a small one): the start button must stay in reach.
-    const QSize room = screen() ? screen()->availableSize() : QSize(860, 560);
-    setMinimumSize(QSize(680, 420).boundedTo(room));
-    resize(QSize(860, 560).boundedTo(room));
+    resize(QSize(860, 560).boundedTo(screen() ? screen()->availableSize() : QSize(860, 560)));
     addToolBar(Qt::TopToolBarArea, m_toolBar);
     buildMenus();
 
@@ -102,6 +102,9 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     m_strip = new ProgressStrip(central);
     column->addWidget(m_strip);
     setCentralWidget(central);
+    fitMinimumSize();
+    // Queued: the table fits its columns to the other direction's texts first.
+    connect(m_workspace, &Workspace::activeModeChanged, this, &MainWindow::fitMinimumSize, Qt::QueuedConnection);
     m_chromeBar = new ChromeBar(state, m_actions, stage);
     // The last rows stay reachable above the islands while they show.
     const auto reserve = [this](bool shown) { m_table->setBottomMargin(shown ? ChromeBar::reservedHeight() : 0); };
@@ -254,6 +257,15 @@ void MainWindow::showDiskWarning()
     m_diskAlert->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_diskAlert, &QMessageBox::finished, this, [this] { m_runner->clearDiskWarning(); });
     m_diskAlert->open();
+}
+
+void MainWindow::fitMinimumSize()
+{
+    // Wide enough for the table's columns and scroll bar (they follow the direction), which
+    // would otherwise stick out past the window's edge; never larger than the
+    // screen (a high scale factor on a small one): the start button must stay in reach.
+    const QSize room = screen() ? screen()->availableSize() : QSize(860, 560);
+    setMinimumSize(QSize(std::max(680, m_table->minimumWidth()), 420).boundedTo(room));
 }
 
 SettingsWindow *MainWindow::showSettings()

@@ -66,6 +66,7 @@ protected:
 
 private:
     void buildMenus();
+    void fitMinimumSize();
     void syncContent();
     void syncStats();
     void syncIcon();

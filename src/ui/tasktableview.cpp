@@ -169,7 +169,8 @@ void TaskTableView::fitColumns()
         columns->resizeSection(column, width);
         fixed += width;
     }
-    setMinimumWidth(kNameMinimumWidth + fixed);
+    // The scroll bar of a long list takes its width from the name, never from the window.
+    setMinimumWidth(kNameMinimumWidth + fixed + verticalScrollBar()->sizeHint().width() + 2 * frameWidth());
 }
 
 QUuid TaskTableView::taskIdAt(int row) const

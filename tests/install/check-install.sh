@@ -58,6 +58,23 @@ for page in pikora:--compress pikora-cli:--originals pikora-thumbnailer:--size; 
     ! LC_ALL=C.UTF-8 grep -qP '\p{Han}' "$root/man.txt" || fail "$name(1) is not in English"
 done
 
+# The manual pages and the README name the file the programs keep their settings in.
+mkdir -p "$root/settings"
+cp "$(dirname "$0")/../data/jpeg/cameras/Canon_40D.jpg" "$root/settings/photo.jpg"
+env -u XDG_CONFIG_HOME HOME="$root/settings/home" "$usr/bin/pikora-cli" compress -e 1 "$root/settings/photo.jpg" \
+    >/dev/null || fail "pikora-cli compress fails"
+written=$(cd "$root/settings/home" && find .config -type f ! -name '*.lock' | sed 's|^|~/|')
+[ "$(echo "$written" | wc -l)" = 1 ] || fail "pikora-cli wrote more than one settings file: $written"
+for doc in pikora pikora-cli "$(dirname "$0")/../../README.md"; do
+    case $doc in
+    *.md) named=$(cat "$doc") ;;
+    *) named=$(zcat "$usr/share/man/man1/$doc.1.gz") ;;
+    esac
+    echo "$named" | grep -q -- "~/.config/pikora/" || fail "$doc names no settings file"
+    other=$(echo "$named" | grep -oE -- '~/\.config/pikora/[A-Za-z0-9._-]*' | grep -vx -- "$written" || true)
+    [ -z "$other" ] || fail "$doc names $other, but the settings are in $written"
+done
+
 # Completion of pikora-cli: loads in a plain bash and completes commands, option values and paths.
 completion="$usr/share/bash-completion/completions/pikora-cli"
 # Prints the completions of the last of the words given, one per line.
@@ -87,6 +104,15 @@ mkdir -p "$root/photos/a folder"
 (cd "$root/photos" && [ "$(complete_words pikora-cli compress 'a ' | sort | tr '\n' '|')" = "a folder|a photo.jpg|" ]) ||
     fail "paths are not completed"
 [ -z "$(complete_words pikora-cli stats '')" ] || fail "stats offers paths"
+# Each command's --help names every option it takes, and completion offers exactly those.
+for command in compress restore verify scan stats check-update; do
+    "$usr/bin/pikora-cli" "$command" --help >"$root/usage.txt" || fail "pikora-cli $command --help fails"
+    listed=$(grep '^  -' "$root/usage.txt" | cut -c1-31 | grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' | tr -d ' ,' |
+        sort -u | tr '\n' ' ')
+    offered=$(complete_words pikora-cli "$command" - | sort -u | tr '\n' ' ')
+    [ -n "$listed" ] && [ "$listed" = "$offered" ] ||
+        fail "pikora-cli $command: --help lists '$listed', completion offers '$offered'"
+done
 
 # The thumbnailer entry as file managers read it, and its Exec line run as they run it.
 entry="$usr/share/thumbnailers/pikora-jxl.thumbnailer"
