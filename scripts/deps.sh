@@ -10,7 +10,7 @@ desktop-file-utils findutils \
 qt6-svg-dev libqt6svg6 qt6-qpa-plugins libjxl-dev fonts-noto-cjk \
 xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev \
 help2man lintian man-db \
-qt6-l10n-tools qt6-tools-dev \
+qt6-l10n-tools qt6-tools-dev qt6-translations-l10n \
 slurm-wlm munge parallel python3 \
 tumbler bubblewrap"
 

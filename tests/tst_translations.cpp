@@ -1,6 +1,6 @@
 // The English translation beside the Chinese source texts: complete, faithful to every
 // placeholder, in step with the sources; the rule that picks the language; and the programs
-// speaking it.
+// speaking it, Qt's own texts included.
 #include "app/notificationmanager.h"
 #include "engine/diskspaceguard.h"
 #include "engine/filesignature.h"
@@ -413,6 +413,13 @@ private slots:
         const QString expected = (english ? u"pikora-cli: File not found: "_s : u"pikora-cli: 找不到指定文件: "_s) + missing;
         QVERIFY2(QString::fromUtf8(run.err).startsWith(expected), run.err.constData());
 
+        // Qt's own texts (here the option parser's) speak the same language.
+        const CliRun unknown = CliRun::run({u"scan"_s, u"--bogus"_s}, {}, environment);
+        QCOMPARE(unknown.exitCode, 2);
+        QVERIFY2(QString::fromUtf8(unknown.err)
+                     .startsWith(english ? u"pikora-cli: Unknown option 'bogus'."_s : u"pikora-cli: 未知选项“bogus”。"_s),
+                 unknown.err.constData());
+
         const CliRun json = CliRun::run({u"scan"_s, u"--json"_s, TestEnv::dataPath(u"jpeg/cameras"_s)}, {}, environment);
         QCOMPARE(json.exitCode, 0);
         const QJsonObject object = QJsonDocument::fromJson(json.out).object();
@@ -464,6 +471,9 @@ private slots:
             QVERIFY2(out.startsWith(usage), qPrintable(name + u": "_s + out));
             static const QRegularExpression han(u"\\p{Han}"_s);
             QCOMPARE(out.contains(han), !english);
+            // Qt's parser writes the thumbnailer's option list: its headings follow too.
+            QVERIFY2(out.contains(english ? u"Options:"_s : u"选项："_s) && out.contains(u"Options:"_s) == english,
+                     qPrintable(name + u": "_s + out));
         }
         const CliRun refused = CliRun::runProgram(QStringLiteral(PIKORA_THUMBNAILER_PATH), {u"-s"_s, u"0"_s, u"a"_s, u"b"_s},
                                                   {}, languageEnvironment(variables, home.path()));

@@ -3,6 +3,7 @@
 #include "preferences.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 namespace UiLanguage {
@@ -66,20 +67,38 @@ void storeChoice(Preferences &preferences, Choice choice)
     preferences.sync();
 }
 
+namespace {
+
+// Installs the translation in file; parented to the application, so it lives exactly as long as
+// the texts it serves.
+bool installTranslation(QCoreApplication *app, const QString &file)
+{
+    auto *translator = new QTranslator(app);
+    if (!translator->load(file) || !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return false;
+    }
+    return true;
+}
+
+// Qt's own translation of its texts for the language (Debian's qt6-translations-l10n).
+QString qtTranslationFile(bool english)
+{
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath)
+           + (english ? QStringLiteral("/qtbase_en.qm") : QStringLiteral("/qtbase_zh_CN.qm"));
+}
+
+} // namespace
+
 bool install(QCoreApplication *app)
 {
     const QLocale system = QLocale::system();
     const bool english = isEnglish(storedChoice(Preferences()), system.uiLanguages());
     QLocale::setDefault(formattingLocale(english, system));
-    if (!english)
-        return false;
-    // Parented to the application, so it lives exactly as long as the texts it serves.
-    auto *translator = new QTranslator(app);
-    if (!translator->load(QStringLiteral(":/i18n/pikora_en.qm")) || !QCoreApplication::installTranslator(translator)) {
-        delete translator;
-        return false;
-    }
-    return true;
+    // Qt's own texts (file dialogs, standard buttons, the command-line parser) come from the
+    // system's Qt translations; without them they stay in Qt's English.
+    installTranslation(app, qtTranslationFile(english));
+    return english && installTranslation(app, QStringLiteral(":/i18n/pikora_en.qm"));
 }
 
 } // namespace UiLanguage

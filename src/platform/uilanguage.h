@@ -39,9 +39,9 @@ Choice choiceFromStoredName(const QString &name);
 Choice storedChoice(const Preferences &preferences);
 void storeChoice(Preferences &preferences, Choice choice);
 
-// Installs the translation the stored choice and the desktop ask for, and makes the matching
-// locale the default one. Call once, after the application object exists; returns whether
-// the texts are English.
+// Installs the translations the stored choice and the desktop ask for, ours and Qt's, and makes
+// the matching locale the default one. Call once, after the application object exists; returns
+// whether the texts are English.
 bool install(QCoreApplication *app);
 
 } // namespace UiLanguage

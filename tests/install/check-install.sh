@@ -176,7 +176,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$root/package" >/dev/null || fail 
 set -- "$root"/package/pikora_*_*.deb
 [ -f "$1" ] || fail "no pikora_<version>_<arch>.deb was built"
 depends=$(dpkg-deb -f "$1" Depends)
-for dependency in libjxl-tools xdg-utils libqt6widgets6 libqt6dbus6 libc6; do
+for dependency in libjxl-tools xdg-utils qt6-translations-l10n libqt6widgets6 libqt6dbus6 libc6; do
     echo "$depends" | grep -q "$dependency" || fail "Depends lacks $dependency: $depends"
 done
 contents=$(dpkg-deb -c "$1")
