@@ -157,10 +157,11 @@ private:
         return texts;
     }
 
+    // The item whose text, its mnemonic aside ("快速查看(&Q)"), is text.
     static QAction *menuAction(QMenu *menu, const QString &text, int occurrence = 0)
     {
         for (QAction *action : menu->actions()) {
-            if (action->text() == text && occurrence-- == 0)
+            if (action->text().section(QStringLiteral("(&"), 0, 0) == text && occurrence-- == 0)
                 return action;
         }
         return nullptr;
@@ -872,13 +873,13 @@ private slots:
         QTest::addColumn<TaskStatus>("status");
         QTest::addColumn<int>("selectedWithIt"); // other rows selected together with this one
         QTest::addColumn<QString>("entries");
-        const QString common = QStringLiteral("快速查看|---|用默认程序打开|在文件管理器中显示|拷贝文件路径");
-        QTest::newRow("pending") << TaskStatus::pending << 0 << common + QStringLiteral("|---|从列表中移除");
-        QTest::newRow("completed") << TaskStatus::completed << 0 << common + QStringLiteral("|---|从列表中移除");
+        const QString common = QStringLiteral("快速查看(&Q)|---|用默认程序打开(&O)|在文件管理器中显示(&S)|拷贝文件路径(&P)");
+        QTest::newRow("pending") << TaskStatus::pending << 0 << common + QStringLiteral("|---|从列表中移除(&M)");
+        QTest::newRow("completed") << TaskStatus::completed << 0 << common + QStringLiteral("|---|从列表中移除(&M)");
         QTest::newRow("failed") << TaskStatus::failed << 0
-                                << common + QStringLiteral("|复制错误信息|---|重新尝试此项目|---|从列表中移除");
+                                << common + QStringLiteral("|复制错误信息(&E)|---|重新尝试此项目(&R)|---|从列表中移除(&M)");
         QTest::newRow("one of three selected")
-            << TaskStatus::pending << 2 << common + QStringLiteral("|---|从列表中移除 3 个选中项");
+            << TaskStatus::pending << 2 << common + QStringLiteral("|---|从列表中移除 3 个选中项(&M)");
     }
 
     void rowMenu()

@@ -42,11 +42,13 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -169,6 +171,53 @@ private:
         return texts;
     }
 
+    // Menu titles and items without a mnemonic of their own: Alt and the letter open a title's
+    // menu, the letter alone picks an item in its menu.
+    static QStringList mnemonicProblems(const QMenuBar *bar)
+    {
+        QStringList problems;
+        const auto check = [&](const QList<QAction *> &actions) {
+            QStringList keys;
+            for (const QAction *action : actions) {
+                if (action->isSeparator())
+                    continue;
+                const QString key = QKeySequence::mnemonic(action->text()).toString();
+                if (key.isEmpty() || keys.contains(key))
+                    problems.append(action->text());
+                keys.append(key);
+            }
+        };
+        check(bar->actions());
+        for (const QAction *menu : bar->actions())
+            check(menu->menu()->actions());
+        return problems;
+    }
+
+    // Alt+F opens the File menu (pictured as name) and its I the photo dialog, which is closed again.
+    void altFOpensTheFileMenu(const QString &name)
+    {
+        QMenu *file = m_window->menuBar()->actions().at(1)->menu();
+        QTest::keyClick(m_window.get(), Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(file->isVisible());
+        Screenshots::save(file, name);
+        QTest::keyClick(file, Qt::Key_I);
+        QFileDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = openDialog()));
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
+        dialog->reject();
+        QTRY_VERIFY(!openDialog());
+    }
+
+    // The window's open dialog while one shows.
+    QFileDialog *openDialog() const
+    {
+        for (QFileDialog *dialog : m_window->findChildren<QFileDialog *>()) {
+            if (dialog->isVisible())
+                return dialog;
+        }
+        return nullptr;
+    }
+
     // Imports one photo into a folder of its own and asks the table to show it in the file
     // manager while xdg-open fails (the suite's private bus has no file manager on it); the box
     // that says so, once it shows, or nothing.
@@ -221,14 +270,20 @@ private slots:
         QStringList titles;
         for (const QAction *menu : m_window->menuBar()->actions())
             titles.append(menu->text());
-        QCOMPARE(titles, list({"Pikora", "文件", "编辑", "显示", "任务"}));
+        QCOMPARE(titles, list({"&Pikora", "文件(&F)", "编辑(&E)", "显示(&V)", "任务(&T)"}));
         const QList<QAction *> menus = m_window->menuBar()->actions();
-        QCOMPARE(actionTexts(menus.at(0)->menu()), list({"关于 Pikora", "检查更新…", "偏好设置…", "---", "退出"}));
-        QCOMPARE(actionTexts(menus.at(1)->menu()), list({"导入照片…", "导入文件夹…", "---", "清空列表"}));
-        QCOMPARE(actionTexts(menus.at(2)->menu()), list({"全选", "从列表中移除"}));
+        QCOMPARE(actionTexts(menus.at(0)->menu()), list({"关于 Pikora(&A)", "检查更新(&U)…", "偏好设置(&P)…", "---", "退出(&Q)"}));
+        QCOMPARE(actionTexts(menus.at(1)->menu()), list({"导入照片(&I)…", "导入文件夹(&F)…", "---", "清空列表(&C)"}));
+        QCOMPARE(actionTexts(menus.at(2)->menu()), list({"全选(&A)", "从列表中移除(&R)"}));
         QCOMPARE(actionTexts(menus.at(3)->menu()),
-                 list({"快速查看…", "---", "压缩照片模式", "还原照片模式", "---", "储存空间概览…"}));
-        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"开始压缩", "停止处理", "---", "重新尝试失败项目"}));
+                 list({"快速查看(&Q)…", "---", "压缩照片模式(&C)", "还原照片模式(&R)", "---", "储存空间概览(&S)…"}));
+        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"开始压缩(&S)", "停止处理(&T)", "---", "重新尝试失败项目(&R)"}));
+        QCOMPARE(mnemonicProblems(m_window->menuBar()), QStringList());
+        // Buttons and tooltips show the texts without the mnemonic.
+        QCOMPARE(actions()->start->iconText(), u"开始压缩"_s);
+        QCOMPARE(actions()->stop->toolTip(), u"停止处理"_s);
+        Screenshots::save(m_window->menuBar(), u"menu-bar"_s);
+        altFOpensTheFileMenu(u"menu-file"_s);
 
         // Each shortcut once: Qt fires neither of two actions that share one.
         QStringList shortcuts;
@@ -294,7 +349,7 @@ private slots:
         for (QAction *action : {actions()->clearList, actions()->selectAll, actions()->removeSelected,
                                 actions()->quickLook, actions()->start, actions()->stop, actions()->retryFailed}) {
             if (action->isEnabled())
-                actual.append(action->text());
+                actual.append(action->text().remove(QRegularExpression(u"\\(&.\\)"_s))); // the mnemonic aside
         }
         QCOMPARE(actual, enabled);
         // The commands without a rule never grey out.
@@ -316,13 +371,13 @@ private slots:
         QVERIFY(actions()->removeSelected->isEnabled() && actions()->quickLook->isEnabled());
 
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
-        QCOMPARE(actions()->start->text(), u"还原照片"_s);
+        QCOMPARE(actions()->start->iconText(), u"还原照片"_s);
         QCOMPARE(m_window->windowTitle(), u"Pikora"_s);
         QVERIFY(!actions()->start->isEnabled() && !actions()->removeSelected->isEnabled());
         QVERIFY(actions()->restoreMode->isChecked() && !actions()->compressMode->isChecked());
         actions()->compressMode->trigger();
         QCOMPARE(m_state->workspace()->activeMode(), ConversionMode::jpegToJXL);
-        QCOMPARE(actions()->start->text(), u"开始压缩"_s);
+        QCOMPARE(actions()->start->iconText(), u"开始压缩"_s);
     }
 
     void modeSwitch()
@@ -1076,9 +1131,12 @@ private slots:
         QStringList titles;
         for (const QAction *menu : m_window->menuBar()->actions())
             titles.append(menu->text());
-        QCOMPARE(titles, list({"Pikora", "File", "Edit", "View", "Tasks"}));
+        QCOMPARE(titles, list({"&Pikora", "&File", "&Edit", "&View", "&Tasks"}));
         const QList<QAction *> menus = m_window->menuBar()->actions();
-        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"Start", "Stop", "---", "Retry Failed Items"}));
+        QCOMPARE(actionTexts(menus.at(4)->menu()), list({"&Start", "S&top", "---", "&Retry Failed Items"}));
+        QCOMPARE(mnemonicProblems(m_window->menuBar()), QStringList());
+        Screenshots::save(m_window->menuBar(), u"en/menu-bar"_s);
+        altFOpensTheFileMenu(u"en/menu-file"_s);
         save(m_window.get(), u"window-empty-compress"_s);
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         save(m_window.get(), u"window-empty-restore"_s);
@@ -1102,8 +1160,8 @@ private slots:
         auto *table = m_window->findChild<TaskTableView *>();
         std::unique_ptr<QMenu> rowMenu(table->makeRowMenu(failed.id));
         QCOMPARE(actionTexts(rowMenu.get()),
-                 list({"Quick Look", "---", "Open with Default App", "Show in File Manager", "Copy File Path",
-                       "Copy Error Message", "---", "Retry This Item", "---", "Remove from List"}));
+                 list({"&Quick Look", "---", "&Open with Default App", "&Show in File Manager", "Copy File &Path",
+                       "Copy &Error Message", "---", "&Retry This Item", "---", "Re&move from List"}));
         Screenshots::save(rowMenu.get(), u"en/table-row-menu-failed"_s);
         rowMenu.reset();
 

@@ -47,28 +47,8 @@
 <context>
     <name>AppActions</name>
     <message>
-        <source>关于 Pikora</source>
-        <translation>About Pikora</translation>
-    </message>
-    <message>
-        <source>检查更新…</source>
-        <translation>Check for Updates…</translation>
-    </message>
-    <message>
-        <source>偏好设置…</source>
-        <translation>Preferences…</translation>
-    </message>
-    <message>
         <source>偏好设置</source>
         <translation>Preferences</translation>
-    </message>
-    <message>
-        <source>退出</source>
-        <translation>Quit</translation>
-    </message>
-    <message>
-        <source>导入照片…</source>
-        <translation>Import Photos…</translation>
     </message>
     <message>
         <source>选择照片</source>
@@ -79,10 +59,6 @@
         <translation>Choose Photos…</translation>
     </message>
     <message>
-        <source>导入文件夹…</source>
-        <translation>Import Folder…</translation>
-    </message>
-    <message>
         <source>选择文件夹</source>
         <translation>Choose Folder</translation>
     </message>
@@ -91,28 +67,8 @@
         <translation>Choose Folder…</translation>
     </message>
     <message>
-        <source>清空列表</source>
-        <translation>Clear List</translation>
-    </message>
-    <message>
         <source>清空列表 (Ctrl+K)</source>
         <translation>Clear List (Ctrl+K)</translation>
-    </message>
-    <message>
-        <source>全选</source>
-        <translation>Select All</translation>
-    </message>
-    <message>
-        <source>从列表中移除</source>
-        <translation>Remove from List</translation>
-    </message>
-    <message>
-        <source>快速查看…</source>
-        <translation>Quick Look…</translation>
-    </message>
-    <message>
-        <source>压缩照片模式</source>
-        <translation>Compress Mode</translation>
     </message>
     <message>
         <source>压缩照片</source>
@@ -125,10 +81,6 @@
 Turn JPEG into JXL without loss</translation>
     </message>
     <message>
-        <source>还原照片模式</source>
-        <translation>Restore Mode</translation>
-    </message>
-    <message>
         <source>还原照片</source>
         <translation>Restore</translation>
     </message>
@@ -139,24 +91,8 @@ Turn JPEG into JXL without loss</translation>
 Turn JXL back into the exact JPEG</translation>
     </message>
     <message>
-        <source>储存空间概览…</source>
-        <translation>Storage Overview…</translation>
-    </message>
-    <message>
         <source>储存空间概览</source>
         <translation>Storage Overview</translation>
-    </message>
-    <message>
-        <source>开始压缩</source>
-        <translation>Start</translation>
-    </message>
-    <message>
-        <source>停止处理</source>
-        <translation>Stop</translation>
-    </message>
-    <message>
-        <source>重新尝试失败项目</source>
-        <translation>Retry Failed Items</translation>
     </message>
     <message numerus="yes">
         <source>重试 %n 项</source>
@@ -171,6 +107,74 @@ Turn JXL back into the exact JPEG</translation>
             <numerusform>Retry %n failed item</numerusform>
             <numerusform>Retry %n failed items</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>关于 Pikora(&amp;A)</source>
+        <translation>&amp;About Pikora</translation>
+    </message>
+    <message>
+        <source>检查更新(&amp;U)…</source>
+        <translation>Check for &amp;Updates…</translation>
+    </message>
+    <message>
+        <source>偏好设置(&amp;P)…</source>
+        <translation>&amp;Preferences…</translation>
+    </message>
+    <message>
+        <source>退出(&amp;Q)</source>
+        <translation>&amp;Quit</translation>
+    </message>
+    <message>
+        <source>导入照片(&amp;I)…</source>
+        <translation>&amp;Import Photos…</translation>
+    </message>
+    <message>
+        <source>导入文件夹(&amp;F)…</source>
+        <translation>Import &amp;Folder…</translation>
+    </message>
+    <message>
+        <source>清空列表(&amp;C)</source>
+        <translation>&amp;Clear List</translation>
+    </message>
+    <message>
+        <source>全选(&amp;A)</source>
+        <translation>Select &amp;All</translation>
+    </message>
+    <message>
+        <source>从列表中移除(&amp;R)</source>
+        <translation>&amp;Remove from List</translation>
+    </message>
+    <message>
+        <source>快速查看(&amp;Q)…</source>
+        <translation>&amp;Quick Look…</translation>
+    </message>
+    <message>
+        <source>压缩照片模式(&amp;C)</source>
+        <translation>&amp;Compress Mode</translation>
+    </message>
+    <message>
+        <source>还原照片模式(&amp;R)</source>
+        <translation>&amp;Restore Mode</translation>
+    </message>
+    <message>
+        <source>储存空间概览(&amp;S)…</source>
+        <translation>&amp;Storage Overview…</translation>
+    </message>
+    <message>
+        <source>开始压缩(&amp;S)</source>
+        <translation>&amp;Start</translation>
+    </message>
+    <message>
+        <source>停止处理(&amp;T)</source>
+        <translation>S&amp;top</translation>
+    </message>
+    <message>
+        <source>重新尝试失败项目(&amp;R)</source>
+        <translation>&amp;Retry Failed Items</translation>
+    </message>
+    <message>
+        <source>还原照片(&amp;S)</source>
+        <translation>Re&amp;store</translation>
     </message>
 </context>
 <context>
@@ -1131,22 +1135,6 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
 <context>
     <name>MainWindow</name>
     <message>
-        <source>文件</source>
-        <translation>File</translation>
-    </message>
-    <message>
-        <source>编辑</source>
-        <translation>Edit</translation>
-    </message>
-    <message>
-        <source>显示</source>
-        <translation>View</translation>
-    </message>
-    <message>
-        <source>任务</source>
-        <translation>Tasks</translation>
-    </message>
-    <message>
         <source>磁盘空间不足</source>
         <translation>Not Enough Disk Space</translation>
     </message>
@@ -1177,6 +1165,22 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>输出位置不可用</source>
         <translation>Output location unavailable</translation>
+    </message>
+    <message>
+        <source>文件(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>编辑(&amp;E)</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>显示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>任务(&amp;T)</source>
+        <translation>&amp;Tasks</translation>
     </message>
 </context>
 <context>
@@ -1649,39 +1653,39 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>%1: %2</translation>
     </message>
     <message>
-        <source>快速查看</source>
-        <translation>Quick Look</translation>
+        <source>快速查看(&amp;Q)</source>
+        <translation>&amp;Quick Look</translation>
     </message>
     <message>
-        <source>用默认程序打开</source>
-        <translation>Open with Default App</translation>
+        <source>用默认程序打开(&amp;O)</source>
+        <translation>&amp;Open with Default App</translation>
     </message>
     <message>
-        <source>在文件管理器中显示</source>
-        <translation>Show in File Manager</translation>
+        <source>在文件管理器中显示(&amp;S)</source>
+        <translation>&amp;Show in File Manager</translation>
     </message>
     <message>
-        <source>拷贝文件路径</source>
-        <translation>Copy File Path</translation>
+        <source>拷贝文件路径(&amp;P)</source>
+        <translation>Copy File &amp;Path</translation>
     </message>
     <message>
-        <source>复制错误信息</source>
-        <translation>Copy Error Message</translation>
+        <source>复制错误信息(&amp;E)</source>
+        <translation>Copy &amp;Error Message</translation>
     </message>
     <message>
-        <source>重新尝试此项目</source>
-        <translation>Retry This Item</translation>
+        <source>重新尝试此项目(&amp;R)</source>
+        <translation>&amp;Retry This Item</translation>
     </message>
     <message numerus="yes">
-        <source>从列表中移除 %n 个选中项</source>
+        <source>从列表中移除 %n 个选中项(&amp;M)</source>
         <translation>
-            <numerusform>Remove %n Selected Item from List</numerusform>
-            <numerusform>Remove %n Selected Items from List</numerusform>
+            <numerusform>Re&amp;move %n Selected Item from List</numerusform>
+            <numerusform>Re&amp;move %n Selected Items from List</numerusform>
         </translation>
     </message>
     <message>
-        <source>从列表中移除</source>
-        <translation>Remove from List</translation>
+        <source>从列表中移除(&amp;M)</source>
+        <translation>Re&amp;move from List</translation>
     </message>
 </context>
 <context>

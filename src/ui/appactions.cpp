@@ -12,6 +12,23 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QRegularExpression>
+
+namespace {
+
+// The menu text, with its mnemonic, and the same without it for buttons and tooltips.
+void setTexts(QAction *action, const QString &text)
+{
+    action->setText(text);
+    // Buttons and tooltips show the text without its mnemonic: Qt would strip the "&" of
+    // "开始压缩(&S)" but leave "(S)" behind.
+    static const QRegularExpression mnemonic(QStringLiteral("\\(&[^&]\\)|&(?=[^&])"));
+    const QString plain = QString(text).remove(mnemonic);
+    action->setIconText(plain);
+    action->setToolTip(plain);
+}
+
+} // namespace
 
 CommandFacts CommandFacts::of(const Workspace &workspace, const BatchRunner &runner, const ToolStatus &tools,
                               const WindowState &view)
@@ -80,52 +97,52 @@ AppActions::AppActions(AppState *state, WindowState *view, UpdateManager *update
 {
     const auto ctrl = [](int key) { return QKeySequence(Qt::CTRL | key); };
 
-    about = make(tr("关于 Pikora"), QString(), {});
+    about = make(tr("关于 Pikora(&A)"), QString(), {});
     about->setMenuRole(QAction::AboutRole);
-    checkForUpdates = make(tr("检查更新…"), QString(), {});
-    preferences = make(tr("偏好设置…"), QStringLiteral("preferences-system"), ctrl(Qt::Key_Comma));
+    checkForUpdates = make(tr("检查更新(&U)…"), QString(), {});
+    preferences = make(tr("偏好设置(&P)…"), QStringLiteral("preferences-system"), ctrl(Qt::Key_Comma));
     preferences->setMenuRole(QAction::PreferencesRole);
     preferences->setIconText(tr("偏好设置"));
     preferences->setToolTip(tr("偏好设置"));
-    quit = make(tr("退出"), QString(), ctrl(Qt::Key_Q));
+    quit = make(tr("退出(&Q)"), QString(), ctrl(Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
 
-    importPhotos = make(tr("导入照片…"), QStringLiteral("list-add"), ctrl(Qt::Key_O));
+    importPhotos = make(tr("导入照片(&I)…"), QStringLiteral("list-add"), ctrl(Qt::Key_O));
     importPhotos->setIconText(tr("选择照片"));
     importPhotos->setToolTip(tr("选择照片…"));
-    importFolder = make(tr("导入文件夹…"), QStringLiteral("folder-new"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O));
+    importFolder = make(tr("导入文件夹(&F)…"), QStringLiteral("folder-new"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O));
     importFolder->setIconText(tr("选择文件夹"));
     importFolder->setToolTip(tr("选择文件夹…"));
-    clearList = make(tr("清空列表"), QStringLiteral("user-trash"), ctrl(Qt::Key_K));
+    clearList = make(tr("清空列表(&C)"), QStringLiteral("user-trash"), ctrl(Qt::Key_K));
     clearList->setToolTip(tr("清空列表 (Ctrl+K)"));
 
-    selectAll = make(tr("全选"), QString(), ctrl(Qt::Key_A));
+    selectAll = make(tr("全选(&A)"), QString(), ctrl(Qt::Key_A));
     // Space and Delete belong to the table: it acts on them while it has focus. Here they only
     // label the menu items (a window-wide Space would fire while a button has focus).
-    removeSelected = make(tr("从列表中移除"), QString(), QKeySequence(Qt::Key_Delete));
+    removeSelected = make(tr("从列表中移除(&R)"), QString(), QKeySequence(Qt::Key_Delete));
     removeSelected->setShortcutContext(Qt::WidgetShortcut);
-    quickLook = make(tr("快速查看…"), QString(), QKeySequence(Qt::Key_Space));
+    quickLook = make(tr("快速查看(&Q)…"), QString(), QKeySequence(Qt::Key_Space));
     quickLook->setShortcutContext(Qt::WidgetShortcut);
 
-    compressMode = make(tr("压缩照片模式"), QStringLiteral("pikora-mode-compress"), ctrl(Qt::Key_1));
+    compressMode = make(tr("压缩照片模式(&C)"), QStringLiteral("pikora-mode-compress"), ctrl(Qt::Key_1));
     compressMode->setIconText(tr("压缩照片"));
     compressMode->setToolTip(tr("压缩照片\n将 JPEG 无损转换为 JXL"));
-    restoreMode = make(tr("还原照片模式"), QStringLiteral("pikora-mode-restore"), ctrl(Qt::Key_2));
+    restoreMode = make(tr("还原照片模式(&R)"), QStringLiteral("pikora-mode-restore"), ctrl(Qt::Key_2));
     restoreMode->setIconText(tr("还原照片"));
     restoreMode->setToolTip(tr("还原照片\n将 JXL 精确还原为 JPEG"));
     for (QAction *mode : {compressMode, restoreMode}) {
         mode->setCheckable(true);
         m_modes->addAction(mode);
     }
-    statistics = make(tr("储存空间概览…"), QStringLiteral("pikora-gauge"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_I));
+    statistics = make(tr("储存空间概览(&S)…"), QStringLiteral("pikora-gauge"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_I));
     statistics->setIconText(tr("储存空间概览"));
     statistics->setToolTip(tr("储存空间概览"));
     statistics->setCheckable(true);
 
-    start = make(tr("开始压缩"), QStringLiteral("media-playback-start"), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    start = make(tr("开始压缩(&S)"), QStringLiteral("media-playback-start"), QKeySequence(Qt::CTRL | Qt::Key_Return));
     start->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
-    stop = make(tr("停止处理"), QStringLiteral("process-stop"), ctrl(Qt::Key_Period));
-    retryFailed = make(tr("重新尝试失败项目"), QStringLiteral("view-refresh"),
+    stop = make(tr("停止处理(&T)"), QStringLiteral("process-stop"), ctrl(Qt::Key_Period));
+    retryFailed = make(tr("重新尝试失败项目(&R)"), QStringLiteral("view-refresh"),
                        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
 
     connect(checkForUpdates, &QAction::triggered, this, [this] {
@@ -164,7 +181,8 @@ AppActions::AppActions(AppState *state, WindowState *view, UpdateManager *update
 
 QAction *AppActions::make(const QString &text, const QString &iconName, const QKeySequence &shortcut)
 {
-    auto *action = new QAction(text, this);
+    auto *action = new QAction(this);
+    setTexts(action, text);
     if (!iconName.isEmpty())
         action->setIcon(Icons::themed(iconName));
     if (!shortcut.isEmpty())
@@ -195,8 +213,7 @@ void AppActions::apply(const CommandFacts &facts)
     retryFailed->setEnabled(CommandRules::retryFailed(facts));
 
     const bool compressing = facts.mode == ConversionMode::jpegToJXL;
-    start->setText(compressing ? tr("开始压缩") : tr("还原照片"));
-    start->setToolTip(start->text());
+    setTexts(start, compressing ? tr("开始压缩(&S)") : tr("还原照片(&S)"));
     if (m_shownMode != facts.mode) {
         m_shownMode = facts.mode;
         start->setIcon(Icons::themed(compressing ? QStringLiteral("media-playback-start")

@@ -159,33 +159,32 @@ MainWindow::~MainWindow()
 void MainWindow::buildMenus()
 {
     QMenuBar *bar = menuBar();
-    QMenu *app = bar->addMenu(QStringLiteral("Pikora"));
+    QMenu *app = bar->addMenu(QStringLiteral("&Pikora"));
     app->addActions({m_actions->about, m_actions->checkForUpdates, m_actions->preferences});
     app->addSeparator();
     app->addAction(m_actions->quit);
 
-    QMenu *file = bar->addMenu(tr("文件"));
+    QMenu *file = bar->addMenu(tr("文件(&F)"));
     file->addActions({m_actions->importPhotos, m_actions->importFolder});
     file->addSeparator();
     file->addAction(m_actions->clearList);
 
-    QMenu *edit = bar->addMenu(tr("编辑"));
+    QMenu *edit = bar->addMenu(tr("编辑(&E)"));
     edit->addActions({m_actions->selectAll, m_actions->removeSelected});
 
-    QMenu *view = bar->addMenu(tr("显示"));
+    QMenu *view = bar->addMenu(tr("显示(&V)"));
     view->addAction(m_actions->quickLook);
     view->addSeparator();
     view->addActions({m_actions->compressMode, m_actions->restoreMode});
     view->addSeparator();
     view->addAction(m_actions->statistics);
 
-    QMenu *tasks = bar->addMenu(tr("任务"));
+    QMenu *tasks = bar->addMenu(tr("任务(&T)"));
     tasks->addActions({m_actions->start, m_actions->stop});
     tasks->addSeparator();
     tasks->addAction(m_actions->retryFailed);
 
-    // F10 opens the menus from the keyboard, as on other Linux desktops (the titles carry no
-    // mnemonics).
+    // Alt and a title's letter open its menu; F10 opens the first, as on other Linux desktops.
     auto *menuKey = new QAction(this);
     menuKey->setShortcut(QKeySequence(Qt::Key_F10));
     connect(menuKey, &QAction::triggered, this, [bar, app] { bar->setActiveAction(app->menuAction()); });

@@ -97,24 +97,24 @@ QMenu *TaskRowActions::makeMenu(const QUuid &id, QWidget *parent)
     if (!found)
         return nullptr;
     auto *menu = new QMenu(parent);
-    menu->addAction(tr("快速查看"), this, [this, id] { preview(id); });
+    menu->addAction(tr("快速查看(&Q)"), this, [this, id] { preview(id); });
     menu->addSeparator();
-    menu->addAction(tr("用默认程序打开"), this, [this, id] { open(id); });
-    menu->addAction(tr("在文件管理器中显示"), this, [this, id] { reveal(id); });
-    menu->addAction(tr("拷贝文件路径"), this, [this, id] { copyPath(id); });
+    menu->addAction(tr("用默认程序打开(&O)"), this, [this, id] { open(id); });
+    menu->addAction(tr("在文件管理器中显示(&S)"), this, [this, id] { reveal(id); });
+    menu->addAction(tr("拷贝文件路径(&P)"), this, [this, id] { copyPath(id); });
     if (found->status == TaskStatus::failed) {
-        menu->addAction(tr("复制错误信息"), this, [this, id] { copyErrors(rowsActedOn(id)); });
+        menu->addAction(tr("复制错误信息(&E)"), this, [this, id] { copyErrors(rowsActedOn(id)); });
         menu->addSeparator();
-        QAction *again = menu->addAction(tr("重新尝试此项目"), this, [this, id] { retry(id); });
+        QAction *again = menu->addAction(tr("重新尝试此项目(&R)"), this, [this, id] { retry(id); });
         const bool toolReady = found->mode == ConversionMode::jpegToJXL ? m_tools->isCjxlReady() : m_tools->isDjxlReady();
         again->setEnabled(toolReady && found->isRunnable());
     }
     menu->addSeparator();
     const QSet<QUuid> &selected = m_workspace->selectedTaskIds();
     if (selected.contains(id) && selected.size() >= 2) {
-        menu->addAction(tr("从列表中移除 %n 个选中项", nullptr, int(selected.size())), m_workspace, &Workspace::removeSelectedTasks);
+        menu->addAction(tr("从列表中移除 %n 个选中项(&M)", nullptr, int(selected.size())), m_workspace, &Workspace::removeSelectedTasks);
     } else {
-        menu->addAction(tr("从列表中移除"), this, [this, id] {
+        menu->addAction(tr("从列表中移除(&M)"), this, [this, id] {
             if (const TaskItem *current = task(id))
                 m_workspace->removeTask(*current);
         });
