@@ -14,6 +14,7 @@
 #include "integration/updatemanager.h"
 #include "model/formattedbytes.h"
 #include "platform/preferences.h"
+#include "platform/uilanguage.h"
 #include "englishtexts.h"
 #include "layoutcheck.h"
 #include "screenshots.h"
@@ -41,9 +42,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
@@ -57,6 +61,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <memory>
 #include <optional>
@@ -218,6 +223,34 @@ private:
         return nullptr;
     }
 
+    static QPushButton *acceptButton(const QFileDialog *dialog)
+    {
+        const auto *buttons = dialog->findChild<QDialogButtonBox *>();
+        return buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+    }
+
+    // Types text into the shown dialog's name field and presses Enter, as a user does.
+    static void typeAndEnter(QFileDialog *dialog, const QString &text)
+    {
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(name);
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        name->setFocus(); // unfocused, the dialog rewrites it with what its list selects
+        QTest::keyClicks(name, text);
+        QTest::keyClick(name, Qt::Key_Return);
+    }
+
+    QStringList listedNames() const
+    {
+        QStringList names;
+        const TaskList *tasks = m_state->workspace()->compressTasks();
+        for (qsizetype i = 0; i < tasks->size(); ++i)
+            names.append(tasks->at(i).fileName());
+        names.sort();
+        return names;
+    }
+
     // Imports one photo into a folder of its own and asks the table to show it in the file
     // manager while xdg-open fails (the suite's private bus has no file manager on it); the box
     // that says so, once it shows, or nothing.
@@ -307,6 +340,44 @@ private slots:
         QTest::keyClick(m_window.get(), Qt::Key_F10);
         QTRY_VERIFY(menus.at(0)->menu()->isVisible());
         menus.at(0)->menu()->close();
+    }
+
+    // The menus' import commands by their shortcuts, as a user takes them: the folder or several
+    // photos typed, Enter; the list then holds what was chosen and nothing else. Qt's own texts
+    // in the dialog speak the window's language. (The empty page's buttons: ui_table.)
+    void importDialogs_data()
+    {
+        QTest::addColumn<bool>("photos");
+        QTest::newRow("Ctrl+O") << true;
+        QTest::newRow("Ctrl+Alt+O") << false;
+    }
+
+    void importDialogs()
+    {
+        QFETCH(bool, photos);
+        UiLanguage::install(qApp); // as the window's program does: Qt's texts in Chinese here
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange); // before the dialog, as there
+        const auto removeTranslations =
+            qScopeGuard([] { qDeleteAll(qApp->findChildren<QTranslator *>(Qt::FindDirectChildrenOnly)); });
+        QTemporaryDir root(m_root.filePath(u"dialog-XXXXXX"_s));
+        const QString folder = root.filePath(u"photos"_s);
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+            TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, QString::fromLatin1(name));
+
+        QTest::keyClick(m_window.get(), Qt::Key_O, photos ? Qt::ControlModifier : Qt::ControlModifier | Qt::AltModifier);
+        QFileDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = openDialog()));
+        QCOMPARE(dialog->windowTitle(), photos ? u"选择照片…"_s : u"选择文件夹…"_s);
+        QCOMPARE(acceptButton(dialog)->text(), u"导入"_s);
+        QCOMPARE(dialog->findChild<QLabel *>(u"lookInLabel"_s)->text(), u"查找范围："_s);
+        Screenshots::save(dialog, photos ? u"import-dialog-photos"_s : u"import-dialog-folder"_s);
+        typeAndEnter(dialog, folder);
+        if (photos) {
+            QVERIFY(dialog->isVisible()); // a folder typed into the photo dialog opens
+            typeAndEnter(dialog, u"\"a.jpg\" \"c.jpg\""_s);
+        }
+        QTRY_VERIFY(!openDialog());
+        QTRY_COMPARE(listedNames(), photos ? list({"a.jpg", "c.jpg"}) : list({"a.jpg", "b.jpg", "c.jpg"}));
     }
 
     void rules_data()
@@ -1137,6 +1208,13 @@ private slots:
         QCOMPARE(mnemonicProblems(m_window->menuBar()), QStringList());
         Screenshots::save(m_window->menuBar(), u"en/menu-bar"_s);
         altFOpensTheFileMenu(u"en/menu-file"_s);
+        actions()->importFolder->trigger();
+        QFileDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = openDialog()));
+        QCOMPARE(dialog->windowTitle(), u"Choose Folder…"_s);
+        QCOMPARE(acceptButton(dialog)->text(), u"Import"_s);
+        save(dialog, u"import-dialog-folder"_s);
+        dialog->reject();
         save(m_window.get(), u"window-empty-compress"_s);
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         save(m_window.get(), u"window-empty-restore"_s);

@@ -22,12 +22,16 @@ QFileDialog *makeDialog(ImportService *imports, QWidget *parent)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::Accept, tr("导入"));
-    // A parentless dialog would otherwise outlive a closed window; the state may not.
-    QObject::connect(dialog, &QFileDialog::urlsSelected, imports,
-                     [imports](const QList<QUrl> &urls) {
-                         if (!urls.isEmpty())
-                             imports->importURLs(urls);
-                     });
+    // filesSelected, not urlsSelected: Qt's own dialog (used whenever the desktop offers no
+    // native one, and always for folders) emits only the former. The import service as context,
+    // so that a dialog still open never calls into a state that is gone.
+    QObject::connect(dialog, &QFileDialog::filesSelected, imports, [imports](const QStringList &paths) {
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        if (!urls.isEmpty())
+            imports->importURLs(urls);
+    });
     return dialog;
 }
 

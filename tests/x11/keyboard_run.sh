@@ -1,7 +1,10 @@
 #!/bin/bash
 # The window on a real X server, driven by the keyboard alone: `pikora --compress DIR`, then
-# Ctrl+Return converts DIR; a second `pikora --compress DIR2` hands DIR2 to the first window
-# and exits 0. Runs on its own Xvfb display and its own session bus, in a throw-away home.
+# Ctrl+Return converts DIR; the open dialogs, opened by Ctrl+Alt+O, Ctrl+O and the menus'
+# mnemonics (Alt+F), import the folder or the photos typed into them; a second
+# `pikora --compress DIR2` hands DIR2 to the first window and exits 0. The dialogs once more
+# in English (LANGUAGE=en). Runs on its own Xvfb display and its own session bus, in a
+# throw-away home.
 # Usage: keyboard_run.sh PIKORA DATA_DIR. Exit 77 (skipped) only when Xvfb is missing.
 set -u
 
@@ -54,12 +57,23 @@ fi
 
 # ---- inside the private session bus and display
 work=$PIKORA_X11_WORK
+photo() { # copies the sample photo $1 to $2, making its folder
+    mkdir -p "$(dirname "$2")"
+    cp "$data/jpeg/cameras/$1" "$2"
+}
 dir="$work/photos one"
 dir2="$work/photos two"
-mkdir -p "$dir" "$dir2"
-cp "$data/jpeg/cameras/Canon_40D.jpg" "$dir/a.jpg"
-cp "$data/jpeg/cameras/Canon_40D_photoshop_import.jpg" "$dir/b.jpg"
-cp "$data/jpeg/cameras/Canon_40D.jpg" "$dir2/c.jpg"
+photo Canon_40D.jpg "$dir/a.jpg"
+photo Canon_40D_photoshop_import.jpg "$dir/b.jpg"
+photo Canon_40D.jpg "$dir2/c.jpg"
+for language in zh en; do
+    photo Canon_40D.jpg "$work/$language folder/a.jpg"
+    photo Canon_40D_photoshop_import.jpg "$work/$language folder/b.jpg"
+    for name in a b c; do
+        photo Kodak_CX7530.jpg "$work/$language photos/$name.jpg"
+    done
+    photo Fujifilm_FinePix6900ZOOM.jpg "$work/$language menu/a.jpg"
+done
 
 openbox >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
@@ -82,36 +96,133 @@ fail() {
     exit 1
 }
 
-converted() { # all JPEGs of folder $1 have their .jxl
-    for photo in "$1"/*.jpg; do
-        [ -s "${photo%.jpg}.jxl" ] || return 1
+converted() { # every photo named has its .jxl; a folder stands for all its JPEGs
+    for item in "$@"; do
+        if [ -d "$item" ]; then
+            converted "$item"/*.jpg || return 1
+        else
+            [ -s "${item%.jpg}.jxl" ] || return 1
+        fi
     done
 }
 
-press_until_converted() { # Ctrl+Return until folder $1 is converted; pressing mid-batch does nothing
+press_until_converted() { # Ctrl+Return until the photos named are converted; pressing mid-batch does nothing
     for _ in $(seq 90); do
         xdotool windowactivate --sync "$window" >/dev/null 2>&1
         xdotool key --clearmodifiers ctrl+Return
         sleep 1
-        converted "$1" && return 0
+        converted "$@" && return 0
     done
     return 1
 }
 
-"$pikora" --compress "$dir" >"$work/first.log" 2>&1 &
-first_pid=$!
+start_window() { # starts pikora with the arguments given and waits for its window
+    "$pikora" "$@" >"$work/first.log" 2>&1 &
+    first_pid=$!
+    window=
+    for _ in $(seq 300); do # up to a minute on a loaded machine
+        window=$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        kill -0 "$first_pid" 2>/dev/null || fail "pikora exited before showing its window"
+        sleep 0.2
+    done
+    [ -n "$window" ] || fail "no window titled Pikora appeared"
+}
 
-window=
-for _ in $(seq 300); do # up to a minute on a loaded machine
-    window=$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | head -n 1)
-    [ -n "$window" ] && break
-    kill -0 "$first_pid" 2>/dev/null || fail "pikora exited before showing its window"
-    sleep 0.2
-done
-[ -n "$window" ] || fail "no window titled Pikora appeared"
+quit_window() { # Ctrl+Q, which quits at once while no batch runs
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1
+    xdotool key --clearmodifiers ctrl+q
+    for _ in $(seq 50); do
+        kill -0 "$first_pid" 2>/dev/null || break
+        sleep 0.2
+    done
+    kill -0 "$first_pid" 2>/dev/null && fail "Ctrl+Q did not quit"
+    wait "$first_pid"
+    status=$?
+    first_pid=
+    [ "$status" -eq 0 ] || fail "pikora exited with $status"
+}
 
+visible_windows() { # how many windows of ours are mapped (the main window, a dialog, an open menu)
+    xdotool search --onlyvisible --pid "$first_pid" 2>/dev/null | wc -l
+}
+
+wait_for_dialog() { # the id of the dialog titled $1 once it shows
+    timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
+}
+
+wait_until_gone() { # until no window titled $1 shows
+    for _ in $(seq 150); do
+        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+type_and_enter() { # types $1 into dialog $2 (its name field has the focus), then Enter
+    xdotool windowactivate --sync "$2" >/dev/null 2>&1
+    xdotool type --delay 20 "$1"
+    xdotool key Return
+}
+
+# In the dialog titled $2, opened by the keys $1 (space-separated, pressed in turn), chooses the
+# folder $3 or, with more arguments, the photos named after it in folder $3.
+choose() {
+    keys=$1 title=$2 folder=$3
+    shift 3
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1
+    for key in $keys; do
+        before=$(visible_windows)
+        xdotool key --clearmodifiers "$key"
+        # Alt+F first: its menu must show before the item's letter comes.
+        if [ "$key" != "${keys##* }" ]; then
+            for _ in $(seq 150); do
+                [ "$(visible_windows)" -gt "$before" ] && break
+                sleep 0.1
+            done
+            [ "$(visible_windows)" -gt "$before" ] || fail "$key opened no menu"
+        fi
+    done
+    dialog=$(wait_for_dialog "$title")
+    [ -n "$dialog" ] || fail "$keys did not open the dialog \"$title\""
+    if [ $# -eq 0 ]; then
+        type_and_enter "$folder" "$dialog"
+    else
+        type_and_enter "$folder" "$dialog" # a folder typed into the photo dialog opens
+        names=
+        for name in "$@"; do names="$names\"$name\" "; done
+        type_and_enter "$names" "$dialog"
+    fi
+    wait_until_gone "$title" || fail "the dialog \"$title\" did not close on Enter"
+}
+
+# The three ways to the dialogs in the running window, in the language of $1 (zh or en).
+dialogs() {
+    language=$1 folderTitle=$2 photosTitle=$3
+    choose ctrl+alt+o "$folderTitle" "$work/$language folder"
+    press_until_converted "$work/$language folder" || fail "$language: Ctrl+Alt+O imported nothing"
+    echo "ok: $language: Ctrl+Alt+O, the folder typed, Enter: converted"
+
+    choose ctrl+o "$photosTitle" "$work/$language photos" a.jpg c.jpg
+    press_until_converted "$work/$language photos/a.jpg" "$work/$language photos/c.jpg" ||
+        fail "$language: Ctrl+O imported nothing"
+    echo "ok: $language: Ctrl+O, two photos typed, Enter: converted"
+
+    # 导入照片(&I)… / &Import Photos…
+    choose "alt+f i" "$photosTitle" "$work/$language menu" a.jpg
+    press_until_converted "$work/$language menu/a.jpg" || fail "$language: Alt+F, I imported nothing"
+    echo "ok: $language: Alt+F, I, the photo typed, Enter: converted"
+}
+
+unchosen_left_alone() { # the photo not chosen in language $1 was never listed
+    [ ! -e "$work/$1 photos/b.jxl" ] || fail "$1: a photo that was not chosen was converted"
+}
+
+start_window --compress "$dir"
 press_until_converted "$dir" || fail "Ctrl+Return did not convert $dir"
 echo "ok: Ctrl+Return converted the launch folder"
+
+dialogs zh '选择文件夹…' '选择照片…'
 
 # A second launch hands its folder over and is gone at once.
 (cd "$work" && timeout 20 "$pikora" --compress "photos two" >"$work/second.log" 2>&1)
@@ -124,15 +235,14 @@ echo "ok: the second launch handed over and exited 0"
 press_until_converted "$dir2" || fail "the handed-over folder was not imported into the first window"
 echo "ok: the first window converted the handed-over folder"
 
-xdotool windowactivate --sync "$window" >/dev/null 2>&1
-xdotool key --clearmodifiers ctrl+q
-for _ in $(seq 50); do
-    kill -0 "$first_pid" 2>/dev/null || break
-    sleep 0.2
-done
-kill -0 "$first_pid" 2>/dev/null && fail "Ctrl+Q did not quit"
-wait "$first_pid"
-status=$?
-first_pid=
-[ "$status" -eq 0 ] || fail "pikora exited with $status"
+quit_window
 echo "ok: Ctrl+Q quit"
+# Every batch has ended (Ctrl+Q would have asked otherwise): what was not chosen stayed out.
+unchosen_left_alone zh
+
+export LANGUAGE=en
+start_window --compress
+dialogs en 'Choose Folder…' 'Choose Photos…'
+quit_window
+unchosen_left_alone en
+echo "ok: the same in English"
