@@ -1,10 +1,12 @@
 // The English translation beside the Chinese source texts: complete, faithful to every
 // placeholder, in step with the sources; the rule that picks the language; and the programs
 // speaking it, Qt's own texts included.
+#include "app/appstate.h"
 #include "app/notificationmanager.h"
 #include "engine/diskspaceguard.h"
 #include "engine/filesignature.h"
 #include "englishtexts.h"
+#include "integration/updatemanager.h"
 #include "model/appsettings.h"
 #include "model/formattedbytes.h"
 #include "model/taskitem.h"
@@ -12,15 +14,21 @@
 #include "platform/uilanguage.h"
 #include "clirun.h"
 #include "testenv.h"
+#include "ui/mainwindow.h"
+#include "ui/settingswindow.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -123,6 +131,53 @@ QProcessEnvironment languageEnvironment(const QStringList &languageVariables, co
     environment.insert(u"HOME"_s, home);
     environment.insert(u"XDG_CONFIG_HOME"_s, home + u"/.config"_s);
     return environment;
+}
+
+// Chinese characters and punctuation, full-width forms included.
+const QRegularExpression &chineseCharacters()
+{
+    static const QRegularExpression pattern(u"[\\p{Han}\\x{3000}-\\x{303F}\\x{FF00}-\\x{FFEF}]"_s);
+    return pattern;
+}
+
+// Every text of root and its widgets, shown now or not, that a user or a screen reader meets
+// and that holds Chinese: widget properties, tab and list entries, and the commands' texts.
+QStringList chineseTexts(const QWidget *root)
+{
+    QStringList found;
+    const auto check = [&](const QObject *owner, const char *what, const QString &text) {
+        // A language's own name is written in that language.
+        if (text.contains(chineseCharacters()) && text != u"简体中文")
+            found << u"%1 %2 %3: %4"_s.arg(QString::fromLatin1(owner->metaObject()->className()), owner->objectName(),
+                                          QString::fromLatin1(what), text);
+    };
+    QList<const QWidget *> widgets{root};
+    for (const QWidget *child : root->findChildren<QWidget *>())
+        widgets.append(child);
+    for (const QWidget *widget : widgets) {
+        for (const char *property : {"text", "title", "placeholderText", "windowTitle", "toolTip", "statusTip",
+                                     "whatsThis", "accessibleName", "accessibleDescription"}) {
+            const QVariant value = widget->property(property);
+            if (value.typeId() == QMetaType::QString)
+                check(widget, property, value.toString());
+        }
+        if (const auto *tabs = qobject_cast<const QTabWidget *>(widget)) {
+            for (int i = 0; i < tabs->count(); ++i) {
+                check(tabs, "tabText", tabs->tabText(i));
+                check(tabs, "tabToolTip", tabs->tabToolTip(i));
+            }
+        }
+        if (const auto *box = qobject_cast<const QComboBox *>(widget)) {
+            for (int i = 0; i < box->count(); ++i)
+                check(box, "itemText", box->itemText(i));
+        }
+        for (const QAction *action : widget->actions()) {
+            check(action, "text", action->text());
+            check(action, "iconText", action->iconText());
+            check(action, "toolTip", action->toolTip());
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -368,6 +423,23 @@ private slots:
         chinese();
     }
 
+    // Under English no text of the window or the settings is left in Chinese, the accessible
+    // names and descriptions a screen reader speaks included.
+    void windowHasNoChineseUnderEnglish()
+    {
+        EnglishTexts english;
+        QVERIFY(english.isActive());
+        AppState state(BatchFeedback::Devices{});
+        UpdateManager updates;
+        MainWindow window(&state, &updates, nullptr, nullptr);
+        window.showSettings();
+        updates.setUpdateSheetPresented(true); // made on first use, like the settings
+        const QStringList found = chineseTexts(&window);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+        // The walk sees what it must: the settings' pages, the menus' commands.
+        QVERIFY(!window.findChildren<SettingsWindow *>().isEmpty() && window.findChildren<QMenu *>().size() >= 5);
+    }
+
     // pikora-cli picks the language from the desktop's variables and the stored choice; the
     // core's texts follow, JSON keys never do.
     void cliFollowsTheDesktop_data()
@@ -485,5 +557,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTranslations)
+QTEST_MAIN(TestTranslations)
 #include "tst_translations.moc"

@@ -25,7 +25,8 @@ public:
         : QWidget(parent)
     {
         setFixedSize(14, 14);
-        setAccessibleName(tr("正在处理"));
+        // StatusIsland's tr: a bare tr here would be QWidget's, whose context holds no translation.
+        setAccessibleName(StatusIsland::tr("正在处理"));
         m_timer.setInterval(80);
         connect(&m_timer, &QTimer::timeout, this, [this] {
             m_step = (m_step + 1) % 8;
