@@ -337,6 +337,8 @@ private slots:
         QCOMPARE(setting->choices()->itemText(1), QStringLiteral("简体中文"));
         probeTools();
         QCOMPARE(pictureEveryPage(QStringLiteral("en/")), QString());
+        QCOMPARE(labelStartingWith(page(SettingsWindow::Tab::about), QStringLiteral("Version"))->text(),
+                 QStringLiteral("Version %1 (build %2)").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()));
         setSettings([](AppSettings &settings) { settings.concurrencyMode = ConcurrencyMode::custom; });
         QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::performance, QStringLiteral("en/settings-performance-custom")), QString());
         QVERIFY(labelStartingWith(page(SettingsWindow::Tab::performance), HardwareDetector::shared().chipName + QStringLiteral(" · Custom: ")));
@@ -498,6 +500,9 @@ private slots:
                 names.append(label->text());
         }
         QCOMPARE(names.count(QStringLiteral("Pikora")), 1);
+        // One language to the line: no English word in the Chinese version line.
+        QCOMPARE(labelStartingWith(page(SettingsWindow::Tab::about), QStringLiteral("版本"))->text(),
+                 QStringLiteral("版本 %1（构建 %2）").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()));
         Screenshots::save(m_window.get(), QStringLiteral("settings-about-name"));
         QTest::keyClick(m_window->tabs()->tabBar(), Qt::Key_Escape);
         QVERIFY(!m_window->isVisible());

@@ -8,10 +8,6 @@
         <translation>Pikora icon</translation>
     </message>
     <message>
-        <source>版本 %1 (Build %2)</source>
-        <translation>Version %1 (build %2)</translation>
-    </message>
-    <message>
         <source>软件更新</source>
         <translation>Software Update</translation>
     </message>
@@ -42,6 +38,10 @@
     <message>
         <source>立即检查更新</source>
         <translation>Check Now</translation>
+    </message>
+    <message>
+        <source>版本 %1（构建 %2）</source>
+        <translation>Version %1 (build %2)</translation>
     </message>
 </context>
 <context>

@@ -41,7 +41,7 @@ AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWid
     nameRow->addStretch(1);
     names->addLayout(nameRow);
     QLabel *version = Style::plainLabel(
-        tr("版本 %1 (Build %2)").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()), application);
+        tr("版本 %1（构建 %2）").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()), application);
     version->setFont(Style::fontRelativeToDesktop(version, 11.5));
     Style::setTextColor(version, Style::secondary(version));
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
