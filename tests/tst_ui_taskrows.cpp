@@ -1,5 +1,6 @@
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "engine/filescanner.h"
 
 #include <QAbstractItemModelTester>
 #include <QTest>
@@ -11,8 +12,8 @@ using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(TaskStatus)
 Q_DECLARE_METATYPE(ConversionMode)
 
-// The job rows as the table model gives them, without the window: texts per job state, tool tips
-// and headers.
+// The job rows as the table model gives them, without the window: texts per job state, sizes
+// only when known, refused names.
 class TestUiTaskRows final : public QObject
 {
     Q_OBJECT
@@ -43,6 +44,14 @@ private:
         if (status == TaskStatus::failed)
             task.errorMessage = QStringLiteral("cjxl: broken");
         return task;
+    }
+
+    // A photo of the scan whose name is not UTF-8, as an import lists it.
+    static TaskItem refusedTask(const QString &shownPath, qint64 size)
+    {
+        ScanResult scan;
+        scan.problems.append({ScanProblem::Kind::undecodableName, shownPath, 0, false, size});
+        return FileScanner::importProblems(scan, ConversionMode::jpegToJXL).failedTasks.value(0);
     }
 
     void show(ConversionMode mode, const QList<TaskItem> &tasks)
@@ -103,6 +112,11 @@ private slots:
         const qint64 size = 2'000'000;
         QTest::newRow("pending") << TaskStatus::pending << compress << size << false << false
                                  << QStringLiteral("x.jpg|2 MB|-|-|就绪") << QString() << QString();
+        // An empty file is 0 KB; a size the file system would not tell is no size at all.
+        QTest::newRow("pending, empty") << TaskStatus::pending << compress << qint64(0) << false << false
+                                        << QStringLiteral("x.jpg|0 KB|-|-|就绪") << QString() << QString();
+        QTest::newRow("pending, size unknown") << TaskStatus::pending << compress << TaskItem::kUnknownSize << false
+                                               << false << QStringLiteral("x.jpg|-|-|-|就绪") << QString() << QString();
         QTest::newRow("processing, compress") << TaskStatus::processing << compress << size << false << false
                                               << QStringLiteral("x.jpg|2 MB|-|-|正在瘦身…") << QString() << QString();
         QTest::newRow("processing, restore") << TaskStatus::processing << restore << size << false << false
@@ -165,6 +179,29 @@ private slots:
         QVERIFY2(spoken.contains(texts.section(QLatin1Char('|'), 4)) && spoken.contains(detail) && spoken.contains(toolTip),
                  qPrintable(spoken));
         QCOMPARE(cell(0, TaskTableModel::NameColumn, Qt::ToolTipRole), QStringLiteral("/p/x.jpg"));
+        QCOMPARE(cell(0, TaskTableModel::OriginalSizeColumn, Qt::ToolTipRole),
+                 size < 0 ? QStringLiteral("无法读取文件大小") : QString());
+        // An unknown size sorts before an empty file.
+        QCOMPARE(m_model->index(0, TaskTableModel::OriginalSizeColumn).data(TaskTableModel::SortRole).toLongLong(), size);
+    }
+
+    // A photo whose name is not UTF-8 is refused at import: its row says why first, tells its size
+    // when it was read, and no retry is counted for it.
+    void refusedNameReadsItsReasonFirst()
+    {
+        show(ConversionMode::jpegToJXL, {refusedTask(QStringLiteral("/p/bad\\xFF.jpg"), 1234),
+                                         refusedTask(QStringLiteral("/p/x\\xE9.jpg"), TaskItem::kUnknownSize),
+                                         makeTask(QStringLiteral("/p/y.jpg"), TaskStatus::failed)});
+        const QString reason = QStringLiteral("文件名不是有效的 UTF-8 编码，无法处理");
+        QCOMPARE(rowText(0), QStringLiteral("bad\\xFF.jpg|1 KB|-|-|") + reason);
+        QCOMPARE(rowText(1), QStringLiteral("x\\xE9.jpg|-|-|-|") + reason);
+        const QString tip = reason + QStringLiteral("\n请将文件重命名后再导入");
+        QCOMPARE(cell(0, TaskTableModel::StatusColumn, Qt::ToolTipRole), tip);
+        QCOMPARE(cell(0, TaskTableModel::StatusColumn, Qt::AccessibleTextRole), tip); // the reason once
+        QCOMPARE(m_list->count(TaskStatus::failed), 3);
+        QCOMPARE(m_list->refusedCount(), 2);
+        m_list->remove({m_list->at(0).id});
+        QCOMPARE(m_list->refusedCount(), 1);
     }
 
     void nameToolTipTellsPathAndOutput_data()

@@ -662,8 +662,12 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Cannot read folder: %1 (%2)</translation>
     </message>
     <message>
-        <source>文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: %1</source>
-        <translation>The file name is not valid UTF-8 and cannot be handled safely; rename it first: %1</translation>
+        <source>文件名不是有效的 UTF-8 编码，无法处理: %1</source>
+        <translation>File name is not valid UTF-8; cannot process: %1</translation>
+    </message>
+    <message>
+        <source>文件名不是有效的 UTF-8 编码，无法处理</source>
+        <translation>File name is not valid UTF-8; cannot process</translation>
     </message>
 </context>
 <context>
@@ -1622,6 +1626,14 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>转换后不会更小，已保留原 JPEG</source>
         <translation>Would not be smaller as JXL; the JPEG is kept</translation>
+    </message>
+    <message>
+        <source>请将文件重命名后再导入</source>
+        <translation>Rename the file, then import it again</translation>
+    </message>
+    <message>
+        <source>无法读取文件大小</source>
+        <translation>The file size could not be read</translation>
     </message>
 </context>
 <context>

@@ -38,6 +38,9 @@ QString statusText(const TaskItem &task)
     case TaskStatus::completed:
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "已完成"));
     case TaskStatus::failed:
+        // A refused job never ran: its reason is what there is to say, and comes first.
+        if (task.isRefused() && task.errorMessage)
+            return *task.errorMessage;
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "未能完成"));
     case TaskStatus::skipped:
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "已跳过"));
@@ -102,6 +105,9 @@ QString reuseNote(const TaskItem &task)
 
 QString statusToolTip(const TaskItem &task)
 {
+    if (task.isRefused())
+        return task.errorMessage.value_or(QString()) + QLatin1Char('\n')
+            + translated(QT_TRANSLATE_NOOP("TaskTableModel", "请将文件重命名后再导入"));
     if (task.status == TaskStatus::failed)
         return task.errorMessage.value_or(translated(QT_TRANSLATE_NOOP("TaskTableModel", "未知错误")));
     QStringList parts;
@@ -271,6 +277,8 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (index.column() == NameColumn)
             return nameToolTip(task);
+        if (index.column() == OriginalSizeColumn && !task.isSizeKnown())
+            return translated(QT_TRANSLATE_NOOP("TaskTableModel", "无法读取文件大小"));
         if (index.column() == StatusColumn) {
             const QString tip = statusToolTip(task);
             return tip.isEmpty() ? QVariant() : QVariant(tip);
@@ -278,11 +286,9 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return {};
     case Qt::AccessibleTextRole:
         if (index.column() == StatusColumn) {
-            QStringList parts{statusText(task)};
-            for (const QString &part : {statusDetail(task), statusToolTip(task)}) {
-                if (!part.isEmpty())
-                    parts.append(part);
-            }
+            // A refused job's label is its reason, which the tip repeats.
+            QStringList parts{task.isRefused() ? QString() : statusText(task), statusDetail(task), statusToolTip(task)};
+            parts.removeAll(QString());
             return parts.join(QLatin1Char(' '));
         }
         return data(index, Qt::DisplayRole);
@@ -307,7 +313,7 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         case NameColumn:
             return task.fileName();
         case OriginalSizeColumn:
-            return formattedBytes(task.originalSize);
+            return task.isSizeKnown() ? formattedBytes(task.originalSize) : QStringLiteral("-");
         case ResultSizeColumn:
             return done && task.compressedSize ? formattedBytes(*task.compressedSize) : QStringLiteral("-");
         case SavingsColumn:
