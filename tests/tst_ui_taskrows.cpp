@@ -3,8 +3,10 @@
 #include "engine/filescanner.h"
 
 #include <QAbstractItemModelTester>
+#include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -13,7 +15,7 @@ Q_DECLARE_METATYPE(TaskStatus)
 Q_DECLARE_METATYPE(ConversionMode)
 
 // The job rows as the table model gives them, without the window: texts per job state, sizes
-// only when known, refused names.
+// only when known, refused names, the folders that tell rows of one name apart.
 class TestUiTaskRows final : public QObject
 {
     Q_OBJECT
@@ -202,6 +204,61 @@ private slots:
         QCOMPARE(m_list->refusedCount(), 2);
         m_list->remove({m_list->at(0).id});
         QCOMPARE(m_list->refusedCount(), 1);
+    }
+
+    // Rows of one file name from different folders show as much of their folders as tells them
+    // apart, and read again as names come and go.
+    void namesThatRepeatShowTheirFolders_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QStringList>("hints");
+        QTest::addColumn<int>("removed"); // then this row goes
+        QTest::addColumn<QStringList>("hintsAfter");
+        QTest::newRow("two folders") << QStringList{u"/p/a/IMG.jpg"_s, u"/p/b/IMG.jpg"_s, u"/p/b/c.jpg"_s}
+                                     << QStringList{u"a"_s, u"b"_s, QString()} << 0
+                                     << QStringList{QString(), QString()};
+        // The folder that differs may lie further up: all of it up to there.
+        QTest::newRow("deeper") << QStringList{u"/x/2019/summer/IMG.jpg"_s, u"/x/2020/summer/IMG.jpg"_s,
+                                               u"/y/2019/summer/IMG.jpg"_s}
+                                << QStringList{u"/x/2019/summer"_s, u"2020/summer"_s, u"/y/2019/summer"_s} << 2
+                                << QStringList{u"2019/summer"_s, u"2020/summer"_s};
+        // A folder that is the end of another's path is named whole.
+        QTest::newRow("one folder ends the other") << QStringList{u"/b/IMG.jpg"_s, u"/a/b/IMG.jpg"_s, u"/IMG.jpg"_s}
+                                                   << QStringList{u"/b"_s, u"/a/b"_s, u"/"_s} << 1
+                                                   << QStringList{u"/b"_s, u"/"_s};
+        // Names alike but for case are told apart by their names.
+        QTest::newRow("case differs") << QStringList{u"/a/img.jpg"_s, u"/b/IMG.jpg"_s}
+                                      << QStringList{QString(), QString()} << 0 << QStringList{QString()};
+    }
+
+    void namesThatRepeatShowTheirFolders()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, hints);
+        QFETCH(int, removed);
+        QFETCH(QStringList, hintsAfter);
+        show(ConversionMode::jpegToJXL, {makeTask(paths.at(0))});
+        QCOMPARE(column(TaskTableModel::NameColumn, TaskTableModel::FolderHintRole), QStringList{QString()});
+        // The rows already listed repaint when a photo of their name arrives.
+        QSignalSpy repainted(m_model.get(), &QAbstractItemModel::dataChanged);
+        QList<TaskItem> more;
+        for (const QString &path : paths.mid(1))
+            more.append(makeTask(path));
+        m_list->append(more);
+        QCOMPARE(column(TaskTableModel::NameColumn, TaskTableModel::FolderHintRole), hints);
+        if (!hints.constFirst().isEmpty()) {
+            QTRY_VERIFY(std::any_of(repainted.cbegin(), repainted.cend(), [](const QList<QVariant> &signal) {
+                return signal.at(0).toModelIndex().row() == 0 && signal.at(0).toModelIndex().column() == 0;
+            }));
+            QCOMPARE(cell(0, TaskTableModel::NameColumn, Qt::AccessibleTextRole),
+                     QFileInfo(paths.at(0)).fileName() + QStringLiteral("，位于 ") + hints.constFirst());
+        }
+        QCOMPARE(column(TaskTableModel::NameColumn, Qt::DisplayRole).constFirst(), QFileInfo(paths.at(0)).fileName());
+        m_list->remove({m_list->at(removed).id});
+        QCOMPARE(column(TaskTableModel::NameColumn, TaskTableModel::FolderHintRole), hintsAfter);
+        m_list->clear();
+        m_list->append({makeTask(paths.at(0))});
+        QCOMPARE(column(TaskTableModel::NameColumn, TaskTableModel::FolderHintRole), QStringList{QString()});
     }
 
     void nameToolTipTellsPathAndOutput_data()

@@ -1635,6 +1635,10 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <source>无法读取文件大小</source>
         <translation>The file size could not be read</translation>
     </message>
+    <message>
+        <source>%1，位于 %2</source>
+        <translation>%1, in %2</translation>
+    </message>
 </context>
 <context>
     <name>TaskTableView</name>

@@ -121,6 +121,7 @@ TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
     : QStyledItemDelegate(parent)
     , m_thumbnails(thumbnails)
     , m_nameFont(Style::fontInDesignPoints(12.5, QFont::Medium))
+    , m_hintFont(Style::fontInDesignPoints(11))
     , m_sizeFont(Style::monospaceInDesignPoints(11))
     , m_sizeStrongFont(Style::monospaceInDesignPoints(11, QFont::Medium))
     , m_smallFont(Style::fontInDesignPoints(11))
@@ -258,12 +259,26 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
 
     const QRect nameRect(int(square.right()) + kPadding, cell.top(), cell.right() - int(square.right()) - 2 * kPadding,
                          cell.height());
-    const QFont &font = m_nameFont;
-    painter->setFont(font);
+    // Where names repeat, the folder that tells the row apart follows the name, fainter; the name
+    // keeps the room it needs, the folder takes what is left (its start is what differs).
+    const QString hint = index.data(TaskTableModel::FolderHintRole).toString();
+    const QFontMetrics nameMetrics(m_nameFont);
+    const QFontMetrics hintMetrics(m_hintFont);
+    const int gap = hint.isEmpty() ? 0 : kPadding;
+    const int hintRoom = hint.isEmpty() ? 0 : std::min(hintMetrics.horizontalAdvance(hint), nameRect.width() / 2);
+    const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                                nameRect.width() - hintRoom - gap);
+    painter->setFont(m_nameFont);
     painter->setPen(text);
-    const QString name =
-        QFontMetrics(font).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width());
     painter->drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, name);
+    if (hint.isEmpty())
+        return;
+    QRect hintRect = nameRect;
+    hintRect.setLeft(nameRect.left() + nameMetrics.horizontalAdvance(name) + gap);
+    painter->setFont(m_hintFont);
+    painter->setPen(Style::faded(text, 0.6));
+    painter->drawText(hintRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                      hintMetrics.elidedText(hint, Qt::ElideRight, hintRect.width()));
 }
 
 void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,

@@ -50,6 +50,7 @@ private:
     int m_spinnerPhase = 0;
     // Made once: building fonts for every cell showed in the scrolling profile.
     QFont m_nameFont;
+    QFont m_hintFont;
     QFont m_sizeFont;
     QFont m_sizeStrongFont;
     QFont m_smallFont;
