@@ -1,10 +1,19 @@
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
+#include "englishtexts.h"
 #include "engine/filescanner.h"
+#include "screenshots.h"
+#include "ui/taskrowdelegate.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
 
 #include <algorithm>
 #include <memory>
@@ -14,8 +23,9 @@ using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(TaskStatus)
 Q_DECLARE_METATYPE(ConversionMode)
 
-// The job rows as the table model gives them, without the window: texts per job state, sizes
-// only when known, refused names, the folders that tell rows of one name apart.
+// The job rows as the table model gives them and the row delegate paints them, without the
+// window: texts per job state, sizes only when known, refused names, the folders that tell rows
+// of one name apart, tool tips.
 class TestUiTaskRows final : public QObject
 {
     Q_OBJECT
@@ -353,6 +363,90 @@ private slots:
         }
     }
 
+    // The rows this suite is about, drawn in both languages; a long tool message and a long path
+    // are broken into lines of a readable width, whole.
+    void rowsOnScreenAndLongToolTips()
+    {
+        // The check of a new JXL runs djxl, whose messages run long.
+        TaskItem djxl = makeTask(QStringLiteral("/home/user/Pictures/2019/summer/IMG.jpg"), TaskStatus::failed);
+        djxl.errorMessage = QStringLiteral("djxl 失败: JPEG XL decoder: Failed to decode "
+                                           "/home/user/Pictures/2019/summer/holiday-in-the-mountains-with-the-family-"
+                                           "and-the-dog/IMG.jxl: the codestream ends before the frame it announces, "
+                                           "and no JPEG reconstruction data was found (exit status 1)");
+        TaskItem unknown = makeTask(QStringLiteral("/home/user/Pictures/2020/summer/IMG.jpg"));
+        unknown.originalSize = TaskItem::kUnknownSize;
+        show(ConversionMode::jpegToJXL, {djxl, unknown, makeTask(QStringLiteral("/home/user/Pictures/2019/winter/IMG.jpg"), TaskStatus::completed),
+                                         refusedTask(QStringLiteral("/home/user/Pictures/caf\\xE9.jpg"), 2'345'678),
+                                         makeTask(QStringLiteral("/home/user/Pictures/Canon_40D.jpg"))});
+        QTableView view;
+        TaskRowDelegate delegate(nullptr);
+        view.setItemDelegate(&delegate);
+        view.setModel(m_model.get());
+        view.verticalHeader()->hide();
+        view.verticalHeader()->setDefaultSectionSize(TaskRowDelegate::kRowHeight);
+        view.resize(760, 200);
+        // Laid out as the window's table does: each column as wide as its widest text, the names take the rest.
+        const auto layOut = [&] {
+            int rest = view.viewport()->width();
+            for (int column = 1; column < TaskTableModel::ColumnCount; ++column) {
+                view.setColumnWidth(column, std::max(delegate.columnWidth(column), view.horizontalHeader()->sectionSizeHint(column)));
+                rest -= view.columnWidth(column);
+            }
+            view.setColumnWidth(TaskTableModel::NameColumn, rest);
+        };
+        view.show();
+        layOut();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Screenshots::save(&view, QStringLiteral("table-rows-lists"));
+
+        const auto hover = [&](int row, int column) {
+            const QModelIndex index = m_model->index(row, column);
+            const QRect cellRect = view.visualRect(index);
+            QHelpEvent help(QEvent::ToolTip, cellRect.center(), view.viewport()->mapToGlobal(cellRect.center()));
+            QStyleOptionViewItem option;
+            option.rect = cellRect;
+            QVERIFY(delegate.helpEvent(&help, &view, option, index));
+            QTRY_VERIFY(QToolTip::isVisible());
+        };
+        hover(0, TaskTableModel::StatusColumn);
+        QTextDocument shown;
+        shown.setHtml(QToolTip::text());
+        const QStringList lines = shown.toPlainText().split(QLatin1Char('\n'));
+        QVERIFY2(lines.size() >= 3, qPrintable(lines.join(u'|')));
+        const QFontMetrics metrics(QToolTip::font());
+        for (const QString &line : lines)
+            QVERIFY2(metrics.horizontalAdvance(line) <= metrics.averageCharWidth() * TaskRowDelegate::kToolTipChars + 2,
+                     qPrintable(line));
+        // Nothing of the message is lost at the breaks.
+        QCOMPARE(lines.join(QString()).remove(QLatin1Char(' ')), QString(*djxl.errorMessage).remove(QLatin1Char(' ')));
+        QWidget *tip = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                tip = widget;
+        }
+        QVERIFY(tip);
+        QVERIFY2(tip->width() <= view.screen()->availableGeometry().width(), qPrintable(QString::number(tip->width())));
+        Screenshots::save(tip, QStringLiteral("table-rows-error-tooltip"));
+        QToolTip::hideText();
+
+        EnglishTexts english;
+        QVERIFY(english.isActive());
+        TaskItem refused = refusedTask(QStringLiteral("/home/user/Pictures/caf\\xE9.jpg"), 2'345'678); // its reason in English
+        refused.id = m_list->at(3).id;
+        m_list->replace(refused);
+        QCOMPARE(cell(3, TaskTableModel::StatusColumn), QStringLiteral("File name is not valid UTF-8; cannot process"));
+        QCOMPARE(cell(1, TaskTableModel::NameColumn, Qt::AccessibleTextRole), QStringLiteral("IMG.jpg, in 2020/summer"));
+        m_model->setList(m_list.get()); // the headers read again
+        layOut();
+        Screenshots::save(&view, QStringLiteral("en/table-rows-lists"));
+        hover(3, TaskTableModel::StatusColumn);
+        QTRY_VERIFY(QToolTip::text().contains(QStringLiteral("Rename the file")));
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                Screenshots::save(widget, QStringLiteral("en/table-rows-refused-tooltip"));
+        }
+        QToolTip::hideText();
+    }
 };
 
 QTEST_MAIN(TestUiTaskRows)

@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
+#include <QTextLayout>
 #include <QToolTip>
 
 #include <algorithm>
@@ -105,9 +107,34 @@ void drawReveal(QPainter *p, const QRectF &box, const QColor &color)
     p->drawLine(to, to + QPointF(0, frame.height() * 0.28));
 }
 
-QString plainToolTip(const QString &text)
+// Shown as it is (a file named "<b>x.jpg" is no markup), broken into lines of a readable width
+// here: rich text would break only at blanks, and the paths in a tool's message have none.
+QString plainToolTip(const QString &text, const QScreen *screen)
 {
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+    const QFont font = QToolTip::font();
+    qreal width = QFontMetricsF(font).averageCharWidth() * TaskRowDelegate::kToolTipChars;
+    if (screen)
+        width = std::min(width, screen->availableGeometry().width() * 0.8);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QStringList lines;
+    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            QString piece = paragraph.mid(line.textStart(), line.textLength());
+            while (piece.endsWith(QLatin1Char(' ')))
+                piece.chop(1);
+            lines.append(piece);
+        }
+        layout.endLayout();
+        if (paragraph.isEmpty())
+            lines.append(QString());
+    }
+    return QStringLiteral("<p style='white-space:pre'>") + lines.join(QLatin1Char('\n')).toHtmlEscaped()
+        + QStringLiteral("</p>");
 }
 
 QRect textRect(const QRect &cell)
@@ -402,7 +429,7 @@ bool TaskRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, cons
             QToolTip::hideText();
             event->ignore();
         } else {
-            QToolTip::showText(event->globalPos(), plainToolTip(text), view->viewport(), option.rect);
+            QToolTip::showText(event->globalPos(), plainToolTip(text, view->screen()), view->viewport(), option.rect);
         }
         return true;
     }

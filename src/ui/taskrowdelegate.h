@@ -16,6 +16,8 @@ class TaskRowDelegate final : public QStyledItemDelegate
 public:
     static constexpr int kRowHeight = 34;
     static constexpr int kThumbnailSize = 26;
+    // Tool tips break their lines at about this many characters.
+    static constexpr int kToolTipChars = 72;
 
     explicit TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent = nullptr);
 
