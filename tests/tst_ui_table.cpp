@@ -470,7 +470,8 @@ private slots:
     }
 
     // A batch runs through a list sorted by a column whose values it does not change: no row
-    // moves, from the first job started to the last one finished, outputs renamed or not.
+    // moves, from the first job started to the last one finished, outputs renamed or not. Sorted
+    // by status, each row moves to its new status and there keeps the place the name order gives it.
     void rowsStayPutThroughABatch_data()
     {
         QTest::addColumn<int>("column");
@@ -483,6 +484,7 @@ private slots:
             << int(TaskTableModel::OriginalSizeColumn) << Qt::DescendingOrder << 40;
         QTest::newRow("name, a long list") << int(TaskTableModel::NameColumn) << Qt::AscendingOrder
                                            << TaskSortProxy::kSortInPlaceRows + 200;
+        QTest::newRow("status") << int(TaskTableModel::StatusColumn) << Qt::AscendingOrder << 40;
     }
 
     void rowsStayPutThroughABatch()
@@ -506,7 +508,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!proxy->isSorting(), 20000);
         QVERIFY(viewShowsListSortedBy(column, order));
         QAbstractItemModelTester tester(proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const QList<QUuid> before = idsInViewOrder();
+        QList<QUuid> before = idsInViewOrder(); // by name, as the status is one for all
+        const bool moves = column == TaskTableModel::StatusColumn;
         QSignalSpy moved(proxy, &QAbstractItemModel::layoutChanged);
         QSignalSpy reset(proxy, &QAbstractItemModel::modelReset);
 
@@ -535,12 +538,15 @@ private slots:
             }
             step(task);
             // Reading every row back after each job is too slow for the long list: it is read at the end.
-            if (count < 100)
+            if (count < 100 && !moves)
                 QCOMPARE(idsInViewOrder(), before);
         }
         QTRY_VERIFY(!m_view->taskModel()->isHoldingUpdates());
+        if (moves)
+            std::stable_sort(before.begin(), before.end(),
+                             [this](const QUuid &a, const QUuid &b) { return list()->find(a)->status < list()->find(b)->status; });
         QCOMPARE(idsInViewOrder(), before);
-        QVERIFY(moved.isEmpty());
+        QCOMPARE(moved.isEmpty(), !moves);
         QVERIFY(reset.isEmpty());
     }
 
