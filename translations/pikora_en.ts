@@ -1363,20 +1363,12 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>100% original quality</translation>
     </message>
     <message>
-        <source>已处理照片</source>
-        <translation>Photos converted</translation>
-    </message>
-    <message>
         <source>历史累计</source>
         <translation>All time</translation>
     </message>
     <message>
         <source>平均缩减率</source>
         <translation>Average reduction</translation>
-    </message>
-    <message>
-        <source>体积缩减</source>
-        <translation>Size reduction</translation>
     </message>
     <message>
         <source>画质保证</source>
@@ -1395,13 +1387,6 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Compress photos to free up space</translation>
     </message>
     <message numerus="yes">
-        <source>相当于多容纳约 ~%n 张原始照片</source>
-        <translation>
-            <numerusform>Room for about ~%n more original photo</numerusform>
-            <numerusform>Room for about ~%n more original photos</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
         <source>%n 张</source>
         <translation>
             <numerusform>%n photo</numerusform>
@@ -1409,11 +1394,34 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         </translation>
     </message>
     <message numerus="yes">
-        <source>不含已跳过的 %n 张</source>
+        <source>相当于多容纳约 %n 张原始照片</source>
         <translation>
-            <numerusform>Excluding %n skipped photo</numerusform>
-            <numerusform>Excluding %n skipped photos</numerusform>
+            <numerusform>Room for about %n more original photo</numerusform>
+            <numerusform>Room for about %n more original photos</numerusform>
         </translation>
+    </message>
+    <message numerus="yes">
+        <source>历史累计，不含本次跳过的 %n 张</source>
+        <translation>
+            <numerusform>All time; not counting %n skipped this time</numerusform>
+            <numerusform>All time; not counting %n skipped this time</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>已压缩照片</source>
+        <translation>Photos compressed</translation>
+    </message>
+    <message>
+        <source>已节省的字节数 ÷ 这些照片原来的字节数</source>
+        <translation>Bytes saved ÷ the original bytes of those photos</translation>
+    </message>
+    <message>
+        <source>所有已压缩照片合计</source>
+        <translation>Across all photos compressed</translation>
+    </message>
+    <message>
+        <source>不含旧版本记录的照片</source>
+        <translation>Photos recorded by older versions left out</translation>
     </message>
 </context>
 <context>
