@@ -75,4 +75,9 @@ void BackgroundSorter::arrived(quint64 run, const std::shared_ptr<TaskSortKeys::
     }
     m_run = 0;
     landing(*sorted);
+    // The name keys the landing did not keep are freed on the worker, as the snapshot was.
+    if (!sorted->names.empty()) {
+        auto leftovers = std::make_shared<std::vector<NameCollation::Key>>(std::exchange(sorted->names, {}));
+        (void)QtConcurrent::run(sortPool(), [leftovers] { leftovers->clear(); });
+    }
 }
