@@ -38,22 +38,48 @@ private slots:
     void init()
     {
         Preferences store;
-        store.remove(LifetimeStats::lifetimeBytesKey);
-        store.remove(LifetimeStats::lifetimeCountKey);
+        for (const QString &key : {LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey,
+                                   LifetimeStats::reductionSavedKey, LifetimeStats::reductionOriginalKey})
+            store.remove(key);
         store.sync();
     }
 
-    void lifetimeCountersReadBackAsText()
+    // As a new process reads them: QSettings' INI file gives text, the byte count outgrows a
+    // double, and counters an older version stored have no average to offer.
+    void storedCountersReadBack_data()
     {
-        // QSettings' INI file gives a new process text, and the byte count outgrows a double.
+        QTest::addColumn<QStringList>("stored"); // saved bytes, count, then the reduction pair if stored
+        QTest::addColumn<double>("average");     // below 0: none
+        QTest::addColumn<bool>("coversAll");
+        QTest::newRow("large") << QStringList{QStringLiteral("9007199254740993"), QStringLiteral("7"),
+                                              QStringLiteral("9007199254740993"), QStringLiteral("36028797018963972")}
+                               << 25.0 << true;
+        QTest::newRow("older version") << QStringList{QStringLiteral("5000"), QStringLiteral("3")} << -1.0 << false;
+        QTest::newRow("older version beside a newer one")
+            << QStringList{QStringLiteral("5000"), QStringLiteral("3"), QStringLiteral("1000"), QStringLiteral("4000")}
+            << 25.0 << false;
+        QTest::newRow("half a pair") << QStringList{QStringLiteral("5000"), QStringLiteral("3"), QStringLiteral("5000")}
+                                     << -1.0 << false;
+        QTest::newRow("nothing") << QStringList{} << -1.0 << true;
+    }
+
+    void storedCountersReadBack()
+    {
+        QFETCH(QStringList, stored);
+        QFETCH(double, average);
+        QFETCH(bool, coversAll);
         {
             QSettings raw(Preferences().fileName(), QSettings::IniFormat);
-            raw.setValue(LifetimeStats::lifetimeBytesKey, QStringLiteral("9007199254740993"));
-            raw.setValue(LifetimeStats::lifetimeCountKey, QStringLiteral("7"));
+            const QStringList keys{LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey,
+                                   LifetimeStats::reductionSavedKey, LifetimeStats::reductionOriginalKey};
+            for (qsizetype i = 0; i < stored.size(); ++i)
+                raw.setValue(keys.at(i), stored.at(i));
         }
         LifetimeStats stats;
-        QCOMPARE(stats.savedBytes(), (qint64(1) << 53) + 1);
-        QCOMPARE(stats.processedCount(), 7);
+        QCOMPARE(stats.savedBytes(), stored.value(0, QStringLiteral("0")).toLongLong());
+        QCOMPARE(stats.processedCount(), stored.value(1, QStringLiteral("0")).toLongLong());
+        QCOMPARE(stats.averageReduction(), average < 0 ? std::nullopt : std::optional<double>(average));
+        QCOMPARE(stats.averageCoversAll(), coversAll);
     }
 
     void countsOnlyJobsThatSaved()
@@ -76,6 +102,37 @@ private slots:
         Preferences store;
         QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(600));
         QCOMPARE(store.integer(LifetimeStats::lifetimeCountKey), 1);
+        QCOMPARE(stats.averageReduction(), std::optional<double>(60.0));
+    }
+
+    // The average is saved over original bytes of every conversion counted, whichever process
+    // counted it, and reads the same after a restart; conversions an older version counted
+    // without their sizes stay out of it rather than making it up.
+    void averageIsOfAllTimeAndStaysAcrossRestarts()
+    {
+        {
+            QSettings raw(Preferences().fileName(), QSettings::IniFormat);
+            raw.setValue(LifetimeStats::lifetimeBytesKey, 5000);
+            raw.setValue(LifetimeStats::lifetimeCountKey, 3);
+        }
+        {
+            LifetimeStats stats;
+            QVERIFY(!stats.averageReduction());
+            QSignalSpy stored(&stats, &LifetimeStats::stored);
+            stats.count(finished(TaskStatus::completed, 4000, 3000));
+            stats.count(finished(TaskStatus::completed, 1000, 1000)); // saved nothing: not in the average
+            QCOMPARE(stats.averageReduction(), std::optional<double>(25.0));
+            QVERIFY(stored.wait());
+        }
+        LifetimeStats other;
+        QSignalSpy stored(&other, &LifetimeStats::stored);
+        QCOMPARE(other.averageReduction(), std::optional<double>(25.0));
+        QVERIFY(!other.averageCoversAll());
+        other.count(finished(TaskStatus::completed, 6000, 3000));
+        QVERIFY(stored.wait());
+        QCOMPARE(LifetimeStats().averageReduction(), std::optional<double>(40.0)); // 4000 of 10000
+        QCOMPARE(LifetimeStats().savedBytes(), 9000);
+        QCOMPARE(LifetimeStats().processedCount(), 5);
     }
 
     void addsToWhatOthersStored()

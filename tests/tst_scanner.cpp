@@ -300,6 +300,10 @@ private slots:
         const QString photo = file(QStringLiteral("open/a.jpg"), 5);
         file(QStringLiteral("open/closed/b.jpg"), 7);
         const QString closed = m_dir + QStringLiteral("/open/closed");
+        // A folder that may be listed but not entered: its photos are found, their sizes unknown.
+        const QString unsized = file(QStringLiteral("open/listed/c.jpg"), 9);
+        const QString listed = m_dir + QStringLiteral("/open/listed");
+        QVERIFY(QFile::setPermissions(listed, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         const QString plain = file(QStringLiteral("plain.txt"));
         QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
         // As root a closed folder is only closed after giving up the effective user id.
@@ -314,9 +318,14 @@ private slots:
                                                      QUrl::fromLocalFile(closed + QStringLiteral("/b.jpg"))});
         if (root)
             QCOMPARE(::seteuid(0), 0);
-        QFile::setPermissions(closed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString &folder : {closed, listed})
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        QCOMPARE(paths(result.jpegFiles), QStringList{photo});
+        QStringList sized;
+        for (qsizetype i = 0; i < result.jpegFiles.size(); ++i)
+            sized.append(result.jpegFiles.at(i).toLocalFile() + u'=' + QString::number(result.jpegSizes.at(i)));
+        sized.sort();
+        QCOMPARE(sized, (QStringList{photo + QStringLiteral("=5"), unsized + QStringLiteral("=-1")}));
         QCOMPARE(result.totalJPEGBytes, 5);
         const QList<ScanProblem> expected{{ScanProblem::Kind::unreadableFolder, closed, EACCES, false},
                                           {ScanProblem::Kind::missing, plain + QStringLiteral("/x.jpg"), ENOTDIR, false},
@@ -348,13 +357,15 @@ private slots:
         QCOMPARE(result.totalJPEGBytes, 30);
         QVERIFY(result.jxlFiles.isEmpty());
         QCOMPARE(result.totalJXLBytes, 0);
-        const QList<ScanProblem> expected{{ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/\\xFF.jpg"), 0, false},
-                                          {ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/caf\\xE9/ok.jxl"), 0, true}};
+        // Their sizes are read as any other photo's.
+        const QList<ScanProblem> expected{{ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/\\xFF.jpg"), 0, false, 3},
+                                          {ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/caf\\xE9/ok.jxl"), 0, true, 35}};
         QList<ScanProblem> problems = result.problems;
         std::sort(problems.begin(), problems.end(), [](const auto &a, const auto &b) { return a.path < b.path; });
         QCOMPARE(problems, expected);
         QCOMPARE(problems.first().message(),
-                 QStringLiteral("文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: ") + m_dir + QStringLiteral("/\\xFF.jpg"));
+                 QStringLiteral("文件名不是有效的 UTF-8 编码，无法处理: ") + m_dir + QStringLiteral("/\\xFF.jpg"));
+        QCOMPARE(problems.first().reason(), QStringLiteral("文件名不是有效的 UTF-8 编码，无法处理"));
         // QDir cannot name these either, so the temporary folder could not remove them.
         for (const char *name : {"/\xFF.jpg", "/caf\xE9/ok.jxl", "/caf\xE9/notes.txt"})
             QCOMPARE(::unlink(QByteArray(folder + name).constData()), 0);

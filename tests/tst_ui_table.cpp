@@ -472,7 +472,8 @@ private slots:
     }
 
     // A batch runs through a list sorted by a column whose values it does not change: no row
-    // moves, from the first job started to the last one finished, outputs renamed or not.
+    // moves, from the first job started to the last one finished, outputs renamed or not. Sorted
+    // by status, each row moves to its new status and there keeps the place the name order gives it.
     void rowsStayPutThroughABatch_data()
     {
         QTest::addColumn<int>("column");
@@ -485,6 +486,7 @@ private slots:
             << int(TaskTableModel::OriginalSizeColumn) << Qt::DescendingOrder << 40;
         QTest::newRow("name, a long list") << int(TaskTableModel::NameColumn) << Qt::AscendingOrder
                                            << TaskSortProxy::kSortInPlaceRows + 200;
+        QTest::newRow("status") << int(TaskTableModel::StatusColumn) << Qt::AscendingOrder << 40;
     }
 
     void rowsStayPutThroughABatch()
@@ -508,7 +510,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!proxy->isSorting(), 20000);
         QVERIFY(viewShowsListSortedBy(column, order));
         QAbstractItemModelTester tester(proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const QList<QUuid> before = idsInViewOrder();
+        QList<QUuid> before = idsInViewOrder(); // by name, as the status is one for all
+        const bool moves = column == TaskTableModel::StatusColumn;
         QSignalSpy moved(proxy, &QAbstractItemModel::layoutChanged);
         QSignalSpy reset(proxy, &QAbstractItemModel::modelReset);
 
@@ -537,12 +540,15 @@ private slots:
             }
             step(task);
             // Reading every row back after each job is too slow for the long list: it is read at the end.
-            if (count < 100)
+            if (count < 100 && !moves)
                 QCOMPARE(idsInViewOrder(), before);
         }
         QTRY_VERIFY(!m_view->taskModel()->isHoldingUpdates());
+        if (moves)
+            std::stable_sort(before.begin(), before.end(),
+                             [this](const QUuid &a, const QUuid &b) { return list()->find(a)->status < list()->find(b)->status; });
         QCOMPARE(idsInViewOrder(), before);
-        QVERIFY(moved.isEmpty());
+        QCOMPARE(moved.isEmpty(), !moves);
         QVERIFY(reset.isEmpty());
     }
 
@@ -595,161 +601,6 @@ private slots:
         QCOMPARE(highlighted.first().data(TaskTableModel::IdRole).toUuid(), stays);
     }
 
-    void rowTexts_data()
-    {
-        QTest::addColumn<TaskStatus>("status");
-        QTest::addColumn<ConversionMode>("mode");
-        QTest::addColumn<bool>("warned");
-        QTest::addColumn<bool>("verified"); // proven by a digest (a restore: the one stored at compression)
-        QTest::addColumn<QString>("texts");   // columns joined by |
-        QTest::addColumn<QString>("detail");  // the status cell's second text
-        QTest::addColumn<QString>("toolTip"); // the status cell's tool tip
-        const auto compress = ConversionMode::jpegToJXL;
-        const auto restore = ConversionMode::jxlToJPEG;
-        QTest::newRow("pending") << TaskStatus::pending << compress << false << false
-                                 << QStringLiteral("x.jpg|2 MB|-|-|就绪") << QString() << QString();
-        QTest::newRow("processing, compress") << TaskStatus::processing << compress << false << false
-                                              << QStringLiteral("x.jpg|2 MB|-|-|正在瘦身…") << QString() << QString();
-        QTest::newRow("processing, restore") << TaskStatus::processing << restore << false << false
-                                             << QStringLiteral("x.jpg|2 MB|-|-|正在还原…") << QString() << QString();
-        QTest::newRow("verifying") << TaskStatus::verifying << restore << false << false
-                                   << QStringLiteral("x.jpg|2 MB|-|-|正在校验…") << QString() << QString();
-        QTest::newRow("completed, compress")
-            << TaskStatus::completed << compress << false << true
-            << QString::fromUtf8("x.jpg|2 MB|1.5 MB|\u221225.0%|已完成") << QStringLiteral("· 1.25s") << QString();
-        QTest::newRow("completed, restore, proven") << TaskStatus::completed << restore << false << true
-                                                    << QStringLiteral("x.jpg|2 MB|1.5 MB|100% 完整复原|已完成")
-                                                    << QStringLiteral("· 1.25s") << QString();
-        // No digest stored at compression: nothing proves the JPEG is the original one.
-        QTest::newRow("completed, restore, unproven")
-            << TaskStatus::completed << restore << true << false
-            << QStringLiteral("x.jpg|2 MB|1.5 MB|已复原（未校验）|已完成") << QStringLiteral("· 1.25s")
-            << QStringLiteral("JXL 文件中没有压缩时记录的原文件校验值，无法证明还原结果无损，已保留 JXL 文件");
-        QTest::newRow("completed with a warning")
-            << TaskStatus::completed << compress << true << true
-            << QString::fromUtf8("x.jpg|2 MB|1.5 MB|\u221225.0%|已完成") << QStringLiteral("· 1.25s")
-            << QStringLiteral("无法将原件移至回收站");
-        QTest::newRow("failed") << TaskStatus::failed << compress << false << false
-                                << QStringLiteral("x.jpg|2 MB|-|-|未能完成") << QString() << QStringLiteral("cjxl: broken");
-        QTest::newRow("skipped") << TaskStatus::skipped << compress << false << false
-                                 << QStringLiteral("x.jpg|2 MB|-|-|已跳过") << QString()
-                                 << QStringLiteral("此照片已转换过，输出文件已存在：/p/x.jxl");
-        QTest::newRow("skipped, restore") << TaskStatus::skipped << restore << false << false
-                                          << QStringLiteral("x.jpg|2 MB|-|-|已跳过") << QString()
-                                          << QStringLiteral("此文件已还原过，输出文件已存在：/p/x.jpg");
-    }
-
-    void rowTexts()
-    {
-        QFETCH(TaskStatus, status);
-        QFETCH(ConversionMode, mode);
-        QFETCH(bool, warned);
-        QFETCH(bool, verified);
-        QFETCH(QString, texts);
-        QFETCH(QString, detail);
-        QFETCH(QString, toolTip);
-        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), status, mode);
-        task.isVerified = verified;
-        if (warned)
-            task.warning = toolTip;
-        if (status == TaskStatus::skipped)
-            task.compressedSize = 1'500'000; // the former run's output: neither a result nor a saving now
-        m_state->workspace()->switchMode(mode);
-        list(mode)->append({task});
-
-        QCOMPARE(columnTexts(0).join(QLatin1Char('|')), texts);
-        const QModelIndex statusCell = m_view->model()->index(0, TaskTableModel::StatusColumn);
-        QCOMPARE(statusCell.data(TaskTableModel::StatusDetailRole).toString(), detail);
-        QCOMPARE(statusCell.data(Qt::ToolTipRole).toString(), toolTip);
-        // A screen reader hears the label, the detail and the tip together.
-        const QString spoken = statusCell.data(Qt::AccessibleTextRole).toString();
-        QVERIFY2(spoken.contains(texts.section(QLatin1Char('|'), 4)) && spoken.contains(detail) && spoken.contains(toolTip),
-                 qPrintable(spoken));
-        QCOMPARE(m_view->model()->index(0, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("/p/x.jpg"));
-    }
-
-    void nameToolTipTellsPathAndOutput_data()
-    {
-        QTest::addColumn<TaskStatus>("status");
-        QTest::addColumn<ConversionMode>("mode");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<QString>("toolTip");
-        QTest::newRow("output of the source's name")
-            << TaskStatus::completed << ConversionMode::jpegToJXL << QStringLiteral("/a/Canon_40D.jpg")
-            << QStringLiteral("/a/Canon_40D.jxl") << QStringLiteral("/a/Canon_40D.jpg");
-        QTest::newRow("another photo of that name elsewhere")
-            << TaskStatus::completed << ConversionMode::jpegToJXL << QStringLiteral("/b/Canon_40D.jpg")
-            << QStringLiteral("/b/Canon_40D.jxl") << QStringLiteral("/b/Canon_40D.jpg");
-        QTest::newRow("output renamed, compress")
-            << TaskStatus::completed << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
-            << QStringLiteral("/p/a (1).jxl") << QStringLiteral("/p/a.jpg\n输出为 a (1).jxl");
-        QTest::newRow("output renamed, restore")
-            << TaskStatus::completed << ConversionMode::jxlToJPEG << QStringLiteral("/p/dup.jxl")
-            << QStringLiteral("/p/dup (1).jpg") << QStringLiteral("/p/dup.jxl\n输出为 dup (1).jpg");
-        // In an output folder the whole path says where; a skipped job's output is the former run's.
-        QTest::newRow("output in another folder")
-            << TaskStatus::completed << ConversionMode::jpegToJXL << QStringLiteral("/p/2019/a.jpg")
-            << QStringLiteral("/out/2019/a.jxl") << QStringLiteral("/p/2019/a.jpg\n输出为 /out/2019/a.jxl");
-        QTest::newRow("skipped, renamed output")
-            << TaskStatus::skipped << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
-            << QStringLiteral("/p/a (1).jxl") << QStringLiteral("/p/a.jpg\n输出为 a (1).jxl");
-        QTest::newRow("skipped, in an output folder")
-            << TaskStatus::skipped << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
-            << QStringLiteral("/out/p/a.jxl") << QStringLiteral("/p/a.jpg\n输出为 /out/p/a.jxl");
-        // A failed job's destination may name somebody else's file: it is not the job's output.
-        QTest::newRow("failed with a renamed destination")
-            << TaskStatus::failed << ConversionMode::jpegToJXL << QStringLiteral("/p/a.jpg")
-            << QStringLiteral("/p/a (1).jxl") << QStringLiteral("/p/a.jpg");
-    }
-
-    void nameToolTipTellsPathAndOutput()
-    {
-        QFETCH(TaskStatus, status);
-        QFETCH(ConversionMode, mode);
-        QFETCH(QString, source);
-        QFETCH(QString, output);
-        QFETCH(QString, toolTip);
-        TaskItem task = makeTask(source, status, mode);
-        task.destinationURL = QUrl::fromLocalFile(output);
-        m_state->workspace()->switchMode(mode);
-        list(mode)->append({task});
-        QCOMPARE(m_view->model()->index(0, TaskTableModel::NameColumn).data(Qt::ToolTipRole).toString(), toolTip);
-    }
-
-    // A job that took a former run's output reads completed, with a badge and drag like any other,
-    // and says on hovering where the output came from; a warning of its own follows the note.
-    void reusedOutputReadsCompletedWithANote_data()
-    {
-        QTest::addColumn<ConversionMode>("mode");
-        QTest::addColumn<QString>("warning");
-        QTest::addColumn<QString>("toolTip");
-        QTest::newRow("compress") << ConversionMode::jpegToJXL << QString()
-                                  << QStringLiteral("沿用前一次转换的输出，已验证无损：/p/x.jxl");
-        QTest::newRow("restore") << ConversionMode::jxlToJPEG << QString()
-                                 << QStringLiteral("沿用前一次还原的输出，校验一致：/p/x.jpg");
-        QTest::newRow("compress, with a warning") << ConversionMode::jpegToJXL << QStringLiteral("无法将原件移至回收站")
-                                                  << QStringLiteral("沿用前一次转换的输出，已验证无损：/p/x.jxl\n无法将原件移至回收站");
-    }
-
-    void reusedOutputReadsCompletedWithANote()
-    {
-        QFETCH(ConversionMode, mode);
-        QFETCH(QString, warning);
-        QFETCH(QString, toolTip);
-        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), TaskStatus::completed, mode);
-        task.reused = true;
-        if (!warning.isEmpty())
-            task.warning = warning;
-        m_state->workspace()->switchMode(mode);
-        list(mode)->append({task});
-        QCOMPARE(columnTexts(0).at(TaskTableModel::StatusColumn), QStringLiteral("已完成"));
-        QVERIFY(TaskTableModel::isDraggable(task));
-        const QModelIndex statusCell = m_view->model()->index(0, TaskTableModel::StatusColumn);
-        QCOMPARE(statusCell.data(Qt::ToolTipRole).toString(), toolTip);
-        QCOMPARE(statusCell.data(TaskTableModel::WarningRole).toString(), warning); // no warning sign for the reuse
-    }
-
     // Rows of a re-run: photos a former run had done read skipped beside this run's results.
     void skippedRowsBesideCompletedOnes()
     {
@@ -775,42 +626,6 @@ private slots:
         QCOMPARE(list()->savedBytes(), 500'000);
         m_view->resize(720, 160);
         Screenshots::save(m_view.get(), QStringLiteral("table-skipped-rows"));
-    }
-
-    void failedWithoutMessageSaysUnknown()
-    {
-        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), TaskStatus::failed);
-        task.errorMessage.reset();
-        list()->append({task});
-        QCOMPARE(m_view->model()->index(0, TaskTableModel::StatusColumn).data(Qt::ToolTipRole).toString(),
-                 QStringLiteral("未知错误"));
-    }
-
-    void completedThatGrewShowsNoBadge()
-    {
-        TaskItem task = makeTask(QStringLiteral("/p/x.jpg"), TaskStatus::completed);
-        task.compressedSize = task.originalSize + 10;
-        list()->append({task});
-        QCOMPARE(columnTexts(0).at(TaskTableModel::SavingsColumn), QStringLiteral("-"));
-    }
-
-    void headers_data()
-    {
-        QTest::addColumn<ConversionMode>("mode");
-        QTest::addColumn<QString>("titles");
-        QTest::newRow("compress") << ConversionMode::jpegToJXL << QStringLiteral("名称|原始大小|压缩后大小|节省幅度|状态");
-        QTest::newRow("restore") << ConversionMode::jxlToJPEG << QStringLiteral("名称|原始大小|还原后大小|复原效果|状态");
-    }
-
-    void headers()
-    {
-        QFETCH(ConversionMode, mode);
-        QFETCH(QString, titles);
-        m_state->workspace()->switchMode(mode);
-        QStringList shown;
-        for (int column = 0; column < TaskTableModel::ColumnCount; ++column)
-            shown.append(m_view->model()->headerData(column, Qt::Horizontal).toString());
-        QCOMPARE(shown.join(QLatin1Char('|')), titles);
     }
 
     void sorting_data()
@@ -986,10 +801,11 @@ private slots:
         const TaskItem unnamed = FileScanner::importProblems(scan, ConversionMode::jpegToJXL).failedTasks.value(0);
         list()->append({unnamed});
         QTRY_VERIFY_WITH_TIMEOUT(m_state->tools()->isCjxlReady(), 30000); // the tool is not what holds it back
+        // Neither the row nor the island offers a retry; the reason can be copied.
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(unnamed.id));
-        QAction *retry = menuAction(menu.get(), QStringLiteral("重新尝试此项目"));
-        QVERIFY(!retry->isEnabled());
-        retry->trigger();
+        QCOMPARE(menuTexts(menu.get()).join(u'|'), QStringLiteral("快速查看|---|用默认程序打开|在文件管理器中显示|拷贝文件路径|复制错误信息|---|从列表中移除"));
+        QCOMPARE(m_state->workspace()->failedCount(), 0);
+        m_state->workspace()->retryFailedTasks();
         menuAction(menu.get(), QStringLiteral("快速查看"))->trigger();
         menuAction(menu.get(), QStringLiteral("拷贝文件路径"))->trigger();
         QVERIFY(list()->at(0) == unnamed);

@@ -792,44 +792,34 @@ private slots:
 
     void statsFigures_data()
     {
-        QTest::addColumn<QList<TaskItem>>("tasks");
         QTest::addColumn<qint64>("lifetime");
-        QTest::addColumn<QString>("average");
         QTest::addColumn<qint64>("photos");
-
-        const auto compress = ConversionMode::jpegToJXL;
-        QTest::newRow("nothing at all") << QList<TaskItem>{} << qint64(0) << u"—"_s << qint64(0);
-        QTest::newRow("history only") << QList<TaskItem>{} << qint64(1) << u"~23%"_s << qint64(1);
-        QTest::newRow("just under one photo") << QList<TaskItem>{} << qint64(3670015) << u"~23%"_s << qint64(1);
-        QTest::newRow("just under two photos") << QList<TaskItem>{} << qint64(7340031) << u"~23%"_s << qint64(1);
-        QTest::newRow("two photos") << QList<TaskItem>{} << qint64(7340032) << u"~23%"_s << qint64(2);
-        QTest::newRow("completed compressions")
-            << QList<TaskItem>{task(compress, TaskStatus::completed, 1000, 753), task(compress, TaskStatus::completed, 3000, 2000),
-                               task(compress, TaskStatus::failed, 5000)}
-            << qint64(5) << u"~31.2%"_s << qint64(1);
-        QTest::newRow("grew: a real figure, not the typical one")
-            << QList<TaskItem>{task(compress, TaskStatus::completed, 1000, 1100)} << qint64(3) << u"~0.0%"_s << qint64(1);
-        QTest::newRow("restorations do not count")
-            << QList<TaskItem>{task(ConversionMode::jxlToJPEG, TaskStatus::completed, 1000, 1300)} << qint64(0) << u"—"_s
-            << qint64(0);
-        QTest::newRow("only pending jobs") << QList<TaskItem>{task(compress, TaskStatus::pending, 1000)} << qint64(0)
-                                           << u"—"_s << qint64(0);
-        QTest::newRow("skipped jobs do not count")
-            << QList<TaskItem>{task(compress, TaskStatus::completed, 1000, 753), task(compress, TaskStatus::skipped, 3000, 100)}
-            << qint64(5) << u"~24.7%"_s << qint64(1);
-        QTest::newRow("empty files") << QList<TaskItem>{task(compress, TaskStatus::completed, 0, 0)} << qint64(9)
-                                     << u"~23%"_s << qint64(1);
-        QTest::newRow("negative counter") << QList<TaskItem>{} << qint64(-5) << u"—"_s << qint64(0);
+        QTest::addColumn<QString>("estimate");
+        QTest::addColumn<double>("average"); // below 0: none yet
+        QTest::addColumn<QString>("averageText");
+        const QString none = u"压缩照片即可释放储存空间"_s;
+        QTest::newRow("nothing at all") << qint64(0) << qint64(0) << none << -1.0 << u"—"_s;
+        QTest::newRow("one byte") << qint64(1) << qint64(1) << u"相当于多容纳约 1 张原始照片"_s << 25.04 << u"25.0%"_s;
+        QTest::newRow("just under one photo") << qint64(3670015) << qint64(1) << u"相当于多容纳约 1 张原始照片"_s << 0.04
+                                              << u"0.0%"_s;
+        QTest::newRow("just under two photos") << qint64(7340031) << qint64(1) << u"相当于多容纳约 1 张原始照片"_s
+                                               << 31.25 << u"31.3%"_s;
+        QTest::newRow("two photos") << qint64(7340032) << qint64(2) << u"相当于多容纳约 2 张原始照片"_s << 100.0
+                                    << u"100.0%"_s;
+        QTest::newRow("negative counter") << qint64(-5) << qint64(0) << none << -1.0 << u"—"_s;
     }
 
     void statsFigures()
     {
-        QFETCH(QList<TaskItem>, tasks);
         QFETCH(qint64, lifetime);
-        QFETCH(QString, average);
         QFETCH(qint64, photos);
-        QCOMPARE(StatsFigures::averageReductionText(tasks, lifetime), average);
+        QFETCH(QString, estimate);
+        QFETCH(double, average);
+        QFETCH(QString, averageText);
         QCOMPARE(StatsFigures::estimatedSavedPhotosCount(lifetime), photos);
+        QCOMPARE(StatsFigures::estimateText(lifetime), estimate);
+        QCOMPARE(StatsFigures::averageReductionText(average < 0 ? std::nullopt : std::optional<double>(average)),
+                 averageText);
     }
 
     void statsParts()
@@ -851,8 +841,8 @@ private slots:
         QVERIFY(popup->geometry().top() >= button->mapToGlobal(QPoint(0, button->height())).y());
         QVERIFY(actions()->statistics->isChecked());
         QCOMPARE(popup->texts(), list({"储存空间概览", "已节省储存空间", "0", "KB", "压缩照片即可释放储存空间",
-                                       "100% 原始画质", "已处理照片", "0 张", "历史累计", "平均缩减率", "—",
-                                       "体积缩减", "画质保证", "100% 无损", "完整保留色彩与拍摄信息"}));
+                                       "100% 原始画质", "已压缩照片", "0 张", "历史累计", "平均缩减率", "—",
+                                       "所有已压缩照片合计", "画质保证", "100% 无损", "完整保留色彩与拍摄信息"}));
         QTRY_VERIFY(qAbs(popup->fillProgress() - 0.08) < 0.001);
         Screenshots::save(popup, u"stats-popup"_s);
 
@@ -891,10 +881,12 @@ private slots:
     }
 
     // A re-run's list: the photos a former run had done are counted apart by the island and the
-    // statistics, and their outputs count as no saving of this run.
+    // statistics, and their outputs count as no saving of this run. The statistics are of all
+    // time and say what they leave out, in either language.
     void skippedJobsCountApart()
     {
         TaskItem converted = task(ConversionMode::jpegToJXL, TaskStatus::completed, 1000, 753);
+        m_state->stats()->count(converted);
         QList<TaskItem> tasks{converted};
         for (int i = 0; i < 2; ++i) {
             TaskItem skipped = task(ConversionMode::jpegToJXL, TaskStatus::skipped, 2000 + i, 100);
@@ -911,10 +903,26 @@ private slots:
         m_window->windowState()->setShowStatsSheet(true);
         StatsPopup *popup = m_window->statsPopup();
         QTRY_VERIFY(popup->isVisible());
-        QVERIFY2(popup->texts().contains(u"不含已跳过的 2 张"_s), qPrintable(popup->texts().join(u'|')));
-        QVERIFY(popup->texts().contains(u"~24.7%"_s));
+        const QString average = StatsFigures::averageReductionText(m_state->stats()->averageReduction());
+        QVERIFY(average.endsWith(u'%'));
+        QVERIFY2(popup->texts().contains(u"历史累计，不含本次跳过的 2 张"_s) && popup->texts().contains(average)
+                     && popup->texts().contains(u"所有已压缩照片合计"_s),
+                 qPrintable(popup->texts().join(u'|')));
+        QVERIFY(LayoutCheck::clippedTexts(popup).isEmpty());
         Screenshots::save(popup, u"stats-popup-skipped"_s);
         m_window->windowState()->setShowStatsSheet(false);
+
+        EnglishTexts english;
+        StatsPopup englishPopup(m_state.get(), m_window->windowState(), m_window.get());
+        QVERIFY(englishPopup.popUp(m_window->mainToolBar()->statisticsButton()));
+        const QStringList texts = englishPopup.texts();
+        // "About" once: no tilde beside it, nor on any other figure.
+        QVERIFY2(texts.contains(u"All time; not counting 2 skipped this time"_s) && texts.contains(u"Across all photos compressed"_s)
+                     && texts.filter(u"Room for about "_s).size() == 1 && texts.filter(u"~"_s).isEmpty(),
+                 qPrintable(texts.join(u'|')));
+        QVERIFY2(LayoutCheck::clippedTexts(&englishPopup).isEmpty(), qPrintable(LayoutCheck::clippedTexts(&englishPopup).join(u';')));
+        Screenshots::save(&englishPopup, u"en/stats-popup-skipped"_s);
+        englishPopup.close();
     }
 
     // The stored output folder has gone (its disk is not mounted): the start is refused with an

@@ -796,8 +796,12 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Cannot read folder: %1 (%2)</translation>
     </message>
     <message>
-        <source>文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: %1</source>
-        <translation>The file name is not valid UTF-8 and cannot be handled safely; rename it first: %1</translation>
+        <source>文件名不是有效的 UTF-8 编码，无法处理: %1</source>
+        <translation>File name is not valid UTF-8; cannot process: %1</translation>
+    </message>
+    <message>
+        <source>文件名不是有效的 UTF-8 编码，无法处理</source>
+        <translation>File name is not valid UTF-8; cannot process</translation>
     </message>
 </context>
 <context>
@@ -1525,20 +1529,12 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>100% original quality</translation>
     </message>
     <message>
-        <source>已处理照片</source>
-        <translation>Photos converted</translation>
-    </message>
-    <message>
         <source>历史累计</source>
         <translation>All time</translation>
     </message>
     <message>
         <source>平均缩减率</source>
         <translation>Average reduction</translation>
-    </message>
-    <message>
-        <source>体积缩减</source>
-        <translation>Size reduction</translation>
     </message>
     <message>
         <source>画质保证</source>
@@ -1557,13 +1553,6 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         <translation>Compress photos to free up space</translation>
     </message>
     <message numerus="yes">
-        <source>相当于多容纳约 ~%n 张原始照片</source>
-        <translation>
-            <numerusform>Room for about ~%n more original photo</numerusform>
-            <numerusform>Room for about ~%n more original photos</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
         <source>%n 张</source>
         <translation>
             <numerusform>%n photo</numerusform>
@@ -1571,11 +1560,34 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         </translation>
     </message>
     <message numerus="yes">
-        <source>不含已跳过的 %n 张</source>
+        <source>相当于多容纳约 %n 张原始照片</source>
         <translation>
-            <numerusform>Excluding %n skipped photo</numerusform>
-            <numerusform>Excluding %n skipped photos</numerusform>
+            <numerusform>Room for about %n more original photo</numerusform>
+            <numerusform>Room for about %n more original photos</numerusform>
         </translation>
+    </message>
+    <message numerus="yes">
+        <source>历史累计，不含本次跳过的 %n 张</source>
+        <translation>
+            <numerusform>All time; not counting %n skipped this time</numerusform>
+            <numerusform>All time; not counting %n skipped this time</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>已压缩照片</source>
+        <translation>Photos compressed</translation>
+    </message>
+    <message>
+        <source>已节省的字节数 ÷ 这些照片原来的字节数</source>
+        <translation>Bytes saved ÷ the original bytes of those photos</translation>
+    </message>
+    <message>
+        <source>所有已压缩照片合计</source>
+        <translation>Across all photos compressed</translation>
+    </message>
+    <message>
+        <source>不含旧版本记录的照片</source>
+        <translation>Photos recorded by older versions left out</translation>
     </message>
 </context>
 <context>
@@ -1788,6 +1800,18 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>转换后不会更小，已保留原 JPEG</source>
         <translation>Would not be smaller as JXL; the JPEG is kept</translation>
+    </message>
+    <message>
+        <source>请将文件重命名后再导入</source>
+        <translation>Rename the file, then import it again</translation>
+    </message>
+    <message>
+        <source>无法读取文件大小</source>
+        <translation>The file size could not be read</translation>
+    </message>
+    <message>
+        <source>%1，位于 %2</source>
+        <translation>%1, in %2</translation>
     </message>
 </context>
 <context>

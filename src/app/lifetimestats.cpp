@@ -10,6 +10,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -23,13 +24,41 @@ constexpr qint64 kWriteIntervalMs = 1000;
 
 const QString LifetimeStats::lifetimeBytesKey = QStringLiteral("com.lumevo.lifetimeSavedBytes");
 const QString LifetimeStats::lifetimeCountKey = QStringLiteral("com.lumevo.lifetimeProcessedCount");
+const QString LifetimeStats::reductionSavedKey = QStringLiteral("com.lumevo.lifetimeReductionSavedBytes");
+const QString LifetimeStats::reductionOriginalKey = QStringLiteral("com.lumevo.lifetimeReductionOriginalBytes");
+
+namespace {
+
+LifetimeStats::Totals storedTotals(const Preferences &preferences)
+{
+    LifetimeStats::Totals totals;
+    totals.savedBytes = preferences.int64(LifetimeStats::lifetimeBytesKey).value_or(0);
+    totals.processedCount = preferences.integer(LifetimeStats::lifetimeCountKey);
+    // The pair is written together; half of it is no figure at all.
+    const std::optional<qint64> saved = preferences.int64(LifetimeStats::reductionSavedKey);
+    const std::optional<qint64> original = preferences.int64(LifetimeStats::reductionOriginalKey);
+    if (saved && original && *saved >= 0 && *original > 0) {
+        totals.reductionSaved = *saved;
+        totals.reductionOriginal = *original;
+    }
+    return totals;
+}
+
+} // namespace
+
+LifetimeStats::Totals &LifetimeStats::Totals::operator+=(const Totals &other)
+{
+    savedBytes += other.savedBytes;
+    processedCount += other.processedCount;
+    reductionSaved += other.reductionSaved;
+    reductionOriginal += other.reductionOriginal;
+    return *this;
+}
 
 LifetimeStats::LifetimeStats(QObject *parent)
     : QObject(parent)
+    , m_totals(storedTotals(Preferences()))
 {
-    const Preferences preferences;
-    m_savedBytes = preferences.int64(lifetimeBytesKey).value_or(0);
-    m_processedCount = preferences.integer(lifetimeCountKey);
     // One write at a time: additions that arrive meanwhile wait and go into the next one.
     m_pool.setMaxThreadCount(1);
     connect(&m_writer, &QFutureWatcherBase::finished, this, &LifetimeStats::writeFinished);
@@ -43,8 +72,15 @@ LifetimeStats::~LifetimeStats()
     m_writer.disconnect(this);
     m_nextWrite.stop();
     m_pool.waitForDone();
-    if (m_pendingCount > 0)
-        addToFile(m_pendingBytes, m_pendingCount);
+    if (m_pending.processedCount > 0)
+        addToFile(m_pending);
+}
+
+std::optional<double> LifetimeStats::averageReduction() const
+{
+    if (m_totals.reductionOriginal < 1)
+        return std::nullopt;
+    return double(m_totals.reductionSaved) * 100.0 / double(m_totals.reductionOriginal);
 }
 
 void LifetimeStats::count(const TaskItem &task)
@@ -55,15 +91,14 @@ void LifetimeStats::count(const TaskItem &task)
     const qint64 saved = task.savedBytes();
     if (saved < 1)
         return;
-    m_savedBytes += saved;
-    ++m_processedCount;
-    m_pendingBytes += saved;
-    ++m_pendingCount;
+    const Totals added{saved, 1, saved, task.originalSize};
+    m_totals += added;
+    m_pending += added;
     Q_EMIT changed();
     scheduleWrite();
 }
 
-std::pair<qint64, qint64> LifetimeStats::addToFile(qint64 bytes, qint64 count)
+LifetimeStats::Totals LifetimeStats::addToFile(const Totals &added)
 {
     // Another process (the command line beside the window) may have added since this one last
     // read: re-read and add under a lock, never write back an older total.
@@ -73,12 +108,14 @@ std::pair<qint64, qint64> LifetimeStats::addToFile(qint64 bytes, qint64 count)
     if (!lock.tryLock(kCounterLockWaitMs))
         qCWarning(lcCore) << "lifetime counters: lock not taken, adding without it:" << lock.error();
     preferences.sync();
-    const qint64 savedBytes = preferences.int64(lifetimeBytesKey).value_or(0) + bytes;
-    const qint64 processedCount = preferences.integer(lifetimeCountKey) + count;
-    preferences.setInt64(lifetimeBytesKey, savedBytes);
-    preferences.setInt64(lifetimeCountKey, processedCount);
+    Totals totals = storedTotals(preferences);
+    totals += added;
+    preferences.setInt64(lifetimeBytesKey, totals.savedBytes);
+    preferences.setInt64(lifetimeCountKey, totals.processedCount);
+    preferences.setInt64(reductionSavedKey, totals.reductionSaved);
+    preferences.setInt64(reductionOriginalKey, totals.reductionOriginal);
     preferences.sync();
-    return {savedBytes, processedCount};
+    return totals;
 }
 
 void LifetimeStats::scheduleWrite()
@@ -91,26 +128,23 @@ void LifetimeStats::scheduleWrite()
 
 void LifetimeStats::startWrite()
 {
-    const qint64 bytes = std::exchange(m_pendingBytes, 0);
-    const qint64 count = std::exchange(m_pendingCount, 0);
+    const Totals added = std::exchange(m_pending, {});
     m_writing = true;
     m_sinceWrite.start();
-    m_writer.setFuture(QtConcurrent::run(&m_pool, [bytes, count] { return addToFile(bytes, count); }));
+    m_writer.setFuture(QtConcurrent::run(&m_pool, [added] { return addToFile(added); }));
 }
 
 void LifetimeStats::writeFinished()
 {
     // The file now holds what other processes added too; what arrived during the write is on top.
     m_writing = false;
-    const auto [storedBytes, storedCount] = m_writer.result();
-    const qint64 savedBytes = storedBytes + m_pendingBytes;
-    const qint64 processedCount = storedCount + m_pendingCount;
-    if (savedBytes != m_savedBytes || processedCount != m_processedCount) {
-        m_savedBytes = savedBytes;
-        m_processedCount = processedCount;
+    Totals totals = m_writer.result();
+    totals += m_pending;
+    if (totals != m_totals) {
+        m_totals = totals;
         Q_EMIT changed();
     }
-    if (m_pendingCount > 0)
+    if (m_pending.processedCount > 0)
         scheduleWrite();
     else
         Q_EMIT stored();

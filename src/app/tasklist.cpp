@@ -126,6 +126,7 @@ void TaskList::clear()
     m_realPaths.clear();
     m_counts.fill(0);
     m_notSmaller = 0;
+    m_refused = 0;
     m_savedBytes = 0;
     Q_EMIT rowsRemoved(0, last);
     Q_EMIT changed();
@@ -136,6 +137,8 @@ void TaskList::count(const TaskItem &item, int delta)
     m_counts[static_cast<size_t>(item.status)] += delta;
     if (item.status == TaskStatus::skipped && item.skipReason == SkipReason::notSmaller)
         m_notSmaller += delta;
+    if (item.isRefused())
+        m_refused += delta;
     // A skipped job's output was made, and counted, by a former run.
     if (item.status == TaskStatus::completed)
         m_savedBytes += delta * item.savedBytes();

@@ -37,6 +37,8 @@ public:
     int count(TaskStatus status) const { return m_counts[static_cast<size_t>(status)]; }
     // Of the skipped jobs: those whose JXL would not have been smaller.
     int notSmallerCount() const { return m_notSmaller; }
+    // Of the failed jobs: those no retry can mend (TaskItem::isRefused).
+    int refusedCount() const { return m_refused; }
     // Sum of savedBytes over the completed jobs.
     qint64 savedBytes() const { return m_savedBytes; }
     // True when a job's source or destination is this standardized path, or a job's source is
@@ -75,6 +77,7 @@ private:
     QHash<QUuid, QString> m_realPaths; // only the jobs whose source is reached through a link
     std::array<int, 6> m_counts{};
     int m_notSmaller = 0;
+    int m_refused = 0;
     qint64 m_savedBytes = 0;
     // While remove() compacts the list, rows from m_gapStart on sit m_gapSize places further on.
     qsizetype m_gapStart = 0;

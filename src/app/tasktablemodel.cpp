@@ -38,6 +38,9 @@ QString statusText(const TaskItem &task)
     case TaskStatus::completed:
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "已完成"));
     case TaskStatus::failed:
+        // A refused job never ran: its reason is what there is to say, and comes first.
+        if (task.isRefused() && task.errorMessage)
+            return *task.errorMessage;
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "未能完成"));
     case TaskStatus::skipped:
         return translated(QT_TRANSLATE_NOOP("TaskTableModel", "已跳过"));
@@ -102,6 +105,9 @@ QString reuseNote(const TaskItem &task)
 
 QString statusToolTip(const TaskItem &task)
 {
+    if (task.isRefused())
+        return task.errorMessage.value_or(QString()) + QLatin1Char('\n')
+            + translated(QT_TRANSLATE_NOOP("TaskTableModel", "请将文件重命名后再导入"));
     if (task.status == TaskStatus::failed)
         return task.errorMessage.value_or(translated(QT_TRANSLATE_NOOP("TaskTableModel", "未知错误")));
     QStringList parts;
@@ -110,6 +116,21 @@ QString statusToolTip(const TaskItem &task)
             parts.append(part);
     }
     return parts.join(QLatin1Char('\n'));
+}
+
+// The folders a job's source lies in, outermost first.
+QStringList folderNames(const TaskItem &task)
+{
+    const QString path = task.sourcePathText();
+    return path.left(path.lastIndexOf(QLatin1Char('/'))).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+qsizetype sharedTail(const QStringList &a, const QStringList &b)
+{
+    qsizetype n = 0;
+    while (n < a.size() && n < b.size() && a.at(a.size() - 1 - n) == b.at(b.size() - 1 - n))
+        ++n;
+    return n;
 }
 
 } // namespace
@@ -196,17 +217,90 @@ void TaskTableModel::flushChangedRows()
     m_coalesce.start();
 }
 
+void TaskTableModel::nameRows(qsizetype first, qsizetype last, bool adding)
+{
+    if (!adding && first == 0 && last + 1 == m_list->size()) { // the list emptied
+        m_sameName.clear();
+        m_folderHints.clear();
+        return;
+    }
+    // The names whose rows listed before now read differently, with how many of those there are
+    // (rows come at the end of their group; -1: all that stay): each group is gone through once,
+    // however many of its rows came or went.
+    QHash<QString, qsizetype> changed;
+    for (qsizetype row = first; row <= last; ++row) {
+        const TaskItem &task = m_list->at(row);
+        const QString name = task.fileName();
+        QList<QUuid> &group = m_sameName[name];
+        if (adding) {
+            if (!group.isEmpty() && !changed.contains(name))
+                changed.insert(name, group.size());
+            group.append(task.id);
+        } else {
+            group.removeOne(task.id);
+            if (group.isEmpty())
+                m_sameName.remove(name);
+            else
+                changed.insert(name, -1);
+        }
+    }
+    bool repaint = false;
+    for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
+        const auto group = m_sameName.constFind(it.key());
+        if (group == m_sameName.cend())
+            continue;
+        const qsizetype listed = it.value() < 0 ? group->size() : it.value();
+        for (qsizetype i = 0; i < listed; ++i)
+            m_changedIds.insert(group->at(i));
+        repaint = true;
+    }
+    if (!repaint)
+        return;
+    m_folderHints.clear();
+    if (!m_coalesce.isActive())
+        m_coalesce.start();
+}
+
+QString TaskTableModel::folderHint(const TaskItem &task) const
+{
+    const auto group = m_sameName.constFind(task.fileName());
+    if (group == m_sameName.cend() || group->size() < 2)
+        return {};
+    if (const auto known = m_folderHints.constFind(task.id); known != m_folderHints.cend())
+        return *known;
+    // One folder more than this row shares, from the end, with any other row of its name.
+    const QStringList own = folderNames(task);
+    qsizetype shared = 0;
+    for (const QUuid &id : *group) {
+        const TaskItem *other = id == task.id ? nullptr : m_list->find(id);
+        if (other)
+            shared = std::max(shared, sharedTail(own, folderNames(*other)));
+    }
+    const QString hint = shared + 1 >= own.size() ? QLatin1Char('/') + own.join(QLatin1Char('/'))
+                                                  : own.sliced(own.size() - shared - 1).join(QLatin1Char('/'));
+    m_folderHints.insert(task.id, hint);
+    return hint;
+}
+
 void TaskTableModel::setList(TaskList *list)
 {
     beginResetModel();
     m_changedIds.clear();
+    m_sameName.clear();
+    m_folderHints.clear();
     if (m_list)
         m_list->disconnect(this);
     m_list = list;
     if (m_list) {
+        if (!m_list->isEmpty())
+            nameRows(0, m_list->size() - 1, true);
+        m_changedIds.clear(); // the reset shows every row anew
         connect(m_list, &TaskList::rowsAboutToBeInserted, this,
                 [this](qsizetype first, qsizetype last) { beginInsertRows({}, int(first), int(last)); });
-        connect(m_list, &TaskList::rowsInserted, this, [this] { endInsertRows(); });
+        connect(m_list, &TaskList::rowsInserted, this, [this](qsizetype first, qsizetype last) {
+            endInsertRows();
+            nameRows(first, last, true);
+        });
         connect(m_list, &TaskList::rowChanged, this, &TaskTableModel::rowChanged);
         connect(m_list, &TaskList::rowsAboutToBeRemoved, this, &TaskTableModel::rowsAboutToGo);
         connect(m_list, &TaskList::rowsRemoved, this, [this] {
@@ -226,6 +320,7 @@ void TaskTableModel::setList(TaskList *list)
 
 void TaskTableModel::rowsAboutToGo(qsizetype first, qsizetype last)
 {
+    nameRows(first, last, false);
     if (m_resettingForRemoval)
         return;
     // A sorted proxy pays a pass over all its rows for every run removed, and a long run maps
@@ -268,9 +363,13 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return task.warning.value_or(QString());
     case ModeRole:
         return int(task.mode);
+    case FolderHintRole:
+        return index.column() == NameColumn ? folderHint(task) : QString();
     case Qt::ToolTipRole:
         if (index.column() == NameColumn)
             return nameToolTip(task);
+        if (index.column() == OriginalSizeColumn && !task.isSizeKnown())
+            return translated(QT_TRANSLATE_NOOP("TaskTableModel", "无法读取文件大小"));
         if (index.column() == StatusColumn) {
             const QString tip = statusToolTip(task);
             return tip.isEmpty() ? QVariant() : QVariant(tip);
@@ -278,12 +377,15 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         return {};
     case Qt::AccessibleTextRole:
         if (index.column() == StatusColumn) {
-            QStringList parts{statusText(task)};
-            for (const QString &part : {statusDetail(task), statusToolTip(task)}) {
-                if (!part.isEmpty())
-                    parts.append(part);
-            }
+            // A refused job's label is its reason, which the tip repeats.
+            QStringList parts{task.isRefused() ? QString() : statusText(task), statusDetail(task), statusToolTip(task)};
+            parts.removeAll(QString());
             return parts.join(QLatin1Char(' '));
+        }
+        if (index.column() == NameColumn) {
+            const QString hint = folderHint(task);
+            if (!hint.isEmpty())
+                return translated(QT_TRANSLATE_NOOP("TaskTableModel", "%1，位于 %2")).arg(task.fileName(), hint);
         }
         return data(index, Qt::DisplayRole);
     case SortRole:
@@ -307,7 +409,7 @@ QVariant TaskTableModel::data(const QModelIndex &index, int role) const
         case NameColumn:
             return task.fileName();
         case OriginalSizeColumn:
-            return formattedBytes(task.originalSize);
+            return task.isSizeKnown() ? formattedBytes(task.originalSize) : QStringLiteral("-");
         case ResultSizeColumn:
             return done && task.compressedSize ? formattedBytes(*task.compressedSize) : QStringLiteral("-");
         case SavingsColumn:

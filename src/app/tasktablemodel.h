@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -32,6 +34,9 @@ public:
         WarningRole,
         // ConversionMode of the list, as int.
         ModeRole,
+        // Where other rows have the same file name: the end of the folder path that tells this
+        // row apart from them ("2019/summer"); empty otherwise.
+        FolderHintRole,
     };
 
     explicit TaskTableModel(QObject *parent = nullptr);
@@ -62,6 +67,10 @@ private:
     void rowChanged(qsizetype row);
     void rowsAboutToGo(qsizetype first, qsizetype last);
     void flushChangedRows();
+    // Keeps m_sameName in step with rows coming and going; the rows whose folder hint changes
+    // are repainted with the next announced updates.
+    void nameRows(qsizetype first, qsizetype last, bool adding);
+    QString folderHint(const TaskItem &task) const;
 
     QPointer<TaskList> m_list;
     // Updates that arrive while the previous one is still fresh wait here (by id, so that rows
@@ -70,4 +79,8 @@ private:
     QTimer m_coalesce;
     int m_removedRuns = 0; // runs of the removal under way
     bool m_resettingForRemoval = false;
+    // The jobs of each file name (a job's source never changes), and the hints worked out for
+    // rows on screen since their names last came or went.
+    QHash<QString, QList<QUuid>> m_sameName;
+    mutable QHash<QUuid, QString> m_folderHints;
 };

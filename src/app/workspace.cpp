@@ -16,7 +16,7 @@ TaskList *Workspace::tasks(ConversionMode mode) const
 
 int Workspace::failedCount() const
 {
-    return currentTasks()->count(TaskStatus::failed);
+    return currentTasks()->count(TaskStatus::failed) - currentTasks()->refusedCount();
 }
 
 void Workspace::switchMode(ConversionMode mode)
@@ -87,8 +87,8 @@ void Workspace::clearCurrentTasks()
 
 bool Workspace::makePending(TaskList *list, qsizetype row)
 {
-    // A job whose source names no file stays failed: no retry can make it safe.
-    if (list->at(row).status != TaskStatus::failed || !list->at(row).isRunnable())
+    // A refused job stays failed: no retry can make it safe.
+    if (list->at(row).status != TaskStatus::failed || list->at(row).isRefused())
         return false;
     TaskItem task = list->at(row);
     task.status = TaskStatus::pending;

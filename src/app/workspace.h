@@ -22,6 +22,7 @@ public:
     TaskList *tasks(ConversionMode mode) const;
     ConversionMode activeMode() const { return m_activeMode; }
     TaskList *currentTasks() const { return tasks(m_activeMode); }
+    // The shown list's failed jobs that a retry would run again (refused ones never run).
     int failedCount() const;
     const QSet<QUuid> &selectedTaskIds() const { return m_selectedTaskIds; }
 

@@ -202,7 +202,7 @@ void keepShard(ScanResult &result, int index, int count)
             keptFiles.append(files.at(i));
             keptSizes.append(sizes.at(i));
             keptRoots.append(roots.at(i));
-            total += sizes.at(i);
+            total += std::max<qint64>(sizes.at(i), 0); // an unknown size counts as none
         }
         files = std::move(keptFiles);
         sizes = std::move(keptSizes);

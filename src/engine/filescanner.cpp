@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <string_view>
@@ -86,13 +87,15 @@ std::string_view lastComponent(const QByteArray &path)
     return slash == std::string_view::npos ? view : view.substr(slash + 1);
 }
 
-void addProblem(ScanResult &result, ScanProblem::Kind kind, const QByteArray &path, int error = 0, bool jxl = false)
+void addProblem(ScanResult &result, ScanProblem::Kind kind, const QByteArray &path, int error = 0, bool jxl = false,
+                qint64 size = TaskItem::kUnknownSize)
 {
     ScanProblem problem;
     problem.kind = kind;
     problem.path = FileScanner::displayPath(path);
     problem.error = error;
     problem.jxl = jxl;
+    problem.size = size;
     result.problems.append(problem);
 }
 
@@ -102,12 +105,12 @@ void append(ScanResult &result, Kind kind, const QUrl &url, qint64 size, const Q
         result.jpegFiles.append(url);
         result.jpegSizes.append(size);
         result.jpegRoots.append(root);
-        result.totalJPEGBytes += size;
+        result.totalJPEGBytes += std::max<qint64>(size, 0);
     } else if (kind == Kind::jxl) {
         result.jxlFiles.append(url);
         result.jxlSizes.append(size);
         result.jxlRoots.append(root);
-        result.totalJXLBytes += size;
+        result.totalJXLBytes += std::max<qint64>(size, 0);
     }
 }
 
@@ -174,7 +177,8 @@ int readFolder(const QByteArray &path, std::vector<Entry> &entries)
         // Follows a link: a link to a photo counts as the photo, a link to a folder is never
         // descended (it may loop) and a dangling link is nothing.
         struct stat info;
-        qint64 size = 0;
+        // A folder that may be listed but not entered lists names it cannot tell the size of.
+        qint64 size = TaskItem::kUnknownSize;
         if (fstatat(fd, name, &info, 0) == 0) {
             if (!S_ISREG(info.st_mode))
                 continue;
@@ -201,10 +205,16 @@ QString ScanProblem::message() const
     case Kind::unreadableFolder:
         return QCoreApplication::translate("FileScanner", "无法读取文件夹: %1 (%2)").arg(path, qt_error_string(error));
     case Kind::undecodableName:
-        return QCoreApplication::translate("FileScanner", "文件名不是有效的 UTF-8 编码，无法安全处理，请先重命名: %1")
-            .arg(path);
+        return QCoreApplication::translate("FileScanner", "文件名不是有效的 UTF-8 编码，无法处理: %1").arg(path);
     }
     return path;
+}
+
+QString ScanProblem::reason() const
+{
+    if (kind == Kind::undecodableName)
+        return QCoreApplication::translate("FileScanner", "文件名不是有效的 UTF-8 编码，无法处理");
+    return message();
 }
 
 QUrl ScanProblem::placeholderURL() const
@@ -290,7 +300,8 @@ ImportProblems importProblems(const ScanResult &result, ConversionMode direction
         task.sourceURL = problem.placeholderURL();
         task.mode = direction;
         task.status = TaskStatus::failed;
-        task.errorMessage = problem.message();
+        task.originalSize = problem.size;
+        task.errorMessage = problem.reason();
         problems.failedTasks.append(task);
     }
     return problems;
@@ -439,7 +450,7 @@ ScanResult ScanStream::next(qsizetype limit)
         // Such a name decodes to replacement characters, which could name another file.
         if (!level.representable || !FileScanner::isRepresentable(entry.name)) {
             addProblem(result, ScanProblem::Kind::undecodableName, level.path + entry.name, 0,
-                       entry.kind == Kind::jxl);
+                       entry.kind == Kind::jxl, entry.size);
             continue;
         }
         const QString own = level.prefix + QFile::decodeName(entry.name);

@@ -25,9 +25,12 @@ struct ScanProblem
     QString path;
     int error = 0;      // errno of missing, inaccessible, unreadableFolder
     bool jxl = false;   // undecodableName: a JPEG XL name, else a JPEG name
+    qint64 size = TaskItem::kUnknownSize; // undecodableName: the photo's size when it could be read
 
-    // The text shown for it, in the user's language.
+    // The text shown for it, in the user's language, the path included.
     QString message() const;
+    // Why it cannot be taken, without the path (a job's row or line names the file already).
+    QString reason() const;
     // For undecodableName: a stand-in source that shows the photo's name and path but is not a
     // file URL, so nothing can open it or take it for the file whose name it displays.
     QUrl placeholderURL() const;
@@ -41,13 +44,15 @@ struct ScanResult
     QUrl folderURL;
     QList<QUrl> jpegFiles;
     QList<QUrl> jxlFiles;
-    // Byte sizes in the order of jpegFiles and jxlFiles, as the walk read them.
+    // Byte sizes in the order of jpegFiles and jxlFiles, as the walk read them;
+    // TaskItem::kUnknownSize where the file system would not say.
     QList<qint64> jpegSizes;
     QList<qint64> jxlSizes;
     // The import root of each file, in the order of jpegFiles and jxlFiles: the folder named in
     // the scan that it was found under, or a file's own folder when the file was named itself.
     QStringList jpegRoots;
     QStringList jxlRoots;
+    // Of the sizes that are known.
     qint64 totalJPEGBytes = 0;
     qint64 totalJXLBytes = 0;
     QList<ScanProblem> problems;
@@ -74,7 +79,7 @@ const QStringList &jxlExtensions();
 
 // Folders are walked to any depth, skipping hidden items, packages and symbolic links to
 // folders. Files keep the given order (inside a folder, the walk order); nothing is
-// de-duplicated here (forEachPhoto tells which listed paths are one file). A file whose size cannot be read is listed with 0 bytes. Missing paths,
+// de-duplicated here (forEachPhoto tells which listed paths are one file). A file whose size cannot be read is listed with an unknown size. Missing paths,
 // folders that cannot be read and photos whose names are not UTF-8 go to `problems`, never
 // to the file lists.
 ScanResult scan(const QList<QUrl> &urls);

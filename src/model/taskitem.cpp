@@ -144,6 +144,11 @@ bool TaskItem::isRunnable() const
     return sourceURL.isLocalFile();
 }
 
+bool TaskItem::isRefused() const
+{
+    return status == TaskStatus::failed && !isRunnable();
+}
+
 bool TaskItem::isWaiting() const
 {
     return status == TaskStatus::pending || status == TaskStatus::failed;

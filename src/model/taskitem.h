@@ -44,11 +44,14 @@ QString description(DeleteStrategy strategy);
 // One file's job. A plain value: copied, compared field by field, replaced whole by id.
 struct TaskItem
 {
+    static constexpr qint64 kUnknownSize = -1;
+
     QUuid id = QUuid::createUuid();
     QUrl sourceURL;
     std::optional<QUrl> destinationURL;
     ConversionMode mode = ConversionMode::jpegToJXL;
     TaskStatus status = TaskStatus::pending;
+    // kUnknownSize when the file system would not tell (an empty file is 0).
     qint64 originalSize = 0;
     std::optional<qint64> compressedSize;
     std::optional<QString> errorMessage;
@@ -72,8 +75,11 @@ struct TaskItem
     // False for a job standing in for a photo whose name no path can carry: its source is not
     // a local file, so nothing can open it, and it is never run, retried or previewed.
     bool isRunnable() const;
+    // Failed without ever running: its name cannot be carried by a path, so no retry can mend it.
+    bool isRefused() const;
     // Pending or failed: a batch started now would run it (when it is runnable).
     bool isWaiting() const;
+    bool isSizeKnown() const { return originalSize >= 0; }
     // The source's path as shown to the user (also for a job that is not runnable).
     QString sourcePathText() const;
     qint64 compressedSizeOrZero() const;

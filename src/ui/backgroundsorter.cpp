@@ -41,13 +41,13 @@ void BackgroundSorter::start(const TaskSortKeys &keys, TaskSortKeys::Snapshot sn
                       [keys, snapshot = std::move(snapshot), latest = m_latest, run]() mutable {
                           // A newer run is queued behind this one: it alone counts.
                           if (latest->load() != run)
-                              return std::vector<int>();
+                              return std::make_shared<TaskSortKeys::Sorted>();
                           // The snapshot is moved in and freed here, not on the GUI thread, where
                           // freeing a long list's names would stall.
-                          return keys.sorted(std::exchange(snapshot, {}));
+                          return std::make_shared<TaskSortKeys::Sorted>(keys.sorted(std::exchange(snapshot, {})));
                       })
-        .then(this, [this, run, landing = std::move(landing)](const std::vector<int> &order) {
-            arrived(run, order, landing);
+        .then(this, [this, run, landing = std::move(landing)](const std::shared_ptr<TaskSortKeys::Sorted> &sorted) {
+            arrived(run, sorted, landing);
         });
 }
 
@@ -65,14 +65,19 @@ void BackgroundSorter::setHeld(bool held)
         std::exchange(m_waiting, {})();
 }
 
-void BackgroundSorter::arrived(quint64 run, const std::vector<int> &order, const Landing &landing)
+void BackgroundSorter::arrived(quint64 run, const std::shared_ptr<TaskSortKeys::Sorted> &sorted, const Landing &landing)
 {
     if (run != m_run)
         return;
     if (m_held) {
-        m_waiting = [this, run, order, landing] { arrived(run, order, landing); };
+        m_waiting = [this, run, sorted, landing] { arrived(run, sorted, landing); };
         return;
     }
     m_run = 0;
-    landing(order);
+    landing(*sorted);
+    // The name keys the landing did not keep are freed on the worker, as the snapshot was.
+    if (!sorted->names.empty()) {
+        auto leftovers = std::make_shared<std::vector<NameCollation::Key>>(std::exchange(sorted->names, {}));
+        (void)QtConcurrent::run(sortPool(), [leftovers] { leftovers->clear(); });
+    }
 }

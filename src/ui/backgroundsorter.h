@@ -18,8 +18,8 @@ class BackgroundSorter final : public QObject
     Q_DISABLE_COPY_MOVE(BackgroundSorter)
 
 public:
-    // Called on the GUI thread with the snapshot's rows in order.
-    using Landing = std::function<void(const std::vector<int> &order)>;
+    // Called on the GUI thread with the snapshot's rows in order (and their name keys).
+    using Landing = std::function<void(TaskSortKeys::Sorted &sorted)>;
 
     explicit BackgroundSorter(QObject *parent = nullptr);
     ~BackgroundSorter() override;
@@ -35,7 +35,7 @@ public:
     bool isHeld() const { return m_held; }
 
 private:
-    void arrived(quint64 run, const std::vector<int> &order, const Landing &landing);
+    void arrived(quint64 run, const std::shared_ptr<TaskSortKeys::Sorted> &sorted, const Landing &landing);
 
     quint64 m_run = 0;
     quint64 m_lastRun = 0;

@@ -10,6 +10,7 @@
 #include "ui/style.h"
 #include "ui/windowstate.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -23,6 +24,7 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <climits>
 
 namespace StatsFigures {
 
@@ -43,23 +45,24 @@ std::pair<QString, QString> formattedBytesParts(qint64 bytes)
     return {text, QString()};
 }
 
-QString averageReductionText(const QList<TaskItem> &tasks, qint64 lifetimeSavedBytes)
+QString estimateText(qint64 lifetimeSavedBytes)
 {
-    qint64 saved = 0;
-    qint64 original = 0;
-    bool any = false;
-    for (const TaskItem &task : tasks) {
-        if (task.status != TaskStatus::completed || task.mode != ConversionMode::jpegToJXL)
-            continue;
-        any = true;
-        saved += task.savedBytes();
-        original += task.originalSize;
-    }
-    if (any && original > 0)
-        return QStringLiteral("~%1%").arg(double(saved) / double(original) * 100.0, 0, 'f', 1);
-    if (lifetimeSavedBytes > 0)
-        return QStringLiteral("~23%");
-    return QStringLiteral("—");
+    const int photos = int(std::min<qint64>(estimatedSavedPhotosCount(lifetimeSavedBytes), INT_MAX));
+    if (photos == 0)
+        return QCoreApplication::translate("StatsPopup", "压缩照片即可释放储存空间");
+    return QCoreApplication::translate("StatsPopup", "相当于多容纳约 %n 张原始照片", nullptr, photos);
+}
+
+QString averageReductionText(std::optional<double> average)
+{
+    return average ? QStringLiteral("%1%").arg(*average, 0, 'f', 1) : QStringLiteral("—");
+}
+
+QString countCaption(int skippedNow)
+{
+    if (skippedNow < 1)
+        return QCoreApplication::translate("StatsPopup", "历史累计");
+    return QCoreApplication::translate("StatsPopup", "历史累计，不含本次跳过的 %n 张", nullptr, skippedNow);
 }
 
 } // namespace StatsFigures
@@ -209,8 +212,8 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
         QString caption;
     };
     const CardText cards[] = {
-        {tr("已处理照片"), QStringLiteral("pikora-photo-stack"), tr("历史累计")},
-        {tr("平均缩减率"), QStringLiteral("pikora-shrink"), tr("体积缩减")},
+        {tr("已压缩照片"), QStringLiteral("pikora-photo-stack"), QString()},
+        {tr("平均缩减率"), QStringLiteral("pikora-shrink"), QString()},
         {tr("画质保证"), QStringLiteral("pikora-shield"), tr("完整保留色彩与拍摄信息")},
     };
     auto *row = new QHBoxLayout;
@@ -243,6 +246,9 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
     }
     m_cardValues.at(2)->setText(tr("100% 无损"));
     column->addLayout(row);
+    const QString averageDefinition = tr("已节省的字节数 ÷ 这些照片原来的字节数");
+    for (QLabel *label : {m_cardTitles.at(1), m_cardValues.at(1), m_cardCaptions.at(1)})
+        label->setToolTip(averageDefinition);
 
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(0);
@@ -251,10 +257,8 @@ StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
         if (isVisible())
             m_refresh.start();
     };
-    for (TaskList *list : {m_workspace->compressTasks(), m_workspace->restoreTasks()})
-        connect(list, &TaskList::changed, this, schedule);
+    connect(m_workspace->compressTasks(), &TaskList::changed, this, schedule);
     connect(m_lifetime, &LifetimeStats::changed, this, schedule);
-    connect(m_workspace, &Workspace::activeModeChanged, this, schedule);
     refresh();
 }
 
@@ -265,13 +269,13 @@ void StatsPopup::refresh()
     m_number->setText(number);
     m_unit->setText(unit);
     m_unit->setVisible(!unit.isEmpty());
-    const qint64 photos = StatsFigures::estimatedSavedPhotosCount(saved);
-    m_estimate->setText(photos != 0 ? tr("相当于多容纳约 ~%n 张原始照片", nullptr, int(std::min<qint64>(photos, INT_MAX))) : tr("压缩照片即可释放储存空间"));
+    m_estimate->setText(StatsFigures::estimateText(saved));
+    // Every figure is of all time; the list's skipped photos are named, as the rows show them
+    // done but they saved nothing now.
     m_cardValues.at(0)->setText(tr("%n 张", nullptr, int(std::min<qint64>(m_lifetime->processedCount(), INT_MAX))));
-    m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_workspace->currentTasks()->items(), saved));
-    // The average is of this run's conversions; photos a former run had done stay out of it.
-    const int skipped = m_workspace->currentTasks()->count(TaskStatus::skipped);
-    m_cardCaptions.at(1)->setText(skipped > 0 ? tr("不含已跳过的 %n 张", nullptr, skipped) : tr("体积缩减"));
+    m_cardCaptions.at(0)->setText(StatsFigures::countCaption(m_workspace->compressTasks()->count(TaskStatus::skipped)));
+    m_cardValues.at(1)->setText(StatsFigures::averageReductionText(m_lifetime->averageReduction()));
+    m_cardCaptions.at(1)->setText(m_lifetime->averageCoversAll() ? tr("所有已压缩照片合计") : tr("不含旧版本记录的照片"));
 }
 
 bool StatsPopup::popUp(QWidget *anchor)

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "model/taskitem.h"
-
 #include <QFrame>
 #include <QPointer>
 #include <QTimer>
 
+#include <optional>
 #include <utility>
 
 class AppState;
@@ -23,9 +22,13 @@ qint64 estimatedSavedPhotosCount(qint64 lifetimeSavedBytes);
 // formattedBytes split at its blank into the figure and the unit; the whole text and an empty
 // unit when it has no blank.
 std::pair<QString, QString> formattedBytesParts(qint64 bytes);
-// The shown list's completed compressions as "~23.4%"; "~23%" (the typical figure) when there
-// are none but something was saved before; "—" when there is no figure at all.
-QString averageReductionText(const QList<TaskItem> &tasks, qint64 lifetimeSavedBytes);
+// The line under the bar: the photos the saved bytes make room for, or what to do to save some.
+QString estimateText(qint64 lifetimeSavedBytes);
+// The lifetime average reduction as "23.4%"; "—" while there is none.
+QString averageReductionText(std::optional<double> average);
+// What the count of compressed photos leaves out: the photos of the list that were skipped (a
+// former run's output found, or a JXL that would not have been smaller) saved nothing now.
+QString countCaption(int skippedNow);
 
 } // namespace StatsFigures
 

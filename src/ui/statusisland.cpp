@@ -17,6 +17,8 @@
 #include <QMouseEvent>
 #include <QToolButton>
 
+#include <algorithm>
+
 // A small turning wheel while a batch runs; it only ticks while shown.
 class StatusIsland::Spinner final : public QWidget
 {
@@ -65,12 +67,12 @@ StatusFacts StatusFacts::of(const Workspace &workspace, const ToolStatus &tools,
     const TaskList *list = workspace.currentTasks();
     facts.count = int(list->size());
     facts.savedBytes = list->savedBytes();
-    facts.failedCount = list->count(TaskStatus::failed);
+    facts.failedCount = workspace.failedCount(); // the retry button offers only what a retry can mend
     facts.notSmallerCount = list->notSmallerCount();
     facts.skippedCount = list->count(TaskStatus::skipped) - facts.notSmallerCount;
     if (!facts.batch.running) { // the sum walks the list: only when the idle face shows it
         for (const TaskItem &task : list->items())
-            facts.totalSize += task.originalSize;
+            facts.totalSize += std::max<qint64>(task.originalSize, 0);
     }
     return facts;
 }

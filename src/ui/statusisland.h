@@ -21,7 +21,7 @@ struct StatusFacts
     int count = 0;
     qint64 totalSize = 0;
     qint64 savedBytes = 0;
-    int failedCount = 0;
+    int failedCount = 0;  // that a retry can mend
     int skippedCount = 0; // left as a former run made them
     int notSmallerCount = 0;
 

@@ -102,12 +102,13 @@ QMenu *TaskRowActions::makeMenu(const QUuid &id, QWidget *parent)
     menu->addAction(tr("用默认程序打开(&O)"), this, [this, id] { open(id); });
     menu->addAction(tr("在文件管理器中显示(&S)"), this, [this, id] { reveal(id); });
     menu->addAction(tr("拷贝文件路径(&P)"), this, [this, id] { copyPath(id); });
-    if (found->status == TaskStatus::failed) {
+    if (found->status == TaskStatus::failed)
         menu->addAction(tr("复制错误信息(&E)"), this, [this, id] { copyErrors(rowsActedOn(id)); });
+    // A refused job is never offered a retry; another failure waits for its tool.
+    if (found->status == TaskStatus::failed && !found->isRefused()) {
         menu->addSeparator();
         QAction *again = menu->addAction(tr("重新尝试此项目(&R)"), this, [this, id] { retry(id); });
-        const bool toolReady = found->mode == ConversionMode::jpegToJXL ? m_tools->isCjxlReady() : m_tools->isDjxlReady();
-        again->setEnabled(toolReady && found->isRunnable());
+        again->setEnabled(found->mode == ConversionMode::jpegToJXL ? m_tools->isCjxlReady() : m_tools->isDjxlReady());
     }
     menu->addSeparator();
     const QSet<QUuid> &selected = m_workspace->selectedTaskIds();

@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
+#include <QTextLayout>
 #include <QToolTip>
 
 #include <algorithm>
@@ -105,9 +107,34 @@ void drawReveal(QPainter *p, const QRectF &box, const QColor &color)
     p->drawLine(to, to + QPointF(0, frame.height() * 0.28));
 }
 
-QString plainToolTip(const QString &text)
+// Shown as it is (a file named "<b>x.jpg" is no markup), broken into lines of a readable width
+// here: rich text would break only at blanks, and the paths in a tool's message have none.
+QString plainToolTip(const QString &text, const QScreen *screen)
 {
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+    const QFont font = QToolTip::font();
+    qreal width = QFontMetricsF(font).averageCharWidth() * TaskRowDelegate::kToolTipChars;
+    if (screen)
+        width = std::min(width, screen->availableGeometry().width() * 0.8);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QStringList lines;
+    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            QString piece = paragraph.mid(line.textStart(), line.textLength());
+            while (piece.endsWith(QLatin1Char(' ')))
+                piece.chop(1);
+            lines.append(piece);
+        }
+        layout.endLayout();
+        if (paragraph.isEmpty())
+            lines.append(QString());
+    }
+    return QStringLiteral("<p style='white-space:pre'>") + lines.join(QLatin1Char('\n')).toHtmlEscaped()
+        + QStringLiteral("</p>");
 }
 
 QRect textRect(const QRect &cell)
@@ -121,6 +148,7 @@ TaskRowDelegate::TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent)
     : QStyledItemDelegate(parent)
     , m_thumbnails(thumbnails)
     , m_nameFont(Style::fontInDesignPoints(12.5, QFont::Medium))
+    , m_hintFont(Style::fontInDesignPoints(11))
     , m_sizeFont(Style::monospaceInDesignPoints(11))
     , m_sizeStrongFont(Style::monospaceInDesignPoints(11, QFont::Medium))
     , m_smallFont(Style::fontInDesignPoints(11))
@@ -258,12 +286,26 @@ void TaskRowDelegate::paintName(QPainter *painter, const QStyleOptionViewItem &o
 
     const QRect nameRect(int(square.right()) + kPadding, cell.top(), cell.right() - int(square.right()) - 2 * kPadding,
                          cell.height());
-    const QFont &font = m_nameFont;
-    painter->setFont(font);
+    // Where names repeat, the folder that tells the row apart follows the name, fainter; the name
+    // keeps the room it needs, the folder takes what is left (its start is what differs).
+    const QString hint = index.data(TaskTableModel::FolderHintRole).toString();
+    const QFontMetrics nameMetrics(m_nameFont);
+    const QFontMetrics hintMetrics(m_hintFont);
+    const int gap = hint.isEmpty() ? 0 : kPadding;
+    const int hintRoom = hint.isEmpty() ? 0 : std::min(hintMetrics.horizontalAdvance(hint), nameRect.width() / 2);
+    const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                                nameRect.width() - hintRoom - gap);
+    painter->setFont(m_nameFont);
     painter->setPen(text);
-    const QString name =
-        QFontMetrics(font).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width());
     painter->drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, name);
+    if (hint.isEmpty())
+        return;
+    QRect hintRect = nameRect;
+    hintRect.setLeft(nameRect.left() + nameMetrics.horizontalAdvance(name) + gap);
+    painter->setFont(m_hintFont);
+    painter->setPen(Style::faded(text, 0.6));
+    painter->drawText(hintRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                      hintMetrics.elidedText(hint, Qt::ElideRight, hintRect.width()));
 }
 
 void TaskRowDelegate::paintBadge(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index,
@@ -387,7 +429,7 @@ bool TaskRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, cons
             QToolTip::hideText();
             event->ignore();
         } else {
-            QToolTip::showText(event->globalPos(), plainToolTip(text), view->viewport(), option.rect);
+            QToolTip::showText(event->globalPos(), plainToolTip(text, view->screen()), view->viewport(), option.rect);
         }
         return true;
     }

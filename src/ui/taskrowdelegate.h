@@ -16,6 +16,8 @@ class TaskRowDelegate final : public QStyledItemDelegate
 public:
     static constexpr int kRowHeight = 34;
     static constexpr int kThumbnailSize = 26;
+    // Tool tips break their lines at about this many characters.
+    static constexpr int kToolTipChars = 72;
 
     explicit TaskRowDelegate(ThumbnailCache *thumbnails, QObject *parent = nullptr);
 
@@ -50,6 +52,7 @@ private:
     int m_spinnerPhase = 0;
     // Made once: building fonts for every cell showed in the scrolling profile.
     QFont m_nameFont;
+    QFont m_hintFont;
     QFont m_sizeFont;
     QFont m_sizeStrongFont;
     QFont m_smallFont;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <numeric>
 
+static_assert(TaskSortKeys::kColumns == TaskTableModel::ColumnCount);
+
 namespace {
 
 double numberOf(const TaskItem &task, int column)
@@ -26,88 +28,128 @@ double numberOf(const TaskItem &task, int column)
     return 0;
 }
 
+int compareNumbers(double a, double b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
 } // namespace
 
 TaskSortKeys::TaskSortKeys(int column, Qt::SortOrder order, const QLocale &locale)
-    : m_column(column >= 0 && column < TaskTableModel::ColumnCount ? column : -1)
-    , m_ascending(order == Qt::AscendingOrder)
-    , m_locale(locale)
+    : m_locale(locale)
     , m_names(locale)
 {
+    if (column >= 0 && column < kColumns)
+        m_columns.push_back({column, order == Qt::AscendingOrder});
 }
 
-TaskSortKeys::Key TaskSortKeys::keyOf(const TaskItem &task) const
+TaskSortKeys TaskSortKeys::resortedBy(int column, Qt::SortOrder order) const
 {
-    Key key;
-    if (m_column == TaskTableModel::NameColumn)
-        key.name = m_names.key(task.fileName());
-    else
-        key.number = numberOf(task, m_column);
-    return key;
+    TaskSortKeys keys(column, order, m_locale);
+    if (!keys.isSorted())
+        return keys;
+    for (const SortColumn &before : m_columns) {
+        if (before.column != column)
+            keys.m_columns.push_back(before);
+    }
+    return keys;
+}
+
+bool TaskSortKeys::takesNames() const
+{
+    return std::any_of(m_columns.cbegin(), m_columns.cend(),
+                       [](const SortColumn &c) { return c.column == TaskTableModel::NameColumn; });
+}
+
+qsizetype TaskSortKeys::numberCount() const
+{
+    return qsizetype(m_columns.size()) - (takesNames() ? 1 : 0);
 }
 
 int TaskSortKeys::compare(const Key &a, const Key &b) const
 {
-    int compared = 0;
-    if (m_column == TaskTableModel::NameColumn)
-        compared = a.name.compare(b.name);
-    else if (m_column >= 0)
-        compared = a.number < b.number ? -1 : (b.number < a.number ? 1 : 0);
-    return m_ascending ? compared : -compared;
+    for (const SortColumn &c : m_columns) {
+        const int compared = c.column == TaskTableModel::NameColumn
+            ? a.name.compare(b.name)
+            : compareNumbers(a.numbers[size_t(c.column)], b.numbers[size_t(c.column)]);
+        if (compared != 0)
+            return c.ascending ? compared : -compared;
+    }
+    return 0;
 }
 
-int TaskSortKeys::compare(const TaskItem &a, const TaskItem &b) const
+int TaskSortKeys::compare(const TaskItem &a, const TaskItem &b, const std::function<int()> &compareNames) const
 {
-    int compared = 0;
-    if (m_column == TaskTableModel::NameColumn) {
-        compared = m_names.compare(a.fileName(), b.fileName());
-    } else if (m_column >= 0) {
-        const double first = numberOf(a, m_column);
-        const double second = numberOf(b, m_column);
-        compared = first < second ? -1 : (second < first ? 1 : 0);
+    for (const SortColumn &c : m_columns) {
+        const int compared = c.column == TaskTableModel::NameColumn
+            ? compareNames()
+            : compareNumbers(numberOf(a, c.column), numberOf(b, c.column));
+        if (compared != 0)
+            return c.ascending ? compared : -compared;
     }
-    return m_ascending ? compared : -compared;
+    return 0;
+}
+
+NameCollation::Key TaskSortKeys::nameKey(const TaskItem &task) const
+{
+    return m_names.key(task.fileName());
 }
 
 TaskSortKeys::Snapshot TaskSortKeys::snapshot(const TaskList &tasks, const std::vector<int> &rows) const
 {
     Snapshot snapshot;
     snapshot.rows = rows;
-    if (m_column == TaskTableModel::NameColumn) {
+    if (takesNames()) {
         snapshot.names.reserve(rows.size());
         for (const int row : rows)
             snapshot.names.push_back(tasks.at(row).sourceURL);
-    } else if (m_column >= 0) {
-        snapshot.numbers.reserve(rows.size());
-        for (const int row : rows)
-            snapshot.numbers.push_back(numberOf(tasks.at(row), m_column));
+    }
+    snapshot.numbers.reserve(rows.size() * size_t(numberCount()));
+    for (const int row : rows) {
+        const TaskItem &task = tasks.at(row);
+        for (const SortColumn &c : m_columns) {
+            if (c.column != TaskTableModel::NameColumn)
+                snapshot.numbers.push_back(numberOf(task, c.column));
+        }
     }
     return snapshot;
 }
 
-std::vector<int> TaskSortKeys::sorted(Snapshot snapshot) const
+TaskSortKeys::Sorted TaskSortKeys::sorted(Snapshot snapshot) const
 {
     const size_t count = snapshot.rows.size();
-    if (m_column < 0 || count < 2)
-        return std::move(snapshot.rows);
+    if (m_columns.empty() || count < 2)
+        return {std::move(snapshot.rows), {}};
     // Keys are made once per row rather than twice per comparison; a collation of its own keeps
     // a worker thread off the one the GUI thread uses.
     std::vector<Key> keys(count);
-    if (m_column == TaskTableModel::NameColumn) {
+    if (takesNames()) {
         const NameCollation names(m_locale);
         for (size_t i = 0; i < count; ++i)
             keys[i].name = names.key(snapshot.names[i].fileName());
-    } else {
-        for (size_t i = 0; i < count; ++i)
-            keys[i].number = snapshot.numbers[i];
+    }
+    const size_t stride = size_t(numberCount());
+    for (size_t i = 0; i < count; ++i) {
+        size_t at = i * stride;
+        for (const SortColumn &c : m_columns) {
+            if (c.column != TaskTableModel::NameColumn)
+                keys[i].numbers[size_t(c.column)] = snapshot.numbers[at++];
+        }
     }
     std::vector<int> positions(count);
     std::iota(positions.begin(), positions.end(), 0);
-    std::stable_sort(positions.begin(), positions.end(),
-                     [&](int a, int b) { return compare(keys[size_t(a)], keys[size_t(b)]) < 0; });
-    std::vector<int> order;
-    order.reserve(count);
+    std::sort(positions.begin(), positions.end(), [&](int a, int b) {
+        const int compared = compare(keys[size_t(a)], keys[size_t(b)]);
+        return compared != 0 ? compared < 0 : snapshot.rows[size_t(a)] < snapshot.rows[size_t(b)];
+    });
+    Sorted result;
+    result.rows.reserve(count);
     for (const int position : positions)
-        order.push_back(snapshot.rows[size_t(position)]);
-    return order;
+        result.rows.push_back(snapshot.rows[size_t(position)]);
+    if (takesNames()) {
+        result.names.reserve(count);
+        for (const int position : positions)
+            result.names.push_back(std::move(keys[size_t(position)].name));
+    }
+    return result;
 }

@@ -115,7 +115,18 @@ QVariant TaskSortProxy::headerData(int section, Qt::Orientation orientation, int
 bool TaskSortProxy::before(int a, int b) const
 {
     const TaskList *tasks = list();
-    return m_keys.before(tasks->at(a), tasks->at(b));
+    const int compared =
+        m_keys.compare(tasks->at(a), tasks->at(b), [&] { return nameKey(a).compare(nameKey(b)); });
+    return compared != 0 ? compared < 0 : a < b;
+}
+
+const NameCollation::Key &TaskSortProxy::nameKey(int row) const
+{
+    if (!m_hasNameKey[size_t(row)]) {
+        m_nameKeys[size_t(row)] = m_keys.nameKey(list()->at(row));
+        m_hasNameKey[size_t(row)] = 1;
+    }
+    return m_nameKeys[size_t(row)];
 }
 
 void TaskSortProxy::sortRows(std::vector<int> &rows) const
@@ -123,7 +134,8 @@ void TaskSortProxy::sortRows(std::vector<int> &rows) const
     const TaskList *tasks = list();
     if (!tasks || !m_keys.isSorted() || rows.size() < 2)
         return;
-    rows = m_keys.sorted(*tasks, rows);
+    // On the GUI thread the name keys made are kept for the comparisons to come.
+    std::sort(rows.begin(), rows.end(), [this](int a, int b) { return before(a, b); });
 }
 
 std::vector<int> TaskSortProxy::merged(const std::vector<int> &order, const std::vector<int> &rows) const
@@ -154,7 +166,7 @@ void TaskSortProxy::sort(int column, Qt::SortOrder order)
         column = -1;
     if (column == m_keys.column() && order == m_keys.order())
         return;
-    m_keys = TaskSortKeys(column, order);
+    m_keys = m_keys.resortedBy(column, order);
     if (!m_keys.isSorted()) {
         stopSorting();
         std::vector<int> all(m_rowOf.size());
@@ -214,11 +226,12 @@ void TaskSortProxy::startSortRun(quint64 queued)
     std::vector<int> rows = m_rows;
     rows.insert(rows.end(), m_held.cbegin(), m_held.cend());
     m_sorter->start(m_keys, m_keys.snapshot(*tasks, rows),
-                    [this](const std::vector<int> &order) { landSortRun(order); });
+                    [this](TaskSortKeys::Sorted &result) { landSortRun(result); });
 }
 
-void TaskSortProxy::landSortRun(const std::vector<int> &sortedRows)
+void TaskSortProxy::landSortRun(TaskSortKeys::Sorted &result)
 {
+    const std::vector<int> &sortedRows = result.rows;
     const TaskList *tasks = list();
     const std::vector<QUuid> ids = std::exchange(m_runIds, {});
     if (!tasks || tasks != m_runList)
@@ -230,10 +243,15 @@ void TaskSortProxy::landSortRun(const std::vector<int> &sortedRows)
     std::vector<int> order;
     order.reserve(size_t(count));
     const bool sameRows = m_runStructure == m_structure;
-    for (const int row : sortedRows) {
+    for (size_t i = 0; i < sortedRows.size(); ++i) {
+        const int row = sortedRows[i];
         const qsizetype now = sameRows ? row : tasks->indexOf(ids[size_t(row)]);
         if (now < 0 || now >= count || placed[size_t(now)])
             continue;
+        if (i < result.names.size() && !m_hasNameKey[size_t(now)]) {
+            m_nameKeys[size_t(now)] = std::move(result.names[i]);
+            m_hasNameKey[size_t(now)] = 1;
+        }
         if (!m_touched.isEmpty() && m_touched.contains(tasks->at(now).id))
             continue;
         placed[size_t(now)] = 1;
@@ -403,6 +421,8 @@ void TaskSortProxy::sourceRowsInserted(int first, int last)
     shift(m_held);
     shift(m_changed);
     m_rowOf.insert(m_rowOf.begin() + first, size_t(count), -1);
+    m_nameKeys.insert(m_nameKeys.begin() + first, size_t(count), NameCollation::Key());
+    m_hasNameKey.insert(m_hasNameKey.begin() + first, size_t(count), 0);
     std::vector<int> fresh(static_cast<size_t>(count));
     std::iota(fresh.begin(), fresh.end(), first);
 
@@ -504,6 +524,8 @@ void TaskSortProxy::sourceRowsRemoved(int first, int last)
 {
     const int count = last - first + 1;
     m_rowOf.erase(m_rowOf.begin() + first, m_rowOf.begin() + last + 1);
+    m_nameKeys.erase(m_nameKeys.begin() + first, m_nameKeys.begin() + last + 1);
+    m_hasNameKey.erase(m_hasNameKey.begin() + first, m_hasNameKey.begin() + last + 1);
     const auto renumber = [first, last, count](std::vector<int> &rows) {
         rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int row) { return row >= first && row <= last; }),
                    rows.end());
@@ -551,6 +573,8 @@ void TaskSortProxy::sourceReset()
     m_rows.clear();
     m_held.clear();
     m_rowOf.assign(size_t(count), -1);
+    m_nameKeys.assign(size_t(count), NameCollation::Key());
+    m_hasNameKey.assign(size_t(count), 0);
     const bool sameList = tasks && tasks == m_resetList;
     if (!sameList)
         stopSorting();

@@ -20,7 +20,7 @@ class TaskTableModel;
 // import, another list shown) is a sort run on a worker thread, put in place in one layout change;
 // rows that changed meanwhile are placed again when it lands. Until then the previous order stays,
 // and rows of a large import are not shown. Small changes are placed at once. Ties keep the order
-// they had, as with a stable sort.
+// they had, as with a stable sort, also for a job whose value changes (see TaskSortKeys).
 class TaskSortProxy final : public QAbstractProxyModel
 {
     Q_OBJECT
@@ -58,6 +58,7 @@ private:
     const TaskList *list() const;
     // Whether source row a belongs before source row b in the shown order.
     bool before(int a, int b) const;
+    const NameCollation::Key &nameKey(int row) const;
     void sortRows(std::vector<int> &rows) const;
     // Merges sorted rows into a sorted order, after the rows that compare equal to them.
     std::vector<int> merged(const std::vector<int> &order, const std::vector<int> &rows) const;
@@ -74,7 +75,7 @@ private:
     void sortAll();
     void stopSorting();
     void startSortRun(quint64 queued);
-    void landSortRun(const std::vector<int> &sortedRows);
+    void landSortRun(TaskSortKeys::Sorted &result);
     // Shows this order of all source rows, exposing rows not yet shown.
     void install(std::vector<int> order);
     // Shows the shown rows in this order, in one layout change.
@@ -92,6 +93,10 @@ private:
     std::vector<int> m_rows;  // proxy row → source row
     std::vector<int> m_rowOf; // source row → proxy row, -1 while not shown
     std::vector<int> m_held;  // source rows of a large import, shown once sorted
+    // By source row, each name's key once a placement compared it: under a flood of status
+    // changes rows tie on the status and are told apart by name, many times each.
+    mutable std::vector<NameCollation::Key> m_nameKeys;
+    mutable std::vector<char> m_hasNameKey;
 
     // Rows whose job changed since the last check of their place, by source row.
     std::vector<int> m_changed;
