@@ -803,7 +803,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_state->tools()->isCjxlReady(), 30000); // the tool is not what holds it back
         // Neither the row nor the island offers a retry; the reason can be copied.
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(unnamed.id));
-        QCOMPARE(menuTexts(menu.get()).join(u'|'), QStringLiteral("快速查看|---|用默认程序打开|在文件管理器中显示|拷贝文件路径|复制错误信息|---|从列表中移除"));
+        QCOMPARE(menuTexts(menu.get()).join(u'|'), QStringLiteral("快速查看(&Q)|---|用默认程序打开(&O)|在文件管理器中显示(&S)|拷贝文件路径(&P)|"
+                                                                  "复制错误信息(&E)|---|从列表中移除(&M)"));
         QCOMPARE(m_state->workspace()->failedCount(), 0);
         m_state->workspace()->retryFailedTasks();
         menuAction(menu.get(), QStringLiteral("快速查看"))->trigger();
