@@ -12,7 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qFatal("identify() reads past the head it promises to need");
     if (FileSignature::notJpegReason(format).has_value() == (format == FileSignature::Format::jpeg))
         qFatal("a JPEG refused, or another format taken as JPEG");
-    FileSignature::formatName(format);
 
     const JxlSignature::Kind kind = JxlSignature::identify(bytes);
     if (kind != JxlSignature::identify(bytes.first(qMin(bytes.size(), JxlSignature::headLength)))
