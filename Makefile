@@ -6,7 +6,12 @@ PREFIX ?= /usr/local
 # CI builds with warnings as errors.
 WERROR ?= $(if $(CI),ON,OFF)
 
-.PHONY: all deps configure build run demo test bench mutants install deb clean
+# The sanitized build (clang, AddressSanitizer and UndefinedBehaviorSanitizer) and the fuzz targets
+# share a folder of their own. FUZZ_SECONDS is each fuzz target's run time.
+SANITIZE_DIR ?= build-asan
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build run demo test bench mutants install deb clean configure-sanitized check-sanitized fuzz
 
 all: build
 
@@ -46,5 +51,17 @@ install: build
 deb: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
+configure-sanitized: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+		-DPIKORA_SANITIZE=ON -DPIKORA_FUZZ=ON
+
+# Every suite under the sanitizers; any report, also from a program a test starts, fails it.
+check-sanitized: configure-sanitized
+	./scripts/check-sanitized.sh $(SANITIZE_DIR) $(JOBS)
+
+fuzz: configure-sanitized
+	cmake --build $(SANITIZE_DIR) --target fuzzers -j $(JOBS)
+	./scripts/fuzz.sh $(SANITIZE_DIR) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

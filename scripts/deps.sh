@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests and the demo need (clang and its runtime,
+# which holds libFuzzer and the sanitizers, for `make fuzz` and `make check-sanitized`).
 # Idempotent: apt runs only when a package is missing.
 set -eu
 
@@ -12,7 +13,8 @@ xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev \
 help2man lintian man-db \
 qt6-l10n-tools qt6-tools-dev qt6-translations-l10n \
 slurm-wlm munge parallel python3 \
-tumbler bubblewrap"
+tumbler bubblewrap \
+clang libclang-rt-14-dev"
 
 missing=""
 for p in $PACKAGES; do

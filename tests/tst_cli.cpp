@@ -204,7 +204,7 @@ private Q_SLOTS:
             TestEnv::writeAll(path, bytes);
             impostors.insert(path, bytes);
         }
-        const auto count = [this] {
+        const auto count = [] {
             return QJsonDocument::fromJson(cli({QStringLiteral("stats"), QStringLiteral("--json")}).out)
                 .object().value(QStringLiteral("lifetimeProcessedCount")).toInteger();
         };

@@ -138,7 +138,7 @@ bool BatchController::start(ConversionMode mode, int windowLimit)
     const QList<TaskItem> waiting = waitingJobs(mode);
     if (waiting.isEmpty())
         return false;
-    m_batch.emplace();
+    m_batch = Batch(); // clang 14 rejects emplace() here: it takes the nested struct for not default-constructible
     m_batch->serial = ++m_serial;
     m_batch->mode = mode;
     m_batch->window = int(std::min<qsizetype>(waiting.size(), std::max(1, windowLimit)));

@@ -10,12 +10,20 @@
 #include <cerrno>
 
 #ifdef PIKORA_HAVE_OPENSSL
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #endif
 
 namespace FileDigest {
 
 namespace {
+
+#ifdef PIKORA_HAVE_OPENSSL
+// OpenSSL's set-up (reading its configuration) allocates state for the thread that runs it, freed
+// when that thread ends; a pool thread may still be ending as the process exits, and the state is
+// then lost. Set up while the process starts, on its main thread, whose state OpenSSL frees at exit.
+[[maybe_unused]] const bool kOpenSslReady = OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr) == 1;
+#endif
 
 // OpenSSL uses the CPU's SHA instructions, several times faster than Qt's portable code; the
 // source of every compression is hashed, so it counts in a batch's CPU time.

@@ -1,5 +1,7 @@
 #include "filesignature.h"
 
+#include "jxlsignature.h"
+
 #include <QCoreApplication>
 
 namespace FileSignature {
@@ -42,7 +44,7 @@ Format identify(QByteArrayView head)
         return Format::webp;
     if (startsWith(head, QByteArrayView("II*\0", 4)) || startsWith(head, QByteArrayView("MM\0*", 4)))
         return Format::tiff;
-    if (startsWith(head, "\xFF\x0A") || startsWith(head, QByteArrayView("\x00\x00\x00\x0CJXL \x0D\x0A\x87\x0A", 12)))
+    if (JxlSignature::identify(head) != JxlSignature::Kind::none)
         return Format::jxl;
     if (startsWith(head, "BM") && head.size() >= 14)
         return Format::bmp;

@@ -1,59 +1,12 @@
 #pragma once
 
-#include <QByteArrayView>
-#include <QList>
-#include <QSize>
+// What the headers at the start of a photo file say, read without decoding the image. Each format
+// has its own reader; this brings them together for callers that take either kind of photo.
+#include "jpegexif.h"
+#include "jpegheader.h"
+#include "jxlheader.h"
+
 #include <QString>
-
-#include <optional>
-
-// What the markers of a JPEG say about its frame, read without decoding the image.
-struct JpegComponent
-{
-    int id = 0;
-    int horizontalSampling = 0;
-    int verticalSampling = 0;
-
-    bool operator==(const JpegComponent &other) const = default;
-};
-
-struct JpegHeader
-{
-    int frameMarker = 0;        // the SOFn marker's second byte, 0xC0 to 0xCF
-    bool arithmetic = false;    // SOF9 to SOF15
-    bool progressive = false;   // SOF2, SOF6, SOF10, SOF14
-    bool lossless = false;      // SOF3, SOF7, SOF11, SOF15
-    bool hierarchical = false;  // differential frames, SOF5 to SOF7 and SOF13 to SOF15
-    int precision = 0;          // bits per sample
-    int width = 0;
-    int height = 0;             // 0 when a DNL marker after the first scan defines it
-    int components = 0;
-    QList<JpegComponent> componentInfo;
-    // The Adobe APP14 colour transform: 0 none (RGB or CMYK), 1 YCbCr, 2 YCCK.
-    std::optional<int> adobeTransform;
-    bool reachedScan = false;   // a start of scan followed the frame header
-    bool endsWithEoi = false;   // the bytes given end with the EOI marker (meaningful for a whole file)
-};
-
-// Walks the markers from the SOI at the first byte up to the first SOS. Nothing when the bytes do
-// not start with SOI or no frame header comes before the data ends.
-std::optional<JpegHeader> parseJpegHeader(QByteArrayView bytes);
-
-// What a JPEG's Exif segment (the first APP1 starting "Exif\0\0") tells about showing the photo.
-struct JpegExif
-{
-    int orientation = 1;      // the main picture's Orientation, 1 to 8; 1 when missing or out of range
-    QByteArrayView thumbnail; // the embedded JPEG thumbnail, inside the bytes given; empty when none
-};
-
-// Walks the markers from the SOI at the first byte up to the first SOS; the bytes may be only the
-// head of the file. Nothing when there is no Exif segment with a readable TIFF header and first
-// directory before the data ends.
-std::optional<JpegExif> parseJpegExif(QByteArrayView bytes);
-
-// The image size from a JPEG XL size header, in a bare codestream (FF 0A) or in the first `jxlc` or
-// `jxlp` box of a container.
-std::optional<QSize> parseJxlSize(QByteArrayView bytes);
 
 // Width times height of a JPEG or JPEG XL file, reading only the headers at the start of the file.
 std::optional<qint64> imagePixelCount(const QString &path);

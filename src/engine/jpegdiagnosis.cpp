@@ -1,6 +1,7 @@
 #include "jpegdiagnosis.h"
 
-#include "imageheader.h"
+#include "bytefields.h"
+#include "jpegheader.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -12,11 +13,6 @@ namespace {
 quint8 at(QByteArrayView bytes, qsizetype i)
 {
     return quint8(bytes[i]);
-}
-
-quint16 be16(QByteArrayView bytes, qsizetype i)
-{
-    return quint16((at(bytes, i) << 8) | at(bytes, i + 1));
 }
 
 qint64 ceilDiv(qint64 a, qint64 b)
@@ -93,7 +89,7 @@ Problem walkScans(QByteArrayView bytes, const JpegHeader &header)
         }
         if (position + 4 > bytes.size())
             return Problem::missingEnd;
-        const quint16 length = be16(bytes, position + 2);
+        const quint16 length = ByteFields::be16(bytes, position + 2).value_or(0);
         if (length < 2)
             return Problem::damagedHeader;
         if (position + 2 + length > bytes.size())
@@ -102,7 +98,7 @@ Problem walkScans(QByteArrayView bytes, const JpegHeader &header)
             if (sawRestartInterval)
                 return Problem::repeatedRestartInterval;
             sawRestartInterval = true;
-            restartInterval = be16(bytes, position + 4);
+            restartInterval = ByteFields::be16(bytes, position + 4).value_or(0);
         }
         if (marker != 0xDA) {
             position += 2 + length;
@@ -169,7 +165,7 @@ Problem findProblem(QByteArrayView bytes)
         // Markers that run out before a frame header: cut short, or not markers at all.
         qsizetype position = 2;
         while (position + 4 <= bytes.size() && at(bytes, position) == 0xFF)
-            position += at(bytes, position + 1) == 0xFF ? 1 : 2 + be16(bytes, position + 2);
+            position += at(bytes, position + 1) == 0xFF ? 1 : 2 + ByteFields::be16(bytes, position + 2).value_or(0);
         return position + 4 > bytes.size() ? Problem::missingEnd : Problem::damagedHeader;
     }
     if (header->arithmetic)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class ByteSource;
+
 // Reads the box structure of a JPEG XL file without decoding the image.
 namespace JXLContainer {
 
@@ -15,5 +17,8 @@ struct Info
 };
 
 Info inspect(const QString &path);
+
+// The same for bytes in memory or an open file; never unreadable.
+Info inspect(const ByteSource &source);
 
 } // namespace JXLContainer

@@ -1,6 +1,7 @@
 #include "ui/outputfoldersetting.h"
 
 #include "app/settingsstore.h"
+#include "engine/whenready.h"
 #include "ui/style.h"
 
 #include <QAbstractItemView>
@@ -89,7 +90,8 @@ void OutputFolderSetting::checkFolder()
 {
     const QString folder = m_settings->outputFolder();
     const quint64 check = m_checks;
-    QtConcurrent::run([folder] { return QFileInfo(folder).isDir(); }).then(this, [this, check](bool there) {
+    // Not QFuture::then: Qt 6.4 runs its continuation even when this widget is gone by then.
+    whenReady(this, QtConcurrent::run([folder] { return QFileInfo(folder).isDir(); }), [this, check](bool there) {
         if (check != m_checks || there)
             return;
         m_note->setText(tr("此文件夹不存在：批处理不会开始，直到它再次可用（例如接上它所在的磁盘）或另选输出位置。"));
