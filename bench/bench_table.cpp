@@ -93,7 +93,7 @@ int main(int argc, char **argv)
 
     AppState state(BatchFeedback::Devices{});
     WindowState windowState;
-    TaskTableView view(&state, &windowState);
+    TaskTableView view(state.workspace(), state.imports(), state.tools(), nullptr, &windowState);
     view.resize(900, 640);
     view.show();
     settle(50);

@@ -413,7 +413,7 @@ private slots:
             QSKIP("cjxl is not installed");
         const QString out = m_work + QStringLiteral("/backup");
         QVERIFY(QDir().mkpath(out));
-        SettingsStore().setOutputFolder(out); // as a former session of the window left it
+        SettingsStore(HardwareInfo()).setOutputFolder(out); // as a former session of the window left it
         AppSettings settings;
         settings.compressionEffort = 3;
         auto state = launch({}, 2, settings);

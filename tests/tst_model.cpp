@@ -180,7 +180,6 @@ private slots:
     void settingsJson()
     {
         AppSettings settings;
-        QCOMPARE(settings.concurrency, HardwareDetector::shared().recommendedAutoConcurrency());
         settings.concurrency = 6;
         QCOMPARE(encodeSettings(settings),
                  QByteArray(R"({"deleteStrategy":"keep","concurrencyMode":"auto","concurrency":6,)"

@@ -20,6 +20,8 @@ class TestSettingsStore final : public QObject
 private:
     QTemporaryDir m_root;
     QString m_fakeTool; // an executable that stands in for a custom cjxl
+    // Six cores as the root would hand them over: the automatic count is not the default of 1.
+    const HardwareInfo m_machine = HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 6, std::nullopt, std::nullopt);
 
 private slots:
     void initTestCase()
@@ -55,9 +57,12 @@ private slots:
         if (!stored.isEmpty())
             Preferences().setData(SettingsStore::settingsKey, stored);
         const std::optional<AppSettings> decoded = decodeSettings(stored);
-        SettingsStore store;
+        SettingsStore store(m_machine);
         ToolStatus tools(&store, {});
-        QVERIFY(store.settings() == decoded.value_or(AppSettings()));
+        AppSettings fresh;
+        fresh.concurrency = m_machine.recommendedAutoConcurrency();
+        QVERIFY(fresh.concurrency > 1);
+        QVERIFY(store.settings() == decoded.value_or(fresh));
         // A loaded record is written back in its own encoding; anything else stays as it was.
         QCOMPARE(Preferences().data(SettingsStore::settingsKey), decoded ? encodeSettings(*decoded) : stored);
         // Exactly the eleven keys: a record with a twelfth would not load in an older version.
@@ -77,7 +82,7 @@ private slots:
 
     void overridesApplyToJobsOnly()
     {
-        SettingsStore store;
+        SettingsStore store(m_machine);
         QSignalSpy changed(&store, &SettingsStore::settingsChanged);
         QSignalSpy jobs(&store, &SettingsStore::jobSettingsChanged);
         QSignalSpy tools(&store, &SettingsStore::customToolPathsChanged);
@@ -114,7 +119,7 @@ private slots:
         store.setRunOverrides(overrides);
         QCOMPARE(store.batchWindowLimit(), 6);
         store.setRunOverrides({});
-        QCOMPARE(store.batchWindowLimit(), settings.effectiveConcurrency());
+        QCOMPARE(store.batchWindowLimit(), settings.effectiveConcurrency(m_machine));
         QVERIFY(store.jobSettings() == settings);
     }
 
@@ -125,7 +130,7 @@ private slots:
     {
         const QString folder = QStringLiteral("/mnt/nas/Fotos été/照片 JXL");
         {
-            SettingsStore store;
+            SettingsStore store(m_machine);
             QCOMPARE(store.outputFolder(), QString());
             const QByteArray record = Preferences().data(SettingsStore::settingsKey);
             QSignalSpy changed(&store, &SettingsStore::outputFolderChanged);
@@ -141,25 +146,25 @@ private slots:
         }
         Preferences().sync();
         {
-            SettingsStore store;
+            SettingsStore store(m_machine);
             QCOMPARE(store.outputFolder(), folder);
             QSignalSpy changed(&store, &SettingsStore::outputFolderChanged);
             store.setOutputFolder(QString()); // back beside the photos: the key goes
             QCOMPARE(changed.count(), 1);
             QVERIFY(!Preferences().contains(SettingsStore::outputFolderKey));
         }
-        QCOMPARE(SettingsStore().outputFolder(), QString());
+        QCOMPARE(SettingsStore(m_machine).outputFolder(), QString());
 
         // A folder picked is remembered with the volume it lies on, found in the background and
         // kept once known; another folder picked forgets it at once.
-        SettingsStore store;
+        SettingsStore store(m_machine);
         QSignalSpy found(&store, &SettingsStore::outputVolumeChanged);
         store.setOutputFolder(m_root.path());
         QVERIFY(found.wait());
         QCOMPARE(store.outputVolume(), VolumeIdentity::of(m_root.path()));
-        QCOMPARE(SettingsStore().outputVolume(), store.outputVolume());
+        QCOMPARE(SettingsStore(m_machine).outputVolume(), store.outputVolume());
         store.rememberOutputVolume(m_root.path(), QStringLiteral("UUID=other"));
-        QCOMPARE(SettingsStore().outputVolume(), VolumeIdentity::of(m_root.path()));
+        QCOMPARE(SettingsStore(m_machine).outputVolume(), VolumeIdentity::of(m_root.path()));
         store.setOutputFolder(m_root.filePath(QStringLiteral("not/there")));
         QCOMPARE(store.outputVolume(), QString());
         QVERIFY(!Preferences().contains(SettingsStore::outputVolumeKey));

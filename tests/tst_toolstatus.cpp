@@ -30,7 +30,7 @@ private slots:
     void toolProbe()
     {
         // The run's overrides win over the settings; the probe answers later, from the event loop.
-        SettingsStore store;
+        SettingsStore store{HardwareInfo()};
         ToolStatus tools(&store, {});
         QTRY_VERIFY_WITH_TIMEOUT(!tools.cjxlPath().isEmpty(), 30000); // the first probe
         RunOverrides overrides;
@@ -59,7 +59,7 @@ private slots:
 
     void missingToolIsNotReady()
     {
-        SettingsStore store;
+        SettingsStore store{HardwareInfo()};
         AppSettings settings;
         settings.customCjxlPath = m_root.filePath(QStringLiteral("bin/no-such-tool"));
         store.setSettings(settings);

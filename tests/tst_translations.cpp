@@ -433,7 +433,7 @@ private slots:
         UpdateManager updates;
         MainWindow window(&state, &updates, nullptr, nullptr);
         window.showSettings();
-        updates.setUpdateSheetPresented(true); // made on first use, like the settings
+        window.windowState()->setShowUpdateSheet(true); // made on first use, like the settings
         const QStringList found = chineseTexts(&window);
         QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
         // The walk sees what it must: the settings' pages, the menus' commands.

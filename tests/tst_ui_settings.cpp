@@ -5,7 +5,6 @@
 #include "app/toolstatus.h"
 #include "integration/quickactioninstaller.h"
 #include "integration/updatemanager.h"
-#include "platform/hardwaredetector.h"
 #include "platform/preferences.h"
 #include "englishtexts.h"
 #include "layoutcheck.h"
@@ -79,7 +78,8 @@ private:
 
     void openWindow()
     {
-        m_window = std::make_unique<SettingsWindow>(m_state.get(), m_updates.get());
+        m_window = std::make_unique<SettingsWindow>(m_state->settings(), m_state->tools(), m_state->fileManagerActions(),
+                                                    m_updates.get());
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
@@ -341,7 +341,7 @@ private slots:
                  QStringLiteral("Version %1 (build %2)").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()));
         setSettings([](AppSettings &settings) { settings.concurrencyMode = ConcurrencyMode::custom; });
         QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::performance, QStringLiteral("en/settings-performance-custom")), QString());
-        QVERIFY(labelStartingWith(page(SettingsWindow::Tab::performance), HardwareDetector::shared().chipName + QStringLiteral(" · Custom: ")));
+        QVERIFY(labelStartingWith(page(SettingsWindow::Tab::performance), m_state->settings()->hardware().chipName + QStringLiteral(" · Custom: ")));
         m_window.reset();
     }
 
@@ -349,7 +349,7 @@ private slots:
     // moves that very control.
     void openingWritesNothing()
     {
-        const int total = HardwareDetector::shared().totalCores;
+        const int total = m_state->settings()->hardware().totalCores;
         setSettings([](AppSettings &s) {
             s.concurrencyMode = ConcurrencyMode::custom;
             s.concurrency = 10'000;
@@ -376,7 +376,7 @@ private slots:
         QCOMPARE((QList<int>{cores->maximum(), cores->value(), effort->value()}), (QList<int>{total, total, 9}));
         QVERIFY(byText<QLabel>(performance, QStringLiteral("%1 核").arg(total)) && byText<QLabel>(performance, QStringLiteral("9")));
         // The hardware line says what a batch really runs.
-        QVERIFY(labelStartingWith(performance, HardwareDetector::shared().chipName)->text().endsWith(
+        QVERIFY(labelStartingWith(performance, m_state->settings()->hardware().chipName)->text().endsWith(
             QStringLiteral(" · 自定 %1 核心").arg(total)));
 
         effort->setFocus();

@@ -212,8 +212,8 @@ private slots:
     {
         m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
         m_windowState = std::make_unique<WindowState>();
-        m_view = std::make_unique<TaskTableView>(m_state.get(), m_windowState.get());
-        m_view->setThumbnailCache(nullptr);
+        m_view = std::make_unique<TaskTableView>(m_state->workspace(), m_state->imports(), m_state->tools(), nullptr,
+                                                 m_windowState.get());
         m_opened.clear();
         m_revealed.clear();
         m_view->setFileActions({[this](const QUrl &url) {
@@ -995,7 +995,7 @@ private slots:
         QMimeData mime;
         mime.setUrls(dropped);
 
-        EmptyCanvas canvas(m_state.get());
+        EmptyCanvas canvas(m_state->workspace(), m_state->imports());
         if (target == QLatin1String("table"))
             list()->append({makeTask(QStringLiteral("/p/other.jpg"))});
         QWidget *widget = target == QLatin1String("canvas") ? static_cast<QWidget *>(&canvas) : m_view->viewport();
@@ -1128,7 +1128,7 @@ private slots:
         QFETCH(ConversionMode, mode);
         QFETCH(QString, title);
         QFETCH(QString, subtitle);
-        EmptyCanvas canvas(m_state.get());
+        EmptyCanvas canvas(m_state->workspace(), m_state->imports());
         m_state->workspace()->switchMode(mode);
         QStringList labels;
         for (QLabel *label : canvas.findChildren<QLabel *>()) {
@@ -1167,7 +1167,7 @@ private slots:
         const QString folder = QFileInfo(writeImage(QStringLiteral("panel/a.jpg"), Qt::red)).absolutePath();
         TestEnv::writeAll(folder + QStringLiteral("/b.jxl"), "not really");
         m_state->workspace()->switchMode(mode);
-        EmptyCanvas canvas(m_state.get());
+        EmptyCanvas canvas(m_state->workspace(), m_state->imports());
         canvas.show();
         canvas.findChildren<QPushButton *>().at(button)->click();
         auto *dialog = canvas.findChild<QFileDialog *>();

@@ -525,15 +525,15 @@ private slots:
         QCOMPARE(m_window->findChildren<SettingsWindow *>().size(), 1);
         QCOMPARE(settings->tabs()->currentIndex(), settings->tabs()->count() - 1);
 
-        m_updates->setUpdateSheetPresented(true);
+        Q_EMIT m_updates->updateFound();
         auto *sheet = m_window->findChild<UpdateSheet *>();
         QVERIFY(sheet && sheet->isVisible());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         sheet->reject();
-        QVERIFY(!m_updates->isUpdateSheetPresented());
-        m_updates->setUpdateSheetPresented(true);
+        QVERIFY(!m_window->windowState()->showUpdateSheet());
+        m_window->windowState()->setShowUpdateSheet(true);
         QTRY_COMPARE(m_window->findChildren<UpdateSheet *>().size(), 1);
-        m_updates->setUpdateSheetPresented(false);
+        m_window->windowState()->setShowUpdateSheet(false);
         QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
     }
 
@@ -1298,11 +1298,11 @@ private slots:
         save(popup, u"stats-popup"_s);
         QTest::keyClick(popup, Qt::Key_Escape);
 
-        m_updates->setUpdateSheetPresented(true);
+        m_window->windowState()->setShowUpdateSheet(true);
         auto *sheet = m_window->findChild<UpdateSheet *>();
         QVERIFY(sheet && sheet->isVisible());
         save(sheet, u"update-sheet"_s);
-        m_updates->setUpdateSheetPresented(false);
+        m_window->windowState()->setShowUpdateSheet(false);
         QTRY_VERIFY(m_window->findChildren<UpdateSheet *>().isEmpty());
 
         // Showing a photo where no file manager can: the box says so in English.

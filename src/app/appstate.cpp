@@ -6,13 +6,14 @@
 #include "filemanageractions.h"
 #include "importservice.h"
 #include "lifetimestats.h"
+#include "platform/hardwaredetector.h"
 #include "settingsstore.h"
 #include "toolstatus.h"
 #include "workspace.h"
 
 AppState::AppState(const BatchFeedback::Devices &devices, QObject *parent)
     : QObject(parent)
-    , m_settings(new SettingsStore(this))
+    , m_settings(new SettingsStore(HardwareDetector::thisMachine(), this))
     , m_tools(new ToolStatus(m_settings, ToolCommands::builtInSearchFolders(), this))
     , m_workspace(new Workspace(this))
     , m_batch(new BatchController(m_workspace->compressTasks(), m_workspace->restoreTasks(), this))

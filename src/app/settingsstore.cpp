@@ -14,10 +14,12 @@ const QString SettingsStore::settingsKey = QStringLiteral("com.lumevo.appsetting
 const QString SettingsStore::outputFolderKey = QStringLiteral("com.lumevo.outputFolder");
 const QString SettingsStore::outputVolumeKey = QStringLiteral("com.lumevo.outputFolderVolume");
 
-SettingsStore::SettingsStore(QObject *parent)
+SettingsStore::SettingsStore(const HardwareInfo &hardware, QObject *parent)
     : QObject(parent)
     , m_preferences(std::make_unique<Preferences>())
+    , m_hardware(hardware)
 {
+    m_settings.concurrency = hardware.recommendedAutoConcurrency();
     m_outputFolder = QFile::decodeName(m_preferences->data(outputFolderKey));
     if (!m_outputFolder.isEmpty())
         m_outputVolume = QString::fromUtf8(m_preferences->data(outputVolumeKey));
@@ -70,7 +72,7 @@ AppSettings SettingsStore::jobSettings() const
 
 int SettingsStore::batchWindowLimit() const
 {
-    return std::max(1, m_overrides.jobs.value_or(m_settings.effectiveConcurrency()));
+    return std::max(1, m_overrides.jobs.value_or(m_settings.effectiveConcurrency(m_hardware)));
 }
 
 QString SettingsStore::customCjxlPath() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/appsettings.h"
+#include "model/hardwareinfo.h"
 
 #include <QObject>
 #include <QString>
@@ -35,10 +36,12 @@ public:
     static const QString outputVolumeKey;
 
     // Loads the stored record; a readable one is written back in the record's own encoding.
-    explicit SettingsStore(QObject *parent = nullptr);
+    // hardware serves the automatic concurrency and a fresh record's custom count.
+    explicit SettingsStore(const HardwareInfo &hardware, QObject *parent = nullptr);
     ~SettingsStore() override;
 
     const AppSettings &settings() const { return m_settings; }
+    const HardwareInfo &hardware() const { return m_hardware; }
     // Stores the record at once.
     void setSettings(const AppSettings &settings);
     const RunOverrides &runOverrides() const { return m_overrides; }
@@ -78,6 +81,7 @@ private:
     void save();
 
     std::unique_ptr<Preferences> m_preferences;
+    HardwareInfo m_hardware;
     AppSettings m_settings;
     RunOverrides m_overrides;
     QString m_outputFolder;

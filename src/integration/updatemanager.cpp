@@ -42,14 +42,6 @@ UpdateManager::UpdateManager(const UpdateEndpoints &endpoints, std::chrono::mill
 
 UpdateManager::~UpdateManager() = default;
 
-UpdateManager &UpdateManager::shared()
-{
-    static QPointer<UpdateManager> instance;
-    if (!instance)
-        instance = new UpdateManager(QCoreApplication::instance());
-    return *instance;
-}
-
 QString UpdateManager::currentAppVersion()
 {
     return QStringLiteral(PIKORA_VERSION);
@@ -63,11 +55,6 @@ QString UpdateManager::currentBuildNumber()
 const UpdateStatus &UpdateManager::status() const
 {
     return m_status;
-}
-
-bool UpdateManager::isUpdateSheetPresented() const
-{
-    return m_isUpdateSheetPresented;
 }
 
 const std::optional<AppUpdateInfo> &UpdateManager::currentUpdateInfo() const
@@ -174,7 +161,7 @@ void UpdateManager::finishCheck(const UpdateFeed::Result &result, bool userIniti
     if (UpdateFeed::isRemoteVersionNewer(release.version, currentAppVersion())) {
         setCurrentUpdateInfo(release);
         setStatus(UpdateStatus::available(release));
-        setUpdateSheetPresented(true);
+        emit updateFound();
     } else {
         setCurrentUpdateInfo(std::nullopt);
         setStatus(UpdateStatus::upToDate(currentAppVersion()));
@@ -288,14 +275,6 @@ void UpdateManager::open(const QUrl &url)
     // Opening reports nothing on failure: the file or page is there for the user either way.
     if (m_opener)
         m_opener(url);
-}
-
-void UpdateManager::setUpdateSheetPresented(bool presented)
-{
-    if (m_isUpdateSheetPresented == presented)
-        return;
-    m_isUpdateSheetPresented = presented;
-    emit updateSheetPresentedChanged();
 }
 
 void UpdateManager::setStatus(const UpdateStatus &status)

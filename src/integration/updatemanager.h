@@ -38,20 +38,15 @@ public:
                   QObject *parent = nullptr);
     ~UpdateManager() override;
 
-    // The application's instance, made on first use and owned by the application object.
-    static UpdateManager &shared();
-
     static QString currentAppVersion();
     static QString currentBuildNumber();
 
     const UpdateStatus &status() const;
-    bool isUpdateSheetPresented() const;
     const std::optional<AppUpdateInfo> &currentUpdateInfo() const;
     // Time of the last successful check; null before the first.
     QDateTime lastCheckedDate() const;
     bool isManualChecking() const;
 
-    void setUpdateSheetPresented(bool presented);
     void setOpener(Opener opener);
     void setRevealer(Revealer revealer);
 
@@ -74,7 +69,8 @@ public:
 
 signals:
     void statusChanged();
-    void updateSheetPresentedChanged();
+    // A check found a release newer than this one (the window then offers it).
+    void updateFound();
     void currentUpdateInfoChanged();
     void lastCheckedDateChanged();
     void manualCheckingChanged();
@@ -102,7 +98,6 @@ private:
     QPointer<DownloadProgressBridge> m_downloadBridge;
 
     UpdateStatus m_status;
-    bool m_isUpdateSheetPresented = false;
     std::optional<AppUpdateInfo> m_currentUpdateInfo;
     QDateTime m_lastCheckedDate;
     bool m_isManualChecking = false;

@@ -1,7 +1,6 @@
 #include "appsettings.h"
 
 #include "hardwareinfo.h"
-#include "platform/hardwaredetector.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -134,16 +133,6 @@ QList<ConcurrencyMode> allConcurrencyModes()
 QString title(ConcurrencyMode mode)
 {
     return QCoreApplication::translate("ConcurrencyMode", info(mode).title);
-}
-
-AppSettings::AppSettings()
-    : concurrency(HardwareDetector::shared().recommendedAutoConcurrency())
-{
-}
-
-int AppSettings::effectiveConcurrency() const
-{
-    return effectiveConcurrency(HardwareDetector::shared());
 }
 
 int AppSettings::effectiveConcurrency(const HardwareInfo &hardware) const

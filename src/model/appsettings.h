@@ -23,7 +23,8 @@ struct AppSettings
 {
     DeleteStrategy deleteStrategy = DeleteStrategy::keepOriginal;
     ConcurrencyMode concurrencyMode = ConcurrencyMode::autoMode;
-    int concurrency;
+    // The custom count; a fresh store starts it at the machine's automatic count.
+    int concurrency = 1;
     bool verifyLossless = false;
     int compressionEffort = 7;
     QString customCjxlPath;
@@ -33,11 +34,7 @@ struct AppSettings
     bool autoCheckForUpdates = true;
     QString customUpdateFeedURL;
 
-    // Defaults; concurrency comes from the shared hardware detector.
-    AppSettings();
-
-    // Jobs a batch keeps in flight, from the shared detector, read on every call.
-    int effectiveConcurrency() const;
+    // Jobs a batch keeps in flight on that hardware.
     int effectiveConcurrency(const HardwareInfo &hardware) const;
 
     bool operator==(const AppSettings &other) const = default;

@@ -113,11 +113,9 @@ HardwareInfo detect(const QString &rootPath, int availableCpus)
     return hw;
 }
 
-const HardwareInfo &shared()
+HardwareInfo thisMachine()
 {
-    // A function-local static is initialised exactly once, even under concurrent first use.
-    static const HardwareInfo instance = detect(QString(), allowedCpuCount());
-    return instance;
+    return detect(QString(), allowedCpuCount());
 }
 
 } // namespace HardwareDetector

@@ -11,7 +11,7 @@ namespace HardwareDetector {
 // availableCpus stands for the CPUs this process may run on.
 HardwareInfo detect(const QString &rootPath, int availableCpus);
 
-// The running machine, read once.
-const HardwareInfo &shared();
+// The running machine, read anew on each call: the composition root reads it once and hands it on.
+HardwareInfo thisMachine();
 
 } // namespace HardwareDetector

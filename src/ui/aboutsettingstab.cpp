@@ -1,6 +1,5 @@
 #include "ui/aboutsettingstab.h"
 
-#include "app/appstate.h"
 #include "app/settingsstore.h"
 #include "integration/updatemanager.h"
 #include "ui/elidedlabel.h"
@@ -17,9 +16,9 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-AboutSettingsTab::AboutSettingsTab(AppState *state, UpdateManager *updates, QWidget *parent)
+AboutSettingsTab::AboutSettingsTab(SettingsStore *store, UpdateManager *updates, QWidget *parent)
     : QWidget(parent)
-    , m_settingsStore(state->settings())
+    , m_settingsStore(store)
     , m_updates(updates)
 {
     auto *layout = new QVBoxLayout(this);

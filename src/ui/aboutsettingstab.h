@@ -2,7 +2,6 @@
 
 #include <QWidget>
 
-class AppState;
 class SettingsStore;
 class ElidedLabel;
 class QCheckBox;
@@ -17,7 +16,7 @@ class AboutSettingsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(AboutSettingsTab)
 
 public:
-    AboutSettingsTab(AppState *state, UpdateManager *updates, QWidget *parent = nullptr);
+    AboutSettingsTab(SettingsStore *store, UpdateManager *updates, QWidget *parent = nullptr);
 
 private:
     void fill();

@@ -1,6 +1,5 @@
 #include "ui/appactions.h"
 
-#include "app/appstate.h"
 #include "app/batchrunner.h"
 #include "app/settingsstore.h"
 #include "app/tasklist.h"
@@ -85,12 +84,13 @@ bool retryFailed(const CommandFacts &facts)
 
 } // namespace CommandRules
 
-AppActions::AppActions(AppState *state, WindowState *view, UpdateManager *updates, QObject *parent)
+AppActions::AppActions(Workspace *workspace, BatchRunner *runner, SettingsStore *settings, ToolStatus *tools,
+                       WindowState *view, UpdateManager *updates, QObject *parent)
     : QObject(parent)
-    , m_settings(state->settings())
-    , m_workspace(state->workspace())
-    , m_runner(state->runner())
-    , m_tools(state->tools())
+    , m_settings(settings)
+    , m_workspace(workspace)
+    , m_runner(runner)
+    , m_tools(tools)
     , m_view(view)
     , m_updates(updates)
     , m_modes(new QActionGroup(this))

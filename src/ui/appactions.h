@@ -6,7 +6,6 @@
 
 #include <optional>
 
-class AppState;
 class BatchRunner;
 class SettingsStore;
 class ToolStatus;
@@ -52,7 +51,8 @@ class AppActions final : public QObject
     Q_DISABLE_COPY_MOVE(AppActions)
 
 public:
-    AppActions(AppState *state, WindowState *view, UpdateManager *updates, QObject *parent = nullptr);
+    AppActions(Workspace *workspace, BatchRunner *runner, SettingsStore *settings, ToolStatus *tools, WindowState *view,
+               UpdateManager *updates, QObject *parent = nullptr);
 
     // Menu "Pikora"
     QAction *about;

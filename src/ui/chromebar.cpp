@@ -1,6 +1,5 @@
 #include "ui/chromebar.h"
 
-#include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
 #include "app/tasklist.h"
@@ -12,12 +11,13 @@
 #include <QEvent>
 #include <QHBoxLayout>
 
-ChromeBar::ChromeBar(AppState *state, AppActions *actions, QWidget *host)
+ChromeBar::ChromeBar(Workspace *workspace, BatchController *batch, BatchRunner *runner, ToolStatus *tools,
+                     AppActions *actions, QWidget *host)
     : QWidget(host)
-    , m_workspace(state->workspace())
-    , m_batch(state->batch())
-    , m_runner(state->runner())
-    , m_tools(state->tools())
+    , m_workspace(workspace)
+    , m_batch(batch)
+    , m_runner(runner)
+    , m_tools(tools)
     , m_status(new StatusIsland(actions, this))
     , m_action(new ActionIsland(actions, this))
 {

@@ -5,7 +5,6 @@
 
 class ActionIsland;
 class AppActions;
-class AppState;
 class Workspace;
 class BatchController;
 class BatchRunner;
@@ -27,7 +26,8 @@ public:
     static constexpr int topMargin = 8;
     static constexpr int bottomMargin = 12;
 
-    ChromeBar(AppState *state, AppActions *actions, QWidget *host);
+    ChromeBar(Workspace *workspace, BatchController *batch, BatchRunner *runner, ToolStatus *tools, AppActions *actions,
+              QWidget *host);
 
     // Shows these facts now (the state's changes arrive coalesced through refresh()).
     void setFacts(const StatusFacts &facts);

@@ -1,6 +1,5 @@
 #include "ui/emptycanvas.h"
 
-#include "app/appstate.h"
 #include "app/importservice.h"
 #include "app/workspace.h"
 #include "ui/filedrops.h"
@@ -73,10 +72,10 @@ private:
     bool m_targeted = false;
 };
 
-EmptyCanvas::EmptyCanvas(AppState *state, QWidget *parent)
+EmptyCanvas::EmptyCanvas(Workspace *workspace, ImportService *imports, QWidget *parent)
     : QWidget(parent)
-    , m_workspace(state->workspace())
-    , m_imports(state->imports())
+    , m_workspace(workspace)
+    , m_imports(imports)
     , m_badge(new Badge(this))
     , m_title(new QLabel(this))
     , m_subtitle(new QLabel(this))

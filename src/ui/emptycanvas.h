@@ -2,7 +2,6 @@
 
 #include <QWidget>
 
-class AppState;
 class Workspace;
 class ImportService;
 class QLabel;
@@ -16,7 +15,7 @@ class EmptyCanvas final : public QWidget
     Q_DISABLE_COPY_MOVE(EmptyCanvas)
 
 public:
-    explicit EmptyCanvas(AppState *state, QWidget *parent = nullptr);
+    EmptyCanvas(Workspace *workspace, ImportService *imports, QWidget *parent = nullptr);
 
     bool isDropTargeted() const { return m_dropTargeted; }
 

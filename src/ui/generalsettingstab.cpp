@@ -1,6 +1,5 @@
 #include "ui/generalsettingstab.h"
 
-#include "app/appstate.h"
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
 #include "ui/languagesetting.h"
@@ -30,10 +29,10 @@ constexpr int versionTimeoutMs = 5'000;
 
 } // namespace
 
-GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
+GeneralSettingsTab::GeneralSettingsTab(SettingsStore *store, ToolStatus *tools, QWidget *parent)
     : QWidget(parent)
-    , m_settingsStore(state->settings())
-    , m_tools(state->tools())
+    , m_settingsStore(store)
+    , m_tools(tools)
     , m_strategies(new QButtonGroup(this))
 {
     auto *layout = new QVBoxLayout(this);
@@ -68,13 +67,13 @@ GeneralSettingsTab::GeneralSettingsTab(AppState *state, QWidget *parent)
     pair->addWidget(new LanguageSetting(this), 1);
     layout->addLayout(pair);
 
-    auto *tools = new QGroupBox(tr("转换工具"), this);
-    auto *toolsLayout = new QVBoxLayout(tools);
+    auto *toolGroup = new QGroupBox(tr("转换工具"), this);
+    auto *toolsLayout = new QVBoxLayout(toolGroup);
     m_cjxl.name = QStringLiteral("cjxl");
     m_djxl.name = QStringLiteral("djxl");
     toolsLayout->addWidget(toolRow(m_cjxl));
     toolsLayout->addWidget(toolRow(m_djxl));
-    layout->addWidget(tools);
+    layout->addWidget(toolGroup);
     layout->addStretch(1);
 
     connect(m_strategies, &QButtonGroup::idClicked, this, [this](int id) {

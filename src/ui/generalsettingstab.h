@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QWidget>
 
-class AppState;
 class SettingsStore;
 class ToolStatus;
 class QAbstractButton;
@@ -20,7 +19,7 @@ class GeneralSettingsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(GeneralSettingsTab)
 
 public:
-    explicit GeneralSettingsTab(AppState *state, QWidget *parent = nullptr);
+    GeneralSettingsTab(SettingsStore *store, ToolStatus *tools, QWidget *parent = nullptr);
     ~GeneralSettingsTab() override;
 
 private:

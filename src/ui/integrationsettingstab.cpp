@@ -1,6 +1,5 @@
 #include "ui/integrationsettingstab.h"
 
-#include "app/appstate.h"
 #include "app/filemanageractions.h"
 #include "ui/style.h"
 
@@ -11,9 +10,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-IntegrationSettingsTab::IntegrationSettingsTab(AppState *state, QWidget *parent)
+IntegrationSettingsTab::IntegrationSettingsTab(FileManagerActions *actions, QWidget *parent)
     : QWidget(parent)
-    , m_fileManagerActions(state->fileManagerActions())
+    , m_fileManagerActions(actions)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);

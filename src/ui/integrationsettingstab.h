@@ -2,7 +2,6 @@
 
 #include <QWidget>
 
-class AppState;
 class FileManagerActions;
 class QLabel;
 class QPushButton;
@@ -15,7 +14,7 @@ class IntegrationSettingsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(IntegrationSettingsTab)
 
 public:
-    explicit IntegrationSettingsTab(AppState *state, QWidget *parent = nullptr);
+    explicit IntegrationSettingsTab(FileManagerActions *actions, QWidget *parent = nullptr);
 
 private:
     void showState();

@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
     // process shows the window.
 
     AppState state;
-    UpdateManager &updates = UpdateManager::shared();
+    UpdateManager updates;
     MainWindow window(&state, &updates, &NotificationManager::shared(), &DockProgressManager::shared());
     // Closing the window ends the application, also while the settings window is open.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -23,6 +23,7 @@
 #include "ui/statusisland.h"
 #include "ui/statspopup.h"
 #include "ui/tasktableview.h"
+#include "ui/thumbnailcache.h"
 #include "ui/updatesheet.h"
 #include "ui/windowstate.h"
 
@@ -72,10 +73,11 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     , m_batch(state->batch())
     , m_imports(state->imports())
     , m_view(new WindowState(this))
+    , m_thumbnails(new ThumbnailCache(this))
     , m_updates(updates)
     , m_notifications(notifications)
     , m_dock(dock)
-    , m_actions(new AppActions(state, m_view, updates, this))
+    , m_actions(new AppActions(m_workspace, m_runner, state->settings(), state->tools(), m_view, updates, this))
     , m_toolBar(new MainToolBar(m_actions, this))
     , m_appIcon(applicationIcon())
 {
@@ -93,8 +95,8 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     column->setSpacing(0);
     auto *stage = new QWidget(central);
     m_pages = new QStackedLayout(stage);
-    m_canvas = new EmptyCanvas(state, stage);
-    m_table = new TaskTableView(state, m_view, stage);
+    m_canvas = new EmptyCanvas(m_workspace, m_imports, stage);
+    m_table = new TaskTableView(m_workspace, m_imports, state->tools(), m_thumbnails, m_view, stage);
     m_table->setTabKeyNavigation(false); // Tab leaves the table for the islands; arrows move between rows
     m_pages->addWidget(m_canvas);
     m_pages->addWidget(m_table);
@@ -105,12 +107,12 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     fitMinimumSize();
     // Queued: the table fits its columns to the other direction's texts first.
     connect(m_workspace, &Workspace::activeModeChanged, this, &MainWindow::fitMinimumSize, Qt::QueuedConnection);
-    m_chromeBar = new ChromeBar(state, m_actions, stage);
+    m_chromeBar = new ChromeBar(m_workspace, m_batch, m_runner, state->tools(), m_actions, stage);
     // The last rows stay reachable above the islands while they show.
     const auto reserve = [this](bool shown) { m_table->setBottomMargin(shown ? ChromeBar::reservedHeight() : 0); };
     connect(m_chromeBar, &ChromeBar::shownChanged, this, reserve);
     reserve(m_chromeBar->isVisibleTo(stage));
-    m_stats = new StatsPopup(state, m_view, this);
+    m_stats = new StatsPopup(m_workspace, state->stats(), m_view, this);
     m_preview = new PreviewWindow(m_view, this);
 
     connect(m_actions->importPhotos, &QAction::triggered, this, [this] { OpenPanels::selectFiles(m_imports, m_workspace->activeMode(), this); });
@@ -123,10 +125,9 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
             [this](const QString &tool) { showSettings()->showToolPath(tool); });
     // "偏好设置…" and every other way to the settings lands here.
     m_view->setOpenSettingsAction([this] { showSettings(); });
-    if (m_updates) {
-        connect(m_updates, &UpdateManager::updateSheetPresentedChanged, this, &MainWindow::syncUpdateSheet);
-        syncUpdateSheet();
-    }
+    if (m_updates)
+        connect(m_updates, &UpdateManager::updateFound, m_view, [view = m_view] { view->setShowUpdateSheet(true); });
+    connect(m_view, &WindowState::showUpdateSheetChanged, this, &MainWindow::syncUpdateSheet);
 
     m_sync.setSingleShot(true);
     m_sync.setInterval(0);
@@ -154,6 +155,8 @@ MainWindow::~MainWindow()
     // The callback reaches into this window; the manager outlives it.
     if (m_notifications)
         m_notifications->setApplicationActiveProvider(nullptr);
+    // The cache is a child made before the table: it goes first, so the table lets go of it now.
+    m_table->setThumbnailCache(nullptr);
 }
 
 void MainWindow::buildMenus()
@@ -270,7 +273,7 @@ void MainWindow::fitMinimumSize()
 SettingsWindow *MainWindow::showSettings()
 {
     if (!m_settings)
-        m_settings = new SettingsWindow(m_state, m_updates, this);
+        m_settings = new SettingsWindow(m_state->settings(), m_state->tools(), m_state->fileManagerActions(), m_updates, this);
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
@@ -279,11 +282,12 @@ SettingsWindow *MainWindow::showSettings()
 
 void MainWindow::syncUpdateSheet()
 {
-    if (m_updates->isUpdateSheetPresented()) {
+    if (m_view->showUpdateSheet() && m_updates) {
         if (m_updateSheet)
             return;
         m_updateSheet = new UpdateSheet(m_updates, this);
         m_updateSheet->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_updateSheet, &QDialog::finished, m_view, [view = m_view] { view->setShowUpdateSheet(false); });
         m_updateSheet->setWindowModality(Qt::WindowModal);
         m_updateSheet->open();
     } else if (m_updateSheet) {

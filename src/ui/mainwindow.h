@@ -23,6 +23,7 @@ class QStackedLayout;
 class SettingsWindow;
 class StatsPopup;
 class TaskTableView;
+class ThumbnailCache;
 class UpdateSheet;
 class UpdateManager;
 
@@ -81,6 +82,7 @@ private:
     BatchController *m_batch;
     ImportService *m_imports;
     WindowState *m_view;
+    ThumbnailCache *m_thumbnails;
     UpdateManager *m_updates;
     NotificationManager *m_notifications;
     DockProgressManager *m_dock;

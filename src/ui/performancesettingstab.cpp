@@ -1,6 +1,5 @@
 #include "ui/performancesettingstab.h"
 
-#include "app/appstate.h"
 #include "app/settingsstore.h"
 #include "ui/icons.h"
 #include "ui/settingsedit.h"
@@ -45,9 +44,9 @@ QWidget *sliderRow(QWidget *parent, QSlider *slider, QLabel *value)
 
 } // namespace
 
-PerformanceSettingsTab::PerformanceSettingsTab(AppState *state, const HardwareInfo &hardware, QWidget *parent)
+PerformanceSettingsTab::PerformanceSettingsTab(SettingsStore *store, const HardwareInfo &hardware, QWidget *parent)
     : QWidget(parent)
-    , m_settingsStore(state->settings())
+    , m_settingsStore(store)
     , m_hardware(hardware)
 {
     auto *layout = new QVBoxLayout(this);

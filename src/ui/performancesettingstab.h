@@ -4,7 +4,6 @@
 
 #include <QWidget>
 
-class AppState;
 class SettingsStore;
 class QComboBox;
 class QLabel;
@@ -19,7 +18,7 @@ class PerformanceSettingsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(PerformanceSettingsTab)
 
 public:
-    PerformanceSettingsTab(AppState *state, const HardwareInfo &hardware, QWidget *parent = nullptr);
+    PerformanceSettingsTab(SettingsStore *store, const HardwareInfo &hardware, QWidget *parent = nullptr);
 
     // The hardware line for these settings, with the number of jobs a batch would really run.
     static QString hardwareLine(const HardwareInfo &hardware, const AppSettings &settings);

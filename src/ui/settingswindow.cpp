@@ -1,6 +1,6 @@
 #include "ui/settingswindow.h"
 
-#include "platform/hardwaredetector.h"
+#include "app/settingsstore.h"
 #include "ui/aboutsettingstab.h"
 #include "ui/generalsettingstab.h"
 #include "ui/icons.h"
@@ -42,7 +42,8 @@ QScrollArea *scrolling(QWidget *page, QWidget *parent)
 
 } // namespace
 
-SettingsWindow::SettingsWindow(AppState *state, UpdateManager *updates, QWidget *parent)
+SettingsWindow::SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileManagerActions *fileManagerActions,
+                               UpdateManager *updates, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_tabs(new QTabWidget(this))
 {
@@ -52,12 +53,12 @@ SettingsWindow::SettingsWindow(AppState *state, UpdateManager *updates, QWidget 
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(m_tabs);
 
-    m_tabs->addTab(scrolling(new GeneralSettingsTab(state), m_tabs), Icons::themed(QStringLiteral("preferences-system")), tr("常规"));
-    m_tabs->addTab(scrolling(new PerformanceSettingsTab(state, HardwareDetector::shared()), m_tabs),
+    m_tabs->addTab(scrolling(new GeneralSettingsTab(settings, tools), m_tabs), Icons::themed(QStringLiteral("preferences-system")), tr("常规"));
+    m_tabs->addTab(scrolling(new PerformanceSettingsTab(settings, settings->hardware()), m_tabs),
                    Icons::themed(QStringLiteral("computer")), tr("性能与硬件"));
-    m_tabs->addTab(scrolling(new IntegrationSettingsTab(state), m_tabs), Icons::themed(QStringLiteral("system-file-manager")),
+    m_tabs->addTab(scrolling(new IntegrationSettingsTab(fileManagerActions), m_tabs), Icons::themed(QStringLiteral("system-file-manager")),
                    tr("文件管理器集成"));
-    m_tabs->addTab(scrolling(new AboutSettingsTab(state, updates), m_tabs), Icons::themed(QStringLiteral("view-refresh")),
+    m_tabs->addTab(scrolling(new AboutSettingsTab(settings, updates), m_tabs), Icons::themed(QStringLiteral("view-refresh")),
                    tr("关于与更新"));
     for (int i = 0; i < m_tabs->count(); ++i)
         page(i)->installEventFilter(this);

@@ -2,8 +2,10 @@
 
 #include <QWidget>
 
-class AppState;
+class FileManagerActions;
 class QTabWidget;
+class SettingsStore;
+class ToolStatus;
 class UpdateManager;
 
 // The preferences: four pages (general, performance, integration, about) in one non-modal
@@ -18,7 +20,7 @@ class SettingsWindow final : public QWidget
 public:
     enum class Tab { general, performance, integration, about };
 
-    SettingsWindow(AppState *state, UpdateManager *updates, QWidget *parent = nullptr);
+    SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileManagerActions *fileManagerActions, UpdateManager *updates, QWidget *parent = nullptr);
 
     void showTab(Tab tab);
     // The general page with the path field of tool (cjxl or djxl) focused.

@@ -1,6 +1,5 @@
 #include "ui/statspopup.h"
 
-#include "app/appstate.h"
 #include "app/lifetimestats.h"
 #include "app/tasklist.h"
 #include "app/workspace.h"
@@ -143,10 +142,10 @@ QLabel *makeIcon(const QString &name, int size, QWidget *parent)
 
 } // namespace
 
-StatsPopup::StatsPopup(AppState *state, WindowState *view, QWidget *parent)
+StatsPopup::StatsPopup(Workspace *workspace, LifetimeStats *stats, WindowState *view, QWidget *parent)
     : QFrame(parent, Qt::Popup)
-    , m_workspace(state->workspace())
-    , m_lifetime(state->stats())
+    , m_workspace(workspace)
+    , m_lifetime(stats)
     , m_view(view)
 {
     setAccessibleName(tr("储存空间概览"));

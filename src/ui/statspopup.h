@@ -7,7 +7,6 @@
 #include <optional>
 #include <utility>
 
-class AppState;
 class WindowState;
 class Workspace;
 class LifetimeStats;
@@ -43,7 +42,7 @@ class StatsPopup final : public QFrame
 public:
     static constexpr int panelWidth = 440;
 
-    StatsPopup(AppState *state, WindowState *view, QWidget *parent);
+    StatsPopup(Workspace *workspace, LifetimeStats *stats, WindowState *view, QWidget *parent);
 
     // Opens under anchor (centred on it, kept on its screen); false when it cannot.
     bool popUp(QWidget *anchor);

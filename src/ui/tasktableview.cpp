@@ -1,6 +1,5 @@
 #include "ui/tasktableview.h"
 
-#include "app/appstate.h"
 #include "app/importservice.h"
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
@@ -38,11 +37,12 @@ constexpr TaskSortKey kSortKeys[TaskTableModel::ColumnCount] = {
 
 } // namespace
 
-TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent)
+TaskTableView::TaskTableView(Workspace *workspace, ImportService *imports, ToolStatus *tools,
+                             ThumbnailCache *thumbnails, WindowState *view, QWidget *parent)
     : QTableView(parent)
-    , m_workspace(state->workspace())
-    , m_imports(state->imports())
-    , m_tools(state->tools())
+    , m_workspace(workspace)
+    , m_imports(imports)
+    , m_tools(tools)
     , m_view(view)
     , m_model(new TaskTableModel(this))
     , m_proxy(nullptr)
@@ -63,7 +63,7 @@ TaskTableView::TaskTableView(AppState *state, WindowState *view, QWidget *parent
         });
     };
     m_rowActions->setFileActions(actions);
-    m_thumbnails = ThumbnailCache::shared();
+    m_thumbnails = thumbnails;
     m_proxy = new TaskSortProxy(m_model, this);
     m_delegate = new TaskRowDelegate(m_thumbnails, this);
 

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QUuid>
 
-class AppState;
 class DropOverlay;
 class ImportService;
 class ToolStatus;
@@ -31,7 +30,9 @@ class TaskTableView final : public QTableView
 public:
     using FileActions = TaskRowActions::FileActions;
 
-    TaskTableView(AppState *state, WindowState *view, QWidget *parent = nullptr);
+    // thumbnails may be null: rows then show their placeholder icons.
+    TaskTableView(Workspace *workspace, ImportService *imports, ToolStatus *tools, ThumbnailCache *thumbnails,
+                  WindowState *view, QWidget *parent = nullptr);
     ~TaskTableView() override;
 
     TaskTableModel *taskModel() const { return m_model; }

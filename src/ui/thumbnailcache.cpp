@@ -36,15 +36,6 @@ ThumbnailCache::~ThumbnailCache()
     m_pool.waitForDone();
 }
 
-ThumbnailCache *ThumbnailCache::shared()
-{
-    static ThumbnailCache *instance = [] {
-        auto *cache = new ThumbnailCache(QCoreApplication::instance());
-        return cache;
-    }();
-    return instance;
-}
-
 void ThumbnailCache::setPixelSize(int side)
 {
     side = std::max(1, side);

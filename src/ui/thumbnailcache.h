@@ -26,9 +26,6 @@ public:
     explicit ThumbnailCache(QObject *parent = nullptr);
     ~ThumbnailCache() override;
 
-    // The one the window's views share.
-    static ThumbnailCache *shared();
-
     // Edge of the square thumbnails in pixels; changing it forgets what was made at the old size.
     void setPixelSize(int side);
     int pixelSize() const { return m_side; }

@@ -175,7 +175,6 @@ UpdateSheet::UpdateSheet(UpdateManager *updates, QWidget *parent)
     });
     connect(m_later, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
-    connect(this, &QDialog::finished, m_updates, [updates = m_updates] { updates->setUpdateSheetPresented(false); });
     connect(m_updates, &UpdateManager::statusChanged, this, &UpdateSheet::showStatus);
     connect(m_updates, &UpdateManager::currentUpdateInfoChanged, this, &UpdateSheet::showRelease);
     showRelease();

@@ -37,6 +37,14 @@ void WindowState::setShowStatsSheet(bool show)
     Q_EMIT showStatsSheetChanged();
 }
 
+void WindowState::setShowUpdateSheet(bool show)
+{
+    if (show == m_showUpdateSheet)
+        return;
+    m_showUpdateSheet = show;
+    Q_EMIT showUpdateSheetChanged();
+}
+
 void WindowState::openSettings()
 {
     // Without an installed action there is nothing to open; the menu command that would be the

@@ -38,6 +38,9 @@ public:
     void previewTask(const TaskItem &task);
     bool showStatsSheet() const { return m_showStatsSheet; }
     void setShowStatsSheet(bool show);
+    // Whether the sheet offering a found update is open.
+    bool showUpdateSheet() const { return m_showUpdateSheet; }
+    void setShowUpdateSheet(bool show);
 
     // The settings window opens through whatever the window installed; without it, nothing opens.
     void setOpenSettingsAction(std::function<void()> action) { m_openSettingsAction = std::move(action); }
@@ -47,10 +50,12 @@ Q_SIGNALS:
     void sortOrderChanged();
     void previewItemURLChanged();
     void showStatsSheetChanged();
+    void showUpdateSheetChanged();
 
 private:
     QList<TaskSortDescriptor> m_sortOrder{TaskSortDescriptor{}};
     std::optional<QUrl> m_previewItemURL;
     bool m_showStatsSheet = false;
+    bool m_showUpdateSheet = false;
     std::function<void()> m_openSettingsAction;
 };
