@@ -357,7 +357,7 @@ private slots:
         QVERIFY(proxy->isSorting());
         // The sort takes its snapshot from the event loop; then, while it runs: jobs finish (new
         // result sizes), photos arrive, rows go.
-        QCoreApplication::sendPostedEvents(proxy, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QVERIFY(proxy->sorter()->isRunning());
         QRandomGenerator random(3);
         for (int i = 0; i < 200; ++i) { // fewer than the table announces as one span
