@@ -365,7 +365,7 @@ private slots:
         QVERIFY(proxy->isSorting());
         // The sort takes its snapshot from the event loop; then, while it runs: jobs finish (new
         // result sizes), photos arrive, rows go.
-        QCoreApplication::sendPostedEvents(proxy, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QVERIFY(proxy->sorter()->isRunning());
         QRandomGenerator random(3);
         for (int i = 0; i < 200; ++i) { // fewer than the table announces as one span
@@ -686,7 +686,7 @@ private slots:
         d.compressedSize = 1'000'000;
         list()->append({d, b, a, c, e});
 
-        // Clicking the header: the view sorts and the state's sort order follows.
+        // Clicking the header: the view sorts and WindowState's sort order follows.
         m_view->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
         QCOMPARE(namesInViewOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".jpg")), order);
         QCOMPARE(m_windowState->sortOrder(), (QList<TaskSortDescriptor>{{key, ascending}}));
@@ -913,7 +913,7 @@ private slots:
         QCOMPARE(m_state->workspace()->selectedTaskIds().size(), 5);
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 5);
 
-        // The state's select-all (the menu's) shows in the table too.
+        // The workspace's select-all (the menu's) shows in the table too.
         m_state->workspace()->setSelectedTaskIds({});
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
         m_state->workspace()->selectAllTasks();
@@ -933,7 +933,7 @@ private slots:
             QCOMPARE(list()->indexOf(id), qsizetype(-1));
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
 
-        // After a removal elsewhere (a model reset) the highlighted rows are still the state's.
+        // After a removal elsewhere (a model reset) the highlighted rows are still the workspace's.
         m_state->workspace()->setSelectedTaskIds({list()->at(0).id, list()->at(2).id});
         list()->remove({list()->at(1).id});
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);

@@ -1,7 +1,7 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
-#include "app/dockprogressmanager.h"
+#include "app/launcherprogress.h"
 #include "app/importservice.h"
 #include "app/lifetimestats.h"
 #include "app/notificationmanager.h"
@@ -115,7 +115,7 @@ class TestUiWindow final : public QObject
 
 private:
     QTemporaryDir m_root;
-    std::unique_ptr<DockProgressManager> m_dock;
+    std::unique_ptr<LauncherProgress> m_launcher;
     std::unique_ptr<NotificationManager> m_notifications;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<UpdateManager> m_updates;
@@ -130,7 +130,7 @@ private:
         QVERIFY(QTest::qWaitFor([&] { return !m_state->tools()->cjxlPath().isEmpty(); }, 30000));
         m_state->workspace()->switchMode(direction);
         m_updates = std::make_unique<UpdateManager>();
-        m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+        m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_launcher.get());
         m_window->resize(860, 560);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -285,7 +285,7 @@ private slots:
         QVERIFY(m_root.isValid());
         QStandardPaths::setTestModeEnabled(true);
         TestEnv::isolateHome(m_root.path());
-        m_dock = std::make_unique<DockProgressManager>();
+        m_launcher = std::make_unique<LauncherProgress>();
         m_notifications = std::make_unique<NotificationManager>();
     }
 
@@ -339,9 +339,9 @@ private slots:
                                   "Ctrl+1", "Ctrl+2", "Ctrl+Alt+I", "Ctrl+Return", "Ctrl+Enter", "Ctrl+.",
                                   "Ctrl+Shift+R"}));
         // Space and Delete reach only the table (it has the focus they act in), never the window.
-        QCOMPARE(actions()->quickLook->shortcutContext(), Qt::WidgetShortcut);
+        QCOMPARE(actions()->preview->shortcutContext(), Qt::WidgetShortcut);
         QCOMPARE(actions()->removeSelected->shortcutContext(), Qt::WidgetShortcut);
-        QVERIFY(!m_window->actions()->quickLook->associatedObjects().contains(m_window.get()));
+        QVERIFY(!m_window->actions()->preview->associatedObjects().contains(m_window.get()));
         QCOMPARE(actions()->clearList->toolTip(), u"清空列表 (Ctrl+K)"_s);
 
         // F10 opens the first menu for keyboard users.
@@ -426,7 +426,7 @@ private slots:
         actions()->apply(facts);
         QStringList actual;
         for (QAction *action : {actions()->clearList, actions()->selectAll, actions()->removeSelected,
-                                actions()->quickLook, actions()->start, actions()->stop, actions()->retryFailed}) {
+                                actions()->preview, actions()->start, actions()->stop, actions()->retryFailed}) {
             if (action->isEnabled())
                 actual.append(action->text().remove(QRegularExpression(u"\\(&.\\)"_s))); // the mnemonic aside
         }
@@ -438,7 +438,7 @@ private slots:
             QVERIFY2(action->isEnabled(), qPrintable(action->text()));
     }
 
-    // The same rules, fed by the state's own signals.
+    // The same rules, fed by the services' own signals (workspace, batch, tools).
     void rulesFollowTheState()
     {
         QVERIFY(!actions()->start->isEnabled());
@@ -447,7 +447,7 @@ private slots:
         QCOMPARE(actions()->retryFailed->iconText(), u"重试 1 项"_s);
         QVERIFY(!actions()->removeSelected->isEnabled());
         actions()->selectAll->trigger();
-        QVERIFY(actions()->removeSelected->isEnabled() && actions()->quickLook->isEnabled());
+        QVERIFY(actions()->removeSelected->isEnabled() && actions()->preview->isEnabled());
 
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QCOMPARE(actions()->start->iconText(), u"还原照片"_s);
@@ -483,7 +483,7 @@ private slots:
 
     // The quick look command previews the selected job of the shown list, and nothing for a
     // selection of the other list.
-    void quickLookPreviewsTheSelection()
+    void previewShowsTheSelection()
     {
         const TaskItem shown = task(ConversionMode::jpegToJXL, TaskStatus::pending, 21);
         TaskItem other = task(ConversionMode::jxlToJPEG, TaskStatus::pending, 22);
@@ -491,10 +491,10 @@ private slots:
         m_state->workspace()->restoreTasks()->append({other});
         WindowState *view = m_window->windowState();
         m_state->workspace()->setSelectedTaskIds({other.id}); // not in the shown list
-        actions()->quickLook->trigger();
+        actions()->preview->trigger();
         QVERIFY(!view->previewItemURL());
         m_state->workspace()->setSelectedTaskIds({shown.id});
-        actions()->quickLook->trigger();
+        actions()->preview->trigger();
         QCOMPARE(view->previewItemURL(), std::optional<QUrl>(shown.sourceURL));
         view->setPreviewItemURL(std::nullopt);
     }
@@ -638,7 +638,7 @@ private slots:
                                       .arg(m_window->minimumHeight()).arg(m_window->width()).arg(m_window->height())
                                       .arg(room.width()).arg(room.height());
             QVERIFY2(m_window->minimumWidth() <= room.width() && m_window->minimumHeight() <= room.height(), qPrintable(sizes));
-            MainWindow fresh(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+            MainWindow fresh(m_state.get(), m_updates.get(), m_notifications.get(), m_launcher.get());
             QVERIFY2(fresh.width() <= room.width() && fresh.height() <= room.height(), qPrintable(sizes));
             return;
         }
@@ -964,16 +964,16 @@ private slots:
         m_state->settings()->setOutputFolder(QString());
     }
 
-    void windowIconFollowsTheDock()
+    void windowIconFollowsTheLauncherProgress()
     {
         const QImage plain = m_window->windowIcon().pixmap(128, 128).toImage();
-        m_dock->update(3, 10);
+        m_launcher->update(3, 10);
         const QImage progress = m_window->windowIcon().pixmap(128, 128).toImage();
         // The bar starts 14 in, 14 above the bottom edge: green there now.
         const QColor bar = progress.pixelColor(20, 128 - 22);
         QVERIFY2(bar.green() > 150 && bar.red() < 120, qPrintable(bar.name()));
         QVERIFY(plain.pixelColor(20, 128 - 22) != bar);
-        m_dock->reset();
+        m_launcher->reset();
         QCOMPARE(m_window->windowIcon().pixmap(128, 128).toImage(), plain);
     }
 

@@ -12,7 +12,7 @@ class Workspace;
 class BatchRunner;
 class BatchController;
 class ChromeBar;
-class DockProgressManager;
+class LauncherProgress;
 class EmptyCanvas;
 class MainToolBar;
 class NotificationManager;
@@ -36,7 +36,7 @@ class MainWindow final : public QMainWindow
 
 public:
     MainWindow(AppState *state, UpdateManager *updates, NotificationManager *notifications,
-               DockProgressManager *dock, QWidget *parent = nullptr);
+               LauncherProgress *launcher, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     AppActions *actions() const { return m_actions; }
@@ -83,7 +83,7 @@ private:
     WindowState *m_view;
     UpdateManager *m_updates;
     NotificationManager *m_notifications;
-    DockProgressManager *m_dock;
+    LauncherProgress *m_launcher;
     AppActions *m_actions;
     MainToolBar *m_toolBar;
     QStackedLayout *m_pages;
