@@ -1,7 +1,7 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
-#include "app/dockprogressmanager.h"
+#include "app/launcherprogress.h"
 #include "app/importservice.h"
 #include "app/lifetimestats.h"
 #include "app/settingsstore.h"
@@ -65,7 +65,7 @@ class TestBatch final : public QObject
 private:
     QTemporaryDir m_root;
     QString m_work; // one folder per test: the fake tool, its log, running/ and photos/
-    std::unique_ptr<DockProgressManager> m_dock;
+    std::unique_ptr<LauncherProgress> m_launcher;
     RecordingSound m_sound;
     // A desktop portal on the suite's private bus, to see the sleep inhibitor taken and given back.
     QDBusConnection m_fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"));
@@ -88,7 +88,7 @@ private:
 
     std::unique_ptr<AppState> launch(const QByteArray &toolBody, int jobs, const AppSettings &settings = AppSettings())
     {
-        auto state = std::make_unique<AppState>(BatchFeedback::Devices{nullptr, m_dock.get(), &m_sound, false});
+        auto state = std::make_unique<AppState>(BatchFeedback::Devices{nullptr, m_launcher.get(), &m_sound, false});
         state->settings()->setSettings(settings); // by default: keep the originals, so nothing is verified
         RunOverrides overrides;
         overrides.jobs = jobs;
@@ -142,7 +142,7 @@ private slots:
         Preferences store;
         store.remove(LifetimeStats::lifetimeBytesKey);
         store.remove(LifetimeStats::lifetimeCountKey);
-        m_dock = std::make_unique<DockProgressManager>();
+        m_launcher = std::make_unique<LauncherProgress>();
         m_sound.played = 0;
         m_portal.calls.clear();
         m_portal.grantedRequests.clear();
@@ -166,9 +166,9 @@ private slots:
         addPhotos(*state, names(QStringLiteral("w"), 19) << QStringLiteral("big.jpg"));
         QList<qint64> counted; // the lifetime bytes saved, after each count
         connect(state->stats(), &LifetimeStats::changed, this, [&] { counted.append(state->stats()->savedBytes()); });
-        QStringList dock;
-        connect(m_dock.get(), &DockProgressManager::changed, this,
-                [&] { dock.append(m_dock->isShowing() ? m_dock->text() : QStringLiteral("reset")); });
+        QStringList launcher;
+        connect(m_launcher.get(), &LauncherProgress::changed, this,
+                [&] { launcher.append(m_launcher->isShowing() ? m_launcher->text() : QStringLiteral("reset")); });
         QSignalSpy finished(state->batch(), &BatchController::finished);
 
         state->runner()->startCurrentProcessing();
@@ -189,8 +189,8 @@ private slots:
         for (const QString &line : log)
             most = std::max(most, line.section(QLatin1Char(' '), 2).toInt());
         QVERIFY2(most <= 4 && most >= 2, qPrintable(log.join(QLatin1Char(';')))); // bounded, yet in parallel
-        QCOMPARE(dock.size(), 21); // after each job, then reset
-        QVERIFY(dock.first() == QStringLiteral("1/21") && dock.mid(19) == QStringList({QStringLiteral("20/21"), QStringLiteral("reset")}));
+        QCOMPARE(launcher.size(), 21); // after each job, then reset
+        QVERIFY(launcher.first() == QStringLiteral("1/21") && launcher.mid(19) == QStringList({QStringLiteral("20/21"), QStringLiteral("reset")}));
         QCOMPARE(counted.size(), 19); // "big" saved nothing and was not counted
         QVERIFY(counted.first() == 1000 - TestEnv::fakeJxlSize && counted.last() == 19 * (1000 - TestEnv::fakeJxlSize)); // at once after each count
         QTRY_VERIFY(!state->stats()->isStoring()); // the file follows in the background
@@ -232,7 +232,7 @@ private slots:
         QCOMPARE(list->size(), 5);
         QCOMPARE(list->count(TaskStatus::completed), 5);
         QCOMPARE(starts().size(), 6);
-        QCOMPARE(m_dock->text(), QStringLiteral("5/5"));
+        QCOMPARE(m_launcher->text(), QStringLiteral("5/5"));
         QCOMPARE(state->stats()->processedCount(), 5); // the removed job was stopped before it saved anything
         QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/photos/first0.jxl")));
         QVERIFY(QFileInfo::exists(first[0].sourceURL.toLocalFile()));
@@ -243,17 +243,17 @@ private slots:
 
     void cancelDuringBatch()
     {
-        // p0 is quick, so the dock shows progress before the cancel; the others take long.
+        // p0 is quick, so the launcher shows progress before the cancel; the others take long.
         auto state = launch("[ \"$name\" = p0.jpg ] || sleep 3 >/dev/null 2>&1\n" + TestEnv::writeFakeJxlCommand() + "\n", 2);
         const QList<TaskItem> tasks = addPhotos(*state, names(QStringLiteral("p"), 5));
         QSignalSpy finished(state->batch(), &BatchController::finished);
         state->runner()->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(starts().size(), 3, 30000); // p0 done, p1 and p2 running
-        QTRY_VERIFY_WITH_TIMEOUT(m_dock->isShowing(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_launcher->isShowing(), 30000);
 
         QTRY_COMPARE(portalCalls("org.freedesktop.portal.Inhibit.Inhibit"), 1);
         state->runner()->cancel();
-        QVERIFY(!state->runner()->isProcessing() && !m_dock->isShowing());
+        QVERIFY(!state->runner()->isProcessing() && !m_launcher->isShowing());
         QTRY_COMPARE(closedRequests(), 1); // a cancel lets the machine sleep
         TaskList *list = state->workspace()->compressTasks();
         QTRY_COMPARE_WITH_TIMEOUT(list->count(TaskStatus::pending), 4, 30000);
@@ -285,9 +285,9 @@ private slots:
         state->runner()->startCurrentProcessing();
         QTRY_VERIFY_WITH_TIMEOUT(heldAtStart >= 0, 30000);
         QCOMPARE(heldAtStart, 2); // the old tools still hold the window
-        QStringList dock;
-        connect(m_dock.get(), &DockProgressManager::changed, this,
-                [&] { dock.append(m_dock->isShowing() ? m_dock->text() : QStringLiteral("reset")); });
+        QStringList launcher;
+        connect(m_launcher.get(), &LauncherProgress::changed, this,
+                [&] { launcher.append(m_launcher->isShowing() ? m_launcher->text() : QStringLiteral("reset")); });
 
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
         const QString log = starts().join(QLatin1Char(';'));
@@ -297,7 +297,7 @@ private slots:
             QVERIFY2(line.section(QLatin1Char(' '), 2).toInt() <= 2, qPrintable(log)); // never more than the window
         QCOMPARE(state->workspace()->compressTasks()->count(TaskStatus::completed), 4);
         // The old jobs coming back touch neither the new batch's progress nor its state.
-        QCOMPARE(dock, (QStringList{QStringLiteral("1/4"), QStringLiteral("2/4"), QStringLiteral("3/4"), QStringLiteral("4/4"),
+        QCOMPARE(launcher, (QStringList{QStringLiteral("1/4"), QStringLiteral("2/4"), QStringLiteral("3/4"), QStringLiteral("4/4"),
                                     QStringLiteral("reset")}));
         QCOMPARE(processing.count(), 2); // on at the start, off at the very end: the follow-up is part of the batch
         QVERIFY(!batch->isStopping());
@@ -315,7 +315,7 @@ private slots:
         state->runner()->startCurrentProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
         QCOMPARE(list->count(TaskStatus::failed), 1); // a failed job starts no follow-up batch
-        QCOMPARE(m_dock->text(), QStringLiteral("1/1"));
+        QCOMPARE(m_launcher->text(), QStringLiteral("1/1"));
         QVERIFY(list->find(failing.id)->errorMessage.value_or(QString()).contains(QStringLiteral("broken")));
 
         // A retry clears the errors and runs the failed jobs along with the waiting ones.

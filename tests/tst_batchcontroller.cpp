@@ -1,4 +1,6 @@
 #include "app/batchcontroller.h"
+#include "app/batchprogress.h"
+#include "app/memoryadmission.h"
 #include "app/tasklist.h"
 #include "testenv.h"
 
@@ -101,8 +103,8 @@ private slots:
         m_batch->setJobSettings(settings);
         // Every job needs 1000 bytes; the machine has what m_available says.
         m_available = std::nullopt;
-        m_batch->setNeedEstimator([](const QString &, ConversionMode, qint64) { return qint64(1000); });
-        m_batch->setMemoryProbes([this] { return m_available; }, [] { return qint64(0); });
+        m_batch->memory()->setNeedEstimator([](const QString &, ConversionMode, qint64) { return qint64(1000); });
+        m_batch->memory()->setProbes([this] { return m_available; }, [] { return qint64(0); });
     }
 
     void cleanup()
@@ -131,7 +133,7 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(ConversionMode, mode);
-        QTEST(BatchController::estimatedNeed(TestEnv::dataPath(file), mode, 1000), "expected");
+        QTEST(MemoryAdmission::estimatedNeed(TestEnv::dataPath(file), mode, 1000), "expected");
     }
 
     void memoryGate_data()
@@ -179,21 +181,21 @@ private slots:
     // seconds each: once a minute of the steady pace is in, the estimate is that pace exactly.
     void estimateFollowsTheRecentPace()
     {
-        setDelay("0");
         constexpr int kFast = 10;
         constexpr int kJobs = 50;
-        addPhotos(QList<qint64>(kJobs, 1000));
+        BatchProgress progress;
+        for (int i = 0; i < kJobs; ++i)
+            progress.add(1000);
         qint64 now = 0;
-        m_batch->setClock([&now] { return now; });
+        progress.begin(now);
+        TaskItem finished;
+        finished.status = TaskStatus::completed;
         QList<std::optional<qint64>> estimates; // after each finished job
-        connect(m_batch.get(), &BatchController::jobFinished, this, [&] {
-            estimates.append(m_batch->remainingSeconds());
-            now += estimates.size() <= kFast ? 100 : 2000; // until the next job finishes
-        });
-        QSignalSpy finished(m_batch.get(), &BatchController::finished);
-        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 1));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);
-        QCOMPARE(estimates.size(), kJobs);
+        for (int done = 1; done <= kJobs; ++done) {
+            progress.jobEnded(finished, 1000, now);
+            estimates.append(progress.remainingSeconds(now));
+            now += done <= kFast ? 100 : 2000; // until the next job finishes
+        }
         QCOMPARE(estimates.first(), std::nullopt);
         QVERIFY(estimates.at(1).has_value());
         // From 30 steady jobs on the last minute holds nothing else; a batch-long average would

@@ -1,4 +1,4 @@
-#include "app/dockprogressmanager.h"
+#include "app/launcherprogress.h"
 #include "app/notificationmanager.h"
 #include "platform/sleepinhibitor.h"
 #include "platform/soundplayer.h"
@@ -110,7 +110,7 @@ private slots:
         manager.sendCompletionNotification(ConversionMode::jpegToJXL, 3, 0, 0);
         active = false;
         manager.sendCompletionNotification(ConversionMode::jxlToJPEG, 0, 0, 0);
-        manager.requestAuthorization();
+        manager.checkServer();
         manager.sendCompletionNotification(ConversionMode::jxlToJPEG, 0, 0, 1);
         manager.sendCompletionNotification(ConversionMode::jpegToJXL, 2, 1500, 1);
         const QList<QVariantList> &posted = m_desktop->calls[QStringLiteral("org.freedesktop.Notifications.Notify")];
@@ -128,7 +128,7 @@ private slots:
                                              QStringList(), hints, -1}));
     }
 
-    void dockProgress_data()
+    void launcherProgress_data()
     {
         QTest::addColumn<int>("completed");
         QTest::addColumn<int>("total");
@@ -138,26 +138,26 @@ private slots:
         QTest::newRow("negative") << -1 << 3 << 0.0;
     }
 
-    void dockProgress()
+    void launcherProgress()
     {
         QFETCH(int, completed);
         QFETCH(int, total);
         QFETCH(double, progress);
-        DockProgressManager dock;
-        QSignalSpy changes(&dock, &DockProgressManager::changed);
+        LauncherProgress launcher;
+        QSignalSpy changes(&launcher, &LauncherProgress::changed);
         const QString text = QStringLiteral("%1/%2").arg(completed).arg(total);
-        dock.reset();
-        dock.update(completed, total);
-        QCOMPARE(dock.progress(), progress);
-        QCOMPARE(dock.text(), text);
-        QVERIFY(dock.isShowing());
+        launcher.reset();
+        launcher.update(completed, total);
+        QCOMPARE(launcher.progress(), progress);
+        QCOMPARE(launcher.text(), text);
+        QVERIFY(launcher.isShowing());
 
         // A zero total restores the plain icon and keeps the last figures; so does reset(),
         // once: nothing is announced while nothing shows.
-        dock.update(3, 0);
-        dock.reset();
-        QVERIFY(!dock.isShowing());
-        QCOMPARE(dock.text(), text);
+        launcher.update(3, 0);
+        launcher.reset();
+        QVERIFY(!launcher.isShowing());
+        QCOMPARE(launcher.text(), text);
         QCOMPARE(changes.size(), 2);
         QTRY_COMPARE(m_launcherUpdates.size(), 2);
         QCOMPARE(m_launcherUpdates.at(0),

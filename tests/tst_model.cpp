@@ -1,7 +1,7 @@
 // Job records, the settings record and its JSON form, hardware detection, byte formatting.
 #include "model/appsettings.h"
 #include "model/formattedbytes.h"
-#include "model/hardwareinfo.h"
+#include "platform/hardwareinfo.h"
 #include "model/taskitem.h"
 #include "platform/hardwaredetector.h"
 #include "testenv.h"

@@ -96,6 +96,47 @@ QString findCycle(const Graph &graph)
     return {};
 }
 
+// The layers, lowest first: a folder may include its own units and those of lower layers only.
+// Folders on one layer stand beside each other and include neither. platform is the bottom:
+// Linux services that know nothing of ours (the processor record lives there too). integration
+// (file managers, update check) uses only platform and serves app and the front ends, as
+// imaging (photos to pictures) serves the window and the thumbnailer.
+const QList<QStringList> kLayers = {
+    {QStringLiteral("platform")},
+    {QStringLiteral("model")},
+    {QStringLiteral("engine"), QStringLiteral("integration"), QStringLiteral("imaging")},
+    {QStringLiteral("app")},
+    {QStringLiteral("ui"), QStringLiteral("cli"), QStringLiteral("thumbnailer")},
+};
+
+// The layer of a unit's folder; -1 for a file outside the layers (src/version.h.in, say).
+int layerOf(const QString &unit)
+{
+    const QString folder = unit.section(QLatin1Char('/'), 0, 0);
+    for (qsizetype layer = 0; layer < kLayers.size(); ++layer) {
+        if (kLayers.at(layer).contains(folder))
+            return int(layer);
+    }
+    return -1;
+}
+
+// Includes that reach up or sideways, as "engine/a includes app/b", sorted.
+QStringList layerFaults(const Graph &graph)
+{
+    QStringList faults;
+    for (auto it = graph.cbegin(); it != graph.cend(); ++it) {
+        const int from = layerOf(it.key());
+        for (const QString &target : it.value()) {
+            const int to = layerOf(target);
+            const bool sameFolder = it.key().section(QLatin1Char('/'), 0, 0) == target.section(QLatin1Char('/'), 0, 0);
+            if (from >= 0 && to >= 0 && !sameFolder && to >= from)
+                faults << it.key() + QStringLiteral(" includes ") + target;
+        }
+    }
+    faults.sort();
+    return faults;
+}
+
 void writeFile(const QString &path, const QByteArray &text)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -127,6 +168,28 @@ private slots:
 
         writeFile(dir.filePath(QStringLiteral("engine/b.cpp")), "#include \"b.h\"\n#include \"missing.h\"\n");
         QCOMPARE(findCycle(includeGraph(dir.path())), QString());
+    }
+
+    void findsIncludesAgainstTheLayers()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        writeFile(dir.filePath(QStringLiteral("model/m.h")), "#pragma once\n#include \"platform/p.h\"\n");
+        writeFile(dir.filePath(QStringLiteral("platform/p.h")), "#pragma once\n");
+        writeFile(dir.filePath(QStringLiteral("engine/e.cpp")), "#include \"model/m.h\"\n#include \"app/a.h\"\n");
+        writeFile(dir.filePath(QStringLiteral("integration/i.cpp")), "#include \"../engine/e.h\"\n");
+        writeFile(dir.filePath(QStringLiteral("engine/e.h")), "#pragma once\n");
+        writeFile(dir.filePath(QStringLiteral("app/a.h")), "#pragma once\n#include \"engine/e.h\"\n");
+        QCOMPARE(layerFaults(includeGraph(dir.path())),
+                 (QStringList{QStringLiteral("engine/e includes app/a"), QStringLiteral("integration/i includes engine/e")}));
+    }
+
+    void sourceTreeKeepsItsLayers()
+    {
+        const Graph graph = includeGraph(m_src);
+        QVERIFY2(graph.size() > 50, "the source tree was not found");
+        const QStringList faults = layerFaults(graph);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     }
 
     void sourceTreeHasNoIncludeCycle()

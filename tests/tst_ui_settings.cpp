@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 using WidgetTexts::byText;
 using WidgetTexts::visibleTexts;
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<UpdateManager> m_updates;
     std::unique_ptr<SettingsWindow> m_window;
+    std::optional<EnglishTexts> m_english;
 
     QWidget *page(SettingsWindow::Tab tab) const { return m_window->tabs()->widget(static_cast<int>(tab)); }
 
@@ -187,6 +189,8 @@ private slots:
 
     void init()
     {
+        if (EnglishTexts::forThisRow())
+            QVERIFY(m_english.emplace().isActive());
         Preferences store;
         store.remove(SettingsStore::settingsKey);
         store.remove(SettingsStore::outputFolderKey);
@@ -204,6 +208,7 @@ private slots:
         m_window.reset();
         m_updates.reset();
         m_state.reset();
+        m_english.reset(); // after the widgets that show its texts
     }
 
     void windowAndPages()
@@ -337,11 +342,44 @@ private slots:
         QCOMPARE(setting->choices()->itemText(1), QStringLiteral("简体中文"));
         probeTools();
         QCOMPARE(pictureEveryPage(QStringLiteral("en/")), QString());
-        QCOMPARE(labelStartingWith(page(SettingsWindow::Tab::about), QStringLiteral("Version"))->text(),
-                 QStringLiteral("Version %1 (build %2)").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()));
         setSettings([](AppSettings &settings) { settings.concurrencyMode = ConcurrencyMode::custom; });
         QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::performance, QStringLiteral("en/settings-performance-custom")), QString());
         QVERIFY(labelStartingWith(page(SettingsWindow::Tab::performance), m_state->settings()->hardware().chipName + QStringLiteral(" · Custom: ")));
+
+        // An output folder chosen, then gone when the window opens again.
+        auto *output = page(SettingsWindow::Tab::general)->findChild<OutputFolderSetting *>();
+        const QString folder = m_root.filePath(QStringLiteral("Backup/JPEG XL output"));
+        QVERIFY(QDir().mkpath(folder));
+        output->chooseFolder(folder);
+        QCOMPARE(output->note()->text(), QStringLiteral("Converted files are saved in this folder, keeping the structure of the imported folders."));
+        QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::general, QStringLiteral("en/settings-general-output-folder")), QString());
+        QVERIFY(QDir(folder).removeRecursively());
+        openWindow();
+        output = page(SettingsWindow::Tab::general)->findChild<OutputFolderSetting *>();
+        QTRY_VERIFY(output->note()->text().startsWith(QStringLiteral("This folder does not exist: batches will not start")));
+        QCOMPARE(pictureAtSmallestSize(SettingsWindow::Tab::general, QStringLiteral("en/settings-general-output-folder-missing")),
+                 QString());
+
+        // File manager actions added, then an add that fails.
+        m_window->showTab(SettingsWindow::Tab::integration);
+        QWidget *integration = page(SettingsWindow::Tab::integration);
+        QTest::mouseClick(byText<QPushButton>(integration, QStringLiteral("Add to File Manager…")), Qt::LeftButton);
+        QVERIFY(visibleTexts<QLabel>(integration).contains(QStringLiteral("Installed")));
+        QCOMPARE(LayoutCheck::clippedTexts(integration), QStringList());
+        Screenshots::save(m_window.get(), QStringLiteral("en/settings-integration-installed"));
+        QTest::mouseClick(byText<QPushButton>(integration, QStringLiteral("Remove Actions")), Qt::LeftButton);
+        const QString blocker = QuickActionInstaller::locations().dataHome + QStringLiteral("/nautilus");
+        QDir(blocker).removeRecursively();
+        TestEnv::writeAll(blocker, "not a folder");
+        QTest::mouseClick(byText<QPushButton>(integration, QStringLiteral("Add to File Manager…")), Qt::LeftButton);
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = integration->findChild<QMessageBox *>()) && box->isVisible());
+        QCOMPARE(box->text(), QStringLiteral("Could not add the file manager actions"));
+        QVERIFY2(box->informativeText().startsWith(QStringLiteral("Cannot create folder “%1").arg(blocker)), qPrintable(box->informativeText()));
+        QCOMPARE(LayoutCheck::clippedTexts(box), QStringList());
+        Screenshots::save(box, QStringLiteral("en/settings-integration-failed"));
+        box->accept();
+        QVERIFY(QFile::remove(blocker));
         m_window.reset();
     }
 
@@ -490,8 +528,16 @@ private slots:
 
     // A path typed or chosen is stored and probed at once; the line under it says what was found.
     // The about page names the application once; Escape closes the window from any page.
+    void aboutNamesTheApplicationOnceAndEscapeCloses_data()
+    {
+        QTest::addColumn<QString>("version"); // the version line, one language to it
+        QTest::newRow("Chinese") << QStringLiteral("版本 %1（构建 %2）");
+        QTest::newRow("English") << QStringLiteral("Version %1 (build %2)");
+    }
+
     void aboutNamesTheApplicationOnceAndEscapeCloses()
     {
+        QFETCH(QString, version);
         openWindow();
         m_window->showTab(SettingsWindow::Tab::about);
         QStringList names;
@@ -500,10 +546,10 @@ private slots:
                 names.append(label->text());
         }
         QCOMPARE(names.count(QStringLiteral("Pikora")), 1);
-        // One language to the line: no English word in the Chinese version line.
-        QCOMPARE(labelStartingWith(page(SettingsWindow::Tab::about), QStringLiteral("版本"))->text(),
-                 QStringLiteral("版本 %1（构建 %2）").arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber()));
-        Screenshots::save(m_window.get(), QStringLiteral("settings-about-name"));
+        const QStringList texts = visibleTexts<QLabel>(page(SettingsWindow::Tab::about));
+        QVERIFY2(texts.contains(version.arg(UpdateManager::currentAppVersion(), UpdateManager::currentBuildNumber())), qPrintable(texts.join(u'|')));
+        QCOMPARE(LayoutCheck::clippedTexts(page(SettingsWindow::Tab::about)), QStringList());
+        Screenshots::save(m_window.get(), EnglishTexts::screensFolder() + QStringLiteral("settings-about-name"));
         QTest::keyClick(m_window->tabs()->tabBar(), Qt::Key_Escape);
         QVERIFY(!m_window->isVisible());
         m_window->show();

@@ -7,6 +7,8 @@
 #include "app/tasktablemodel.h"
 #include "app/toolstatus.h"
 #include "app/workspace.h"
+#include "englishtexts.h"
+#include "layoutcheck.h"
 #include "screenshots.h"
 #include "testenv.h"
 #include "ui/backgroundsorter.h"
@@ -19,6 +21,7 @@
 #include "ui/tasktableview.h"
 #include "ui/thumbnailcache.h"
 #include "ui/windowstate.h"
+#include "widgettexts.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -39,6 +42,7 @@
 #include <QToolTip>
 
 #include <memory>
+#include <optional>
 
 Q_DECLARE_METATYPE(TaskStatus)
 Q_DECLARE_METATYPE(ConversionMode)
@@ -55,6 +59,7 @@ private:
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<WindowState> m_windowState;
     std::unique_ptr<TaskTableView> m_view;
+    std::optional<EnglishTexts> m_english;
     QList<QUrl> m_opened;
     QList<QUrl> m_revealed;
 
@@ -210,6 +215,8 @@ private slots:
 
     void init()
     {
+        if (EnglishTexts::forThisRow())
+            QVERIFY(m_english.emplace().isActive());
         m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
         m_windowState = std::make_unique<WindowState>();
         m_view = std::make_unique<TaskTableView>(m_state->workspace(), m_state->imports(), m_state->tools(), nullptr,
@@ -229,6 +236,7 @@ private slots:
         m_view.reset();
         m_state.reset();
         m_windowState.reset();
+        m_english.reset(); // after the widgets that show its texts
     }
 
     void proxyPassesModelTester()
@@ -357,7 +365,7 @@ private slots:
         QVERIFY(proxy->isSorting());
         // The sort takes its snapshot from the event loop; then, while it runs: jobs finish (new
         // result sizes), photos arrive, rows go.
-        QCoreApplication::sendPostedEvents(proxy, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QVERIFY(proxy->sorter()->isRunning());
         QRandomGenerator random(3);
         for (int i = 0; i < 200; ++i) { // fewer than the table announces as one span
@@ -602,8 +610,18 @@ private slots:
     }
 
     // Rows of a re-run: photos a former run had done read skipped beside this run's results.
+    void skippedRowsBesideCompletedOnes_data()
+    {
+        QTest::addColumn<QString>("skipped");
+        QTest::addColumn<QString>("completed");
+        QTest::newRow("Chinese") << QStringLiteral("已跳过") << QStringLiteral("已完成");
+        QTest::newRow("English") << QStringLiteral("Skipped") << QStringLiteral("Done");
+    }
+
     void skippedRowsBesideCompletedOnes()
     {
+        QFETCH(QString, skipped);
+        QFETCH(QString, completed);
         QList<TaskItem> tasks;
         for (const QString &name : {QStringLiteral("IMG_0001"), QStringLiteral("IMG_0002"), QStringLiteral("IMG_0003")}) {
             TaskItem task = makeTask(QStringLiteral("/photos/2019/") + name + QStringLiteral(".jpg"),
@@ -619,13 +637,13 @@ private slots:
             statuses.append(columnTexts(row).at(TaskTableModel::StatusColumn));
             savings.append(columnTexts(row).at(TaskTableModel::SavingsColumn));
         }
-        QCOMPARE(statuses.count(QStringLiteral("已跳过")), 2);
-        QCOMPARE(statuses.count(QStringLiteral("已完成")), 1);
+        QCOMPARE(statuses.count(skipped), 2);
+        QCOMPARE(statuses.count(completed), 1);
         QCOMPARE(savings.count(QStringLiteral("-")), 2);
         // Only this run's output counts as saved.
         QCOMPARE(list()->savedBytes(), 500'000);
         m_view->resize(720, 160);
-        Screenshots::save(m_view.get(), QStringLiteral("table-skipped-rows"));
+        Screenshots::save(m_view.get(), EnglishTexts::screensFolder() + QStringLiteral("table-skipped-rows"));
     }
 
     void sorting_data()
@@ -668,7 +686,7 @@ private slots:
         d.compressedSize = 1'000'000;
         list()->append({d, b, a, c, e});
 
-        // Clicking the header: the view sorts and the state's sort order follows.
+        // Clicking the header: the view sorts and WindowState's sort order follows.
         m_view->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
         QCOMPARE(namesInViewOrder().join(QLatin1Char(' ')).remove(QStringLiteral(".jpg")), order);
         QCOMPARE(m_windowState->sortOrder(), (QList<TaskSortDescriptor>{{key, ascending}}));
@@ -895,7 +913,7 @@ private slots:
         QCOMPARE(m_state->workspace()->selectedTaskIds().size(), 5);
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 5);
 
-        // The state's select-all (the menu's) shows in the table too.
+        // The workspace's select-all (the menu's) shows in the table too.
         m_state->workspace()->setSelectedTaskIds({});
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
         m_state->workspace()->selectAllTasks();
@@ -915,7 +933,7 @@ private slots:
             QCOMPARE(list()->indexOf(id), qsizetype(-1));
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
 
-        // After a removal elsewhere (a model reset) the highlighted rows are still the state's.
+        // After a removal elsewhere (a model reset) the highlighted rows are still the workspace's.
         m_state->workspace()->setSelectedTaskIds({list()->at(0).id, list()->at(2).id});
         list()->remove({list()->at(1).id});
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
@@ -924,6 +942,13 @@ private slots:
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
         QVERIFY(m_state->workspace()->selectedTaskIds().isEmpty());
+    }
+
+    void spaceShowsThePreviewAndThePreviewClosesWithEscape_data()
+    {
+        QTest::addColumn<QString>("unreadable");
+        QTest::newRow("Chinese") << QStringLiteral("无法预览此文件");
+        QTest::newRow("English") << QStringLiteral("Cannot preview this file");
     }
 
     void spaceShowsThePreviewAndThePreviewClosesWithEscape()
@@ -949,7 +974,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
         QVERIFY(!preview.image().isNull());
         preview.resize(480, 360);
-        Screenshots::save(&preview, QStringLiteral("preview"));
+        Screenshots::save(&preview, EnglishTexts::screensFolder() + QStringLiteral("preview"));
 
         QTest::keyClick(&preview, Qt::Key_Escape);
         QVERIFY(!preview.isVisible());
@@ -957,7 +982,7 @@ private slots:
         // An unreadable file says so instead of showing nothing.
         m_windowState->setPreviewItemURL(QUrl::fromLocalFile(m_root.filePath(QStringLiteral("missing.jpg"))));
         QTRY_VERIFY(!preview.isLoading());
-        QCOMPARE(preview.statusText(), QStringLiteral("无法预览此文件"));
+        QTEST(preview.statusText(), "unreadable");
         QTest::keyClick(&preview, Qt::Key_Space);
         QCOMPARE(m_windowState->previewItemURL(), std::nullopt);
     }
@@ -1010,11 +1035,7 @@ private slots:
         QCOMPARE(enter.isAccepted(), accepted);
         if (accepted) {
             QCOMPARE(enter.dropAction(), Qt::CopyAction);
-            if (target == QLatin1String("canvas")) {
-                QVERIFY(canvas.isDropTargeted());
-                canvas.resize(640, 400);
-                Screenshots::save(&canvas, QStringLiteral("canvas-drop-highlight"));
-            }
+            QCOMPARE(canvas.isDropTargeted(), target == QLatin1String("canvas"));
         }
 
         QDropEvent drop(at, actions, &mime, Qt::LeftButton, {});
@@ -1115,34 +1136,50 @@ private slots:
     void canvasTexts_data()
     {
         QTest::addColumn<ConversionMode>("mode");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("subtitle");
-        QTest::newRow("compress") << ConversionMode::jpegToJXL << QStringLiteral("拖放照片或文件夹到此处")
-                                  << QStringLiteral("省下 20% 以上空间，画质与拍摄信息完好如初");
-        QTest::newRow("restore") << ConversionMode::jxlToJPEG << QStringLiteral("拖放 JXL 照片到此处")
-                                 << QStringLiteral("精确复原为原始 JPEG 照片");
+        QTest::addColumn<QStringList>("texts"); // title, subtitle, buttons, title while a drop hovers
+        const QStringList chinese{QStringLiteral("选择文件夹…"), QStringLiteral("选择照片…"), QStringLiteral("松开以添加照片")};
+        const QStringList english{QStringLiteral("Choose Folder…"), QStringLiteral("Choose Photos…"), QStringLiteral("Release to add photos")};
+        QTest::newRow("compress") << ConversionMode::jpegToJXL
+                                  << QStringList{QStringLiteral("拖放照片或文件夹到此处"), QStringLiteral("省下 20% 以上空间，画质与拍摄信息完好如初")} + chinese;
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG
+                                 << QStringList{QStringLiteral("拖放 JXL 照片到此处"), QStringLiteral("精确复原为原始 JPEG 照片")} + chinese;
+        QTest::newRow("compress, English") << ConversionMode::jpegToJXL
+                                           << QStringList{QStringLiteral("Drop photos or folders here"),
+                                                          QStringLiteral("Save 20% or more space, with image quality and metadata intact")} + english;
+        QTest::newRow("restore, English") << ConversionMode::jxlToJPEG
+                                          << QStringList{QStringLiteral("Drop JXL photos here"), QStringLiteral("Restore the exact original JPEG photos")} + english;
     }
 
+    // The empty page's texts, as it waits and while a drop hovers over it; nothing cut off.
     void canvasTexts()
     {
         QFETCH(ConversionMode, mode);
-        QFETCH(QString, title);
-        QFETCH(QString, subtitle);
+        QFETCH(QStringList, texts);
         EmptyCanvas canvas(m_state->workspace(), m_state->imports());
         m_state->workspace()->switchMode(mode);
-        QStringList labels;
-        for (QLabel *label : canvas.findChildren<QLabel *>()) {
-            QCOMPARE(label->textFormat(), Qt::PlainText);
-            labels.append(label->text());
-        }
-        QCOMPARE(labels, (QStringList{title, subtitle}));
-        QStringList buttons;
-        for (QPushButton *button : canvas.findChildren<QPushButton *>())
-            buttons.append(button->text());
-        QCOMPARE(buttons, (QStringList{QStringLiteral("选择文件夹…"), QStringLiteral("选择照片…")}));
+        const auto shown = [&canvas] {
+            QStringList labels;
+            for (QLabel *label : canvas.findChildren<QLabel *>())
+                labels.append(label->textFormat() == Qt::PlainText ? label->text() : QStringLiteral("rich text"));
+            return labels + WidgetTexts::visibleTexts<QPushButton>(&canvas);
+        };
+        QCOMPARE(shown(), texts.first(4));
         canvas.resize(640, 400);
-        Screenshots::save(&canvas, mode == ConversionMode::jpegToJXL ? QStringLiteral("canvas-compress")
-                                                                     : QStringLiteral("canvas-restore"));
+        canvas.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&canvas));
+        const QString name = EnglishTexts::screensFolder() + QStringLiteral("canvas-");
+        QCOMPARE(LayoutCheck::clippedTexts(&canvas), QStringList());
+        Screenshots::save(&canvas, name + (mode == ConversionMode::jpegToJXL ? QStringLiteral("compress") : QStringLiteral("restore")));
+
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(writeImage(QStringLiteral("hover.jpg"), Qt::red))});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&canvas, &enter);
+        QVERIFY(canvas.isDropTargeted());
+        QCOMPARE(shown().constFirst(), texts.constLast());
+        QCOMPARE(LayoutCheck::clippedTexts(&canvas), QStringList());
+        if (mode == ConversionMode::jpegToJXL)
+            Screenshots::save(&canvas, name + QStringLiteral("drop-highlight"));
     }
 
     void canvasButtonsOpenImportDialogs_data()
@@ -1196,8 +1233,17 @@ private slots:
         QCOMPARE(list(mode)->size(), qsizetype(1));
     }
 
+    void screenshotsOfTheTable_data()
+    {
+        QTest::addColumn<QString>("warning"); // as the trash gives it
+        QTest::newRow("Chinese") << QStringLiteral("无法将“Pentax_K10D.jpg”移至回收站");
+        QTest::newRow("English") << QStringLiteral("Cannot move “Pentax_K10D.jpg” to the Trash");
+    }
+
     void screenshotsOfTheTable()
     {
+        QFETCH(QString, warning);
+        const QString folder = EnglishTexts::screensFolder();
         // Real photos, so that the pictures show their thumbnails.
         ThumbnailCache cache;
         m_view->setThumbnailCache(&cache);
@@ -1212,7 +1258,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
         m_view->viewport()->repaint();
         QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
-        Screenshots::save(m_view.get(), QStringLiteral("table-idle"));
+        Screenshots::save(m_view.get(), folder + QStringLiteral("table-idle"));
 
         const TaskStatus running[] = {TaskStatus::completed, TaskStatus::completed, TaskStatus::processing,
                                       TaskStatus::verifying, TaskStatus::pending, TaskStatus::pending};
@@ -1227,7 +1273,7 @@ private slots:
         QTRY_VERIFY(!m_view->taskModel()->isHoldingUpdates());
         m_view->viewport()->repaint();
         QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
-        Screenshots::save(m_view.get(), QStringLiteral("table-processing"));
+        Screenshots::save(m_view.get(), folder + QStringLiteral("table-processing"));
 
         const TaskStatus finished[] = {TaskStatus::completed, TaskStatus::completed, TaskStatus::failed,
                                        TaskStatus::completed, TaskStatus::failed, TaskStatus::completed};
@@ -1235,14 +1281,14 @@ private slots:
             TaskItem task = makeTask(list()->at(row).sourceURL.toLocalFile(), finished[row]);
             task.id = list()->at(row).id;
             if (row == 3)
-                task.warning = QStringLiteral("无法将“Pentax_K10D.jpg”移至回收站");
+                task.warning = warning;
             task.destinationURL = task.sourceURL;
             list()->replace(task);
         }
         m_state->workspace()->setSelectedTaskIds({});
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
-        Screenshots::save(m_view.get(), QStringLiteral("table-failures"));
+        Screenshots::save(m_view.get(), folder + QStringLiteral("table-failures"));
         // File names are painted and shown as they are, never as markup.
         const QModelIndex marked = m_view->model()->index(m_view->rowOf(list()->at(5).id), 0);
         QCOMPARE(marked.data().toString(), QStringLiteral("<font color=red>not red.jpg"));

@@ -408,6 +408,13 @@ private slots:
             QVERIFY(delegate.helpEvent(&help, &view, option, index));
             QTRY_VERIFY(QToolTip::isVisible());
         };
+        const auto shownTip = [] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->inherits("QTipLabel") && widget->isVisible())
+                    return widget;
+            }
+            return static_cast<QWidget *>(nullptr);
+        };
         hover(0, TaskTableModel::StatusColumn);
         QTextDocument shown;
         shown.setHtml(QToolTip::text());
@@ -419,11 +426,7 @@ private slots:
                      qPrintable(line));
         // Nothing of the message is lost at the breaks.
         QCOMPARE(lines.join(QString()).remove(QLatin1Char(' ')), QString(*djxl.errorMessage).remove(QLatin1Char(' ')));
-        QWidget *tip = nullptr;
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (widget->inherits("QTipLabel") && widget->isVisible())
-                tip = widget;
-        }
+        QWidget *tip = shownTip();
         QVERIFY(tip);
         QVERIFY2(tip->width() <= view.screen()->availableGeometry().width(), qPrintable(QString::number(tip->width())));
         Screenshots::save(tip, QStringLiteral("table-rows-error-tooltip"));
@@ -434,18 +437,20 @@ private slots:
         TaskItem refused = refusedTask(QStringLiteral("/home/user/Pictures/caf\\xE9.jpg"), 2'345'678); // its reason in English
         refused.id = m_list->at(3).id;
         m_list->replace(refused);
+        djxl.errorMessage = djxl.errorMessage->replace(QStringLiteral("djxl 失败"), QStringLiteral("djxl failed"));
+        m_list->replace(djxl);
         QCOMPARE(cell(3, TaskTableModel::StatusColumn), QStringLiteral("File name is not valid UTF-8; cannot process"));
         QCOMPARE(cell(1, TaskTableModel::NameColumn, Qt::AccessibleTextRole), QStringLiteral("IMG.jpg, in 2020/summer"));
         m_model->setList(m_list.get()); // the headers read again
         layOut();
         Screenshots::save(&view, QStringLiteral("en/table-rows-lists"));
-        hover(3, TaskTableModel::StatusColumn);
-        QTRY_VERIFY(QToolTip::text().contains(QStringLiteral("Rename the file")));
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (widget->inherits("QTipLabel") && widget->isVisible())
-                Screenshots::save(widget, QStringLiteral("en/table-rows-refused-tooltip"));
+        for (const auto &[row, words, name] : {std::tuple{3, "Rename the file", "refused"}, std::tuple{0, "djxl failed", "error"}}) {
+            hover(row, TaskTableModel::StatusColumn);
+            QTRY_VERIFY(QToolTip::text().contains(QLatin1String(words)));
+            QVERIFY(shownTip());
+            Screenshots::save(shownTip(), QStringLiteral("en/table-rows-%1-tooltip").arg(QLatin1String(name)));
+            QToolTip::hideText();
         }
-        QToolTip::hideText();
     }
 };
 

@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 using namespace std::chrono_literals;
 using Delivery = TestHttpServer::Delivery;
@@ -62,6 +63,7 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<UpdateManager> m_updates;
     std::unique_ptr<QWidget> m_mainWindow;
+    std::optional<EnglishTexts> m_english;
     UpdateSheet *m_sheet = nullptr;
     AboutSettingsTab *m_about = nullptr;
     QList<QUrl> m_opened;
@@ -92,12 +94,18 @@ private:
         QPushButton *check = button(m_about, checkLabel);
         QVERIFY2(check, qPrintable(visibleTexts<QPushButton>(m_about).join(u'|')));
         QCOMPARE(check->isEnabled(), checkEnabled);
+        picture(screen);
+    }
+
+    // Pictures of both views (English ones under en/), once nothing in them is cut off.
+    void picture(const char *screen)
+    {
         for (const QWidget *view : {static_cast<QWidget *>(m_sheet), static_cast<QWidget *>(m_about)}) {
             const QStringList clipped = LayoutCheck::clippedTexts(view);
             QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(screen) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
         }
-        Screenshots::save(m_sheet, QStringLiteral("update-sheet-") + QLatin1String(screen));
-        Screenshots::save(m_about, QStringLiteral("update-about-") + QLatin1String(screen));
+        Screenshots::save(m_sheet, EnglishTexts::screensFolder() + QStringLiteral("update-sheet-") + QLatin1String(screen));
+        Screenshots::save(m_about, EnglishTexts::screensFolder() + QStringLiteral("update-about-") + QLatin1String(screen));
     }
 
 private slots:
@@ -110,6 +118,8 @@ private slots:
 
     void init()
     {
+        if (EnglishTexts::forThisRow())
+            QVERIFY(m_english.emplace().isActive());
         Preferences().remove(SettingsStore::settingsKey);
         m_server = std::make_unique<TestHttpServer>();
         QVERIFY(m_server->listen());
@@ -140,6 +150,7 @@ private slots:
         m_updates.reset();
         m_settings.reset();
         m_server.reset();
+        m_english.reset(); // after the widgets that show its texts
     }
 
     void wholePercent_data()
@@ -268,7 +279,7 @@ private slots:
         verifyViews("idle-checked", {QStringLiteral("稍后提醒"), QStringLiteral("立即更新并下载")}, line, QStringLiteral("立即检查更新"), true);
     }
 
-    // The states whose English runs longest, in both views: nothing is cut off, and
+    // Every state in both views in English, which runs longer: nothing is cut off, and
     // build/screens/en/ shows them.
     void englishStates()
     {
@@ -279,12 +290,7 @@ private slots:
         const auto save = [this](const char *screen, const QString &aboutLine) {
             QApplication::processEvents();
             QVERIFY2(visibleTexts<QLabel>(m_about).contains(aboutLine), qPrintable(visibleTexts<QLabel>(m_about).join(u'|')));
-            for (const QWidget *view : {static_cast<QWidget *>(m_sheet), static_cast<QWidget *>(m_about)}) {
-                const QStringList clipped = LayoutCheck::clippedTexts(view);
-                QVERIFY2(clipped.isEmpty(), qPrintable(QLatin1String(screen) + QStringLiteral(": ") + clipped.join(QStringLiteral("; "))));
-            }
-            Screenshots::save(m_sheet, QStringLiteral("en/update-sheet-") + QLatin1String(screen));
-            Screenshots::save(m_about, QStringLiteral("en/update-about-") + QLatin1String(screen));
+            picture(screen);
         };
         const auto check = [this](Kind until) {
             QPushButton *button = ::button(m_about, QStringLiteral("Check Now"));
@@ -293,8 +299,11 @@ private slots:
             QTRY_COMPARE(m_updates->status().kind, until);
         };
 
+        save("idle", QStringLiteral("Not checked yet"));
         useFeed("{}", 200, Delivery::stallHalfway);
-        check(Kind::failed);
+        check(Kind::checking);
+        save("checking", QStringLiteral("Checking GitLab for updates…"));
+        QTRY_COMPARE(m_updates->status().kind, Kind::failed);
         save("failed", QStringLiteral("Timed out: the server did not answer"));
         useFeed({}, 503);
         check(Kind::failed);
@@ -302,6 +311,7 @@ private slots:
 
         useFeed(versionFeed(UpdateManager::currentAppVersion()));
         check(Kind::upToDate);
+        save("up-to-date", QStringLiteral("Pikora is up to date (v%1)").arg(UpdateManager::currentAppVersion()));
         useFeed({}, 404);
         m_updates->checkForUpdates(feed(), false); // a silent check that fails: idle again, with the time of the last good one
         QTRY_COMPARE(m_updates->status().kind, Kind::idle);
@@ -316,8 +326,13 @@ private slots:
         QTest::mouseClick(button(m_sheet, QStringLiteral("Download Update")), Qt::LeftButton);
         QTRY_VERIFY(m_updates->status().kind == Kind::downloading && m_updates->status().receivedBytes == 50'000);
         save("downloading", QStringLiteral("Downloading 50%…"));
-        cleanup();
-        init(); // the next case, if any, starts in Chinese
+        QTest::mouseClick(button(m_sheet, QStringLiteral("Cancel Download")), Qt::LeftButton);
+        m_server->setResponse("/pikora_99.0.deb", {200, "package", Delivery::withoutLength});
+        QTest::mouseClick(button(m_sheet, QStringLiteral("Download Update")), Qt::LeftButton);
+        QTRY_COMPARE(m_updates->status().kind, Kind::readyToInstall);
+        save("ready", QStringLiteral("The package is in your Downloads folder"));
+        cleanup(); // before the English texts go
+        init();
     }
 };
 

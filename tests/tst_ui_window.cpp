@@ -1,7 +1,7 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
-#include "app/dockprogressmanager.h"
+#include "app/launcherprogress.h"
 #include "app/importservice.h"
 #include "app/lifetimestats.h"
 #include "app/notificationmanager.h"
@@ -115,20 +115,22 @@ class TestUiWindow final : public QObject
 
 private:
     QTemporaryDir m_root;
-    std::unique_ptr<DockProgressManager> m_dock;
+    std::unique_ptr<LauncherProgress> m_launcher;
     std::unique_ptr<NotificationManager> m_notifications;
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<UpdateManager> m_updates;
     std::unique_ptr<MainWindow> m_window;
+    std::optional<EnglishTexts> m_english;
 
     // The window over a new state, showing direction (as `pikora --restore` would).
     void open(ConversionMode direction = ConversionMode::jpegToJXL)
     {
+        m_window.reset();
         m_state = std::make_unique<AppState>(BatchFeedback::Devices{});
         QVERIFY(QTest::qWaitFor([&] { return !m_state->tools()->cjxlPath().isEmpty(); }, 30000));
         m_state->workspace()->switchMode(direction);
         m_updates = std::make_unique<UpdateManager>();
-        m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+        m_window = std::make_unique<MainWindow>(m_state.get(), m_updates.get(), m_notifications.get(), m_launcher.get());
         m_window->resize(860, 560);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -283,17 +285,23 @@ private slots:
         QVERIFY(m_root.isValid());
         QStandardPaths::setTestModeEnabled(true);
         TestEnv::isolateHome(m_root.path());
-        m_dock = std::make_unique<DockProgressManager>();
+        m_launcher = std::make_unique<LauncherProgress>();
         m_notifications = std::make_unique<NotificationManager>();
     }
 
-    void init() { open(); }
+    void init()
+    {
+        if (EnglishTexts::forThisRow())
+            QVERIFY(m_english.emplace().isActive());
+        open();
+    }
 
     void cleanup()
     {
         m_window.reset();
         m_updates.reset();
         m_state.reset();
+        m_english.reset(); // after the widgets that show its texts
         Preferences().remove(SettingsStore::outputFolderKey);
     }
 
@@ -331,9 +339,9 @@ private slots:
                                   "Ctrl+1", "Ctrl+2", "Ctrl+Alt+I", "Ctrl+Return", "Ctrl+Enter", "Ctrl+.",
                                   "Ctrl+Shift+R"}));
         // Space and Delete reach only the table (it has the focus they act in), never the window.
-        QCOMPARE(actions()->quickLook->shortcutContext(), Qt::WidgetShortcut);
+        QCOMPARE(actions()->preview->shortcutContext(), Qt::WidgetShortcut);
         QCOMPARE(actions()->removeSelected->shortcutContext(), Qt::WidgetShortcut);
-        QVERIFY(!m_window->actions()->quickLook->associatedObjects().contains(m_window.get()));
+        QVERIFY(!m_window->actions()->preview->associatedObjects().contains(m_window.get()));
         QCOMPARE(actions()->clearList->toolTip(), u"清空列表 (Ctrl+K)"_s);
 
         // F10 opens the first menu for keyboard users.
@@ -418,7 +426,7 @@ private slots:
         actions()->apply(facts);
         QStringList actual;
         for (QAction *action : {actions()->clearList, actions()->selectAll, actions()->removeSelected,
-                                actions()->quickLook, actions()->start, actions()->stop, actions()->retryFailed}) {
+                                actions()->preview, actions()->start, actions()->stop, actions()->retryFailed}) {
             if (action->isEnabled())
                 actual.append(action->text().remove(QRegularExpression(u"\\(&.\\)"_s))); // the mnemonic aside
         }
@@ -430,7 +438,7 @@ private slots:
             QVERIFY2(action->isEnabled(), qPrintable(action->text()));
     }
 
-    // The same rules, fed by the state's own signals.
+    // The same rules, fed by the services' own signals (workspace, batch, tools).
     void rulesFollowTheState()
     {
         QVERIFY(!actions()->start->isEnabled());
@@ -439,7 +447,7 @@ private slots:
         QCOMPARE(actions()->retryFailed->iconText(), u"重试 1 项"_s);
         QVERIFY(!actions()->removeSelected->isEnabled());
         actions()->selectAll->trigger();
-        QVERIFY(actions()->removeSelected->isEnabled() && actions()->quickLook->isEnabled());
+        QVERIFY(actions()->removeSelected->isEnabled() && actions()->preview->isEnabled());
 
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QCOMPARE(actions()->start->iconText(), u"还原照片"_s);
@@ -475,7 +483,7 @@ private slots:
 
     // The quick look command previews the selected job of the shown list, and nothing for a
     // selection of the other list.
-    void quickLookPreviewsTheSelection()
+    void previewShowsTheSelection()
     {
         const TaskItem shown = task(ConversionMode::jpegToJXL, TaskStatus::pending, 21);
         TaskItem other = task(ConversionMode::jxlToJPEG, TaskStatus::pending, 22);
@@ -483,10 +491,10 @@ private slots:
         m_state->workspace()->restoreTasks()->append({other});
         WindowState *view = m_window->windowState();
         m_state->workspace()->setSelectedTaskIds({other.id}); // not in the shown list
-        actions()->quickLook->trigger();
+        actions()->preview->trigger();
         QVERIFY(!view->previewItemURL());
         m_state->workspace()->setSelectedTaskIds({shown.id});
-        actions()->quickLook->trigger();
+        actions()->preview->trigger();
         QCOMPARE(view->previewItemURL(), std::optional<QUrl>(shown.sourceURL));
         view->setPreviewItemURL(std::nullopt);
     }
@@ -630,7 +638,7 @@ private slots:
                                       .arg(m_window->minimumHeight()).arg(m_window->width()).arg(m_window->height())
                                       .arg(room.width()).arg(room.height());
             QVERIFY2(m_window->minimumWidth() <= room.width() && m_window->minimumHeight() <= room.height(), qPrintable(sizes));
-            MainWindow fresh(m_state.get(), m_updates.get(), m_notifications.get(), m_dock.get());
+            MainWindow fresh(m_state.get(), m_updates.get(), m_notifications.get(), m_launcher.get());
             QVERIFY2(fresh.width() <= room.width() && fresh.height() <= room.height(), qPrintable(sizes));
             return;
         }
@@ -773,14 +781,12 @@ private slots:
             QCOMPARE(island()->retryButton()->toolTip(), u"重新尝试 1 个失败项目"_s);
         if (island()->clearButton()->isVisible())
             QCOMPARE(island()->clearButton()->toolTip(), u"清空列表 (Ctrl+K)"_s);
-        if (QByteArray(QTest::currentDataTag()) == "batch with estimate")
-            Screenshots::save(bar, u"chrome-bar-estimate"_s);
-        if (QByteArray(QTest::currentDataTag()) == "idle with skipped jobs")
-            Screenshots::save(bar, u"chrome-bar-skipped"_s);
-        if (QByteArray(QTest::currentDataTag()) == "batch with skipped jobs")
-            Screenshots::save(bar, u"chrome-bar-skipped-running"_s);
-        if (QByteArray(QTest::currentDataTag()) == "djxl missing")
-            Screenshots::save(bar, u"chrome-bar-tool-missing"_s);
+        const QHash<QByteArray, QString> pictured{{"batch with estimate", u"chrome-bar-estimate"_s},
+                                                  {"idle with skipped jobs", u"chrome-bar-skipped"_s},
+                                                  {"batch with skipped jobs", u"chrome-bar-skipped-running"_s},
+                                                  {"djxl missing", u"chrome-bar-tool-missing"_s}};
+        if (pictured.contains(QTest::currentDataTag()))
+            Screenshots::save(bar, pictured.value(QTest::currentDataTag()));
         if (barShown) {
             // Islands sit 12 above the content's bottom edge, 18 in from its sides.
             const QRect frame = bar->geometry();
@@ -927,17 +933,30 @@ private slots:
 
     // The stored output folder has gone (its disk is not mounted): the start is refused with an
     // alert that names the folder, and nothing is made.
+    void missingOutputFolderRefusesTheStart_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text"); // of the folder
+        QTest::newRow("Chinese") << u"输出位置不可用"_s << u"输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。"_s;
+        QTest::newRow("English") << u"Output location unavailable"_s
+                                 << u"The output folder does not exist: %1. Connect the disk it is on, or choose another "
+                                    "output location in the settings."_s;
+    }
+
     void missingOutputFolderRefusesTheStart()
     {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
         const QString gone = m_root.filePath(u"unplugged/Backup"_s);
         m_state->settings()->setOutputFolder(gone);
         m_state->workspace()->compressTasks()->append({task(ConversionMode::jpegToJXL, TaskStatus::pending, 1000)});
         m_state->runner()->startCurrentProcessing();
         QMessageBox *alert = nullptr;
         QTRY_VERIFY((alert = m_window->findChild<QMessageBox *>()) != nullptr);
-        QCOMPARE(alert->windowTitle(), u"输出位置不可用"_s);
-        QCOMPARE(alert->text(), u"输出文件夹不存在：%1。请连接它所在的磁盘，或在设置中另选输出位置。"_s.arg(gone));
-        Screenshots::save(alert, u"output-folder-missing"_s);
+        QCOMPARE(alert->windowTitle(), title);
+        QCOMPARE(alert->text(), text.arg(gone));
+        QCOMPARE(LayoutCheck::clippedTexts(alert), QStringList());
+        Screenshots::save(alert, EnglishTexts::screensFolder() + u"output-folder-missing"_s);
         QVERIFY(!QFileInfo::exists(m_root.filePath(u"unplugged"_s)));
         QVERIFY(!m_state->runner()->isProcessing());
         alert->accept();
@@ -945,16 +964,16 @@ private slots:
         m_state->settings()->setOutputFolder(QString());
     }
 
-    void windowIconFollowsTheDock()
+    void windowIconFollowsTheLauncherProgress()
     {
         const QImage plain = m_window->windowIcon().pixmap(128, 128).toImage();
-        m_dock->update(3, 10);
+        m_launcher->update(3, 10);
         const QImage progress = m_window->windowIcon().pixmap(128, 128).toImage();
         // The bar starts 14 in, 14 above the bottom edge: green there now.
         const QColor bar = progress.pixelColor(20, 128 - 22);
         QVERIFY2(bar.green() > 150 && bar.red() < 120, qPrintable(bar.name()));
         QVERIFY(plain.pixelColor(20, 128 - 22) != bar);
-        m_dock->reset();
+        m_launcher->reset();
         QCOMPARE(m_window->windowIcon().pixmap(128, 128).toImage(), plain);
     }
 
@@ -1002,13 +1021,23 @@ private slots:
         Screenshots::save(m_window.get(), u"window-table-failures"_s);
     }
 
-    // The islands float over the table's bottom edge: the last row still scrolls into view above them.
+    // The islands float over the table's bottom edge: the last row still scrolls into view above
+    // them, also beside the wider English islands.
+    void lastRowClearsTheChromeBar_data()
+    {
+        QTest::addColumn<QString>("count"); // as the island says it
+        QTest::newRow("Chinese") << u"60 个项目"_s;
+        QTest::newRow("English") << u"60 items"_s;
+    }
+
     void lastRowClearsTheChromeBar()
     {
         QList<TaskItem> tasks;
         for (int i = 0; i < 60; ++i)
             tasks.append(task(ConversionMode::jpegToJXL, TaskStatus::pending, 2'400'000 + i));
         QVERIFY(showTasks(tasks));
+        QFETCH(QString, count);
+        QTRY_COMPARE(island()->visibleTexts().constFirst(), count);
         TaskTableView *table = m_window->table();
         table->setFocus();
         QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
@@ -1023,7 +1052,7 @@ private slots:
         const QRect barInWindow(bar->mapTo(m_window.get(), QPoint(0, 0)), bar->size());
         QVERIFY2(rowInWindow.bottom() < barInWindow.top(),
                  qPrintable(u"row ends at %1, the chrome bar starts at %2"_s.arg(rowInWindow.bottom()).arg(barInWindow.top())));
-        Screenshots::save(m_window.get(), u"window-table-last-row"_s);
+        Screenshots::save(m_window.get(), EnglishTexts::screensFolder() + u"window-table-last-row"_s);
     }
 
     // At the default window size and at the smallest, in both directions and both languages,
@@ -1032,23 +1061,15 @@ private slots:
     void columnsFitTheirTexts_data()
     {
         QTest::addColumn<ConversionMode>("mode");
-        QTest::addColumn<bool>("english");
-        QTest::newRow("compress") << ConversionMode::jpegToJXL << false;
-        QTest::newRow("restore") << ConversionMode::jxlToJPEG << false;
-        QTest::newRow("compress, English") << ConversionMode::jpegToJXL << true;
-        QTest::newRow("restore, English") << ConversionMode::jxlToJPEG << true;
+        QTest::newRow("compress") << ConversionMode::jpegToJXL;
+        QTest::newRow("restore") << ConversionMode::jxlToJPEG;
+        QTest::newRow("compress, English") << ConversionMode::jpegToJXL;
+        QTest::newRow("restore, English") << ConversionMode::jxlToJPEG;
     }
 
     void columnsFitTheirTexts()
     {
         QFETCH(ConversionMode, mode);
-        QFETCH(bool, english);
-        std::optional<EnglishTexts> texts;
-        cleanup();
-        if (english) {
-            texts.emplace();
-            QVERIFY(texts->isActive());
-        }
         open(mode);
         // Enough rows to scroll, the first ones done, the others running.
         const auto list = [this](ConversionMode direction) {
@@ -1070,7 +1091,7 @@ private slots:
         const auto *delegate = qobject_cast<TaskRowDelegate *>(table->itemDelegate());
         QVERIFY(delegate);
         QHeaderView *header = table->horizontalHeader();
-        const QString name = (english ? u"en/window-table-columns-"_s : u"window-table-columns-"_s)
+        const QString name = EnglishTexts::screensFolder() + u"window-table-columns-"_s
             + (mode == ConversionMode::jpegToJXL ? u"compress"_s : u"restore"_s);
         const auto check = [&](const QSize size, const QString &screenshot) {
             m_window->resize(size);
@@ -1103,7 +1124,6 @@ private slots:
         QTRY_VERIFY(m_window->minimumWidth() >= table->minimumWidth());
         if (!QTest::currentTestFailed())
             check(m_window->minimumSize(), name + u"-smallest-then-other"_s);
-        cleanup(); // before the English texts go
     }
 
     // Two photos convert for real, the third hangs: the island then counts the batch's own jobs
@@ -1138,8 +1158,16 @@ private slots:
 
     // A batch on a slow fake encoder: the strip and the island count it; closing asks first,
     // then cancels and quits once the tool has exited, leaving no partial file.
+    void closeDuringBatch_data()
+    {
+        QTest::addColumn<QStringList>("commands"); // stop; the question's answers: carry on, stop and quit
+        QTest::newRow("Chinese") << list({"停止处理", "继续处理", "停止并退出"});
+        QTest::newRow("English") << list({"Stop", "Keep Converting", "Stop and Quit"});
+    }
+
     void closeDuringBatch()
     {
+        QFETCH(QStringList, commands);
         const QString folder = m_root.filePath(u"batch"_s);
         TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, folder, u"a.jpg"_s);
         const QString encoder = TestEnv::writeScript(m_root.filePath(u"bin/cjxl"_s),
@@ -1155,19 +1183,21 @@ private slots:
         QTRY_VERIFY(m_window->progressStrip()->isVisible());
         QTRY_COMPARE(island()->face(), StatusIsland::Face::processing);
         QCOMPARE(island()->visibleTexts(), list({"0/1"}));
-        QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), u"停止处理"_s);
+        QCOMPARE(m_window->chromeBar()->actionIsland()->button()->toolTip(), commands.at(0));
         // The other direction shown: the batch stays counted and stoppable.
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
         QTRY_VERIFY(m_window->chromeBar()->isVisible() && m_window->chromeBar()->actionIsland()->isVisible());
         QVERIFY(actions()->stop->isEnabled());
         m_state->workspace()->switchMode(ConversionMode::jpegToJXL);
-        Screenshots::save(m_window.get(), u"window-table-processing"_s);
+        Screenshots::save(m_window.get(), EnglishTexts::screensFolder() + u"window-table-processing"_s);
 
         QSignalSpy quit(m_window.get(), &MainWindow::quitRequested);
         const auto question = [&] { return m_window->findChild<QMessageBox *>(); };
         const auto answer = [&](const QString &text) {
             QTRY_VERIFY(question() && question()->isVisible());
+            QCOMPARE(LayoutCheck::clippedTexts(question()), QStringList());
+            Screenshots::save(question(), EnglishTexts::screensFolder() + u"close-question"_s);
             for (QAbstractButton *button : question()->buttons()) {
                 if (button->text() == text) {
                     button->click();
@@ -1177,12 +1207,12 @@ private slots:
             QFAIL("no such answer");
         };
         QVERIFY(!m_window->close());
-        answer(u"继续处理"_s);
+        answer(commands.at(1));
         QTest::qWait(100); // proves that carrying on neither stops the batch nor quits
         QVERIFY(m_state->runner()->isProcessing() && m_window->isVisible() && quit.isEmpty());
 
         QVERIFY(!m_window->close());
-        answer(u"停止并退出"_s);
+        answer(commands.at(2));
         QTRY_COMPARE(quit.size(), 1);
         QCOMPARE(m_state->batch()->runningJobCount(), qsizetype(0));
         QVERIFY(!m_state->runner()->isProcessing());
@@ -1216,13 +1246,17 @@ private slots:
         QCOMPARE(mnemonicProblems(m_window->menuBar()), QStringList());
         Screenshots::save(m_window->menuBar(), u"en/menu-bar"_s);
         altFOpensTheFileMenu(u"en/menu-file"_s);
-        actions()->importFolder->trigger();
-        QFileDialog *dialog = nullptr;
-        QTRY_VERIFY((dialog = openDialog()));
-        QCOMPARE(dialog->windowTitle(), u"Choose Folder…"_s);
-        QCOMPARE(acceptButton(dialog)->text(), u"Import"_s);
-        save(dialog, u"import-dialog-folder"_s);
-        dialog->reject();
+        for (const auto &[action, title, name] : {std::tuple{actions()->importFolder, u"Choose Folder…"_s, u"import-dialog-folder"_s},
+                                                  std::tuple{actions()->importPhotos, u"Choose Photos…"_s, u"import-dialog-photos"_s}}) {
+            action->trigger();
+            QFileDialog *dialog = nullptr;
+            QTRY_VERIFY((dialog = openDialog()));
+            QCOMPARE(dialog->windowTitle(), title);
+            QCOMPARE(acceptButton(dialog)->text(), u"Import"_s);
+            save(dialog, name);
+            dialog->reject();
+            QTRY_VERIFY(!openDialog());
+        }
         save(m_window.get(), u"window-empty-compress"_s);
         m_state->workspace()->switchMode(ConversionMode::jxlToJPEG);
         save(m_window.get(), u"window-empty-restore"_s);
@@ -1271,6 +1305,19 @@ private slots:
         QCOMPARE(island()->visibleTexts(), list({"3/12", "·", "about 2 min"}));
         save(m_window->chromeBar(), u"chrome-bar-estimate"_s);
         QCOMPARE(island()->visibleTexts(), list({"3/12", "·", "about 2 min"})); // what the picture shows
+        // A re-run counts the photos a former run had done apart, while it runs and after.
+        running.batch.skipped = 2;
+        m_window->chromeBar()->setFacts(running);
+        QCOMPARE(island()->visibleTexts(), list({"3/12", "·", "about 2 min", "·", "2 skipped"}));
+        save(m_window->chromeBar(), u"chrome-bar-skipped-running"_s);
+        StatusFacts skipped;
+        skipped.count = 2;
+        skipped.totalSize = 1'200'000;
+        skipped.savedBytes = 300'000;
+        skipped.skippedCount = 1;
+        m_window->chromeBar()->setFacts(skipped);
+        QCOMPARE(island()->visibleTexts(), list({"2 items", "·", "1.2 MB", "·", "300 KB saved", "·", "1 skipped"}));
+        save(m_window->chromeBar(), u"chrome-bar-skipped"_s);
         StatusFacts missing;
         missing.mode = ConversionMode::jxlToJPEG;
         missing.count = 2;

@@ -219,7 +219,7 @@ void UpdateTest::linuxPackage_data()
     const QString appX86 = QStringLiteral("Pikora-1.2-x86_64.AppImage");
     const QString appArm = QStringLiteral("Pikora-1.2-aarch64.AppImage");
     row("none", {}, "x86_64", "");
-    row("disk image and archive only", {dmg, QStringLiteral("Pikora.zip"), QStringLiteral("notes.txt")}, "x86_64", "");
+    row("other systems' files only", {dmg, QStringLiteral("Pikora.zip"), QStringLiteral("notes.txt")}, "x86_64", "");
     row("deb before AppImage", {dmg, appX86, amd64}, "x86_64", "pikora_1.2_amd64.deb");
     row("deb for this machine, x86_64", {arm64, appArm, amd64}, "x86_64", "pikora_1.2_amd64.deb");
     row("deb for this machine, aarch64", {amd64, arm64}, "aarch64", "pikora_1.2_arm64.deb");
@@ -311,7 +311,7 @@ void UpdateTest::check()
     // A custom feed is the only one asked (the built-in ones are on m_server too).
     QCOMPARE(m_server->requestedPaths(), QList<QByteArray>{"/feed"});
     const QByteArray head = m_server->requests().constFirst() + "\r\n";
-    QVERIFY(head.contains(QByteArray("\r\nUser-Agent: Pikora-macOS/" + UpdateManager::currentAppVersion().toUtf8() + "\r\n")));
+    QVERIFY(head.contains(QByteArray("\r\nUser-Agent: Pikora/" + UpdateManager::currentAppVersion().toUtf8() + " (Linux)\r\n")));
     QVERIFY(head.contains("\r\nAccept: application/json\r\n"));
 }
 

@@ -1233,8 +1233,8 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
         </translation>
     </message>
     <message>
-        <source>通知授权请求错误: </source>
-        <translation>Notification permission request failed: </translation>
+        <source>通知服务检查失败: </source>
+        <translation>Checking the notification service failed: </translation>
     </message>
     <message>
         <source>发送通知失败: </source>

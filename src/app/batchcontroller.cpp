@@ -1,78 +1,38 @@
 #include "batchcontroller.h"
 
-#include "corelog.h"
+#include "batchpreparation.h"
+#include "memoryadmission.h"
 #include "engine/filejob.h"
-#include "engine/imageheader.h"
-#include "engine/toolcommands.h"
 #include "engine/whenready.h"
-#include "engine/outputfiles.h"
-#include "platform/memoryprobe.h"
-#include "platform/volumeidentity.h"
 #include "tasklist.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QTimer>
 #include <QtConcurrent>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 
 namespace {
 
-constexpr qint64 kCjxlBytesPerPixel = 30;
-constexpr qint64 kDjxlBytesPerPixel = 7;
-// A tool's own footprint before any image data.
-constexpr qint64 kToolBaseBytes = 16 * 1024 * 1024;
-// Photos whose header gives no size: a JPEG or JXL photo rarely packs more than 4 pixels a byte.
-constexpr qint64 kPixelsPerByteGuess = 4;
-// How often a job waiting for memory looks again, besides whenever a job ends.
-constexpr int kMemoryRetryMs = 250;
-// How long one memory reading lets further jobs start (small photos start many a second).
-constexpr qint64 kMemoryReadingReuseMs = 200;
-// How far back the remaining-time estimate looks for the pace of the work.
-constexpr qint64 kThroughputWindowMs = 60 * 1000;
+qint64 steadyMilliseconds()
+{
+    return qint64(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
 // Estimates are read ahead of the queue in chunks, so a long queue never delays the start.
 constexpr qsizetype kEstimateChunk = 64;
 
 } // namespace
 
-struct BatchController::Preparation
-{
-    QList<QUuid> checked; // the jobs the disk check counted, in list order
-    DiskSpaceGuard::CapacityCheck check{true, 0, 0, {}};
-    QString missingFolder; // the output folder, when it had to be there and is not
-    bool elsewhere = false; // ... and is, but on another volume than it was chosen on
-    QString outputFolder;
-    QString foundVolume; // the output folder's volume, when it came without one
-    std::optional<QString> cjxl;
-    std::optional<QString> djxl;
-};
-
-qint64 BatchController::estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize)
-{
-    const qint64 pixels = imagePixelCount(source).value_or(std::max<qint64>(0, sourceSize) * kPixelsPerByteGuess);
-    return kToolBaseBytes + pixels * (mode == ConversionMode::jpegToJXL ? kCjxlBytesPerPixel : kDjxlBytesPerPixel);
-}
-
 BatchController::BatchController(TaskList *compressTasks, TaskList *restoreTasks, QObject *parent)
     : QObject(parent)
     , m_compressTasks(compressTasks)
     , m_restoreTasks(restoreTasks)
-    , m_memoryRetry(new QTimer(this))
+    , m_clock(&steadyMilliseconds)
+    , m_memory(new MemoryAdmission(m_clock, this))
 {
-    m_memoryRetry->setSingleShot(true);
-    m_memoryRetry->setInterval(kMemoryRetryMs);
-    connect(m_memoryRetry, &QTimer::timeout, this, &BatchController::fill);
-    setMemoryProbes([meter = std::make_shared<MemoryProbe::Meter>()] { return meter->read().available(); },
-                    [] { return MemoryProbe::childrenResidentBytes(::getpid()); });
-    setClock([] {
-        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                          .count());
-    });
+    connect(m_memory, &MemoryAdmission::retry, this, &BatchController::fill);
 }
 
 BatchController::~BatchController()
@@ -87,10 +47,10 @@ BatchController::~BatchController()
     }
 }
 
-void BatchController::setMemoryProbes(AvailableMemory available, ResidentMemory resident)
+void BatchController::setClock(Clock clock)
 {
-    m_availableMemory = std::move(available);
-    m_residentMemory = std::move(resident);
+    m_clock = clock;
+    m_memory->setClock(std::move(clock));
 }
 
 std::optional<ConversionMode> BatchController::direction() const
@@ -100,17 +60,7 @@ std::optional<ConversionMode> BatchController::direction() const
 
 std::optional<qint64> BatchController::remainingSeconds() const
 {
-    if (!isRunning() || m_batch->done < 2)
-        return std::nullopt;
-    const qint64 now = m_clock();
-    const qint64 from = std::max(m_batch->startedAt, now - kThroughputWindowMs);
-    const auto recent = std::count_if(m_batch->recentFinishes.cbegin(), m_batch->recentFinishes.cend(),
-                                      [from](qint64 at) { return at > from; });
-    // Jobs that take longer than the window leave too few finishes in it: then the whole batch's pace.
-    const double finished = recent >= 2 ? double(recent) : double(m_batch->done);
-    const double span = double(std::max<qint64>(1, recent >= 2 ? now - from : now - m_batch->startedAt)) / 1000.0;
-    const double left = double(std::max(0, m_batch->total - m_batch->done));
-    return qint64(std::ceil(left * span / finished));
+    return isRunning() ? m_batch->progress.remainingSeconds(m_clock()) : std::nullopt;
 }
 
 TaskList *BatchController::list(ConversionMode mode) const
@@ -164,53 +114,25 @@ void BatchController::prepare(const QList<TaskItem> &waiting)
     // alive at once need room together.
     capacity.sources = m_jobSettings.deleteStrategy;
     capacity.jobsAlive = jobsAlivePerPlace * m_batch->window;
+    BatchPreparation::Request request{waiting,
+                                      capacity,
+                                      m_searchFolders,
+                                      m_batch->customCjxl,
+                                      m_batch->customDjxl,
+                                      m_outputFolder,
+                                      m_missingFolder == MissingFolder::refuse,
+                                      m_outputVolume};
     // statvfs on every output folder and the tool search can stall on a slow or hung disk.
     whenReady(
         this,
-        QtConcurrent::run([waiting = QList<TaskItem>(waiting), capacity, folders = m_searchFolders,
-                           cjxl = m_batch->customCjxl, djxl = m_batch->customDjxl, outputFolder = m_outputFolder,
-                           mustExist = m_missingFolder == MissingFolder::refuse, volume = m_outputVolume]() mutable {
-            Preparation preparation;
-            preparation.outputFolder = outputFolder;
-            if (mustExist && !outputFolder.isEmpty()) {
-                if (!QFileInfo(outputFolder).isDir()) {
-                    preparation.missingFolder = outputFolder;
-                    return preparation;
-                }
-                // Unknown on either side (the mounts unreadable), the folder is taken as it is.
-                const QString now = VolumeIdentity::of(outputFolder);
-                if (!volume.isEmpty() && !now.isEmpty() && now != volume) {
-                    preparation.missingFolder = outputFolder;
-                    preparation.elsewhere = true;
-                    return preparation;
-                }
-                if (volume.isEmpty())
-                    preparation.foundVolume = now;
-            }
-            // The volume measured for a job is the one its output will be written to.
-            if (!outputFolder.isEmpty()) {
-                for (TaskItem &task : waiting) {
-                    if (!task.destinationURL)
-                        task.destinationURL = QUrl::fromLocalFile(OutputFiles::outputPath(
-                            task.sourceURL.toLocalFile(), task.importRoot, outputFolder,
-                            task.mode == ConversionMode::jpegToJXL ? QStringLiteral("jxl") : QStringLiteral("jpg")));
-                }
-            }
-            preparation.checked.reserve(waiting.size());
-            for (const TaskItem &task : waiting)
-                preparation.checked.append(task.id);
-            preparation.check = DiskSpaceGuard::validateCapacity(waiting, capacity);
-            preparation.cjxl = ToolCommands::resolveToolPath(QStringLiteral("cjxl"), cjxl, folders);
-            preparation.djxl = ToolCommands::resolveToolPath(QStringLiteral("djxl"), djxl, folders);
-            return preparation;
-        }),
-        [this, serial](const Preparation &preparation) {
+        QtConcurrent::run(&BatchPreparation::run, std::move(request)),
+        [this, serial](const BatchPreparation &preparation) {
             if (m_batch && m_batch->serial == serial) // else cancelled meanwhile
                 onPrepared(preparation);
         });
 }
 
-void BatchController::onPrepared(const Preparation &preparation)
+void BatchController::onPrepared(const BatchPreparation &preparation)
 {
     const ConversionMode mode = m_batch->mode;
     if (!preparation.foundVolume.isEmpty() && preparation.outputFolder == m_outputFolder && m_outputVolume.isEmpty()) {
@@ -220,7 +142,7 @@ void BatchController::onPrepared(const Preparation &preparation)
     if (!preparation.check.isSafe || !preparation.missingFolder.isEmpty()) {
         const bool followUp = m_batch->begun;
         m_batch.reset();
-        m_memoryRetry->stop();
+        m_memory->stopRetrying();
         Q_EMIT stateChanged();
         Q_EMIT progressChanged();
         if (preparation.missingFolder.isEmpty())
@@ -246,14 +168,13 @@ void BatchController::onPrepared(const Preparation &preparation)
             continue;
         m_batch->queue.append(id);
         m_batch->sizes.insert(id, task->originalSize);
-        m_batch->total += 1;
-        m_batch->bytesTotal += std::max<qint64>(0, task->originalSize);
+        m_batch->progress.add(task->originalSize);
     }
     m_batch->preparing = false;
     const bool first = !m_batch->begun;
     if (first) {
         m_batch->begun = true;
-        m_batch->startedAt = m_clock();
+        m_batch->progress.begin(m_clock());
         Q_EMIT started(mode);
     }
     Q_EMIT stateChanged();
@@ -263,8 +184,7 @@ void BatchController::onPrepared(const Preparation &preparation)
 
 void BatchController::dropQueued(const QUuid &id)
 {
-    m_batch->total -= 1;
-    m_batch->bytesTotal -= std::max<qint64>(0, m_batch->sizes.value(id));
+    m_batch->progress.remove(m_batch->sizes.value(id));
     m_batch->sizes.remove(id);
     m_needs.remove(id);
 }
@@ -297,10 +217,8 @@ void BatchController::fill()
             requestEstimates();
             break;
         }
-        if (!fitsInMemory(*need)) {
-            m_memoryRetry->start();
+        if (!m_memory->admits(*need, reservedMemory(), toolJobCount() > 0))
             break;
-        }
         ++m_batch->next;
         launch(*task, *need);
     }
@@ -333,35 +251,12 @@ void BatchController::grantTools()
     }
 }
 
-bool BatchController::fitsInMemory(qint64 need)
+qint64 BatchController::reservedMemory() const
 {
-    if (toolJobCount() == 0 || !m_availableMemory)
-        return true; // one job always runs
-    // A recent reading is as good for a start: the tools started since it are reserved below,
-    // and those that ended since only make it cautious. A job is held back on a fresh one only.
-    const qint64 now = m_clock();
-    if (m_lastReading && now >= m_lastReading->takenAt && now - m_lastReading->takenAt < kMemoryReadingReuseMs
-        && fitsIn(need, m_lastReading->available))
-        return true;
-    m_lastReading = MemoryReading{now, m_availableMemory()};
-    return fitsIn(need, m_lastReading->available);
-}
-
-bool BatchController::fitsIn(qint64 need, std::optional<qint64> available) const
-{
-    if (!available)
-        return true;
     qint64 reserved = 0;
     for (const Running &running : m_running)
         reserved += running.toolsDone ? 0 : running.need;
-    if (need + reserved <= *available)
-        return true;
-    // Tools that have already grown count in the reading; only what they have still to take is added.
-    const qint64 resident = m_residentMemory ? m_residentMemory() : 0;
-    const bool fits = need + std::max<qint64>(0, reserved - resident) <= *available;
-    qCDebug(lcCore) << "memory: need" << need << "reserved" << reserved << "resident" << resident << "available"
-                    << *available << (fits ? "start" : "wait");
-    return fits;
+    return reserved;
 }
 
 void BatchController::requestEstimates()
@@ -393,7 +288,7 @@ void BatchController::requestEstimates()
     m_estimating = true;
     whenReady(
         this,
-        QtConcurrent::run([items, estimator = m_estimator] {
+        QtConcurrent::run([items, estimator = m_memory->needEstimator()] {
             QList<QPair<QUuid, qint64>> needs;
             needs.reserve(items.size());
             for (const Item &item : items)
@@ -463,21 +358,7 @@ void BatchController::onJobFinished(const QUuid &id, const TaskItem &task)
     if (running.stopping && --m_stopping == 0)
         Q_EMIT stateChanged();
     if (ofRunningBatch) {
-        if (task.status == TaskStatus::completed || task.status == TaskStatus::failed
-            || task.status == TaskStatus::skipped) {
-            m_batch->done += 1;
-            const bool notSmaller = task.skipReason == SkipReason::notSmaller;
-            m_batch->skipped += task.status == TaskStatus::skipped && !notSmaller ? 1 : 0;
-            m_batch->notSmaller += task.status == TaskStatus::skipped && notSmaller ? 1 : 0;
-            m_batch->bytesDone += running.size;
-            const qint64 now = m_clock();
-            m_batch->recentFinishes.append(now);
-            while (m_batch->recentFinishes.constFirst() <= now - kThroughputWindowMs)
-                m_batch->recentFinishes.removeFirst();
-        } else {
-            m_batch->total -= 1; // stopped by hand: it no longer belongs to the batch's work
-            m_batch->bytesTotal -= running.size;
-        }
+        m_batch->progress.jobEnded(task, running.size, m_clock());
         Q_EMIT progressChanged();
     }
     Q_EMIT jobFinished(task, ofRunningBatch);
@@ -520,8 +401,7 @@ void BatchController::cancelJob(const QUuid &id)
         m_batch->stopped.insert(id);
     if (const std::optional<Running> dropped = dropUnstarted(id)) {
         if (m_batch && dropped->serial == m_batch->serial) {
-            m_batch->total -= 1; // it no longer belongs to the batch's work
-            m_batch->bytesTotal -= dropped->size;
+            m_batch->progress.remove(dropped->size); // it no longer belongs to the batch's work
             Q_EMIT progressChanged();
         }
         fill();
@@ -542,7 +422,7 @@ void BatchController::cancel()
         return;
     const quint64 serial = m_batch->serial;
     m_batch.reset();
-    m_memoryRetry->stop();
+    m_memory->stopRetrying();
     m_needs.clear();
     for (const QUuid &id : m_running.keys()) {
         if (m_running.value(id).serial == serial && !dropUnstarted(id))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batchprogress.h"
 #include "engine/diskspaceguard.h"
 #include "model/appsettings.h"
 #include "model/taskitem.h"
@@ -14,8 +15,9 @@
 #include <functional>
 #include <optional>
 
+struct BatchPreparation;
 class FileJob;
-class QTimer;
+class MemoryAdmission;
 class TaskList;
 
 // Runs the waiting jobs of one list through the single-file pipeline, several at a time.
@@ -24,7 +26,7 @@ class TaskList;
 // A batch starts with a disk check and a tool search on the thread pool; jobs then start in
 // queue order while fewer than the window run, counting jobs of cancelled batches whose tools
 // have not exited yet, and only when the job's estimated memory fits what the machine and the
-// process's memory group have left (at least one job always runs). One job per place in the
+// process's memory group have left (MemoryAdmission). One job per place in the
 // window is started ahead and prepared, then held before its first tool until a place frees.
 // When the queue is used up, jobs that became pending meanwhile run as a follow-up of the same
 // batch. Jobs are looked up by id in the live list, so editing the list during a batch never
@@ -36,12 +38,6 @@ class BatchController final : public QObject
     Q_DISABLE_COPY_MOVE(BatchController)
 
 public:
-    // Bytes a job's tool is expected to need at its peak. Runs on the thread pool.
-    using NeedEstimator = std::function<qint64(const QString &source, ConversionMode mode, qint64 sourceSize)>;
-    // Bytes new work may take now; nothing when unknown (the job then starts).
-    using AvailableMemory = std::function<std::optional<qint64>()>;
-    // Bytes the running tools hold already (part of what they were estimated to need).
-    using ResidentMemory = std::function<qint64()>;
     // Milliseconds on a steady clock; the remaining-time estimate and the age of a memory
     // reading are measured on it.
     using Clock = std::function<qint64()>;
@@ -51,9 +47,6 @@ public:
     // this also bounds the outputs that exist at once.
     static constexpr int jobsAlivePerPlace = 3;
 
-    // About 30 MB per megapixel for cjxl, 7 MB for djxl, from the image's header.
-    static qint64 estimatedNeed(const QString &source, ConversionMode mode, qint64 sourceSize);
-
     BatchController(TaskList *compressTasks, TaskList *restoreTasks, QObject *parent = nullptr);
     ~BatchController() override;
 
@@ -62,16 +55,13 @@ public:
     bool isPreparing() const { return m_batch && m_batch->preparing; }
     bool isStopping() const { return m_stopping > 0; }
     std::optional<ConversionMode> direction() const;
-    int doneCount() const { return isRunning() ? m_batch->done : 0; }
-    // Of the done ones: jobs that found their output made by a former run and left it as it was.
-    int skippedCount() const { return isRunning() ? m_batch->skipped : 0; }
-    // Of the done ones: jobs whose JXL would not have been smaller, so none was kept.
-    int notSmallerCount() const { return isRunning() ? m_batch->notSmaller : 0; }
-    int totalCount() const { return isRunning() ? m_batch->total : 0; }
-    qint64 bytesDone() const { return isRunning() ? m_batch->bytesDone : 0; }
-    qint64 bytesTotal() const { return isRunning() ? m_batch->bytesTotal : 0; }
-    // From the jobs finished per second over the last minute: the pace of the work as it is now,
-    // not of its first photos. Nothing until two jobs have finished.
+    // The running batch's progress (BatchProgress); nothing done of nothing while none runs.
+    int doneCount() const { return isRunning() ? m_batch->progress.done() : 0; }
+    int skippedCount() const { return isRunning() ? m_batch->progress.skipped() : 0; }
+    int notSmallerCount() const { return isRunning() ? m_batch->progress.notSmaller() : 0; }
+    int totalCount() const { return isRunning() ? m_batch->progress.total() : 0; }
+    qint64 bytesDone() const { return isRunning() ? m_batch->progress.bytesDone() : 0; }
+    qint64 bytesTotal() const { return isRunning() ? m_batch->progress.bytesTotal() : 0; }
     std::optional<qint64> remainingSeconds() const;
     // Jobs running, or let go before their tools and still finishing their preparation.
     qsizetype runningJobCount() const { return m_running.size() + m_leaving; }
@@ -103,9 +93,9 @@ public:
     const QString &outputFolder() const { return m_outputFolder; }
     // Where the tools are looked for after a custom path (worked out on the GUI thread).
     void setToolSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
-    void setNeedEstimator(NeedEstimator estimator) { m_estimator = std::move(estimator); }
-    void setMemoryProbes(AvailableMemory available, ResidentMemory resident);
-    void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Decides whether memory lets the next job start; its probes and estimator can be replaced.
+    MemoryAdmission *memory() const { return m_memory; }
+    void setClock(Clock clock);
 
     // Starts a batch on the waiting (pending or failed) jobs of one list, at most windowLimit at
     // once. False, with nothing started, while another batch runs or is being prepared, or when
@@ -140,7 +130,6 @@ Q_SIGNALS:
     void finished(ConversionMode mode);
 
 private:
-    struct Preparation;
     struct Batch
     {
         quint64 serial = 0;
@@ -152,14 +141,7 @@ private:
         QSet<QUuid> stopped;        // stopped one by one: never run again by this batch
         bool begun = false;
         bool preparing = true;
-        int done = 0;
-        int skipped = 0;
-        int notSmaller = 0;
-        int total = 0;
-        qint64 bytesDone = 0;
-        qint64 bytesTotal = 0;
-        qint64 startedAt = 0;          // m_clock's time when the first jobs started
-        QList<qint64> recentFinishes;  // m_clock's times of the jobs finished in the last minute
+        BatchProgress progress; // on m_clock's time
         // Tools found for the custom paths of the time; jobs use them while those paths stay.
         QString customCjxl;
         QString customDjxl;
@@ -183,10 +165,10 @@ private:
     TaskList *list(ConversionMode mode) const;
     QList<TaskItem> waitingJobs(ConversionMode mode) const;
     void prepare(const QList<TaskItem> &waiting);
-    void onPrepared(const Preparation &preparation);
+    void onPrepared(const BatchPreparation &preparation);
     void fill();
-    bool fitsInMemory(qint64 need);
-    bool fitsIn(qint64 need, std::optional<qint64> available) const;
+    // What the jobs whose tools may still run were estimated to need together.
+    qint64 reservedMemory() const;
     // Jobs that hold a place for their tools: what the window and the memory check count.
     qsizetype toolJobCount() const;
     // Jobs whose tools may still run, whether they hold a place or wait for one.
@@ -210,16 +192,8 @@ private:
     MissingFolder m_missingFolder = MissingFolder::make;
     QString m_outputVolume;
     QStringList m_searchFolders;
-    NeedEstimator m_estimator = &BatchController::estimatedNeed;
-    AvailableMemory m_availableMemory;
-    ResidentMemory m_residentMemory;
-    struct MemoryReading
-    {
-        qint64 takenAt = 0; // m_clock's time
-        std::optional<qint64> available;
-    };
-    std::optional<MemoryReading> m_lastReading;
     Clock m_clock;
+    MemoryAdmission *m_memory;
 
     std::optional<Batch> m_batch; // the batch that holds the state; a cancelled one is gone
     quint64 m_serial = 0;
@@ -230,5 +204,4 @@ private:
     int m_leaving = 0;  // jobs let go before their tools that have not ended yet
     QHash<QUuid, qint64> m_needs;
     bool m_estimating = false;
-    QTimer *m_memoryRetry;
 };

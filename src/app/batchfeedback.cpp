@@ -2,7 +2,7 @@
 
 #include "batchcontroller.h"
 #include "batchrunner.h"
-#include "dockprogressmanager.h"
+#include "launcherprogress.h"
 #include "notificationmanager.h"
 #include "platform/sleepinhibitor.h"
 #include "platform/soundplayer.h"
@@ -22,9 +22,9 @@ BatchFeedback::Devices BatchFeedback::desktopDevices()
 {
     Devices devices;
     devices.notifications = &NotificationManager::shared();
-    devices.dock = &DockProgressManager::shared();
+    devices.launcher = &LauncherProgress::shared();
     devices.sound = &SoundPlayer::defaultPlayer();
-    devices.requestNotificationPermission = true;
+    devices.checkNotificationServer = true;
     return devices;
 }
 
@@ -40,8 +40,8 @@ BatchFeedback::BatchFeedback(const Devices &devices, const BatchController *batc
     connect(batch, &BatchController::jobFinished, this, &BatchFeedback::onJobFinished);
     connect(batch, &BatchController::finished, this, &BatchFeedback::onFinished);
     connect(runner, &BatchRunner::cancelled, this, &BatchFeedback::onCancelled);
-    if (m_devices.notifications && m_devices.requestNotificationPermission)
-        m_devices.notifications->requestAuthorization();
+    if (m_devices.notifications && m_devices.checkNotificationServer)
+        m_devices.notifications->checkServer();
 }
 
 BatchFeedback::~BatchFeedback() = default;
@@ -54,18 +54,18 @@ void BatchFeedback::onStarted()
 
 void BatchFeedback::onJobFinished(const TaskItem &task, bool ofRunningBatch)
 {
-    if (!ofRunningBatch || !m_devices.dock) // nothing is shown for the jobs of a cancelled batch
+    if (!ofRunningBatch || !m_devices.launcher) // nothing is shown for the jobs of a cancelled batch
         return;
     const TaskList *list = m_workspace->tasks(task.mode);
-    m_devices.dock->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed)
+    m_devices.launcher->update(list->count(TaskStatus::completed) + list->count(TaskStatus::failed)
                               + list->count(TaskStatus::skipped),
                           int(list->size()));
 }
 
 void BatchFeedback::onFinished(ConversionMode mode)
 {
-    if (m_devices.dock)
-        m_devices.dock->reset();
+    if (m_devices.launcher)
+        m_devices.launcher->reset();
     m_sleepInhibitor->release();
     if (m_settings->settings().soundFeedbackEnabled && m_devices.sound)
         m_devices.sound->playSuccess();
@@ -77,7 +77,7 @@ void BatchFeedback::onFinished(ConversionMode mode)
 
 void BatchFeedback::onCancelled()
 {
-    if (m_devices.dock)
-        m_devices.dock->reset();
+    if (m_devices.launcher)
+        m_devices.launcher->reset();
     m_sleepInhibitor->release();
 }

@@ -8,7 +8,7 @@
 
 class BatchController;
 class BatchRunner;
-class DockProgressManager;
+class LauncherProgress;
 class NotificationManager;
 class SettingsStore;
 class SleepInhibitor;
@@ -27,9 +27,9 @@ public:
     struct Devices
     {
         NotificationManager *notifications = nullptr;
-        DockProgressManager *dock = nullptr;
+        LauncherProgress *launcher = nullptr;
         SoundPlayer *sound = nullptr;
-        bool requestNotificationPermission = false;
+        bool checkNotificationServer = false;
     };
     static Devices desktopDevices();
 

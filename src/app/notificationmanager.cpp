@@ -67,9 +67,9 @@ void NotificationManager::setApplicationActiveProvider(std::function<bool()> pro
     m_applicationActive = std::move(provider);
 }
 
-void NotificationManager::requestAuthorization()
+void NotificationManager::checkServer()
 {
-    callServer(this, QStringLiteral("GetCapabilities"), {}, tr("通知授权请求错误: "));
+    callServer(this, QStringLiteral("GetCapabilities"), {}, tr("通知服务检查失败: "));
 }
 
 void NotificationManager::sendCompletionNotification(ConversionMode mode, int processedCount, qint64 savedBytes,

@@ -28,8 +28,9 @@ public:
     // library knows no windows, so the window installs this; until then it counts as inactive.
     void setApplicationActiveProvider(std::function<bool()> provider);
 
-    // The desktop asks no permission; this only checks that a server answers.
-    void requestAuthorization();
+    // Asks the server what it can do, so that a missing or broken one shows in the log at
+    // start-up; notifications need no permission here.
+    void checkServer();
     void sendCompletionNotification(ConversionMode mode, int processedCount, qint64 savedBytes, int failedCount);
 
 private:

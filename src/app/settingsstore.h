@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/appsettings.h"
-#include "model/hardwareinfo.h"
+#include "platform/hardwareinfo.h"
 
 #include <QObject>
 #include <QString>

@@ -1,5 +1,7 @@
 #include "singleinstance.h"
 
+#include "version.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QTextStream>
@@ -11,8 +13,9 @@ const QString kInterface = QStringLiteral("org.freedesktop.Application");
 
 } // namespace
 
-const QString SingleInstance::serviceName = QStringLiteral("io.gitlab.tolvane.Pikora");
-const QString SingleInstance::objectPath = QStringLiteral("/io/gitlab/tolvane/Pikora");
+// Named after the application id, as the desktop entry and the launcher signal are.
+const QString SingleInstance::serviceName = QStringLiteral(PIKORA_APP_ID);
+const QString SingleInstance::objectPath = u'/' + QStringLiteral(PIKORA_APP_ID).replace(u'.', u'/');
 const QString SingleInstance::compressAction = QStringLiteral("compress");
 const QString SingleInstance::restoreAction = QStringLiteral("restore");
 

@@ -191,10 +191,7 @@ void FileJob::startProof(const QString &sourceDigest)
 
 void FileJob::takeExisting(bool verified)
 {
-    if (!m_temporary.isEmpty()) {
-        QFile::remove(m_temporary);
-        m_temporary.clear();
-    }
+    removeTemporary();
     const JobPreparation::Existing &existing = *m_existing;
     // A JXL that saves nothing never stands in for its JPEG, whoever made it.
     if (compressing() && existing.size >= m_sourceProof.result()->identity.size)
@@ -218,10 +215,7 @@ void FileJob::takeExisting(bool verified)
 void FileJob::skipNotSmaller()
 {
     endTools();
-    if (!m_temporary.isEmpty()) {
-        QFile::remove(m_temporary);
-        m_temporary.clear();
-    }
+    removeTemporary();
     m_task.destinationURL.reset();
     m_task.compressedSize.reset();
     m_task.isVerified = false;
@@ -420,24 +414,16 @@ void FileJob::dispose(const QString &placedPath, qint64 placedSize)
 void FileJob::concludeDisposal(const JobCompletion::Disposed &disposal)
 {
     m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
-    if (disposal.error) {
-        // What stands at the output's name is not what this job wrote; the source stays.
-        m_task.status = TaskStatus::failed;
-        m_task.errorMessage = disposal.error->errorDescription();
-    } else if (disposal.source.changed) {
-        if (disposal.outputRemoved) {
-            m_task.destinationURL.reset();
-            m_task.compressedSize.reset();
-        }
-        m_task.isVerified = false;
-        m_task.reused = false;
-        m_task.status = TaskStatus::failed;
-        m_task.errorMessage = SourceDisposal::changedText(disposal.source);
-    } else {
-        m_task.status = TaskStatus::completed;
-        m_task.warning = disposal.source.warning;
-    }
+    JobCompletion::record(m_task, disposal);
     conclude();
+}
+
+void FileJob::removeTemporary()
+{
+    if (m_temporary.isEmpty())
+        return;
+    QFile::remove(m_temporary);
+    m_temporary.clear();
 }
 
 void FileJob::cancel()
@@ -460,10 +446,7 @@ void FileJob::cancel()
 
 void FileJob::fail(const JXLError &error)
 {
-    if (!m_temporary.isEmpty()) {
-        QFile::remove(m_temporary);
-        m_temporary.clear();
-    }
+    removeTemporary();
     m_task.duration = double(m_clock.nsecsElapsed()) / 1e9;
     m_task.status = TaskStatus::failed;
     m_task.errorMessage = error.errorDescription();
@@ -479,10 +462,7 @@ void FileJob::failChanged(const QString &text)
 
 void FileJob::endCancelled()
 {
-    if (!m_temporary.isEmpty()) {
-        QFile::remove(m_temporary);
-        m_temporary.clear();
-    }
+    removeTemporary();
     m_task = m_original;
     m_task.status = TaskStatus::pending;
     conclude();

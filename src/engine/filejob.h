@@ -90,6 +90,8 @@ private:
     void commit();
     void dispose(const QString &placedPath, qint64 placedSize);
     void concludeDisposal(const JobCompletion::Disposed &disposal);
+    // The temporary output goes, when there is one.
+    void removeTemporary();
     void fail(const JXLError &error);
     void failChanged(const QString &text);
     void endCancelled();

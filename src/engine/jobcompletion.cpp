@@ -132,4 +132,25 @@ QFuture<Disposed> dispose(const Disposing &disposing)
     });
 }
 
+void record(TaskItem &task, const Disposed &disposal)
+{
+    if (disposal.error) {
+        // What stands at the output's name is not what this job wrote; the source stays.
+        task.status = TaskStatus::failed;
+        task.errorMessage = disposal.error->errorDescription();
+    } else if (disposal.source.changed) {
+        if (disposal.outputRemoved) {
+            task.destinationURL.reset();
+            task.compressedSize.reset();
+        }
+        task.isVerified = false;
+        task.reused = false;
+        task.status = TaskStatus::failed;
+        task.errorMessage = SourceDisposal::changedText(disposal.source);
+    } else {
+        task.status = TaskStatus::completed;
+        task.warning = disposal.source.warning;
+    }
+}
+
 } // namespace JobCompletion

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "outputfiles.h"
+#include "model/taskitem.h"
 #include "sourcedisposal.h"
 
 #include <QFuture>
@@ -72,5 +73,7 @@ struct Disposed
 };
 
 QFuture<Disposed> dispose(const Disposing &disposing);
+// What a disposal's result says in the job's record: completed, or failed with the reason.
+void record(TaskItem &task, const Disposed &disposal);
 
 } // namespace JobCompletion

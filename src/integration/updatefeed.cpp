@@ -97,7 +97,7 @@ AppUpdateInfo gitLabRelease(const QJsonObject &release, const QString &tag, cons
     return info;
 }
 
-// Only this machine's entry counts: the macOS ones name disk images.
+// Only this machine's entry counts: the others name packages for other systems.
 std::optional<QUrl> platformDownloadURL(const QJsonObject &platforms, const QString &arch)
 {
     const std::optional<QJsonObject> entry = object(platforms, QString(QStringLiteral("linux-") + arch).toUtf8().constData());

@@ -40,7 +40,7 @@ Result parseReleaseData(const QByteArray &body, const QUrl &releaseProjectPage,
 
 // The package this machine can install among addresses: a .deb for arch, then an .AppImage for
 // arch; a file whose name says nothing of its architecture comes after the one that names arch,
-// one that names another architecture never. A disk image or an archive is never taken.
+// one that names another architecture never. Any other kind of file is never taken.
 std::optional<QUrl> linuxPackage(const QList<QUrl> &addresses, const QString &arch);
 
 // The .deb and .AppImage files the release notes link to, absolute or as upload paths of the

@@ -133,7 +133,7 @@ void UpdateManager::fetchReleaseInfo(const QUrl &url, FeedCallback done)
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(m_checkTimeout.count()));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QString(QStringLiteral("Pikora-macOS/") + currentAppVersion()));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString(QStringLiteral("Pikora/") + currentAppVersion() + QStringLiteral(" (Linux)")));
     request.setRawHeader("Accept", "application/json");
 
     QNetworkReply *reply = m_network->get(request);

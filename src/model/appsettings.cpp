@@ -1,6 +1,6 @@
 #include "appsettings.h"
 
-#include "hardwareinfo.h"
+#include "platform/hardwareinfo.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/hardwareinfo.h"
+#include "hardwareinfo.h"
 
 #include <QString>
 

@@ -60,7 +60,7 @@ bool removeSelected(const CommandFacts &facts)
     return facts.hasSelection;
 }
 
-bool quickLook(const CommandFacts &facts)
+bool preview(const CommandFacts &facts)
 {
     return facts.hasSelection;
 }
@@ -121,8 +121,8 @@ AppActions::AppActions(Workspace *workspace, BatchRunner *runner, SettingsStore 
     // label the menu items (a window-wide Space would fire while a button has focus).
     removeSelected = make(tr("从列表中移除(&R)"), QString(), QKeySequence(Qt::Key_Delete));
     removeSelected->setShortcutContext(Qt::WidgetShortcut);
-    quickLook = make(tr("快速查看(&Q)…"), QString(), QKeySequence(Qt::Key_Space));
-    quickLook->setShortcutContext(Qt::WidgetShortcut);
+    preview = make(tr("快速查看(&Q)…"), QString(), QKeySequence(Qt::Key_Space));
+    preview->setShortcutContext(Qt::WidgetShortcut);
 
     compressMode = make(tr("压缩照片模式(&C)"), QStringLiteral("pikora-mode-compress"), ctrl(Qt::Key_1));
     compressMode->setIconText(tr("压缩照片"));
@@ -153,7 +153,7 @@ AppActions::AppActions(Workspace *workspace, BatchRunner *runner, SettingsStore 
     connect(clearList, &QAction::triggered, m_workspace, &Workspace::clearCurrentTasks);
     connect(selectAll, &QAction::triggered, m_workspace, &Workspace::selectAllTasks);
     connect(removeSelected, &QAction::triggered, m_workspace, &Workspace::removeSelectedTasks);
-    connect(quickLook, &QAction::triggered, this, [this] {
+    connect(preview, &QAction::triggered, this, [this] {
         // The selected job of the shown list, if any.
         const QSet<QUuid> &selected = m_workspace->selectedTaskIds();
         if (selected.isEmpty())
@@ -193,7 +193,7 @@ QAction *AppActions::make(const QString &text, const QString &iconName, const QK
 QList<QAction *> AppActions::all() const
 {
     return {about,       checkForUpdates, preferences, quit,        importPhotos, importFolder,
-            clearList,   selectAll,       removeSelected, quickLook, compressMode, restoreMode,
+            clearList,   selectAll,       removeSelected, preview, compressMode, restoreMode,
             statistics,  start,           stop,        retryFailed};
 }
 
@@ -207,7 +207,7 @@ void AppActions::apply(const CommandFacts &facts)
     clearList->setEnabled(CommandRules::clearList(facts));
     selectAll->setEnabled(CommandRules::selectAll(facts));
     removeSelected->setEnabled(CommandRules::removeSelected(facts));
-    quickLook->setEnabled(CommandRules::quickLook(facts));
+    preview->setEnabled(CommandRules::preview(facts));
     start->setEnabled(CommandRules::start(facts));
     stop->setEnabled(CommandRules::stop(facts));
     retryFailed->setEnabled(CommandRules::retryFailed(facts));

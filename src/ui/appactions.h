@@ -35,7 +35,7 @@ namespace CommandRules {
 bool clearList(const CommandFacts &facts);
 bool selectAll(const CommandFacts &facts);
 bool removeSelected(const CommandFacts &facts);
-bool quickLook(const CommandFacts &facts);
+bool preview(const CommandFacts &facts);
 bool start(const CommandFacts &facts);
 bool stop(const CommandFacts &facts);
 bool retryFailed(const CommandFacts &facts);
@@ -67,7 +67,7 @@ public:
     QAction *selectAll;
     QAction *removeSelected;
     // View
-    QAction *quickLook;
+    QAction *preview;
     QAction *compressMode;
     QAction *restoreMode;
     QAction *statistics;

@@ -29,7 +29,7 @@ public:
     ChromeBar(Workspace *workspace, BatchController *batch, BatchRunner *runner, ToolStatus *tools, AppActions *actions,
               QWidget *host);
 
-    // Shows these facts now (the state's changes arrive coalesced through refresh()).
+    // Shows these facts now (the services' changes arrive coalesced through refresh()).
     void setFacts(const StatusFacts &facts);
     StatusIsland *statusIsland() const { return m_status; }
     ActionIsland *actionIsland() const { return m_action; }

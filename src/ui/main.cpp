@@ -1,5 +1,5 @@
 #include "app/appstate.h"
-#include "app/dockprogressmanager.h"
+#include "app/launcherprogress.h"
 #include "app/importservice.h"
 #include "app/launchrequest.h"
 #include "app/notificationmanager.h"
@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
 
     AppState state;
     UpdateManager updates;
-    MainWindow window(&state, &updates, &NotificationManager::shared(), &DockProgressManager::shared());
+    MainWindow window(&state, &updates, &NotificationManager::shared(), &LauncherProgress::shared());
     // Closing the window ends the application, also while the settings window is open.
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&window, &MainWindow::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);

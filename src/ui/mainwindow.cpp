@@ -3,7 +3,7 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
-#include "app/dockprogressmanager.h"
+#include "app/launcherprogress.h"
 #include "app/importservice.h"
 #include "app/notificationmanager.h"
 #include "app/tasklist.h"
@@ -12,7 +12,7 @@
 #include "ui/appactions.h"
 #include "ui/batchfigures.h"
 #include "ui/chromebar.h"
-#include "ui/dockprogressicon.h"
+#include "ui/progressicon.h"
 #include "ui/emptycanvas.h"
 #include "ui/icons.h"
 #include "ui/maintoolbar.h"
@@ -26,6 +26,7 @@
 #include "ui/thumbnailcache.h"
 #include "ui/updatesheet.h"
 #include "ui/windowstate.h"
+#include "version.h"
 
 #include <QAction>
 #include <QApplication>
@@ -47,7 +48,7 @@ namespace {
 // The application icon: the desktop's installed one, else a plain drawn tile.
 QIcon applicationIcon()
 {
-    QIcon icon = QIcon::fromTheme(QStringLiteral("io.gitlab.tolvane.Pikora"));
+    QIcon icon = QIcon::fromTheme(QStringLiteral(PIKORA_APP_ID));
     if (!icon.isNull())
         return icon;
     QPixmap tile(128, 128);
@@ -65,7 +66,7 @@ QIcon applicationIcon()
 } // namespace
 
 MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationManager *notifications,
-                       DockProgressManager *dock, QWidget *parent)
+                       LauncherProgress *launcher, QWidget *parent)
     : QMainWindow(parent)
     , m_state(state)
     , m_workspace(state->workspace())
@@ -76,7 +77,7 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
     , m_thumbnails(new ThumbnailCache(this))
     , m_updates(updates)
     , m_notifications(notifications)
-    , m_dock(dock)
+    , m_launcher(launcher)
     , m_actions(new AppActions(m_workspace, m_runner, state->settings(), state->tools(), m_view, updates, this))
     , m_toolBar(new MainToolBar(m_actions, this))
     , m_appIcon(applicationIcon())
@@ -141,8 +142,8 @@ MainWindow::MainWindow(AppState *state, UpdateManager *updates, NotificationMana
         connect(m_batch, signal, this, schedule);
     connect(m_view, &WindowState::showStatsSheetChanged, this, &MainWindow::syncStats);
     connect(m_runner, &BatchRunner::diskWarningMessageChanged, this, &MainWindow::showDiskWarning);
-    if (m_dock)
-        connect(m_dock, &DockProgressManager::changed, this, &MainWindow::syncIcon);
+    if (m_launcher)
+        connect(m_launcher, &LauncherProgress::changed, this, &MainWindow::syncIcon);
     if (m_notifications) {
         m_notifications->setApplicationActiveProvider(
             [this] { return isActiveWindow() || QGuiApplication::applicationState() == Qt::ApplicationActive; });
@@ -176,7 +177,7 @@ void MainWindow::buildMenus()
     edit->addActions({m_actions->selectAll, m_actions->removeSelected});
 
     QMenu *view = bar->addMenu(tr("显示(&V)"));
-    view->addAction(m_actions->quickLook);
+    view->addAction(m_actions->preview);
     view->addSeparator();
     view->addActions({m_actions->compressMode, m_actions->restoreMode});
     view->addSeparator();
@@ -238,12 +239,12 @@ void MainWindow::syncStats()
 
 void MainWindow::syncIcon()
 {
-    if (!m_dock || !m_dock->isShowing()) {
+    if (!m_launcher || !m_launcher->isShowing()) {
         setWindowIcon(m_appIcon);
         return;
     }
     const QImage base = m_appIcon.pixmap(128, 128).toImage();
-    setWindowIcon(QIcon(QPixmap::fromImage(paintDockProgress(base, QSize(128, 128), m_dock->progress(), m_dock->text()))));
+    setWindowIcon(QIcon(QPixmap::fromImage(paintProgressIcon(base, QSize(128, 128), m_launcher->progress(), m_launcher->text()))));
 }
 
 void MainWindow::showDiskWarning()

@@ -12,7 +12,7 @@ class Workspace;
 class BatchRunner;
 class BatchController;
 class ChromeBar;
-class DockProgressManager;
+class LauncherProgress;
 class EmptyCanvas;
 class MainToolBar;
 class NotificationManager;
@@ -37,7 +37,7 @@ class MainWindow final : public QMainWindow
 
 public:
     MainWindow(AppState *state, UpdateManager *updates, NotificationManager *notifications,
-               DockProgressManager *dock, QWidget *parent = nullptr);
+               LauncherProgress *launcher, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     AppActions *actions() const { return m_actions; }
@@ -85,7 +85,7 @@ private:
     ThumbnailCache *m_thumbnails;
     UpdateManager *m_updates;
     NotificationManager *m_notifications;
-    DockProgressManager *m_dock;
+    LauncherProgress *m_launcher;
     AppActions *m_actions;
     MainToolBar *m_toolBar;
     QStackedLayout *m_pages;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/hardwareinfo.h"
+#include "platform/hardwareinfo.h"
 
 #include <QWidget>
 

@@ -121,6 +121,6 @@ void PreviewWindow::keyPressEvent(QKeyEvent *event)
 void PreviewWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    // Clearing the state's file hides the window (follow()).
+    // Clearing WindowState's preview file hides the window (follow()).
     m_view->setPreviewItemURL(std::nullopt);
 }

@@ -1,6 +1,7 @@
 #include "ui/style.h"
 
 #include "ui/icons.h"
+#include "version.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -128,7 +129,7 @@ void setTextColor(QLabel *label, const QColor &color)
 
 QIcon applicationIcon(const QString &fallback)
 {
-    const QIcon own = QIcon::fromTheme(QStringLiteral("io.gitlab.tolvane.Pikora"));
+    const QIcon own = QIcon::fromTheme(QStringLiteral(PIKORA_APP_ID));
     if (!own.isNull())
         return own;
     if (!QApplication::windowIcon().isNull())

@@ -2,7 +2,7 @@
 
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
-#include "ui/backgroundsorter.h"
+#include "ui/tasksortrun.h"
 
 #include <algorithm>
 #include <numeric>
@@ -23,8 +23,23 @@ constexpr qsizetype kSeparateUpdates = 64;
 TaskSortProxy::TaskSortProxy(TaskTableModel *source, QObject *parent)
     : QAbstractProxyModel(parent)
     , m_sourceModel(source)
-    , m_sorter(new BackgroundSorter(this))
 {
+    m_run = new TaskSortRun(
+        &m_order,
+        [this](bool withRows) {
+            TaskSortRun::Start start{list(), {}, m_structure};
+            if (withRows) {
+                start.rows = m_rows;
+                start.rows.insert(start.rows.end(), m_held.cbegin(), m_held.cend());
+            }
+            return start;
+        },
+        [this](TaskSortRun::Landed landed) {
+            sortRows(landed.rest);
+            install(merged(landed.order, landed.rest));
+            Q_EMIT sorted();
+        },
+        this);
     QAbstractProxyModel::setSourceModel(source);
     connect(source, &QAbstractItemModel::dataChanged, this, &TaskSortProxy::sourceDataChanged);
     connect(source, &QAbstractItemModel::rowsInserted, this,
@@ -39,8 +54,6 @@ TaskSortProxy::TaskSortProxy(TaskTableModel *source, QObject *parent)
     beginResetModel();
     sourceReset();
 }
-
-TaskSortProxy::~TaskSortProxy() = default;
 
 const TaskList *TaskSortProxy::list() const
 {
@@ -112,63 +125,25 @@ QVariant TaskSortProxy::headerData(int section, Qt::Orientation orientation, int
 
 // ---- ordering
 
-bool TaskSortProxy::before(int a, int b) const
-{
-    const TaskList *tasks = list();
-    const int compared =
-        m_keys.compare(tasks->at(a), tasks->at(b), [&] { return nameKey(a).compare(nameKey(b)); });
-    return compared != 0 ? compared < 0 : a < b;
-}
-
-const NameCollation::Key &TaskSortProxy::nameKey(int row) const
-{
-    if (!m_hasNameKey[size_t(row)]) {
-        m_nameKeys[size_t(row)] = m_keys.nameKey(list()->at(row));
-        m_hasNameKey[size_t(row)] = 1;
-    }
-    return m_nameKeys[size_t(row)];
-}
-
 void TaskSortProxy::sortRows(std::vector<int> &rows) const
 {
-    const TaskList *tasks = list();
-    if (!tasks || !m_keys.isSorted() || rows.size() < 2)
-        return;
-    // On the GUI thread the name keys made are kept for the comparisons to come.
-    std::sort(rows.begin(), rows.end(), [this](int a, int b) { return before(a, b); });
+    m_order.sort(list(), rows);
 }
 
 std::vector<int> TaskSortProxy::merged(const std::vector<int> &order, const std::vector<int> &rows) const
 {
-    std::vector<int> out;
-    out.reserve(order.size() + rows.size());
-    const auto comesFirst = [this](int a, int b) { return before(a, b); };
-    if (rows.size() * 16 > order.size()) {
-        // std::merge takes from the first range on ties: the rows already placed stay first.
-        std::merge(order.cbegin(), order.cend(), rows.cbegin(), rows.cend(), std::back_inserter(out), comesFirst);
-        return out;
-    }
-    // A few rows into a long order: a binary search each instead of a comparison per row.
-    auto from = order.cbegin();
-    for (const int row : rows) {
-        const auto at = std::upper_bound(from, order.cend(), row, comesFirst);
-        out.insert(out.end(), from, at);
-        out.push_back(row);
-        from = at;
-    }
-    out.insert(out.end(), from, order.cend());
-    return out;
+    return m_order.merged(*list(), order, rows);
 }
 
 void TaskSortProxy::sort(int column, Qt::SortOrder order)
 {
     if (column >= columnCount())
         column = -1;
-    if (column == m_keys.column() && order == m_keys.order())
+    if (column == sortColumn() && order == sortOrder())
         return;
-    m_keys = m_keys.resortedBy(column, order);
-    if (!m_keys.isSorted()) {
-        stopSorting();
+    m_order.setKeys(m_order.keys().resortedBy(column, order));
+    if (!m_order.keys().isSorted()) {
+        m_run->stop();
         std::vector<int> all(m_rowOf.size());
         std::iota(all.begin(), all.end(), 0);
         install(std::move(all));
@@ -179,21 +154,18 @@ void TaskSortProxy::sort(int column, Qt::SortOrder order)
 
 bool TaskSortProxy::isSorting() const
 {
-    return m_queuedRun != 0 || m_sorter->isRunning();
+    return m_run->isSorting();
 }
 
-void TaskSortProxy::stopSorting()
+BackgroundSorter *TaskSortProxy::sorter() const
 {
-    m_queuedRun = 0;
-    m_sorter->cancel();
-    m_runIds.clear();
-    m_touched.clear();
+    return m_run->sorter();
 }
 
 void TaskSortProxy::sortAll()
 {
     m_changed.clear();
-    stopSorting();
+    m_run->stop();
     const TaskList *tasks = list();
     if (!tasks || tasks->size() <= kSortInPlaceRows) {
         std::vector<int> rows = m_rows;
@@ -202,70 +174,7 @@ void TaskSortProxy::sortAll()
         install(std::move(rows));
         return;
     }
-    m_queuedRun = ++m_lastQueuedRun;
-    // Started from the event loop: the snapshot is then never taken halfway through a change.
-    QMetaObject::invokeMethod(this, [this, queued = m_queuedRun] { startSortRun(queued); }, Qt::QueuedConnection);
-}
-
-void TaskSortProxy::startSortRun(quint64 queued)
-{
-    if (queued != m_queuedRun)
-        return;
-    m_queuedRun = 0;
-    const TaskList *tasks = list();
-    if (!tasks)
-        return;
-    m_touched.clear();
-    m_runList = tasks;
-    m_runStructure = m_structure;
-    const size_t count = size_t(tasks->size());
-    m_runIds.clear();
-    m_runIds.reserve(count);
-    for (size_t row = 0; row < count; ++row)
-        m_runIds.push_back(tasks->at(qsizetype(row)).id);
-    std::vector<int> rows = m_rows;
-    rows.insert(rows.end(), m_held.cbegin(), m_held.cend());
-    m_sorter->start(m_keys, m_keys.snapshot(*tasks, rows),
-                    [this](TaskSortKeys::Sorted &result) { landSortRun(result); });
-}
-
-void TaskSortProxy::landSortRun(TaskSortKeys::Sorted &result)
-{
-    const std::vector<int> &sortedRows = result.rows;
-    const TaskList *tasks = list();
-    const std::vector<QUuid> ids = std::exchange(m_runIds, {});
-    if (!tasks || tasks != m_runList)
-        return;
-    // The snapshot's rows, renumbered if rows came or went meanwhile; jobs that changed since, and
-    // rows added since, are placed again.
-    const qsizetype count = tasks->size();
-    std::vector<char> placed(size_t(count), 0);
-    std::vector<int> order;
-    order.reserve(size_t(count));
-    const bool sameRows = m_runStructure == m_structure;
-    for (size_t i = 0; i < sortedRows.size(); ++i) {
-        const int row = sortedRows[i];
-        const qsizetype now = sameRows ? row : tasks->indexOf(ids[size_t(row)]);
-        if (now < 0 || now >= count || placed[size_t(now)])
-            continue;
-        if (i < result.names.size() && !m_hasNameKey[size_t(now)]) {
-            m_nameKeys[size_t(now)] = std::move(result.names[i]);
-            m_hasNameKey[size_t(now)] = 1;
-        }
-        if (!m_touched.isEmpty() && m_touched.contains(tasks->at(now).id))
-            continue;
-        placed[size_t(now)] = 1;
-        order.push_back(int(now));
-    }
-    m_touched.clear();
-    std::vector<int> rest;
-    for (qsizetype row = 0; row < count; ++row) {
-        if (!placed[size_t(row)])
-            rest.push_back(int(row));
-    }
-    sortRows(rest);
-    install(merged(order, rest));
-    Q_EMIT sorted();
+    m_run->queue();
 }
 
 // ---- putting rows in place
@@ -328,32 +237,9 @@ void TaskSortProxy::relayout(std::vector<int> order)
 std::optional<std::vector<int>> TaskSortProxy::orderWithChangedRowsPlaced()
 {
     std::vector<int> changed = std::exchange(m_changed, {});
-    if (changed.empty() || !m_keys.isSorted() || isSorting())
+    if (changed.empty() || !m_order.keys().isSorted() || isSorting())
         return std::nullopt;
-    std::sort(changed.begin(), changed.end());
-    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    const auto hidden = [this](int row) { return size_t(row) >= m_rowOf.size() || m_rowOf[size_t(row)] < 0; };
-    changed.erase(std::remove_if(changed.begin(), changed.end(), hidden), changed.end());
-    // The order holds as long as every changed row still sits between its neighbours.
-    const size_t shown = m_rows.size();
-    const bool inPlace = std::all_of(changed.cbegin(), changed.cend(), [&](int row) {
-        const size_t at = size_t(m_rowOf[size_t(row)]);
-        return !(at > 0 && before(row, m_rows[at - 1])) && !(at + 1 < shown && before(m_rows[at + 1], row));
-    });
-    if (inPlace)
-        return std::nullopt;
-    // Out they all go, in the order they stood (so that ties keep it), and back in sorted.
-    std::sort(changed.begin(), changed.end(),
-              [this](int a, int b) { return m_rowOf[size_t(a)] < m_rowOf[size_t(b)]; });
-    std::vector<char> moving(m_rowOf.size(), 0);
-    for (const int row : changed)
-        moving[size_t(row)] = 1;
-    std::vector<int> staying;
-    staying.reserve(shown);
-    std::copy_if(m_rows.cbegin(), m_rows.cend(), std::back_inserter(staying),
-                 [&](int row) { return !moving[size_t(row)]; });
-    sortRows(changed);
-    return merged(staying, changed);
+    return m_order.withChangedRowsPlaced(*list(), m_rows, m_rowOf, std::move(changed));
 }
 
 void TaskSortProxy::placeChangedRows()
@@ -368,8 +254,8 @@ void TaskSortProxy::placeChangedRows()
 void TaskSortProxy::jobChanged(qsizetype row)
 {
     if (isSorting()) {
-        m_touched.insert(list()->at(row).id);
-    } else if (m_keys.isSorted()) {
+        m_run->touch(list()->at(row).id);
+    } else if (m_order.keys().isSorted()) {
         m_changed.push_back(int(row));
         // Placed once per turn of the event loop: a flood of updates costs one pass, not one each.
         if (!m_placing) {
@@ -421,12 +307,11 @@ void TaskSortProxy::sourceRowsInserted(int first, int last)
     shift(m_held);
     shift(m_changed);
     m_rowOf.insert(m_rowOf.begin() + first, size_t(count), -1);
-    m_nameKeys.insert(m_nameKeys.begin() + first, size_t(count), NameCollation::Key());
-    m_hasNameKey.insert(m_hasNameKey.begin() + first, size_t(count), 0);
+    m_order.rowsInserted(first, count);
     std::vector<int> fresh(static_cast<size_t>(count));
     std::iota(fresh.begin(), fresh.end(), first);
 
-    if (!m_keys.isSorted()) {
+    if (!m_order.keys().isSorted()) {
         appendShown(fresh);
         return;
     }
@@ -524,8 +409,7 @@ void TaskSortProxy::sourceRowsRemoved(int first, int last)
 {
     const int count = last - first + 1;
     m_rowOf.erase(m_rowOf.begin() + first, m_rowOf.begin() + last + 1);
-    m_nameKeys.erase(m_nameKeys.begin() + first, m_nameKeys.begin() + last + 1);
-    m_hasNameKey.erase(m_hasNameKey.begin() + first, m_hasNameKey.begin() + last + 1);
+    m_order.rowsRemoved(first, last);
     const auto renumber = [first, last, count](std::vector<int> &rows) {
         rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int row) { return row >= first && row <= last; }),
                    rows.end());
@@ -573,11 +457,10 @@ void TaskSortProxy::sourceReset()
     m_rows.clear();
     m_held.clear();
     m_rowOf.assign(size_t(count), -1);
-    m_nameKeys.assign(size_t(count), NameCollation::Key());
-    m_hasNameKey.assign(size_t(count), 0);
+    m_order.reset(count);
     const bool sameList = tasks && tasks == m_resetList;
     if (!sameList)
-        stopSorting();
+        m_run->stop();
     std::vector<char> placed(size_t(count), 0);
     const auto take = [&](const QUuid &id, std::vector<int> &into) {
         const qsizetype row = tasks->indexOf(id);
@@ -600,7 +483,7 @@ void TaskSortProxy::sourceReset()
             m_held.push_back(int(row));
     }
 
-    if (!m_keys.isSorted()) {
+    if (!m_order.keys().isSorted()) {
         std::sort(m_held.begin(), m_held.end());
         m_rows.insert(m_rows.end(), m_held.cbegin(), m_held.cend());
         m_held.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/taskroworder.h"
 #include "ui/tasksortkeys.h"
 
 #include <QAbstractProxyModel>
@@ -12,6 +13,7 @@
 #include <vector>
 
 class BackgroundSorter;
+class TaskSortRun;
 class TaskList;
 class TaskTableModel;
 
@@ -31,13 +33,12 @@ public:
     static constexpr int kSortInPlaceRows = 10000;
 
     explicit TaskSortProxy(TaskTableModel *source, QObject *parent = nullptr);
-    ~TaskSortProxy() override;
 
-    int sortColumn() const { return m_keys.column(); }
-    Qt::SortOrder sortOrder() const { return m_keys.order(); }
+    int sortColumn() const { return m_order.keys().column(); }
+    Qt::SortOrder sortOrder() const { return m_order.keys().order(); }
     // True while a sort run is queued or under way.
     bool isSorting() const;
-    BackgroundSorter *sorter() const { return m_sorter; }
+    BackgroundSorter *sorter() const;
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -56,9 +57,6 @@ Q_SIGNALS:
 
 private:
     const TaskList *list() const;
-    // Whether source row a belongs before source row b in the shown order.
-    bool before(int a, int b) const;
-    const NameCollation::Key &nameKey(int row) const;
     void sortRows(std::vector<int> &rows) const;
     // Merges sorted rows into a sorted order, after the rows that compare equal to them.
     std::vector<int> merged(const std::vector<int> &order, const std::vector<int> &rows) const;
@@ -73,9 +71,6 @@ private:
 
     // Sorts every row now, or in a sort run when the list is long.
     void sortAll();
-    void stopSorting();
-    void startSortRun(quint64 queued);
-    void landSortRun(TaskSortKeys::Sorted &result);
     // Shows this order of all source rows, exposing rows not yet shown.
     void install(std::vector<int> order);
     // Shows the shown rows in this order, in one layout change.
@@ -87,30 +82,18 @@ private:
     std::optional<std::vector<int>> orderWithChangedRowsPlaced();
 
     QPointer<TaskTableModel> m_sourceModel;
-    TaskSortKeys m_keys;
-    BackgroundSorter *m_sorter;
+    TaskRowOrder m_order;
+    TaskSortRun *m_run;
 
     std::vector<int> m_rows;  // proxy row → source row
     std::vector<int> m_rowOf; // source row → proxy row, -1 while not shown
     std::vector<int> m_held;  // source rows of a large import, shown once sorted
-    // By source row, each name's key once a placement compared it: under a flood of status
-    // changes rows tie on the status and are told apart by name, many times each.
-    mutable std::vector<NameCollation::Key> m_nameKeys;
-    mutable std::vector<char> m_hasNameKey;
 
     // Rows whose job changed since the last check of their place, by source row.
     std::vector<int> m_changed;
     QMetaObject::Connection m_listConnection;
     bool m_placing = false;
 
-    // A sort run waits for the event loop to take its snapshot (0: none queued).
-    quint64 m_queuedRun = 0;
-    quint64 m_lastQueuedRun = 0;
-    // The sort run under way: its list, its rows' job ids, and the jobs changed since.
-    const TaskList *m_runList = nullptr;
-    quint64 m_runStructure = 0;
-    std::vector<QUuid> m_runIds;
-    QSet<QUuid> m_touched;
     quint64 m_structure = 0; // bumped by every insertion, removal and reset
 
     // The order across a reset of the same list (a large removal), by job id.

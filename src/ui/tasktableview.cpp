@@ -111,7 +111,7 @@ TaskTableView::TaskTableView(Workspace *workspace, ImportService *imports, ToolS
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TaskTableView::pushSelection);
     connect(m_workspace, &Workspace::selectedTaskIdsChanged, this, &TaskTableView::pullSelection);
-    // A reset (removal, another list) drops the view's selection; the state's still holds.
+    // A reset (removal, another list) drops the view's selection; the workspace's still holds.
     connect(m_proxy, &QAbstractItemModel::modelReset, this, &TaskTableView::pullSelection);
 
     connect(m_delegate, &TaskRowDelegate::revealRequested, this,
@@ -206,7 +206,7 @@ void TaskTableView::showList()
     pullSelection();
 }
 
-// ---- selection: the state's set and the highlighted rows are one
+// ---- selection: the workspace's selected ids and the highlighted rows are one
 
 void TaskTableView::pushSelection()
 {
@@ -261,7 +261,7 @@ void TaskTableView::pullSelection()
     m_syncingSelection = false;
 }
 
-// ---- sorting follows the state's sort order and sets it
+// ---- sorting follows WindowState's sort order and sets it
 
 void TaskTableView::pushSortOrder(int column, Qt::SortOrder order)
 {

@@ -16,6 +16,11 @@ public:
 
     // False when the translation could not be loaded or installed.
     bool isActive() const { return m_active; }
+    // Whether the running data row is one of a test's English rows (its tag ends in "English"),
+    // for init() to make the texts before the widgets.
+    static bool forThisRow();
+    // "en/", where pictures go while English texts are in force; empty otherwise.
+    static QString screensFolder();
 
 private:
     QTranslator m_translator;

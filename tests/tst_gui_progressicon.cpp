@@ -1,4 +1,4 @@
-#include "ui/dockprogressicon.h"
+#include "ui/progressicon.h"
 
 #include <QPainter>
 #include <QTest>
@@ -12,7 +12,7 @@ bool isBarGreen(QRgb pixel)
 
 } // namespace
 
-class TestGuiDockProgress final : public QObject
+class TestGuiProgressIcon final : public QObject
 {
     Q_OBJECT
 
@@ -38,7 +38,7 @@ private slots:
         QImage icon(side / 4, side / 4, QImage::Format_ARGB32);
         icon.fill(Qt::red);
         QPainter(&icon).fillRect(0, 0, side / 8, side / 8, Qt::blue);
-        const QImage image = paintDockProgress(icon, QSize(side, side), progress, QString());
+        const QImage image = paintProgressIcon(icon, QSize(side, side), progress, QString());
 
         // The bar is 16 high, 14 above the bottom edge and 14 in from the left: its middle row,
         // and just above and below it.
@@ -63,7 +63,7 @@ private slots:
         QImage icon(128, 128, QImage::Format_ARGB32);
         icon.fill(Qt::red);
         for (const QString &text : {QString(), QStringLiteral("7/5")}) {
-            const QImage image = paintDockProgress(icon, QSize(128, 128), 0.0, text);
+            const QImage image = paintProgressIcon(icon, QSize(128, 128), 0.0, text);
             int white = 0;
             for (int i = 0; i < 60 * 16; ++i)
                 white += qGray(image.pixel(40 + i % 60, 97 + i / 60)) > 200;
@@ -72,5 +72,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestGuiDockProgress)
-#include "tst_gui_dockprogress.moc"
+QTEST_MAIN(TestGuiProgressIcon)
+#include "tst_gui_progressicon.moc"

@@ -6,14 +6,14 @@
 // Batch progress on the application's launcher icon: the count of ended jobs over the total.
 // Docks that speak the launcher-entry protocol (KDE, the GNOME dock extensions) draw their
 // own bar from the D-Bus signal; the window repaints its icon from progress() and text().
-class DockProgressManager final : public QObject
+class LauncherProgress final : public QObject
 {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(DockProgressManager)
+    Q_DISABLE_COPY_MOVE(LauncherProgress)
 
 public:
-    explicit DockProgressManager(QObject *parent = nullptr);
-    static DockProgressManager &shared();
+    explicit LauncherProgress(QObject *parent = nullptr);
+    static LauncherProgress &shared();
 
     // Shows completed/total; a total below 1 acts as reset().
     void update(int completed, int total);

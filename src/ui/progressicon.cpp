@@ -1,11 +1,11 @@
-#include "dockprogressicon.h"
+#include "progressicon.h"
 
 #include <QFontDatabase>
 #include <QPainter>
 
 #include <algorithm>
 
-QImage paintDockProgress(const QImage &icon, const QSize &size, double progress, const QString &text)
+QImage paintProgressIcon(const QImage &icon, const QSize &size, double progress, const QString &text)
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

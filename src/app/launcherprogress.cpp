@@ -1,4 +1,4 @@
-#include "dockprogressmanager.h"
+#include "launcherprogress.h"
 
 #include "version.h"
 
@@ -8,19 +8,19 @@
 
 #include <algorithm>
 
-DockProgressManager::DockProgressManager(QObject *parent)
+LauncherProgress::LauncherProgress(QObject *parent)
     : QObject(parent)
 {
 }
 
-DockProgressManager &DockProgressManager::shared()
+LauncherProgress &LauncherProgress::shared()
 {
     // Never destroyed: it may still be called while other statics are torn down.
-    static auto *instance = new DockProgressManager;
+    static auto *instance = new LauncherProgress;
     return *instance;
 }
 
-void DockProgressManager::update(int completed, int total)
+void LauncherProgress::update(int completed, int total)
 {
     if (total < 1) {
         reset();
@@ -33,7 +33,7 @@ void DockProgressManager::update(int completed, int total)
     emit changed();
 }
 
-void DockProgressManager::reset()
+void LauncherProgress::reset()
 {
     if (!m_showing)
         return;
@@ -42,22 +42,22 @@ void DockProgressManager::reset()
     emit changed();
 }
 
-double DockProgressManager::progress() const
+double LauncherProgress::progress() const
 {
     return m_progress;
 }
 
-QString DockProgressManager::text() const
+QString LauncherProgress::text() const
 {
     return m_text;
 }
 
-bool DockProgressManager::isShowing() const
+bool LauncherProgress::isShowing() const
 {
     return m_showing;
 }
 
-void DockProgressManager::announce(const QVariantMap &properties) const
+void LauncherProgress::announce(const QVariantMap &properties) const
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())

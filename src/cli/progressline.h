@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QElapsedTimer>
+
+// The one status line a run redraws on a terminal: a bar, the jobs done, the bytes saved, the time.
+class ProgressLine final
+{
+public:
+    // Disabled, it draws nothing (output to a pipe, --json, --quiet) but still keeps the time.
+    explicit ProgressLine(bool enabled);
+
+    void draw(qsizetype done, qsizetype total, qint64 saved);
+    // Wipes the line, so that a job's line can be written in its place.
+    void clear();
+    qint64 elapsed() const;
+
+private:
+    bool m_enabled;
+    QElapsedTimer m_clock;
+};
