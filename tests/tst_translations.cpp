@@ -15,6 +15,7 @@
 #include "clirun.h"
 #include "testenv.h"
 #include "ui/mainwindow.h"
+#include "ui/windowstate.h"
 #include "ui/settingswindow.h"
 
 #include <QAction>

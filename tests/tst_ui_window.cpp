@@ -919,7 +919,7 @@ private slots:
         m_window->windowState()->setShowStatsSheet(false);
 
         EnglishTexts english;
-        StatsPopup englishPopup(m_state.get(), m_window->windowState(), m_window.get());
+        StatsPopup englishPopup(m_state->workspace(), m_state->stats(), m_window->windowState(), m_window.get());
         QVERIFY(englishPopup.popUp(m_window->mainToolBar()->statisticsButton()));
         const QStringList texts = englishPopup.texts();
         // "About" once: no tilde beside it, nor on any other figure.

@@ -22,7 +22,7 @@ class AppState final : public QObject
 
 public:
     // Loads the settings and counters, probes the tools, reads the file-manager actions.
-    explicit AppState(const BatchFeedback::Devices &devices = BatchFeedback::desktopDevices(), QObject *parent = nullptr);
+    explicit AppState(const BatchFeedback::Devices &devices, QObject *parent = nullptr);
     ~AppState() override;
 
     SettingsStore *settings() const { return m_settings; }

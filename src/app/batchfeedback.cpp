@@ -18,16 +18,6 @@ const char *const kActivityReason = QT_TRANSLATE_NOOP("BatchFeedback", "Pikoraæ­
 
 } // namespace
 
-BatchFeedback::Devices BatchFeedback::desktopDevices()
-{
-    Devices devices;
-    devices.notifications = &NotificationManager::shared();
-    devices.launcher = &LauncherProgress::shared();
-    devices.sound = &SoundPlayer::defaultPlayer();
-    devices.checkNotificationServer = true;
-    return devices;
-}
-
 BatchFeedback::BatchFeedback(const Devices &devices, const BatchController *batch, const BatchRunner *runner,
                              const Workspace *workspace, const SettingsStore *settings, QObject *parent)
     : QObject(parent)

@@ -31,7 +31,6 @@ public:
         SoundPlayer *sound = nullptr;
         bool checkNotificationServer = false;
     };
-    static Devices desktopDevices();
 
     // Follows the batch controller's signals and the runner's cancels from now on.
     BatchFeedback(const Devices &devices, const BatchController *batch, const BatchRunner *runner,

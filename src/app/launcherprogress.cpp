@@ -13,13 +13,6 @@ LauncherProgress::LauncherProgress(QObject *parent)
 {
 }
 
-LauncherProgress &LauncherProgress::shared()
-{
-    // Never destroyed: it may still be called while other statics are torn down.
-    static auto *instance = new LauncherProgress;
-    return *instance;
-}
-
 void LauncherProgress::update(int completed, int total)
 {
     if (total < 1) {

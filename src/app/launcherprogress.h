@@ -13,7 +13,6 @@ class LauncherProgress final : public QObject
 
 public:
     explicit LauncherProgress(QObject *parent = nullptr);
-    static LauncherProgress &shared();
 
     // Shows completed/total; a total below 1 acts as reset().
     void update(int completed, int total);

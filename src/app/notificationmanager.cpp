@@ -55,13 +55,6 @@ NotificationManager::NotificationManager(QObject *parent)
 {
 }
 
-NotificationManager &NotificationManager::shared()
-{
-    // Never destroyed: it may still be called while other statics are torn down.
-    static auto *instance = new NotificationManager;
-    return *instance;
-}
-
 void NotificationManager::setApplicationActiveProvider(std::function<bool()> provider)
 {
     m_applicationActive = std::move(provider);

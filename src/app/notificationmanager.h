@@ -22,7 +22,6 @@ class NotificationManager final : public QObject
 
 public:
     explicit NotificationManager(QObject *parent = nullptr);
-    static NotificationManager &shared();
 
     // Whether the application is the active one; nothing is posted while it is. The core
     // library knows no windows, so the window installs this; until then it counts as inactive.

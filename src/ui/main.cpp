@@ -9,6 +9,7 @@
 #include "app/workspace.h"
 #include "integration/updatemanager.h"
 #include "ui/commandlinehelp.h"
+#include "platform/soundplayer.h"
 #include "platform/uilanguage.h"
 #include "ui/mainwindow.h"
 #include "version.h"
@@ -35,9 +36,12 @@ int main(int argc, char *argv[])
     // Either the id is ours, there is no session bus, or the owner vanished mid-hand-over: this
     // process shows the window.
 
-    AppState state;
+    // The window's services, made here and handed to whoever uses them; they outlive the state.
+    NotificationManager notifications;
+    LauncherProgress launcher;
     UpdateManager updates;
-    MainWindow window(&state, &updates, &NotificationManager::shared(), &LauncherProgress::shared());
+    AppState state(BatchFeedback::Devices{&notifications, &launcher, &SoundPlayer::defaultPlayer(), true});
+    MainWindow window(&state, &updates, &notifications, &launcher);
     // Closing the window ends the application, also while the settings window is open.
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&window, &MainWindow::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
