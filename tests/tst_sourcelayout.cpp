@@ -192,6 +192,19 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     }
 
+    // Widgets are handed the services they use: only the window's assembly knows the root.
+    void onlyTheWindowsAssemblyKnowsTheRoot()
+    {
+        const Graph graph = includeGraph(m_src);
+        QStringList faults;
+        for (auto it = graph.cbegin(); it != graph.cend(); ++it) {
+            if (it.key().startsWith(QLatin1String("ui/")) && it.value().contains(QStringLiteral("app/appstate"))
+                && it.key() != QLatin1String("ui/main") && it.key() != QLatin1String("ui/mainwindow"))
+                faults << it.key();
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    }
+
     void sourceTreeHasNoIncludeCycle()
     {
         const Graph graph = includeGraph(m_src);
