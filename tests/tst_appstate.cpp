@@ -59,18 +59,10 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
     }
 
-    void init()
-    {
-        Preferences store;
-        for (const QString &key : {SettingsStore::settingsKey, LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey})
-            store.remove(key);
-        store.sync();
-    }
+    void init() { TestEnv::forgetPreferences(); }
 
     void servicesShareTheLists()
     {

@@ -2,6 +2,7 @@
 #include "app/batchprogress.h"
 #include "app/memoryadmission.h"
 #include "app/tasklist.h"
+#include "fakeencoder.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -18,17 +19,9 @@
 
 namespace {
 
-// A fake encoder that logs "start NAME LIVE" (how many copies run then) and "end NAME", then
-// sleeps the number of seconds in $d/delay (0.2 when absent) and writes the smallest JXL that passes.
-const QByteArray kTool = R"sh(name=$(basename "$1")
-touch "$d/running/$name.$$"
-n=0
-for f in "$d/running/"*; do kill -0 "${f##*.}" 2>/dev/null && n=$((n + 1)); done
-echo "start $name $n" >> "$d/log"
-sleep "$(cat "$d/delay" 2>/dev/null || echo 0.2)" >/dev/null 2>&1
-printf '\000\000\000\014JXL \015\012\207\012\000\000\000\010jbrd' > "$2" # a JXL with reconstruction data
-rm -f "$d/running/$name.$$"
-)sh";
+// Waits the seconds in $d/delay (0.2 when absent), then writes the smallest JXL that passes.
+const QByteArray kBody = R"sh(sleep "$(cat "$d/delay" 2>/dev/null || echo 0.2)" >/dev/null 2>&1
+)sh" + TestEnv::writeFakeJxlCommand();
 
 } // namespace
 
@@ -60,32 +53,14 @@ private:
         return tasks;
     }
 
-    QStringList log(const char *kind = "start") const
-    {
-        QStringList lines;
-        for (const QString &line : QString::fromUtf8(TestEnv::readAll(m_work + QStringLiteral("/log"))).split(QLatin1Char('\n'))) {
-            if (line.startsWith(QLatin1String(kind)))
-                lines.append(line);
-        }
-        return lines;
-    }
-
-    int mostAtOnce() const
-    {
-        int most = 0;
-        for (const QString &line : log())
-            most = std::max(most, line.section(QLatin1Char(' '), 2).toInt());
-        return most;
-    }
+    QStringList log(const char *kind = "start") const { return FakeEncoder::log(m_work, kind); }
 
     void setDelay(const char *seconds) { TestEnv::writeAll(m_work + QStringLiteral("/delay"), seconds); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
     }
 
     void init()
@@ -93,13 +68,11 @@ private slots:
         m_work = m_root.filePath(QString::fromLatin1(QTest::currentTestFunction()));
         if (const char *tag = QTest::currentDataTag())
             m_work += QLatin1Char('/') + QString::fromLatin1(tag).replace(QLatin1Char(' '), QLatin1Char('_'));
-        QVERIFY(QDir().mkpath(m_work + QStringLiteral("/running")));
         m_compress = std::make_unique<TaskList>(ConversionMode::jpegToJXL);
         m_restore = std::make_unique<TaskList>(ConversionMode::jxlToJPEG);
         m_batch = std::make_unique<BatchController>(m_compress.get(), m_restore.get());
         AppSettings settings;
-        settings.customCjxlPath =
-            TestEnv::writeScript(m_work + QStringLiteral("/cjxl"), "d='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        settings.customCjxlPath = FakeEncoder::write(m_work, kBody);
         m_batch->setJobSettings(settings);
         // Every job needs 1000 bytes; the machine has what m_available says.
         m_available = std::nullopt;
@@ -159,7 +132,7 @@ private slots:
         QCOMPARE(m_compress->count(TaskStatus::completed), 6);
         QCOMPARE(log().size(), 6);
         // At most what fits (the window caps it), and no fewer when the jobs overlap anyway.
-        QCOMPARE(mostAtOnce(), most);
+        QCOMPARE(FakeEncoder::mostAtOnce(m_work), most);
     }
 
     void memoryFreedWhileAJobRuns()
@@ -170,7 +143,7 @@ private slots:
         addPhotos({100, 100});
         QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
         QTRY_COMPARE_WITH_TIMEOUT(log().size(), 1, 30000);
-        QTest::qWait(600);
+        QTest::qWait(600); // proves that no second job starts while nothing fits
         QCOMPARE(log().size(), 1);
         m_available = 5000;
         QTRY_COMPARE_WITH_TIMEOUT(log().size(), 2, 3000);
@@ -235,8 +208,7 @@ private slots:
     {
         // The tools ignore SIGTERM, so a stopped one runs on until it is killed or done.
         setDelay("1");
-        TestEnv::writeScript(m_work + QStringLiteral("/cjxl"),
-                             "trap '' TERM\nd='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        FakeEncoder::write(m_work, kBody, FakeEncoder::OnTerm::lingers);
         const QList<TaskItem> tasks = addPhotos({10, 20, 30});
         QSignalSpy finished(m_batch.get(), &BatchController::finished);
         QSignalSpy jobs(m_batch.get(), &BatchController::jobFinished);
@@ -294,7 +266,7 @@ private slots:
     {
         // No custom path: the batch's own search, in the folders it was given, finds the tool.
         const QString folder = m_work + QStringLiteral("/bin");
-        TestEnv::writeScript(folder + QStringLiteral("/cjxl"), "d='" + QFile::encodeName(m_work) + "'\n" + kTool);
+        FakeEncoder::write(m_work, kBody, FakeEncoder::OnTerm::exits, folder + QStringLiteral("/cjxl"));
         m_batch->setJobSettings(AppSettings());
         m_batch->setToolSearchFolders({folder});
         addPhotos({10, 10});
@@ -467,7 +439,7 @@ private slots:
         QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
         m_batch->cancel();
         QVERIFY(!m_batch->isPreparing());
-        QTest::qWait(500);
+        QTest::qWait(500); // proves that the dropped check's answer starts nothing when it comes
         QVERIFY(started.isEmpty() && finished.isEmpty() && log().isEmpty());
         QCOMPARE(m_compress->find(huge.id)->status, TaskStatus::pending);
     }

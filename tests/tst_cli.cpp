@@ -151,10 +151,7 @@ private Q_SLOTS:
         QCOMPARE(cli({QStringLiteral("compress"), QStringLiteral("-q"), QStringLiteral("--output-dir"), given, root}).exitCode, 0);
         QVERIFY(QFileInfo(given + QStringLiteral("/2019/Canon_40D.jxl")).size() > 0);
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Canon_40D.jxl")));
-        Preferences preferences;
-        preferences.remove(SettingsStore::outputFolderKey);
-        preferences.remove(SettingsStore::outputVolumeKey); // remembered by the run that used it
-        preferences.sync();
+        TestEnv::forgetPreferences(); // the folder, and the volume the run remembered with it
     }
 
     // A card with less room than its photos take, originals deleted: each original's room
@@ -190,50 +187,6 @@ private Q_SLOTS:
         QCOMPARE(QDir(photos).entryList({QStringLiteral("*.jpg")}, QDir::Files).size(), 0);
         QCOMPARE(QDir(photos).entryList({QStringLiteral("*.jxl")}, QDir::Files).size(), kPhotos);
         QVERIFY2(room() > before, qPrintable(QStringLiteral("%1 free before, %2 after").arg(before).arg(room())));
-    }
-
-    // Files of other formats under a .jpg name, in one batch with real JPEGs: each is refused by
-    // its content, none is counted, and the real photos convert as ever.
-    void contentThatIsNoJpegIsRefusedInABatch()
-    {
-        for (const QString &name : {QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg")})
-            TestEnv::copyData(QStringLiteral("jpeg/cameras/") + name, m_work);
-        QHash<QString, QByteArray> impostors;
-        for (const auto &[tag, bytes, format] : TestEnv::notJpegFiles()) {
-            const QString path = m_work + QStringLiteral("/%1.jpg").arg(QString::fromLatin1(tag).replace(QLatin1Char(' '), QLatin1Char('_')));
-            TestEnv::writeAll(path, bytes);
-            impostors.insert(path, bytes);
-        }
-        const auto count = [] {
-            return QJsonDocument::fromJson(cli({QStringLiteral("stats"), QStringLiteral("--json")}).out)
-                .object().value(QStringLiteral("lifetimeProcessedCount")).toInteger();
-        };
-        const qint64 before = count();
-
-        const Run run = cli({QStringLiteral("compress"), QStringLiteral("--json"), QStringLiteral("-e"), QStringLiteral("2"),
-                             QStringLiteral("-o"), QStringLiteral("keep"), m_work});
-        QCOMPARE(run.exitCode, 1);
-        const QList<QJsonObject> jobs = run.jobs();
-        QCOMPARE(jobs.size(), impostors.size() + 2);
-        int completed = 0;
-        for (const QJsonObject &job : jobs) {
-            const QString source = job.value(QStringLiteral("source")).toString();
-            if (!impostors.contains(source)) {
-                QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
-                ++completed;
-                continue;
-            }
-            QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
-            QVERIFY(job.value(QStringLiteral("output")).isNull());
-            QVERIFY2(job.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("此文件不是 JPEG 图像，而是 ")),
-                     qPrintable(job.value(QStringLiteral("error")).toString()));
-            QVERIFY(job.value(QStringLiteral("error")).toString().endsWith(QStringLiteral(" 图像（扩展名与内容不符）")));
-            QCOMPARE(TestEnv::readAll(source), impostors.value(source));
-        }
-        QCOMPARE(completed, 2);
-        QCOMPARE(count(), before + 2);
-        const QStringList outputs = QDir(m_work).entryList({QStringLiteral("*.jxl")}, QDir::Files | QDir::Hidden);
-        QCOMPARE(outputs, (QStringList{QStringLiteral("Canon_40D.jxl"), QStringLiteral("Nikon_D70.jxl")}));
     }
 
     // Nothing to convert, yet the hidden temporaries a killed run left go from the folders given
@@ -430,11 +383,6 @@ private Q_SLOTS:
             environment.remove(QString::fromLatin1(name));
         environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
 
-        const Run usage = cli({QStringLiteral("compress")}, environment);
-        QCOMPARE(usage.exitCode, 2);
-        QVERIFY2(usage.err.startsWith("pikora-cli: give at least one file or folder\n\nUsage: pikora-cli compress [options] PATH...\n"),
-                 usage.err.constData());
-
         const QString photo = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
         TestEnv::copyData(QStringLiteral("jpeg/cameras/Nikon_D70.jpg"), m_work);
         const QString missing = m_work + QStringLiteral("/no/such/path");
@@ -449,11 +397,7 @@ private Q_SLOTS:
         QVERIFY2(out.contains(QStringLiteral("\n2 completed, 0 failed, saved ")), qPrintable(out));
 
         const Run scan = cli({QStringLiteral("scan"), photo}, environment);
-        QCOMPARE(scan.exitCode, 0);
-        QVERIFY2(scan.out.startsWith("JPEG:      1 file, "), scan.out.constData());
-        QVERIFY2(scan.out.contains("\nJPEG XL:   0 files, "), scan.out.constData());
-        const Run json = cli({QStringLiteral("scan"), QStringLiteral("--json"), photo}, environment);
-        QCOMPARE(QJsonDocument::fromJson(json.out).object().value(QStringLiteral("jpegFiles")).toInt(), 1);
+        QVERIFY2(scan.out.startsWith("JPEG:      1 file, ") && scan.out.contains("\nJPEG XL:   0 files, "), scan.out.constData());
     }
 
     void verifyAndScan()

@@ -222,7 +222,7 @@ private slots:
         QCOMPARE(m_desktop->calls.value(QStringLiteral("org.freedesktop.login1.Manager.Inhibit")),
                  (QList<QVariantList>{{QStringLiteral("/org/freedesktop/login1"), QStringLiteral("sleep"),
                                        QStringLiteral("Pikora"), reasonText, QStringLiteral("block")}}));
-        QTest::qWait(50);
+        QTest::qWait(50); // proves that the lock stays held until released
         QVERIFY(!m_desktop->lockClosed());
         inhibitor.release();
         QTRY_VERIFY(m_desktop->lockClosed());

@@ -181,6 +181,9 @@ private Q_SLOTS:
                     << mode << strategy << rewrite << QByteArray("refill") << true;
             }
         }
+        // A kept original is checked before its output is placed: the output would hold the old bytes.
+        QTest::newRow("compress, keep, rewritten in place") << int(ConversionMode::jpegToJXL)
+                                                            << int(DeleteStrategy::keepOriginal) << rewrite << QByteArray() << true;
     }
 
     void aSourceChangedDuringItsJob()

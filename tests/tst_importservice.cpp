@@ -38,9 +38,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
     }
 
     void importRules()

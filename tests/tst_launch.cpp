@@ -56,9 +56,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
         m_photos = m_root.filePath(QStringLiteral("photos with space"));
         TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_photos, QStringLiteral("a.jpg"));
         TestEnv::writeAll(photo(QStringLiteral("b.jxl")), QByteArrayLiteral("\xff\x0a"));

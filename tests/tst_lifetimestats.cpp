@@ -30,19 +30,10 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
     }
 
-    void init()
-    {
-        Preferences store;
-        for (const QString &key : {LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey,
-                                   LifetimeStats::reductionSavedKey, LifetimeStats::reductionOriginalKey})
-            store.remove(key);
-        store.sync();
-    }
+    void init() { TestEnv::forgetPreferences(); }
 
     // As a new process reads them: QSettings' INI file gives text, the byte count outgrows a
     // double, and counters an older version stored have no average to offer.

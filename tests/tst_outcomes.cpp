@@ -156,28 +156,6 @@ private Q_SLOTS:
         QCOMPARE(failureOf("echo 'out of luck' >&2; exit 1", good), QStringLiteral("cjxl 运行出错 (代码 1): out of luck"));
     }
 
-    void killedToolsSaySo_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("SIGKILL") << QByteArray("echo 'half way' >&2; kill -KILL $$")
-                                 << QStringLiteral("cjxl 被强制终止 (信号 9, SIGKILL)，系统可能内存不足: half way");
-        QTest::newRow("SIGSEGV") << QByteArray("kill -SEGV $$")
-                                 << QStringLiteral("cjxl 被信号终止 (信号 11, SIGSEGV): ");
-        QTest::newRow("SIGTERM from elsewhere") << QByteArray("kill -TERM $$")
-                                                << QStringLiteral("cjxl 被信号终止 (信号 15, SIGTERM): ");
-        // An exit status of 137 is a number the tool chose, not a signal.
-        QTest::newRow("exit 137") << QByteArray("exit 137") << QStringLiteral("cjxl 运行出错 (代码 137): ");
-    }
-
-    void killedToolsSaySo()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(QString, expected);
-        const QString source = TestEnv::copyData(QStringLiteral("jpeg/cameras/Canon_40D.jpg"), m_work);
-        QCOMPARE(failureOf(script, source), expected);
-    }
-
     void longMessagesKeepTheirEnd()
     {
         // 100,000 three-byte characters: the kept 64 KiB start inside one, which must not turn

@@ -34,9 +34,7 @@ class TestPreferences final : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_dir.path());
+        QVERIFY(TestEnv::isolate(m_dir));
         m_file = Preferences().fileName();
         QVERIFY2(m_file.startsWith(m_dir.path()) && m_file.endsWith(QStringLiteral("/pikora/pikora.ini")), qPrintable(m_file));
     }

@@ -21,41 +21,6 @@ const QString kNautilusCompress = QStringLiteral(".local/share/nautilus/scripts/
 const QString kDolphinMenu = QStringLiteral(".local/share/kio/servicemenus/io.gitlab.tolvane.Pikora.desktop");
 const QString kNemoCompress = QStringLiteral(".local/share/nemo/actions/io.gitlab.tolvane.Pikora-compress.nemo_action");
 
-// Expected native files. Nemo: %1 is the menu title, %2 the option; Nautilus and Caja: %1 is the option.
-const char kNemo[] = R"([Nemo Action]
-Active=true
-Name=%1
-Exec="/opt/Pikora Apps/pikora" %2 %F
-Selection=notnone
-Extensions=any;
-Quote=double
-)";
-
-const char kNautilusScript[] = R"(#!/bin/sh
-for f in "$@"; do
-    case $f in /*) ;; *) f=$PWD/$f ;; esac
-    set -- "$@" "$f"
-    shift
-done
-exec '/opt/Pikora Apps/pikora' %1 "$@"
-)";
-
-const char kDolphin[] = R"([Desktop Entry]
-Type=Service
-Name=Pikora
-MimeType=image/jpeg;image/jxl;inode/directory;
-X-KDE-ServiceTypes=KonqPopupMenu/Plugin
-Actions=compress;restore;
-
-[Desktop Action compress]
-Name=使用Pikora进行无损瘦身
-Exec="/opt/Pikora Apps/pikora" --compress %F
-
-[Desktop Action restore]
-Name=使用Pikora还原为 JPEG
-Exec="/opt/Pikora Apps/pikora" --restore %F
-)";
-
 QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
@@ -153,36 +118,24 @@ private slots:
         QVERIFY(QFile::exists(home(kNautilusCompress) + QStringLiteral("/keeps it")) && QFile::exists(home(kDolphinMenu)));
     }
 
+    // Where each file manager looks, and executable where it runs only such files (what the
+    // files start: tst_filemanageractions).
     void nativeFiles_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("contents");
         QTest::addColumn<bool>("executable");
-        const auto row = [](const char *name, const QString &path, const QString &contents, bool executable) {
-            QTest::newRow(name) << path << contents << executable;
-        };
-        const QString compress = QStringLiteral("使用Pikora进行无损瘦身");
         const QString restore = QStringLiteral("使用Pikora还原为 JPEG");
-        const QString toCompress = QString::fromUtf8(kNautilusScript).arg(QLatin1String("--compress"));
-        const QString toRestore = QString::fromUtf8(kNautilusScript).arg(QLatin1String("--restore"));
-        const QString nemo = QString::fromUtf8(kNemo);
-        row("nautilus compress", kNautilusCompress, toCompress, true);
-        row("nautilus restore", QStringLiteral(".local/share/nautilus/scripts/") + restore, toRestore, true);
-        row("caja compress", QStringLiteral(".config/caja/scripts/") + compress, toCompress, true);
-        row("caja restore", QStringLiteral(".config/caja/scripts/") + restore, toRestore, true);
-        row("dolphin", kDolphinMenu, QString::fromUtf8(kDolphin), true);
-        row("nemo compress", kNemoCompress, nemo.arg(compress, QLatin1String("--compress")), false);
-        row("nemo restore", QStringLiteral(".local/share/nemo/actions/io.gitlab.tolvane.Pikora-restore.nemo_action"),
-            nemo.arg(restore, QLatin1String("--restore")), false);
+        QTest::newRow("nautilus") << kNautilusCompress << true;
+        QTest::newRow("caja") << QStringLiteral(".config/caja/scripts/") + restore << true;
+        QTest::newRow("dolphin") << kDolphinMenu << true;
+        QTest::newRow("nemo") << kNemoCompress << false;
     }
 
     void nativeFiles()
     {
         QFETCH(QString, path);
-        QFETCH(QString, contents);
         QFETCH(bool, executable);
         QVERIFY(QAI::install(m_where));
-        QCOMPARE(QString::fromUtf8(TestEnv::readAll(home(path))), contents);
         const auto mode = std::filesystem::status(QFile::encodeName(home(path)).toStdString()).permissions();
         QCOMPARE(int(mode), executable ? 0755 : 0644);
     }

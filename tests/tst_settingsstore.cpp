@@ -26,20 +26,11 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
         m_fakeTool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/tool")), "exit 0");
     }
 
-    void init()
-    {
-        Preferences store;
-        store.remove(SettingsStore::settingsKey);
-        store.remove(SettingsStore::outputFolderKey);
-        store.remove(SettingsStore::outputVolumeKey);
-        store.sync();
-    }
+    void init() { TestEnv::forgetPreferences(); }
 
     void startUpAndSettings_data()
     {

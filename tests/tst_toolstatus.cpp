@@ -20,10 +20,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
-        Preferences().remove(SettingsStore::settingsKey);
+        QVERIFY(TestEnv::isolate(m_root));
+        TestEnv::forgetPreferences();
         m_fakeTool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/tool")), "exit 0");
     }
 

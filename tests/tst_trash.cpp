@@ -53,9 +53,7 @@ class TestTrash final : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        TestEnv::isolateHome(m_root.path());
-        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(TestEnv::isolate(m_root));
         m_dataHome = qgetenv("XDG_DATA_HOME");
         m_trash = QFile::decodeName(m_dataHome) + QStringLiteral("/Trash");
         m_dir = m_root.filePath(QStringLiteral("photos"));

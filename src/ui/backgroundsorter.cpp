@@ -1,5 +1,7 @@
 #include "ui/backgroundsorter.h"
 
+#include "engine/whenready.h"
+
 #include <QCoreApplication>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -37,18 +39,19 @@ void BackgroundSorter::start(const TaskSortKeys &keys, TaskSortKeys::Snapshot sn
     m_run = run;
     m_waiting = {};
     m_latest->store(run);
-    QtConcurrent::run(sortPool(),
-                      [keys, snapshot = std::move(snapshot), latest = m_latest, run]() mutable {
-                          // A newer run is queued behind this one: it alone counts.
-                          if (latest->load() != run)
-                              return std::make_shared<TaskSortKeys::Sorted>();
-                          // The snapshot is moved in and freed here, not on the GUI thread, where
-                          // freeing a long list's names would stall.
-                          return std::make_shared<TaskSortKeys::Sorted>(keys.sorted(std::exchange(snapshot, {})));
-                      })
-        .then(this, [this, run, landing = std::move(landing)](const std::shared_ptr<TaskSortKeys::Sorted> &sorted) {
-            arrived(run, sorted, landing);
-        });
+    const auto sorting = QtConcurrent::run(sortPool(), [keys, snapshot = std::move(snapshot), latest = m_latest, run]() mutable {
+        // A newer run is queued behind this one: it alone counts.
+        if (latest->load() != run)
+            return std::make_shared<TaskSortKeys::Sorted>();
+        // The snapshot is moved in and freed here, not on the GUI thread, where freeing a long
+        // list's names would stall.
+        return std::make_shared<TaskSortKeys::Sorted>(keys.sorted(std::exchange(snapshot, {})));
+    });
+    // Not QFuture::then: a run that ends while the continuation is attached would land at once,
+    // inside start(), where a cancel cannot stop it, or twice.
+    whenReady(this, sorting, [this, run, landing = std::move(landing)](const std::shared_ptr<TaskSortKeys::Sorted> &sorted) {
+        arrived(run, sorted, landing);
+    });
 }
 
 void BackgroundSorter::cancel()

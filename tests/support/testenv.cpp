@@ -1,8 +1,14 @@
 #include "testenv.h"
 
+#include "app/lifetimestats.h"
+#include "app/settingsstore.h"
+#include "platform/preferences.h"
+#include "platform/uilanguage.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -30,6 +36,25 @@ void isolateHome(const QString &root)
     const QString runtime = QDir(root).absoluteFilePath(QStringLiteral("runtime"));
     make("XDG_RUNTIME_DIR", runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool isolate(const QTemporaryDir &root)
+{
+    if (!root.isValid())
+        return false;
+    QStandardPaths::setTestModeEnabled(true);
+    isolateHome(root.path());
+    return true;
+}
+
+void forgetPreferences()
+{
+    Preferences store;
+    for (const QString &key : {SettingsStore::settingsKey, SettingsStore::outputFolderKey, SettingsStore::outputVolumeKey,
+                               LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey, LifetimeStats::reductionSavedKey,
+                               LifetimeStats::reductionOriginalKey, UiLanguage::preferenceKey})
+        store.remove(key);
+    store.sync();
 }
 
 QString dataPath(const QString &relative)

@@ -5,12 +5,19 @@
 #include <QString>
 #include <QStringList>
 
+class QTemporaryDir;
+
 // Helpers shared by the test suites: isolated home folders, test data and fake tools.
 namespace TestEnv {
 
 // Points HOME and the XDG folders (config, data, cache, runtime) below root, so nothing a
 // test does reaches the real user's files. Call before the first QSettings or QStandardPaths use.
 void isolateHome(const QString &root);
+// The usual start of a suite: root is valid, Qt's test mode is on and the home lies within root.
+bool isolate(const QTemporaryDir &root);
+// Removes what the services store (settings, output folder and its volume, lifetime counters,
+// language), so that a test starts as on a fresh install.
+void forgetPreferences();
 // Makes folder and points TMPDIR at it (verification copies and downloads land there); returns it.
 QString isolateTemporaries(const QString &folder);
 
