@@ -4,12 +4,21 @@
 #include "scratchvolume.h"
 #include "testenv.h"
 
+#include <QCryptographicHash>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QMap>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,11 +28,30 @@
 
 namespace {
 
+// tumblerd loads every plugin it has (PDF, video, fonts) before it answers: seconds on a loaded
+// machine. Only a hang reaches this.
+constexpr int kServiceMilliseconds = 120000;
+
 // How the file manager's side runs the entry.
 enum class Caller {
     NamesPath,       // names an output path and reads what is there afterwards (PCManFM)
     HoldsOutputOpen, // makes the output file and reads it through its own descriptor (tumbler)
     GnomeSandbox,    // GNOME's thumbnail factory: bubblewrap, a private /tmp for the output
+};
+
+// tumbler's signals, relayed so that QSignalSpy can record them.
+class ThumbnailerSignals final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ThumbnailerSignals)
+
+public:
+    ThumbnailerSignals() = default;
+
+Q_SIGNALS:
+    void ready(uint handle, const QStringList &uris);
+    void error(uint handle, const QStringList &uris, int code, const QString &message);
+    void finished(uint handle);
 };
 
 // A picture whose four quadrants differ, so every turn and mirror of it looks different.
@@ -567,6 +595,147 @@ private Q_SLOTS:
             png = held.readAll();
         QVERIFY(png.endsWith(QByteArray("IEND\xAE\x42\x60\x82", 8)));
         QCOMPARE(QImage::fromData(png, "png").size(), expected);
+    }
+
+    // Thunar's way: tumbler on a bus of its own, with the installed entry and this build's program on
+    // its PATH, asked over D-Bus for converted photos and a damaged file in each flavor. It reads the
+    // PNG back through the file it made and writes the freedesktop thumbnail cache itself.
+    void thumbnailService()
+    {
+        // Under the multiarch library folder on Debian, under /usr/lib elsewhere.
+        QStringList libraries = QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        libraries << QString();
+        QString tumblerd;
+        for (const QString &folder : std::as_const(libraries))
+            if (QFileInfo(QStringLiteral("/usr/lib/%1/tumbler-1/tumblerd").arg(folder)).isExecutable())
+                tumblerd = QDir::cleanPath(QStringLiteral("/usr/lib/%1/tumbler-1/tumblerd").arg(folder));
+        if (tumblerd.isEmpty())
+            QSKIP("tumblerd is not installed (scripts/deps.sh installs tumbler)");
+
+        const QString root = m_dir.filePath(QStringLiteral("service-%1").arg(++m_runs));
+        const QString share = root + QStringLiteral("/share");
+        TestEnv::writeAll(share + QStringLiteral("/thumbnailers/pikora-jxl.thumbnailer"),
+                          TestEnv::readAll(QStringLiteral(PIKORA_THUMBNAILER_ENTRY)));
+        // gdk-pixbuf, which tumbler reads the PNG with, tells formats apart by the MIME database.
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), share + QStringLiteral("/mime")));
+        // Where gdk-pixbuf has a JPEG XL loader, tumbler's own image plugin would answer first.
+        TestEnv::writeAll(root + QStringLiteral("/config/tumbler/tumbler.rc"), "[PixbufThumbnailer]\nDisabled=true\n");
+        const QString temporaries = root + QStringLiteral("/tmp");
+        QVERIFY(QDir().mkpath(temporaries));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_DIRS"), share);
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/home/.local/share"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+        environment.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
+        environment.insert(QStringLiteral("TMPDIR"), temporaries);
+        environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(PIKORA_THUMBNAILER_PATH)).absolutePath()
+                                                       + QStringLiteral(":/usr/bin:/bin"));
+
+        const QString photos = root + QStringLiteral("/photos");
+        const QString camera = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Reconyx_HC500_Hyperfire.jpg"));
+        const QString small = TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg"));
+        // URI of each file asked for → the JPEG it was converted from (none: damaged).
+        QMap<QString, QString> asked;
+        const auto uri = [](const QString &path) { return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded); };
+        QDir().mkpath(photos);
+        asked.insert(uri(encode(camera, QStringLiteral("service-%1/photos/Reconyx.jxl").arg(m_runs),
+                                {QStringLiteral("--lossless_jpeg=1"), QStringLiteral("-e"), QStringLiteral("3")})),
+                     camera);
+        asked.insert(uri(TestEnv::copyData(QStringLiteral("jxl/from-jpeg.jxl"), photos, QStringLiteral("我的 照片 #1.jxl"))),
+                     small);
+        const QString damaged =
+            uri(TestEnv::copyData(QStringLiteral("jxl/truncated.jxl"), photos, QStringLiteral("damaged.jxl")));
+        asked.insert(damaged, QString());
+
+        QProcess bus;
+        bus.setProcessEnvironment(environment);
+        // Its socket in the test's folder, not a stray one in /tmp.
+        bus.start(QStringLiteral("dbus-daemon"), QStringLiteral("--session --nofork --print-address").split(u' ')
+                                                     << QStringLiteral("--address=unix:path=") + root + QStringLiteral("/bus"));
+        QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), kServiceMilliseconds);
+        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        QProcess service;
+        service.setProcessEnvironment(environment);
+        service.start(tumblerd, QStringList());
+        const auto stop = qScopeGuard([&service, &bus] {
+            for (QProcess *process : {&service, &bus}) {
+                process->kill();
+                process->waitForFinished();
+            }
+        });
+        const QString connectionName = QStringLiteral("tumbler-%1").arg(m_runs);
+        QDBusConnection connection = QDBusConnection::connectToBus(address, connectionName);
+        const auto disconnect = qScopeGuard([&connectionName] { QDBusConnection::disconnectFromBus(connectionName); });
+        QVERIFY2(connection.isConnected(), qPrintable(connection.lastError().message()));
+        const QString name = QStringLiteral("org.freedesktop.thumbnails.Thumbnailer1");
+        const QString path = QStringLiteral("/org/freedesktop/thumbnails/Thumbnailer1");
+        QTRY_VERIFY_WITH_TIMEOUT(connection.interface()->isServiceRegistered(name).value(), kServiceMilliseconds);
+
+        ThumbnailerSignals events;
+        QVERIFY(connection.connect(QString(), path, name, QStringLiteral("Ready"), &events, SIGNAL(ready(uint,QStringList))));
+        QVERIFY(connection.connect(QString(), path, name, QStringLiteral("Error"), &events,
+                                   SIGNAL(error(uint,QStringList,int,QString))));
+        QVERIFY(connection.connect(QString(), path, name, QStringLiteral("Finished"), &events, SIGNAL(finished(uint))));
+        QSignalSpy ready(&events, &ThumbnailerSignals::ready);
+        QSignalSpy error(&events, &ThumbnailerSignals::error);
+        QSignalSpy finished(&events, &ThumbnailerSignals::finished);
+        const QString cache = root + QStringLiteral("/cache/thumbnails/");
+        const auto md5 = [](const QString &text) {
+            return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+        };
+        QStringList converted = asked.keys();
+        converted.removeOne(damaged);
+        for (const auto &[flavor, size] : {std::pair(QStringLiteral("normal"), 128), std::pair(QStringLiteral("large"), 256)}) {
+            ready.clear();
+            error.clear();
+            finished.clear();
+            QDBusMessage queue = QDBusMessage::createMethodCall(name, path, name, QStringLiteral("Queue"));
+            queue << QStringList(asked.keys()) << QStringList(asked.size(), QStringLiteral("image/jxl")) << flavor
+                  << QStringLiteral("default") << 0U;
+            const QDBusReply<uint> handle = connection.call(queue);
+            QVERIFY2(handle.isValid(), qPrintable(handle.error().message()));
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kServiceMilliseconds);
+            QCOMPARE(finished.first().first().toUInt(), handle.value());
+
+            QStringList made;
+            for (const QList<QVariant> &arguments : std::as_const(ready)) {
+                QCOMPARE(arguments.at(0).toUInt(), handle.value());
+                made += arguments.at(1).toStringList();
+            }
+            QStringList failed;
+            for (const QList<QVariant> &arguments : std::as_const(error)) {
+                QCOMPARE(arguments.at(0).toUInt(), handle.value());
+                failed += arguments.at(1).toStringList();
+            }
+            made.sort();
+            QCOMPARE(made, converted);
+            QCOMPARE(failed, QStringList{damaged});
+
+            for (const QString &photo : std::as_const(made)) {
+                const QImage image(cache + flavor + u'/' + md5(photo) + QStringLiteral(".png"), "png");
+                QVERIFY2(!image.isNull(), qPrintable(flavor + u' ' + photo));
+                const QImage expected = expectedPicture(asked.value(photo), size);
+                QCOMPARE(image.size(), expected.size());
+                QVERIFY2(near(average(image), average(expected), 8),
+                         qPrintable(average(image).name() + u" vs " + average(expected).name()));
+                QCOMPARE(image.text(QStringLiteral("Thumb::URI")), photo);
+                // Whole seconds as readers take them (tumbler adds a fraction).
+                const QDateTime modified = QFileInfo(QUrl(photo).toLocalFile()).lastModified();
+                QCOMPARE(image.text(QStringLiteral("Thumb::MTime")).section(u'.', 0, 0),
+                         QString::number(modified.toSecsSinceEpoch()));
+            }
+        }
+        // No thumbnail of the damaged file; a record of the failure may go under fail/ only.
+        QDirIterator files(cache, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString file = files.next();
+            QVERIFY2(!file.endsWith(md5(damaged) + QStringLiteral(".png")) || file.startsWith(cache + QStringLiteral("fail/")),
+                     qPrintable(file));
+        }
+        // Nothing left of tumbler's files or of ours.
+        QCOMPARE(TestEnv::entries(temporaries), QStringList());
     }
 };
 
