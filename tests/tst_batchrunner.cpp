@@ -56,7 +56,7 @@ private slots:
         TestEnv::forgetPreferences();
         m_work = m_root.filePath(QString::fromLatin1(QTest::currentTestFunction()));
         m_workspace = std::make_unique<Workspace>();
-        m_settings = std::make_unique<SettingsStore>();
+        m_settings = std::make_unique<SettingsStore>(HardwareInfo());
         m_batch = std::make_unique<BatchController>(m_workspace->compressTasks(), m_workspace->restoreTasks());
         m_runner = std::make_unique<BatchRunner>(m_batch.get(), m_workspace.get(), m_settings.get());
     }
