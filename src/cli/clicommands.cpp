@@ -26,11 +26,6 @@ namespace CliCommands {
 
 namespace {
 
-struct Texts
-{
-    Q_DECLARE_TR_FUNCTIONS(CliCommands)
-};
-
 using CliConsole::err;
 using CliConsole::out;
 
@@ -52,7 +47,7 @@ bool explicitToolsUsable(const CliOptions &options)
     bool usable = true;
     for (const auto &[option, path] : {std::pair{"--cjxl", options.cjxl}, std::pair{"--djxl", options.djxl}}) {
         if (path && !ToolCommands::isExecutableFile(*path)) {
-            err() << "pikora-cli: " << Texts::tr("%1 %2：不是可执行文件").arg(QLatin1String(option), *path) << Qt::endl;
+            err() << "pikora-cli: " << CliTexts::tr("%1 %2：不是可执行文件").arg(QLatin1String(option), *path) << Qt::endl;
             usable = false;
         }
     }
@@ -72,14 +67,14 @@ int verify(const CliOptions &options)
     const std::optional<Format> first = formatOf(jpeg, &firstError);
     const std::optional<Format> second = formatOf(jxl, &secondError);
     if (first == Format::jxl && second == Format::jpeg) {
-        err() << "pikora-cli: " << Texts::tr("参数顺序反了：verify 先接 JPEG，再接 JXL") << Qt::endl;
+        err() << "pikora-cli: " << CliTexts::tr("参数顺序反了：verify 先接 JPEG，再接 JXL") << Qt::endl;
         return 2;
     }
     for (const auto &[path, format, error, wanted, name] :
-         {std::tuple{jpeg, first, firstError, Format::jpeg, Texts::tr("%1 不是 JPEG 文件")},
-          std::tuple{jxl, second, secondError, Format::jxl, Texts::tr("%1 不是 JPEG XL 文件")}}) {
+         {std::tuple{jpeg, first, firstError, Format::jpeg, CliTexts::tr("%1 不是 JPEG 文件")},
+          std::tuple{jxl, second, secondError, Format::jxl, CliTexts::tr("%1 不是 JPEG XL 文件")}}) {
         if (!format) {
-            err() << "pikora-cli: " << Texts::tr("无法读取 %1：%2").arg(path, error) << Qt::endl;
+            err() << "pikora-cli: " << CliTexts::tr("无法读取 %1：%2").arg(path, error) << Qt::endl;
             return 2;
         }
         if (*format != wanted) {
@@ -97,10 +92,10 @@ int verify(const CliOptions &options)
     verification.start();
     loop.exec();
     if (verification.outcome() == Verification::Outcome::passed) {
-        out() << Texts::tr("一致：%1 可逐字节还原出 %2").arg(jxl, jpeg) << Qt::endl;
+        out() << CliTexts::tr("一致：%1 可逐字节还原出 %2").arg(jxl, jpeg) << Qt::endl;
         return 0;
     }
-    err() << (verification.error() ? verification.error()->errorDescription() : Texts::tr("已取消"))
+    err() << (verification.error() ? verification.error()->errorDescription() : CliTexts::tr("已取消"))
           << Qt::endl;
     return 1;
 }
@@ -124,13 +119,13 @@ int scan(const CliOptions &options)
         out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return status;
     }
-    out() << Texts::tr("JPEG：    %n 个文件，%1", nullptr, int(result.jpegFiles.size()))
+    out() << CliTexts::tr("JPEG：    %n 个文件，%1", nullptr, int(result.jpegFiles.size()))
                  .arg(formattedBytes(result.totalJPEGBytes))
           << Qt::endl
-          << Texts::tr("JPEG XL： %n 个文件，%1", nullptr, int(result.jxlFiles.size()))
+          << CliTexts::tr("JPEG XL： %n 个文件，%1", nullptr, int(result.jxlFiles.size()))
                  .arg(formattedBytes(result.totalJXLBytes))
           << Qt::endl
-          << Texts::tr("预计可节省：%1").arg(formattedBytes(result.estimatedSavedBytes())) << Qt::endl;
+          << CliTexts::tr("预计可节省：%1").arg(formattedBytes(result.estimatedSavedBytes())) << Qt::endl;
     return status;
 }
 
@@ -147,7 +142,7 @@ int stats(const CliOptions &options)
         out() << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return 0;
     }
-    out() << Texts::tr("累计已节省 %1，共 %n 次转换", nullptr, int(std::min<qint64>(count, INT_MAX))).arg(formattedBytes(bytes))
+    out() << CliTexts::tr("累计已节省 %1，共 %n 次转换", nullptr, int(std::min<qint64>(count, INT_MAX))).arg(formattedBytes(bytes))
           << Qt::endl;
     return 0;
 }

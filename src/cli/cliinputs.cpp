@@ -15,11 +15,6 @@ namespace CliInputs {
 
 namespace {
 
-struct Texts
-{
-    Q_DECLARE_TR_FUNCTIONS(CliCommands)
-};
-
 QList<QUrl> absoluteUrls(const QStringList &paths)
 {
     QList<QUrl> urls;
@@ -61,7 +56,7 @@ std::optional<Inputs> of(const CliOptions &options)
         QString error;
         const std::optional<QList<QByteArray>> listed = readPathList(*options.filesFrom, options.nulSeparated, &error);
         if (!listed) {
-            CliConsole::err() << "pikora-cli: " << Texts::tr("--files-from %1：%2").arg(*options.filesFrom, error)
+            CliConsole::err() << "pikora-cli: " << CliTexts::tr("--files-from %1：%2").arg(*options.filesFrom, error)
                               << Qt::endl;
             return std::nullopt;
         }

@@ -32,11 +32,6 @@ namespace CliCommands {
 
 namespace {
 
-struct Texts
-{
-    Q_DECLARE_TR_FUNCTIONS(CliCommands)
-};
-
 using CliConsole::err;
 using CliConsole::out;
 
@@ -93,7 +88,7 @@ int convert(const CliOptions &options)
         const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(*options.outputDir));
         const QFileInfo info(folder);
         if (info.exists() && !info.isDir()) {
-            err() << "pikora-cli: " << Texts::tr("--output-dir %1：不是文件夹").arg(folder) << Qt::endl;
+            err() << "pikora-cli: " << CliTexts::tr("--output-dir %1：不是文件夹").arg(folder) << Qt::endl;
             return 2;
         }
         batch.setOutputFolder(folder);
@@ -153,7 +148,7 @@ int convert(const CliOptions &options)
 
     if (list->isEmpty()) {
         if (!options.quiet && !options.json && tally.refused == 0)
-            out() << (mode == ConversionMode::jpegToJXL ? Texts::tr("未找到 JPEG 文件。") : Texts::tr("未找到 JPEG XL 文件。"))
+            out() << (mode == ConversionMode::jpegToJXL ? CliTexts::tr("未找到 JPEG 文件。") : CliTexts::tr("未找到 JPEG XL 文件。"))
                   << Qt::endl;
         return tally.refused > 0 || unreachable ? 1 : 0;
     }
@@ -203,7 +198,7 @@ int convert(const CliOptions &options)
         }
         interrupted = true;
         progress.clear();
-        err() << Texts::tr("已中断：正在停止运行中的任务...") << Qt::endl;
+        err() << CliTexts::tr("已中断：正在停止运行中的任务...") << Qt::endl;
         runner.cancel();
         settle.start();
     });

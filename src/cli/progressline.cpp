@@ -9,11 +9,6 @@
 
 namespace {
 
-struct Texts
-{
-    Q_DECLARE_TR_FUNCTIONS(CliCommands)
-};
-
 } // namespace
 
 ProgressLine::ProgressLine(bool enabled)
@@ -29,7 +24,7 @@ void ProgressLine::draw(qsizetype done, qsizetype total, qint64 saved)
     constexpr int kWidth = 24;
     const int filled = total > 0 ? int(done * kWidth / total) : 0;
     CliConsole::out() << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char('-'))
-                      << "] " << done << '/' << total << "  " << Texts::tr("已节省 %1").arg(formattedBytes(saved)) << "  "
+                      << "] " << done << '/' << total << "  " << CliTexts::tr("已节省 %1").arg(formattedBytes(saved)) << "  "
                       << RunReport::elapsedText(m_clock.elapsed()) << Qt::flush;
 }
 

@@ -1,5 +1,6 @@
 #include "runreport.h"
 
+#include "cliconsole.h"
 #include "model/formattedbytes.h"
 
 #include <QCoreApplication>
@@ -9,11 +10,6 @@
 namespace RunReport {
 
 namespace {
-
-struct Texts
-{
-    Q_DECLARE_TR_FUNCTIONS(CliCommands)
-};
 
 QString statusName(TaskStatus status)
 {
@@ -89,23 +85,23 @@ QString jobLine(const TaskItem &task)
         if (task.savedBytes() > 0)
             details.append(QStringLiteral("-%1%").arg(task.savingsRatio(), 0, 'f', 1));
         if (task.isVerified)
-            details.append(Texts::tr("已校验"));
+            details.append(CliTexts::tr("已校验"));
         if (task.reused)
-            details.append(Texts::tr("由之前的运行生成"));
-        QString line = Texts::tr("完成    %1 -> %2（%3）")
-                           .arg(source, task.destinationURL->toLocalFile(), details.join(Texts::tr("，")));
+            details.append(CliTexts::tr("由之前的运行生成"));
+        QString line = CliTexts::tr("完成    %1 -> %2（%3）")
+                           .arg(source, task.destinationURL->toLocalFile(), details.join(CliTexts::tr("，")));
         if (task.warning)
-            line += u'\n' + Texts::tr("        警告：%1").arg(*task.warning);
+            line += u'\n' + CliTexts::tr("        警告：%1").arg(*task.warning);
         return line;
     }
     case TaskStatus::failed:
-        return Texts::tr("失败    %1：%2").arg(source, task.errorMessage.value_or(QString()));
+        return CliTexts::tr("失败    %1：%2").arg(source, task.errorMessage.value_or(QString()));
     case TaskStatus::skipped:
         if (task.skipReason == SkipReason::notSmaller)
-            return Texts::tr("已跳过  %1（转换后不会更小，已保留原 JPEG）").arg(source);
-        return Texts::tr("已跳过  %1 -> %2（之前已转换）").arg(source, task.destinationURL.value_or(QUrl()).toLocalFile());
+            return CliTexts::tr("已跳过  %1（转换后不会更小，已保留原 JPEG）").arg(source);
+        return CliTexts::tr("已跳过  %1 -> %2（之前已转换）").arg(source, task.destinationURL.value_or(QUrl()).toLocalFile());
     default:
-        return Texts::tr("已停止  %1").arg(source);
+        return CliTexts::tr("已停止  %1").arg(source);
     }
 }
 
@@ -117,23 +113,23 @@ QString elapsedText(qint64 ms)
 
 QString summaryLine(const Tally &tally, ConversionMode mode, qint64 elapsedMs)
 {
-    QStringList parts{Texts::tr("%1 个完成，%2 个失败")
+    QStringList parts{CliTexts::tr("%1 个完成，%2 个失败")
                           .arg(tally.done - tally.failed - tally.skipped)
                           .arg(tally.failed + tally.refused)};
     if (tally.skipped > tally.notSmaller)
-        parts.append(Texts::tr("%1 个已跳过").arg(tally.skipped - tally.notSmaller));
+        parts.append(CliTexts::tr("%1 个已跳过").arg(tally.skipped - tally.notSmaller));
     if (tally.notSmaller > 0)
-        parts.append(Texts::tr("%n 个转换后不会更小，保留为 JPEG", nullptr, int(tally.notSmaller)));
+        parts.append(CliTexts::tr("%n 个转换后不会更小，保留为 JPEG", nullptr, int(tally.notSmaller)));
     if (tally.kept > 0)
-        parts.append(Texts::tr("%n 个原文件未能移除", nullptr, int(tally.kept)));
+        parts.append(CliTexts::tr("%n 个原文件未能移除", nullptr, int(tally.kept)));
     if (mode == ConversionMode::jpegToJXL) {
         parts.append(tally.originalBytes > 0
-                         ? Texts::tr("节省 %1，占 %2 的 %3%")
+                         ? CliTexts::tr("节省 %1，占 %2 的 %3%")
                                .arg(formattedBytes(tally.saved), formattedBytes(tally.originalBytes),
                                     QString::number(double(tally.saved) * 100.0 / double(tally.originalBytes), 'f', 1))
-                         : Texts::tr("节省 %1").arg(formattedBytes(tally.saved)));
+                         : CliTexts::tr("节省 %1").arg(formattedBytes(tally.saved)));
     }
-    return Texts::tr("%1，用时 %2").arg(parts.join(Texts::tr("，")), elapsedText(elapsedMs));
+    return CliTexts::tr("%1，用时 %2").arg(parts.join(CliTexts::tr("，")), elapsedText(elapsedMs));
 }
 
 } // namespace RunReport
