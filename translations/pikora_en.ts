@@ -146,7 +146,7 @@ Turn JXL back into the exact JPEG</translation>
     </message>
     <message>
         <source>快速查看(&amp;Q)…</source>
-        <translation>&amp;Quick Look…</translation>
+        <translation>&amp;Quick View…</translation>
     </message>
     <message>
         <source>压缩照片模式(&amp;C)</source>
@@ -1666,7 +1666,7 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     </message>
     <message>
         <source>快速查看(&amp;Q)</source>
-        <translation>&amp;Quick Look</translation>
+        <translation>&amp;Quick View</translation>
     </message>
     <message>
         <source>用默认程序打开(&amp;O)</source>
