@@ -2,7 +2,8 @@
 """Plants the faults listed in a mutants file into the sources, one at a time, rebuilds, runs the
 suites that should notice each, and prints which faults survived.
 
-    scripts/mutants.py [--list tests/mutants.list] [--build build-mutants] [--only WORD] [--jobs N]
+    scripts/mutants.py [--list tests/mutants.list] [--build build-mutants] [--only WORD]
+                       [--suite NAME]... [--jobs N]
 
 Each entry of the list is a block of lines separated by a blank line:
 
@@ -101,12 +102,16 @@ def main():
     parser.add_argument("--list", default=str(ROOT / "tests" / "mutants.list"))
     parser.add_argument("--build", default=str(ROOT / "build-mutants"))
     parser.add_argument("--only", help="plant only the faults whose words contain this text")
+    parser.add_argument("--suite", action="append", default=[],
+                        help="plant only the faults that name this suite (may be given more than once)")
     parser.add_argument("--jobs", default=str(os.cpu_count() or 2))
     arguments = parser.parse_args()
 
     faults = parse(Path(arguments.list))
     if arguments.only:
         faults = [f for f in faults if arguments.only.lower() in " ".join(f["words"]).lower()]
+    if arguments.suite:
+        faults = [f for f in faults if set(arguments.suite) & set(f["suites"])]
     # Every fault must still fit the code before anything is planted.
     stale = []
     for fault in faults:
