@@ -7,50 +7,38 @@
 # throw-away home.
 # Usage: keyboard_run.sh PIKORA DATA_DIR. Exit 77 (skipped) only when Xvfb is missing.
 set -u
-
 pikora=$1
 data=$2
 
+# Runs "$@" every 0.2 s, up to $tries times, until it succeeds.
+retry() {
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
 if [ -z "${PIKORA_X11_INNER:-}" ]; then
-    if ! command -v Xvfb >/dev/null; then
-        echo "Xvfb is not installed: skipped"
-        exit 77
-    fi
+    command -v Xvfb >/dev/null || { echo "Xvfb is not installed: skipped"; exit 77; }
     for tool in openbox xdotool dbus-run-session; do
         command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
     done
-
     work=$(mktemp -d)
     xvfb_pid=
-    cleanup() {
-        [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-        rm -rf "$work"
-    }
-    trap cleanup EXIT
-
-    display=
+    trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
     for n in $(seq 91 140); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            display=$n
-            break
-        fi
+        [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ] && { display=$n; break; }
     done
-    [ -n "$display" ] || { echo "FAIL: no free X display number"; exit 1; }
+    [ -n "${display:-}" ] || { echo "FAIL: no free X display number"; exit 1; }
     Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X$display" ] && break
-        sleep 0.1
-    done
-    [ -e "/tmp/.X11-unix/X$display" ] || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-
+    tries=50 retry test -e "/tmp/.X11-unix/X$display" || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=":$display" QT_QPA_PLATFORM=xcb PIKORA_X11_INNER=1 PIKORA_X11_WORK="$work"
     export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
     export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/runtime"
-    mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+    mkdir -p "$XDG_CONFIG_HOME/pikora" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
-    # No update check from a test.
-    mkdir -p "$XDG_CONFIG_HOME/pikora"
     dbus-run-session -- "$0" "$@"
     exit $?
 fi
@@ -58,8 +46,7 @@ fi
 # ---- inside the private session bus and display
 work=$PIKORA_X11_WORK
 photo() { # copies the sample photo $1 to $2, making its folder
-    mkdir -p "$(dirname "$2")"
-    cp "$data/jpeg/cameras/$1" "$2"
+    mkdir -p "$(dirname "$2")" && cp "$data/jpeg/cameras/$1" "$2"
 }
 dir="$work/photos one"
 dir2="$work/photos two"
@@ -69,9 +56,7 @@ photo Canon_40D.jpg "$dir2/c.jpg"
 for language in zh en; do
     photo Canon_40D.jpg "$work/$language folder/a.jpg"
     photo Canon_40D_photoshop_import.jpg "$work/$language folder/b.jpg"
-    for name in a b c; do
-        photo Kodak_CX7530.jpg "$work/$language photos/$name.jpg"
-    done
+    for name in a b c; do photo Kodak_CX7530.jpg "$work/$language photos/$name.jpg"; done
     photo Fujifilm_FinePix6900ZOOM.jpg "$work/$language menu/a.jpg"
 done
 
@@ -79,16 +64,10 @@ openbox >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
 # A window mapped while the window manager is still starting can stay unmapped for good: wait
 # until it announces itself on the root window.
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
-done
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+tries=100 retry wm_ready
 first_pid=
-finish() {
-    [ -n "$first_pid" ] && kill "$first_pid" 2>/dev/null
-    kill "$openbox_pid" 2>/dev/null
-}
-trap finish EXIT
+trap '[ -n "$first_pid" ] && kill "$first_pid" 2>/dev/null; kill "$openbox_pid" 2>/dev/null' EXIT
 
 fail() {
     echo "FAIL: $*"
@@ -98,10 +77,8 @@ fail() {
 
 converted() { # every photo named has its .jxl; a folder stands for all its JPEGs
     for item in "$@"; do
-        if [ -d "$item" ]; then
-            converted "$item"/*.jpg || return 1
-        else
-            [ -s "${item%.jpg}.jxl" ] || return 1
+        if [ -d "$item" ]; then converted "$item"/*.jpg || return 1
+        else [ -s "${item%.jpg}.jxl" ] || return 1
         fi
     done
 }
@@ -116,48 +93,32 @@ press_until_converted() { # Ctrl+Return until the photos named are converted; pr
     return 1
 }
 
-start_window() { # starts pikora with the arguments given and waits for its window
+alive() { kill -0 "$first_pid" 2>/dev/null; }
+pikora_window() {
+    window=$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | head -n 1)
+    [ -n "$window" ] || { alive || fail "pikora exited before showing its window"; return 1; }
+}
+gone() { ! alive; }
+
+start_window() { # starts pikora with the arguments given and waits (up to a minute) for its window
     "$pikora" "$@" >"$work/first.log" 2>&1 &
     first_pid=$!
-    window=
-    for _ in $(seq 300); do # up to a minute on a loaded machine
-        window=$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-        kill -0 "$first_pid" 2>/dev/null || fail "pikora exited before showing its window"
-        sleep 0.2
-    done
-    [ -n "$window" ] || fail "no window titled Pikora appeared"
+    tries=300 retry pikora_window || fail "no window titled Pikora appeared"
 }
 
 quit_window() { # Ctrl+Q, which quits at once while no batch runs
     xdotool windowactivate --sync "$window" >/dev/null 2>&1
     xdotool key --clearmodifiers ctrl+q
-    for _ in $(seq 50); do
-        kill -0 "$first_pid" 2>/dev/null || break
-        sleep 0.2
-    done
-    kill -0 "$first_pid" 2>/dev/null && fail "Ctrl+Q did not quit"
+    tries=50 retry gone || fail "Ctrl+Q did not quit"
     wait "$first_pid"
     status=$?
     first_pid=
     [ "$status" -eq 0 ] || fail "pikora exited with $status"
 }
 
-visible_windows() { # how many windows of ours are mapped (the main window, a dialog, an open menu)
-    xdotool search --onlyvisible --pid "$first_pid" 2>/dev/null | wc -l
-}
-
-wait_for_dialog() { # the id of the dialog titled $1 once it shows
-    timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
-}
-
-wait_until_gone() { # until no window titled $1 shows
-    for _ in $(seq 150); do
-        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-        sleep 0.2
-    done
-    return 1
-}
+windows() { xdotool search --onlyvisible --pid "$first_pid" 2>/dev/null | wc -l; } # ours mapped: window, dialog, menu
+more_windows() { [ "$(windows)" -gt "$before" ]; }
+no_window_titled() { ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
 
 type_and_enter() { # types $1 into dialog $2 (its name field has the focus), then Enter
     xdotool windowactivate --sync "$2" >/dev/null 2>&1
@@ -165,84 +126,61 @@ type_and_enter() { # types $1 into dialog $2 (its name field has the focus), the
     xdotool key Return
 }
 
-# In the dialog titled $2, opened by the keys $1 (space-separated, pressed in turn), chooses the
-# folder $3 or, with more arguments, the photos named after it in folder $3.
+# In the dialog titled $2, opened by the keys $1 (space-separated, pressed in turn; each but the
+# last must open a menu first), chooses the folder $3 or, with more arguments, the photos named
+# after it in folder $3 (a folder typed into the photo dialog opens).
 choose() {
     keys=$1 title=$2 folder=$3
     shift 3
     xdotool windowactivate --sync "$window" >/dev/null 2>&1
     for key in $keys; do
-        before=$(visible_windows)
+        before=$(windows)
         xdotool key --clearmodifiers "$key"
-        # Alt+F first: its menu must show before the item's letter comes.
-        if [ "$key" != "${keys##* }" ]; then
-            for _ in $(seq 150); do
-                [ "$(visible_windows)" -gt "$before" ] && break
-                sleep 0.1
-            done
-            [ "$(visible_windows)" -gt "$before" ] || fail "$key opened no menu"
-        fi
+        [ "$key" = "${keys##* }" ] || tries=150 retry more_windows || fail "$key opened no menu"
     done
-    dialog=$(wait_for_dialog "$title")
+    dialog=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
     [ -n "$dialog" ] || fail "$keys did not open the dialog \"$title\""
-    if [ $# -eq 0 ]; then
-        type_and_enter "$folder" "$dialog"
-    else
-        type_and_enter "$folder" "$dialog" # a folder typed into the photo dialog opens
+    type_and_enter "$folder" "$dialog"
+    if [ $# -gt 0 ]; then
         names=
         for name in "$@"; do names="$names\"$name\" "; done
         type_and_enter "$names" "$dialog"
     fi
-    wait_until_gone "$title" || fail "the dialog \"$title\" did not close on Enter"
+    tries=150 retry no_window_titled "$title" || fail "the dialog \"$title\" did not close on Enter"
 }
 
-# The three ways to the dialogs in the running window, in the language of $1 (zh or en).
+# The three ways to the dialogs in the running window, in the language of $1 (zh or en); the
+# photo not chosen is never listed.
 dialogs() {
     language=$1 folderTitle=$2 photosTitle=$3
     choose ctrl+alt+o "$folderTitle" "$work/$language folder"
     press_until_converted "$work/$language folder" || fail "$language: Ctrl+Alt+O imported nothing"
-    echo "ok: $language: Ctrl+Alt+O, the folder typed, Enter: converted"
-
     choose ctrl+o "$photosTitle" "$work/$language photos" a.jpg c.jpg
-    press_until_converted "$work/$language photos/a.jpg" "$work/$language photos/c.jpg" ||
-        fail "$language: Ctrl+O imported nothing"
-    echo "ok: $language: Ctrl+O, two photos typed, Enter: converted"
-
-    # 导入照片(&I)… / &Import Photos…
-    choose "alt+f i" "$photosTitle" "$work/$language menu" a.jpg
+    press_until_converted "$work/$language photos/"{a,c}.jpg || fail "$language: Ctrl+O imported nothing"
+    choose "alt+f i" "$photosTitle" "$work/$language menu" a.jpg # 导入照片(&I)… / &Import Photos…
     press_until_converted "$work/$language menu/a.jpg" || fail "$language: Alt+F, I imported nothing"
-    echo "ok: $language: Alt+F, I, the photo typed, Enter: converted"
-}
-
-unchosen_left_alone() { # the photo not chosen in language $1 was never listed
-    [ ! -e "$work/$1 photos/b.jxl" ] || fail "$1: a photo that was not chosen was converted"
+    echo "ok: $language: Ctrl+Alt+O, Ctrl+O and Alt+F, I, the folder or photos typed, Enter: converted"
 }
 
 start_window --compress "$dir"
 press_until_converted "$dir" || fail "Ctrl+Return did not convert $dir"
 echo "ok: Ctrl+Return converted the launch folder"
-
 dialogs zh '选择文件夹…' '选择照片…'
 
 # A second launch hands its folder over and is gone at once.
-(cd "$work" && timeout 20 "$pikora" --compress "photos two" >"$work/second.log" 2>&1)
-status=$?
-[ "$status" -eq 0 ] || { cat "$work/second.log"; fail "the second launch exited with $status"; }
-kill -0 "$first_pid" 2>/dev/null || fail "the first window went away"
+(cd "$work" && timeout 20 "$pikora" --compress "photos two" >"$work/second.log" 2>&1) ||
+    { status=$?; cat "$work/second.log"; fail "the second launch exited with $status"; }
+alive || fail "the first window went away"
 [ "$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | wc -l)" -eq 1 ] || fail "a second window appeared"
-echo "ok: the second launch handed over and exited 0"
-
 press_until_converted "$dir2" || fail "the handed-over folder was not imported into the first window"
-echo "ok: the first window converted the handed-over folder"
+echo "ok: the second launch handed over and exited 0; the first window converted its folder"
 
-quit_window
-echo "ok: Ctrl+Q quit"
 # Every batch has ended (Ctrl+Q would have asked otherwise): what was not chosen stayed out.
-unchosen_left_alone zh
-
+quit_window
+[ ! -e "$work/zh photos/b.jxl" ] || fail "zh: a photo that was not chosen was converted"
 export LANGUAGE=en
 start_window --compress
 dialogs en 'Choose Folder…' 'Choose Photos…'
 quit_window
-unchosen_left_alone en
-echo "ok: the same in English"
+[ ! -e "$work/en photos/b.jxl" ] || fail "en: a photo that was not chosen was converted"
+echo "ok: Ctrl+Q quit; the same in English"
