@@ -124,46 +124,23 @@ private:
         return out;
     }
 
-    // Shows a page at the window's smallest size and pictures it (English under en/); returns
-    // the texts cut short there and the controls out of reach.
-    QString pictureAtSmallestSize(Tab tab, const QString &screenshot)
+    // Shows a page at size (the window's smallest when empty) and pictures it, English under en/,
+    // on its whole screen when asked; returns the texts cut short there, the controls out of
+    // reach and a window that leaves the screen.
+    QString picturePage(Tab tab, const QString &name, QSize size = {}, bool onScreen = false)
     {
         m_window->showTab(tab);
-        m_window->resize(m_window->minimumSize());
+        m_window->resize(size.isEmpty() ? m_window->minimumSize() : size);
         QApplication::processEvents();
-        const QStringList faults = LayoutCheck::clippedTexts(page(tab)) + unreachable(tab);
-        Screenshots::save(m_window.get(), EnglishTexts::screensFolder() + screenshot);
-        return faults.join(QStringLiteral("; "));
-    }
-
-    // Every page in turn, as the window opens on an 800 × 600 screen (the offscreen platform's)
-    // and at its smallest size, pictured; the texts cut short, the controls out of reach and a
-    // window that leaves the screen, by page.
-    QString pictureEveryPage()
-    {
+        QStringList faults = LayoutCheck::clippedTexts(page(tab)) + unreachable(tab);
         const QRect screen = m_window->screen()->availableGeometry();
-        if (screen.size() != QSize(800, 600))
-            return QStringLiteral("the screen is %1×%2, not 800×600").arg(screen.width()).arg(screen.height());
-        QString cut;
-        const QSize opened = m_window->size();
-        for (const auto &[tab, name] : {std::pair{Tab::general, "settings-general"}, {Tab::performance, "settings-performance"},
-                                        {Tab::integration, "settings-integration"}, {Tab::about, "settings-about"}}) {
-            m_window->resize(opened);
-            m_window->showTab(tab);
-            QApplication::processEvents();
-            QStringList faults = LayoutCheck::clippedTexts(page(tab)) + unreachable(tab);
-            const QSize outer = m_window->frameGeometry().size();
-            if (outer.width() > screen.width() || outer.height() > screen.height())
-                faults << QStringLiteral("%1×%2 with its frame, on a screen of 800×600").arg(outer.width()).arg(outer.height());
-            Screenshots::saveOnScreen(m_window.get(), EnglishTexts::screensFolder() + QLatin1String(name));
-            const QString smallest = pictureAtSmallestSize(tab, QLatin1String(name) + QStringLiteral("-smallest"));
-            if (!smallest.isEmpty())
-                faults << QStringLiteral("smallest: ") + smallest;
-            if (!faults.isEmpty())
-                cut += QLatin1String(name) + QStringLiteral(": ") + faults.join(QStringLiteral("; ")) + u'\n';
-        }
-        m_window->resize(opened);
-        return cut;
+        if (!screen.contains(QRect(screen.topLeft(), m_window->frameGeometry().size())))
+            faults << QStringLiteral("the window with its frame is larger than the screen");
+        if (onScreen)
+            Screenshots::saveOnScreen(m_window.get(), EnglishTexts::screensFolder() + name);
+        else
+            Screenshots::save(m_window.get(), EnglishTexts::screensFolder() + name);
+        return faults.isEmpty() ? QString() : name + QStringLiteral(": ") + faults.join(QStringLiteral("; "));
     }
 
 private slots:
@@ -199,91 +176,85 @@ private slots:
         m_english.reset(); // after the widgets that show its texts
     }
 
-    // Every page on an 800 × 600 screen and at the smallest size, in either language (English,
-    // which runs longer, under en/): nothing cut off, every control in reach. Then the pages that
-    // change: a custom core count, an output folder chosen, and gone when the window opens again.
+    // Every page as the window opens on an 800 × 600 screen (the offscreen platform's) and at the
+    // smallest size, in either language (English, which runs longer, under en/): nothing cut off,
+    // every control in reach. Then the pages that change: a custom core count, an output folder
+    // chosen, and gone when the window opens again.
     void windowAndPages_data() { LanguageRows::add(); }
 
     void windowAndPages()
     {
         openWindow();
+        QCOMPARE(m_window->screen()->availableGeometry().size(), QSize(800, 600));
         QSignalSpy probed(m_tools.get(), &ToolStatus::statusChanged); // the pages show the tools found, however long that took
         m_tools->probe();
         QVERIFY(probed.wait(30'000));
-        QCOMPARE(pictureEveryPage(), QString());
+        const QSize opened = m_window->size();
+        for (const auto &[tab, name] : {std::pair{Tab::general, "settings-general"}, {Tab::performance, "settings-performance"},
+                                        {Tab::integration, "settings-integration"}, {Tab::about, "settings-about"}}) {
+            QCOMPARE(picturePage(tab, QLatin1String(name), opened, true), QString());
+            QCOMPARE(picturePage(tab, QLatin1String(name) + QStringLiteral("-smallest")), QString());
+        }
         setSettings([](AppSettings &settings) { settings.concurrencyMode = ConcurrencyMode::custom; });
-        QCOMPARE(pictureAtSmallestSize(Tab::performance, QStringLiteral("settings-performance-custom")), QString());
+        QCOMPARE(picturePage(Tab::performance, QStringLiteral("settings-performance-custom")), QString());
         const QString line = PerformanceSettingsTab::hardwareLine(m_settings->hardware(), m_settings->settings());
         QVERIFY2(byText<QLabel>(page(Tab::performance), line), qPrintable(line));
 
         const QString chosen = m_root.filePath(QStringLiteral("Backup/JPEG XL 输出"));
         QVERIFY(QDir().mkpath(chosen));
         outputFolder()->chooseFolder(chosen);
-        QCOMPARE(pictureAtSmallestSize(Tab::general, QStringLiteral("settings-general-output-folder")), QString());
+        QCOMPARE(picturePage(Tab::general, QStringLiteral("settings-general-output-folder")), QString());
         QVERIFY(QDir(chosen).removeRecursively());
         const QString note = outputFolder()->note()->text();
         openWindow();
         QTRY_VERIFY(outputFolder()->note()->text() != note); // it says the folder is gone
-        QCOMPARE(pictureAtSmallestSize(Tab::general, QStringLiteral("settings-general-output-folder-missing")), QString());
+        QCOMPARE(picturePage(Tab::general, QStringLiteral("settings-general-output-folder-missing")), QString());
     }
 
     // The language is a preference of its own, offered in the General tab and read at the next
     // start: choosing one writes that key alone and changes no text now.
     void languageChoice()
     {
-        Preferences store;
         openWindow();
         auto *setting = page(Tab::general)->findChild<LanguageSetting *>();
-        QVERIFY(setting && setting->isVisibleTo(m_window.get()));
         const QString title = setting->title();
         QComboBox *choices = setting->choices();
         QCOMPARE(choices->currentIndex(), 0); // following the system
-        QVERIFY(!store.contains(UiLanguage::preferenceKey)); // showing it writes nothing
-
-        const QByteArray settingsBefore = store.data(SettingsStore::settingsKey);
+        QVERIFY(!Preferences().contains(UiLanguage::preferenceKey)); // showing it writes nothing
+        const QByteArray settingsBefore = Preferences().data(SettingsStore::settingsKey);
         choices->setFocus();
         QTest::keyClick(choices, Qt::Key_Down); // the keyboard moves the choice and activates it
         QCOMPARE(UiLanguage::storedChoice(Preferences()), UiLanguage::Choice::chinese);
         QTest::keyClick(choices, Qt::Key_Down);
         QCOMPARE(UiLanguage::storedChoice(Preferences()), UiLanguage::Choice::english);
-        QCOMPARE(store.data(SettingsStore::settingsKey), settingsBefore);
+        QCOMPARE(Preferences().data(SettingsStore::settingsKey), settingsBefore);
         QCOMPARE(setting->title(), title); // applied at the next start only
-
         openWindow(); // a new window shows the stored choice
         QCOMPARE(page(Tab::general)->findChild<LanguageSetting *>()->choices()->currentIndex(), 2);
     }
 
     // Where outputs go: a preference of its own, beside the photos until a folder is chosen; a
-    // chosen folder stays offered after a switch back, and the note under kept originals says
-    // where the new photos go. Chosen again after it had gone, the warning goes.
+    // chosen folder stays offered after a switch back, and the notes say where new photos go.
+    // Chosen again after it had gone, the warning goes.
     void outputFolderChoice()
     {
-        Preferences store;
         openWindow();
-        OutputFolderSetting *setting = outputFolder();
-        QComboBox *choices = setting->choices();
-        QCOMPARE(choices->count(), 1);
-        QVERIFY(!store.contains(SettingsStore::outputFolderKey)); // showing it writes nothing
-        const QString beside = setting->note()->text();
-        const QStringList keptNotes = visibleTexts<QLabel>(page(Tab::general));
-
-        const QByteArray settingsBefore = store.data(SettingsStore::settingsKey);
+        QComboBox *choices = outputFolder()->choices();
+        const QStringList beside = visibleTexts<QLabel>(page(Tab::general));
+        const QByteArray settingsBefore = Preferences().data(SettingsStore::settingsKey);
         const QString folder = m_root.filePath(QStringLiteral("Backup/JPEG XL 输出"));
         QVERIFY(QDir().mkpath(folder));
-        setting->chooseFolder(folder + QStringLiteral("/"));
+        outputFolder()->chooseFolder(folder + QStringLiteral("/"));
         QCOMPARE(m_settings->outputFolder(), folder);
         QCOMPARE(choices->currentText(), folder);
-        const QString inFolder = setting->note()->text();
-        QVERIFY(inFolder != beside);
-        QVERIFY(visibleTexts<QLabel>(page(Tab::general)) != keptNotes);
-        QCOMPARE(store.data(SettingsStore::settingsKey), settingsBefore); // the record is not touched
+        const QString inFolder = outputFolder()->note()->text();
+        QVERIFY(visibleTexts<QLabel>(page(Tab::general)) != beside);
+        QCOMPARE(Preferences().data(SettingsStore::settingsKey), settingsBefore); // the record is not touched
 
-        // Back beside the photos with the keyboard, and to the folder again: it is still offered.
-        choices->setFocus();
+        choices->setFocus(); // back beside the photos with the keyboard, and to the folder again
         QTest::keyClick(choices, Qt::Key_Up);
-        QCOMPARE(m_settings->outputFolder(), QString());
-        QVERIFY(!store.contains(SettingsStore::outputFolderKey));
-        QCOMPARE(visibleTexts<QLabel>(page(Tab::general)), keptNotes);
+        QVERIFY(m_settings->outputFolder().isEmpty() && !Preferences().contains(SettingsStore::outputFolderKey));
+        QCOMPARE(visibleTexts<QLabel>(page(Tab::general)), beside);
         QTest::keyClick(choices, Qt::Key_Down);
         QCOMPARE(m_settings->outputFolder(), folder);
 
@@ -318,10 +289,8 @@ private slots:
         QCOMPARE(changed.count(), 0);
         QCOMPARE(Preferences().data(SettingsStore::settingsKey), stored);
 
-        QWidget *performance = page(Tab::performance);
         m_window->showTab(Tab::performance);
-        const QList<QSlider *> sliders = performance->findChildren<QSlider *>();
-        QCOMPARE(sliders.size(), 2);
+        const QList<QSlider *> sliders = page(Tab::performance)->findChildren<QSlider *>();
         QSlider *cores = sliders.at(0);
         QSlider *effort = sliders.at(1);
         QCOMPARE((QList<int>{cores->maximum(), cores->value(), effort->value()}), (QList<int>{total, total, 9}));
@@ -333,24 +302,6 @@ private slots:
         QTest::keyClick(cores, Qt::Key_Home);
         QCOMPARE(m_settings->settings().concurrency, 1);
         QVERIFY(!m_settings->settings().hapticFeedbackEnabled && !m_settings->settings().verifyLossless);
-    }
-
-    // The line names the cores each mode schedules, and a hybrid processor's kinds under auto.
-    void hardwareLine()
-    {
-        using enum ConcurrencyMode;
-        for (const auto &[mode, hybrid, line] : {std::tuple{autoMode, true, "Test CPU · 智能调度 6 核心 (4 性能核 + 4 能效核)"},
-                                                {autoMode, false, "Test CPU · 智能调度 6 核心"},
-                                                {maxPerformance, false, "Test CPU · 调度全部 8 核心"},
-                                                {energySaver, true, "Test CPU · 调度 4 核心"},
-                                                {custom, false, "Test CPU · 自定 8 核心"}}) { // 64 wanted, clamped
-            const std::optional<int> kinds = hybrid ? std::optional(4) : std::nullopt;
-            AppSettings settings;
-            settings.concurrencyMode = mode;
-            settings.concurrency = 64;
-            QCOMPARE(PerformanceSettingsTab::hardwareLine(HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 8, kinds, kinds), settings),
-                     QString::fromUtf8(line));
-        }
     }
 
     // Choosing a mode stores it and shows the core count row only for custom; switching modes
@@ -366,6 +317,7 @@ private slots:
             emit mode->activated(index);
             QCOMPARE(static_cast<int>(m_settings->settings().concurrencyMode), index);
             QCOMPARE(cores->isVisibleTo(m_window.get()), index == 3);
+            QVERIFY(byText<QLabel>(page(Tab::performance), PerformanceSettingsTab::hardwareLine(m_settings->hardware(), m_settings->settings())));
         }
         QCOMPARE(m_settings->settings().concurrency, 1);
         QCOMPARE(cores->value(), 1);
@@ -416,31 +368,29 @@ private slots:
         QVERIFY(!m_window->isVisible());
     }
 
-    // A path typed is stored and probed at once; the line under it says what was found.
+    // A path typed is stored and probed at once; the line under it says what was found, or what
+    // is used instead of a path that cannot run.
     void toolPaths()
     {
         const QString fake = TestEnv::writeScript(m_root.filePath(QStringLiteral("tools/my cjxl")),
                                                   "echo 'cjxl v9.8.7 [AVX2]'\necho 'Copyright'\n");
         const QString installed = TestEnv::installedTool(QStringLiteral("cjxl"));
         openWindow();
-        QWidget *general = page(Tab::general);
-        QLineEdit *field = general->findChildren<QLineEdit *>().at(0);
-        const auto enter = [&](const QString &path) {
+        QLineEdit *field = page(Tab::general)->findChildren<QLineEdit *>().at(0);
+        const auto enter = [&](const QString &path, const QString &found) {
             field->setFocus();
             field->clear();
             QTest::keyClicks(field, path);
             QTest::keyClick(field, Qt::Key_Return);
             QCOMPARE(m_settings->settings().customCjxlPath, path);
+            QTRY_VERIFY2(labelStartingWith(page(Tab::general), found), qPrintable(found));
         };
-        enter(fake);
-        QTRY_VERIFY(labelStartingWith(general, QStringLiteral("已找到：%1（v9.8.7）").arg(fake)));
+        enter(fake, QStringLiteral("已找到：%1（v9.8.7）").arg(fake));
         QCOMPARE(m_tools->cjxlPath(), fake);
-        enter(m_root.filePath(QStringLiteral("tools")));
-        if (!installed.isEmpty())
-            QTRY_VERIFY(labelStartingWith(general, QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed)));
-        enter(QString());
-        QTRY_VERIFY(installed.isEmpty() ? labelStartingWith(general, ToolStatus::notInstalledText())
-                                        : labelStartingWith(general, QStringLiteral("已找到：%1").arg(installed)));
+        if (installed.isEmpty())
+            return enter(QString(), ToolStatus::notInstalledText());
+        enter(m_root.filePath(QStringLiteral("tools")), QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed));
+        enter(QString(), QStringLiteral("已找到：%1").arg(installed));
     }
 
     // Add and remove through the page, in the temporary home; the label and button follow. A
