@@ -2,20 +2,15 @@
 # The window on a real X server, driven by the keyboard alone: `pikora --compress DIR`, then
 # Ctrl+Return converts DIR; the open dialogs, opened by Ctrl+Alt+O, Ctrl+O and the menus'
 # mnemonics (Alt+F), import the folder or the photos typed into them; a second
-# `pikora --compress DIR2` hands DIR2 to the first window and exits 0. The dialogs once more
-# in English (LANGUAGE=en). Runs on its own Xvfb display and its own session bus, in a
-# throw-away home.
+# `pikora --compress DIR2` hands DIR2 to the first window and exits 0. The dialogs once more in
+# English (LANGUAGE=en). Runs on its own Xvfb display and session bus, in a throw-away home.
 # Usage: keyboard_run.sh PIKORA DATA_DIR. Exit 77 (skipped) only when Xvfb is missing.
 set -u
 pikora=$1
 data=$2
 
-# Runs "$@" every 0.2 s, up to $tries times, until it succeeds.
-retry() {
-    for _ in $(seq "$tries"); do
-        "$@" && return 0
-        sleep 0.2
-    done
+retry() { # runs "$@" every 0.2 s, up to $tries times, until it succeeds
+    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.2; done
     return 1
 }
 
@@ -34,9 +29,9 @@ if [ -z "${PIKORA_X11_INNER:-}" ]; then
     Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     tries=50 retry test -e "/tmp/.X11-unix/X$display" || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-    export DISPLAY=":$display" QT_QPA_PLATFORM=xcb PIKORA_X11_INNER=1 PIKORA_X11_WORK="$work"
-    export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-    export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/runtime"
+    export DISPLAY=":$display" QT_QPA_PLATFORM=xcb PIKORA_X11_INNER=1 PIKORA_X11_WORK="$work" HOME="$work/home"
+    export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
+    export XDG_RUNTIME_DIR="$work/runtime"
     mkdir -p "$XDG_CONFIG_HOME/pikora" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
     dbus-run-session -- "$0" "$@"
@@ -45,14 +40,10 @@ fi
 
 # ---- inside the private session bus and display
 work=$PIKORA_X11_WORK
-photo() { # copies the sample photo $1 to $2, making its folder
-    mkdir -p "$(dirname "$2")" && cp "$data/jpeg/cameras/$1" "$2"
-}
-dir="$work/photos one"
-dir2="$work/photos two"
-photo Canon_40D.jpg "$dir/a.jpg"
-photo Canon_40D_photoshop_import.jpg "$dir/b.jpg"
-photo Canon_40D.jpg "$dir2/c.jpg"
+photo() { mkdir -p "$(dirname "$2")" && cp "$data/jpeg/cameras/$1" "$2"; } # sample $1 copied to $2
+photo Canon_40D.jpg "$work/photos one/a.jpg"
+photo Canon_40D_photoshop_import.jpg "$work/photos one/b.jpg"
+photo Canon_40D.jpg "$work/photos two/c.jpg"
 for language in zh en; do
     photo Canon_40D.jpg "$work/$language folder/a.jpg"
     photo Canon_40D_photoshop_import.jpg "$work/$language folder/b.jpg"
@@ -74,31 +65,32 @@ fail() {
     echo "--- pikora output"; cat "$work/first.log" 2>/dev/null
     exit 1
 }
+alive() { kill -0 "$first_pid" 2>/dev/null; }
+gone() { ! alive; }
+windows() { xdotool search --onlyvisible --pid "$first_pid" 2>/dev/null | wc -l; } # ours mapped: window, dialog, menu
+more_windows() { [ "$(windows)" -gt "$before" ]; }
+no_window_titled() { ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+key() { xdotool windowactivate --sync "$window" >/dev/null 2>&1; xdotool key --clearmodifiers "$1"; }
 
 converted() { # every photo named has its .jxl; a folder stands for all its JPEGs
     for item in "$@"; do
-        if [ -d "$item" ]; then converted "$item"/*.jpg || return 1
-        else [ -s "${item%.jpg}.jxl" ] || return 1
-        fi
+        if [ -d "$item" ]; then converted "$item"/*.jpg || return 1; else [ -s "${item%.jpg}.jxl" ] || return 1; fi
     done
 }
 
 press_until_converted() { # Ctrl+Return until the photos named are converted; pressing mid-batch does nothing
     for _ in $(seq 90); do
-        xdotool windowactivate --sync "$window" >/dev/null 2>&1
-        xdotool key --clearmodifiers ctrl+Return
+        key ctrl+Return
         sleep 1
         converted "$@" && return 0
     done
     return 1
 }
 
-alive() { kill -0 "$first_pid" 2>/dev/null; }
 pikora_window() {
     window=$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | head -n 1)
     [ -n "$window" ] || { alive || fail "pikora exited before showing its window"; return 1; }
 }
-gone() { ! alive; }
 
 start_window() { # starts pikora with the arguments given and waits (up to a minute) for its window
     "$pikora" "$@" >"$work/first.log" 2>&1 &
@@ -107,18 +99,11 @@ start_window() { # starts pikora with the arguments given and waits (up to a min
 }
 
 quit_window() { # Ctrl+Q, which quits at once while no batch runs
-    xdotool windowactivate --sync "$window" >/dev/null 2>&1
-    xdotool key --clearmodifiers ctrl+q
+    key ctrl+q
     tries=50 retry gone || fail "Ctrl+Q did not quit"
-    wait "$first_pid"
-    status=$?
+    wait "$first_pid" || fail "pikora exited with $?"
     first_pid=
-    [ "$status" -eq 0 ] || fail "pikora exited with $status"
 }
-
-windows() { xdotool search --onlyvisible --pid "$first_pid" 2>/dev/null | wc -l; } # ours mapped: window, dialog, menu
-more_windows() { [ "$(windows)" -gt "$before" ]; }
-no_window_titled() { ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
 
 type_and_enter() { # types $1 into dialog $2 (its name field has the focus), then Enter
     xdotool windowactivate --sync "$2" >/dev/null 2>&1
@@ -132,11 +117,10 @@ type_and_enter() { # types $1 into dialog $2 (its name field has the focus), the
 choose() {
     keys=$1 title=$2 folder=$3
     shift 3
-    xdotool windowactivate --sync "$window" >/dev/null 2>&1
-    for key in $keys; do
+    for k in $keys; do
         before=$(windows)
-        xdotool key --clearmodifiers "$key"
-        [ "$key" = "${keys##* }" ] || tries=150 retry more_windows || fail "$key opened no menu"
+        key "$k"
+        [ "$k" = "${keys##* }" ] || tries=150 retry more_windows || fail "$k opened no menu"
     done
     dialog=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
     [ -n "$dialog" ] || fail "$keys did not open the dialog \"$title\""
@@ -149,8 +133,8 @@ choose() {
     tries=150 retry no_window_titled "$title" || fail "the dialog \"$title\" did not close on Enter"
 }
 
-# The three ways to the dialogs in the running window, in the language of $1 (zh or en); the
-# photo not chosen is never listed.
+# The three ways to the dialogs in a new window, in the language of $1 (zh or en); once every
+# batch has ended (Ctrl+Q would have asked otherwise), the photo not chosen was never converted.
 dialogs() {
     language=$1 folderTitle=$2 photosTitle=$3
     choose ctrl+alt+o "$folderTitle" "$work/$language folder"
@@ -161,9 +145,10 @@ dialogs() {
     press_until_converted "$work/$language menu/a.jpg" || fail "$language: Alt+F, I imported nothing"
     echo "ok: $language: Ctrl+Alt+O, Ctrl+O and Alt+F, I, the folder or photos typed, Enter: converted"
 }
+unchosen_left_alone() { [ ! -e "$work/$1 photos/b.jxl" ] || fail "$1: a photo that was not chosen was converted"; }
 
-start_window --compress "$dir"
-press_until_converted "$dir" || fail "Ctrl+Return did not convert $dir"
+start_window --compress "$work/photos one"
+press_until_converted "$work/photos one" || fail "Ctrl+Return did not convert the launch folder"
 echo "ok: Ctrl+Return converted the launch folder"
 dialogs zh '选择文件夹…' '选择照片…'
 
@@ -172,15 +157,14 @@ dialogs zh '选择文件夹…' '选择照片…'
     { status=$?; cat "$work/second.log"; fail "the second launch exited with $status"; }
 alive || fail "the first window went away"
 [ "$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | wc -l)" -eq 1 ] || fail "a second window appeared"
-press_until_converted "$dir2" || fail "the handed-over folder was not imported into the first window"
+press_until_converted "$work/photos two" || fail "the handed-over folder was not imported into the first window"
 echo "ok: the second launch handed over and exited 0; the first window converted its folder"
-
-# Every batch has ended (Ctrl+Q would have asked otherwise): what was not chosen stayed out.
 quit_window
-[ ! -e "$work/zh photos/b.jxl" ] || fail "zh: a photo that was not chosen was converted"
+unchosen_left_alone zh
+
 export LANGUAGE=en
 start_window --compress
 dialogs en 'Choose Folder…' 'Choose Photos…'
 quit_window
-[ ! -e "$work/en photos/b.jxl" ] || fail "en: a photo that was not chosen was converted"
+unchosen_left_alone en
 echo "ok: Ctrl+Q quit; the same in English"
