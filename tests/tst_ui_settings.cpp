@@ -9,6 +9,7 @@
 #include "languagerows.h"
 #include "layoutcheck.h"
 #include "pictures.h"
+#include "reach.h"
 #include "platform/uilanguage.h"
 #include "screenshots.h"
 #include "testenv.h"
@@ -27,7 +28,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
@@ -41,6 +41,7 @@
 #include <optional>
 
 using WidgetTexts::byText;
+using WidgetTexts::startingWith;
 using WidgetTexts::visibleTexts;
 using Tab = SettingsWindow::Tab;
 
@@ -50,16 +51,6 @@ namespace {
 void clickToggle(QAbstractButton *button)
 {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
-// The label whose text starts with prefix, shown or not.
-QLabel *labelStartingWith(const QWidget *page, const QString &prefix)
-{
-    for (QLabel *label : page->findChildren<QLabel *>()) {
-        if (label->text().startsWith(prefix))
-            return label;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -99,31 +90,6 @@ private:
         m_settings->setSettings(settings);
     }
 
-    // The controls of the page shown that cannot be brought into the window, scrolling where
-    // the page scrolls.
-    QStringList unreachable(Tab tab) const
-    {
-        QStringList out;
-        for (QWidget *control : page(tab)->findChildren<QWidget *>()) {
-            if (!control->isVisibleTo(m_window.get()) || control->focusPolicy() == Qt::NoFocus || control->inherits("QScrollBar"))
-                continue;
-            for (QWidget *above = control->parentWidget(); above; above = above->parentWidget()) {
-                // Its whole rectangle (ensureWidgetVisible would show a line edit's cursor only).
-                if (auto *area = qobject_cast<QScrollArea *>(above)) {
-                    const QPoint centre = control->mapTo(area->widget(), control->rect().center());
-                    area->ensureVisible(centre.x(), centre.y(), control->width() / 2 + 1, control->height() / 2 + 1);
-                }
-            }
-            // What of it the widgets around it leave in view.
-            QRect shown = control->rect();
-            for (const QWidget *widget = control; widget != m_window.get(); widget = widget->parentWidget())
-                shown = shown.translated(widget->pos()) & widget->parentWidget()->rect();
-            if (shown.size() != control->size())
-                out << QString::fromLatin1(control->metaObject()->className()) + u' ' + control->accessibleName();
-        }
-        return out;
-    }
-
     // Shows a page at size (the window's smallest when empty) and pictures it, English under en/,
     // on its whole screen when asked; returns the texts cut short there, the controls out of
     // reach and a window that leaves the screen.
@@ -132,7 +98,7 @@ private:
         m_window->showTab(tab);
         m_window->resize(size.isEmpty() ? m_window->minimumSize() : size);
         QApplication::processEvents();
-        QStringList faults = LayoutCheck::clippedTexts(page(tab)) + unreachable(tab);
+        QStringList faults = LayoutCheck::clippedTexts(page(tab)) + Reach::unreachableControls(m_window.get(), page(tab));
         const QRect screen = m_window->screen()->availableGeometry();
         if (!screen.contains(QRect(screen.topLeft(), m_window->frameGeometry().size())))
             faults << QStringLiteral("the window with its frame is larger than the screen");
@@ -368,7 +334,7 @@ private slots:
             QTest::keyClicks(field, path);
             QTest::keyClick(field, Qt::Key_Return);
             QCOMPARE(m_settings->settings().customCjxlPath, path);
-            QTRY_VERIFY2(labelStartingWith(page(Tab::general), found), qPrintable(found));
+            QTRY_VERIFY2(startingWith<QLabel>(page(Tab::general), found), qPrintable(found));
         };
         enter(fake, QStringLiteral("已找到：%1（v9.8.7）").arg(fake));
         QCOMPARE(m_tools->cjxlPath(), fake);

@@ -31,3 +31,18 @@ W *byText(const QWidget *root, const QString &text)
 }
 
 } // namespace WidgetTexts
+
+namespace WidgetTexts {
+
+// root's first W child whose text starts with prefix, shown or not; null when there is none.
+template <typename W>
+W *startingWith(const QWidget *root, const QString &prefix)
+{
+    for (W *widget : root->findChildren<W *>()) {
+        if (widget->text().startsWith(prefix))
+            return widget;
+    }
+    return nullptr;
+}
+
+} // namespace WidgetTexts
