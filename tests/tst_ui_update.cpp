@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,8 +71,6 @@ private:
     QList<QUrl> m_opened;
     QList<QUrl> m_revealed;
 
-    QString feed() const { return m_server->url(QStringLiteral("/feed")).toString(); }
-
     void useFeed(const QByteArray &body, int status = 200, Delivery delivery = Delivery::complete)
     {
         m_server->setResponse("/feed", {status, body, delivery});
@@ -106,12 +103,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
-    }
+    void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
 
     void init()
     {
@@ -122,7 +114,7 @@ private slots:
         QVERIFY(m_server->listen());
         m_settings = std::make_unique<SettingsStore>(HardwareInfo());
         AppSettings settings = m_settings->settings();
-        settings.customUpdateFeedURL = feed();
+        settings.customUpdateFeedURL = m_server->url(QStringLiteral("/feed")).toString(); // the About page checks it
         m_settings->setSettings(settings);
         const QString host = m_server->url({}).toString();
         m_updates = std::make_unique<UpdateManager>(UpdateEndpoints::fromHosts(host, host, host, QStringLiteral("https://h/site/")), 500ms);
@@ -131,7 +123,6 @@ private slots:
         m_updates->setOpener([this](const QUrl &url) { m_opened.append(url); return true; });
         m_updates->setRevealer([this](const QUrl &url) { m_revealed.append(url); });
         m_mainWindow = std::make_unique<QWidget>();
-        m_mainWindow->resize(800, 600);
         m_mainWindow->show();
         m_sheet = new UpdateSheet(m_updates.get(), m_mainWindow.get());
         m_sheet->open();
@@ -185,7 +176,7 @@ private slots:
         verifyViews("up-to-date", {"稍后提醒", "立即更新并下载"});
         // A silent check that fails: idle again, saying when the last good check ran.
         useFeed({}, 404);
-        m_updates->checkForUpdates(feed(), false);
+        m_updates->checkForUpdates(m_settings->settings().customUpdateFeedURL, false);
         QTRY_COMPARE(m_updates->status().kind, Kind::idle);
         QVERIFY(m_updates->lastCheckedDate().isValid());
         verifyViews("idle-checked", {"稍后提醒", "立即更新并下载"});
