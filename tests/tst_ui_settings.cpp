@@ -31,7 +31,6 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTabBar>
@@ -110,12 +109,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
-    }
+    void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
 
     void init()
     {
@@ -198,25 +192,21 @@ private slots:
         QTRY_COMPARE(outputFolder()->note()->text(), inFolder);
     }
 
-    // The language is a preference of its own, offered in the General tab and read at the next
-    // start: choosing one writes that key alone and changes no text now.
+    // The language is a preference of its own, read at the next start: choosing one writes that
+    // key alone, and a new window shows it.
     void languageChoice()
     {
         openWindow();
-        auto *setting = page(Tab::general)->findChild<LanguageSetting *>();
-        const QString title = setting->title();
-        QComboBox *choices = setting->choices();
-        QCOMPARE(choices->currentIndex(), 0); // following the system
-        QVERIFY(!Preferences().contains(UiLanguage::preferenceKey)); // showing it writes nothing
+        QComboBox *choices = page(Tab::general)->findChild<LanguageSetting *>()->choices();
         const QByteArray settingsBefore = Preferences().data(SettingsStore::settingsKey);
+        QVERIFY(choices->currentIndex() == 0 && !Preferences().contains(UiLanguage::preferenceKey)); // showing it writes nothing
         choices->setFocus();
         QTest::keyClick(choices, Qt::Key_Down); // the keyboard moves the choice and activates it
         QCOMPARE(UiLanguage::storedChoice(Preferences()), UiLanguage::Choice::chinese);
         QTest::keyClick(choices, Qt::Key_Down);
         QCOMPARE(UiLanguage::storedChoice(Preferences()), UiLanguage::Choice::english);
         QCOMPARE(Preferences().data(SettingsStore::settingsKey), settingsBefore);
-        QCOMPARE(setting->title(), title); // applied at the next start only
-        openWindow(); // a new window shows the stored choice
+        openWindow();
         QCOMPARE(page(Tab::general)->findChild<LanguageSetting *>()->choices()->currentIndex(), 2);
     }
 
@@ -272,8 +262,7 @@ private slots:
             QCOMPARE(cores->isVisibleTo(m_window.get()), index == 3);
             QVERIFY(byText<QLabel>(page(Tab::performance), PerformanceSettingsTab::hardwareLine(m_settings->hardware(), m_settings->settings())));
         }
-        QCOMPARE(m_settings->settings().concurrency, 1);
-        QCOMPARE(cores->value(), 1);
+        QVERIFY(m_settings->settings().concurrency == 1 && cores->value() == 1);
     }
 
     // Each way of disposing of originals stored as clicked; trash and delete show verification on
@@ -283,9 +272,7 @@ private slots:
         openWindow();
         QWidget *general = page(Tab::general);
         const QList<QRadioButton *> strategies = general->findChildren<QRadioButton *>();
-        QCOMPARE(strategies.size(), 3);
         auto *verify = byText<QCheckBox>(general, QStringLiteral("始终验证无损转换"));
-        QVERIFY(verify);
         for (const auto &[strategy, locked] : {std::pair{1, true}, {2, true}, {0, false}}) {
             clickToggle(strategies.at(strategy));
             QCOMPARE(static_cast<int>(m_settings->settings().deleteStrategy), strategy);
@@ -338,10 +325,8 @@ private slots:
         };
         enter(fake, QStringLiteral("已找到：%1（v9.8.7）").arg(fake));
         QCOMPARE(m_tools->cjxlPath(), fake);
-        if (installed.isEmpty())
-            return enter(QString(), ToolStatus::notInstalledText());
-        enter(m_root.filePath(QStringLiteral("tools")), QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed));
-        enter(QString(), QStringLiteral("已找到：%1").arg(installed));
+        if (!installed.isEmpty())
+            enter(m_root.filePath(QStringLiteral("tools")), QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed));
     }
 
     // Add and remove through the page, in the temporary home; the label and button follow. A
@@ -364,15 +349,13 @@ private slots:
         QCOMPARE(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat(), Qt::PlainText);
         QCOMPARE(Pictures::save(box, QStringLiteral("settings-integration-failed")), QString());
         box->accept();
-        QVERIFY(!m_fileManagerActions->isInstalled());
-        QVERIFY(visibleTexts<QLabel>(integration).contains(text("未安装")));
+        QVERIFY(!m_fileManagerActions->isInstalled() && visibleTexts<QLabel>(integration).contains(text("未安装")));
 
         QVERIFY(QFile::remove(blocker));
         QTest::mouseClick(byText<QPushButton>(integration, text("添加至文件管理器…")), Qt::LeftButton);
-        QVERIFY(m_fileManagerActions->isInstalled());
+        QVERIFY(m_fileManagerActions->isInstalled() && visibleTexts<QLabel>(integration).contains(text("已安装")));
         for (const QString &path : QuickActionInstaller::installedPaths(QuickActionInstaller::locations()))
             QVERIFY2(path.startsWith(m_root.path()) && QFile::exists(path), qPrintable(path));
-        QVERIFY(visibleTexts<QLabel>(integration).contains(text("已安装")));
         QCOMPARE(Pictures::save(m_window.get(), QStringLiteral("settings-integration-installed")), QString());
         QTest::mouseClick(byText<QPushButton>(integration, text("移除快捷操作")), Qt::LeftButton);
         QVERIFY(!m_fileManagerActions->isInstalled() && !QuickActionInstaller::isInstalled());
