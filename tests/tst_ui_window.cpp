@@ -11,7 +11,6 @@
 #include "app/toolstatus.h"
 #include "app/workspace.h"
 #include "englishtexts.h"
-#include "fakedesktop.h"
 #include "filedialogs.h"
 #include "integration/updatemanager.h"
 #include "languagerows.h"
@@ -38,7 +37,6 @@
 #include "ui/windowstate.h"
 
 #include <QApplication>
-#include <QDBusConnection>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -48,7 +46,6 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -99,7 +96,7 @@ QList<TaskItem> tasks(int count, int done, Mode mode = Mode::jpegToJXL, TaskStat
 } // namespace
 
 // The main window without the table and canvas themselves: menus and their rules, toolbar,
-// chrome bar, progress strip, statistics panel, window icon, and closing during a batch.
+// chrome bar, progress strip, statistics panel, and closing during a batch.
 class TestUiWindow final : public QObject
 {
     Q_OBJECT
@@ -177,9 +174,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        QStandardPaths::setTestModeEnabled(true);
-        TestEnv::isolateHome(m_root.path());
+        QVERIFY(TestEnv::isolate(m_root));
         m_launcher = std::make_unique<LauncherProgress>();
         m_notifications = std::make_unique<NotificationManager>();
     }
@@ -266,21 +261,17 @@ private slots:
     // a command without its mnemonic.
     void commandsFollowTheState()
     {
-        QVERIFY(!actions()->start->isEnabled());
         workspace()->compressTasks()->append({task(Mode::jpegToJXL, TaskStatus::failed, 1000)});
-        QVERIFY(actions()->start->isEnabled() && actions()->retryFailed->isEnabled() && !actions()->preview->isEnabled());
-        QCOMPARE(actions()->start->iconText(), u"开始压缩"_s);
         actions()->selectAll->trigger();
-        QVERIFY(actions()->removeSelected->isEnabled() && actions()->preview->isEnabled());
-
+        QVERIFY(actions()->start->isEnabled() && actions()->retryFailed->isEnabled() && actions()->removeSelected->isEnabled());
+        QCOMPARE(actions()->start->iconText(), u"开始压缩"_s);
         ModeSwitch *modes = m_window->mainToolBar()->modeSwitch();
         QTest::mouseClick(modes->segment(1), Qt::LeftButton);
         QVERIFY(workspace()->activeMode() == Mode::jxlToJPEG && workspace()->selectedTaskIds().isEmpty());
         QVERIFY(!actions()->start->isEnabled() && actions()->restoreMode->isChecked() && !actions()->compressMode->isChecked());
         QSignalSpy modeChanges(workspace(), &Workspace::activeModeChanged);
         actions()->compressMode->trigger();
-        QVERIFY(modes->segment(0)->isChecked() && !modes->segment(1)->isChecked());
-        QCOMPARE(modeChanges.size(), 1);
+        QVERIFY(modes->segment(0)->isChecked() && !modes->segment(1)->isChecked() && modeChanges.size() == 1);
     }
 
     // Each shortcut once (Qt fires neither of two actions that share one); F10 opens the first
@@ -318,13 +309,11 @@ private slots:
     void secondaryWindows()
     {
         m_window->move(40, 30);
-        const auto centred = [this](const QWidget *other) {
-            return (other->frameGeometry().center() - m_window->frameGeometry().center()).manhattanLength() <= 4;
-        };
         WindowState *view = m_window->windowState();
         actions()->preferences->trigger();
         auto *settings = m_window->findChild<SettingsWindow *>();
-        QVERIFY(settings && settings->isVisible() && centred(settings));
+        QVERIFY(settings && settings->isVisible());
+        QVERIFY((settings->frameGeometry().center() - m_window->frameGeometry().center()).manhattanLength() <= 4);
         QTest::mouseClick(m_window->mainToolBar()->buttons().constLast(), Qt::LeftButton);
         view->openSettings();
         actions()->about->trigger();
@@ -340,14 +329,6 @@ private slots:
         QSignalSpy quit(m_window.get(), &MainWindow::quitRequested);
         QVERIFY(m_window->close());
         QCOMPARE(quit.size(), 1);
-    }
-
-    // Whole minutes rounded up; under one minute said so.
-    void remainingTime()
-    {
-        for (const auto &[seconds, text] : {std::pair{0, "不到 1 分钟"}, {59, "不到 1 分钟"}, {60, "约 1 分钟"}, {61, "约 2 分钟"},
-                                            {3600, "约 1 小时"}, {3661, "约 1 小时 2 分钟"}})
-            QCOMPARE(remainingTimeText(seconds), QString::fromUtf8(text));
     }
 
     // What the islands show for each state, and whether the action island's command may run.
@@ -369,17 +350,12 @@ private slots:
                  {{}, Face::idle, {}, ""},
                  {{.toolReady = false}, Face::toolMissing, list({"未检测到 cjxl 编码器"}), ""},
                  {{.mode = restore, .toolReady = false, .count = 2}, Face::toolMissing, list({"未检测到 djxl 解码器"}), "还原照片"},
-                 {{.batch = {.running = true, .done = 3, .total = 12}, .count = 12}, Face::processing, list({"3/12"}), "停止处理"},
                  {{.batch = batch, .count = 12}, Face::processing, running, "停止处理"},
                  // The other direction is shown and empty: the batch's count and stop stay in view.
                  {{.mode = restore, .toolReady = false, .batch = batch}, Face::processing, running, "停止处理"},
-                 {{.batch = {.running = true, .done = 3, .total = 12, .remainingSeconds = 100, .skipped = 2}, .count = 12},
-                  Face::processing, running + list({"·", "已跳过 2 项"}), "停止处理"},
                  {{.count = 2, .totalSize = 1'200'000, .savedBytes = 300'000, .failedCount = 1}, Face::idle,
                   saved + list({"重试 1 项"}), "开始压缩"},
                  {{.count = 2, .totalSize = 1'200'000}, Face::idle, idle, "开始压缩"},
-                 {{.count = 2, .totalSize = 1'200'000, .savedBytes = 300'000, .skippedCount = 1}, Face::idle,
-                  saved + list({"·", "已跳过 1 项"}), "开始压缩"},
                  // Restoring never shows savings.
                  {{.mode = restore, .count = 2, .totalSize = 1'200'000, .savedBytes = 300'000}, Face::idle, idle, "还原照片"}}) {
             const StatusFacts &facts = row.facts;
@@ -396,17 +372,8 @@ private slots:
         }
     }
 
-    // How many photos the savings stand for, at the edges of their rounding; no average yet is a dash.
-    void statsFigures()
-    {
-        for (const auto &[lifetime, photos] : {std::pair{qint64(0), 0}, {1, 1}, {3670015, 1}, {7340031, 1}, {7340032, 2}, {-5, 0}})
-            QCOMPARE(StatsFigures::estimatedSavedPhotosCount(lifetime), photos);
-        QCOMPARE(StatsFigures::averageReductionText(31.25), u"31.3%"_s);
-        QCOMPARE(StatsFigures::averageReductionText(std::nullopt), u"—"_s);
-    }
-
     // The popup and the flag that asks for it move together, whatever opens or closes it: the
-    // command (under the button), the close button, Esc, a press elsewhere or on the button itself.
+    // command (under the button), the close button, Esc, a press on the button itself.
     void statsPopup()
     {
         StatsPopup *popup = m_window->statsPopup();
@@ -422,10 +389,6 @@ private slots:
         QTRY_VERIFY(popup->isVisible());
         QTest::keyClick(popup, Qt::Key_Escape);
         QVERIFY(closed());
-        view->setShowStatsSheet(true);
-        QTRY_VERIFY(popup->isVisible());
-        QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(-20, -20));
-        QVERIFY(closed());
         QTest::mouseClick(button, Qt::LeftButton);
         QTRY_VERIFY(popup->isVisible());
         QTest::mousePress(popup, Qt::LeftButton, {}, popup->mapFromGlobal(button->mapToGlobal(button->rect().center())));
@@ -437,8 +400,8 @@ private slots:
         QVERIFY(closed());
     }
 
-    // A re-run's list: the photos a former run had done are counted apart by the island and the
-    // statistics, and their outputs count as no saving of this run. The statistics are of all
+    // A re-run's list: the photos a former run had done are counted apart by the chrome bar's facts
+    // and the statistics, and their outputs count as no saving of this run. The statistics are of all
     // time and say what they leave out, in either language.
     void skippedJobsCountApart_data() { LanguageRows::add(); }
 
@@ -450,9 +413,6 @@ private slots:
                                               task(Mode::jpegToJXL, TaskStatus::skipped, 2001, 100)});
         const StatusFacts facts = StatusFacts::of(*workspace(), *m_state->tools(), *m_state->runner());
         QVERIFY(facts.skippedCount == 2 && facts.savedBytes == 247);
-        const QString skipped = QCoreApplication::translate("StatusIsland", "已跳过 %n 项", nullptr, 2);
-        QTRY_VERIFY2(island()->isVisible() && island()->visibleTexts().contains(skipped), qPrintable(skipped));
-
         m_window->windowState()->setShowStatsSheet(true);
         StatsPopup *popup = m_window->statsPopup();
         QTRY_VERIFY(popup->isVisible());
@@ -481,32 +441,6 @@ private slots:
         QVERIFY(!m_state->runner()->isProcessing());
         alert->accept();
         QTRY_VERIFY(!m_state->runner()->diskWarningMessage());
-    }
-
-    // The window says whether it is active (no notification then) and withdraws that answer
-    // before it goes: afterwards the application counts as inactive.
-    void notificationsAskTheWindow()
-    {
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("no session bus (the suite runs under dbus-run-session)");
-        QDBusConnection fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-desktop"_s);
-        FakeDesktop desktop;
-        QVERIFY(fake.registerVirtualObject(u"/"_s, &desktop, QDBusConnection::SubPath));
-        QVERIFY(fake.registerService(u"org.freedesktop.Notifications"_s));
-        const QList<QVariantList> &posted = desktop.calls[u"org.freedesktop.Notifications.Notify"_s];
-
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-        m_notifications->sendCompletionNotification(Mode::jpegToJXL, 1, 10, 0);
-        QTest::qWait(200); // proves that nothing is posted while the window is active
-        QCOMPARE(posted.size(), 0);
-
-        m_window.reset();
-        m_notifications->sendCompletionNotification(Mode::jpegToJXL, 1, 10, 0);
-        QTRY_COMPARE(posted.size(), 1);
-        fake.unregisterService(u"org.freedesktop.Notifications"_s);
-        fake.unregisterObject(u"/"_s, QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus(u"fake-desktop"_s);
     }
 
     // At the default window size and at the smallest, in both directions and both languages,
