@@ -42,7 +42,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
