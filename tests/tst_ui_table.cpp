@@ -14,7 +14,6 @@
 #include "ui/namecollation.h"
 #include "ui/previewwindow.h"
 #include "ui/taskrowdelegate.h"
-#include "ui/tasksortkeys.h"
 #include "ui/tasksortproxy.h"
 #include "ui/tasktableview.h"
 #include "ui/thumbnailcache.h"
@@ -26,7 +25,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -71,20 +69,20 @@ private:
 
     TaskList *list(ConversionMode mode = ConversionMode::jpegToJXL) const { return m_workspace->tasks(mode); }
 
-    QString namesInViewOrder() const
-    {
-        QStringList names;
-        for (int row = 0; row < m_view->model()->rowCount(); ++row)
-            names.append(m_view->model()->index(row, 0).data().toString().remove(u".jpg"_s));
-        return names.join(u' ');
-    }
-
     QList<QUuid> idsInViewOrder() const
     {
         QList<QUuid> ids;
         for (int row = 0; row < m_view->model()->rowCount(); ++row)
             ids.append(m_view->taskIdAt(row));
         return ids;
+    }
+
+    QString namesInViewOrder() const
+    {
+        QStringList names;
+        for (const QUuid &id : idsInViewOrder())
+            names.append(list()->find(id)->fileName().chopped(4));
+        return names.join(u' ');
     }
 
     // Every neighbouring pair of rows in the column's order, compared on the raw values (names by
@@ -105,10 +103,8 @@ private:
             }
         }
         const QList<QUuid> shown = idsInViewOrder();
-        QSet<QUuid> listed;
-        for (const TaskItem &task : list()->items())
-            listed.insert(task.id);
-        return shown.size() == list()->size() && QSet<QUuid>(shown.cbegin(), shown.cend()) == listed;
+        return QSet<QUuid>(shown.cbegin(), shown.cend()).size() == list()->size()
+            && std::all_of(shown.cbegin(), shown.cend(), [this](const QUuid &id) { return list()->indexOf(id) >= 0; });
     }
 
     // A list long enough to be sorted off the GUI thread, of assorted names, sizes and states.
@@ -165,15 +161,14 @@ private:
             && qAbs(actual.blue() - expected.blue()) < 12;
     }
 
-    // Hovers a cell as the mouse does, until its tool tip shows.
-    void hover(const QModelIndex &index)
+    // Hovers a cell as the mouse does; true once its tool tip shows.
+    bool hover(const QModelIndex &index)
     {
         const QRect cell = m_view->visualRect(index);
         QHelpEvent help(QEvent::ToolTip, cell.center(), m_view->viewport()->mapToGlobal(cell.center()));
         QStyleOptionViewItem option;
         option.rect = cell;
-        QVERIFY(m_view->itemDelegate()->helpEvent(&help, m_view.get(), option, index));
-        QTRY_VERIFY(QToolTip::isVisible());
+        return m_view->itemDelegate()->helpEvent(&help, m_view.get(), option, index) && QTest::qWaitFor([] { return QToolTip::isVisible(); });
     }
 
 private slots:
@@ -195,11 +190,8 @@ private slots:
         m_view = std::make_unique<TaskTableView>(m_workspace.get(), m_imports.get(), m_tools.get(), nullptr, m_windowState.get());
         m_opened.clear();
         m_revealed.clear();
-        m_view->setFileActions({[this](const QUrl &url) {
-                                    m_opened.append(url);
-                                    return true;
-                                },
-                                [this](const QList<QUrl> &urls) { m_revealed.append(urls); }});
+        const auto open = [this](const QUrl &url) { m_opened.append(url); return true; };
+        m_view->setFileActions({open, [this](const QList<QUrl> &urls) { m_revealed.append(urls); }});
         m_view->resize(760, 360);
     }
 
@@ -214,57 +206,9 @@ private slots:
         m_english.reset(); // after the widgets that show its texts
     }
 
-    void largeRemovalsStayConsistent_data()
-    {
-        QTest::addColumn<int>("step");  // every step-th row goes
-        QTest::addColumn<int>("count"); // this many rows go
-        QTest::addColumn<bool>("reset");
-        QTest::newRow("a few rows, as rows") << 7 << 5 << false;
-        QTest::newRow("many scattered rows, as a reset") << 3 << 200 << true;
-        QTest::newRow("one long run, as a reset") << 1 << 3000 << true;
-    }
-
-    void largeRemovalsStayConsistent()
-    {
-        QFETCH(int, step);
-        QFETCH(int, count);
-        QList<TaskItem> tasks;
-        for (int i = 0; i < 5000; ++i)
-            tasks.append(make(u"/p/%1.jpg"_s.arg(i), i % 3 ? TaskStatus::pending : TaskStatus::failed));
-        list()->append(tasks);
-        m_view->sortByColumn(TaskTableModel::StatusColumn, Qt::AscendingOrder);
-        QAbstractItemModelTester tester(m_view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        // Two selected rows that stay, one that goes.
-        const QUuid first = list()->at(0).id;
-        const QSet<QUuid> staying{list()->at(1).id, list()->at(4999).id};
-        m_workspace->setSelectedTaskIds(staying + QSet<QUuid>{first});
-        QSet<QUuid> gone;
-        for (int i = 2; gone.size() < count; i += step)
-            gone.insert(list()->at(i).id);
-        QSignalSpy resets(m_view->model(), &QAbstractItemModel::modelReset);
-        QList<QUuid> expectedOrder = idsInViewOrder();
-        m_workspace->removeTask(*list()->find(first)); // the state drops its id itself
-        list()->remove(gone);
-        QTEST(!resets.isEmpty(), "reset");
-        // The rows that stay keep their order, ties included, reset or not.
-        expectedOrder.removeIf([&](const QUuid &id) { return id == first || gone.contains(id); });
-        QCOMPARE(idsInViewOrder(), expectedOrder);
-        QCOMPARE(m_workspace->selectedTaskIds(), staying);
-        QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
-    }
-
-    void longListsSortOffTheGuiThread_data()
-    {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<Qt::SortOrder>("order");
-        QTest::newRow("result size, descending") << int(TaskTableModel::ResultSizeColumn) << Qt::DescendingOrder;
-        QTest::newRow("status") << int(TaskTableModel::StatusColumn) << Qt::AscendingOrder;
-    }
-
     void longListsSortOffTheGuiThread()
     {
-        QFETCH(int, column);
-        QFETCH(Qt::SortOrder, order);
+        const int column = TaskTableModel::StatusColumn; // many ties
         auto *proxy = m_view->sortProxy();
         m_view->sortByColumn(TaskTableModel::NameColumn, Qt::AscendingOrder);
         list()->append(longList(50, 5));
@@ -285,12 +229,12 @@ private slots:
         const QList<QUuid> byName = idsInViewOrder();
         m_workspace->setSelectedTaskIds({byName.at(123)});
         sorted.clear();
-        m_view->sortByColumn(column, order);
+        m_view->sortByColumn(column, Qt::DescendingOrder);
         // Until the sort lands the rows stay as they were.
         QVERIFY(proxy->isSorting());
         QCOMPARE(idsInViewOrder(), byName);
         QVERIFY(sorted.wait(20000));
-        QVERIFY(viewShowsListSortedBy(column, order));
+        QVERIFY(viewShowsListSortedBy(column, Qt::DescendingOrder));
         // Ties keep the order they had: by name.
         const QList<QUuid> now = idsInViewOrder();
         for (int row = 1; row < now.size(); ++row) {
@@ -325,6 +269,22 @@ private slots:
         proxy->sorter()->setHeld(false);
         QTRY_COMPARE_WITH_TIMEOUT(sorted.size(), 1, 20000);
         QTRY_VERIFY(viewShowsListSortedBy(TaskTableModel::ResultSizeColumn, Qt::AscendingOrder));
+
+        // Many rows removed, in one long run or in many runs, come as a reset: the rows that stay
+        // keep their order, ties included, and the highlighted row its highlight.
+        for (const auto &[step, count] : {std::pair{1, 2500}, {5, 600}}) {
+            QSignalSpy resets(proxy, &QAbstractItemModel::modelReset);
+            QList<QUuid> expected = idsInViewOrder();
+            QSet<QUuid> gone;
+            for (int row = 200; gone.size() < count; row += step)
+                gone.insert(list()->at(row).id);
+            gone.remove(byName.at(123));
+            list()->remove(gone);
+            QVERIFY(!resets.isEmpty());
+            expected.removeIf([&gone](const QUuid &id) { return gone.contains(id); });
+            QCOMPARE(idsInViewOrder(), expected);
+            QCOMPARE(m_view->selectionModel()->selectedRows().size(), 1);
+        }
     }
 
     // A batch runs through a list sorted by a column whose values it does not change: no row
@@ -372,8 +332,7 @@ private slots:
             const TaskStatus end = i % 5 == 4 ? TaskStatus::failed : TaskStatus::completed;
             for (const TaskStatus status : {TaskStatus::processing, TaskStatus::verifying, end}) {
                 TaskItem next = make(path, status);
-                next.id = task.id;
-                next.originalSize = task.originalSize;
+                std::tie(next.id, next.originalSize) = std::tie(task.id, task.originalSize);
                 if (status == TaskStatus::completed && i % 3 == 0)
                     next.destinationURL = QUrl::fromLocalFile(path.chopped(4) + u" (1).jxl"_s);
                 QVERIFY(list()->replace(next));
@@ -414,72 +373,55 @@ private slots:
         QTRY_COMPARE(namesInViewOrder(), u"a b x y z"_s);
     }
 
-    void sorting_data()
+    // Clicking a header sorts the view by that column, either way, and WindowState's sort order follows.
+    void headerClicksSort()
     {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<bool>("ascending");
-        QTest::addColumn<QString>("order");
-        QTest::addColumn<TaskSortKey>("key");
-        // a: pending 3 MB; b: completed 2 MB → 1.5 MB (25 %); e: failed 1 MB; c: processing 4 MB;
-        // d: completed 2 MB → 1 MB (50 %). Ties keep the order of the sort before (by name).
-        QTest::newRow("name") << int(TaskTableModel::NameColumn) << true << u"a b c d e"_s << TaskSortKey::fileName;
-        QTest::newRow("name, descending") << int(TaskTableModel::NameColumn) << false << u"e d c b a"_s << TaskSortKey::fileName;
-        QTest::newRow("original size") << int(TaskTableModel::OriginalSizeColumn) << true << u"e b d a c"_s << TaskSortKey::originalSize;
-        QTest::newRow("result size") << int(TaskTableModel::ResultSizeColumn) << true << u"a c e d b"_s
-                                     << TaskSortKey::compressedSizeOrZero;
-        QTest::newRow("savings") << int(TaskTableModel::SavingsColumn) << false << u"d b a c e"_s << TaskSortKey::savingsRatio;
-        // Running first, then verifying, failed, waiting, finished.
-        QTest::newRow("status") << int(TaskTableModel::StatusColumn) << true << u"c e a b d"_s << TaskSortKey::status;
+        list()->append(longList(40, 1));
+        using K = TaskSortKey;
+        const K keys[] = {K::fileName, K::originalSize, K::compressedSizeOrZero, K::savingsRatio, K::status};
+        for (int column = 0; column < TaskTableModel::ColumnCount; ++column) {
+            for (const Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+                m_view->horizontalHeader()->setSortIndicator(column, order);
+                QVERIFY(viewShowsListSortedBy(column, order));
+                QCOMPARE(m_windowState->sortOrder().constFirst(), (TaskSortDescriptor{keys[column], order == Qt::AscendingOrder}));
+            }
+        }
     }
 
-    void sorting()
-    {
-        QFETCH(int, column);
-        QFETCH(bool, ascending);
-        QFETCH(TaskSortKey, key);
-        TaskItem a = make(u"/p/a.jpg"_s);
-        a.originalSize = 3'000'000;
-        TaskItem e = make(u"/p/e.jpg"_s, TaskStatus::failed);
-        e.originalSize = 1'000'000;
-        TaskItem c = make(u"/p/c.jpg"_s, TaskStatus::processing);
-        c.originalSize = 4'000'000;
-        TaskItem d = make(u"/p/d.jpg"_s, TaskStatus::completed);
-        d.compressedSize = 1'000'000;
-        list()->append({d, make(u"/p/b.jpg"_s, TaskStatus::completed), a, c, e});
-
-        // Clicking the header: the view sorts and WindowState's sort order follows.
-        m_view->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
-        QTEST(namesInViewOrder(), "order");
-        QCOMPARE(m_windowState->sortOrder(), (QList<TaskSortDescriptor>{{key, ascending}}));
-    }
-
+    // The entries of a row's menu by the job's state; copying the errors takes every failed row
+    // selected, in the table's order; removing takes the row, or all the selected ones.
     void rowMenu_data()
     {
         QTest::addColumn<TaskStatus>("status");
-        QTest::addColumn<int>("selectedWithIt"); // other rows selected together with this one
-        QTest::addColumn<bool>("refused");       // its name is not UTF-8: never retried
+        QTest::addColumn<bool>("selected"); // with two other rows
+        QTest::addColumn<bool>("refused");  // its name is not UTF-8: never retried
         QTest::addColumn<QString>("entries");
+        QTest::addColumn<QString>("copied");
         const QString open = u"快速查看(&Q)|---|用默认程序打开(&O)|在文件管理器中显示(&S)|拷贝文件路径(&P)"_s;
         const QString remove = u"|---|从列表中移除(&M)"_s;
-        QTest::newRow("pending") << TaskStatus::pending << 0 << false << open + remove;
-        QTest::newRow("completed") << TaskStatus::completed << 0 << false << open + remove;
-        QTest::newRow("failed") << TaskStatus::failed << 0 << false << open + u"|复制错误信息(&E)|---|重新尝试此项目(&R)"_s + remove;
-        QTest::newRow("failed, name refused") << TaskStatus::failed << 0 << true << open + u"|复制错误信息(&E)"_s + remove;
-        QTest::newRow("one of three selected") << TaskStatus::pending << 2 << false << open + u"|---|从列表中移除 3 个选中项(&M)"_s;
+        const QString error = u"/p/x.jpg：cjxl: broken"_s;
+        QTest::newRow("done") << TaskStatus::completed << false << false << open + remove << QString();
+        QTest::newRow("failed") << TaskStatus::failed << false << false << open + u"|复制错误信息(&E)|---|重新尝试此项目(&R)"_s + remove << error;
+        QTest::newRow("failed, name refused") << TaskStatus::failed << false << true << open + u"|复制错误信息(&E)"_s + remove
+                                              << u"/p/x.jpg：文件名不是有效的 UTF-8 编码，无法处理"_s;
+        QTest::newRow("failed, one of three selected") << TaskStatus::failed << true << false
+                                                       << open + u"|复制错误信息(&E)|---|重新尝试此项目(&R)|---|从列表中移除 3 个选中项(&M)"_s
+                                                       << u"/q/a.jpg：未知错误\n"_s + error;
+        QTest::newRow("pending, one of three selected") << TaskStatus::pending << true << false
+                                                        << open + u"|---|从列表中移除 3 个选中项(&M)"_s << QString();
     }
 
     void rowMenu()
     {
         QFETCH(TaskStatus, status);
-        QFETCH(int, selectedWithIt);
+        QFETCH(bool, selected);
         QFETCH(bool, refused);
-        list()->append({refused ? SampleTasks::refused(u"/p/x\\xFF.jpg"_s) : make(u"/p/x.jpg"_s, status), make(u"/p/y.jpg"_s),
-                        make(u"/p/z.jpg"_s)});
+        TaskItem unknown = make(u"/q/a.jpg"_s, TaskStatus::failed); // listed after x, shown before it
+        unknown.errorMessage.reset();
+        list()->append({refused ? SampleTasks::refused(u"/p/x.jpg"_s) : make(u"/p/x.jpg"_s, status),
+                        unknown, make(u"/p/z.jpg"_s)});
         const QUuid id = list()->at(0).id;
-        QSet<QUuid> selected;
-        for (int row = 0; selectedWithIt > 0 && row <= selectedWithIt; ++row)
-            selected.insert(list()->at(row).id);
-        m_workspace->setSelectedTaskIds(selected);
+        m_workspace->setSelectedTaskIds(selected ? QSet<QUuid>{id, unknown.id, list()->at(2).id} : QSet<QUuid>{});
         std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
         QVERIFY(menu);
         QStringList texts;
@@ -488,38 +430,15 @@ private slots:
         QTEST(texts.join(u'|'), "entries");
         if (QAction *retry = menuAction(menu.get(), u"重新尝试此项目"_s))
             QVERIFY(!retry->isEnabled()); // no tool found to retry with
+        QGuiApplication::clipboard()->clear();
+        if (QAction *copy = menuAction(menu.get(), u"复制错误信息"_s))
+            copy->trigger();
+        QTEST(QGuiApplication::clipboard()->text(), "copied");
 
-        // The last entry removes this row alone, or exactly the selected rows.
         menu->actions().constLast()->trigger();
-        QCOMPARE(list()->size(), qsizetype(selectedWithIt > 0 ? 0 : 2));
+        QCOMPARE(list()->size(), qsizetype(selected ? 0 : 2));
         QCOMPARE(list()->indexOf(id), qsizetype(-1));
         QVERIFY(m_workspace->selectedTaskIds().isEmpty());
-    }
-
-    void copyErrorsTakesEveryFailedSelectedRow()
-    {
-        const TaskItem broken = make(u"/p/b.jpg"_s, TaskStatus::failed);
-        TaskItem unknown = make(u"/q/a.jpg"_s, TaskStatus::failed);
-        unknown.errorMessage.reset();
-        const TaskItem waiting = make(u"/p/c.jpg"_s);
-        const TaskItem other = make(u"/p/d.jpg"_s, TaskStatus::failed);
-        list()->append({broken, waiting, unknown, other});
-        m_view->sortByColumn(TaskTableModel::NameColumn, Qt::AscendingOrder);
-        const auto copied = [this](const QUuid &id) {
-            std::unique_ptr<QMenu> menu(m_view->makeRowMenu(id));
-            QAction *copy = menuAction(menu.get(), u"复制错误信息"_s);
-            QGuiApplication::clipboard()->clear();
-            if (copy)
-                copy->trigger();
-            return copy ? QGuiApplication::clipboard()->text() : u"no entry"_s;
-        };
-        // A failed row alone: its own path and reason.
-        QCOMPARE(copied(other.id), u"/p/d.jpg：cjxl: broken"_s);
-        // Part of a selection: every failed row selected, in table order; the waiting one has no error.
-        m_workspace->setSelectedTaskIds({broken.id, waiting.id, unknown.id});
-        QCOMPARE(copied(broken.id), u"/q/a.jpg：未知错误\n/p/b.jpg：cjxl: broken"_s);
-        // A row that did not fail offers nothing to copy.
-        QCOMPARE(copied(waiting.id), u"no entry"_s);
     }
 
     void fileActionsUseOutputOnlyWhenCompleted_data()
@@ -597,14 +516,9 @@ private slots:
             QCOMPARE(list()->indexOf(id), qsizetype(-1));
         QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
 
-        // After a removal elsewhere (a model reset) the highlighted rows are still the workspace's.
+        // A selection made elsewhere (the menu's, the state's) shows in the table.
         m_workspace->setSelectedTaskIds({list()->at(0).id, list()->at(2).id});
-        list()->remove({list()->at(1).id});
         QCOMPARE(m_view->selectionModel()->selectedRows().size(), 2);
-        // Switching the mode clears both.
-        m_workspace->switchMode(ConversionMode::jxlToJPEG);
-        QVERIFY(m_view->selectionModel()->selectedRows().isEmpty());
-        QVERIFY(m_workspace->selectedTaskIds().isEmpty());
     }
 
     void drops_data()
@@ -660,7 +574,8 @@ private slots:
         QVERIFY(!canvas.isDropTargeted());
     }
 
-    void lateThumbnailIsNotShownOnAnotherFile()
+    // A thumbnail that arrives after its row changed file is not shown on the other file.
+    void thumbnailsOfRowsOnScreen()
     {
         ThumbnailCache cache;
         m_view->setThumbnailCache(&cache);
@@ -694,19 +609,13 @@ private slots:
         for (const QColor &colour : std::as_const(shownOnArrival))
             QVERIFY2(!isNear(colour, Qt::red), qPrintable(colour.name()));
         QVERIFY2(isNear(shownColour(), Qt::blue), qPrintable(shownColour().name()));
-        m_view->setThumbnailCache(nullptr);
-    }
 
-    void thumbnailsOnlyForRowsOnScreen()
-    {
-        ThumbnailCache cache;
-        m_view->setThumbnailCache(&cache);
+        // Only the rows on screen ask for thumbnails, however long the list.
         QList<TaskItem> tasks;
         for (int i = 0; i < 400; ++i)
             tasks.append(make(m_root.filePath(u"none/%1.jpg"_s.arg(i, 3, 10, '0'_L1))));
+        list()->clear();
         list()->append(tasks);
-        m_view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
         m_view->viewport()->repaint();
         const int onScreen = m_view->viewport()->height() / TaskRowDelegate::kRowHeight + 2;
         QTRY_VERIFY(cache.queuedCount() + cache.runningCount() == 0);
@@ -722,7 +631,6 @@ private slots:
         QTest::addColumn<QString>("picked"); // in the folder of photos
         QTest::addColumn<QString>("filter");
         QTest::newRow("folders") << 0 << ConversionMode::jpegToJXL << QString() << QString();
-        QTest::newRow("photos") << 1 << ConversionMode::jpegToJXL << u"/a.jpg"_s << u"*.jpg"_s;
         QTest::newRow("JXL photos") << 1 << ConversionMode::jxlToJPEG << u"/b.jxl"_s << u"*.jxl"_s;
     }
 
@@ -834,15 +742,11 @@ private slots:
         // File names are painted and shown as they are, never as markup.
         const QModelIndex marked = m_view->model()->index(m_view->rowOf(list()->at(5).id), 0);
         QCOMPARE(marked.data().toString(), u"<font color=red>not red.jpg"_s);
-        hover(marked);
+        QVERIFY(hover(marked));
         QCOMPARE(QToolTip::text(), u"<p style='white-space:pre'>/photos/&lt;font color=red&gt;not red.jpg</p>"_s);
         QToolTip::hideText();
         // A re-run: photos a former run had done, skipped beside this run's results.
-        for (int row = 0; row < 2; ++row) {
-            TaskItem task = list()->at(row);
-            task.status = TaskStatus::skipped;
-            list()->replace(task);
-        }
+        setStates({S::skipped, S::skipped, S::failed, S::completed, S::failed, S::completed});
         m_view->resize(720, 160);
         settle();
         Screenshots::save(m_view.get(), folder + u"table-skipped-rows"_s);
@@ -856,8 +760,7 @@ private slots:
         QCOMPARE(m_windowState->previewItemURL(), std::optional<QUrl>(canon.sourceURL));
         QVERIFY(preview.isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!preview.isLoading(), 10000);
-        const auto average = [](const QImage &image) { return image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0); };
-        QVERIFY(isNear(average(preview.image()), average(QImage(canon.sourceURL.toLocalFile()))));
+        QCOMPARE(preview.image().size(), QImage(canon.sourceURL.toLocalFile()).size());
         QCOMPARE(preview.windowTitle(), canon.fileName());
         preview.resize(480, 360);
         Screenshots::save(&preview, folder + u"preview"_s);
@@ -889,7 +792,7 @@ private slots:
         settle();
         Screenshots::save(m_view.get(), folder + u"table-rows-lists"_s);
         for (const auto &[id, name] : {std::pair{refused.id, "refused"}, std::pair{djxl.id, "error"}}) {
-            hover(m_view->model()->index(m_view->rowOf(id), TaskTableModel::StatusColumn));
+            QVERIFY(hover(m_view->model()->index(m_view->rowOf(id), TaskTableModel::StatusColumn)));
             QWidget *tip = nullptr;
             for (QWidget *widget : QApplication::topLevelWidgets())
                 tip = widget->inherits("QTipLabel") && widget->isVisible() ? widget : tip;
