@@ -1,6 +1,7 @@
 #include "app/tasklist.h"
 #include "app/tasktablemodel.h"
 #include "ui/backgroundsorter.h"
+#include "ui/namecollation.h"
 #include "ui/tasksortkeys.h"
 
 #include <QTest>
@@ -9,8 +10,10 @@
 #include <array>
 #include <numeric>
 
-// The table's order without the table: the sort keys (stable, earlier clicks breaking ties) and
-// the background sorter, of whose runs only the latest lands.
+using namespace Qt::StringLiterals;
+
+// The table's order without the table: names in a person's order, the sort keys (stable, earlier
+// clicks breaking ties) and the background sorter, of whose runs only the latest lands.
 class TestGuiTaskSort final : public QObject
 {
     Q_OBJECT
@@ -37,6 +40,41 @@ class TestGuiTaskSort final : public QObject
     }
 
 private slots:
+    void namesSortNaturallyWithoutCase_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<bool>("collator"); // the locale's collator orders, not the fallback
+        QTest::newRow("C locale") << QLocale::c() << false;
+        QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+        QTest::newRow("Chinese") << QLocale(QLocale::Chinese, QLocale::China) << true;
+    }
+
+    void namesSortNaturallyWithoutCase()
+    {
+        QFETCH(QLocale, locale);
+        const NameCollation names(locale);
+        QTEST(names.usesCollator(), "collator");
+        // Each pair compares as its sort keys (which sort long lists) do; names that differ in case
+        // only, or in leading zeros only, tie, so that their rows keep their order.
+        const auto order = [&names](const QString &a, const QString &b) {
+            const int compared = names.compare(a, b);
+            return compared == names.key(a).compare(names.key(b)) ? compared : 99;
+        };
+        const QStringList sorted = u"a9b a10b arith b Canon_40D IMG_1 img_2 IMG_10 IMG_0011 Zebra"_s.split(u' ');
+        for (qsizetype i = 0; i < sorted.size(); ++i) {
+            for (qsizetype j = 0; j < sorted.size(); ++j)
+                QVERIFY2(order(sorted.at(i), sorted.at(j)) == (i < j ? -1 : (i > j ? 1 : 0)), qPrintable(sorted.at(i) + u' ' + sorted.at(j)));
+        }
+        QCOMPARE(order(u"IMG_2.JPG"_s, u"img_2.jpg"_s), 0);
+        QCOMPARE(order(u"IMG_02.jpg"_s, u"IMG_2.jpg"_s), 0);
+        // Beyond ASCII: letters fold their case, and characters outside the basic plane keep their place.
+        QCOMPARE(order(u"Ärger.jpg"_s, u"ärger.jpg"_s), 0);
+        QCOMPARE(order(u"照片 2.jpg"_s, u"照片 10.jpg"_s), -1);
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x93\xB7 1.jpg");
+        QCOMPARE(order(emoji, emoji), 0);
+        QVERIFY(order(emoji, u"a.jpg"_s) != 99);
+    }
+
     // Rows that tie keep the order of the click before, back to the list's own: a sort must be
     // stable, or rows jump about at every status change.
     void tiesKeepTheirOrder()
