@@ -170,7 +170,7 @@ private slots:
         QFETCH(QString, originals);
         const QStringList folders{m_root.filePath(name), m_root.filePath(QStringLiteral("second"))};
         QString error;
-        QVERIFY2(WatchAutostart::enable(m_where, *deleteStrategyFromRawValue(originals), folders, &error), qPrintable(error));
+        QVERIFY2(WatchAutostart::enable(m_where, originals, folders, &error), qPrintable(error));
         QCOMPARE(execArguments(entry()), expected(originals, folders));
         QCOMPARE(complaints(QStringLiteral("desktop-file-validate"), {QStringLiteral("--no-hints"), WatchAutostart::entryPath(m_where)}),
                  QString());

@@ -26,7 +26,7 @@ bool AutoConvertAutostart::setEnabled(bool enabled)
 {
     QString error;
     const AppSettings &s = m_settings->settings();
-    const bool done = enabled ? WatchAutostart::enable(m_where, s.autoConvertOriginals, s.autoConvertFolders, &error)
+    const bool done = enabled ? WatchAutostart::enable(m_where, rawValue(s.autoConvertOriginals), s.autoConvertFolders, &error)
                               : WatchAutostart::disable(m_where, &error);
     finish(done, error);
     return done;
@@ -45,7 +45,7 @@ void AutoConvertAutostart::followSettings()
     // A change of other settings leaves an entry that already says the same as it is.
     QFile current(WatchAutostart::entryPath(m_where));
     if (current.open(QIODevice::ReadOnly)
-        && current.readAll() == WatchAutostart::entryText(m_where.program, s.autoConvertOriginals, s.autoConvertFolders))
+        && current.readAll() == WatchAutostart::entryText(m_where.program, rawValue(s.autoConvertOriginals), s.autoConvertFolders))
         return;
     setEnabled(true);
 }

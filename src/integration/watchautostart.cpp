@@ -65,13 +65,13 @@ QString entryPath(const Locations &where)
     return where.configHome + QStringLiteral("/autostart/pikora-watch.desktop");
 }
 
-QStringList command(const QString &program, DeleteStrategy originals, const QStringList &folders)
+QStringList command(const QString &program, const QString &originals, const QStringList &folders)
 {
-    return QStringList{program, QStringLiteral("watch"), QStringLiteral("-q"), QStringLiteral("-o"), rawValue(originals)}
+    return QStringList{program, QStringLiteral("watch"), QStringLiteral("-q"), QStringLiteral("-o"), originals}
     + folders;
 }
 
-QByteArray entryText(const QString &program, DeleteStrategy originals, const QStringList &folders)
+QByteArray entryText(const QString &program, const QString &originals, const QStringList &folders)
 {
     return QString::fromUtf8(kEntryTemplate)
         .replace(QStringLiteral("@EXEC@"), DesktopEntry::execLine(command(program, originals, folders)))
@@ -83,7 +83,7 @@ bool isEnabled(const Locations &where)
     return QFileInfo::exists(entryPath(where));
 }
 
-bool enable(const Locations &where, DeleteStrategy originals, const QStringList &folders, QString *error)
+bool enable(const Locations &where, const QString &originals, const QStringList &folders, QString *error)
 {
     if (folders.isEmpty())
         return fail(error, QCoreApplication::translate("WatchAutostart", "没有要自动转换的文件夹"));

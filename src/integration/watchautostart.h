@@ -1,7 +1,5 @@
 #pragma once
 
-#include "model/taskitem.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -25,17 +23,18 @@ Locations locationsFromEnvironment(const QString &program = defaultProgram());
 
 QString entryPath(const Locations &where);
 
-// The command the entry runs: program watch -q -o ORIGINALS FOLDER...
-QStringList command(const QString &program, DeleteStrategy originals, const QStringList &folders);
+// The command the entry runs: program watch -q -o ORIGINALS FOLDER..., where originals is what
+// pikora-cli's -o takes (keep, trash or delete).
+QStringList command(const QString &program, const QString &originals, const QStringList &folders);
 
 // The whole desktop entry, English with a zh_CN translation.
-QByteArray entryText(const QString &program, DeleteStrategy originals, const QStringList &folders);
+QByteArray entryText(const QString &program, const QString &originals, const QStringList &folders);
 
 bool isEnabled(const Locations &where);
 
 // Writes the entry in one step (a temporary file renamed over it). Fails without folders or
 // without a program. On failure error says why, in the user's language.
-bool enable(const Locations &where, DeleteStrategy originals, const QStringList &folders, QString *error = nullptr);
+bool enable(const Locations &where, const QString &originals, const QStringList &folders, QString *error = nullptr);
 
 // Removes the entry; a missing one is no error.
 bool disable(const Locations &where, QString *error = nullptr);
