@@ -13,7 +13,7 @@ xvfb xauth xdotool openbox x11-utils appstream dpkg-dev file libssl-dev \
 help2man lintian man-db \
 qt6-l10n-tools qt6-tools-dev qt6-translations-l10n \
 slurm-wlm munge parallel python3 \
-tumbler bubblewrap \
+tumbler bubblewrap systemd \
 clang libclang-rt-14-dev"
 
 missing=""

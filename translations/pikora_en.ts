@@ -178,6 +178,41 @@ Turn JXL back into the exact JPEG</translation>
     </message>
 </context>
 <context>
+    <name>AutoConvertSection</name>
+    <message>
+        <source>自动转换</source>
+        <translation>Automatic conversion</translation>
+    </message>
+    <message>
+        <source>添加文件夹…</source>
+        <translation>Add Folder…</translation>
+    </message>
+    <message>
+        <source>移除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>登录时自动转换新照片</source>
+        <translation>Convert new photos at login</translation>
+    </message>
+    <message>
+        <source>登录后，这些文件夹中新增的 JPEG 照片会在后台无损转换为 JPEG XL。</source>
+        <translation>After you log in, new JPEG photos in these folders are converted losslessly to JPEG XL in the background.</translation>
+    </message>
+    <message>
+        <source>自动转换的文件夹</source>
+        <translation>Folders converted automatically</translation>
+    </message>
+    <message>
+        <source>原文件处理方式：</source>
+        <translation>Original photos:</translation>
+    </message>
+    <message>
+        <source>选择要自动转换的文件夹</source>
+        <translation>Choose a Folder to Convert Automatically</translation>
+    </message>
+</context>
+<context>
     <name>BatchFeedback</name>
     <message>
         <source>Pikora正在批量处理照片</source>
@@ -2064,6 +2099,29 @@ Options of the Qt toolkit (such as -platform) are accepted as well.
     <message>
         <source>还原出的 JPEG 与压缩时记录的原文件不一致 (记录: %1..., 还原: %2...)，JXL 文件可能已损坏</source>
         <translation>The restored JPEG differs from the original recorded at compression (recorded: %1..., restored: %2...); the JXL file may be damaged</translation>
+    </message>
+</context>
+<context>
+    <name>WatchAutostart</name>
+    <message>
+        <source>没有要自动转换的文件夹</source>
+        <translation>There is no folder to convert automatically</translation>
+    </message>
+    <message>
+        <source>找不到 pikora-cli</source>
+        <translation>pikora-cli cannot be found</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹“%1”：%2</source>
+        <translation>Cannot create folder “%1”: %2</translation>
+    </message>
+    <message>
+        <source>无法写入“%1”：%2</source>
+        <translation>Cannot write “%1”: %2</translation>
+    </message>
+    <message>
+        <source>无法删除“%1”：%2</source>
+        <translation>Cannot delete “%1”: %2</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,6 @@
 #include "appstate.h"
 
+#include "autoconvertautostart.h"
 #include "batchcontroller.h"
 #include "batchrunner.h"
 #include "engine/toolcommands.h"
@@ -22,6 +23,7 @@ AppState::AppState(const BatchFeedback::Devices &devices, QObject *parent)
           m_workspace, [batch = m_batch](const QString &path) { return batch->holdsSource(path); }, this))
     , m_stats(new LifetimeStats(this))
     , m_fileManagerActions(new FileManagerActions(this))
+    , m_autoConvert(new AutoConvertAutostart(m_settings, WatchAutostart::locationsFromEnvironment(), this))
 {
     m_batch->setToolSearchFolders(m_tools->searchFolders());
     // Counted before anything else hears of the job, so that the figures it shows are current.

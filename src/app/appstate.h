@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+class AutoConvertAutostart;
 class BatchController;
 class BatchRunner;
 class FileManagerActions;
@@ -21,7 +22,8 @@ class AppState final : public QObject
     Q_DISABLE_COPY_MOVE(AppState)
 
 public:
-    // Loads the settings and counters, probes the tools, reads the file-manager actions.
+    // Loads the settings and counters, probes the tools, reads the file-manager actions and
+    // the auto-convert entry.
     explicit AppState(const BatchFeedback::Devices &devices, QObject *parent = nullptr);
     ~AppState() override;
 
@@ -33,6 +35,7 @@ public:
     BatchRunner *runner() const { return m_runner; }
     LifetimeStats *stats() const { return m_stats; }
     FileManagerActions *fileManagerActions() const { return m_fileManagerActions; }
+    AutoConvertAutostart *autoConvert() const { return m_autoConvert; }
 
 private:
     SettingsStore *m_settings;
@@ -44,4 +47,5 @@ private:
     LifetimeStats *m_stats;
     BatchFeedback *m_feedback;
     FileManagerActions *m_fileManagerActions;
+    AutoConvertAutostart *m_autoConvert;
 };

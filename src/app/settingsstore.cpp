@@ -13,6 +13,7 @@
 const QString SettingsStore::settingsKey = QStringLiteral("com.lumevo.appsettings");
 const QString SettingsStore::outputFolderKey = QStringLiteral("com.lumevo.outputFolder");
 const QString SettingsStore::outputVolumeKey = QStringLiteral("com.lumevo.outputFolderVolume");
+const QString SettingsStore::autoConvertKey = QStringLiteral("com.lumevo.autoConvert");
 
 SettingsStore::SettingsStore(const HardwareInfo &hardware, QObject *parent)
     : QObject(parent)
@@ -23,13 +24,13 @@ SettingsStore::SettingsStore(const HardwareInfo &hardware, QObject *parent)
     m_outputFolder = QFile::decodeName(m_preferences->data(outputFolderKey));
     if (!m_outputFolder.isEmpty())
         m_outputVolume = QString::fromUtf8(m_preferences->data(outputVolumeKey));
-    const QByteArray stored = m_preferences->data(settingsKey);
-    if (stored.isEmpty())
-        return;
-    if (const std::optional<AppSettings> decoded = decodeSettings(stored)) {
+    const std::optional<AppSettings> decoded = decodeSettings(m_preferences->data(settingsKey));
+    if (decoded)
         m_settings = *decoded;
+    // Settings from before auto-convert existed have no such key: its fields keep their defaults.
+    decodeAutoConvert(m_preferences->data(autoConvertKey), m_settings);
+    if (decoded)
         save(); // the stored form becomes the record's own encoding
-    }
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -116,4 +117,10 @@ void SettingsStore::rememberOutputVolume(const QString &folder, const QString &v
 void SettingsStore::save()
 {
     m_preferences->setData(settingsKey, encodeSettings(m_settings));
+    const AppSettings defaults;
+    if (m_settings.autoConvertFolders == defaults.autoConvertFolders
+        && m_settings.autoConvertOriginals == defaults.autoConvertOriginals)
+        m_preferences->remove(autoConvertKey);
+    else
+        m_preferences->setData(autoConvertKey, encodeAutoConvert(m_settings));
 }

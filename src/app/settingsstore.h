@@ -34,6 +34,8 @@ public:
     static const QString outputFolderKey;
     // The volume the output folder was chosen on (VolumeIdentity), beside it.
     static const QString outputVolumeKey;
+    // The settings' auto-convert fields, kept apart from the record for the same reason.
+    static const QString autoConvertKey;
 
     // Loads the stored record; a readable one is written back in the record's own encoding.
     // hardware serves the automatic concurrency and a fresh record's custom count.

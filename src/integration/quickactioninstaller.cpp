@@ -1,5 +1,7 @@
 #include "quickactioninstaller.h"
 
+#include "desktopentry.h"
+
 #include "version.h"
 
 #include <QCoreApplication>
@@ -77,30 +79,10 @@ QString shellQuoted(const QString &text)
         + QLatin1Char('\'');
 }
 
-// One Exec= argument as desktop entries (and Nemo, which shell-parses Exec) read it: quoted when
-// it holds a reserved character, then the key file's own backslash escaping on top.
-QString execArgument(const QString &text)
-{
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    QString argument = QString(text).replace(QLatin1Char('%'), QStringLiteral("%%"));
-    if (std::any_of(argument.cbegin(), argument.cend(), [](QChar c) { return reserved.contains(c); })) {
-        QString quoted = QStringLiteral("\"");
-        for (const QChar c : std::as_const(argument)) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
-                quoted += QLatin1Char('\\');
-            quoted += c;
-        }
-        argument = quoted + QLatin1Char('"');
-    }
-    return argument.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
-        .replace(QLatin1Char('\n'), QStringLiteral("\\n"))
-        .replace(QLatin1Char('\t'), QStringLiteral("\\t"));
-}
-
 QList<NativeFile> nativeFiles(const Locations &where)
 {
     const QString appId = QStringLiteral(PIKORA_APP_ID);
-    const QString exec = execArgument(where.program);
+    const QString exec = DesktopEntry::execArgument(where.program);
     QList<NativeFile> files;
     for (const auto &[title, option, suffix] : {std::tuple{compressActionName(), "--compress", "compress"},
                                                 std::tuple{restoreActionName(), "--restore", "restore"}}) {

@@ -65,6 +65,20 @@ public:
     }
 
     QString string(const char *key) { return require(key, QJsonValue::String, "string").toString(); }
+
+    QStringList strings(const char *key)
+    {
+        const QJsonArray array = require(key, QJsonValue::Array, "array").toArray();
+        QStringList out;
+        for (const QJsonValue &value : array) {
+            if (!value.isString()) {
+                fail(QStringLiteral("key \"%1\" holds a value that is not a string").arg(QLatin1String(key)));
+                return {};
+            }
+            out.append(value.toString());
+        }
+        return out;
+    }
     bool boolean(const char *key) { return require(key, QJsonValue::Bool, "boolean").toBool(); }
 
     int integer(const char *key)
@@ -203,4 +217,31 @@ std::optional<AppSettings> decodeSettings(const QByteArray &json, QString *error
     if (!in.ok())
         return std::nullopt;
     return s;
+}
+
+QByteArray encodeAutoConvert(const AppSettings &settings)
+{
+    const QJsonObject object{{QStringLiteral("folders"), QJsonArray::fromStringList(settings.autoConvertFolders)},
+                             {QStringLiteral("originals"), rawValue(settings.autoConvertOriginals)}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+bool decodeAutoConvert(const QByteArray &json, AppSettings &settings, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        if (error)
+            *error = parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                  : QStringLiteral("not a JSON object");
+        return false;
+    }
+    StrictReader in(document.object(), error);
+    const QStringList folders = in.strings("folders");
+    const DeleteStrategy originals = in.enumeration("originals", &deleteStrategyFromRawValue);
+    if (!in.ok())
+        return false;
+    settings.autoConvertFolders = folders;
+    settings.autoConvertOriginals = originals;
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "ui/integrationsettingstab.h"
 
 #include "app/filemanageractions.h"
+#include "ui/autoconvertsection.h"
 #include "ui/style.h"
 
 #include <QGroupBox>
@@ -10,7 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-IntegrationSettingsTab::IntegrationSettingsTab(FileManagerActions *actions, QWidget *parent)
+IntegrationSettingsTab::IntegrationSettingsTab(FileManagerActions *actions, SettingsStore *settings,
+                                               AutoConvertAutostart *autoConvert, QWidget *parent)
     : QWidget(parent)
     , m_fileManagerActions(actions)
 {
@@ -40,6 +42,8 @@ IntegrationSettingsTab::IntegrationSettingsTab(FileManagerActions *actions, QWid
     m_button = new QPushButton(menus);
     row->addWidget(m_button, 0, Qt::AlignVCenter);
     layout->addWidget(menus);
+    if (autoConvert)
+        layout->addWidget(new AutoConvertSection(settings, autoConvert, this));
 
     auto *scheme = new QGroupBox(tr("URL Scheme 协议"), this);
     auto *schemeLayout = new QVBoxLayout(scheme);

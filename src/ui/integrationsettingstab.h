@@ -2,19 +2,24 @@
 
 #include <QWidget>
 
+class AutoConvertAutostart;
 class FileManagerActions;
 class QLabel;
 class QPushButton;
+class SettingsStore;
 
-// Adds or removes the file-manager actions and documents the URL scheme. A failed change shows
-// its reason in a message box.
+// Adds or removes the file-manager actions, documents the URL scheme, and, given the auto-convert
+// service, holds the folders converted after login. A failed change of the file-manager actions
+// shows its reason in a message box.
 class IntegrationSettingsTab final : public QWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(IntegrationSettingsTab)
 
 public:
-    explicit IntegrationSettingsTab(FileManagerActions *actions, QWidget *parent = nullptr);
+    // Without autoConvert the page has no auto-convert section.
+    IntegrationSettingsTab(FileManagerActions *actions, SettingsStore *settings, AutoConvertAutostart *autoConvert,
+                           QWidget *parent = nullptr);
 
 private:
     void showState();

@@ -274,7 +274,8 @@ void MainWindow::fitMinimumSize()
 SettingsWindow *MainWindow::showSettings()
 {
     if (!m_settings)
-        m_settings = new SettingsWindow(m_state->settings(), m_state->tools(), m_state->fileManagerActions(), m_updates, this);
+        m_settings = new SettingsWindow(m_state->settings(), m_state->tools(), m_state->fileManagerActions(), m_updates,
+                                        m_state->autoConvert(), this);
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();

@@ -43,7 +43,7 @@ QScrollArea *scrolling(QWidget *page, QWidget *parent)
 } // namespace
 
 SettingsWindow::SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileManagerActions *fileManagerActions,
-                               UpdateManager *updates, QWidget *parent)
+                               UpdateManager *updates, AutoConvertAutostart *autoConvert, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_tabs(new QTabWidget(this))
 {
@@ -56,7 +56,7 @@ SettingsWindow::SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileM
     m_tabs->addTab(scrolling(new GeneralSettingsTab(settings, tools), m_tabs), Icons::themed(QStringLiteral("preferences-system")), tr("常规"));
     m_tabs->addTab(scrolling(new PerformanceSettingsTab(settings, settings->hardware()), m_tabs),
                    Icons::themed(QStringLiteral("computer")), tr("性能与硬件"));
-    m_tabs->addTab(scrolling(new IntegrationSettingsTab(fileManagerActions), m_tabs), Icons::themed(QStringLiteral("system-file-manager")),
+    m_tabs->addTab(scrolling(new IntegrationSettingsTab(fileManagerActions, settings, autoConvert), m_tabs), Icons::themed(QStringLiteral("system-file-manager")),
                    tr("文件管理器集成"));
     m_tabs->addTab(scrolling(new AboutSettingsTab(settings, updates), m_tabs), Icons::themed(QStringLiteral("view-refresh")),
                    tr("关于与更新"));

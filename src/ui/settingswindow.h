@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class AutoConvertAutostart;
 class FileManagerActions;
 class QTabWidget;
 class SettingsStore;
@@ -20,7 +21,9 @@ class SettingsWindow final : public QWidget
 public:
     enum class Tab { general, performance, integration, about };
 
-    SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileManagerActions *fileManagerActions, UpdateManager *updates, QWidget *parent = nullptr);
+    // Without autoConvert the integration page has no auto-convert section.
+    SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileManagerActions *fileManagerActions, UpdateManager *updates,
+                   AutoConvertAutostart *autoConvert = nullptr, QWidget *parent = nullptr);
 
     void showTab(Tab tab);
     // The general page with the path field of tool (cjxl or djxl) focused.

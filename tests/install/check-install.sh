@@ -21,6 +21,7 @@ for file in bin/pikora bin/pikora-cli bin/pikora-thumbnailer \
     share/man/man1/pikora.1.gz share/man/man1/pikora-cli.1.gz share/man/man1/pikora-thumbnailer.1.gz \
     share/bash-completion/completions/pikora-cli \
     share/thumbnailers/pikora-jxl.thumbnailer \
+    lib/systemd/user/pikora-watch.service \
     share/doc/pikora/changelog.gz share/doc/pikora/copyright \
     share/applications/$appid.desktop \
     share/metainfo/$appid.metainfo.xml \
@@ -182,7 +183,8 @@ done
 contents=$(dpkg-deb -c "$1")
 for file in bin/pikora bin/pikora-cli bin/pikora-thumbnailer share/applications/$appid.desktop \
     share/thumbnailers/pikora-jxl.thumbnailer share/bash-completion/completions/pikora-cli \
-    share/man/man1/pikora-cli.1.gz share/doc/pikora/changelog.gz share/doc/pikora/copyright; do
+    share/man/man1/pikora-cli.1.gz share/doc/pikora/changelog.gz share/doc/pikora/copyright \
+    lib/systemd/user/pikora-watch.service; do
     echo "$contents" | grep -q " ./usr/$file$" || fail "the package lacks /usr/$file"
 done
 version=$(dpkg-deb -f "$1" Version)

@@ -51,8 +51,9 @@ void forgetPreferences()
 {
     Preferences store;
     for (const QString &key : {SettingsStore::settingsKey, SettingsStore::outputFolderKey, SettingsStore::outputVolumeKey,
-                               LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey, LifetimeStats::reductionSavedKey,
-                               LifetimeStats::reductionOriginalKey, UiLanguage::preferenceKey})
+                               SettingsStore::autoConvertKey, LifetimeStats::lifetimeBytesKey, LifetimeStats::lifetimeCountKey,
+                               LifetimeStats::reductionSavedKey, LifetimeStats::reductionOriginalKey,
+                               UiLanguage::preferenceKey})
         store.remove(key);
     store.sync();
 }
