@@ -1,3 +1,4 @@
+#include "app/autoconvertautostart.h"
 #include "app/filemanageractions.h"
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
@@ -67,6 +68,7 @@ private:
     std::unique_ptr<ToolStatus> m_tools;
     std::unique_ptr<FileManagerActions> m_fileManagerActions;
     std::unique_ptr<UpdateManager> m_updates;
+    std::unique_ptr<AutoConvertAutostart> m_autoConvert;
     std::unique_ptr<SettingsWindow> m_window;
     std::optional<EnglishTexts> m_english;
 
@@ -76,7 +78,7 @@ private:
     void openWindow(Tab tab = Tab::general)
     {
         m_window = std::make_unique<SettingsWindow>(m_settings.get(), m_tools.get(), m_fileManagerActions.get(),
-                                                    m_updates.get());
+                                                    m_updates.get(), m_autoConvert.get());
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         m_window->showTab(tab);
@@ -124,11 +126,13 @@ private slots:
             QFAIL("the start-up tool probe never came back");
         m_updates = std::make_unique<UpdateManager>();
         m_updates->setOpener([](const QUrl &) { return true; });
+        m_autoConvert = std::make_unique<AutoConvertAutostart>(m_settings.get(), WatchAutostart::locationsFromEnvironment());
     }
 
     void cleanup()
     {
         m_window.reset();
+        m_autoConvert.reset();
         m_updates.reset();
         m_fileManagerActions.reset();
         m_tools.reset();

@@ -42,8 +42,7 @@ IntegrationSettingsTab::IntegrationSettingsTab(FileManagerActions *actions, Sett
     m_button = new QPushButton(menus);
     row->addWidget(m_button, 0, Qt::AlignVCenter);
     layout->addWidget(menus);
-    if (autoConvert)
-        layout->addWidget(new AutoConvertSection(settings, autoConvert, this));
+    layout->addWidget(new AutoConvertSection(settings, autoConvert, this));
 
     auto *scheme = new QGroupBox(tr("URL Scheme 协议"), this);
     auto *schemeLayout = new QVBoxLayout(scheme);

@@ -23,7 +23,7 @@ public:
 
     // Without autoConvert the integration page has no auto-convert section.
     SettingsWindow(SettingsStore *settings, ToolStatus *tools, FileManagerActions *fileManagerActions, UpdateManager *updates,
-                   AutoConvertAutostart *autoConvert = nullptr, QWidget *parent = nullptr);
+                   AutoConvertAutostart *autoConvert, QWidget *parent = nullptr);
 
     void showTab(Tab tab);
     // The general page with the path field of tool (cjxl or djxl) focused.
