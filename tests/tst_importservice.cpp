@@ -3,13 +3,15 @@
 #include "app/workspace.h"
 #include "engine/outputfiles.h"
 #include "platform/processowner.h"
+#include "servicefixtures.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 // Imports: the walk off the GUI thread, the merge from the event loop in chunks, the rules for
 // what becomes a job.
@@ -20,13 +22,6 @@ class TestImportService final : public QObject
 private:
     QTemporaryDir m_root;
 
-    static int importAndWait(ImportService &imports, const QList<QUrl> &urls)
-    {
-        QSignalSpy finished(&imports, &ImportService::importFinished);
-        imports.importURLs(urls);
-        return QTest::qWaitFor([&] { return !finished.isEmpty(); }, 60000) ? finished.first().first().toInt() : -1;
-    }
-
     QString makeFiles(const QString &folder, const QStringList &names)
     {
         const QString path = m_root.filePath(folder);
@@ -36,10 +31,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(TestEnv::isolate(m_root));
-    }
+    void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
 
     void importRules()
     {
@@ -63,7 +55,7 @@ private slots:
         // Two spellings of one file in one drop.
         imports.importURLs({QUrl::fromLocalFile(b + QStringLiteral("/w.jpg")), QUrl::fromLocalFile(b + QStringLiteral("/../b/w.jpg"))});
         QVERIFY(imports.isScanning() && imported.isEmpty()); // merged later, from the event loop
-        workspace.switchMode(ConversionMode::jxlToJPEG);       // the imports keep the direction they began in
+        workspace.switchMode(ConversionMode::jxlToJPEG); // the imports keep the direction they began in
         QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
         QCOMPARE(scanningAtMerge, (QList<bool>{true, false})); // scanning while any scan runs
         QVERIFY(!QFile::exists(a + dead) && !QFile::exists(b + dead) && QFile::exists(live));
@@ -72,18 +64,17 @@ private slots:
             QVERIFY(task.mode == ConversionMode::jpegToJXL && task.status == TaskStatus::pending && task.originalSize == 4);
 
         // A JPEG dropped while restore is shown lands nowhere; the scan result is still kept.
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a + QStringLiteral("/x.jpg"))}), 0);
-        QCOMPARE(imports.currentScanResult()->jpegFiles.size(), 1);
-        QVERIFY(workspace.restoreTasks()->isEmpty());
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(a + QStringLiteral("/x.jpg"))}), 0);
+        QVERIFY(imports.currentScanResult()->jpegFiles.size() == 1 && workspace.restoreTasks()->isEmpty());
         workspace.switchMode(ConversionMode::jpegToJXL);
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a)}), 0); // the same folder again
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(a)}), 0); // the same folder again
         // A file some job already writes to is not a new job.
         const QString c = makeFiles(QStringLiteral("rules/c"), {QStringLiteral("taken.jpg")});
         TaskItem writer;
         writer.sourceURL = QUrl::fromLocalFile(c + QStringLiteral("/source.png"));
         writer.destinationURL = QUrl::fromLocalFile(c + QStringLiteral("/../c/taken.jpg"));
         compress->append({writer});
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
         QCOMPARE(compress->size(), 4);
 
         // A scan that ends before its continuation is attached must still merge from the event
@@ -106,13 +97,12 @@ private slots:
             asked.append(path);
             return path.endsWith(QStringLiteral("/busy.jpg"));
         });
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
-        QCOMPARE(workspace.compressTasks()->at(0).fileName(), QStringLiteral("free.jpg"));
-        QCOMPARE(asked.size(), 2);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
+        QVERIFY(workspace.compressTasks()->at(0).fileName() == QStringLiteral("free.jpg") && asked.size() == 2);
         // Nor is a link to it.
         const QString link = m_root.filePath(QStringLiteral("held-link.jpg"));
         QVERIFY(QFile::link(folder + QStringLiteral("/busy.jpg"), link));
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(link)}), 0);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(link)}), 0);
     }
 
     void aPhotoAndItsLinksAreOneJob()
@@ -134,17 +124,37 @@ private slots:
             return list;
         };
         // In one drop the job is on the photo itself, whichever way came first.
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named), QUrl::fromLocalFile(album)}), 2);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(named), QUrl::fromLocalFile(album)}), 2);
         QCOMPARE(sources(), (QStringList{a, b}));
         // A link to a photo in the list adds nothing; nor does the photo when a link to it is there,
         // until that job has gone.
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 0);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(named)}), 0);
         compress->clear();
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 1);
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 0);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(named)}), 1);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(b)}), 0);
         QCOMPARE(sources(), QStringList{named});
         compress->remove({compress->at(0).id});
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
+    }
+
+    // A photo whose name is not UTF-8 is a failed job of its own that names no file, beside the
+    // real photo its name would display as.
+    void namesThatAreNotUtf8AreRefusedJobs()
+    {
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        const QString folder = makeFiles(QStringLiteral("unnamed"), {QStringLiteral("bad\\xFF.jpg")});
+        const QByteArray raw = QFile::encodeName(folder) + "/bad\xFF.jpg";
+        QVERIFY(ServiceFixtures::writeNative(raw, "raw"));
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(folder)}), 2);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(folder)}), 0); // each once, as any file
+        const TaskList *list = workspace.compressTasks();
+        const TaskItem &refused = list->at(list->at(0).isRefused() ? 0 : 1);
+        const TaskItem &lookAlike = list->at(list->at(0).isRefused() ? 1 : 0);
+        QVERIFY(refused.status == TaskStatus::failed && refused.errorMessage && refused.sourceURL.toLocalFile().isEmpty());
+        QCOMPARE(refused.sourcePathText(), folder + QStringLiteral("/bad\\xFF.jpg"));
+        QVERIFY(lookAlike.isRunnable() && lookAlike.sourceURL.toLocalFile() == refused.sourcePathText());
+        QCOMPARE(::unlink(raw.constData()), 0);
     }
 
     void longImportsMergeInTurns()
@@ -175,11 +185,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
         QCOMPARE(compress->size(), ImportService::kMergeChunk + 7);
         QCOMPARE(imported.at(0).first().toInt() + imported.at(1).first().toInt(), ImportService::kMergeChunk + 7);
-        QVERIFY(turns.size() >= 2);
+        QVERIFY(turns.size() >= 2 && !imports.isScanning());
         QCOMPARE(turns.first().rows, ImportService::kMergeChunk);
-        QVERIFY(turns.first().scanning);
-        QCOMPARE(turns.first().finished, 0);
-        QVERIFY(!imports.isScanning());
+        QVERIFY(turns.first().scanning && turns.first().finished == 0);
     }
 
     void problemsAreKeptUntilCleared()
@@ -188,9 +196,9 @@ private slots:
         ImportService imports(&workspace, {});
         QSignalSpy problems(&imports, &ImportService::importProblemsChanged);
         const QString missing = m_root.filePath(QStringLiteral("no/such/path"));
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
         QCOMPARE(imports.importProblems(), QStringList{QStringLiteral("找不到指定文件: ") + missing});
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
         QCOMPARE(problems.count(), 1); // the same problems: no change
         imports.clearImportProblems();
         QVERIFY(imports.importProblems().isEmpty());
@@ -203,7 +211,6 @@ private slots:
         // In memory where possible: on a busy disk, creating 100,000 files alone takes a minute.
         const QFileInfo shm(QStringLiteral("/dev/shm"));
         QTemporaryDir dir((shm.isWritable() ? shm.filePath() : QDir::tempPath()) + QStringLiteral("/pikora-import-XXXXXX"));
-        QVERIFY(dir.isValid());
         QList<QUrl> folders;
         for (int f = 0; f < 10; ++f) {
             const QString folder = dir.filePath(QStringLiteral("f%1").arg(f));
@@ -214,8 +221,8 @@ private slots:
         }
         Workspace workspace;
         ImportService imports(&workspace, {});
-        QCOMPARE(importAndWait(imports, folders), 100000);
-        QCOMPARE(importAndWait(imports, folders), 0); // all of them are in the list already
+        QCOMPARE(ServiceFixtures::importAndWait(imports, folders), 100000);
+        QCOMPARE(ServiceFixtures::importAndWait(imports, folders), 0); // all of them are in the list already
     }
 };
 
