@@ -17,9 +17,10 @@ class TestLifetimeStats final : public QObject
 private:
     QTemporaryDir m_root;
 
-    static TaskItem finished(TaskStatus status, qint64 original, std::optional<qint64> result)
+    static TaskItem finished(TaskStatus status, qint64 original, std::optional<qint64> result, bool reused = false)
     {
         TaskItem task;
+        task.reused = reused;
         task.sourceURL = QUrl::fromLocalFile(QStringLiteral("/photos/a.jpg"));
         task.status = status;
         task.originalSize = original;
@@ -28,10 +29,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(TestEnv::isolate(m_root));
-    }
+    void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
 
     void init() { TestEnv::forgetPreferences(); }
 
@@ -81,13 +79,12 @@ private slots:
         stats.count(finished(TaskStatus::failed, 1000, {}));
         stats.count(finished(TaskStatus::pending, 1000, {})); // put back by a cancel
         stats.count(finished(TaskStatus::completed, 1000, 1200)); // grew: nothing saved
-        QCOMPARE(changed.count(), 0);
-        QVERIFY(!stats.isStoring());
+        stats.count(finished(TaskStatus::completed, 1000, 400, true)); // an earlier run's output: counted when made
+        QVERIFY(changed.isEmpty() && !stats.isStoring());
         stats.count(finished(TaskStatus::completed, 1000, 400));
         // The totals change at once; the file follows.
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(stats.savedBytes(), 600);
-        QCOMPARE(stats.processedCount(), 1);
+        QVERIFY(stats.savedBytes() == 600 && stats.processedCount() == 1);
         QVERIFY(stored.wait());
         QVERIFY(!stats.isStoring());
         Preferences store;
@@ -117,41 +114,19 @@ private slots:
         }
         LifetimeStats other;
         QSignalSpy stored(&other, &LifetimeStats::stored);
-        QCOMPARE(other.averageReduction(), std::optional<double>(25.0));
-        QVERIFY(!other.averageCoversAll());
+        QVERIFY(other.averageReduction() == std::optional<double>(25.0) && !other.averageCoversAll());
         other.count(finished(TaskStatus::completed, 6000, 3000));
         QVERIFY(stored.wait());
-        QCOMPARE(LifetimeStats().averageReduction(), std::optional<double>(40.0)); // 4000 of 10000
-        QCOMPARE(LifetimeStats().savedBytes(), 9000);
-        QCOMPARE(LifetimeStats().processedCount(), 5);
-    }
-
-    void addsToWhatOthersStored()
-    {
-        // Both read their totals before either counted: each adds to the stored total, never
-        // writing back its own older one.
-        LifetimeStats first;
-        LifetimeStats second;
-        QSignalSpy firstStored(&first, &LifetimeStats::stored);
-        QSignalSpy secondStored(&second, &LifetimeStats::stored);
-        first.count(finished(TaskStatus::completed, 1000, 900));
-        QVERIFY(firstStored.wait());
-        second.count(finished(TaskStatus::completed, 1000, 800));
-        QCOMPARE(second.savedBytes(), 200); // what it knows until its write has read the file
-        QVERIFY(secondStored.wait());
-        QCOMPARE(second.savedBytes(), 300);
-        QCOMPARE(second.processedCount(), 2);
-        first.count(finished(TaskStatus::completed, 50, 40));
-        QVERIFY(firstStored.wait());
-        QCOMPARE(first.savedBytes(), 310);
-        QCOMPARE(first.processedCount(), 3);
+        const LifetimeStats restarted;
+        QCOMPARE(restarted.averageReduction(), std::optional<double>(40.0)); // 4000 of 10000
+        QVERIFY(restarted.savedBytes() == 9000 && restarted.processedCount() == 5);
     }
 
     void additionsDuringWritesAreNeverLost()
     {
         // Two counters adding at the same time, each faster than it can write: the additions that
         // arrive during a write go into the next one, and the lock keeps the two from overwriting
-        // each other.
+        // each other: each adds to the stored total, never writing back its own older one.
         LifetimeStats first;
         LifetimeStats second;
         QSignalSpy firstStored(&first, &LifetimeStats::stored);
@@ -163,8 +138,7 @@ private slots:
         }
         QCOMPARE(first.processedCount(), kJobs);
         QTRY_VERIFY(!first.isStoring() && !second.isStoring());
-        QVERIFY(firstStored.count() >= 1);
-        QVERIFY(secondStored.count() >= 1);
+        QVERIFY(firstStored.count() >= 1 && secondStored.count() >= 1);
         const qint64 expected = 3 * kJobs * (kJobs + 1) / 2;
         Preferences store;
         QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(expected));
