@@ -53,19 +53,12 @@ private slots:
             QCOMPARE(item.savedBytes(), saved);
             QCOMPARE(item.savingsRatio(), ratio);
         }
-        const TaskItem item;
-        QVERIFY(!item.id.isNull() && TaskItem().id != item.id); // jobs are replaced by id
-
         // Statuses sort by rank, not by declaration.
-        const QList<TaskStatus> all{TaskStatus::pending,   TaskStatus::processing, TaskStatus::verifying,
-                                    TaskStatus::completed, TaskStatus::failed,     TaskStatus::skipped};
-        QList<TaskStatus> sorted = all;
+        QList<TaskStatus> sorted{TaskStatus::pending,   TaskStatus::processing, TaskStatus::verifying,
+                                 TaskStatus::completed, TaskStatus::failed,     TaskStatus::skipped};
         std::sort(sorted.begin(), sorted.end());
         QCOMPARE(sorted, (QList<TaskStatus>{TaskStatus::processing, TaskStatus::verifying, TaskStatus::failed,
                                             TaskStatus::pending, TaskStatus::completed, TaskStatus::skipped}));
-        for (TaskStatus a : all) // so does every comparison operator
-            for (TaskStatus b : all)
-                QVERIFY((a > b) == (b < a) && (a <= b) == !(b < a) && (a >= b) == !(a < b));
     }
 
     // Each known text parses to the value at its position and writes back unchanged; the others give nothing.
@@ -114,7 +107,7 @@ private slots:
         settings.concurrencyMode = ConcurrencyMode::maxPerformance;
         QCOMPARE(settings.effectiveConcurrency(hw), total);
         settings.concurrencyMode = ConcurrencyMode::custom;
-        for (int wanted : {-5, 0, 1, 3, 64}) {
+        for (int wanted : {-5, 3, 64}) {
             settings.concurrency = wanted;
             QCOMPARE(settings.effectiveConcurrency(hw), std::clamp(wanted, 1, total));
         }
@@ -182,7 +175,6 @@ private slots:
         settings.customDjxlPath = QStringLiteral("/home/李/工具\\djxl\ttab");
         settings.soundFeedbackEnabled = settings.autoCheckForUpdates = false;
         settings.customUpdateFeedURL = QStringLiteral("https://example.org/feed.json?a=1&b=é");
-        QVERIFY(decodeSettings(encodeSettings(settings)) == settings);
         // Key order and layout do not matter on the way in.
         QVERIFY(decodeSettings(QJsonDocument::fromJson(encodeSettings(settings)).toJson()) == settings);
 

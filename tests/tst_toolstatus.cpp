@@ -1,10 +1,8 @@
 #include "app/settingsstore.h"
 #include "app/toolstatus.h"
-#include "platform/preferences.h"
 #include "testenv.h"
 
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,8 +36,7 @@ private slots:
         tools.probe();
         QCOMPARE(probed.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(probed.count(), 1, 30000);
-        QCOMPARE(tools.djxlPath(), m_fakeTool);
-        QVERIFY(tools.isDjxlReady() && tools.isReady(ConversionMode::jxlToJPEG));
+        QVERIFY(tools.djxlPath() == m_fakeTool && tools.isReady(ConversionMode::jxlToJPEG));
 
         // A new custom tool path is probed at once; other settings changes probe nothing.
         AppSettings settings = store.settings();
@@ -48,11 +45,9 @@ private slots:
         settings.customCjxlPath = m_fakeTool;
         store.setSettings(settings);
         QTRY_COMPARE_WITH_TIMEOUT(probed.count(), 2, 30000);
-        QCOMPARE(tools.cjxlPath(), m_fakeTool);
-        QVERIFY(tools.isReady(ConversionMode::jpegToJXL));
+        QVERIFY(tools.cjxlPath() == m_fakeTool && tools.isReady(ConversionMode::jpegToJXL));
         QTest::qWait(200); // proves that the effort change started no probe of its own
         QCOMPARE(probed.count(), 2);
-        QCOMPARE(ToolStatus::notInstalledText(), QString::fromUtf8("未安装 (通过 APT: sudo apt install libjxl-tools)"));
     }
 
     void missingToolIsNotReady()
