@@ -1,6 +1,7 @@
 #include "app/appstate.h"
 #include "app/batchcontroller.h"
 #include "app/batchrunner.h"
+#include "app/filemanageractions.h"
 #include "app/importservice.h"
 #include "app/launcherprogress.h"
 #include "app/lifetimestats.h"
@@ -27,7 +28,7 @@
 using namespace Qt::StringLiterals;
 using ServiceFixtures::names;
 
-// Batches run through AppState with fake encoders that record what ran when: the list changing
+// AppState's services together, and batches run through it with fake encoders that record what ran when: the list changing
 // under a batch, a start right after a cancel, retries and an output disk that comes and goes.
 // (What the desktop is told: tst_batchfeedback; the window and the memory gate: tst_batchcontroller.)
 class TestBatch final : public QObject
@@ -68,6 +69,30 @@ private slots:
         m_work = ServiceFixtures::caseFolder(m_root);
         m_launcher = std::make_unique<LauncherProgress>();
         m_sound.played = 0;
+    }
+
+    // The composition root's services work on one set of lists. (Each service has a suite of its own.)
+    void servicesShareTheLists()
+    {
+        AppState state(BatchFeedback::Devices{});
+        // The start-up probe writes a path or the not-installed text.
+        QTRY_VERIFY_WITH_TIMEOUT(!state.tools()->cjxlPath().isEmpty(), 30000);
+        for (QObject *service : std::initializer_list<QObject *>{state.settings(), state.tools(), state.workspace(),
+                                                                 state.imports(), state.batch(), state.runner(),
+                                                                 state.stats(), state.fileManagerActions()})
+            QVERIFY(service && service->parent() == &state);
+        QCOMPARE(state.runner()->batch(), state.batch());
+
+        // A batch starts on the shown list: nothing waits in the restore list.
+        addPhotos(state, {u"a.jpg"_s});
+        state.workspace()->switchMode(ConversionMode::jxlToJPEG);
+        state.runner()->startCurrentProcessing();
+        QVERIFY(!state.batch()->isPreparing());
+        state.workspace()->switchMode(ConversionMode::jpegToJXL);
+        state.runner()->startCurrentProcessing();
+        QVERIFY(state.batch()->isPreparing());
+        state.runner()->cancel();
+        QVERIFY(!state.batch()->isPreparing() && !state.runner()->isProcessing());
     }
 
     // A job removed while it runs is stopped; its photo, imported again meanwhile, is not added
@@ -159,8 +184,7 @@ private slots:
     {
         // The tool fails while the file "fail" exists.
         auto state = launch("[ -e \"$d/fail\" ] && { echo broken >&2; rm -f \"$d/running/$name.$$\"; exit 1; }\n"
-                                + TestEnv::writeFakeJxlCommand() + "\n",
-                            2);
+                                + TestEnv::writeFakeJxlCommand() + "\n", 2);
         TestEnv::writeAll(m_work + u"/fail"_s, {});
         const TaskItem failing = addPhotos(*state, {u"f.jpg"_s}).first();
         TaskList *list = state->workspace()->compressTasks();

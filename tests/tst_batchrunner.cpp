@@ -14,9 +14,11 @@
 
 #include <memory>
 
-// Batches started on the shown list with the settings in force, with a fake encoder: the
-// reasons a start is refused, and the output folder a batch keeps. (A removed job's tool
-// stopped: tst_batch.)
+using namespace Qt::StringLiterals;
+
+// Batches started on the shown list with the settings in force, with a fake encoder: the output
+// folder a batch keeps. (A removed job's tool stopped: tst_batch; a start refused for a missing
+// folder: tst_ui_window.)
 class TestBatchRunner final : public QObject
 {
     Q_OBJECT
@@ -57,34 +59,10 @@ private slots:
         m_workspace.reset();
     }
 
-    // A refused start says why, once; clearing the warning clears what came with it. A chosen
-    // folder that has gone (its disk not mounted) refuses the batch instead of being made.
-    void refusalsAreWarnedAbout()
-    {
-        useEncoder(TestEnv::writeFakeJxlCommand());
-        ServiceFixtures::addPhotos(m_workspace->compressTasks(), m_work, QList<qint64>{1000});
-        const QString gone = m_work + QStringLiteral("/unmounted/disk");
-        m_settings->setOutputFolder(gone);
-        QCOMPARE(m_batch->outputFolder(), gone);
-        QSignalSpy warned(m_runner.get(), &BatchRunner::diskWarningMessageChanged);
-        QSignalSpy started(m_batch.get(), &BatchController::started);
-        m_runner->startCurrentProcessing();
-        QVERIFY(warned.wait(30000));
-        QVERIFY2(m_runner->diskWarningMessage().value_or(QString()).contains(gone), qPrintable(*m_runner->diskWarningMessage()));
-        QVERIFY(m_runner->isOutputFolderMissing());
-        QVERIFY(started.isEmpty() && !m_runner->isProcessing());
-        QVERIFY(!QFileInfo::exists(m_work + QStringLiteral("/unmounted")));
-
-        m_runner->clearDiskWarning();
-        m_runner->clearDiskWarning(); // nothing left to clear: no signal
-        QCOMPARE(warned.count(), 2);
-        QVERIFY(!m_runner->diskWarningMessage() && !m_runner->isOutputFolderMissing());
-    }
-
     // The folder a former session chose serves the first batch: the runner hands it over at once.
     void aStoredFolderServesTheFirstBatch()
     {
-        const QString out = m_work + QStringLiteral("/backup");
+        const QString out = m_work + u"/backup"_s;
         QVERIFY(QDir().mkpath(out));
         SettingsStore(HardwareInfo()).setOutputFolder(out);
         SettingsStore settings{HardwareInfo()};
@@ -96,11 +74,11 @@ private slots:
     // A batch writes where its checks looked: a folder chosen while it runs serves the next one.
     void aFolderChosenDuringABatchServesTheNext()
     {
-        const QString hold = m_work + QStringLiteral("/hold");
+        const QString hold = m_work + u"/hold"_s;
         TestEnv::writeAll(hold, "");
         useEncoder("while [ -e \"$d/hold\" ]; do sleep 0.05; done\n" + TestEnv::writeFakeJxlCommand());
-        const QString first = m_work + QStringLiteral("/first");
-        const QString second = m_work + QStringLiteral("/second");
+        const QString first = m_work + u"/first"_s;
+        const QString second = m_work + u"/second"_s;
         QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
         m_settings->setOutputFolder(first);
         ServiceFixtures::addPhotos(m_workspace->compressTasks(), m_work, QList<qint64>{1000, 1000});
@@ -111,9 +89,9 @@ private slots:
         QCOMPARE(m_batch->outputFolder(), first);
         QFile::remove(hold);
         QVERIFY(finished.wait(30000));
-        QCOMPARE(TestEnv::entries(first + QStringLiteral("/photos")), (QStringList{QStringLiteral("p0.jxl"), QStringLiteral("p1.jxl")}));
+        QCOMPARE(TestEnv::entries(first + u"/photos"_s), (QStringList{u"p0.jxl"_s, u"p1.jxl"_s}));
         QCOMPARE(m_batch->outputFolder(), second);
-        QVERIFY(!QFileInfo::exists(second + QStringLiteral("/photos")));
+        QVERIFY(!QFileInfo::exists(second + u"/photos"_s));
     }
 };
 

@@ -3,13 +3,18 @@
 #include "platform/preferences.h"
 #include "testenv.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The lifetime counters: read back as stored, added to under a lock, shared with other processes.
+using namespace Qt::StringLiterals;
+
+// The lifetime counters: read back as stored, added to under a lock, shared with other processes;
+// and the stored numbers they are made of.
 class TestLifetimeStats final : public QObject
 {
     Q_OBJECT
@@ -21,11 +26,22 @@ private:
     {
         TaskItem task;
         task.reused = reused;
-        task.sourceURL = QUrl::fromLocalFile(QStringLiteral("/photos/a.jpg"));
+        task.sourceURL = QUrl::fromLocalFile(u"/photos/a.jpg"_s);
         task.status = status;
         task.originalSize = original;
         task.compressedSize = result;
         return task;
+    }
+
+    // Replaces the preferences file as another process would; a fresh modification time makes
+    // QSettings read it again instead of answering from its in-process cache.
+    static void storeAsAnotherProcess(const QByteArray &content)
+    {
+        static qint64 stamp = 1'600'000'000;
+        TestEnv::writeAll(Preferences().fileName(), content);
+        QFile file(Preferences().fileName());
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(QDateTime::fromSecsSinceEpoch(++stamp), QFileDevice::FileModificationTime));
     }
 
 private slots:
@@ -40,14 +56,13 @@ private slots:
         QTest::addColumn<QStringList>("stored"); // saved bytes, count, then the reduction pair if stored
         QTest::addColumn<double>("average");     // below 0: none
         QTest::addColumn<bool>("coversAll");
-        QTest::newRow("large") << QStringList{QStringLiteral("9007199254740993"), QStringLiteral("7"),
-                                              QStringLiteral("9007199254740993"), QStringLiteral("36028797018963972")}
+        QTest::newRow("large") << QStringList{u"9007199254740993"_s, u"7"_s, u"9007199254740993"_s, u"36028797018963972"_s}
                                << 25.0 << true;
-        QTest::newRow("older version") << QStringList{QStringLiteral("5000"), QStringLiteral("3")} << -1.0 << false;
+        QTest::newRow("older version") << QStringList{u"5000"_s, u"3"_s} << -1.0 << false;
         QTest::newRow("older version beside a newer one")
-            << QStringList{QStringLiteral("5000"), QStringLiteral("3"), QStringLiteral("1000"), QStringLiteral("4000")}
+            << QStringList{u"5000"_s, u"3"_s, u"1000"_s, u"4000"_s}
             << 25.0 << false;
-        QTest::newRow("half a pair") << QStringList{QStringLiteral("5000"), QStringLiteral("3"), QStringLiteral("5000")}
+        QTest::newRow("half a pair") << QStringList{u"5000"_s, u"3"_s, u"5000"_s}
                                      << -1.0 << false;
         QTest::newRow("nothing") << QStringList{} << -1.0 << true;
     }
@@ -65,8 +80,8 @@ private slots:
                 raw.setValue(keys.at(i), stored.at(i));
         }
         LifetimeStats stats;
-        QCOMPARE(stats.savedBytes(), stored.value(0, QStringLiteral("0")).toLongLong());
-        QCOMPARE(stats.processedCount(), stored.value(1, QStringLiteral("0")).toLongLong());
+        QCOMPARE(stats.savedBytes(), stored.value(0, u"0"_s).toLongLong());
+        QCOMPARE(stats.processedCount(), stored.value(1, u"0"_s).toLongLong());
         QCOMPARE(stats.averageReduction(), average < 0 ? std::nullopt : std::optional<double>(average));
         QCOMPARE(stats.averageCoversAll(), coversAll);
     }
@@ -159,6 +174,42 @@ private slots:
         QCOMPARE(store.int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>(50));
         QCOMPARE(store.integer(LifetimeStats::lifetimeCountKey), 5);
         QCOMPARE(LifetimeStats().savedBytes(), 50);
+    }
+
+    // The numbers as Preferences reads and writes them, the lifetime byte count for one.
+    void preferencesReadStoredText_data()
+    {
+        QTest::addColumn<QByteArray>("stored"); // null: no such key in the file
+        QTest::addColumn<std::optional<qint64>>("number");
+        const auto none = std::optional<qint64>();
+        QTest::newRow("max") << QByteArray("9223372036854775807") << std::optional<qint64>(Q_INT64_C(9223372036854775807));
+        QTest::newRow("overflow") << QByteArray("9223372036854775808") << none;
+        QTest::newRow("fraction") << QByteArray("1.5") << none;
+        QTest::newRow("bytes") << QByteArray("@ByteArray(12)") << none;
+        QTest::newRow("absent") << QByteArray() << none;
+    }
+
+    void preferencesReadStoredText()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(std::optional<qint64>, number);
+        storeAsAnotherProcess(stored.isNull() ? QByteArray("[General]\n") : "[General]\ncom.lumevo.lifetimeSavedBytes=" + stored + '\n');
+        const Preferences preferences;
+        QCOMPARE(preferences.int64(LifetimeStats::lifetimeBytesKey), number);
+        QCOMPARE(preferences.data(LifetimeStats::lifetimeBytesKey), stored.startsWith("@ByteArray(") ? QByteArray("12") : QByteArray());
+    }
+
+    void preferencesWriteWholeNumbersAsTextAndReadNoOtherType()
+    {
+        // Beyond a double's precision, so a number kept as floating point would show.
+        Preferences().setInt64(LifetimeStats::lifetimeBytesKey, (qint64(1) << 53) + 1);
+        const QByteArray stored = TestEnv::readAll(Preferences().fileName());
+        QVERIFY2(stored.contains("\ncom.lumevo.lifetimeSavedBytes=9007199254740993\n"), stored.constData());
+        // A number of another type written through QSettings in this process.
+        QSettings raw(Preferences().fileName(), QSettings::IniFormat);
+        raw.setValue(LifetimeStats::lifetimeBytesKey, 2.5);
+        raw.sync();
+        QCOMPARE(Preferences().int64(LifetimeStats::lifetimeBytesKey), std::optional<qint64>());
     }
 };
 

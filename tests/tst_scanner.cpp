@@ -16,6 +16,8 @@
 #include <cstring>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qint64 kUnlimited = std::numeric_limits<qint64>::max();
@@ -66,28 +68,28 @@ private slots:
 
     void init()
     {
-        m_dir = m_root.filePath(QStringLiteral("case%1").arg(++m_case));
+        m_dir = m_root.filePath(u"case%1"_s.arg(++m_case));
         QVERIFY(QDir().mkpath(m_dir));
     }
 
     void folderWalk()
     {
-        const QString a = file(QStringLiteral("a.jpg"), 10);
-        const QString d = file(QStringLiteral("d.jxl"), 40000);
-        const QString e = file(QStringLiteral("sub/e.jpeg"), 500000);
+        const QString a = file(u"a.jpg"_s, 10);
+        const QString d = file(u"d.jxl"_s, 40000);
+        const QString e = file(u"sub/e.jpeg"_s, 500000);
         // A folder that only looks like a photo is searched, never listed itself.
-        const QString inside = file(QStringLiteral("x.jpg/inside.JPG"), 8);
-        QVERIFY(QDir().mkpath(m_dir + QStringLiteral("/empty.jxl")));
+        const QString inside = file(u"x.jpg/inside.JPG"_s, 8);
+        QVERIFY(QDir().mkpath(m_dir + u"/empty.jxl"_s));
         // Hidden items and the insides of packages are not the user's loose photos.
         for (const QString &name : words(".hidden.jpg .hiddenfolder/f.jpg photo.png P.photoslibrary/o/1.jpg O.aplibrary/1.jxl "
                                          "V.app/1.jpg P.bundle/1.jpg K.framework/1.jpg U.PhotosLibrary/1.jpg"))
             file(name);
         // Of the links in a folder only one to a photo counts: a loop back to the top, one to a
         // folder and a dangling one are passed over.
-        const QString linked = m_dir + QStringLiteral("/linked.jpg");
-        QVERIFY(QFile::link(a, linked) && QFile::link(m_dir, m_dir + QStringLiteral("/sub/loop")));
-        QVERIFY(QFile::link(m_dir + QStringLiteral("/sub"), m_dir + QStringLiteral("/folder.jpg")));
-        QVERIFY(QFile::link(m_dir + QStringLiteral("/gone.jpg"), m_dir + QStringLiteral("/dangling.jpg")));
+        const QString linked = m_dir + u"/linked.jpg"_s;
+        QVERIFY(QFile::link(a, linked) && QFile::link(m_dir, m_dir + u"/sub/loop"_s));
+        QVERIFY(QFile::link(m_dir + u"/sub"_s, m_dir + u"/folder.jpg"_s));
+        QVERIFY(QFile::link(m_dir + u"/gone.jpg"_s, m_dir + u"/dangling.jpg"_s));
 
         const ScanResult result = FileScanner::scan({QUrl::fromLocalFile(m_dir)});
         QCOMPARE(paths(result.jpegFiles, true), (QStringList{a, linked, e, inside}));
@@ -100,7 +102,7 @@ private slots:
         QCOMPARE(jpegSizes, (QList<qint64>{8, 10, 10, 500000}));
         QCOMPARE(result.jxlSizes, QList<qint64>{40000});
         // A package named directly is not opened either.
-        QVERIFY(FileScanner::scan({QUrl::fromLocalFile(m_dir + QStringLiteral("/V.app"))}).jpegFiles.isEmpty());
+        QVERIFY(FileScanner::scan({QUrl::fromLocalFile(m_dir + u"/V.app"_s)}).jpegFiles.isEmpty());
     }
 
     void extensions_data()
@@ -131,20 +133,20 @@ private slots:
 
     void givenItemsInOrder()
     {
-        const QString first = file(QStringLiteral("z-first.jpg"), 1);
-        const QString inFolder = file(QStringLiteral("album/m.jpg"), 10);
-        const QString jxl = file(QStringLiteral("album/r.jxl"), 1000);
-        const QString hidden = file(QStringLiteral(".hidden.jpg"), 42);
-        const QString fifo = m_dir + QStringLiteral("/pipe.jpg");
+        const QString first = file(u"z-first.jpg"_s, 1);
+        const QString inFolder = file(u"album/m.jpg"_s, 10);
+        const QString jxl = file(u"album/r.jxl"_s, 1000);
+        const QString hidden = file(u".hidden.jpg"_s, 42);
+        const QString fifo = m_dir + u"/pipe.jpg"_s;
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        const QUrl album = QUrl::fromLocalFile(m_dir + QStringLiteral("/album"));
-        const QUrl missing = QUrl::fromLocalFile(m_dir + QStringLiteral("/missing.jpg"));
+        const QUrl album = QUrl::fromLocalFile(m_dir + u"/album"_s);
+        const QUrl missing = QUrl::fromLocalFile(m_dir + u"/missing.jpg"_s);
 
         // Nothing is sorted or de-duplicated; a hidden file named directly is taken; a missing
         // file, a remote one, a pipe and other types are not.
         const ScanResult result = FileScanner::scan(
-            {missing, QUrl::fromLocalFile(first), album, QUrl(QStringLiteral("https://example.org/a.jpg")),
-             QUrl::fromLocalFile(fifo), QUrl::fromLocalFile(file(QStringLiteral("photo.png"))),
+            {missing, QUrl::fromLocalFile(first), album, QUrl(u"https://example.org/a.jpg"_s),
+             QUrl::fromLocalFile(fifo), QUrl::fromLocalFile(file(u"photo.png"_s)),
              QUrl::fromLocalFile(inFolder), QUrl::fromLocalFile(hidden), album});
         QCOMPARE(result.folderURL, missing);
         QCOMPARE(paths(result.jpegFiles), (QStringList{first, inFolder, inFolder, hidden, inFolder}));
@@ -185,7 +187,7 @@ private slots:
         QFETCH(QStringList, links);
         QFETCH(QStringList, given);
         QFETCH(QStringList, jobs);
-        const bool restore = jobs.first().endsWith(QStringLiteral(".jxl"));
+        const bool restore = jobs.first().endsWith(u".jxl"_s);
         for (const QString &name : words("album/a.jpg album/b.jpg album/c.jxl"))
             file(name);
         const QDir dir(m_dir);
@@ -196,8 +198,7 @@ private slots:
             QVERIFY(dir.mkpath(QFileInfo(at).path()));
             const QByteArray name = QFile::encodeName(at);
             QCOMPARE(hard ? ::link(QFile::encodeName(QFileInfo(at).dir().filePath(parts.last())).constData(), name.constData())
-                          : ::symlink(QFile::encodeName(parts.last()).constData(), name.constData()),
-                     0);
+                          : ::symlink(QFile::encodeName(parts.last()).constData(), name.constData()), 0);
         }
         QList<QUrl> urls;
         for (const QString &path : given)
@@ -226,11 +227,10 @@ private slots:
         for (const QString &name : words("a.jpg b.jxl deep/c.jpg deep/er/d.jpg deep/er/e.jxl deep/er/st/f.jpg empty/x.txt "
                                          "g.jpg other/h.jpg"))
             file(name, name.size());
-        QVERIFY(QFile::link(m_dir + QStringLiteral("/g.jpg"), m_dir + QStringLiteral("/deep/er/g.jpg")));
-        QVERIFY(QFile::link(m_dir + QStringLiteral("/other"), m_dir + QStringLiteral("/other-link")));
-        const QList<QUrl> urls{QUrl::fromLocalFile(m_dir + QStringLiteral("/deep")),
-                               QUrl::fromLocalFile(m_dir + QStringLiteral("/missing")),
-                               QUrl::fromLocalFile(m_dir + QStringLiteral("/other-link/h.jpg")), QUrl::fromLocalFile(m_dir)};
+        QVERIFY(QFile::link(m_dir + u"/g.jpg"_s, m_dir + u"/deep/er/g.jpg"_s));
+        QVERIFY(QFile::link(m_dir + u"/other"_s, m_dir + u"/other-link"_s));
+        const QList<QUrl> urls{QUrl::fromLocalFile(m_dir + u"/deep"_s), QUrl::fromLocalFile(m_dir + u"/missing"_s),
+                               QUrl::fromLocalFile(m_dir + u"/other-link/h.jpg"_s), QUrl::fromLocalFile(m_dir)};
         const ScanResult whole = FileScanner::scan(urls);
         QCOMPARE(whole.jpegFiles.size() + whole.jxlFiles.size(), 15);
         QCOMPARE(whole.linkTargets.size(), 1); // the link is met twice, under one path
@@ -268,25 +268,25 @@ private slots:
 
     void problemsAreReported()
     {
-        const QString photo = file(QStringLiteral("open/a.jpg"), 5);
-        file(QStringLiteral("open/closed/b.jpg"), 7);
-        const QString closed = m_dir + QStringLiteral("/open/closed");
+        const QString photo = file(u"open/a.jpg"_s, 5);
+        file(u"open/closed/b.jpg"_s, 7);
+        const QString closed = m_dir + u"/open/closed"_s;
         // A folder that may be listed but not entered: its photos are found, their sizes unknown.
-        const QString unsized = file(QStringLiteral("open/listed/c.jpg"), 9);
-        const QString listed = m_dir + QStringLiteral("/open/listed");
+        const QString unsized = file(u"open/listed/c.jpg"_s, 9);
+        const QString listed = m_dir + u"/open/listed"_s;
         QVERIFY(QFile::setPermissions(listed, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-        const QString plain = file(QStringLiteral("plain.txt"));
+        const QString plain = file(u"plain.txt"_s);
         QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
         // As root a closed folder is only closed after giving up the effective user id.
-        for (const QString &folder : QStringList{m_root.path(), m_dir, m_dir + QStringLiteral("/open")})
+        for (const QString &folder : QStringList{m_root.path(), m_dir, m_dir + u"/open"_s})
             QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadGroup | QFile::ExeGroup
                                                       | QFile::ReadOther | QFile::ExeOther));
         const bool root = ::geteuid() == 0;
         if (root)
             QCOMPARE(::seteuid(65534), 0);
-        const ScanResult result = FileScanner::scan({QUrl::fromLocalFile(m_dir + QStringLiteral("/open")),
-                                                     QUrl::fromLocalFile(plain + QStringLiteral("/x.jpg")),
-                                                     QUrl::fromLocalFile(closed + QStringLiteral("/b.jpg"))});
+        const ScanResult result = FileScanner::scan({QUrl::fromLocalFile(m_dir + u"/open"_s),
+                                                     QUrl::fromLocalFile(plain + u"/x.jpg"_s),
+                                                     QUrl::fromLocalFile(closed + u"/b.jpg"_s)});
         if (root)
             QCOMPARE(::seteuid(0), 0);
         for (const QString &folder : {closed, listed})
@@ -296,14 +296,14 @@ private slots:
         for (qsizetype i = 0; i < result.jpegFiles.size(); ++i)
             sized.append(result.jpegFiles.at(i).toLocalFile() + u'=' + QString::number(result.jpegSizes.at(i)));
         sized.sort();
-        QCOMPARE(sized, (QStringList{photo + QStringLiteral("=5"), unsized + QStringLiteral("=-1")}));
+        QCOMPARE(sized, (QStringList{photo + u"=5"_s, unsized + u"=-1"_s}));
         QCOMPARE(result.totalJPEGBytes, 5);
         const QList<ScanProblem> expected{{ScanProblem::Kind::unreadableFolder, closed, EACCES, false},
-                                          {ScanProblem::Kind::missing, plain + QStringLiteral("/x.jpg"), ENOTDIR, false},
-                                          {ScanProblem::Kind::inaccessible, closed + QStringLiteral("/b.jpg"), EACCES, false}};
+                                          {ScanProblem::Kind::missing, plain + u"/x.jpg"_s, ENOTDIR, false},
+                                          {ScanProblem::Kind::inaccessible, closed + u"/b.jpg"_s, EACCES, false}};
         QCOMPARE(result.problems, expected);
         // The message carries the system's reason.
-        QVERIFY(result.problems.first().message().endsWith(closed + QStringLiteral(" (Permission denied)")));
+        QVERIFY(result.problems.first().message().endsWith(closed + u" (Permission denied)"_s));
     }
 
     void namesThatAreNotUtf8NeverStandForOthers()
@@ -317,12 +317,12 @@ private slots:
             QVERIFY(ServiceFixtures::writeNative(folder + name, content));
 
         const ScanResult result = FileScanner::scan({QUrl::fromLocalFile(m_dir)});
-        QCOMPARE(paths(result.jpegFiles), QStringList{m_dir + QStringLiteral("/\uFFFD.jpg")});
+        QCOMPARE(paths(result.jpegFiles), QStringList{m_dir + u"/\uFFFD.jpg"_s});
         QCOMPARE(result.totalJPEGBytes, 30);
         QVERIFY(result.jxlFiles.isEmpty() && result.totalJXLBytes == 0);
         // Their sizes are read as any other photo's.
-        const QList<ScanProblem> expected{{ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/\\xFF.jpg"), 0, false, 3},
-                                          {ScanProblem::Kind::undecodableName, m_dir + QStringLiteral("/caf\\xE9/ok.jxl"), 0, true, 35}};
+        const QList<ScanProblem> expected{{ScanProblem::Kind::undecodableName, m_dir + u"/\\xFF.jpg"_s, 0, false, 3},
+                                          {ScanProblem::Kind::undecodableName, m_dir + u"/caf\\xE9/ok.jxl"_s, 0, true, 35}};
         QList<ScanProblem> problems = result.problems;
         std::sort(problems.begin(), problems.end(), [](const auto &a, const auto &b) { return a.path < b.path; });
         QCOMPARE(problems, expected);
@@ -337,9 +337,9 @@ private slots:
         QTest::addColumn<QByteArray>("native");
         QTest::addColumn<QString>("shown");
         QTest::newRow("utf-8") << QByteArray("/照片/猫.jpg") << QString::fromUtf8("/照片/猫.jpg");
-        QTest::newRow("latin-1") << QByteArray("/caf\xE9.jpg") << QStringLiteral("/caf\\xE9.jpg");
-        QTest::newRow("cut character") << QByteArray("/\xE7\x85.jpg") << QStringLiteral("/\\xE7\\x85.jpg");
-        QTest::newRow("overlong slash") << QByteArray("/\xC0\xAF.jpg") << QStringLiteral("/\\xC0\\xAF.jpg");
+        QTest::newRow("latin-1") << QByteArray("/caf\xE9.jpg") << u"/caf\\xE9.jpg"_s;
+        QTest::newRow("cut character") << QByteArray("/\xE7\x85.jpg") << u"/\\xE7\\x85.jpg"_s;
+        QTest::newRow("overlong slash") << QByteArray("/\xC0\xAF.jpg") << u"/\\xC0\\xAF.jpg"_s;
         QTest::newRow("mixed") << QByteArray("/猫\xFF猫") << QString::fromUtf8("/猫\\xFF猫");
     }
 
@@ -348,7 +348,7 @@ private slots:
         QFETCH(QByteArray, native);
         QFETCH(QString, shown);
         QCOMPARE(FileScanner::displayPath(native), shown);
-        QCOMPARE(FileScanner::isRepresentable(native), !shown.contains(QStringLiteral("\\x")));
+        QCOMPARE(FileScanner::isRepresentable(native), !shown.contains(u"\\x"_s));
     }
 
     void guardNeedAndMargin()
@@ -356,7 +356,7 @@ private slots:
         // Only waiting jobs (pending, failed) count, plus the margin: one job of each status here.
         QList<TaskItem> tasks;
         for (int i = 0; i <= int(TaskStatus::skipped); ++i)
-            tasks.append(job(m_dir + QStringLiteral("/%1.jpg").arg(i), qint64(1) << i, TaskStatus(i)));
+            tasks.append(job(m_dir + u"/%1.jpg"_s.arg(i), qint64(1) << i, TaskStatus(i)));
         const qint64 waiting = (1 << int(TaskStatus::pending)) + (1 << int(TaskStatus::failed)) + kMargin;
         DiskSpaceGuard::CapacityCheck check = DiskSpaceGuard::validateCapacity(tasks);
         QVERIFY(check.isSafe && check.needed == waiting && check.volumePath == m_dir);
@@ -366,8 +366,8 @@ private slots:
         // is measured on its nearest existing ancestor.
         const qint64 available = DiskSpaceGuard::getAvailableDiskSpace(m_dir);
         QVERIFY(available > 0 && available < kUnlimited);
-        TaskItem huge = job(m_dir + QStringLiteral("/huge.jpg"), available);
-        huge.destinationURL = QUrl::fromLocalFile(m_dir + QStringLiteral("/out/year/month/huge.jxl"));
+        TaskItem huge = job(m_dir + u"/huge.jpg"_s, available);
+        huge.destinationURL = QUrl::fromLocalFile(m_dir + u"/out/year/month/huge.jxl"_s);
         for (const DiskSpaceGuard::CapacityCheck &refused :
              {DiskSpaceGuard::validateCapacity({huge}, m_dir), DiskSpaceGuard::validateCapacity({huge})}) {
             QVERIFY(!refused.isSafe);
@@ -381,8 +381,8 @@ private slots:
         QCOMPARE(DiskSpaceGuard::marginFor(0), kMargin); // size unknown
 
         // An unmeasurable volume never blocks, even against the largest possible need.
-        const QString nowhere = m_dir + QStringLiteral("/no/such/folder");
-        check = DiskSpaceGuard::validateCapacity({job(m_dir + QStringLiteral("/a.jpg"), kUnlimited - kMargin)}, nowhere);
+        const QString nowhere = m_dir + u"/no/such/folder"_s;
+        check = DiskSpaceGuard::validateCapacity({job(m_dir + u"/a.jpg"_s, kUnlimited - kMargin)}, nowhere);
         QVERIFY(check.isSafe && check.available == kUnlimited && check.needed == kUnlimited);
     }
 };

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // The stored settings record: loading, writing back, saving, and the run's overrides on top.
 class TestSettingsStore final : public QObject
 {
@@ -17,7 +19,7 @@ class TestSettingsStore final : public QObject
 private:
     QTemporaryDir m_root;
     // Six cores as the root would hand them over: the automatic count is not the default of 1.
-    const HardwareInfo m_machine = HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 6, std::nullopt, std::nullopt);
+    const HardwareInfo m_machine = HardwareInfo::fromFacts(u"Test CPU"_s, 6, std::nullopt, std::nullopt);
 
 private slots:
     void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
@@ -28,7 +30,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stored");
         AppSettings custom;
-        custom.customCjxlPath = QStringLiteral("/opt/cjxl");
+        custom.customCjxlPath = u"/opt/cjxl"_s;
         QTest::newRow("first launch") << QByteArray();
         QTest::newRow("valid, indented") << QJsonDocument::fromJson(encodeSettings(custom)).toJson(QJsonDocument::Indented);
         QTest::newRow("not JSON") << QByteArrayLiteral("{\"deleteStrategy\": trash");
@@ -61,7 +63,7 @@ private slots:
         QSignalSpy tools(&store, &SettingsStore::customToolPathsChanged);
         AppSettings settings;
         settings.compressionEffort = 5;
-        settings.customDjxlPath = QStringLiteral("/opt/djxl");
+        settings.customDjxlPath = u"/opt/djxl"_s;
         store.setSettings(settings);
         store.setSettings(settings); // the same again: stored, but nothing changed
         QVERIFY(changed.count() == 1 && tools.count() == 1);
@@ -71,7 +73,7 @@ private slots:
         overrides.compressionEffort = 2;
         overrides.deleteStrategy = DeleteStrategy::moveToTrash;
         overrides.verifyLossless = true;
-        overrides.customCjxlPath = QStringLiteral("/opt/cjxl");
+        overrides.customCjxlPath = u"/opt/cjxl"_s;
         store.setRunOverrides(overrides);
         QCOMPARE(jobs.count(), 3);
         QCOMPARE(changed.count(), 1); // the stored record is untouched
@@ -80,7 +82,7 @@ private slots:
         job.compressionEffort = 2;
         job.deleteStrategy = DeleteStrategy::moveToTrash;
         job.verifyLossless = true;
-        job.customCjxlPath = QStringLiteral("/opt/cjxl");
+        job.customCjxlPath = u"/opt/cjxl"_s;
         QVERIFY(store.jobSettings() == job);
         QVERIFY(store.customCjxlPath() == job.customCjxlPath && store.customDjxlPath() == job.customDjxlPath);
         QCOMPARE(store.batchWindowLimit(), 1);
@@ -96,13 +98,13 @@ private slots:
     // by the next start, announced only when it changes, and never written into the settings record.
     void outputFolderIsAPreferenceOfItsOwn()
     {
-        const QString folder = QStringLiteral("/mnt/nas/Fotos été/照片 JXL");
+        const QString folder = u"/mnt/nas/Fotos été/照片 JXL"_s;
         {
             SettingsStore store(m_machine);
             const QByteArray record = Preferences().data(SettingsStore::settingsKey);
             QSignalSpy changed(&store, &SettingsStore::outputFolderChanged);
             QSignalSpy settingsChanged(&store, &SettingsStore::settingsChanged);
-            store.setOutputFolder(folder + QStringLiteral("//"));
+            store.setOutputFolder(folder + u"//"_s);
             store.setOutputFolder(folder);
             QCOMPARE(store.outputFolder(), folder);
             QVERIFY(changed.count() == 1 && settingsChanged.isEmpty());
@@ -124,9 +126,9 @@ private slots:
         store.setOutputFolder(m_root.path());
         QVERIFY(found.wait());
         QCOMPARE(store.outputVolume(), VolumeIdentity::of(m_root.path()));
-        store.rememberOutputVolume(m_root.path(), QStringLiteral("UUID=other"));
+        store.rememberOutputVolume(m_root.path(), u"UUID=other"_s);
         QCOMPARE(SettingsStore(m_machine).outputVolume(), VolumeIdentity::of(m_root.path()));
-        store.setOutputFolder(m_root.filePath(QStringLiteral("not/there")));
+        store.setOutputFolder(m_root.filePath(u"not/there"_s));
         QCOMPARE(store.outputVolume(), QString());
         QVERIFY(!Preferences().contains(SettingsStore::outputVolumeKey));
     }

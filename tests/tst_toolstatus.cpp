@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // Where the tools are: probed off the GUI thread, the run's overrides first, again on a new path.
 class TestToolStatus final : public QObject
 {
@@ -20,7 +22,7 @@ private slots:
     {
         QVERIFY(TestEnv::isolate(m_root));
         TestEnv::forgetPreferences();
-        m_fakeTool = TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/tool")), "exit 0");
+        m_fakeTool = TestEnv::writeScript(m_root.filePath(u"bin/tool"_s), "exit 0");
     }
 
     void toolProbe()
@@ -54,7 +56,7 @@ private slots:
     {
         SettingsStore store{HardwareInfo()};
         AppSettings settings;
-        settings.customCjxlPath = m_root.filePath(QStringLiteral("bin/no-such-tool"));
+        settings.customCjxlPath = m_root.filePath(u"bin/no-such-tool"_s);
         store.setSettings(settings);
         // No folder to search: only a custom path can be found.
         ToolStatus tools(&store, {});

@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // The two job lists, the shown one, the selection, and the user's edits to them.
 class TestWorkspace final : public QObject
 {
@@ -19,7 +21,7 @@ private:
         task.originalSize = 4;
         task.status = status;
         if (status == TaskStatus::failed)
-            task.errorMessage = QStringLiteral("broken");
+            task.errorMessage = u"broken"_s;
         return task;
     }
 
@@ -35,9 +37,9 @@ private slots:
         QList<TaskItem> c;
         QList<TaskItem> r;
         for (int i = 0; i < 4; ++i) {
-            c.append(makeTask(QStringLiteral("/list/c%1.jpg").arg(i), ConversionMode::jpegToJXL,
+            c.append(makeTask(u"/list/c%1.jpg"_s.arg(i), ConversionMode::jpegToJXL,
                               i == 3 ? TaskStatus::failed : TaskStatus::pending));
-            r.append(makeTask(QStringLiteral("/list/r%1.jxl").arg(i), ConversionMode::jxlToJPEG));
+            r.append(makeTask(u"/list/r%1.jxl"_s.arg(i), ConversionMode::jxlToJPEG));
         }
         compress->append(c);
         restore->append(r);
@@ -80,12 +82,12 @@ private slots:
     {
         Workspace workspace;
         TaskList *list = workspace.compressTasks();
-        const TaskItem failed = makeTask(QStringLiteral("/retry/a.jpg"), ConversionMode::jpegToJXL, TaskStatus::failed);
-        const TaskItem other = makeTask(QStringLiteral("/retry/b.jpg"), ConversionMode::jpegToJXL, TaskStatus::failed);
+        const TaskItem failed = makeTask(u"/retry/a.jpg"_s, ConversionMode::jpegToJXL, TaskStatus::failed);
+        const TaskItem other = makeTask(u"/retry/b.jpg"_s, ConversionMode::jpegToJXL, TaskStatus::failed);
         // A job standing in for a photo no path can name: it stays failed, whatever is asked.
         TaskItem unnamed = makeTask(QString(), ConversionMode::jpegToJXL, TaskStatus::failed);
-        unnamed.sourceURL = QUrl(QStringLiteral("pikora-unnamed:1"));
-        const TaskItem done = makeTask(QStringLiteral("/retry/c.jpg"), ConversionMode::jpegToJXL, TaskStatus::completed);
+        unnamed.sourceURL = QUrl(u"pikora-unnamed:1"_s);
+        const TaskItem done = makeTask(u"/retry/c.jpg"_s, ConversionMode::jpegToJXL, TaskStatus::completed);
         list->append({failed, other, unnamed, done});
         QSignalSpy retried(&workspace, &Workspace::retried);
 
