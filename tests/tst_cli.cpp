@@ -173,11 +173,8 @@ private Q_SLOTS:
         const Run help = cli({command, u"--help"_s});
         QCOMPARE(help.exitCode, 0);
         QVERIFY2(help.out.startsWith(QByteArray("用法：pikora-cli " + command.toUtf8() + ' ')) && help.err.isEmpty(), help.out.constData());
-        for (const QStringList &asked : {QStringList{command, u"-h"_s}, QStringList{u"help"_s, command},
-                                         QStringList{command, u"--no-such-option"_s, u"-qh"_s, m_work}}) {
-            const Run again = cli(asked);
-            QVERIFY(again.exitCode == 0 && again.out == help.out);
-        }
+        for (const QStringList &asked : {QStringList{u"help"_s, command}, QStringList{command, u"--no-such-option"_s, u"-qh"_s, m_work}})
+            QCOMPARE(cli(asked).out, help.out);
         const Run wrong = cli({command, u"--no-such-option"_s});
         QCOMPARE(wrong.exitCode, 2);
         QVERIFY2(wrong.err.endsWith(QByteArray("\n\n" + help.out)), wrong.err.constData());

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using ServiceFixtures::importAndWait;
 
 // Imports: the walk off the GUI thread, the merge from the event loop in chunks, the rules for
 // what becomes a job.
@@ -65,17 +66,17 @@ private slots:
             QVERIFY(task.mode == ConversionMode::jpegToJXL && task.status == TaskStatus::pending && task.originalSize == 4);
 
         // A JPEG dropped while restore is shown lands nowhere; the scan result is still kept.
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(a + u"/x.jpg"_s)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a + u"/x.jpg"_s)}), 0);
         QVERIFY(imports.currentScanResult()->jpegFiles.size() == 1 && workspace.restoreTasks()->isEmpty());
         workspace.switchMode(ConversionMode::jpegToJXL);
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(a)}), 0); // the same folder again
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a)}), 0); // the same folder again
         // A file some job already writes to is not a new job.
         const QString c = makeFiles(u"rules/c"_s, {u"taken.jpg"_s});
         TaskItem writer;
         writer.sourceURL = QUrl::fromLocalFile(c + u"/source.png"_s);
         writer.destinationURL = QUrl::fromLocalFile(c + u"/../c/taken.jpg"_s);
         compress->append({writer});
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
         QCOMPARE(compress->size(), 4);
 
         // A scan that ends before its continuation is attached must still merge from the event
@@ -98,12 +99,12 @@ private slots:
             asked.append(path);
             return path.endsWith(u"/busy.jpg"_s);
         });
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
         QVERIFY(workspace.compressTasks()->at(0).fileName() == u"free.jpg"_s && asked.size() == 2);
         // Nor is a link to it.
         const QString link = m_root.filePath(u"held-link.jpg"_s);
         QVERIFY(QFile::link(folder + u"/busy.jpg"_s, link));
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(link)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(link)}), 0);
     }
 
     void aPhotoAndItsLinksAreOneJob()
@@ -125,17 +126,17 @@ private slots:
             return list;
         };
         // In one drop the job is on the photo itself, whichever way came first.
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(named), QUrl::fromLocalFile(album)}), 2);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named), QUrl::fromLocalFile(album)}), 2);
         QCOMPARE(sources(), (QStringList{a, b}));
         // A link to a photo in the list adds nothing; nor does the photo when a link to it is there,
         // until that job has gone.
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(named)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 0);
         compress->clear();
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(named)}), 1);
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(b)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 1);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 0);
         QCOMPARE(sources(), QStringList{named});
         compress->remove({compress->at(0).id});
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
     }
 
     // A photo whose name is not UTF-8 is a failed job of its own that names no file, beside the
@@ -147,8 +148,8 @@ private slots:
         const QString folder = makeFiles(u"unnamed"_s, {u"bad\\xFF.jpg"_s});
         const QByteArray raw = QFile::encodeName(folder) + "/bad\xFF.jpg";
         QVERIFY(ServiceFixtures::writeNative(raw, "raw"));
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(folder)}), 2);
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(folder)}), 0); // each once, as any file
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 2);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 0); // each once, as any file
         const TaskList *list = workspace.compressTasks();
         const TaskItem &refused = list->at(list->at(0).isRefused() ? 0 : 1);
         const TaskItem &lookAlike = list->at(list->at(0).isRefused() ? 1 : 0);
@@ -166,20 +167,11 @@ private slots:
         Workspace workspace;
         ImportService imports(&workspace, {});
         TaskList *compress = workspace.compressTasks();
-        QStringList names;
-        for (int i = 0; i < ImportService::kMergeChunk + 7; ++i)
-            names.append(u"p%1.jpg"_s.arg(i));
-        const QString folder = makeFiles(u"long"_s, names);
+        const QString folder = makeFiles(u"long"_s, ServiceFixtures::names(u"p"_s, ImportService::kMergeChunk + 7));
         QSignalSpy imported(&imports, &ImportService::importFinished);
-        struct Turn
-        {
-            qsizetype rows;
-            bool scanning;
-            qsizetype finished;
-        };
-        QList<Turn> turns;
+        QStringList turns; // rows added, whether scanning, imports finished before
         connect(compress, &TaskList::rowsInserted, this, [&](qsizetype first, qsizetype last) {
-            turns.append({last - first + 1, imports.isScanning(), imported.count()});
+            turns.append(u"%1 %2 %3"_s.arg(last - first + 1).arg(imports.isScanning()).arg(imported.count()));
         });
         imports.importURLs({QUrl::fromLocalFile(folder)});
         imports.importURLs({QUrl::fromLocalFile(folder)});
@@ -187,8 +179,7 @@ private slots:
         QCOMPARE(compress->size(), ImportService::kMergeChunk + 7);
         QCOMPARE(imported.at(0).first().toInt() + imported.at(1).first().toInt(), ImportService::kMergeChunk + 7);
         QVERIFY(turns.size() >= 2 && !imports.isScanning());
-        QCOMPARE(turns.first().rows, ImportService::kMergeChunk);
-        QVERIFY(turns.first().scanning && turns.first().finished == 0);
+        QCOMPARE(turns.first(), u"%1 1 0"_s.arg(ImportService::kMergeChunk));
     }
 
     void problemsAreKeptUntilCleared()
@@ -197,9 +188,9 @@ private slots:
         ImportService imports(&workspace, {});
         QSignalSpy problems(&imports, &ImportService::importProblemsChanged);
         const QString missing = m_root.filePath(u"no/such/path"_s);
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
         QCOMPARE(imports.importProblems(), QStringList{u"找不到指定文件: "_s + missing});
-        QCOMPARE(ServiceFixtures::importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
         QCOMPARE(problems.count(), 1); // the same problems: no change
         imports.clearImportProblems();
         QVERIFY(imports.importProblems().isEmpty());
