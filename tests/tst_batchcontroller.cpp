@@ -214,26 +214,10 @@ private slots:
         QVERIFY(log().size() == 1 && m_compress->count(TaskStatus::pending) == 3);
     }
 
-    // With an output folder the disk check measures the folder's volume, not the photos'. (A job
-    // whose output a former run made is skipped: tst_archive.)
-    void outputFolderVolume()
-    {
-        QTemporaryDir out(u"/dev/shm/pikora-test-XXXXXX"_s);
-        if (!out.isValid() || QStorageInfo(out.path()) == QStorageInfo(m_work))
-            QSKIP("no second volume at /dev/shm");
-        addPhotos({qint64(1) << 60});
-        QSignalSpy refused(m_batch.get(), &BatchController::refused);
-        m_batch->setOutputFolder(out.path() + u"/archive"_s);
-        QVERIFY(m_batch->start(ConversionMode::jpegToJXL, 2));
-        QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 30000);
-        const auto check = refused.first().at(1).value<DiskSpaceGuard::CapacityCheck>();
-        QVERIFY2(check.volumePath.startsWith(out.path()), qPrintable(check.volumePath));
-    }
-
-    // An output folder that is not there: made for a run that names it (the command line), but
-    // a start refused, with nothing made or run, when it is to be used as it is (the window's
-    // stored folder, which may sit on a disk that is not mounted). A file in its place is no
-    // folder either.
+    // An output folder that is not there: made for a run that names it (the command line; the
+    // disk check then measures its volume: tst_outcomes), but a start refused, with nothing made
+    // or run, when it is to be used as it is (the window's stored folder, which may sit on a disk
+    // that is not mounted). A file in its place is no folder either.
     void missingOutputFolder()
     {
         const TaskItem photo = addPhotos({16}).first();
