@@ -16,6 +16,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 // What the desktop is told while a batch runs, driven by the batch controller's signals alone:
 // the launcher's count, the sound, the notification and the sleep inhibitor.
 class TestBatchFeedback final : public QObject
@@ -23,7 +25,7 @@ class TestBatchFeedback final : public QObject
     Q_OBJECT
 
     QTemporaryDir m_root;
-    QDBusConnection m_fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"));
+    QDBusConnection m_fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake"_s);
     FakeDesktop m_desktop;
 
     QList<QVariantList> calls(const char *member) const { return m_desktop.calls.value(QLatin1String(member)); }
@@ -31,7 +33,7 @@ class TestBatchFeedback final : public QObject
     static TaskItem job(TaskStatus status, qint64 saved = 0)
     {
         TaskItem task;
-        task.sourceURL = QUrl::fromLocalFile(QStringLiteral("/photos/%1.jpg").arg(task.id.toString(QUuid::WithoutBraces)));
+        task.sourceURL = QUrl::fromLocalFile(u"/photos/%1.jpg"_s.arg(task.id.toString(QUuid::WithoutBraces)));
         task.status = status;
         task.originalSize = 1000;
         if (status == TaskStatus::completed)
@@ -45,7 +47,7 @@ private slots:
         QVERIFY(TestEnv::isolate(m_root));
         if (!m_fake.isConnected())
             QSKIP("no session bus (run under dbus-run-session)");
-        QVERIFY(m_fake.registerVirtualObject(QStringLiteral("/"), &m_desktop, QDBusConnection::SubPath));
+        QVERIFY(m_fake.registerVirtualObject(u"/"_s, &m_desktop, QDBusConnection::SubPath));
         for (const char *service : {"org.freedesktop.Notifications", "org.freedesktop.portal.Desktop"})
             QVERIFY(m_fake.registerService(QLatin1String(service)));
     }
@@ -87,7 +89,7 @@ private slots:
         Q_EMIT batch.jobFinished(tasks.at(3), false); // of a batch no longer running: nothing shown
         QVERIFY(!launcher.isShowing());
         Q_EMIT batch.jobFinished(tasks.at(3), true);
-        QCOMPARE(launcher.text(), QStringLiteral("4/5")); // skipped and failed jobs are done too
+        QCOMPARE(launcher.text(), u"4/5"_s); // skipped and failed jobs are done too
         if (cancelled)
             runner.cancel();
         else
@@ -103,8 +105,7 @@ private slots:
         }
         QTRY_COMPARE(calls("org.freedesktop.Notifications.Notify").size(), 1);
         // Only converted photos count as converted: the skipped one does not.
-        QCOMPARE(calls("org.freedesktop.Notifications.Notify").first().at(5),
-                 QVariant(QStringLiteral("已完成 2 张照片无损压缩，累计节省 400 字节（1 个项目失败）")));
+        QCOMPARE(calls("org.freedesktop.Notifications.Notify").first().at(5), QVariant(u"已完成 2 张照片无损压缩，累计节省 400 字节（1 个项目失败）"_s));
     }
 };
 

@@ -3,13 +3,18 @@
 #include "app/workspace.h"
 #include "engine/outputfiles.h"
 #include "platform/processowner.h"
+#include "servicefixtures.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using ServiceFixtures::importAndWait;
 
 // Imports: the walk off the GUI thread, the merge from the event loop in chunks, the rules for
 // what becomes a job.
@@ -20,13 +25,6 @@ class TestImportService final : public QObject
 private:
     QTemporaryDir m_root;
 
-    static int importAndWait(ImportService &imports, const QList<QUrl> &urls)
-    {
-        QSignalSpy finished(&imports, &ImportService::importFinished);
-        imports.importURLs(urls);
-        return QTest::qWaitFor([&] { return !finished.isEmpty(); }, 60000) ? finished.first().first().toInt() : -1;
-    }
-
     QString makeFiles(const QString &folder, const QStringList &names)
     {
         const QString path = m_root.filePath(folder);
@@ -36,23 +34,19 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(TestEnv::isolate(m_root));
-    }
+    void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
 
     void importRules()
     {
         Workspace workspace;
         ImportService imports(&workspace, {});
         TaskList *compress = workspace.compressTasks();
-        const QString a = makeFiles(QStringLiteral("rules/a"), {QStringLiteral("x.jpg"), QStringLiteral("y.jpeg"),
-                                                                QStringLiteral("z.jxl"), QStringLiteral("notes.txt")});
-        const QString b = makeFiles(QStringLiteral("rules/b"), {QStringLiteral("w.jpg")});
+        const QString a = makeFiles(u"rules/a"_s, {u"x.jpg"_s, u"y.jpeg"_s, u"z.jxl"_s, u"notes.txt"_s});
+        const QString b = makeFiles(u"rules/b"_s, {u"w.jpg"_s});
         // Hidden temporaries a killed run left (this pid with another start time) go with the
         // import, from a folder named and from a named photo's folder; a live process's stay.
-        const QString dead = QStringLiteral("/.pikora-%1-1-0123abcd.part.jxl").arg(ProcessOwner::ownTag().section(u'-', 0, 1));
-        const QString live = OutputFiles::temporarySibling(a + QStringLiteral("/x.jxl"));
+        const QString dead = u"/.pikora-%1-1-0123abcd.part.jxl"_s.arg(ProcessOwner::ownTag().section(u'-', 0, 1));
+        const QString live = OutputFiles::temporarySibling(a + u"/x.jxl"_s);
         for (const QString &path : QStringList{a + dead, b + dead, live})
             TestEnv::writeAll(path, "");
         QSignalSpy imported(&imports, &ImportService::importFinished);
@@ -61,9 +55,9 @@ private slots:
                 [&scanningAtMerge, &imports] { scanningAtMerge.append(imports.isScanning()); });
         imports.importURLs({QUrl::fromLocalFile(a)});
         // Two spellings of one file in one drop.
-        imports.importURLs({QUrl::fromLocalFile(b + QStringLiteral("/w.jpg")), QUrl::fromLocalFile(b + QStringLiteral("/../b/w.jpg"))});
+        imports.importURLs({QUrl::fromLocalFile(b + u"/w.jpg"_s), QUrl::fromLocalFile(b + u"/../b/w.jpg"_s)});
         QVERIFY(imports.isScanning() && imported.isEmpty()); // merged later, from the event loop
-        workspace.switchMode(ConversionMode::jxlToJPEG);       // the imports keep the direction they began in
+        workspace.switchMode(ConversionMode::jxlToJPEG); // the imports keep the direction they began in
         QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
         QCOMPARE(scanningAtMerge, (QList<bool>{true, false})); // scanning while any scan runs
         QVERIFY(!QFile::exists(a + dead) && !QFile::exists(b + dead) && QFile::exists(live));
@@ -72,16 +66,15 @@ private slots:
             QVERIFY(task.mode == ConversionMode::jpegToJXL && task.status == TaskStatus::pending && task.originalSize == 4);
 
         // A JPEG dropped while restore is shown lands nowhere; the scan result is still kept.
-        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a + QStringLiteral("/x.jpg"))}), 0);
-        QCOMPARE(imports.currentScanResult()->jpegFiles.size(), 1);
-        QVERIFY(workspace.restoreTasks()->isEmpty());
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a + u"/x.jpg"_s)}), 0);
+        QVERIFY(imports.currentScanResult()->jpegFiles.size() == 1 && workspace.restoreTasks()->isEmpty());
         workspace.switchMode(ConversionMode::jpegToJXL);
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(a)}), 0); // the same folder again
         // A file some job already writes to is not a new job.
-        const QString c = makeFiles(QStringLiteral("rules/c"), {QStringLiteral("taken.jpg")});
+        const QString c = makeFiles(u"rules/c"_s, {u"taken.jpg"_s});
         TaskItem writer;
-        writer.sourceURL = QUrl::fromLocalFile(c + QStringLiteral("/source.png"));
-        writer.destinationURL = QUrl::fromLocalFile(c + QStringLiteral("/../c/taken.jpg"));
+        writer.sourceURL = QUrl::fromLocalFile(c + u"/source.png"_s);
+        writer.destinationURL = QUrl::fromLocalFile(c + u"/../c/taken.jpg"_s);
         compress->append({writer});
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
         QCOMPARE(compress->size(), 4);
@@ -99,19 +92,18 @@ private slots:
     void filesHeldByRunningJobsAreNotAdded()
     {
         // A running job may still own a file whose row was removed: the import leaves it out.
-        const QString folder = makeFiles(QStringLiteral("held"), {QStringLiteral("busy.jpg"), QStringLiteral("free.jpg")});
+        const QString folder = makeFiles(u"held"_s, {u"busy.jpg"_s, u"free.jpg"_s});
         QStringList asked;
         Workspace workspace;
         ImportService imports(&workspace, [&asked](const QString &path) {
             asked.append(path);
-            return path.endsWith(QStringLiteral("/busy.jpg"));
+            return path.endsWith(u"/busy.jpg"_s);
         });
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 1);
-        QCOMPARE(workspace.compressTasks()->at(0).fileName(), QStringLiteral("free.jpg"));
-        QCOMPARE(asked.size(), 2);
+        QVERIFY(workspace.compressTasks()->at(0).fileName() == u"free.jpg"_s && asked.size() == 2);
         // Nor is a link to it.
-        const QString link = m_root.filePath(QStringLiteral("held-link.jpg"));
-        QVERIFY(QFile::link(folder + QStringLiteral("/busy.jpg"), link));
+        const QString link = m_root.filePath(u"held-link.jpg"_s);
+        QVERIFY(QFile::link(folder + u"/busy.jpg"_s, link));
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(link)}), 0);
     }
 
@@ -120,11 +112,11 @@ private slots:
         Workspace workspace;
         ImportService imports(&workspace, {});
         TaskList *compress = workspace.compressTasks();
-        const QString album = makeFiles(QStringLiteral("links/album"), {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
-        const QString a = album + QStringLiteral("/a.jpg");
-        const QString b = album + QStringLiteral("/b.jpg");
-        const QString beside = album + QStringLiteral("/beside.jpg");
-        const QString named = m_root.filePath(QStringLiteral("links/named.jpg"));
+        const QString album = makeFiles(u"links/album"_s, {u"a.jpg"_s, u"b.jpg"_s});
+        const QString a = album + u"/a.jpg"_s;
+        const QString b = album + u"/b.jpg"_s;
+        const QString beside = album + u"/beside.jpg"_s;
+        const QString named = m_root.filePath(u"links/named.jpg"_s);
         QVERIFY(QFile::link(a, beside) && QFile::link(b, named));
         const auto sources = [compress] {
             QStringList list;
@@ -147,6 +139,26 @@ private slots:
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
     }
 
+    // A photo whose name is not UTF-8 is a failed job of its own that names no file, beside the
+    // real photo its name would display as.
+    void namesThatAreNotUtf8AreRefusedJobs()
+    {
+        Workspace workspace;
+        ImportService imports(&workspace, {});
+        const QString folder = makeFiles(u"unnamed"_s, {u"bad\\xFF.jpg"_s});
+        const QByteArray raw = QFile::encodeName(folder) + "/bad\xFF.jpg";
+        QVERIFY(ServiceFixtures::writeNative(raw, "raw"));
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 2);
+        QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(folder)}), 0); // each once, as any file
+        const TaskList *list = workspace.compressTasks();
+        const TaskItem &refused = list->at(list->at(0).isRefused() ? 0 : 1);
+        const TaskItem &lookAlike = list->at(list->at(0).isRefused() ? 1 : 0);
+        QVERIFY(refused.status == TaskStatus::failed && refused.errorMessage && refused.sourceURL.toLocalFile().isEmpty());
+        QCOMPARE(refused.sourcePathText(), folder + u"/bad\\xFF.jpg"_s);
+        QVERIFY(lookAlike.isRunnable() && lookAlike.sourceURL.toLocalFile() == refused.sourcePathText());
+        QCOMPARE(::unlink(raw.constData()), 0);
+    }
+
     void longImportsMergeInTurns()
     {
         // More photos than one turn of the event loop takes: they go in over several turns, the
@@ -155,31 +167,19 @@ private slots:
         Workspace workspace;
         ImportService imports(&workspace, {});
         TaskList *compress = workspace.compressTasks();
-        QStringList names;
-        for (int i = 0; i < ImportService::kMergeChunk + 7; ++i)
-            names.append(QStringLiteral("p%1.jpg").arg(i));
-        const QString folder = makeFiles(QStringLiteral("long"), names);
+        const QString folder = makeFiles(u"long"_s, ServiceFixtures::names(u"p"_s, ImportService::kMergeChunk + 7));
         QSignalSpy imported(&imports, &ImportService::importFinished);
-        struct Turn
-        {
-            qsizetype rows;
-            bool scanning;
-            qsizetype finished;
-        };
-        QList<Turn> turns;
+        QStringList turns; // rows added, whether scanning, imports finished before
         connect(compress, &TaskList::rowsInserted, this, [&](qsizetype first, qsizetype last) {
-            turns.append({last - first + 1, imports.isScanning(), imported.count()});
+            turns.append(u"%1 %2 %3"_s.arg(last - first + 1).arg(imports.isScanning()).arg(imported.count()));
         });
         imports.importURLs({QUrl::fromLocalFile(folder)});
         imports.importURLs({QUrl::fromLocalFile(folder)});
         QTRY_COMPARE_WITH_TIMEOUT(imported.count(), 2, 60000);
         QCOMPARE(compress->size(), ImportService::kMergeChunk + 7);
         QCOMPARE(imported.at(0).first().toInt() + imported.at(1).first().toInt(), ImportService::kMergeChunk + 7);
-        QVERIFY(turns.size() >= 2);
-        QCOMPARE(turns.first().rows, ImportService::kMergeChunk);
-        QVERIFY(turns.first().scanning);
-        QCOMPARE(turns.first().finished, 0);
-        QVERIFY(!imports.isScanning());
+        QVERIFY(turns.size() >= 2 && !imports.isScanning());
+        QCOMPARE(turns.first(), u"%1 1 0"_s.arg(ImportService::kMergeChunk));
     }
 
     void problemsAreKeptUntilCleared()
@@ -187,35 +187,15 @@ private slots:
         Workspace workspace;
         ImportService imports(&workspace, {});
         QSignalSpy problems(&imports, &ImportService::importProblemsChanged);
-        const QString missing = m_root.filePath(QStringLiteral("no/such/path"));
+        const QString missing = m_root.filePath(u"no/such/path"_s);
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
-        QCOMPARE(imports.importProblems(), QStringList{QStringLiteral("找不到指定文件: ") + missing});
+        QCOMPARE(imports.importProblems(), QStringList{u"找不到指定文件: "_s + missing});
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(missing)}), 0);
         QCOMPARE(problems.count(), 1); // the same problems: no change
         imports.clearImportProblems();
         QVERIFY(imports.importProblems().isEmpty());
         imports.clearImportProblems();
         QCOMPARE(problems.count(), 2);
-    }
-
-    void importAtScale()
-    {
-        // In memory where possible: on a busy disk, creating 100,000 files alone takes a minute.
-        const QFileInfo shm(QStringLiteral("/dev/shm"));
-        QTemporaryDir dir((shm.isWritable() ? shm.filePath() : QDir::tempPath()) + QStringLiteral("/pikora-import-XXXXXX"));
-        QVERIFY(dir.isValid());
-        QList<QUrl> folders;
-        for (int f = 0; f < 10; ++f) {
-            const QString folder = dir.filePath(QStringLiteral("f%1").arg(f));
-            QVERIFY(QDir().mkpath(folder));
-            folders.append(QUrl::fromLocalFile(folder));
-            for (int i = 0; i < 10000; ++i)
-                QVERIFY(QFile(folder + QStringLiteral("/%1.jpg").arg(i)).open(QIODevice::WriteOnly));
-        }
-        Workspace workspace;
-        ImportService imports(&workspace, {});
-        QCOMPARE(importAndWait(imports, folders), 100000);
-        QCOMPARE(importAndWait(imports, folders), 0); // all of them are in the list already
     }
 };
 

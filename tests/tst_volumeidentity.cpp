@@ -4,6 +4,8 @@
 
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A desktop's mounts: the system disk, a tmpfs, a photo card whose label has a blank, a folder
@@ -33,26 +35,26 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("mountId"); // -1: not known
         QTest::addColumn<QString>("identity");
         const QString system = QLatin1String(kSystem);
-        const QString card = QStringLiteral("UUID=1A2B-3C4D");
-        QTest::newRow("system disk") << kMounts << QStringLiteral("/home/anna/Pictures") << qint64(-1) << system;
-        QTest::newRow("tmpfs, no UUID") << kMounts << QStringLiteral("/dev/shm/x") << qint64(-1)
-                                        << QStringLiteral("tmpfs on /dev/shm type tmpfs");
-        QTest::newRow("a name that only begins alike") << kMounts << QStringLiteral("/dev/shmem") << qint64(-1) << system;
-        QTest::newRow("escaped blank") << kMounts << QStringLiteral("/media/anna/Photo Card/DCIM") << qint64(-1) << card;
-        QTest::newRow("nested mount") << kMounts << QStringLiteral("/media/anna/Photo Card/cache/a") << qint64(-1)
-                                      << QStringLiteral("tmpfs on /media/anna/Photo Card/cache type tmpfs");
-        QTest::newRow("bind mount") << kMounts << QStringLiteral("/home/anna/Photos/2019") << qint64(-1)
-                                    << system + QStringLiteral(" root=/srv/photos");
-        QTest::newRow("stacked: the top one") << kMounts << QStringLiteral("/mnt/x") << qint64(-1)
-                                              << QStringLiteral("second on /mnt type tmpfs");
-        QTest::newRow("stacked: by mount id") << kMounts << QStringLiteral("/mnt/x") << qint64(120)
-                                              << QStringLiteral("first on /mnt type tmpfs");
+        const QString card = u"UUID=1A2B-3C4D"_s;
+        QTest::newRow("system disk") << kMounts << u"/home/anna/Pictures"_s << qint64(-1) << system;
+        QTest::newRow("tmpfs, no UUID") << kMounts << u"/dev/shm/x"_s << qint64(-1)
+                                        << u"tmpfs on /dev/shm type tmpfs"_s;
+        QTest::newRow("a name that only begins alike") << kMounts << u"/dev/shmem"_s << qint64(-1) << system;
+        QTest::newRow("escaped blank") << kMounts << u"/media/anna/Photo Card/DCIM"_s << qint64(-1) << card;
+        QTest::newRow("nested mount") << kMounts << u"/media/anna/Photo Card/cache/a"_s << qint64(-1)
+                                      << u"tmpfs on /media/anna/Photo Card/cache type tmpfs"_s;
+        QTest::newRow("bind mount") << kMounts << u"/home/anna/Photos/2019"_s << qint64(-1)
+                                    << system + u" root=/srv/photos"_s;
+        QTest::newRow("stacked: the top one") << kMounts << u"/mnt/x"_s << qint64(-1)
+                                              << u"second on /mnt type tmpfs"_s;
+        QTest::newRow("stacked: by mount id") << kMounts << u"/mnt/x"_s << qint64(120)
+                                              << u"first on /mnt type tmpfs"_s;
         // The card not mounted: its mount point is a folder of the system disk.
         QByteArray unplugged = kMounts;
         unplugged.replace(unplugged.indexOf("88 27"), unplugged.indexOf("95 27") - unplugged.indexOf("88 27"), "");
-        QTest::newRow("card unmounted") << unplugged << QStringLiteral("/media/anna/Photo Card/DCIM") << qint64(-1)
+        QTest::newRow("card unmounted") << unplugged << u"/media/anna/Photo Card/DCIM"_s << qint64(-1)
                                         << system;
-        QTest::newRow("malformed lines") << QByteArray("garbage\n27 1 254:0 / /\n\n") << QStringLiteral("/a") << qint64(-1)
+        QTest::newRow("malformed lines") << QByteArray("garbage\n27 1 254:0 / /\n\n") << u"/a"_s << qint64(-1)
                                          << QString();
     }
 
@@ -62,20 +64,18 @@ private Q_SLOTS:
         QFETCH(QString, path);
         QFETCH(qint64, mountId);
         QFETCH(QString, identity);
-        const QHash<QString, QString> uuids{{QStringLiteral("254:0"), QLatin1String(kSystem).mid(5)},
-                                            {QStringLiteral("8:17"), QStringLiteral("1A2B-3C4D")}};
-        QCOMPARE(VolumeIdentity::identify(mounts, path, mountId < 0 ? std::nullopt : std::optional(mountId), uuids),
-                 identity);
+        const QHash<QString, QString> uuids{{u"254:0"_s, QLatin1String(kSystem).mid(5)}, {u"8:17"_s, u"1A2B-3C4D"_s}};
+        QCOMPARE(VolumeIdentity::identify(mounts, path, mountId < 0 ? std::nullopt : std::optional(mountId), uuids), identity);
     }
 
     void thisMachine()
     {
         // procfs is a file system of its own on every Linux; a folder that is not there has none.
-        const QString proc = VolumeIdentity::of(QStringLiteral("/proc"));
-        QVERIFY2(proc.contains(QStringLiteral("type proc")), qPrintable(proc));
-        QCOMPARE(VolumeIdentity::of(QStringLiteral("/proc/self/fd")), proc);
-        QVERIFY(VolumeIdentity::of(QStringLiteral("/")) != proc);
-        QCOMPARE(VolumeIdentity::of(QStringLiteral("/no/such/folder")), QString());
+        const QString proc = VolumeIdentity::of(u"/proc"_s);
+        QVERIFY2(proc.contains(u"type proc"_s), qPrintable(proc));
+        QCOMPARE(VolumeIdentity::of(u"/proc/self/fd"_s), proc);
+        QVERIFY(VolumeIdentity::of(u"/"_s) != proc);
+        QCOMPARE(VolumeIdentity::of(u"/no/such/folder"_s), QString());
     }
 };
 
