@@ -305,153 +305,123 @@ private Q_SLOTS:
 
         const auto tagged = [&](const QString &owner) { return u".pikora-%1-0123abcd.part.jxl"_s.arg(owner); };
         const QString otherHost = host == u"00000000"_s ? u"11111111"_s : u"00000000"_s;
-        const QString dead = tagged(u"%1-%2-12345"_s.arg(host).arg(deadPid));
-        const QString reusedPid = tagged(u"%1-%2-1"_s.arg(host).arg(sleeper.processId()));
         const QString live = tagged(u"%1-%2-%3"_s.arg(host).arg(sleeper.processId()).arg(QLatin1String(sleeperStart)));
-        const QString mine = QFileInfo(OutputFiles::temporarySibling(m_work + u"/a.jxl"_s)).fileName();
-        const QString foreignFresh = tagged(otherHost + u"-42-42"_s);
-        const QString foreignOld = tagged(otherHost + u"-43-43"_s).replace(u".jxl"_s, u".jpg"_s);
-        const QString untaggedOld = u".pikora-0123456789ab.part.jxl"_s;
-        const QString untaggedFresh = u".pikora-ba9876543210.part.jxl"_s;
-        const QString unrelated = u".pikora-notes.part.txt"_s;
+        const QList<std::tuple<QString, bool, bool>> leftovers{ // name, two days old, kept
+            {tagged(u"%1-%2-12345"_s.arg(host).arg(deadPid)), false, false},
+            {tagged(u"%1-%2-1"_s.arg(host).arg(sleeper.processId())), false, false}, // the pid now runs another process
+            {live, false, true},
+            {QFileInfo(OutputFiles::temporarySibling(m_work + u"/a.jxl"_s)).fileName(), false, true}, // this process's
+            {tagged(otherHost + u"-42-42"_s), false, true},
+            {tagged(otherHost + u"-43-43"_s).replace(u".jxl"_s, u".jpg"_s), true, false},
+            {u".pikora-0123456789ab.part.jxl"_s, true, false}, // untagged: by age alone
+            {u".pikora-ba9876543210.part.jxl"_s, false, true},
+            {u".pikora-notes.part.txt"_s, true, true}};
+        // A link named for a dead owner is not followed to the live file it names.
         const QString deadLink = tagged(u"%1-%2-54321"_s.arg(host).arg(deadPid));
-        for (const QString &name : {dead, reusedPid, live, mine, foreignFresh, foreignOld, untaggedOld, untaggedFresh, unrelated})
+        QStringList kept{deadLink};
+        for (const auto &[name, old, stays] : leftovers) {
             TestEnv::writeAll(m_work + u'/' + name, "partial");
-        QVERIFY(QFile::link(m_work + u'/' + live, m_work + u'/' + deadLink));
-        for (const QString &name : {foreignOld, untaggedOld, unrelated}) {
             QFile file(m_work + u'/' + name);
-            QVERIFY(file.open(QIODevice::ReadWrite)
-                    && file.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
+            if (old)
+                QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
+            if (stays)
+                kept.append(name);
         }
-
+        QVERIFY(QFile::link(m_work + u'/' + live, m_work + u'/' + deadLink));
         QCOMPARE(OutputFiles::removeDeadLeftovers(m_work), 4);
-        QStringList kept{live, mine, foreignFresh, untaggedFresh, unrelated, deadLink};
         kept.sort();
         QCOMPARE(TestEnv::entries(m_work), kept);
         sleeper.kill();
         sleeper.waitForFinished();
     }
 
-    // Compressions that cannot prove their output: it goes (whatever the encoder said), the
-    // original stays as it was, and the reason is said first.
-    void anUnprovenCompressionKeepsTheOriginal_data()
+    // Jobs that cannot prove their output keep their source as it was and say why first:
+    // compressions whose output goes (whatever the encoder said); restores whose JXL cannot give
+    // back the JPEG (djxl would newly encode the pixels with exit 0, or says it fell back to them),
+    // is damaged or missing; and contents under a .jpg name that are no JPEG (cjxl would encode
+    // the pixels of most of them and report success), refused by their first bytes before the
+    // tool (one that would fail otherwise) runs.
+    void aJobThatCannotBeProvenKeepsItsSource_data()
     {
-        QTest::addColumn<QString>("photo");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("file"); // from the test data; or a name in the case folder, with bytes
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("cjxl"); // empty: the real tools
         QTest::addColumn<QByteArray>("djxl");
         QTest::addColumn<int>("strategy");
-        QTest::addColumn<QString>("message"); // how it starts; %1 is the photo's folder
-        const QString canon = u"jpeg/cameras/Canon_40D.jpg"_s;
+        QTest::addColumn<QString>("message"); // how it starts; %1 is the case folder, %2 the source
+        const int jpeg = int(ConversionMode::jpegToJXL);
+        const int jxl = int(ConversionMode::jxlToJPEG);
         const int remove = int(DeleteStrategy::deleteImmediately);
         const int keep = int(DeleteStrategy::keepOriginal);
+        const QString canon = u"jpeg/cameras/Canon_40D.jpg"_s;
+        const auto compress = [&](const char *tag, const QByteArray &cjxl, const QByteArray &djxl, int strategy, const QString &message) {
+            QTest::newRow(tag) << jpeg << canon << QByteArray() << cjxl << djxl << strategy << message;
+        };
         // cjxl exits 0, but djxl gives back other bytes: only the byte comparison catches it.
-        QTest::newRow("silent mismatch") << u"jpeg/silent-mismatch/restart-zero-padding.jpg"_s << QByteArray() << QByteArray()
-                                         << remove << u"无损校验未通过: 哈希比对不一致 (原文件: "_s;
-        QTest::newRow("success without output") << canon << QByteArray("exit 0") << QByteArray() << remove << u"找不到指定文件: "_s;
-        QTest::newRow("killed mid-write") << canon << QByteArray("head -c 5000 /dev/urandom > \"$2\"; kill -9 $$") << QByteArray()
-                                          << remove << u"cjxl 被强制终止 (信号 9, SIGKILL)"_s;
-        QTest::newRow("volume full") << canon << QByteArray("printf 'Could not close file\\nError: No space left on device' >&2; exit 1")
-                                     << QByteArray() << remove
-                                     << u"磁盘空间已满，无法写入 %1 (cjxl 运行出错 (代码 1): Could not close file\nError: No space left on device)"_s;
-        const QString noJbrd = u"新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变"_s;
+        QTest::newRow("silent mismatch") << jpeg << u"jpeg/silent-mismatch/restart-zero-padding.jpg"_s << QByteArray() << QByteArray()
+                                         << QByteArray() << remove << u"无损校验未通过: 哈希比对不一致 (原文件: "_s;
+        compress("success without output", "exit 0", {}, remove, u"找不到指定文件: "_s);
+        compress("killed mid-write", "head -c 5000 /dev/urandom > \"$2\"; kill -9 $$", {}, remove, u"cjxl 被强制终止 (信号 9, SIGKILL)"_s);
+        compress("volume full", "printf 'Could not close file\\nError: No space left on device' >&2; exit 1", {}, remove,
+                 u"磁盘空间已满，无法写入 %1 (cjxl 运行出错 (代码 1): Could not close file\nError: No space left on device)"_s);
         for (const auto &[tag, file, strategy] : {std::tuple{"pixels in a container", "pixels-only-container", keep},
                                                   std::tuple{"bare codestream", "pixels-only-codestream", keep},
                                                   std::tuple{"container without jbrd", "from-jpeg-no-reconstruction", remove}})
-            QTest::newRow(tag) << canon << "cp '" + QFile::encodeName(TestEnv::dataPath(u"jxl/%1.jxl"_s.arg(QLatin1String(file)))) + "' \"$2\""
-                               << QByteArray() << strategy << noJbrd;
-        // djxl cannot read what cjxl has just written.
-        QTest::newRow("fresh output cannot be restored")
-            << canon << QByteArray() << QByteArray("echo 'JxlDecoderProcessInput failed' >&2; exit 1") << remove
-            << u"无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变 (djxl 运行出错 (代码 1): JxlDecoderProcessInput failed)"_s;
+            compress(tag, "cp '" + QFile::encodeName(TestEnv::dataPath(u"jxl/%1.jxl"_s.arg(QLatin1String(file)))) + "' \"$2\"", {}, strategy,
+                     u"新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变"_s);
+        compress("fresh output djxl cannot read", {}, "echo 'JxlDecoderProcessInput failed' >&2; exit 1", remove,
+                 u"无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变 (djxl 运行出错 (代码 1): JxlDecoderProcessInput failed)"_s);
+
+        const QString refused = u"文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"_s;
+        for (const char *file : {"from-jpeg-no-reconstruction", "pixels-only-codestream", "pixels-only-container"})
+            QTest::newRow(file) << jxl << u"jxl/%1.jxl"_s.arg(QLatin1String(file)) << QByteArray() << QByteArray() << QByteArray() << remove << refused;
+        QTest::newRow("pixel fallback reported by djxl")
+            << jxl << u"jxl/from-jpeg.jxl"_s << QByteArray() << QByteArray()
+            << QByteArray("echo 'could not decode losslessly to JPEG. Retrying with --pixels_to_jpeg' >&2; printf x > \"$2\"") << remove
+            << refused;
+        QTest::newRow("damaged") << jxl << u"jxl/truncated.jxl"_s << QByteArray() << QByteArray() << QByteArray() << remove
+                                 << u"JXL 文件已损坏，无法还原 (djxl 运行出错 (代码 "_s;
+        // Missing is not "without reconstruction data".
+        QTest::newRow("missing") << jxl << u"gone.jxl"_s << QByteArray() << QByteArray() << QByteArray() << remove << u"找不到指定文件: %2"_s;
+
+        const auto content = [&](const char *tag, const QByteArray &bytes, const QString &message) {
+            QTest::newRow(tag) << jpeg << u"photo.jpg"_s << bytes << QByteArray("exit 99") << QByteArray() << keep << message;
+        };
+        for (const auto &[tag, bytes, format] : TestEnv::notJpegFiles())
+            content(tag, bytes, u"此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）"_s.arg(QLatin1String(format)));
+        content("unknown", "just some text, no picture at all", u"此文件不是 JPEG 图像（无法识别其内容）"_s);
+        content("empty", "", u"此文件不是 JPEG 图像（文件是空的）"_s);
+        const QByteArray behind = TestEnv::readAll(TestEnv::dataPath(u"jpeg/unsupported/leading-garbage.jpg"_s));
+        content("JPEG behind other bytes", behind,
+                u"此文件开头有 %1 字节多余数据，不是标准的 JPEG 文件。"_s.arg(behind.indexOf("\xFF\xD8\xFF")));
     }
 
-    void anUnprovenCompressionKeepsTheOriginal()
+    void aJobThatCannotBeProvenKeepsItsSource()
     {
-        QFETCH(QString, photo);
+        QFETCH(int, mode);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, cjxl);
         QFETCH(QByteArray, djxl);
         QFETCH(int, strategy);
         QFETCH(QString, message);
-        const QString source = TestEnv::copyData(photo, m_work);
+        const QString source = m_work + u'/' + QFileInfo(file).fileName();
+        if (file.contains(u'/'))
+            TestEnv::copyData(file, m_work);
+        else if (file != u"gone.jxl"_s)
+            TestEnv::writeAll(source, bytes);
         const QByteArray original = TestEnv::readAll(source);
         AppSettings settings = settingsWith(DeleteStrategy(strategy));
         settings.customCjxlPath = script(u"fake-cjxl"_s, cjxl);
         settings.customDjxlPath = script(u"fake-djxl"_s, djxl);
-        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
+        const TaskItem done = runJob(taskFor(source, ConversionMode(mode)), settings);
         QCOMPARE(done.status, TaskStatus::failed);
-        QVERIFY2(done.errorMessage->startsWith(message.contains(u"%1"_s) ? message.arg(m_work) : message), qPrintable(*done.errorMessage));
+        QVERIFY2(done.errorMessage->startsWith(QString(message).replace(u"%1"_s, m_work).replace(u"%2"_s, source)), qPrintable(*done.errorMessage));
         QVERIFY(!done.isVerified);
         QCOMPARE(TestEnv::readAll(source), original);
-        QCOMPARE(TestEnv::entries(m_work), QStringList{QFileInfo(source).fileName()});
+        QCOMPARE(TestEnv::entries(m_work), QFileInfo::exists(source) ? QStringList{QFileInfo(source).fileName()} : QStringList());
         QCOMPARE(TestEnv::entries(m_root.filePath(u"tmp"_s)), QStringList());
-    }
-
-    // Restores that cannot give back the JPEG (djxl would newly encode the pixels with exit 0,
-    // or says it fell back to them), of a damaged or missing JXL: the JXL stays.
-    void anUnprovenRestoreKeepsTheJXL_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("djxl");
-        QTest::addColumn<QString>("message"); // how it starts; %1 is the JXL
-        const QString refused = u"文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"_s;
-        for (const char *file : {"from-jpeg-no-reconstruction", "pixels-only-codestream", "pixels-only-container"})
-            QTest::newRow(file) << u"jxl/%1.jxl"_s.arg(QLatin1String(file)) << QByteArray() << refused;
-        QTest::newRow("pixel fallback reported by djxl")
-            << u"jxl/from-jpeg.jxl"_s
-            << QByteArray("echo 'could not decode losslessly to JPEG. Retrying with --pixels_to_jpeg' >&2; printf x > \"$2\"")
-            << refused;
-        // Our words first, the decoder's after them; missing is not "without reconstruction data".
-        QTest::newRow("damaged") << u"jxl/truncated.jxl"_s << QByteArray() << u"JXL 文件已损坏，无法还原 (djxl 运行出错 (代码 "_s;
-        QTest::newRow("missing") << QString() << QByteArray() << u"找不到指定文件: %1"_s;
-    }
-
-    void anUnprovenRestoreKeepsTheJXL()
-    {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, djxl);
-        QFETCH(QString, message);
-        const QString source = file.isEmpty() ? m_work + u"/gone.jxl"_s : TestEnv::copyData(file, m_work);
-        const QByteArray before = TestEnv::readAll(source);
-        AppSettings settings = settingsWith(DeleteStrategy::deleteImmediately);
-        settings.customDjxlPath = script(u"fake-djxl"_s, djxl);
-        const TaskItem done = runJob(taskFor(source, ConversionMode::jxlToJPEG), settings);
-        QCOMPARE(done.status, TaskStatus::failed);
-        QVERIFY2(done.errorMessage->startsWith(message.contains(u"%1"_s) ? message.arg(source) : message), qPrintable(*done.errorMessage));
-        QCOMPARE(TestEnv::readAll(source), before);
-        QCOMPARE(TestEnv::entries(m_work), file.isEmpty() ? QStringList() : QStringList{QFileInfo(source).fileName()});
-    }
-
-    // Each of these under a .jpg name: cjxl would encode the pixels of most of them and report
-    // success. The job refuses them by their first bytes, before any tool runs.
-    void contentThatIsNoJpegIsNeverConverted_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("message");
-        for (const auto &[tag, bytes, format] : TestEnv::notJpegFiles())
-            QTest::newRow(tag) << bytes << u"此文件不是 JPEG 图像，而是 %1 图像（扩展名与内容不符）"_s.arg(QLatin1String(format));
-        QTest::newRow("unknown") << QByteArray("just some text, no picture at all") << u"此文件不是 JPEG 图像（无法识别其内容）"_s;
-        QTest::newRow("empty") << QByteArray() << u"此文件不是 JPEG 图像（文件是空的）"_s;
-        const QByteArray behind = TestEnv::readAll(TestEnv::dataPath(u"jpeg/unsupported/leading-garbage.jpg"_s));
-        QTest::newRow("JPEG behind other bytes")
-            << behind << u"此文件开头有 %1 字节多余数据，不是标准的 JPEG 文件。"_s.arg(behind.indexOf("\xFF\xD8\xFF"));
-    }
-
-    void contentThatIsNoJpegIsNeverConverted()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, message);
-        const QString source = m_work + u"/photo.jpg"_s;
-        TestEnv::writeAll(source, bytes);
-        const QString runs = m_root.filePath(u"runs%1"_s.arg(m_case));
-        AppSettings settings = settingsWith(DeleteStrategy::keepOriginal);
-        settings.customCjxlPath = script(u"logging-cjxl"_s, "echo ran >> '" + QFile::encodeName(runs) + "'\nexec cjxl \"$@\"");
-        const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
-        QCOMPARE(done.status, TaskStatus::failed);
-        QCOMPARE(*done.errorMessage, message);
-        QVERIFY(!done.compressedSize);
-        QVERIFY(!QFile::exists(runs)); // no tool ran
-        QCOMPARE(TestEnv::readAll(source), bytes);
-        QCOMPARE(TestEnv::entries(m_work), QStringList{u"photo.jpg"_s});
     }
 };
 
