@@ -27,39 +27,29 @@
 
 namespace {
 
-// The fault's value ("" for a bare name); present tells whether it is asked for at all.
-std::string faultValue(const char *name, bool *present)
+// Whether the fault is asked for; value receives what follows its "=", if anything.
+bool has(const char *name, std::string *value = nullptr)
 {
-    *present = false;
     const char *faults = std::getenv("PIKORA_FAULTS");
-    if (!faults)
-        return {};
-    const std::string all = std::string(",") + faults + ",";
+    const std::string all = std::string(",") + (faults ? faults : "") + ",";
     const std::string key = std::string(",") + name;
-    if (all.find(key + ",") != std::string::npos) {
-        *present = true;
-        return {};
-    }
+    if (all.find(key + ",") != std::string::npos)
+        return true;
     const std::size_t at = all.find(key + "=");
     if (at == std::string::npos)
-        return {};
-    *present = true;
+        return false;
     const std::size_t begin = at + key.size() + 1;
-    return all.substr(begin, all.find(',', begin) - begin);
-}
-
-bool has(const char *name)
-{
-    bool present = false;
-    faultValue(name, &present);
-    return present;
+    if (value)
+        *value = all.substr(begin, all.find(',', begin) - begin);
+    return true;
 }
 
 // The value of a fault that takes one; empty when it is not asked for.
 std::string valueOf(const char *name)
 {
-    bool present = false;
-    return faultValue(name, &present);
+    std::string value;
+    has(name, &value);
+    return value;
 }
 
 bool denied(const char *path)
@@ -115,20 +105,10 @@ int traceDescriptor(int result, int fd)
     return result;
 }
 
-// A rename that went through is traced; after one away from a path naming the refill marker
-// (once for each marker), a new file stands there.
-int renamed(int result, const char *from, const char *to)
+int failWith(int error)
 {
-    if (result != 0)
-        return result;
-    trace("rename", from, to);
-    const std::string marker = valueOf("refill");
-    static std::string done;
-    if (!marker.empty() && marker != done && from && std::strstr(from, marker.c_str())) {
-        done = marker;
-        writeTo(from, "newer", O_EXCL);
-    }
-    return result;
+    errno = error;
+    return -1;
 }
 
 void delayRename()
@@ -137,17 +117,30 @@ void delayRename()
         ::usleep(useconds_t(ms) * 1000);
 }
 
-int unlinked(int result, const char *path)
+// A rename that went through is traced; after one away from a path naming the refill marker
+// (once for each marker), a new file stands there.
+int renamed(int result, const char *from, const char *to)
 {
+    const std::string marker = valueOf("refill");
+    static std::string done;
     if (result == 0)
-        trace("unlink", path);
+        trace("rename", from, to);
+    if (result == 0 && !marker.empty() && marker != done && from && std::strstr(from, marker.c_str())) {
+        done = marker;
+        writeTo(from, "newer", O_EXCL);
+    }
     return result;
 }
 
-int failWith(int error)
+template<typename Call>
+int unlinking(const char *path, Call call)
 {
-    errno = error;
-    return -1;
+    if (denied(path))
+        return failWith(EPERM);
+    const int result = call();
+    if (result == 0)
+        trace("unlink", path);
+    return result;
 }
 
 } // namespace
@@ -170,29 +163,27 @@ int pikora_fault_shim_loaded = 1;
 
 int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, unsigned int flags)
 {
+    static const auto real = next<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2");
     if (has("no-renameat2"))
         return failWith(EINVAL);
-    if (denied(oldpath))
-        return failWith(EPERM);
-    static const auto real = next<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2");
-    return renamed(real(olddirfd, oldpath, newdirfd, newpath, flags), oldpath, newpath);
+    return denied(oldpath) ? failWith(EPERM) : renamed(real(olddirfd, oldpath, newdirfd, newpath, flags), oldpath, newpath);
 }
 
 int rename(const char *oldpath, const char *newpath)
 {
+    static const auto real = next<int (*)(const char *, const char *)>("rename");
     if (denied(oldpath))
         return failWith(EPERM);
     delayRename();
-    static const auto real = next<int (*)(const char *, const char *)>("rename");
     return renamed(real(oldpath, newpath), oldpath, newpath);
 }
 
 int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath)
 {
+    static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
     if (denied(oldpath))
         return failWith(EPERM);
     delayRename();
-    static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
     return renamed(real(olddirfd, oldpath, newdirfd, newpath), oldpath, newpath);
 }
 
@@ -219,42 +210,33 @@ int openat(int dirfd, const char *path, int flags, ...)
 
 int link(const char *oldpath, const char *newpath)
 {
-    if (has("no-link") || denied(oldpath))
-        return failWith(EPERM);
     static const auto real = next<int (*)(const char *, const char *)>("link");
-    return real(oldpath, newpath);
+    return has("no-link") || denied(oldpath) ? failWith(EPERM) : real(oldpath, newpath);
 }
 
 int linkat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, int flags)
 {
-    if (has("no-link") || denied(oldpath))
-        return failWith(EPERM);
     static const auto real = next<int (*)(int, const char *, int, const char *, int)>("linkat");
-    return real(olddirfd, oldpath, newdirfd, newpath, flags);
+    return has("no-link") || denied(oldpath) ? failWith(EPERM) : real(olddirfd, oldpath, newdirfd, newpath, flags);
 }
 
 int unlink(const char *path)
 {
-    if (denied(path))
-        return failWith(EPERM);
     static const auto real = next<int (*)(const char *)>("unlink");
-    return unlinked(real(path), path);
+    return unlinking(path, [&] { return real(path); });
 }
 
 int unlinkat(int dirfd, const char *path, int flags)
 {
-    if (denied(path))
-        return failWith(EPERM);
     static const auto real = next<int (*)(int, const char *, int)>("unlinkat");
-    return unlinked(real(dirfd, path, flags), path);
+    return unlinking(path, [&] { return real(dirfd, path, flags); });
 }
 
 int mkdir(const char *path, mode_t mode)
 {
-    if (const int error = createError(path, O_CREAT))
-        return failWith(error);
     static const auto real = next<int (*)(const char *, mode_t)>("mkdir");
-    return real(path, mode);
+    const int error = createError(path, O_CREAT);
+    return error ? failWith(error) : real(path, mode);
 }
 
 int fsync(int fd)
