@@ -60,25 +60,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<Problem>("problem");
-        QTest::addColumn<QString>("text"); // null: not checked
-        const auto row = [](const char *file, Problem problem, const QString &text) {
-            QTest::newRow(file) << jpeg(QString::fromLatin1(file)) << problem << text;
-        };
-        row("unsupported/12-bit.jpg", Problem::precision, u"此 JPEG 为 12 位精度，cjxl 只支持 8 位 JPEG 的无损转换。"_s);
-        row("unsupported/arithmetic.jpg", Problem::arithmetic, u"此 JPEG 使用算术编码，cjxl 不支持对其无损转换。"_s);
-        row("unsupported/cmyk.jpg", Problem::cmyk, u"此 JPEG 为 CMYK 色彩模式，cjxl 不支持对其无损转换。"_s);
-        row("unsupported/leading-garbage.jpg", Problem::leadingData, u"此文件开头有 2 字节多余数据，不是标准的 JPEG 文件。"_s);
-        row("unsupported/lossless-sof3.jpg", Problem::lossless, u"此 JPEG 为无损 JPEG (SOF3)，cjxl 不支持对其无损转换。"_s);
-        row("unsupported/missing-eoi.jpg", Problem::missingEnd, u"此 JPEG 数据不完整 (缺少结束标记 EOI)，文件可能在复制或下载时被截断。"_s);
-        row("unsupported/progressive-duplicate-dri.jpg", Problem::repeatedRestartInterval,
-            u"此 JPEG 多次定义了重启间隔 (DRI)，cjxl 不支持对其无损转换。"_s);
-        row("unsupported/subsampling-411.jpg", Problem::subsampling, u"此 JPEG 的色度采样方式不常见 (4×1, 1×1, 1×1)，cjxl 不支持对其无损转换。"_s);
-        row("undecodable/truncated-scan.jpg", Problem::truncatedScan, u"此 JPEG 的图像数据不完整 (扫描数据提前结束)，文件可能已损坏或被截断。"_s);
+        for (const auto &[file, problem] : {std::pair{"unsupported/12-bit.jpg", Problem::precision}, {"unsupported/arithmetic.jpg", Problem::arithmetic},
+                                            {"unsupported/cmyk.jpg", Problem::cmyk}, {"unsupported/leading-garbage.jpg", Problem::leadingData},
+                                            {"unsupported/lossless-sof3.jpg", Problem::lossless}, {"unsupported/missing-eoi.jpg", Problem::missingEnd},
+                                            {"unsupported/progressive-duplicate-dri.jpg", Problem::repeatedRestartInterval},
+                                            {"unsupported/subsampling-411.jpg", Problem::subsampling},
+                                            {"undecodable/truncated-scan.jpg", Problem::truncatedScan}})
+            QTest::newRow(file) << jpeg(QLatin1String(file)) << problem;
         for (const QString &folder : {u"cameras"_s, u"broken-exif"_s, u"odd-but-lossless"_s, u"silent-mismatch"_s}) {
             for (const QString &file : QDir(TestEnv::dataPath(u"jpeg/"_s + folder)).entryList(QDir::Files))
-                row(qPrintable(folder + u'/' + file), Problem::none, u""_s);
+                QTest::newRow(qPrintable(folder + u'/' + file)) << jpeg(folder + u'/' + file) << Problem::none;
         }
-
         // Headers made up here, each with its own fault.
         const QByteArray camera = jpeg(u"cameras/Canon_40D.jpg"_s);
         QByteArray ycck = jpeg(u"unsupported/cmyk.jpg"_s);
@@ -90,28 +82,24 @@ private Q_SLOTS:
         QByteArray odd = jpeg(u"odd-but-lossless/progressive.jpg"_s);
         odd[odd.indexOf("\xFF\xC2") + 11] = 0x11;
         odd[odd.indexOf("\xFF\xC2") + 14] = 0x41;
-        QTest::newRow("empty") << QByteArray() << Problem::notJpeg << QString();
-        QTest::newRow("text") << QByteArray("hello, this is not a photo") << Problem::notJpeg << QString();
-        QTest::newRow("a png") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << Problem::notJpeg << QString();
-        QTest::newRow("ycck") << ycck << Problem::ycck << QString();
-        QTest::newRow("two components") << twoComponents << Problem::componentCount << QString();
-        QTest::newRow("cut in the headers") << camera.first(400) << Problem::missingEnd << QString();
-        QTest::newRow("cut in the scan") << camera.first(camera.size() / 2) << Problem::missingEnd << QString();
-        QTest::newRow("soi only") << QByteArray("\xFF\xD8") << Problem::missingEnd << QString();
-        QTest::newRow("no marker after soi") << QByteArray("\xFF\xD8garbage and more garbage") << Problem::damagedHeader << QString();
-        QTest::newRow("chroma 4x1 over luma") << odd << Problem::subsampling << QString();
+        QTest::newRow("empty") << QByteArray() << Problem::notJpeg;
+        QTest::newRow("text") << QByteArray("hello, this is not a photo") << Problem::notJpeg;
+        QTest::newRow("a png") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << Problem::notJpeg;
+        QTest::newRow("ycck") << ycck << Problem::ycck;
+        QTest::newRow("two components") << twoComponents << Problem::componentCount;
+        QTest::newRow("cut in the headers") << camera.first(400) << Problem::missingEnd;
+        QTest::newRow("cut in the scan") << camera.first(camera.size() / 2) << Problem::missingEnd;
+        QTest::newRow("soi only") << QByteArray("\xFF\xD8") << Problem::missingEnd;
+        QTest::newRow("no marker after soi") << QByteArray("\xFF\xD8garbage and more garbage") << Problem::damagedHeader;
+        QTest::newRow("chroma 4x1 over luma") << odd << Problem::subsampling;
     }
 
     void refusalCauses()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(Problem, problem);
-        QFETCH(QString, text);
         QCOMPARE(JpegDiagnosis::findProblem(bytes), problem);
-        if (!text.isNull())
-            QCOMPARE(JpegDiagnosis::refusalReason(bytes), text);
-        else
-            QVERIFY(!JpegDiagnosis::describe(problem, bytes).isEmpty());
+        QCOMPARE(JpegDiagnosis::describe(problem, bytes).isEmpty(), problem == Problem::none);
     }
 
     // The cause comes before what the tool said; a photo with nothing wrong in its markers keeps
