@@ -248,19 +248,11 @@ private Q_SLOTS:
         QFETCH(qint64, changedAgo);
         QFETCH(QString, moved);
         QFETCH(bool, untouched);
-        FileIdentity first;
-        first.device = 8;
-        first.inode = 1234;
-        first.size = 5000;
-        first.takenNs = 1'800'000'000'000'000'000;
-        first.modifiedNs = first.takenNs - modifiedAgo * 1'000'000;
-        first.changedNs = first.takenNs - changedAgo * 1'000'000;
-        FileIdentity second = first;
-        second.takenNs += 1'000'000'000;
-        second.modifiedNs += moved == u"modified"_s ? 1 : 0;
-        second.changedNs += moved == u"changed"_s ? 1 : 0;
-        second.inode += moved == u"inode"_s ? 1 : 0;
-        second.size += moved == u"size"_s ? 1 : 0;
+        constexpr qint64 taken = 1'800'000'000'000'000'000;
+        const FileIdentity first{8, 1234, 5000, taken - modifiedAgo * 1'000'000, taken - changedAgo * 1'000'000, taken};
+        const auto moves = [&](const char *what) { return moved == QLatin1String(what) ? 1 : 0; };
+        const FileIdentity second{8, 1234U + moves("inode"), 5000 + moves("size"), first.modifiedNs + moves("modified"),
+                                  first.changedNs + moves("changed"), taken + 1'000'000'000};
         QCOMPARE(second.untouchedSince(first), untouched);
         QCOMPARE(second.sameFile(first), moved != u"inode"_s && moved != u"size"_s);
     }
@@ -281,15 +273,11 @@ private Q_SLOTS:
         TestEnv::writeAll(live + u"/verify_2.jpg"_s, "a live run's copy");
 
         const QString jpeg = TestEnv::dataPath(u"jpeg/cameras/Canon_40D.jpg"_s);
-        Verification first(jpeg, TestEnv::dataPath(u"jxl/from-jpeg.jxl"_s), QString());
-        QSignalSpy spy(&first, &Verification::finished);
-        first.start();
-        QVERIFY(spy.wait(60000));
-        QCOMPARE(first.outcome(), Verification::Outcome::passed);
+        QCOMPARE(verifyError(jpeg, TestEnv::dataPath(u"jxl/from-jpeg.jxl"_s)), u"copies left behind"_s); // the live one
         QVERIFY(!QFileInfo::exists(dead));
         QCOMPARE(TestEnv::readAll(live + u"/verify_2.jpg"_s), QByteArray("a live run's copy"));
         QVERIFY(QDir(live).removeRecursively());
-
+        QCOMPARE(verifyError(jpeg, TestEnv::dataPath(u"jxl/from-jpeg.jxl"_s)), QString());
         // Without reconstruction data djxl "succeeds" with other bytes: only the digest catches it.
         QVERIFY(verifyError(jpeg, TestEnv::dataPath(u"jxl/from-jpeg-no-reconstruction.jxl"_s))
                     .startsWith(u"无损校验未通过: 哈希比对不一致 (原文件: "_s));
