@@ -42,7 +42,7 @@ private:
         return body.isEmpty() ? QString() : TestEnv::writeScript(m_root.filePath(name + QString::number(m_case)), body);
     }
 
-    // cjxl through a script that writes the given output, made by the real cjxl elsewhere first.
+    // What the real cjxl makes of source at the jobs' effort, written to output; empty when it fails.
     QString compressed(const QString &source, const QString &output)
     {
         QProcess cjxl;
@@ -66,24 +66,31 @@ private Q_SLOTS:
         QDir().mkpath(m_work);
     }
 
-    // Whenever the original goes (or verification is asked for), the output is verified first;
-    // a kept original is not, and its output takes the original's time and permissions.
+    // Whenever the original goes (or verification is asked for), the output is verified first; a
+    // kept original is not. The output takes the original's time and permissions, and never the
+    // place of what is at its name: somebody else's file, or a link to an identical JXL elsewhere
+    // (deleting the original would leave the photo in a file that is not ours to keep).
     void compressionKeepsOrProvesTheOriginal_data()
     {
         QTest::addColumn<int>("strategy");
         QTest::addColumn<bool>("verifyLossless");
-        QTest::newRow("keep") << int(DeleteStrategy::keepOriginal) << false;
-        QTest::newRow("delete") << int(DeleteStrategy::deleteImmediately) << false;
-        QTest::newRow("trash") << int(DeleteStrategy::moveToTrash) << false;
-        QTest::newRow("keep, verify on") << int(DeleteStrategy::keepOriginal) << true;
+        QTest::addColumn<QString>("taken"); // what stands at the output's name
+        QTest::newRow("keep") << int(DeleteStrategy::keepOriginal) << false << QString();
+        QTest::newRow("keep, a file at the name") << int(DeleteStrategy::keepOriginal) << false << u"file"_s;
+        QTest::newRow("delete, a link at the name") << int(DeleteStrategy::deleteImmediately) << false << u"link"_s;
+        QTest::newRow("trash") << int(DeleteStrategy::moveToTrash) << false << QString();
+        QTest::newRow("keep, verify on") << int(DeleteStrategy::keepOriginal) << true << QString();
     }
 
     void compressionKeepsOrProvesTheOriginal()
     {
         QFETCH(int, strategy);
         QFETCH(bool, verifyLossless);
-        const bool verified = verifyLossless || DeleteStrategy(strategy) != DeleteStrategy::keepOriginal;
-        const QString source = TestEnv::copyData(u"jpeg/odd-but-lossless/progressive.jpg"_s, m_work, u"my photo %1.JPEG"_s.arg(m_case));
+        QFETCH(QString, taken);
+        const bool kept = DeleteStrategy(strategy) == DeleteStrategy::keepOriginal;
+        const bool verified = verifyLossless || !kept;
+        const QString stem = m_work + u"/my photo %1"_s.arg(m_case);
+        const QString source = TestEnv::copyData(u"jpeg/odd-but-lossless/progressive.jpg"_s, m_work, QFileInfo(stem).fileName() + u".JPEG"_s);
         ::chmod(QFile::encodeName(source).constData(), 0640);
         const QDateTime old(QDate(2011, 5, 4), QTime(3, 2, 1));
         {
@@ -92,31 +99,46 @@ private Q_SLOTS:
         }
         const QByteArray original = TestEnv::readAll(source);
         const QFile::Permissions permissions = QFileInfo(source).permissions();
+        if (taken == u"link"_s)
+            QVERIFY(QFile::link(compressed(source, m_root.filePath(u"elsewhere%1.jxl"_s.arg(m_case))), stem + u".jxl"_s));
+        else if (taken == u"file"_s)
+            TestEnv::writeAll(stem + u".jxl"_s, "somebody else's file");
         AppSettings settings = settingsWith(DeleteStrategy(strategy));
         settings.verifyLossless = verifyLossless;
         QList<TaskItem> updates;
         const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings, &updates);
         QCOMPARE(done.status, TaskStatus::completed);
         QCOMPARE(done.isVerified, verified);
-        QCOMPARE(updates.size(), verified ? 3 : 2);
+        if (taken.isEmpty())
+            QCOMPARE(updates.size(), verified ? 3 : 2);
         QCOMPARE(updates.first().status, TaskStatus::processing);
         QCOMPARE(updates.first().destinationURL, std::nullopt);
         if (verified)
             QCOMPARE(updates.at(1).status, TaskStatus::verifying);
         QCOMPARE(updates.last(), done);
 
-        const QString output = m_work + u"/my photo %1.jxl"_s.arg(m_case);
+        const QString output = stem + (taken.isEmpty() ? u".jxl"_s : u" (1).jxl"_s);
         QCOMPARE(done.destinationURL, QUrl::fromLocalFile(output));
         QCOMPARE(done.compressedSize, QFileInfo(output).size());
         QVERIFY(done.savedBytes() > 0 && done.duration.has_value());
         QCOMPARE(restored(output), original);
         QCOMPARE(QFileInfo(output).lastModified(), old);
         QCOMPARE(QFileInfo(output).permissions(), permissions);
-        const bool kept = DeleteStrategy(strategy) == DeleteStrategy::keepOriginal;
-        QCOMPARE(kept ? TestEnv::readAll(source) : QByteArray(), kept ? original : QByteArray());
-        QCOMPARE(TestEnv::entries(m_work).size(), kept ? 2 : 1);
+        QCOMPARE(TestEnv::readAll(source), kept ? original : QByteArray());
+        QCOMPARE(TestEnv::entries(m_work).size(), (kept ? 2 : 1) + (taken.isEmpty() ? 0 : 1));
+        QCOMPARE(QFileInfo(stem + u".jxl"_s).isSymLink(), taken == u"link"_s);
         const QStringList trashed = QDir(QDir::homePath() + u"/.local/share/Trash/files"_s).entryList(QDir::Files);
         QCOMPARE(trashed.contains(QFileInfo(source).fileName()), DeleteStrategy(strategy) == DeleteStrategy::moveToTrash);
+        if (taken != u"file"_s)
+            return;
+        QCOMPARE(TestEnv::readAll(stem + u".jxl"_s), QByteArray("somebody else's file"));
+        // The same conversion again finds its own output there and leaves it as it is.
+        TaskItem again = taskFor(source, ConversionMode::jpegToJXL);
+        again.destinationURL = done.destinationURL;
+        const TaskItem second = runJob(again, settings);
+        QCOMPARE(second.status, TaskStatus::skipped);
+        QCOMPARE(second.destinationURL, done.destinationURL);
+        QCOMPARE(TestEnv::entries(m_work).size(), 3);
     }
 
     // Sources that map to one output name run at once and race for it; deleting the originals
@@ -161,44 +183,6 @@ private Q_SLOTS:
             QCOMPARE(restored(jobs[i]->task().destinationURL->toLocalFile()), originals.at(qsizetype(i)));
         }
         QCOMPARE(outputs.size(), names.size());
-    }
-
-    // Somebody else's file, or a link to an identical JXL elsewhere (deleting x.jpg would leave
-    // the photo in a file that is not ours to keep), at the output's name: the output goes beside it.
-    void whatIsAtTheOutputsNameIsNeverTaken_data()
-    {
-        QTest::addColumn<bool>("link");
-        QTest::newRow("another file, originals kept") << false;
-        QTest::newRow("a link to an identical JXL, originals deleted") << true;
-    }
-
-    void whatIsAtTheOutputsNameIsNeverTaken()
-    {
-        QFETCH(bool, link);
-        const QString source = TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, m_work, u"x.jpg"_s);
-        const QByteArray original = TestEnv::readAll(source);
-        const QString taken = m_work + u"/x.jxl"_s;
-        if (link)
-            QVERIFY(QFile::link(compressed(source, m_root.filePath(u"elsewhere%1.jxl"_s.arg(m_case))), taken));
-        else
-            TestEnv::writeAll(taken, "somebody else's file");
-        const DeleteStrategy strategy = link ? DeleteStrategy::deleteImmediately : DeleteStrategy::keepOriginal;
-        const TaskItem first = runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(strategy));
-        QCOMPARE(first.status, TaskStatus::completed);
-        QCOMPARE(first.destinationURL, QUrl::fromLocalFile(m_work + u"/x (1).jxl"_s));
-        QCOMPARE(restored(first.destinationURL->toLocalFile()), original);
-        QCOMPARE(QFileInfo(taken).isSymLink(), link);
-        QCOMPARE(QFile::exists(source), !link);
-        if (link)
-            return;
-        QCOMPARE(TestEnv::readAll(taken), QByteArray("somebody else's file"));
-        // The same conversion again finds its own output there and leaves it as it is.
-        TaskItem again = taskFor(source, ConversionMode::jpegToJXL);
-        again.destinationURL = first.destinationURL;
-        const TaskItem second = runJob(again, settingsWith(strategy));
-        QCOMPARE(second.status, TaskStatus::skipped);
-        QCOMPARE(second.destinationURL, first.destinationURL);
-        QCOMPARE(TestEnv::entries(m_work).size(), 3);
     }
 
     // A restore counts as verified only when the rebuilt JPEG has the digest stored at
