@@ -171,6 +171,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("existing"); // what stands at the output's name beforehand
         QTest::addColumn<QByteArray>("after"); // run on "$1" after the real tool
         QTest::addColumn<bool>("refill");
+        QTest::addColumn<QByteArray>("faults");
         const QByteArray rewrite = "printf EDIT | dd of=\"$1\" bs=1 seek=300 conv=notrunc 2>/dev/null";
         const QByteArray replace = "cp \"$1\" \"$1.new\" && printf EDIT | dd of=\"$1.new\" bs=1 seek=300 conv=notrunc "
                                    "2>/dev/null && mv -f \"$1.new\" \"$1\"";
@@ -178,8 +179,9 @@ private Q_SLOTS:
             for (const int strategy : {int(DeleteStrategy::moveToTrash), int(DeleteStrategy::deleteImmediately)}) {
                 const QByteArray tag = QByteArray(mode == int(ConversionMode::jpegToJXL) ? "compress" : "restore") + ", "
                                        + (strategy == int(DeleteStrategy::moveToTrash) ? "trash" : "delete");
-                const auto row = [&](const char *what, const QString &existing, const QByteArray &after, bool refill) {
-                    QTest::addRow("%s, %s", tag.constData(), what) << mode << strategy << existing << after << refill;
+                const auto row = [&](const char *what, const QString &existing, const QByteArray &after, bool refill,
+                                     const QByteArray &faults = {}) {
+                    QTest::addRow("%s, %s", tag.constData(), what) << mode << strategy << existing << after << refill << faults;
                 };
                 row("rewritten in place", QString(), rewrite, false);
                 row("replaced by a rename", QString(), replace, false);
@@ -188,11 +190,14 @@ private Q_SLOTS:
                 row("a former run's output", u"former"_s, {}, false);
                 if (mode == int(ConversionMode::jpegToJXL))
                     row("a plain copy as output", u"copy"_s, {}, false);
+                // FAT, many FUSE and SMB mounts: compression works without the stored digest, and
+                // a restore that cannot read it completes unproven and keeps the JXL.
+                row("no extended attributes", QString(), {}, false, ",no-xattr");
             }
         }
         // A kept original is checked before its output is placed: the output would hold the old bytes.
         QTest::newRow("compress, keep, rewritten in place")
-            << int(ConversionMode::jpegToJXL) << int(DeleteStrategy::keepOriginal) << QString() << rewrite << false;
+            << int(ConversionMode::jpegToJXL) << int(DeleteStrategy::keepOriginal) << QString() << rewrite << false << QByteArray();
     }
 
     void aSourceGoesOnlyWhenSafe()
@@ -202,6 +207,7 @@ private Q_SLOTS:
         QFETCH(QString, existing);
         QFETCH(QByteArray, after);
         QFETCH(bool, refill);
+        QFETCH(QByteArray, faults);
         const bool compress = ConversionMode(mode) == ConversionMode::jpegToJXL;
         const QString photo = TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, m_work, u"photo.jpg"_s);
         const QByteArray original = TestEnv::readAll(photo);
@@ -221,13 +227,17 @@ private Q_SLOTS:
         const QStringList trashed = TestEnv::entries(trash + u"/files"_s);
         const QString log = m_root.filePath(u"trace%1"_s.arg(m_case));
         // The refill acts once, for this source's own name.
-        const QByteArray faults = "trace=" + QFile::encodeName(log) + (refill ? ",refill=" + QFile::encodeName(source) : QByteArray());
+        faults += ",trace=" + QFile::encodeName(log) + (refill ? ",refill=" + QFile::encodeName(source) : QByteArray());
         const TaskItem done = runWith(taskFor(source, ConversionMode(mode)), settings, faults);
         if (!after.contains("EDIT")) {
+            const bool unproven = !compress && faults.contains("no-xattr");
             QCOMPARE(done.status, TaskStatus::completed);
-            QVERIFY(!done.warning);
-            QVERIFY(!QFileInfo::exists(source));
+            QCOMPARE(done.isVerified, !unproven);
+            QCOMPARE(done.warning.has_value(), unproven);
+            QCOMPARE(QFileInfo::exists(source), unproven);
             QCOMPARE(compress ? restored(output) : TestEnv::readAll(output), original);
+            if (unproven)
+                return;
             const QStringList lines = QString::fromLocal8Bit(TestEnv::readAll(log)).split(u'\n', Qt::SkipEmptyParts);
             const auto firstLine = [&](const QString &line) {
                 const auto at = std::find_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(line); });
@@ -319,25 +329,6 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(source).isSymLink(), link);
         QCOMPARE(TestEnv::readAll(source), original);
         QCOMPARE(restored(m_work + u"/undisposable.jxl"_s), original);
-    }
-
-    // FAT, many FUSE and SMB mounts have no extended attributes: compression still works, and a
-    // restore without the stored digest completes unverified and keeps the JXL.
-    void withoutExtendedAttributes()
-    {
-        const QString source = TestEnv::copyData(u"jpeg/cameras/Nikon_D70.jpg"_s, m_work);
-        const QByteArray original = TestEnv::readAll(source);
-        const TaskItem compressed = run(taskFor(source, ConversionMode::jpegToJXL), DeleteStrategy::deleteImmediately, "no-xattr");
-        QCOMPARE(compressed.status, TaskStatus::completed);
-        QVERIFY(compressed.isVerified);
-        const QString jxl = compressed.destinationURL->toLocalFile();
-        const QByteArray jxlBytes = TestEnv::readAll(jxl);
-        const TaskItem back = run(taskFor(jxl, ConversionMode::jxlToJPEG), DeleteStrategy::deleteImmediately, "no-xattr");
-        QCOMPARE(back.status, TaskStatus::completed);
-        QVERIFY(!back.isVerified);
-        QVERIFY(back.warning.has_value());
-        QCOMPARE(TestEnv::readAll(jxl), jxlBytes);
-        QCOMPARE(TestEnv::readAll(back.destinationURL->toLocalFile()), original);
     }
 
     // The output folder refuses the new file, or a folder of the output tree cannot be made: the
