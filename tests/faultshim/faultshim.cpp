@@ -27,114 +27,45 @@
 
 namespace {
 
-std::string faultValue(const char *name, bool *present)
+// Whether the fault is asked for; value receives what follows its "=", if anything.
+bool has(const char *name, std::string *value = nullptr)
 {
-    *present = false;
     const char *faults = std::getenv("PIKORA_FAULTS");
-    if (!faults)
-        return {};
-    const std::string all = std::string(",") + faults + ",";
+    const std::string all = std::string(",") + (faults ? faults : "") + ",";
     const std::string key = std::string(",") + name;
-    std::size_t at = all.find(key + ",");
-    if (at != std::string::npos) {
-        *present = true;
-        return {};
-    }
-    at = all.find(key + "=");
+    if (all.find(key + ",") != std::string::npos)
+        return true;
+    const std::size_t at = all.find(key + "=");
     if (at == std::string::npos)
-        return {};
-    *present = true;
+        return false;
     const std::size_t begin = at + key.size() + 1;
-    return all.substr(begin, all.find(',', begin) - begin);
+    if (value)
+        *value = all.substr(begin, all.find(',', begin) - begin);
+    return true;
 }
 
-bool has(const char *name)
+// The value of a fault that takes one; empty when it is not asked for.
+std::string valueOf(const char *name)
 {
-    bool present = false;
-    faultValue(name, &present);
-    return present;
+    std::string value;
+    has(name, &value);
+    return value;
 }
 
 bool denied(const char *path)
 {
-    bool present = false;
-    const std::string marker = faultValue("deny", &present);
-    return present && !marker.empty() && path && std::strstr(path, marker.c_str());
-}
-
-void delayRename()
-{
-    bool present = false;
-    const std::string ms = faultValue("rename-delay", &present);
-    if (present)
-        ::usleep(useconds_t(std::atoi(ms.c_str())) * 1000);
+    const std::string marker = valueOf("deny");
+    return !marker.empty() && path && std::strstr(path, marker.c_str());
 }
 
 // The errno that creating path is to fail with, or 0.
 int createError(const char *path, int flags)
 {
-    bool present = false;
-    const std::string value = faultValue("create-errno", &present);
+    const std::string value = valueOf("create-errno");
     const std::size_t at = value.find('@');
-    if (!present || !(flags & O_CREAT) || at == std::string::npos || !path)
+    if (!(flags & O_CREAT) || at == std::string::npos || !path)
         return 0;
     return std::strstr(path, value.c_str() + at + 1) ? std::atoi(value.substr(0, at).c_str()) : 0;
-}
-
-template<typename F>
-F next(const char *name);
-
-void trace(const char *what, const char *path, const char *to = nullptr)
-{
-    bool present = false;
-    const std::string file = faultValue("trace", &present);
-    if (!present || file.empty())
-        return;
-    std::string line = std::string(what) + ' ' + (path ? path : "?");
-    if (to)
-        line += std::string(" ") + to;
-    line += '\n';
-    static const auto realOpen = next<int (*)(const char *, int, ...)>("open");
-    const int fd = realOpen(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
-    const ssize_t written = ::write(fd, line.data(), line.size());
-    (void)written;
-    ::close(fd);
-}
-
-void traceDescriptor(const char *what, int fd)
-{
-    char link[64];
-    char path[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = ::readlink(link, path, sizeof path - 1);
-    path[length < 0 ? 0 : length] = '\0';
-    trace(what, path);
-}
-
-// After a rename away from a path naming the marker, once: a new file stands there.
-void refill(const char *from)
-{
-    bool present = false;
-    const std::string marker = faultValue("refill", &present);
-    static std::string done; // once for each marker
-    if (!present || marker.empty() || marker == done || !from || !std::strstr(from, marker.c_str()))
-        return;
-    done = marker;
-    static const auto realOpen = next<int (*)(const char *, int, ...)>("open");
-    const int fd = realOpen(from, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        const ssize_t written = ::write(fd, "newer", 5);
-        (void)written;
-        ::close(fd);
-    }
-}
-
-int failWith(int error)
-{
-    errno = error;
-    return -1;
 }
 
 template<typename F>
@@ -143,7 +74,88 @@ F next(const char *name)
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
+// Writes text to a new or existing file with the real open(), which ours would trace or fail.
+void writeTo(const std::string &file, const std::string &text, int flags)
+{
+    static const auto realOpen = next<int (*)(const char *, int, ...)>("open");
+    const int fd = realOpen(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, flags & O_EXCL ? 0644 : 0600);
+    if (fd < 0)
+        return;
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    (void)written;
+    ::close(fd);
+}
+
+void trace(const char *what, const char *path, const char *to = nullptr)
+{
+    const std::string file = valueOf("trace");
+    if (!file.empty())
+        writeTo(file, std::string(what) + ' ' + (path ? path : "?") + (to ? std::string(" ") + to : "") + '\n', O_APPEND);
+}
+
+int traceDescriptor(int result, int fd)
+{
+    char link[64];
+    char path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = ::readlink(link, path, sizeof path - 1);
+    path[length < 0 ? 0 : length] = '\0';
+    if (result == 0)
+        trace("fsync", path);
+    return result;
+}
+
+int failWith(int error)
+{
+    errno = error;
+    return -1;
+}
+
+void delayRename()
+{
+    if (const int ms = std::atoi(valueOf("rename-delay").c_str()))
+        ::usleep(useconds_t(ms) * 1000);
+}
+
+// A rename that went through is traced; after one away from a path naming the refill marker
+// (once for each marker), a new file stands there.
+int renamed(int result, const char *from, const char *to)
+{
+    const std::string marker = valueOf("refill");
+    static std::string done;
+    if (result == 0)
+        trace("rename", from, to);
+    if (result == 0 && !marker.empty() && marker != done && from && std::strstr(from, marker.c_str())) {
+        done = marker;
+        writeTo(from, "newer", O_EXCL);
+    }
+    return result;
+}
+
+template<typename Call>
+int unlinking(const char *path, Call call)
+{
+    if (denied(path))
+        return failWith(EPERM);
+    const int result = call();
+    if (result == 0)
+        trace("unlink", path);
+    return result;
+}
+
 } // namespace
+
+// The mode argument of a call that may create a file (it is there only then).
+#define PIKORA_CREATE_MODE(flags)                                                                 \
+    mode_t mode = 0;                                                                              \
+    if ((flags) & (O_CREAT | O_TMPFILE)) {                                                        \
+        va_list arguments;                                                                        \
+        va_start(arguments, flags);                                                               \
+        mode = mode_t(va_arg(arguments, int));                                                    \
+        va_end(arguments);                                                                        \
+    }                                                                                             \
+    if (const int error = createError(path, flags))                                               \
+        return failWith(error);
 
 extern "C" {
 
@@ -151,169 +163,110 @@ int pikora_fault_shim_loaded = 1;
 
 int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, unsigned int flags)
 {
+    static const auto real = next<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2");
     if (has("no-renameat2"))
         return failWith(EINVAL);
-    if (denied(oldpath))
-        return failWith(EPERM);
-    static const auto real = next<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2");
-    const int result = real(olddirfd, oldpath, newdirfd, newpath, flags);
-    if (result == 0) {
-        trace("rename", oldpath, newpath);
-        refill(oldpath);
-    }
-    return result;
+    return denied(oldpath) ? failWith(EPERM) : renamed(real(olddirfd, oldpath, newdirfd, newpath, flags), oldpath, newpath);
 }
 
 int rename(const char *oldpath, const char *newpath)
 {
+    static const auto real = next<int (*)(const char *, const char *)>("rename");
     if (denied(oldpath))
         return failWith(EPERM);
     delayRename();
-    static const auto real = next<int (*)(const char *, const char *)>("rename");
-    const int result = real(oldpath, newpath);
-    if (result == 0) {
-        trace("rename", oldpath, newpath);
-        refill(oldpath);
-    }
-    return result;
+    return renamed(real(oldpath, newpath), oldpath, newpath);
 }
 
 int renameat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath)
 {
+    static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
     if (denied(oldpath))
         return failWith(EPERM);
     delayRename();
-    static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
-    const int result = real(olddirfd, oldpath, newdirfd, newpath);
-    if (result == 0) {
-        trace("rename", oldpath, newpath);
-        refill(oldpath);
-    }
-    return result;
+    return renamed(real(olddirfd, oldpath, newdirfd, newpath), oldpath, newpath);
 }
 
 int open(const char *path, int flags, ...)
 {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(arguments, int)) : 0;
-    va_end(arguments);
-    if (const int error = createError(path, flags))
-        return failWith(error);
+    PIKORA_CREATE_MODE(flags)
     static const auto real = next<int (*)(const char *, int, ...)>("open");
     return real(path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...)
 {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(arguments, int)) : 0;
-    va_end(arguments);
-    if (const int error = createError(path, flags))
-        return failWith(error);
+    PIKORA_CREATE_MODE(flags)
     static const auto real = next<int (*)(const char *, int, ...)>("open64");
     return real(path, flags, mode);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
 {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(arguments, int)) : 0;
-    va_end(arguments);
-    if (const int error = createError(path, flags))
-        return failWith(error);
+    PIKORA_CREATE_MODE(flags)
     static const auto real = next<int (*)(int, const char *, int, ...)>("openat");
     return real(dirfd, path, flags, mode);
 }
 
 int link(const char *oldpath, const char *newpath)
 {
-    if (has("no-link") || denied(oldpath))
-        return failWith(EPERM);
     static const auto real = next<int (*)(const char *, const char *)>("link");
-    return real(oldpath, newpath);
+    return has("no-link") || denied(oldpath) ? failWith(EPERM) : real(oldpath, newpath);
 }
 
 int linkat(int olddirfd, const char *oldpath, int newdirfd, const char *newpath, int flags)
 {
-    if (has("no-link") || denied(oldpath))
-        return failWith(EPERM);
     static const auto real = next<int (*)(int, const char *, int, const char *, int)>("linkat");
-    return real(olddirfd, oldpath, newdirfd, newpath, flags);
+    return has("no-link") || denied(oldpath) ? failWith(EPERM) : real(olddirfd, oldpath, newdirfd, newpath, flags);
 }
 
 int unlink(const char *path)
 {
-    if (denied(path))
-        return failWith(EPERM);
     static const auto real = next<int (*)(const char *)>("unlink");
-    const int result = real(path);
-    if (result == 0)
-        trace("unlink", path);
-    return result;
+    return unlinking(path, [&] { return real(path); });
 }
 
 int unlinkat(int dirfd, const char *path, int flags)
 {
-    if (denied(path))
-        return failWith(EPERM);
     static const auto real = next<int (*)(int, const char *, int)>("unlinkat");
-    const int result = real(dirfd, path, flags);
-    if (result == 0)
-        trace("unlink", path);
-    return result;
+    return unlinking(path, [&] { return real(dirfd, path, flags); });
 }
 
 int mkdir(const char *path, mode_t mode)
 {
-    if (const int error = createError(path, O_CREAT))
-        return failWith(error);
     static const auto real = next<int (*)(const char *, mode_t)>("mkdir");
-    return real(path, mode);
+    const int error = createError(path, O_CREAT);
+    return error ? failWith(error) : real(path, mode);
 }
 
 int fsync(int fd)
 {
     static const auto real = next<int (*)(int)>("fsync");
-    const int result = real(fd);
-    if (result == 0)
-        traceDescriptor("fsync", fd);
-    return result;
+    return traceDescriptor(real(fd), fd);
 }
 
 int fdatasync(int fd)
 {
     static const auto real = next<int (*)(int)>("fdatasync");
-    const int result = real(fd);
-    if (result == 0)
-        traceDescriptor("fsync", fd);
-    return result;
+    return traceDescriptor(real(fd), fd);
 }
 
 int fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
 {
-    if (has("no-xattr"))
-        return failWith(ENOTSUP);
     static const auto real = next<int (*)(int, const char *, const void *, size_t, int)>("fsetxattr");
-    return real(fd, name, value, size, flags);
+    return has("no-xattr") ? failWith(ENOTSUP) : real(fd, name, value, size, flags);
 }
 
 int setxattr(const char *path, const char *name, const void *value, size_t size, int flags)
 {
-    if (has("no-xattr"))
-        return failWith(ENOTSUP);
     static const auto real = next<int (*)(const char *, const char *, const void *, size_t, int)>("setxattr");
-    return real(path, name, value, size, flags);
+    return has("no-xattr") ? failWith(ENOTSUP) : real(path, name, value, size, flags);
 }
 
 ssize_t getxattr(const char *path, const char *name, void *value, size_t size)
 {
-    if (has("no-xattr"))
-        return failWith(ENOTSUP);
     static const auto real = next<ssize_t (*)(const char *, const char *, void *, size_t)>("getxattr");
-    return real(path, name, value, size);
+    return has("no-xattr") ? failWith(ENOTSUP) : real(path, name, value, size);
 }
 
 } // extern "C"
