@@ -3,15 +3,14 @@
 #include "exifjpeg.h"
 #include "scratchvolume.h"
 #include "testenv.h"
+#include "testpictures.h"
 
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
@@ -28,6 +27,7 @@
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
+using namespace TestPictures;
 
 namespace {
 
@@ -56,28 +56,6 @@ Q_SIGNALS:
     void error(uint handle, const QStringList &uris, int code, const QString &message);
     void finished(uint handle);
 };
-
-// A picture whose four quadrants differ, so every turn and mirror of it looks different.
-QImage quadrants(QSize size)
-{
-    const QList<QColor> colors{Qt::red, Qt::green, Qt::blue, Qt::yellow};
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixelColor(x, y, colors.at((y < size.height() / 2 ? 0 : 2) + (x < size.width() / 2 ? 0 : 1)));
-    return image;
-}
-
-QColor average(const QImage &image)
-{
-    return image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
-}
-
-bool near(const QColor &a, const QColor &b, int tolerance)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-        && qAbs(a.blue() - b.blue()) <= tolerance;
-}
 
 } // namespace
 
@@ -129,19 +107,6 @@ private:
         return image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
 
-    // Runs the thumbnailer on input and reads the PNG it writes, alone in its folder.
-    QImage thumbnail(const QString &input, int size)
-    {
-        const QString folder = outputFolder();
-        const CliRun result = run({u"-s"_s, QString::number(size), input, folder + u"/thumbnail.png"_s});
-        if (result.exitCode != 0 || TestEnv::entries(folder) != QStringList{u"thumbnail.png"_s}) {
-            qWarning("exit %d, the output folder holds %s: %s", result.exitCode, qPrintable(TestEnv::entries(folder).join(u' ')),
-                     result.err.constData());
-            return {};
-        }
-        return QImage(folder + u"/thumbnail.png"_s, "png");
-    }
-
     // The bubblewrap arguments GNOME's thumbnail factory (gnome-desktop) puts before a thumbnailer:
     // the system read-only, no namespace shared (no network), a private /tmp that is the output
     // folder, the input bound read-only into it. The build's program folder stands in for an
@@ -184,59 +149,43 @@ private Q_SLOTS:
         QVERIFY2(!m_cjxl.isEmpty(), "cjxl is not installed");
     }
 
-    void pictures_data()
+    // Every Exif orientation of four coloured quadrants, rebuilt as a JPEG and drawn from pixels,
+    // shows upright as Qt shows the JPEG itself. (How each kind of file decodes: tst_ui_thumbnails
+    // and the photos tumbler asks for below.)
+    void orientation_data()
     {
         QTest::addColumn<QString>("jxl");
         QTest::addColumn<QString>("jpeg");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("quadrants"); // compare the middle of each quadrant, not just the average
-        // A large landscape photo and a small portrait one, each stored three ways.
-        for (const char *camera : {"Reconyx_HC500_Hyperfire", "Fujifilm_FinePix_E500"}) {
-            const QString jpeg = TestEnv::dataPath(u"jpeg/cameras/%1.jpg"_s.arg(QLatin1String(camera)));
-            const auto stored = [&](const char *kind, int size, const QStringList &flags) {
-                const QString name = u"%1-%2.jxl"_s.arg(QLatin1String(camera), QLatin1String(kind));
-                QTest::addRow("%s, %s, %d", camera, kind, size) << encode(jpeg, name, flags) << jpeg << size << false;
-            };
-            stored("rebuilt JPEG", 64, {u"--lossless_jpeg=1"_s});
-            stored("without reconstruction data", 128, {u"--lossless_jpeg=1"_s, u"--jpeg_store_metadata=0"_s});
-            stored("lossy pixels", 256, {u"--lossless_jpeg=0"_s, u"-d"_s, u"1"_s});
-        }
-        // Every Exif orientation of four coloured quadrants, rebuilt as a JPEG and as pixels.
         for (int orientation = 1; orientation <= 8; ++orientation) {
             const QString jpeg = m_dir.filePath(u"oriented-%1.jpg"_s.arg(orientation));
             TestEnv::writeAll(jpeg, ExifJpeg::withExif(ExifJpeg::jpeg(quadrants(QSize(96, 48)), 95), {false, orientation, {}, {}, {}, {}}));
-            QTest::addRow("orientation %d, rebuilt JPEG", orientation)
-                << encode(jpeg, u"oriented-%1.jxl"_s.arg(orientation), {u"--lossless_jpeg=1"_s}) << jpeg << 64 << true;
-            QTest::addRow("orientation %d, pixels", orientation)
-                << encode(jpeg, u"oriented-%1-pixels.jxl"_s.arg(orientation), {u"--lossless_jpeg=1"_s, u"--jpeg_store_metadata=0"_s})
-                << jpeg << 64 << true;
+            QTest::addRow("%d, rebuilt JPEG", orientation) << encode(jpeg, u"oriented-%1.jxl"_s.arg(orientation), {u"--lossless_jpeg=1"_s}) << jpeg;
+            QTest::addRow("%d, pixels", orientation)
+                << encode(jpeg, u"oriented-%1-pixels.jxl"_s.arg(orientation), {u"--lossless_jpeg=1"_s, u"--jpeg_store_metadata=0"_s}) << jpeg;
         }
     }
 
-    // The photo's own picture, upright as Qt shows the JPEG itself, at the size asked (never
-    // enlarged), whichever way it was stored.
-    void pictures()
+    void orientation()
     {
         QFETCH(QString, jxl);
         QFETCH(QString, jpeg);
-        QFETCH(int, size);
-        QFETCH(bool, quadrants);
-        const QImage image = thumbnail(jxl, size);
-        const QImage expected = expectedPicture(jpeg, size);
+        const QString folder = outputFolder();
+        const CliRun result = run({u"-s"_s, u"64"_s, jxl, folder + u"/t.png"_s});
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        const QImage image(folder + u"/t.png"_s, "png");
+        const QImage expected = expectedPicture(jpeg, 64);
         QCOMPARE(image.size(), expected.size());
-        QVERIFY2(near(average(image), average(expected), 8),
-                 qPrintable(average(image).name() + u" vs " + average(expected).name()));
         for (const QPointF at : {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
             const QPoint pixel(int(at.x() * image.width()), int(at.y() * image.height()));
-            QVERIFY2(!quadrants || near(image.pixelColor(pixel), expected.pixelColor(pixel), 40),
+            QVERIFY2(near(image.pixelColor(pixel), expected.pixelColor(pixel), 40),
                      qPrintable(image.pixelColor(pixel).name() + u" vs " + expected.pixelColor(pixel).name()));
         }
     }
 
     // Runs as file managers make them: the size asked (never enlarged) of an input named by a path
     // or a file:// URI; and what is refused with a reason and nothing written: bad usage (status 2),
-    // and (status 1) what is not a local JPEG XL file, a file cut anywhere, a header crafted to make
-    // a reader allocate a huge picture, and an output that cannot be written.
+    // and (status 1) what is not a local JPEG XL file, a file cut short, a header crafted to make a
+    // reader allocate a huge picture, and an output that cannot be written.
     void runs_data()
     {
         QTest::addColumn<QStringList>("arguments"); // {out}: an empty folder for the output
@@ -259,9 +208,7 @@ private Q_SLOTS:
         QTest::newRow("nothing") << QStringList() << 2 << QSize();
         QTest::newRow("size 0") << at(0, from) << 2 << QSize();
         QTest::newRow("size too large") << at(4097, from) << 2 << QSize();
-        QTest::newRow("size not a number") << QStringList{u"-s"_s, u"big"_s, from, u"{out}/t.png"_s} << 2 << QSize();
         QTest::newRow("no output") << at(128, from).mid(0, 3) << 2 << QSize();
-        QTest::newRow("three files") << at(128, from) + QStringList{u"{out}/u.png"_s} << 2 << QSize();
         QTest::newRow("unknown option") << QStringList{u"-x"_s} + at(128, from) << 2 << QSize();
 
         const QString folder = m_dir.filePath(u"refused"_s);
@@ -282,15 +229,9 @@ private Q_SLOTS:
         refused("1 × 100000000", write(u"tall.jxl"_s, tall));
         refused("missing", folder + u"/missing.jxl"_s);
         refused("a folder", folder);
-        refused("empty", write(u"empty.jxl"_s, {}));
         refused("a JPEG", TestEnv::dataPath(u"jpeg/cameras/Canon_40D.jpg"_s));
-        refused("signature only", write(u"signature.jxl"_s, QByteArray("\xFF\x0A", 2)));
-        for (const char *name : {"from-jpeg.jxl", "pixels-only-codestream.jxl", "pixels-only-container.jxl"}) {
-            const QByteArray bytes = TestEnv::readAll(TestEnv::dataPath(u"jxl/"_s + QLatin1String(name)));
-            for (const qsizetype length : {qsizetype(12), bytes.size() / 2, bytes.size() - 1})
-                refused(qPrintable(u"%1 cut to %2 bytes"_s.arg(QLatin1String(name)).arg(length)),
-                        write(u"cut-%1-%2"_s.arg(length).arg(QLatin1String(name)), bytes.first(length)));
-        }
+        // Cut short (cut anywhere: fuzz_thumbnail).
+        refused("cut short", TestEnv::dataPath(u"jxl/truncated.jxl"_s));
         // Reading a pipe nobody writes to would wait forever.
         QVERIFY(mkfifo(QFile::encodeName(folder + u"/pipe.jxl"_s).constData(), 0600) == 0);
         refused("a named pipe", folder + u"/pipe.jxl"_s);
@@ -410,7 +351,7 @@ private Q_SLOTS:
 
     // Thunar's way: tumbler on a bus of its own, with the installed entry and this build's program on
     // its PATH, asked over D-Bus for converted photos and a damaged file in each flavor. It reads the
-    // PNG back through the file it made and writes the freedesktop thumbnail cache itself.
+    // PNG back through the file it made and writes the thumbnail cache (its fields are tumbler's).
     void thumbnailService()
     {
         // Under the multiarch library folder on Debian, under /usr/lib elsewhere.
@@ -511,17 +452,7 @@ private Q_SLOTS:
                 QCOMPARE(image.size(), expected.size());
                 QVERIFY2(near(average(image), average(expected), 8),
                          qPrintable(average(image).name() + u" vs " + average(expected).name()));
-                QCOMPARE(image.text(u"Thumb::URI"_s), photo);
-                // Whole seconds as readers take them (tumbler adds a fraction).
-                QCOMPARE(image.text(u"Thumb::MTime"_s).section(u'.', 0, 0),
-                         QString::number(QFileInfo(QUrl(photo).toLocalFile()).lastModified().toSecsSinceEpoch()));
             }
-        }
-        // No thumbnail of the damaged file; a record of the failure may go under fail/ only.
-        QDirIterator files(cache, QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            const QString file = files.next();
-            QVERIFY2(!file.endsWith(md5(damaged) + u".png"_s) || file.startsWith(cache + u"fail/"_s), qPrintable(file));
         }
         // Nothing left of tumbler's files or of ours.
         QCOMPARE(TestEnv::entries(root + u"/tmp"_s), QStringList());
