@@ -294,7 +294,6 @@ private Q_SLOTS:
         const QString rebuilt = encode(large, u"large.jxl"_s, {u"--lossless_jpeg=1"_s});
         const QString uri = QUrl::fromLocalFile(rebuilt).toString(QUrl::FullyEncoded);
         QTest::newRow("normal") << 128 << uri << Caller::NamesPath << QSize(128, 96);
-        QTest::newRow("x-large, a path") << 512 << rebuilt << Caller::NamesPath << QSize(400, 300);
         QTest::newRow("normal, into the caller's open file") << 128 << rebuilt << Caller::HoldsOutputOpen << QSize(128, 96);
         QTest::newRow("large, in GNOME's sandbox") << 256 << rebuilt << Caller::GnomeSandbox << QSize(256, 192);
     }
