@@ -1,3 +1,4 @@
+#include "platform/desktopopener.h"
 #include "platform/filemanager.h"
 #include "testenv.h"
 
@@ -7,6 +8,8 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 // A file manager on the test's own session bus that remembers what it was asked to show.
 class FakeFileManager final : public QObject
@@ -18,14 +21,10 @@ public:
     QList<QStringList> shown;
 
 public Q_SLOTS:
-    void ShowItems(const QStringList &uris, const QString &startupId)
-    {
-        Q_UNUSED(startupId)
-        shown.append(uris);
-    }
+    void ShowItems(const QStringList &uris, const QString &) { shown.append(uris); }
 };
 
-// Showing files in the file manager and opening them with the default application.
+// Showing files in the file manager and opening files and web pages with the default application.
 class TestFileManager final : public QObject
 {
     Q_OBJECT
@@ -41,44 +40,45 @@ private slots:
     {
         QVERIFY(m_root.isValid());
         TestEnv::isolateHome(m_root.path());
-        m_openerLog = m_root.filePath(QStringLiteral("opener.log"));
-        TestEnv::writeScript(m_root.filePath(QStringLiteral("bin/xdg-open")),
-                             "printf '%s|' \"$@\" >> '" + QFile::encodeName(m_openerLog) + "'\n");
-        qputenv("PATH", QFile::encodeName(m_root.filePath(QStringLiteral("bin"))) + ":" + qgetenv("PATH"));
+        m_openerLog = m_root.filePath(u"opener.log"_s);
+        TestEnv::writeScript(m_root.filePath(u"bin/xdg-open"_s), "printf '%s|' \"$@\" >> '" + QFile::encodeName(m_openerLog) + "'\n");
+        qputenv("PATH", QFile::encodeName(m_root.filePath(u"bin"_s)) + ":" + qgetenv("PATH"));
     }
 
-    void init() { QFile::remove(m_openerLog); }
+    void init()
+    {
+        QFile::remove(m_openerLog);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus (the suite runs under dbus-run-session)");
+    }
 
     void showItemsAsksTheFileManager()
     {
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("no session bus");
-        QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-fm"));
+        QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-fm"_s);
+        const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(u"fake-fm"_s); });
         FakeFileManager fake;
-        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fake, QDBusConnection::ExportAllSlots));
-        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+        QVERIFY(service.registerObject(u"/org/freedesktop/FileManager1"_s, &fake, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(u"org.freedesktop.FileManager1"_s));
 
-        const QString photo = m_root.filePath(QStringLiteral("a b/ü.jpg"));
-        FileManager::showItems({QUrl::fromLocalFile(photo), QUrl(QStringLiteral("https://example.com/x.jpg"))});
+        const QString photo = m_root.filePath(u"a b/ü.jpg"_s);
+        FileManager::showItems({QUrl::fromLocalFile(photo), QUrl(u"https://example.com/x.jpg"_s)});
         QTRY_COMPARE(fake.shown.size(), 1);
-        // Only local files, as encoded URIs; the folder is not opened besides.
+        // Only local files, as encoded URIs.
         QCOMPARE(fake.shown.first(), QStringList{QUrl::fromLocalFile(photo).toString(QUrl::FullyEncoded)});
         QTest::qWait(100); // proves that the folder is not opened besides
         QCOMPARE(openerCalls(), QString());
-
-        service.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-        service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-fm"));
+        service.unregisterService(u"org.freedesktop.FileManager1"_s);
     }
 
+    // No file manager on the bus: the folder opens instead, and that is no failure.
     void withoutAFileManagerOpensTheFolder()
     {
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("no session bus");
-        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1")));
-        const QString photo = m_root.filePath(QStringLiteral("photos/p.jpg"));
-        FileManager::showItems({QUrl::fromLocalFile(photo)});
-        QTRY_COMPARE(openerCalls(), m_root.filePath(QStringLiteral("photos")) + QLatin1Char('|'));
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(u"org.freedesktop.FileManager1"_s));
+        int failures = 0;
+        FileManager::showItems({QUrl::fromLocalFile(m_root.filePath(u"photos/p.jpg"_s))}, [&failures](const QString &) { ++failures; });
+        QTRY_COMPARE(openerCalls(), m_root.filePath(u"photos"_s) + u'|');
+        QTest::qWait(200); // proves that no failure follows the opener's successful exit
+        QCOMPARE(failures, 0);
     }
 
     // Neither a file manager on the bus nor an opener that can open a folder: the caller hears of it.
@@ -92,61 +92,50 @@ private slots:
     void whenNothingCanShowTheFileTheCallerIsTold()
     {
         QFETCH(QByteArray, opener);
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("no session bus");
-        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1")));
-        const QString bin = m_root.filePath(QStringLiteral("bin-") + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(u"org.freedesktop.FileManager1"_s));
+        const QString bin = m_root.filePath(u"bin-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
         QVERIFY(QDir().mkpath(bin));
         if (!opener.isEmpty())
-            TestEnv::writeScript(bin + QStringLiteral("/xdg-open"), opener);
+            TestEnv::writeScript(bin + u"/xdg-open"_s, opener);
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", opener.isEmpty() ? QFile::encodeName(bin) : QFile::encodeName(bin) + ":" + path);
         const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-
         QStringList reasons;
-        FileManager::showItems({QUrl::fromLocalFile(m_root.filePath(QStringLiteral("photos/p.jpg")))},
+        FileManager::showItems({QUrl::fromLocalFile(m_root.filePath(u"photos/p.jpg"_s))},
                                [&reasons](const QString &reason) { reasons.append(reason); });
-        QTRY_COMPARE(reasons, QStringList{QStringLiteral("没有可用的文件管理器来显示此文件")});
-    }
-
-    void aFolderThatOpensIsNoFailure()
-    {
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("no session bus");
-        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1")));
-        int failures = 0;
-        FileManager::showItems({QUrl::fromLocalFile(m_root.filePath(QStringLiteral("photos/p.jpg")))},
-                               [&failures](const QString &) { ++failures; });
-        QTRY_COMPARE(openerCalls(), m_root.filePath(QStringLiteral("photos")) + QLatin1Char('|'));
-        QTest::qWait(200); // proves that no failure follows the opener's successful exit
-        QCOMPARE(failures, 0);
+        QTRY_COMPARE(reasons, QStringList{u"没有可用的文件管理器来显示此文件"_s});
     }
 
     void nothingLocalShowsNothing()
     {
-        FileManager::showItems({QUrl(QStringLiteral("https://example.com/a.jpg"))});
+        FileManager::showItems({QUrl(u"https://example.com/a.jpg"_s)});
         FileManager::showItems({});
         QTest::qWait(200); // proves that no opener runs later
         QCOMPARE(openerCalls(), QString());
     }
 
+    // Local files, a name that looks like an option included, go to xdg-open as absolute paths (never
+    // "-x"); release pages as encoded addresses; a relative address not at all.
     void openWithDefaultApp_data()
     {
         QTest::addColumn<QUrl>("url");
-        QTest::addColumn<bool>("opened");
-        QTest::newRow("local file") << QUrl::fromLocalFile(QStringLiteral("/photos/a b.jpg")) << true;
-        // A name that looks like an option is still a path: absolute, never "-x".
-        QTest::newRow("file named like an option") << QUrl::fromLocalFile(QStringLiteral("/photos/--help")) << true;
-        QTest::newRow("web address") << QUrl(QStringLiteral("https://example.com/a.jpg")) << false;
+        QTest::addColumn<bool>("pageToo"); // the window's file actions take local files only
+        QTest::addColumn<QString>("handed"); // empty: not opened
+        QTest::newRow("local file") << QUrl::fromLocalFile(u"/photos/a b.jpg"_s) << false << u"/photos/a b.jpg"_s;
+        QTest::newRow("file named like an option") << QUrl::fromLocalFile(u"/photos/--help"_s) << false << u"/photos/--help"_s;
+        QTest::newRow("web address, as a file") << QUrl(u"https://example.com/a.jpg"_s) << false << QString();
+        QTest::newRow("web address, as a page") << QUrl(u"https://h/a b"_s) << true << u"https://h/a%20b"_s;
+        QTest::newRow("relative") << QUrl::fromLocalFile(u"-x"_s) << true << QString();
     }
 
     void openWithDefaultApp()
     {
         QFETCH(QUrl, url);
-        QFETCH(bool, opened);
-        QCOMPARE(FileManager::openWithDefaultApp(url), opened);
-        if (opened)
-            QTRY_COMPARE(openerCalls(), url.toLocalFile() + QLatin1Char('|'));
+        QFETCH(bool, pageToo);
+        QFETCH(QString, handed);
+        QCOMPARE(pageToo ? DesktopOpener::openWithDefaultApplication(url) : FileManager::openWithDefaultApp(url), !handed.isEmpty());
+        if (!handed.isEmpty())
+            QTRY_COMPARE(openerCalls(), handed + u'|');
         else
             QCOMPARE(openerCalls(), QString());
     }

@@ -1,6 +1,5 @@
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
@@ -8,8 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
+#include "testenv.h"
+
 #include <functional>
+
+using namespace Qt::StringLiterals;
 
 // The source tree's shape: files that include each other cannot be understood or tested apart,
 // and the core library must build without widgets for the command line and the tests.
@@ -20,40 +22,34 @@ using Graph = QHash<QString, QSet<QString>>;
 
 QString unitOf(const QString &relativePath)
 {
-    const qsizetype dot = relativePath.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? relativePath : relativePath.left(dot);
+    return relativePath.left(relativePath.lastIndexOf(u'.'));
 }
 
 // Quoted includes of every file under root, resolved against the including file's folder
 // first and root second; includes that resolve to neither are outside the tree.
 Graph includeGraph(const QString &root, QHash<QString, QStringList> *systemIncludes = nullptr)
 {
-    static const QRegularExpression quoted(QStringLiteral("^\\s*#\\s*include\\s*\"([^\"]+)\""));
-    static const QRegularExpression angled(QStringLiteral("^\\s*#\\s*include\\s*<([^>]+)>"));
+    static const QRegularExpression include(u"^\\s*#\\s*include\\s*([\"<])([^\">]+)[\">]"_s);
     const QDir rootDir(root);
     Graph graph;
-    QDirIterator it(root, {QStringLiteral("*.h"), QStringLiteral("*.cpp")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(root, {u"*.h"_s, u"*.cpp"_s}, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = rootDir.relativeFilePath(path);
         const QString unit = unitOf(relative);
         graph[unit];
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
         const QString folder = QFileInfo(path).absolutePath();
-        for (const QByteArray &raw : file.readAll().split('\n')) {
-            const QString line = QString::fromUtf8(raw);
-            if (const auto match = angled.match(line); match.hasMatch() && systemIncludes)
-                (*systemIncludes)[relative].append(match.captured(1));
-            const auto match = quoted.match(line);
-            if (!match.hasMatch())
+        for (const QByteArray &line : TestEnv::readAll(path).split('\n')) {
+            const QRegularExpressionMatch match = include.match(QString::fromUtf8(line));
+            const QString name = match.captured(2);
+            if (match.captured(1) == u"<" && systemIncludes)
+                (*systemIncludes)[relative].append(name);
+            if (match.captured(1) != u"\"")
                 continue;
-            const QString name = match.captured(1);
             QString target;
-            if (QFileInfo::exists(folder + QLatin1Char('/') + name))
-                target = rootDir.relativeFilePath(QDir::cleanPath(folder + QLatin1Char('/') + name));
-            else if (QFileInfo::exists(root + QLatin1Char('/') + name))
+            if (QFileInfo::exists(folder + u'/' + name))
+                target = rootDir.relativeFilePath(QDir::cleanPath(folder + u'/' + name));
+            else if (QFileInfo::exists(root + u'/' + name))
                 target = QDir::cleanPath(name);
             if (!target.isEmpty() && unitOf(target) != unit)
                 graph[unit].insert(unitOf(target));
@@ -75,11 +71,9 @@ QString findCycle(const Graph &graph)
         next.sort();
         for (const QString &target : next) {
             if (marks.value(target) == Mark::open)
-                return (stack.mid(stack.indexOf(target)) << target).join(QStringLiteral(" -> "));
-            if (marks.value(target) == Mark::none) {
-                if (const QString cycle = visit(target); !cycle.isEmpty())
-                    return cycle;
-            }
+                return (stack.mid(stack.indexOf(target)) << target).join(u" -> "_s);
+            if (const QString cycle = marks.value(target) == Mark::none ? visit(target) : QString(); !cycle.isEmpty())
+                return cycle;
         }
         stack.removeLast();
         marks[unit] = Mark::done;
@@ -88,10 +82,8 @@ QString findCycle(const Graph &graph)
     QStringList units = graph.keys();
     units.sort();
     for (const QString &unit : units) {
-        if (marks.value(unit) == Mark::none) {
-            if (const QString cycle = visit(unit); !cycle.isEmpty())
-                return cycle;
-        }
+        if (const QString cycle = marks.value(unit) == Mark::none ? visit(unit) : QString(); !cycle.isEmpty())
+            return cycle;
     }
     return {};
 }
@@ -101,23 +93,14 @@ QString findCycle(const Graph &graph)
 // Linux services that know nothing of ours (the processor record lives there too). integration
 // (file managers, update check) uses only platform and serves app and the front ends, as
 // imaging (photos to pictures) serves the window and the thumbnailer.
-const QList<QStringList> kLayers = {
-    {QStringLiteral("platform")},
-    {QStringLiteral("model")},
-    {QStringLiteral("engine"), QStringLiteral("integration"), QStringLiteral("imaging")},
-    {QStringLiteral("app")},
-    {QStringLiteral("ui"), QStringLiteral("cli"), QStringLiteral("thumbnailer")},
-};
-
-// The layer of a unit's folder; -1 for a file outside the layers (src/version.h.in, say).
 int layerOf(const QString &unit)
 {
-    const QString folder = unit.section(QLatin1Char('/'), 0, 0);
-    for (qsizetype layer = 0; layer < kLayers.size(); ++layer) {
-        if (kLayers.at(layer).contains(folder))
+    static const QStringList layers{u"platform"_s, u"model"_s, u"engine integration imaging"_s, u"app"_s, u"ui cli thumbnailer"_s};
+    for (qsizetype layer = 0; layer < layers.size(); ++layer) {
+        if (layers.at(layer).split(u' ').contains(unit.section(u'/', 0, 0)))
             return int(layer);
     }
-    return -1;
+    return -1; // outside the layers (src/version.h.in, say)
 }
 
 // Includes that reach up or sideways, as "engine/a includes app/b", sorted.
@@ -128,21 +111,13 @@ QStringList layerFaults(const Graph &graph)
         const int from = layerOf(it.key());
         for (const QString &target : it.value()) {
             const int to = layerOf(target);
-            const bool sameFolder = it.key().section(QLatin1Char('/'), 0, 0) == target.section(QLatin1Char('/'), 0, 0);
+            const bool sameFolder = it.key().section(u'/', 0, 0) == target.section(u'/', 0, 0);
             if (from >= 0 && to >= 0 && !sameFolder && to >= from)
-                faults << it.key() + QStringLiteral(" includes ") + target;
+                faults << it.key() + u" includes "_s + target;
         }
     }
     faults.sort();
     return faults;
-}
-
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
 }
 
 } // namespace
@@ -151,98 +126,56 @@ class TestSourceLayout final : public QObject
 {
     Q_OBJECT
 
-    const QString m_src = QStringLiteral(PIKORA_SOURCE_DIR "/src");
-
 private slots:
-    // The checker itself, on small trees: a check that finds nothing proves nothing unless it
+    // The checker itself, on a small tree: a check that finds nothing proves nothing unless it
     // is seen to find something.
-    void findsCyclesBetweenUnits()
+    void findsCyclesAndIncludesAgainstTheLayers()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        writeFile(dir.filePath(QStringLiteral("engine/a.h")), "#pragma once\n");
-        writeFile(dir.filePath(QStringLiteral("engine/a.cpp")), "#include \"a.h\"\n#include \"b.h\"\n");
-        writeFile(dir.filePath(QStringLiteral("engine/b.h")), "#pragma once\n#include <QString>\n");
-        writeFile(dir.filePath(QStringLiteral("engine/b.cpp")), "#include \"b.h\"\n#include \"engine/a.h\"\n");
-        QCOMPARE(findCycle(includeGraph(dir.path())), QStringLiteral("engine/a -> engine/b -> engine/a"));
-
-        writeFile(dir.filePath(QStringLiteral("engine/b.cpp")), "#include \"b.h\"\n#include \"missing.h\"\n");
+        const auto write = [&dir](const char *path, const QByteArray &text) { TestEnv::writeAll(dir.filePath(QLatin1String(path)), text); };
+        write("model/m.h", "#pragma once\n#include \"platform/p.h\"\n");
+        write("platform/p.h", "#pragma once\n");
+        write("engine/e.cpp", "#include \"e.h\"\n#include \"model/m.h\"\n#include \"app/a.h\"\n#include \"missing.h\"\n");
+        write("engine/e.h", "#pragma once\n#include <QString>\n");
+        write("integration/i.cpp", "#include \"../engine/e.h\"\n");
+        write("app/a.h", "#pragma once\n#include \"engine/e.h\"\n");
+        QCOMPARE(layerFaults(includeGraph(dir.path())), (QStringList{u"engine/e includes app/a"_s, u"integration/i includes engine/e"_s}));
+        QCOMPARE(findCycle(includeGraph(dir.path())), u"app/a -> engine/e -> app/a"_s);
+        write("app/a.h", "#pragma once\n");
         QCOMPARE(findCycle(includeGraph(dir.path())), QString());
     }
 
-    void findsIncludesAgainstTheLayers()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        writeFile(dir.filePath(QStringLiteral("model/m.h")), "#pragma once\n#include \"platform/p.h\"\n");
-        writeFile(dir.filePath(QStringLiteral("platform/p.h")), "#pragma once\n");
-        writeFile(dir.filePath(QStringLiteral("engine/e.cpp")), "#include \"model/m.h\"\n#include \"app/a.h\"\n");
-        writeFile(dir.filePath(QStringLiteral("integration/i.cpp")), "#include \"../engine/e.h\"\n");
-        writeFile(dir.filePath(QStringLiteral("engine/e.h")), "#pragma once\n");
-        writeFile(dir.filePath(QStringLiteral("app/a.h")), "#pragma once\n#include \"engine/e.h\"\n");
-        QCOMPARE(layerFaults(includeGraph(dir.path())),
-                 (QStringList{QStringLiteral("engine/e includes app/a"), QStringLiteral("integration/i includes engine/e")}));
-    }
-
-    void sourceTreeKeepsItsLayers()
-    {
-        const Graph graph = includeGraph(m_src);
-        QVERIFY2(graph.size() > 50, "the source tree was not found");
-        const QStringList faults = layerFaults(graph);
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
-    }
-
-    // Widgets are handed the services they use: only the window's assembly knows the root.
-    void onlyTheWindowsAssemblyKnowsTheRoot()
-    {
-        const Graph graph = includeGraph(m_src);
-        QStringList faults;
-        for (auto it = graph.cbegin(); it != graph.cend(); ++it) {
-            if (it.key().startsWith(QLatin1String("ui/")) && it.value().contains(QStringLiteral("app/appstate"))
-                && it.key() != QLatin1String("ui/main") && it.key() != QLatin1String("ui/mainwindow"))
-                faults << it.key();
-        }
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
-    }
-
-    void sourceTreeHasNoIncludeCycle()
-    {
-        const Graph graph = includeGraph(m_src);
-        QVERIFY2(graph.size() > 50, "the source tree was not found");
-        const QString cycle = findCycle(graph);
-        QVERIFY2(cycle.isEmpty(), qPrintable(QStringLiteral("include cycle: ") + cycle));
-    }
-
-    // The command line and the tests link the core without widgets.
-    void coreLibraryStaysFreeOfWidgets()
+    // Folders include their own layer's units and lower ones' only, no unit includes itself through
+    // others, the core library (which the command line and the tests link) stays free of widgets,
+    // and widgets are handed the services they use: only the window's assembly knows the root.
+    void sourceTreeKeepsItsShape()
     {
         QHash<QString, QStringList> systemIncludes;
-        const Graph graph = includeGraph(m_src, &systemIncludes);
-        static const QStringList coreFolders = {QStringLiteral("model/"), QStringLiteral("engine/"), QStringLiteral("app/"),
-                                                QStringLiteral("integration/"), QStringLiteral("platform/")};
-        const auto inCore = [](const QString &unit) {
-            return std::any_of(coreFolders.cbegin(), coreFolders.cend(), [&](const QString &f) { return unit.startsWith(f); });
-        };
-        QStringList faults;
+        const Graph graph = includeGraph(QStringLiteral(PIKORA_SOURCE_DIR "/src"), &systemIncludes);
+        QVERIFY2(graph.size() > 50, "the source tree was not found");
+        QStringList faults = layerFaults(graph);
+        if (const QString cycle = findCycle(graph); !cycle.isEmpty())
+            faults << u"include cycle: "_s + cycle;
+        static const QRegularExpression core(u"^(model|engine|app|integration|platform)/"_s);
         for (auto it = graph.cbegin(); it != graph.cend(); ++it) {
-            if (!inCore(it.key()))
-                continue;
             for (const QString &target : it.value()) {
-                if (!inCore(target))
-                    faults << it.key() + QStringLiteral(" includes ") + target;
+                if (it.key().contains(core) && !target.contains(core))
+                    faults << it.key() + u" includes "_s + target;
             }
+            if (it.key().startsWith(u"ui/"_s) && it.value().contains(u"app/appstate"_s) && it.key() != u"ui/main"_s
+                && it.key() != u"ui/mainwindow"_s)
+                faults << it.key() + u" includes app/appstate"_s;
         }
         for (auto it = systemIncludes.cbegin(); it != systemIncludes.cend(); ++it) {
-            if (!inCore(it.key()))
-                continue;
             for (const QString &header : it.value()) {
-                if (header.startsWith(QStringLiteral("QtWidgets")) || header == QStringLiteral("QWidget")
-                    || header == QStringLiteral("QApplication"))
-                    faults << it.key() + QStringLiteral(" includes <") + header + QLatin1Char('>');
+                if (it.key().contains(core)
+                    && (header.startsWith(u"QtWidgets"_s) || header == u"QWidget"_s || header == u"QApplication"_s))
+                    faults << it.key() + u" includes <"_s + header + u'>';
             }
         }
         faults.sort();
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
     }
 };
 

@@ -1,6 +1,11 @@
 # Shared by the cluster tests: a tree of real photos and the checks of the shards' results.
 # Sourced with $data (tests/data) and $work (a private folder) set.
 
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
 # Makes $work/archive with the sample photos spread over nested folders; lists them in
 # $work/expected (sorted).
 make_tree() {
@@ -18,30 +23,18 @@ make_tree() {
     find "$work/archive" -name '*.jpg' | sort > "$work/expected"
 }
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-sources_of() {
-    sed -n 's/.*"source":"\([^"]*\)".*/\1/p' "$@" | sort
-}
-
-# Every photo converted exactly once over the given result files, each JXL restoring its JPEG
-# byte for byte.
-check_converted_once() {
-    total=$(wc -l < "$work/expected")
-    [ "$(cat "$@" | grep -c '"status":"completed"')" -eq "$total" ] || fail "not every photo completed: $(cat "$@")"
-    sources_of "$@" | cmp -s - "$work/expected" || fail "photos not taken exactly once: $(sources_of "$@")"
+# Every photo taken exactly once over the result files given, each ending as STATUS; a completed
+# photo's JXL restores its JPEG byte for byte. Usage: check_once STATUS RESULT...
+check_once() {
+    status=$1
+    shift
+    [ "$(cat "$@" | grep -c "\"status\":\"$status\"")" -eq "$(wc -l < "$work/expected")" ] ||
+        fail "not every photo $status: $(cat "$@")"
+    sed -n 's/.*"source":"\([^"]*\)".*/\1/p' "$@" | sort | cmp -s - "$work/expected" ||
+        fail "photos not taken exactly once: $(cat "$@")"
+    [ "$status" = completed ] || return 0
     while read -r jpeg; do
         djxl "${jpeg%.jpg}.jxl" "$work/restored.jpg" > /dev/null 2>&1 || fail "djxl failed on ${jpeg%.jpg}.jxl"
         cmp -s "$jpeg" "$work/restored.jpg" || fail "${jpeg%.jpg}.jxl does not restore $jpeg"
     done < "$work/expected"
-}
-
-# Every photo skipped exactly once over the given result files.
-check_skipped_once() {
-    total=$(wc -l < "$work/expected")
-    [ "$(cat "$@" | grep -c '"status":"skipped"')" -eq "$total" ] || fail "not every photo skipped: $(cat "$@")"
-    sources_of "$@" | cmp -s - "$work/expected" || fail "photos not taken exactly once: $(sources_of "$@")"
 }

@@ -14,10 +14,10 @@ mkdir -p "$HOME"
 make_tree
 
 parallel --will-cite -j 3 "$cli" compress --json -e 1 --shard '{}/3' "$work/archive" '>' "$work/first-{}.jsonl" ::: 0 1 2
-check_converted_once "$work"/first-*.jsonl
+check_once completed "$work"/first-*.jsonl
 
 find "$work/archive" -name '*.jpg' -print0 > "$work/list"
 parallel --will-cite -j 3 "$cli" compress --json -0 --files-from "$work/list" --shard '{}/3' \
     '>' "$work/second-{}.jsonl" ::: 0 1 2
-check_skipped_once "$work"/second-*.jsonl
+check_once skipped "$work"/second-*.jsonl
 echo "parallel: $(wc -l < "$work/expected") photos in 3 shards, converted once, skipped on the second run"
