@@ -43,14 +43,11 @@ QString listingOptionLines()
                     "                               按照片在其所在文件夹中的相对路径划分\n");
 }
 
-QString checkOptionLines()
+// What check takes beside the options it shares with restore.
+QString checkOnlyOptionLines()
 {
     return Texts::tr("  --older-than DAYS            跳过 DAYS 天内检查完好且之后未修改的文件\n")
-        + Texts::tr("  --strict                     未证实或不可还原的文件也算失败\n")
-        + Texts::tr("  --djxl PATH                  使用指定的 djxl\n")
-        + Texts::tr("  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n")
-        + Texts::tr("  --json                       每完成一个任务输出一个 JSON 对象\n")
-        + Texts::tr("  -q, --quiet                  只输出失败的任务\n");
+        + Texts::tr("  --strict                     未证实或不可还原的文件也算失败\n");
 }
 
 QString exitStatusText()
@@ -77,6 +74,7 @@ QString cliUsage()
                      "\n"
                      "pikora-cli 命令 --help 显示该命令的用法。\n")
         + u'\n' + Texts::tr("compress 和 restore 的选项：\n") + convertingOptionLines()
+        + u'\n' + Texts::tr("check 的选项（另有 --djxl、-j、--json、-q，用法同上）：\n") + checkOnlyOptionLines()
         + u'\n' + Texts::tr("compress、restore、check 和 scan 的选项：\n") + listingOptionLines()
         + u'\n' + exitStatusText();
 }
@@ -101,10 +99,14 @@ QString commandUsage(CliOptions::Command command)
             + options + Texts::tr("  --djxl PATH                  使用指定的 djxl\n") + help;
     case Command::check:
         return Texts::tr("用法：pikora-cli check [选项] 路径...\n"
-                         "检查 JPEG XL 文件能否还原出压缩时记录的原 JPEG，不在文件旁写入任何东西。\n"
+                         "检查 JPEG XL 文件能否还原出压缩时记录的原 JPEG。不在文件旁写入任何文件，\n"
+                         "只在检查完好时把时间记入文件的扩展属性 user.pikora.checked。\n"
                          "每个文件的结果：ok（还原结果与记录的校验值一致）、damaged（已损坏）、\n"
                          "unproven（能还原，但没有记录校验值）、not-restorable（只含像素）。\n")
-            + options + checkOptionLines() + listingOptionLines() + help + u'\n'
+            + options + checkOnlyOptionLines() + Texts::tr("  --djxl PATH                  使用指定的 djxl\n")
+            + Texts::tr("  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n")
+            + Texts::tr("  --json                       每完成一个任务输出一个 JSON 对象\n")
+            + Texts::tr("  -q, --quiet                  只输出失败的任务\n") + listingOptionLines() + help + u'\n'
             + Texts::tr("退出状态：0 所有文件均完好（或未证实，除非使用 --strict）；1 有文件已损坏、\n"
                         "路径不存在或无法检查，使用 --strict 时还包括未证实和不可还原的文件；\n"
                         "2 用法错误或缺少 djxl；130 已中断。\n");
