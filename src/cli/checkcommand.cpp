@@ -103,14 +103,7 @@ int check(const CliOptions &options)
             check->start();
         }
     };
-    fill();
-
-    if (running.isEmpty()) {
-        if (!options.quiet && !options.json && tally.done == 0)
-            out() << CliTexts::tr("未找到 JPEG XL 文件。") << Qt::endl;
-        return tally.problems(options.strict) > 0 || feed.unreachable() ? 1 : 0;
-    }
-
+    // Set up before the first part is read, so that a Ctrl-C while it is read stops the run too.
     Interrupt interrupt;
     QObject::connect(&interrupt, &Interrupt::requested, &loop, [&] {
         if (interrupted) { // a second Ctrl-C: stop waiting; the owner's end kills the tools
@@ -123,6 +116,14 @@ int check(const CliOptions &options)
         for (ArchiveCheck *check : std::as_const(running))
             check->cancel();
     });
+    fill();
+
+    if (running.isEmpty()) {
+        if (!options.quiet && !options.json && tally.done == 0)
+            out() << CliTexts::tr("未找到 JPEG XL 文件。") << Qt::endl;
+        return tally.problems(options.strict) > 0 || feed.unreachable() ? 1 : 0;
+    }
+
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] { progress.draw(tally.done, total); });
     if (terminal)

@@ -185,6 +185,11 @@ void ArchiveCheck::start()
             return prepared;
         }
         prepared.identity = *identity;
+        // A pipe named .jxl would hold the read open for ever; a file that cannot be opened says why.
+        if (const std::optional<QString> reason = ToolRun::unreadableReason(path)) {
+            prepared.early = Outcome{Verdict::failed, JXLError::unreadable(path, *reason).errorDescription()};
+            return prepared;
+        }
         if (skipWithin) {
             prepared.lastChecked = lastGoodCheck(path);
             if (prepared.lastChecked && prepared.lastChecked->secsTo(prepared.began) < *skipWithin) {
