@@ -234,6 +234,13 @@ private Q_SLOTS:
         QCOMPARE(quiet.exitCode, 1);
         QCOMPARE(quiet.out, QByteArray());
         QCOMPARE(QString::fromUtf8(quiet.err), QStringLiteral("已损坏  %1/sub/broken.jxl：JXL 已损坏：还原结果与记录的原文件校验值不符\n").arg(m_work));
+        // Listed paths and shards reach the check as they reach a restore.
+        const CliRun listed = CliRun::run({QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("--shard"),
+                                           QStringLiteral("0/1"), QStringLiteral("-0"), QStringLiteral("--files-from"), QStringLiteral("-")},
+                                          QFile::encodeName(m_work + QStringLiteral("/from-jpeg.jxl")) + '\0');
+        QCOMPARE(listed.exitCode, 0);
+        QCOMPARE(listed.jobs().size(), 1);
+        QCOMPARE(listed.jobs().constFirst().value(QStringLiteral("status")).toString(), QStringLiteral("ok"));
     }
 
     void badUsageOrNoDjxlExitsWithTwo_data()
