@@ -213,6 +213,45 @@ Turn JXL back into the exact JPEG</translation>
     </message>
 </context>
 <context>
+    <name>ArchiveCheck</name>
+    <message>
+        <source>可以还原，但没有记录原文件的校验值，无法证明还原结果就是原文件</source>
+        <translation>restores, but no digest of the original was stored, so nothing proves the result is the original</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：还原结果与记录的原文件校验值不符</source>
+        <translation>JXL is damaged: what it restores does not match the stored digest of the original</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：记录了原文件的校验值，却没有 JPEG 还原数据</source>
+        <translation>JXL is damaged: it stores the digest of an original but has no JPEG reconstruction data</translation>
+    </message>
+    <message>
+        <source>只含像素，没有 JPEG 还原数据：它从未保存过原 JPEG 的字节</source>
+        <translation>pixels only, no JPEG reconstruction data: it never held the bytes of an original JPEG</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：文件开头不是 JPEG XL 的标识</source>
+        <translation>JXL is damaged: the file does not start with a JPEG XL signature</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：文件不完整，在 JPEG 还原数据之前就已截断</source>
+        <translation>JXL is damaged: the file is cut short before its JPEG reconstruction data</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：djxl 无法还原它（%1）</source>
+        <translation>JXL is damaged: djxl cannot restore it (%1)</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：JPEG 还原数据无法使用，djxl 只能解码出像素</source>
+        <translation>JXL is damaged: its JPEG reconstruction data is unusable, djxl can only decode pixels</translation>
+    </message>
+    <message>
+        <source>JXL 已损坏：JPEG 还原数据无法使用，djxl 只能解码出像素（%1）</source>
+        <translation>JXL is damaged: its JPEG reconstruction data is unusable, djxl can only decode pixels (%1)</translation>
+    </message>
+</context>
+<context>
     <name>BatchFeedback</name>
     <message>
         <source>Pikora正在批量处理照片</source>
@@ -406,6 +445,42 @@ Turn JXL back into the exact JPEG</translation>
             <numerusform>%n would not be smaller, kept as JPEG</numerusform>
         </translation>
     </message>
+    <message>
+        <source>完好    %1</source>
+        <translation>ok      %1</translation>
+    </message>
+    <message>
+        <source>已损坏  %1：%2</source>
+        <translation>DAMAGED %1: %2</translation>
+    </message>
+    <message>
+        <source>未证实  %1：%2</source>
+        <translation>unproven %1: %2</translation>
+    </message>
+    <message>
+        <source>不可还原 %1：%2</source>
+        <translation>not restorable %1: %2</translation>
+    </message>
+    <message>
+        <source>已跳过  %1（%2 已检查完好）</source>
+        <translation>skipped %1  (checked good at %2)</translation>
+    </message>
+    <message>
+        <source>%1 个完好，%2 个已损坏</source>
+        <translation>%1 ok, %2 damaged</translation>
+    </message>
+    <message>
+        <source>%1 个未证实</source>
+        <translation>%1 unproven</translation>
+    </message>
+    <message>
+        <source>%1 个不可还原</source>
+        <translation>%1 not restorable</translation>
+    </message>
+    <message>
+        <source>%1 个无法检查</source>
+        <translation>%1 could not be checked</translation>
+    </message>
 </context>
 <context>
     <name>CliMain</name>
@@ -539,41 +614,9 @@ original could not be trashed or deleted; 2 bad usage, missing tool or no room o
 </translation>
     </message>
     <message>
-        <source>用法：pikora-cli 命令 [选项] ...
-
-命令：
-  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
-  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
-  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
-  scan [选项] 路径...          列出导入时会找到的文件，不做转换
-  stats [--json]               显示累计节省的空间
-  check-update [--feed URL]    检查是否有新版本
-
-pikora-cli 命令 --help 显示该命令的用法。
-</source>
-        <translation>Usage: pikora-cli COMMAND [options] ...
-
-Commands:
-  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
-  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
-  verify JPEG JXL              check that JXL restores JPEG byte for byte
-  scan [options] PATH...       show what an import would find, convert nothing
-  stats [--json]               show the lifetime savings
-  check-update [--feed URL]    look for a newer release
-
-pikora-cli COMMAND --help shows the usage of that command.
-</translation>
-    </message>
-    <message>
         <source>compress 和 restore 的选项：
 </source>
         <translation>Options of compress and restore:
-</translation>
-    </message>
-    <message>
-        <source>compress、restore 和 scan 的选项：
-</source>
-        <translation>Options of compress, restore and scan:
 </translation>
     </message>
     <message>
@@ -659,6 +702,86 @@ Exit status 0 when one was found or this is the latest, 1 when the check failed.
     <message>
         <source>%1 不接受路径</source>
         <translation>%1 takes no paths</translation>
+    </message>
+    <message>
+        <source>  --older-than DAYS            跳过 DAYS 天内检查完好且之后未修改的文件
+</source>
+        <translation>  --older-than DAYS            skip files checked good within DAYS days and not changed since
+</translation>
+    </message>
+    <message>
+        <source>  --strict                     未证实或不可还原的文件也算失败
+</source>
+        <translation>  --strict                     unproven and not restorable files fail the run too
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli 命令 [选项] ...
+
+命令：
+  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
+  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
+  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
+  check [选项] 路径...         检查 JPEG XL 文件能否还原出记录的原 JPEG
+  scan [选项] 路径...          列出导入时会找到的文件，不做转换
+  stats [--json]               显示累计节省的空间
+  check-update [--feed URL]    检查是否有新版本
+
+pikora-cli 命令 --help 显示该命令的用法。
+</source>
+        <translation>Usage: pikora-cli COMMAND [options] ...
+
+Commands:
+  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
+  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
+  verify JPEG JXL              check that JXL restores JPEG byte for byte
+  check [options] PATH...      check that JPEG XL files still restore their original JPEGs
+  scan [options] PATH...       show what an import would find, convert nothing
+  stats [--json]               show the lifetime savings
+  check-update [--feed URL]    look for a newer release
+
+pikora-cli COMMAND --help shows the usage of that command.
+</translation>
+    </message>
+    <message>
+        <source>check 的选项（另有 --djxl、-j、--json、-q，用法同上）：
+</source>
+        <translation>Options of check (also --djxl, -j, --json, -q, as above):
+</translation>
+    </message>
+    <message>
+        <source>compress、restore、check 和 scan 的选项：
+</source>
+        <translation>Options of compress, restore, check and scan:
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli check [选项] 路径...
+检查 JPEG XL 文件能否还原出压缩时记录的原 JPEG。不在文件旁写入任何文件，
+只在检查完好时把时间记入文件的扩展属性 user.pikora.checked。
+每个文件的结果：ok（还原结果与记录的校验值一致）、damaged（已损坏）、
+unproven（能还原，但没有记录校验值）、not-restorable（只含像素）。
+</source>
+        <translation>Usage: pikora-cli check [options] PATH...
+Check that JPEG XL files still restore the original JPEGs whose digests they store. No file is
+written beside them; a good check only records its time in the file's extended attribute
+user.pikora.checked. Each file is ok (restores the stored digest), damaged, unproven
+(restores, but no digest was stored) or not-restorable (pixels only).
+</translation>
+    </message>
+    <message>
+        <source>退出状态：0 所有文件均完好（或未证实，除非使用 --strict）；1 有文件已损坏、
+路径不存在或无法检查，使用 --strict 时还包括未证实和不可还原的文件；
+2 用法错误或缺少 djxl；130 已中断。
+</source>
+        <translation>Exit status: 0 every file is ok (or unproven, unless --strict); 1 a file is damaged, a path was
+missing or a file could not be checked, and with --strict also unproven or not restorable files;
+2 bad usage or no djxl; 130 interrupted.
+</translation>
+    </message>
+    <message>
+        <source>--older-than 需要 0 到 36500 之间的整数（天数）</source>
+        <translation>--older-than needs a whole number of days from 0 to 36500</translation>
     </message>
 </context>
 <context>

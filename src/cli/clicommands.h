@@ -3,11 +3,12 @@
 #include "clioptions.h"
 
 // The commands of pikora-cli; each returns the process exit status. convert is the run
-// (convertcommand.cpp); the others are here.
+// (convertcommand.cpp), check the archive's check (checkcommand.cpp); the others are here.
 namespace CliCommands {
 
 int convert(const CliOptions &options);
 int verify(const CliOptions &options);
+int check(const CliOptions &options);
 int scan(const CliOptions &options);
 int stats(const CliOptions &options);
 

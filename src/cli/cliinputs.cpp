@@ -139,4 +139,28 @@ QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QLis
     return tasks;
 }
 
+PhotoFeed::PhotoFeed(const Inputs &inputs, const CliOptions &options, ConversionMode mode)
+    : m_stream(inputs.urls)
+    , m_unnameable(inputs.unnameable)
+    , m_shard(options.shard)
+    , m_mode(mode)
+{
+}
+
+QList<TaskItem> PhotoFeed::next(qsizetype limit, const std::function<void(const ScanResult &)> &look)
+{
+    ScanResult part = m_stream.next(limit);
+    part.problems.append(std::exchange(m_unnameable, {}));
+    if (m_shard)
+        keepShard(part, m_shard->first, m_shard->second);
+    if (look)
+        look(part);
+    const FileScanner::ImportProblems problems = FileScanner::importProblems(part, m_mode);
+    // Photos that cannot be named come back as failed jobs; the rest fail the run here.
+    m_unreachable = m_unreachable || !problems.messages.isEmpty();
+    for (const QString &problem : problems.messages)
+        CliConsole::err() << "pikora-cli: " << problem << Qt::endl;
+    return jobsOf(part, m_mode, problems.failedTasks, m_seen);
+}
+
 } // namespace CliInputs

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 // The photos a command works on: the paths given and listed (--files-from), this process's
@@ -37,5 +38,31 @@ void keepShard(ScanResult &result, int index, int count);
 // cannot be named.
 QList<TaskItem> jobsOf(const ScanResult &result, ConversionMode mode, const QList<TaskItem> &unnameable,
                        QSet<PathKey> &seen);
+
+// The photos of one direction read a part at a time, this process's shard of them, each file
+// once over the whole run: a run over any number of photos holds about one part. Paths that are
+// not there and folders that cannot be read are said on standard error as they are met.
+class PhotoFeed final
+{
+    Q_DISABLE_COPY_MOVE(PhotoFeed)
+
+public:
+    PhotoFeed(const Inputs &inputs, const CliOptions &options, ConversionMode mode);
+
+    bool atEnd() const { return m_stream.atEnd(); }
+    // The jobs of the next part of at most limit photos, then failed jobs for those of its photos
+    // that cannot be named. look, when given, sees the part before its jobs are made.
+    QList<TaskItem> next(qsizetype limit, const std::function<void(const ScanResult &)> &look = {});
+    // A path given was not there, or a folder could not be read.
+    bool unreachable() const { return m_unreachable; }
+
+private:
+    ScanStream m_stream;
+    QList<ScanProblem> m_unnameable;
+    std::optional<std::pair<int, int>> m_shard;
+    ConversionMode m_mode;
+    QSet<PathKey> m_seen;
+    bool m_unreachable = false;
+};
 
 } // namespace CliInputs

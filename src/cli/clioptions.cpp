@@ -43,6 +43,13 @@ QString listingOptionLines()
                     "                               按照片在其所在文件夹中的相对路径划分\n");
 }
 
+// What check takes beside the options it shares with restore.
+QString checkOnlyOptionLines()
+{
+    return Texts::tr("  --older-than DAYS            跳过 DAYS 天内检查完好且之后未修改的文件\n")
+        + Texts::tr("  --strict                     未证实或不可还原的文件也算失败\n");
+}
+
 QString exitStatusText()
 {
     return Texts::tr("退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，\n"
@@ -60,13 +67,15 @@ QString cliUsage()
                      "  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL\n"
                      "  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件\n"
                      "  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG\n"
+                     "  check [选项] 路径...         检查 JPEG XL 文件能否还原出记录的原 JPEG\n"
                      "  scan [选项] 路径...          列出导入时会找到的文件，不做转换\n"
                      "  stats [--json]               显示累计节省的空间\n"
                      "  check-update [--feed URL]    检查是否有新版本\n"
                      "\n"
                      "pikora-cli 命令 --help 显示该命令的用法。\n")
         + u'\n' + Texts::tr("compress 和 restore 的选项：\n") + convertingOptionLines()
-        + u'\n' + Texts::tr("compress、restore 和 scan 的选项：\n") + listingOptionLines()
+        + u'\n' + Texts::tr("check 的选项（另有 --djxl、-j、--json、-q，用法同上）：\n") + checkOnlyOptionLines()
+        + u'\n' + Texts::tr("compress、restore、check 和 scan 的选项：\n") + listingOptionLines()
         + u'\n' + exitStatusText();
 }
 
@@ -88,6 +97,19 @@ QString commandUsage(CliOptions::Command command)
         return Texts::tr("用法：pikora-cli verify [选项] JPEG JXL\n"
                          "检查 JXL 能否逐字节还原出 JPEG：是则退出状态为 0，否则为 1。\n")
             + options + Texts::tr("  --djxl PATH                  使用指定的 djxl\n") + help;
+    case Command::check:
+        return Texts::tr("用法：pikora-cli check [选项] 路径...\n"
+                         "检查 JPEG XL 文件能否还原出压缩时记录的原 JPEG。不在文件旁写入任何文件，\n"
+                         "只在检查完好时把时间记入文件的扩展属性 user.pikora.checked。\n"
+                         "每个文件的结果：ok（还原结果与记录的校验值一致）、damaged（已损坏）、\n"
+                         "unproven（能还原，但没有记录校验值）、not-restorable（只含像素）。\n")
+            + options + checkOnlyOptionLines() + Texts::tr("  --djxl PATH                  使用指定的 djxl\n")
+            + Texts::tr("  -j, --jobs N                 同时处理的任务数（默认为已保存的并发设置）\n")
+            + Texts::tr("  --json                       每完成一个任务输出一个 JSON 对象\n")
+            + Texts::tr("  -q, --quiet                  只输出失败的任务\n") + listingOptionLines() + help + u'\n'
+            + Texts::tr("退出状态：0 所有文件均完好（或未证实，除非使用 --strict）；1 有文件已损坏、\n"
+                        "路径不存在或无法检查，使用 --strict 时还包括未证实和不可还原的文件；\n"
+                        "2 用法错误或缺少 djxl；130 已中断。\n");
     case Command::scan:
         return Texts::tr("用法：pikora-cli scan [选项] 路径...\n"
                          "列出导入时会找到的文件，不做转换。\n")
@@ -117,6 +139,7 @@ CliParse parseCliArguments(const QStringList &arguments)
         {QStringLiteral("compress"), CliOptions::Command::compress},
         {QStringLiteral("restore"), CliOptions::Command::restore},
         {QStringLiteral("verify"), CliOptions::Command::verify},
+        {QStringLiteral("check"), CliOptions::Command::check},
         {QStringLiteral("scan"), CliOptions::Command::scan},
         {QStringLiteral("stats"), CliOptions::Command::stats},
         {QStringLiteral("check-update"), CliOptions::Command::checkUpdate},
@@ -172,12 +195,19 @@ CliParse parseCliArguments(const QStringList &arguments)
     const QCommandLineOption nul(QStringList{QStringLiteral("0"), QStringLiteral("null")});
     const QCommandLineOption shard(QStringLiteral("shard"), {}, QStringLiteral("K/N"));
     const QCommandLineOption feed(QStringLiteral("feed"), {}, QStringLiteral("URL"));
+    const QCommandLineOption olderThan(QStringLiteral("older-than"), {}, QStringLiteral("DAYS"));
+    const QCommandLineOption strict(QStringList{QStringLiteral("strict")});
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const bool converting =
         options.command == CliOptions::Command::compress || options.command == CliOptions::Command::restore;
-    const bool listing = converting || options.command == CliOptions::Command::scan;
+    const bool checking = options.command == CliOptions::Command::check;
+    // Options that run jobs, shared by the conversions and the check.
+    const bool running = converting || checking;
+    const bool listing = running || options.command == CliOptions::Command::scan;
     if (converting)
         parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
+    else if (checking)
+        parser.addOptions({olderThan, strict, djxl, jobs, json, quiet});
     else if (options.command == CliOptions::Command::verify)
         parser.addOption(djxl);
     else if (options.command == CliOptions::Command::checkUpdate)
@@ -219,6 +249,11 @@ CliParse parseCliArguments(const QStringList &arguments)
                 return parse;
             }
         }
+        if (parser.isSet(cjxl))
+            options.cjxl = parser.value(cjxl);
+        options.verify = parser.isSet(verify);
+    }
+    if (running) {
         if (parser.isSet(jobs)) {
             options.jobs = parseInt(parser.value(jobs), 1, 1024);
             if (!options.jobs) {
@@ -226,12 +261,19 @@ CliParse parseCliArguments(const QStringList &arguments)
                 return parse;
             }
         }
-        if (parser.isSet(cjxl))
-            options.cjxl = parser.value(cjxl);
-        options.verify = parser.isSet(verify);
         options.quiet = parser.isSet(quiet);
     }
-    if (converting || options.command == CliOptions::Command::verify) {
+    if (checking) {
+        if (parser.isSet(olderThan)) {
+            options.olderThanDays = parseInt(parser.value(olderThan), 0, 36500);
+            if (!options.olderThanDays) {
+                parse.error = Texts::tr("--older-than 需要 0 到 36500 之间的整数（天数）");
+                return parse;
+            }
+        }
+        options.strict = parser.isSet(strict);
+    }
+    if (running || options.command == CliOptions::Command::verify) {
         if (parser.isSet(djxl))
             options.djxl = parser.value(djxl);
     }
@@ -266,7 +308,7 @@ CliParse parseCliArguments(const QStringList &arguments)
         }
     }
 
-    if (converting && options.paths.isEmpty() && !options.filesFrom) {
+    if (running && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
     }

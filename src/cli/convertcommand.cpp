@@ -11,7 +11,6 @@
 #include "engine/filescanner.h"
 #include "engine/jxlerror.h"
 #include "engine/outputfiles.h"
-#include "engine/pathkey.h"
 #include "engine/toolcommands.h"
 #include "interrupt.h"
 #include "progressline.h"
@@ -104,30 +103,19 @@ int convert(const CliOptions &options)
 
     // The photos are read a part at a time as the jobs before them finish, and a finished job
     // leaves the list once reported: a run over any number of photos holds about two parts.
-    ScanStream stream(inputs->urls);
-    QList<ScanProblem> unnameable = inputs->unnameable;
-    QSet<PathKey> seen;
+    CliInputs::PhotoFeed feed(*inputs, options, mode);
     TaskList *list = workspace.tasks(mode);
-    bool unreachable = false;
     RunReport::Tally tally;
     qsizetype total = 0;
-    // Reads parts until one brings a job to run or the photos are all read.
+    // Reads parts until one brings a job to run or the photos are all read. Paths that were not
+    // there, folders that could not be read and photos that cannot be named safely (failed jobs
+    // from the start, never run) all make the run end with 1; the rest of the paths still run.
     const auto readAhead = [&] {
-        while (!stream.atEnd()) {
-            ScanResult part = stream.next(kPartSize);
-            part.problems.append(std::exchange(unnameable, {}));
-            if (options.shard)
-                CliInputs::keepShard(part, options.shard->first, options.shard->second);
-            OutputFiles::removeDeadLeftoversAround({}, part);
-            const FileScanner::ImportProblems problems = FileScanner::importProblems(part, mode);
-            // Paths that were not there, folders that could not be read and photos that cannot be
-            // named safely (failed jobs from the start, never run) all make the run end with 1;
-            // the rest of the paths still run.
-            unreachable = unreachable || !problems.messages.isEmpty();
-            for (const QString &problem : problems.messages)
-                err() << "pikora-cli: " << problem << Qt::endl;
+        while (!feed.atEnd()) {
             QList<TaskItem> runnable;
-            for (const TaskItem &task : CliInputs::jobsOf(part, mode, problems.failedTasks, seen)) {
+            const QList<TaskItem> jobs =
+                feed.next(kPartSize, [](const ScanResult &part) { OutputFiles::removeDeadLeftoversAround({}, part); });
+            for (const TaskItem &task : jobs) {
                 if (task.isRunnable()) {
                     runnable.append(task);
                     continue;
@@ -150,7 +138,7 @@ int convert(const CliOptions &options)
         if (!options.quiet && !options.json && tally.refused == 0)
             out() << (mode == ConversionMode::jpegToJXL ? CliTexts::tr("未找到 JPEG 文件。") : CliTexts::tr("未找到 JPEG XL 文件。"))
                   << Qt::endl;
-        return tally.refused > 0 || unreachable ? 1 : 0;
+        return tally.refused > 0 || feed.unreachable() ? 1 : 0;
     }
 
     const bool terminal = ::isatty(STDOUT_FILENO) && !options.json && !options.quiet;
@@ -224,7 +212,7 @@ int convert(const CliOptions &options)
         out() << RunReport::summaryLine(tally, mode, progress.elapsed()) << Qt::endl;
     if (interrupted || !finished)
         return 130;
-    return tally.failed > 0 || tally.refused > 0 || tally.kept > 0 || unreachable ? 1 : 0;
+    return tally.failed > 0 || tally.refused > 0 || tally.kept > 0 || feed.unreachable() ? 1 : 0;
 }
 
 } // namespace CliCommands

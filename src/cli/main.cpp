@@ -44,6 +44,8 @@ int main(int argc, char *argv[])
         return CliCommands::convert(options);
     case CliOptions::Command::verify:
         return CliCommands::verify(options);
+    case CliOptions::Command::check:
+        return CliCommands::check(options);
     case CliOptions::Command::scan:
         return CliCommands::scan(options);
     case CliOptions::Command::stats:

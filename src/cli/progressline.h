@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QString>
 
 // The one status line a run redraws on a terminal: a bar, the jobs done, the bytes saved, the time.
 class ProgressLine final
@@ -10,11 +11,15 @@ public:
     explicit ProgressLine(bool enabled);
 
     void draw(qsizetype done, qsizetype total, qint64 saved);
+    // Without the bytes saved, for runs that save none.
+    void draw(qsizetype done, qsizetype total);
     // Wipes the line, so that a job's line can be written in its place.
     void clear();
     qint64 elapsed() const;
 
 private:
+    void drawLine(qsizetype done, qsizetype total, const QString &note);
+
     bool m_enabled;
     QElapsedTimer m_clock;
 };

@@ -4,6 +4,7 @@
 #include "jobcompletion.h"
 #include "jxlcontainer.h"
 #include "outputfiles.h"
+#include "toolcommands.h"
 #include "toolrun.h"
 #include "verifier.h"
 #include "whenready.h"
@@ -18,12 +19,6 @@
 #include <algorithm>
 
 namespace {
-
-// djxl says so when a file has no JPEG bitstream to rebuild and it encodes new pixels instead.
-bool reportsPixelFallback(const QByteArray &stderrText)
-{
-    return stderrText.contains("Retrying with --pixels_to_jpeg") || stderrText.contains("Decoded to pixels");
-}
 
 using JobCompletion::digestOf;
 using JobCompletion::SourceProof;
@@ -266,7 +261,7 @@ void FileJob::onToolFinished()
         return fail(JXLError::fileNotFound(m_wanted));
     if (!compressing()) {
         endTools(); // a restore's proof is a digest, no tool
-        if (reportsPixelFallback(m_run->standardError()))
+        if (ToolCommands::djxlFellBackToPixels(m_run->standardError()))
             return fail(JXLError::invalidFormat(reconstructableJXLText()));
         return checkRestored();
     }

@@ -70,4 +70,9 @@ QStringList djxlArguments(const QString &source, const QString &destination)
     return {source, destination};
 }
 
+bool djxlFellBackToPixels(const QByteArray &standardError)
+{
+    return standardError.contains("Retrying with --pixels_to_jpeg") || standardError.contains("Decoded to pixels");
+}
+
 } // namespace ToolCommands

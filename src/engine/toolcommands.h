@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -28,5 +29,9 @@ ToolPaths checkToolsAvailability(const QString &customCjxl, const QString &custo
 int clampedEffort(int effort);
 QStringList cjxlArguments(const QString &source, const QString &destination, int effort);
 QStringList djxlArguments(const QString &source, const QString &destination);
+
+// djxl says so when a file has no JPEG bitstream it can rebuild (none, or a damaged one) and it
+// encodes new pixels instead, still exiting with 0.
+bool djxlFellBackToPixels(const QByteArray &standardError);
 
 } // namespace ToolCommands
