@@ -59,13 +59,14 @@ QString cliUsage()
                      "命令：\n"
                      "  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL\n"
                      "  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件\n"
+                     "  watch [选项] 文件夹...       监视文件夹，转换新加入或改动的 JPEG 文件\n"
                      "  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG\n"
                      "  scan [选项] 路径...          列出导入时会找到的文件，不做转换\n"
                      "  stats [--json]               显示累计节省的空间\n"
                      "  check-update [--feed URL]    检查是否有新版本\n"
                      "\n"
                      "pikora-cli 命令 --help 显示该命令的用法。\n")
-        + u'\n' + Texts::tr("compress 和 restore 的选项：\n") + convertingOptionLines()
+        + u'\n' + Texts::tr("compress、restore 和 watch 的选项：\n") + convertingOptionLines()
         + u'\n' + Texts::tr("compress、restore 和 scan 的选项：\n") + listingOptionLines()
         + u'\n' + exitStatusText();
 }
@@ -84,6 +85,17 @@ QString commandUsage(CliOptions::Command command)
         return Texts::tr("用法：pikora-cli restore [选项] 路径...\n"
                          "从 JPEG XL 文件还原出原始 JPEG 文件。\n")
             + options + convertingOptionLines() + listingOptionLines() + help + u'\n' + exitStatusText();
+    case Command::watch:
+        return Texts::tr("用法：pikora-cli watch [选项] 文件夹...\n"
+                         "先转换文件夹中尚未转换的 JPEG 文件，然后监视这些文件夹及其下的所有文件夹，\n"
+                         "把新加入或改动的 JPEG 文件在写完并静置一段时间后转换为 JPEG XL。\n"
+                         "隐藏文件和临时文件（~、.tmp、.part、.crdownload、.partial 结尾）不予处理；\n"
+                         "转换失败的照片在改动之前不会重试。按 Ctrl-C 或发送 SIGTERM 结束。\n")
+            + options + convertingOptionLines()
+            + Texts::tr("  --settle SECONDS             照片写完后静置多少秒再转换（默认 10，可为小数）\n")
+            + help + u'\n'
+            + Texts::tr("退出状态：2 用法错误、缺少工具、文件夹不存在或磁盘空间不足；\n"
+                        "130 被 Ctrl-C 或 SIGTERM 结束（运行中的任务停止，每个任务保持原样）。\n");
     case Command::verify:
         return Texts::tr("用法：pikora-cli verify [选项] JPEG JXL\n"
                          "检查 JXL 能否逐字节还原出 JPEG：是则退出状态为 0，否则为 1。\n")
@@ -116,6 +128,7 @@ CliParse parseCliArguments(const QStringList &arguments)
     static const QList<std::pair<QString, CliOptions::Command>> commands{
         {QStringLiteral("compress"), CliOptions::Command::compress},
         {QStringLiteral("restore"), CliOptions::Command::restore},
+        {QStringLiteral("watch"), CliOptions::Command::watch},
         {QStringLiteral("verify"), CliOptions::Command::verify},
         {QStringLiteral("scan"), CliOptions::Command::scan},
         {QStringLiteral("stats"), CliOptions::Command::stats},
@@ -172,12 +185,16 @@ CliParse parseCliArguments(const QStringList &arguments)
     const QCommandLineOption nul(QStringList{QStringLiteral("0"), QStringLiteral("null")});
     const QCommandLineOption shard(QStringLiteral("shard"), {}, QStringLiteral("K/N"));
     const QCommandLineOption feed(QStringLiteral("feed"), {}, QStringLiteral("URL"));
+    const QCommandLineOption settle(QStringLiteral("settle"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const bool converting =
-        options.command == CliOptions::Command::compress || options.command == CliOptions::Command::restore;
-    const bool listing = converting || options.command == CliOptions::Command::scan;
+    const bool watching = options.command == CliOptions::Command::watch;
+    const bool converting = options.command == CliOptions::Command::compress
+        || options.command == CliOptions::Command::restore || watching;
+    const bool listing = (converting && !watching) || options.command == CliOptions::Command::scan;
     if (converting)
         parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
+    if (watching)
+        parser.addOption(settle);
     else if (options.command == CliOptions::Command::verify)
         parser.addOption(djxl);
     else if (options.command == CliOptions::Command::checkUpdate)
@@ -266,6 +283,19 @@ CliParse parseCliArguments(const QStringList &arguments)
         }
     }
 
+    if (watching && parser.isSet(settle)) {
+        bool ok = false;
+        const double seconds = parser.value(settle).toDouble(&ok);
+        if (!ok || !(seconds >= 0 && seconds <= 86400)) {
+            parse.error = Texts::tr("--settle 需要 0 到 86400 之间的秒数");
+            return parse;
+        }
+        options.settleMs = qint64(seconds * 1000 + 0.5);
+    }
+    if (watching && options.paths.isEmpty()) {
+        parse.error = Texts::tr("请至少指定一个文件夹");
+        return parse;
+    }
     if (converting && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
