@@ -1,14 +1,16 @@
 #include "folderwatch.h"
 
 #include "engine/filescanner.h"
+#include "settlequeue.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <iterator>
 #include <cerrno>
+#include <iterator>
+#include <utility>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -19,43 +21,14 @@ constexpr quint32 kFolderMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | I
     | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // On the nearest folder that is still there of a root that went away.
 constexpr quint32 kHunterMask = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-// Failed photos remembered at most; past that the oldest knowledge goes, and such a photo
-// would at worst be tried once more.
-constexpr qsizetype kMaxFailed = 100000;
-// File systems stamp times coarsely: a look for changes reaches back this far.
-constexpr qint64 kStampSlackNs = 2'000'000'000;
 
-qint64 nanoseconds(const struct timespec &time)
-{
-    return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
+// The clock the kernel stamps file times with: a file written after a look began is stamped no
+// earlier than the look's start on it, so a look for changes since then misses none.
 qint64 wallNs()
 {
     struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return nanoseconds(now);
-}
-
-// The regular file at path, not followed through a link.
-std::optional<FileIdentity> regularFile(const QString &path)
-{
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    FileIdentity identity;
-    identity.device = quint64(info.st_dev);
-    identity.inode = quint64(info.st_ino);
-    identity.size = qint64(info.st_size);
-    identity.modifiedNs = nanoseconds(info.st_mtim);
-    identity.changedNs = nanoseconds(info.st_ctim);
-    identity.takenNs = wallNs();
-    return identity;
-}
-
-bool unchanged(const FileIdentity &a, const FileIdentity &b)
-{
-    return a.sameFile(b) && a.modifiedNs == b.modifiedNs;
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 bool isHidden(const QString &name)
@@ -69,16 +42,17 @@ FolderWatch::FolderWatch(const QStringList &roots, const Options &options, QObje
     : QObject(parent)
     , m_options(options)
     , m_inotify(new InotifyWatcher(options.maxWatches, this))
+    , m_settle(new SettleQueue(options.settleMs, this))
 {
     for (const QString &root : roots) {
         Root entry;
         entry.path = root;
         m_roots.append(entry);
     }
-    m_clock.start();
-    m_settleTimer.setSingleShot(true);
     m_rescanTimer.setInterval(int(std::clamp<qint64>(options.rescanMs, 1, 24 * 3600 * 1000)));
-    connect(&m_settleTimer, &QTimer::timeout, this, &FolderWatch::settleDue);
+    connect(m_settle, &SettleQueue::settled, this, [this](const QString &path, int root, const FileIdentity &identity) {
+        Q_EMIT ready(path, m_roots.at(root).path, identity);
+    });
     connect(&m_rescanTimer, &QTimer::timeout, this, &FolderWatch::rescan);
     connect(m_inotify, &InotifyWatcher::eventsRead, this, &FolderWatch::onEvents);
 }
@@ -135,37 +109,36 @@ bool FolderWatch::isCandidateName(const QString &name)
 
 bool FolderWatch::isRecent(const QString &path) const
 {
-    const std::optional<FileIdentity> file = regularFile(path);
+    const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
     return file && file->modifiedNs > file->takenNs - m_options.settleMs * 1'000'000;
 }
 
 void FolderWatch::expect(const QString &path)
 {
     const int root = rootIndexOf(path);
-    if (root >= 0 && !m_pending.contains(path))
-        arm(path, root, false);
+    if (root >= 0 && !m_settle->contains(path))
+        m_settle->arm(path, root, false);
 }
 
 void FolderWatch::forget(const QString &path)
 {
-    m_pending.remove(path); // its entry in m_dues is passed over when it comes up
+    m_settle->remove(path);
 }
 
 void FolderWatch::setFailed(const FileIdentity &identity)
 {
-    if (m_failed.size() >= kMaxFailed)
-        m_failed.clear();
-    m_failed.insert({identity.device, identity.inode}, {identity.size, identity.modifiedNs});
+    m_settle->setFailed(identity);
 }
 
 void FolderWatch::onEvents(const QList<InotifyWatcher::Event> &events)
 {
+    const qint64 previousRead = std::exchange(m_lastReadNs, wallNs());
     for (const InotifyWatcher::Event &event : events) {
         if (event.mask & IN_Q_OVERFLOW) {
             // Events were lost: every folder is looked at for what changed since the last read.
             const QList<Folder> folders = m_folders.values();
             for (const Folder &folder : folders)
-                lookAt(folder.path, folder.root, m_lastReadNs - kStampSlackNs);
+                lookAt(folder.path, folder.root, previousRead);
             continue;
         }
         const auto folder = m_folders.constFind(event.watch);
@@ -174,8 +147,6 @@ void FolderWatch::onEvents(const QList<InotifyWatcher::Event> &events)
         else if (m_hunters.contains(event.watch))
             onHunterEvent(event.watch, event);
     }
-    m_lastReadNs = wallNs();
-    scheduleSettle();
 }
 
 void FolderWatch::onFolderEvent(const Folder &folder, const InotifyWatcher::Event &event)
@@ -207,18 +178,15 @@ void FolderWatch::onFolderEvent(const Folder &folder, const InotifyWatcher::Even
         return;
     }
     if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
-        m_pending.remove(path);
+        m_settle->remove(path);
         return;
     }
     if (!isCandidateName(name))
         return;
     if (event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) {
-        arm(path, rootIndex, true);
+        m_settle->arm(path, rootIndex, true);
     } else if (event.mask & IN_MODIFY) {
-        // Written again: the wait starts over (its entry in m_dues is moved when it comes up).
-        const auto pending = m_pending.find(path);
-        if (pending != m_pending.end())
-            pending->due = m_clock.elapsed() + m_options.settleMs;
+        m_settle->touch(path);
     }
 }
 
@@ -254,7 +222,7 @@ void FolderWatch::watchTree(const QString &top, int root, bool announce)
             m_folders.insert(watch, Folder{folder, root});
             m_watchOf.insert(folder, watch);
         } else if (watch == -ENOSPC) {
-            m_unwatched.insert(folder, Unwatched{root, wallNs()});
+            m_unwatched.insert(folder, Unwatched{root, wallNs(), {}});
             m_limitMet = true;
         } else {
             continue; // not a folder (any more), or closed to us: a scan says so
@@ -286,8 +254,10 @@ void FolderWatch::unwatchTree(const QString &top)
     updateRescanTimer();
 }
 
-void FolderWatch::lookAt(const QString &folder, int root, qint64 sinceNs)
+QHash<QString, qint64> FolderWatch::lookAt(const QString &folder, int root, qint64 sinceNs,
+                                           const QHash<QString, qint64> &skip)
 {
+    QHash<QString, qint64> armed;
     const QFileInfoList entries =
         QDir(folder).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QFileInfo &entry : entries) {
@@ -297,84 +267,16 @@ void FolderWatch::lookAt(const QString &folder, int root, qint64 sinceNs)
                 watchTree(path, root, true);
             continue;
         }
-        if (!isCandidateName(entry.fileName()) || m_pending.contains(path))
+        if (!isCandidateName(entry.fileName()) || m_settle->contains(path))
             continue;
-        const std::optional<FileIdentity> file = regularFile(path);
-        if (file && std::max(file->modifiedNs, file->changedNs) >= sinceNs)
-            arm(path, root, false);
-    }
-}
-
-void FolderWatch::arm(const QString &path, int root, bool evented)
-{
-    Pending pending;
-    pending.due = m_clock.elapsed() + m_options.settleMs;
-    pending.root = root;
-    pending.evented = evented;
-    if (!evented) {
-        const std::optional<FileIdentity> file = regularFile(path);
-        if (!file)
-            return;
-        pending.identity = *file;
-    }
-    m_pending.insert(path, pending);
-    m_dues.emplace(pending.due, path);
-    scheduleSettle();
-}
-
-void FolderWatch::settleDue()
-{
-    const qint64 now = m_clock.elapsed();
-    struct Settled
-    {
-        QString path;
-        QString root;
-        FileIdentity identity;
-    };
-    QList<Settled> settled;
-    while (!m_dues.empty() && m_dues.begin()->first <= now) {
-        const QString path = m_dues.begin()->second;
-        const qint64 due = m_dues.begin()->first;
-        m_dues.erase(m_dues.begin());
-        const auto pending = m_pending.find(path);
-        if (pending == m_pending.end())
-            continue; // taken or gone meanwhile
-        if (pending->due > due) { // written again meanwhile
-            m_dues.emplace(pending->due, path);
-            continue;
+        const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
+        const qint64 stamp = file ? std::max(file->modifiedNs, file->changedNs) : 0;
+        if (file && stamp >= sinceNs && skip.value(path, -1) != stamp) {
+            m_settle->arm(path, root, false);
+            armed.insert(path, stamp);
         }
-        const std::optional<FileIdentity> file = regularFile(path);
-        if (!file) {
-            m_pending.erase(pending);
-            continue;
-        }
-        if (!pending->evented && !unchanged(*file, pending->identity)) {
-            // Found by a look, not told by the kernel: it has to stay as it is for a whole wait.
-            pending->identity = *file;
-            pending->due = now + m_options.settleMs;
-            m_dues.emplace(pending->due, path);
-            continue;
-        }
-        const auto failed = m_failed.constFind({file->device, file->inode});
-        const bool failedBefore = failed != m_failed.cend() && *failed == qMakePair(file->size, file->modifiedNs);
-        const QString root = m_roots.at(pending->root).path;
-        m_pending.erase(pending);
-        if (!failedBefore)
-            settled.append({path, root, *file});
     }
-    scheduleSettle();
-    for (const Settled &photo : std::as_const(settled))
-        Q_EMIT ready(photo.path, photo.root, photo.identity);
-}
-
-void FolderWatch::scheduleSettle()
-{
-    if (m_dues.empty()) {
-        m_settleTimer.stop();
-        return;
-    }
-    const qint64 wait = std::max<qint64>(0, m_dues.begin()->first - m_clock.elapsed());
-    m_settleTimer.start(int(std::min<qint64>(wait, 24 * 3600 * 1000)));
+    return armed;
 }
 
 void FolderWatch::loseRoot(int root, bool unmounted)
@@ -403,34 +305,39 @@ bool FolderWatch::isBack(const Root &root) const
 
 void FolderWatch::hunt(int root)
 {
-    dropHunter(root);
     Root &lost = m_roots[root];
-    if (!lost.lost)
-        return;
-    if (isBack(lost)) {
-        lost.lost = false;
-        lost.awaited.clear();
-        watchTree(lost.path, root, false);
-        updateRescanTimer();
-        Q_EMIT rootBack(lost.path);
-        return;
+    for (;;) {
+        dropHunter(root);
+        if (!lost.lost)
+            return;
+        if (isBack(lost)) {
+            lost.lost = false;
+            lost.awaited.clear();
+            watchTree(lost.path, root, false);
+            updateRescanTimer();
+            Q_EMIT rootBack(lost.path);
+            return;
+        }
+        if (lost.unmounted && QFileInfo(lost.path).isDir())
+            return; // a mount makes no event: the rescan timer looks
+        // Watch the nearest folder still there for the next folder on the way to the root.
+        QString awaited = lost.path;
+        QString ancestor = QFileInfo(awaited).path();
+        while (!QFileInfo(ancestor).isDir() && ancestor != QFileInfo(ancestor).path()) {
+            awaited = ancestor;
+            ancestor = QFileInfo(ancestor).path();
+        }
+        lost.awaited = awaited;
+        if (!m_watchOf.contains(ancestor)) { // else a watched folder: its own events tell
+            const int watch = m_inotify->addWatch(QFile::encodeName(ancestor), kHunterMask);
+            if (watch >= 0 && !m_folders.contains(watch))
+                m_hunters.insert(watch, root);
+            // Else the rescan timer looks.
+        }
+        // Made between the look and the watch, it would never be reported: look once more.
+        if (!QFileInfo(awaited).isDir())
+            return;
     }
-    if (lost.unmounted && QFileInfo(lost.path).isDir())
-        return; // a mount makes no event: the rescan timer looks
-    // Watch the nearest folder still there for the next folder on the way to the root.
-    QString awaited = lost.path;
-    QString ancestor = QFileInfo(awaited).path();
-    while (!QFileInfo(ancestor).isDir() && ancestor != QFileInfo(ancestor).path()) {
-        awaited = ancestor;
-        ancestor = QFileInfo(ancestor).path();
-    }
-    lost.awaited = awaited;
-    if (m_watchOf.contains(ancestor))
-        return; // a watched folder: its own events tell
-    const int watch = m_inotify->addWatch(QFile::encodeName(ancestor), kHunterMask);
-    if (watch >= 0 && !m_folders.contains(watch))
-        m_hunters.insert(watch, root);
-    // Else the rescan timer looks.
 }
 
 void FolderWatch::dropHunter(int root)
@@ -464,15 +371,17 @@ void FolderWatch::rescan()
             m_unwatched.remove(folder);
             m_folders.insert(watch, Folder{folder, unwatched.root});
             m_watchOf.insert(folder, watch);
-        } else if (watch == -ENOSPC) {
-            m_unwatched[folder].sinceNs = started;
-        } else {
+        } else if (watch != -ENOSPC) {
             m_unwatched.remove(folder); // gone, or closed to us
             continue;
         }
-        lookAt(folder, unwatched.root, unwatched.sinceNs - kStampSlackNs);
+        const QHash<QString, qint64> taken = lookAt(folder, unwatched.root, unwatched.sinceNs, unwatched.taken);
+        const auto still = m_unwatched.find(folder);
+        if (still != m_unwatched.end()) {
+            still->sinceNs = started;
+            still->taken = taken;
+        }
     }
-    scheduleSettle();
     updateRescanTimer();
 }
 

@@ -3,18 +3,15 @@
 #include "engine/fileidentity.h"
 #include "platform/inotifywatcher.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMultiHash>
 #include <QObject>
-#include <QPair>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
-#include <map>
+class SettleQueue;
 
 // Watches folders and every folder below them for JPEGs that arrive or change, and hands each over
 // once it is complete: closed after writing, or moved in, and then left alone for the settle time
@@ -79,15 +76,6 @@ private:
         QString path;
         int root = 0;
     };
-    struct Pending
-    {
-        qint64 due = 0; // on m_clock
-        int root = 0;
-        // Armed by the kernel's word that it was closed or moved in; else found by a look and
-        // settled only once a look finds it unchanged.
-        bool evented = false;
-        FileIdentity identity;
-    };
     struct Root
     {
         QString path;
@@ -100,6 +88,9 @@ private:
     {
         int root = 0;
         qint64 sinceNs = 0; // wall clock of the last look
+        // What the last look took, by path, with its stamp: one stamped in the tick the look
+        // began is not taken twice.
+        QHash<QString, qint64> taken;
     };
 
     void onEvents(const QList<InotifyWatcher::Event> &events);
@@ -108,11 +99,10 @@ private:
     // Watches a folder and those below it; announce: the caller is told to scan it.
     void watchTree(const QString &top, int root, bool announce);
     void unwatchTree(const QString &top);
-    // Arms the photos of a folder changed since sinceNs, and watches its new subfolders.
-    void lookAt(const QString &folder, int root, qint64 sinceNs);
-    void arm(const QString &path, int root, bool evented);
-    void settleDue();
-    void scheduleSettle();
+    // Arms the photos of a folder changed since sinceNs (but those in skip with the same
+    // stamp), and watches its new subfolders; returns what it armed, with their stamps.
+    QHash<QString, qint64> lookAt(const QString &folder, int root, qint64 sinceNs,
+                                  const QHash<QString, qint64> &skip = {});
     void loseRoot(int root, bool unmounted);
     bool isBack(const Root &root) const;
     // Takes a lost root up again when it is back, else watches for the folder on the way to it.
@@ -125,17 +115,12 @@ private:
 
     Options m_options;
     InotifyWatcher *m_inotify;
+    SettleQueue *m_settle; // the photos waiting to settle, tagged with their root's index
     QList<Root> m_roots;
     QHash<int, Folder> m_folders; // by watch
     QHash<QString, int> m_watchOf;
     QMultiHash<int, int> m_hunters; // watch -> lost roots waiting on that ancestor
     QHash<QString, Unwatched> m_unwatched;
-    QHash<QString, Pending> m_pending;
-    std::multimap<qint64, QString> m_dues;
-    // (device, inode) -> (size, modification time) of photos that failed.
-    QHash<QPair<quint64, quint64>, QPair<qint64, qint64>> m_failed;
-    QElapsedTimer m_clock;
-    QTimer m_settleTimer;
     QTimer m_rescanTimer;
     qint64 m_lastReadNs = 0;
     bool m_limitMet = false;
