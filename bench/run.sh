@@ -25,5 +25,6 @@ run bench_memory
 run bench_rerun
 run bench_smallphotos
 run bench_manyfiles
+run bench_watch
 
 exit $status

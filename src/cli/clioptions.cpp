@@ -43,6 +43,12 @@ QString listingOptionLines()
                     "                               按照片在其所在文件夹中的相对路径划分\n");
 }
 
+QString settleOptionLine()
+{
+    return Texts::tr("  --settle SECONDS             照片写完后静置多少秒再转换\n"
+                     "                               （默认 10，可为小数）\n");
+}
+
 QString exitStatusText()
 {
     return Texts::tr("退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，\n"
@@ -67,6 +73,7 @@ QString cliUsage()
                      "\n"
                      "pikora-cli 命令 --help 显示该命令的用法。\n")
         + u'\n' + Texts::tr("compress、restore 和 watch 的选项：\n") + convertingOptionLines()
+        + u'\n' + Texts::tr("watch 的选项：\n") + settleOptionLine()
         + u'\n' + Texts::tr("compress、restore 和 scan 的选项：\n") + listingOptionLines()
         + u'\n' + exitStatusText();
 }
@@ -91,9 +98,7 @@ QString commandUsage(CliOptions::Command command)
                          "把新加入或改动的 JPEG 文件在写完并静置一段时间后转换为 JPEG XL。\n"
                          "隐藏文件和临时文件（~、.tmp、.part、.crdownload、.partial 结尾）不予处理；\n"
                          "转换失败的照片在改动之前不会重试。按 Ctrl-C 或发送 SIGTERM 结束。\n")
-            + options + convertingOptionLines()
-            + Texts::tr("  --settle SECONDS             照片写完后静置多少秒再转换（默认 10，可为小数）\n")
-            + help + u'\n'
+            + options + convertingOptionLines() + settleOptionLine() + help + u'\n'
             + Texts::tr("退出状态：2 用法错误、缺少工具、文件夹不存在或磁盘空间不足；\n"
                         "130 被 Ctrl-C 或 SIGTERM 结束（运行中的任务停止，每个任务保持原样）。\n");
     case Command::verify:
@@ -193,8 +198,6 @@ CliParse parseCliArguments(const QStringList &arguments)
     const bool listing = (converting && !watching) || options.command == CliOptions::Command::scan;
     if (converting)
         parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
-    if (watching)
-        parser.addOption(settle);
     else if (options.command == CliOptions::Command::verify)
         parser.addOption(djxl);
     else if (options.command == CliOptions::Command::checkUpdate)
@@ -203,6 +206,8 @@ CliParse parseCliArguments(const QStringList &arguments)
         parser.addOption(json);
     if (listing)
         parser.addOptions({filesFrom, nul, shard});
+    if (watching)
+        parser.addOption(settle);
     parser.addOption(help);
 
     QStringList toParse = arguments;
