@@ -213,6 +213,30 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::readAll(restored), photo);
     }
 
+    // A photo written to again within the settle time waits again, and is taken whole.
+    void rewrittenPhotoWaitsAgain()
+    {
+        FolderWatch::Options options;
+        options.settleMs = 1000;
+        FolderWatch watch({m_work}, options);
+        QSignalSpy ready(&watch, &FolderWatch::ready);
+        watch.start();
+        TestEnv::writeAll(path(QStringLiteral("growing.jpg")), m_jpeg); // closed: its wait begins
+        QFile file(path(QStringLiteral("growing.jpg")));
+        QVERIFY(file.open(QIODevice::Append));
+        for (int i = 0; i < 8; ++i) {
+            // Appended to well within the settle time, over more than one settle time: only
+            // waits of that length show that each write starts the wait over.
+            QTest::qWait(250);
+            QCOMPARE(file.write(m_jpeg), m_jpeg.size());
+            QVERIFY(file.flush());
+        }
+        file.close();
+        QVERIFY(ready.wait(kWaitMs));
+        QCOMPARE(ready.size(), 1);
+        QCOMPARE(ready.first().at(2).value<FileIdentity>().size, 9 * m_jpeg.size());
+    }
+
     // A photo that fails is not tried again while it stays as it was; once changed, it is.
     void failedPhotoWaitsUntilChanged()
     {

@@ -66,8 +66,12 @@ void SettleQueue::arm(const QString &path, int tag, bool evented)
 void SettleQueue::touch(const QString &path)
 {
     const auto pending = m_pending.find(path);
-    if (pending != m_pending.end())
+    if (pending == m_pending.end())
+        return;
+    if (pending->evented)
         pending->due = m_clock.elapsed() + m_settleMs;
+    else
+        m_pending.erase(pending); // found by a look and being written: its close arms it
 }
 
 void SettleQueue::setFailed(const FileIdentity &identity)

@@ -30,7 +30,8 @@ public:
     // later write; else it was found by a look, and has to stay unchanged over a whole wait.
     // tag: the caller's, handed back with it.
     void arm(const QString &path, int tag, bool evented);
-    // Written again: its wait starts over.
+    // Written again: its wait starts over; one found by a look waits for the kernel's word
+    // that it was closed instead.
     void touch(const QString &path);
     void remove(const QString &path) { m_pending.remove(path); } // its due is passed over
     bool contains(const QString &path) const { return m_pending.contains(path); }
