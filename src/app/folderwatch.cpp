@@ -50,8 +50,9 @@ FolderWatch::FolderWatch(const QStringList &roots, const Options &options, QObje
         m_roots.append(entry);
     }
     m_rescanTimer.setInterval(int(std::clamp<qint64>(options.rescanMs, 1, 24 * 3600 * 1000)));
-    connect(m_settle, &SettleQueue::settled, this, [this](const QString &path, int root, const FileIdentity &identity) {
-        Q_EMIT ready(path, m_roots.at(root).path, identity);
+    // Placed as a scan of the roots places it: under the deepest root that holds it.
+    connect(m_settle, &SettleQueue::settled, this, [this](const QString &path, const FileIdentity &identity) {
+        Q_EMIT ready(path, rootOf(path), identity);
     });
     connect(&m_rescanTimer, &QTimer::timeout, this, &FolderWatch::rescan);
     connect(m_inotify, &InotifyWatcher::eventsRead, this, &FolderWatch::onEvents);
@@ -117,7 +118,7 @@ void FolderWatch::expect(const QString &path)
 {
     const int root = rootIndexOf(path);
     if (root >= 0 && !m_settle->contains(path))
-        m_settle->arm(path, root, false);
+        m_settle->arm(path, false);
 }
 
 void FolderWatch::forget(const QString &path)
@@ -184,7 +185,7 @@ void FolderWatch::onFolderEvent(const Folder &folder, const InotifyWatcher::Even
     if (!isCandidateName(name))
         return;
     if (event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) {
-        m_settle->arm(path, rootIndex, true);
+        m_settle->arm(path, true);
     } else if (event.mask & IN_MODIFY) {
         m_settle->touch(path);
     }
@@ -272,7 +273,7 @@ QHash<QString, qint64> FolderWatch::lookAt(const QString &folder, int root, qint
         const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
         const qint64 stamp = file ? std::max(file->modifiedNs, file->changedNs) : 0;
         if (file && stamp >= sinceNs && skip.value(path, -1) != stamp) {
-            m_settle->arm(path, root, false);
+            m_settle->arm(path, false);
             armed.insert(path, stamp);
         }
     }

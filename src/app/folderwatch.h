@@ -115,7 +115,7 @@ private:
 
     Options m_options;
     InotifyWatcher *m_inotify;
-    SettleQueue *m_settle; // the photos waiting to settle, tagged with their root's index
+    SettleQueue *m_settle; // the photos waiting to settle
     QList<Root> m_roots;
     QHash<int, Folder> m_folders; // by watch
     QHash<QString, int> m_watchOf;

@@ -46,11 +46,10 @@ std::optional<FileIdentity> SettleQueue::regularFile(const QString &path)
     return identity;
 }
 
-void SettleQueue::arm(const QString &path, int tag, bool evented)
+void SettleQueue::arm(const QString &path, bool evented)
 {
     Pending pending;
     pending.due = m_clock.elapsed() + m_settleMs;
-    pending.tag = tag;
     pending.evented = evented;
     if (!evented) {
         const std::optional<FileIdentity> file = regularFile(path);
@@ -87,7 +86,6 @@ void SettleQueue::settleDue()
     struct Settled
     {
         QString path;
-        int tag;
         FileIdentity identity;
     };
     QList<Settled> settled;
@@ -116,15 +114,14 @@ void SettleQueue::settleDue()
         }
         const auto failed = m_failed.constFind({file->device, file->inode});
         const bool failedBefore = failed != m_failed.cend() && *failed == qMakePair(file->size, file->modifiedNs);
-        const int tag = pending->tag;
         m_pending.erase(pending);
         if (!failedBefore)
-            settled.append({path, tag, *file});
+            settled.append({path, *file});
     }
     schedule();
     // Handed over after the queue is in order again: a receiver may arm or remove photos.
     for (const Settled &photo : std::as_const(settled))
-        Q_EMIT this->settled(photo.path, photo.tag, photo.identity);
+        Q_EMIT this->settled(photo.path, photo.identity);
 }
 
 void SettleQueue::schedule()

@@ -28,8 +28,7 @@ public:
 
     // evented: the kernel said it was closed after writing or moved in, and says so of every
     // later write; else it was found by a look, and has to stay unchanged over a whole wait.
-    // tag: the caller's, handed back with it.
-    void arm(const QString &path, int tag, bool evented);
+    void arm(const QString &path, bool evented);
     // Written again: its wait starts over; one found by a look waits for the kernel's word
     // that it was closed instead.
     void touch(const QString &path);
@@ -38,13 +37,12 @@ public:
     void setFailed(const FileIdentity &identity);
 
 Q_SIGNALS:
-    void settled(const QString &path, int tag, const FileIdentity &identity);
+    void settled(const QString &path, const FileIdentity &identity);
 
 private:
     struct Pending
     {
         qint64 due = 0; // on m_clock
-        int tag = 0;
         bool evented = false;
         FileIdentity identity;
     };
