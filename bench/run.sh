@@ -26,5 +26,6 @@ run bench_rerun
 run bench_smallphotos
 run bench_manyfiles
 run bench_check
+run bench_watch
 
 exit $status

@@ -178,41 +178,6 @@ Turn JXL back into the exact JPEG</translation>
     </message>
 </context>
 <context>
-    <name>AutoConvertSection</name>
-    <message>
-        <source>自动转换</source>
-        <translation>Automatic conversion</translation>
-    </message>
-    <message>
-        <source>添加文件夹…</source>
-        <translation>Add Folder…</translation>
-    </message>
-    <message>
-        <source>移除</source>
-        <translation>Remove</translation>
-    </message>
-    <message>
-        <source>登录时自动转换新照片</source>
-        <translation>Convert new photos at login</translation>
-    </message>
-    <message>
-        <source>登录后，这些文件夹中新增的 JPEG 照片会在后台无损转换为 JPEG XL。</source>
-        <translation>After you log in, new JPEG photos in these folders are converted losslessly to JPEG XL in the background.</translation>
-    </message>
-    <message>
-        <source>自动转换的文件夹</source>
-        <translation>Folders converted automatically</translation>
-    </message>
-    <message>
-        <source>原文件处理方式：</source>
-        <translation>Original photos:</translation>
-    </message>
-    <message>
-        <source>选择要自动转换的文件夹</source>
-        <translation>Choose a Folder to Convert Automatically</translation>
-    </message>
-</context>
-<context>
     <name>ArchiveCheck</name>
     <message>
         <source>可以还原，但没有记录原文件的校验值，无法证明还原结果就是原文件</source>
@@ -249,6 +214,41 @@ Turn JXL back into the exact JPEG</translation>
     <message>
         <source>JXL 已损坏：JPEG 还原数据无法使用，djxl 只能解码出像素（%1）</source>
         <translation>JXL is damaged: its JPEG reconstruction data is unusable, djxl can only decode pixels (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>AutoConvertSection</name>
+    <message>
+        <source>自动转换</source>
+        <translation>Automatic conversion</translation>
+    </message>
+    <message>
+        <source>添加文件夹…</source>
+        <translation>Add Folder…</translation>
+    </message>
+    <message>
+        <source>移除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>登录时自动转换新照片</source>
+        <translation>Convert new photos at login</translation>
+    </message>
+    <message>
+        <source>登录后，这些文件夹中新增的 JPEG 照片会在后台无损转换为 JPEG XL。</source>
+        <translation>After you log in, new JPEG photos in these folders are converted losslessly to JPEG XL in the background.</translation>
+    </message>
+    <message>
+        <source>自动转换的文件夹</source>
+        <translation>Folders converted automatically</translation>
+    </message>
+    <message>
+        <source>原文件处理方式：</source>
+        <translation>Original photos:</translation>
+    </message>
+    <message>
+        <source>选择要自动转换的文件夹</source>
+        <translation>Choose a Folder to Convert Automatically</translation>
     </message>
 </context>
 <context>
@@ -481,6 +481,36 @@ Turn JXL back into the exact JPEG</translation>
         <source>%1 个无法检查</source>
         <translation>%1 could not be checked</translation>
     </message>
+    <message>
+        <source>%1：不是文件夹</source>
+        <translation>%1: not a folder</translation>
+    </message>
+    <message>
+        <source>无法监视文件夹：%1</source>
+        <translation>cannot watch folders: %1</translation>
+    </message>
+    <message>
+        <source>文件夹 %1 不可用，恢复后继续监视</source>
+        <translation>folder %1 is not available; watching resumes when it is back</translation>
+    </message>
+    <message>
+        <source>文件夹 %1 已恢复，继续监视</source>
+        <translation>folder %1 is back; watching it again</translation>
+    </message>
+    <message numerus="yes">
+        <source>已达到系统对 inotify 监视数的上限（fs.inotify.max_user_watches）：%n 个文件夹改为每 %1 分钟检查一次</source>
+        <translation>
+            <numerusform>the system&apos;s limit on inotify watches (fs.inotify.max_user_watches) is reached: %n folder is looked at every %1 minutes instead</numerusform>
+            <numerusform>the system&apos;s limit on inotify watches (fs.inotify.max_user_watches) is reached: %n folders are looked at every %1 minutes instead</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>正在监视 %n 个文件夹，按 Ctrl-C 停止</source>
+        <translation>
+            <numerusform>Watching %n folder; Ctrl-C stops</numerusform>
+            <numerusform>Watching %n folders; Ctrl-C stops</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>CliMain</name>
@@ -614,12 +644,6 @@ original could not be trashed or deleted; 2 bad usage, missing tool or no room o
 </translation>
     </message>
     <message>
-        <source>compress 和 restore 的选项：
-</source>
-        <translation>Options of compress and restore:
-</translation>
-    </message>
-    <message>
         <source>选项：
 </source>
         <translation>Options:
@@ -716,34 +740,6 @@ Exit status 0 when one was found or this is the latest, 1 when the check failed.
 </translation>
     </message>
     <message>
-        <source>用法：pikora-cli 命令 [选项] ...
-
-命令：
-  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
-  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
-  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
-  check [选项] 路径...         检查 JPEG XL 文件能否还原出记录的原 JPEG
-  scan [选项] 路径...          列出导入时会找到的文件，不做转换
-  stats [--json]               显示累计节省的空间
-  check-update [--feed URL]    检查是否有新版本
-
-pikora-cli 命令 --help 显示该命令的用法。
-</source>
-        <translation>Usage: pikora-cli COMMAND [options] ...
-
-Commands:
-  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
-  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
-  verify JPEG JXL              check that JXL restores JPEG byte for byte
-  check [options] PATH...      check that JPEG XL files still restore their original JPEGs
-  scan [options] PATH...       show what an import would find, convert nothing
-  stats [--json]               show the lifetime savings
-  check-update [--feed URL]    look for a newer release
-
-pikora-cli COMMAND --help shows the usage of that command.
-</translation>
-    </message>
-    <message>
         <source>check 的选项（另有 --djxl、-j、--json、-q，用法同上）：
 </source>
         <translation>Options of check (also --djxl, -j, --json, -q, as above):
@@ -764,7 +760,7 @@ unproven（能还原，但没有记录校验值）、not-restorable（只含像�
 </source>
         <translation>Usage: pikora-cli check [options] PATH...
 Check that JPEG XL files still restore the original JPEGs whose digests they store. No file is
-written beside them; a good check only records its time in the file's extended attribute
+written beside them; a good check only records its time in the file&apos;s extended attribute
 user.pikora.checked. Each file is ok (restores the stored digest), damaged, unproven
 (restores, but no digest was stored) or not-restorable (pixels only).
 </translation>
@@ -782,6 +778,86 @@ missing or a file could not be checked, and with --strict also unproven or not r
     <message>
         <source>--older-than 需要 0 到 36500 之间的整数（天数）</source>
         <translation>--older-than needs a whole number of days from 0 to 36500</translation>
+    </message>
+    <message>
+        <source>  --settle SECONDS             照片写完后静置多少秒再转换
+                               （默认 10，可为小数）
+</source>
+        <translation>  --settle SECONDS             how long a photo is left alone after writing before it
+                               is converted (default 10 seconds; fractions allowed)
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli 命令 [选项] ...
+
+命令：
+  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL
+  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件
+  watch [选项] 文件夹...       监视文件夹，转换新加入或改动的 JPEG 文件
+  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG
+  check [选项] 路径...         检查 JPEG XL 文件能否还原出记录的原 JPEG
+  scan [选项] 路径...          列出导入时会找到的文件，不做转换
+  stats [--json]               显示累计节省的空间
+  check-update [--feed URL]    检查是否有新版本
+
+pikora-cli 命令 --help 显示该命令的用法。
+</source>
+        <translation>Usage: pikora-cli COMMAND [options] ...
+
+Commands:
+  compress [options] PATH...   convert the JPEG files found in files and folders to JPEG XL
+  restore [options] PATH...    rebuild the original JPEG files from JPEG XL files
+  watch [options] FOLDER...    convert the JPEG files that arrive or change in folders
+  verify JPEG JXL              check that JXL restores JPEG byte for byte
+  check [options] PATH...      check that JPEG XL files still restore their original JPEGs
+  scan [options] PATH...       show what an import would find, convert nothing
+  stats [--json]               show the lifetime savings
+  check-update [--feed URL]    look for a newer release
+
+pikora-cli COMMAND --help shows the usage of that command.
+</translation>
+    </message>
+    <message>
+        <source>compress、restore 和 watch 的选项：
+</source>
+        <translation>Options of compress, restore and watch:
+</translation>
+    </message>
+    <message>
+        <source>watch 的选项：
+</source>
+        <translation>Options of watch:
+</translation>
+    </message>
+    <message>
+        <source>用法：pikora-cli watch [选项] 文件夹...
+先转换文件夹中尚未转换的 JPEG 文件，然后监视这些文件夹及其下的所有文件夹，
+把新加入或改动的 JPEG 文件在写完并静置一段时间后转换为 JPEG XL。
+隐藏文件和临时文件（~、.tmp、.part、.crdownload、.partial 结尾）不予处理；
+转换失败的照片在改动之前不会重试。按 Ctrl-C 或发送 SIGTERM 结束。
+</source>
+        <translation>Usage: pikora-cli watch [options] FOLDER...
+Convert the JPEG files in the folders that are not converted yet, then watch the folders and every
+folder below them and convert each JPEG file that arrives or changes once it is written and left
+alone for a while. Hidden and temporary files (ending in ~, .tmp, .part, .crdownload or .partial)
+are passed over; a photo that failed waits until it changes. Ctrl-C or SIGTERM ends it.
+</translation>
+    </message>
+    <message>
+        <source>退出状态：2 用法错误、缺少工具、文件夹不存在或磁盘空间不足；
+130 被 Ctrl-C 或 SIGTERM 结束（运行中的任务停止，每个任务保持原样）。
+</source>
+        <translation>Exit status: 2 bad usage, missing tool, a folder that is not there or no room on disk;
+130 ended by Ctrl-C or SIGTERM (running jobs stop, every job is left as it was).
+</translation>
+    </message>
+    <message>
+        <source>--settle 需要 0 到 86400 之间的秒数</source>
+        <translation>--settle takes a number of seconds from 0 to 86400</translation>
+    </message>
+    <message>
+        <source>请至少指定一个文件夹</source>
+        <translation>give at least one folder</translation>
     </message>
 </context>
 <context>

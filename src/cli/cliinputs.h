@@ -49,7 +49,7 @@ class PhotoFeed final
 public:
     PhotoFeed(const Inputs &inputs, const CliOptions &options, ConversionMode mode);
 
-    bool atEnd() const { return m_stream.atEnd(); }
+    bool atEnd() const { return m_stream.atEnd() && m_unnameable.isEmpty(); }
     // The jobs of the next part of at most limit photos, then failed jobs for those of its photos
     // that cannot be named. look, when given, sees the part before its jobs are made.
     QList<TaskItem> next(qsizetype limit, const std::function<void(const ScanResult &)> &look = {});

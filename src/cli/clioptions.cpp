@@ -50,6 +50,12 @@ QString checkOnlyOptionLines()
         + Texts::tr("  --strict                     未证实或不可还原的文件也算失败\n");
 }
 
+QString settleOptionLine()
+{
+    return Texts::tr("  --settle SECONDS             照片写完后静置多少秒再转换\n"
+                     "                               （默认 10，可为小数）\n");
+}
+
 QString exitStatusText()
 {
     return Texts::tr("退出状态：0 所有任务均已完成或已跳过；1 有任务失败、路径不存在或无法读取，\n"
@@ -66,6 +72,7 @@ QString cliUsage()
                      "命令：\n"
                      "  compress [选项] 路径...      把在文件和文件夹中找到的 JPEG 文件转换为 JPEG XL\n"
                      "  restore [选项] 路径...       从 JPEG XL 文件还原出原始 JPEG 文件\n"
+                     "  watch [选项] 文件夹...       监视文件夹，转换新加入或改动的 JPEG 文件\n"
                      "  verify JPEG JXL              检查 JXL 能否逐字节还原出 JPEG\n"
                      "  check [选项] 路径...         检查 JPEG XL 文件能否还原出记录的原 JPEG\n"
                      "  scan [选项] 路径...          列出导入时会找到的文件，不做转换\n"
@@ -73,7 +80,8 @@ QString cliUsage()
                      "  check-update [--feed URL]    检查是否有新版本\n"
                      "\n"
                      "pikora-cli 命令 --help 显示该命令的用法。\n")
-        + u'\n' + Texts::tr("compress 和 restore 的选项：\n") + convertingOptionLines()
+        + u'\n' + Texts::tr("compress、restore 和 watch 的选项：\n") + convertingOptionLines()
+        + u'\n' + Texts::tr("watch 的选项：\n") + settleOptionLine()
         + u'\n' + Texts::tr("check 的选项（另有 --djxl、-j、--json、-q，用法同上）：\n") + checkOnlyOptionLines()
         + u'\n' + Texts::tr("compress、restore、check 和 scan 的选项：\n") + listingOptionLines()
         + u'\n' + exitStatusText();
@@ -93,6 +101,15 @@ QString commandUsage(CliOptions::Command command)
         return Texts::tr("用法：pikora-cli restore [选项] 路径...\n"
                          "从 JPEG XL 文件还原出原始 JPEG 文件。\n")
             + options + convertingOptionLines() + listingOptionLines() + help + u'\n' + exitStatusText();
+    case Command::watch:
+        return Texts::tr("用法：pikora-cli watch [选项] 文件夹...\n"
+                         "先转换文件夹中尚未转换的 JPEG 文件，然后监视这些文件夹及其下的所有文件夹，\n"
+                         "把新加入或改动的 JPEG 文件在写完并静置一段时间后转换为 JPEG XL。\n"
+                         "隐藏文件和临时文件（~、.tmp、.part、.crdownload、.partial 结尾）不予处理；\n"
+                         "转换失败的照片在改动之前不会重试。按 Ctrl-C 或发送 SIGTERM 结束。\n")
+            + options + convertingOptionLines() + settleOptionLine() + help + u'\n'
+            + Texts::tr("退出状态：2 用法错误、缺少工具、文件夹不存在或磁盘空间不足；\n"
+                        "130 被 Ctrl-C 或 SIGTERM 结束（运行中的任务停止，每个任务保持原样）。\n");
     case Command::verify:
         return Texts::tr("用法：pikora-cli verify [选项] JPEG JXL\n"
                          "检查 JXL 能否逐字节还原出 JPEG：是则退出状态为 0，否则为 1。\n")
@@ -138,6 +155,7 @@ CliParse parseCliArguments(const QStringList &arguments)
     static const QList<std::pair<QString, CliOptions::Command>> commands{
         {QStringLiteral("compress"), CliOptions::Command::compress},
         {QStringLiteral("restore"), CliOptions::Command::restore},
+        {QStringLiteral("watch"), CliOptions::Command::watch},
         {QStringLiteral("verify"), CliOptions::Command::verify},
         {QStringLiteral("check"), CliOptions::Command::check},
         {QStringLiteral("scan"), CliOptions::Command::scan},
@@ -197,13 +215,15 @@ CliParse parseCliArguments(const QStringList &arguments)
     const QCommandLineOption feed(QStringLiteral("feed"), {}, QStringLiteral("URL"));
     const QCommandLineOption olderThan(QStringLiteral("older-than"), {}, QStringLiteral("DAYS"));
     const QCommandLineOption strict(QStringList{QStringLiteral("strict")});
+    const QCommandLineOption settle(QStringLiteral("settle"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const bool converting =
-        options.command == CliOptions::Command::compress || options.command == CliOptions::Command::restore;
+    const bool watching = options.command == CliOptions::Command::watch;
+    const bool converting = options.command == CliOptions::Command::compress
+        || options.command == CliOptions::Command::restore || watching;
     const bool checking = options.command == CliOptions::Command::check;
     // Options that run jobs, shared by the conversions and the check.
     const bool running = converting || checking;
-    const bool listing = running || options.command == CliOptions::Command::scan;
+    const bool listing = (running && !watching) || options.command == CliOptions::Command::scan;
     if (converting)
         parser.addOptions({effort, originals, verify, cjxl, djxl, jobs, json, quiet, outputDir});
     else if (checking)
@@ -216,6 +236,8 @@ CliParse parseCliArguments(const QStringList &arguments)
         parser.addOption(json);
     if (listing)
         parser.addOptions({filesFrom, nul, shard});
+    if (watching)
+        parser.addOption(settle);
     parser.addOption(help);
 
     QStringList toParse = arguments;
@@ -308,6 +330,19 @@ CliParse parseCliArguments(const QStringList &arguments)
         }
     }
 
+    if (watching && parser.isSet(settle)) {
+        bool ok = false;
+        const double seconds = parser.value(settle).toDouble(&ok);
+        if (!ok || !(seconds >= 0 && seconds <= 86400)) {
+            parse.error = Texts::tr("--settle 需要 0 到 86400 之间的秒数");
+            return parse;
+        }
+        options.settleMs = qint64(seconds * 1000 + 0.5);
+    }
+    if (watching && options.paths.isEmpty()) {
+        parse.error = Texts::tr("请至少指定一个文件夹");
+        return parse;
+    }
     if (running && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;

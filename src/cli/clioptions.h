@@ -10,7 +10,7 @@
 // What the command line asked for, parsed without side effects.
 struct CliOptions
 {
-    enum class Command { compress, restore, verify, check, scan, stats, checkUpdate, help, version };
+    enum class Command { compress, restore, watch, verify, check, scan, stats, checkUpdate, help, version };
 
     Command command = Command::help;
     // help: the command whose usage was asked for ("compress --help"); none for the overview.
@@ -30,8 +30,9 @@ struct CliOptions
     // This process takes shard first of second (0 <= first < second).
     std::optional<std::pair<int, int>> shard;
     std::optional<QString> feed; // check-update: the one feed to ask
-    bool strict = false;             // check: a file nothing proves good fails the run
+    bool strict = false;              // check: a file nothing proves good fails the run
     std::optional<int> olderThanDays; // check: skip files checked good more recently
+    qint64 settleMs = 10000;          // watch: how long a written photo is left alone before it is taken
 };
 
 struct CliParse

@@ -2,6 +2,7 @@
 #include "clicommands.h"
 #include "clioptions.h"
 #include "platform/uilanguage.h"
+#include "watchcommand.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,8 @@ int main(int argc, char *argv[])
     case CliOptions::Command::compress:
     case CliOptions::Command::restore:
         return CliCommands::convert(options);
+    case CliOptions::Command::watch:
+        return watchCommand(options);
     case CliOptions::Command::verify:
         return CliCommands::verify(options);
     case CliOptions::Command::check:

@@ -16,6 +16,7 @@ public:
     // Wipes the line, so that a job's line can be written in its place.
     void clear();
     qint64 elapsed() const;
+    bool isEnabled() const { return m_enabled; }
 
 private:
     void drawLine(qsizetype done, qsizetype total, const QString &note);
