@@ -1,15 +1,20 @@
 #include "app/folderwatch.h"
+#include "app/settingsstore.h"
 #include "fakeencoder.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 #include <csignal>
 
@@ -139,6 +144,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("moved in") << "moved" << QStringList{QStringLiteral("moved.jpg")};
         QTest::newRow("temporary name, renamed") << "renamed" << QStringList{QStringLiteral("final.jpg")};
+        QTest::newRow("written elsewhere, linked in") << "linked" << QStringList{QStringLiteral("linked.jpg")};
         QTest::newRow("new sub-folder") << "folder" << QStringList{QStringLiteral("2024/june/a.jpg"), QStringLiteral("2024/june/b.jpg")};
         QTest::newRow("hidden and temporary") << "hidden" << QStringList();
     }
@@ -156,6 +162,11 @@ private Q_SLOTS:
             // Written under a name of its own and renamed when done, as browsers and rsync do.
             TestEnv::writeAll(path(QStringLiteral("final.jpg.part")), m_jpeg);
             QVERIFY(QFile::rename(path(QStringLiteral("final.jpg.part")), path(QStringLiteral("final.jpg"))));
+        } else if (how == QLatin1String("linked")) {
+            // A new name for a finished file brings no close, as a copy by Qt (O_TMPFILE) does not.
+            TestEnv::writeAll(m_tools + QStringLiteral("/linked.jpg"), m_jpeg);
+            QCOMPARE(::link(QFile::encodeName(m_tools + QStringLiteral("/linked.jpg")).constData(),
+                            QFile::encodeName(path(QStringLiteral("linked.jpg"))).constData()), 0);
         } else if (how == QLatin1String("folder")) {
             for (const QString &name : expected)
                 TestEnv::writeAll(path(name), m_jpeg);
@@ -207,6 +218,37 @@ private Q_SLOTS:
         const QString restored = m_root.filePath(QStringLiteral("restored.jpg"));
         QCOMPARE(QProcess::execute(djxl, {path(QStringLiteral("slow.jxl")), restored}), 0);
         QCOMPARE(TestEnv::readAll(restored), photo);
+    }
+
+    // --saved, as the login entry and the user unit run it: the window's folders and originals
+    // choice, here delete, which the command line did not give.
+    void savedFoldersTakeTheirOriginalsChoice()
+    {
+        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty() || TestEnv::installedTool(QStringLiteral("djxl")).isEmpty())
+            QSKIP("cjxl/djxl are not installed");
+        {
+            SettingsStore store(HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 2, std::nullopt, std::nullopt));
+            AppSettings settings = store.settings();
+            settings.autoConvertFolders = {m_work};
+            settings.autoConvertOriginals = DeleteStrategy::deleteImmediately;
+            store.setSettings(settings);
+        }
+        // This suite's preferences live in Qt's test folder; the program reads the user's.
+        const QString stored = QStringLiteral("/pikora/pikora.ini");
+        const QString read = qEnvironmentVariable("XDG_CONFIG_HOME") + stored;
+        QDir().mkpath(QFileInfo(read).path());
+        QFile::remove(read);
+        QVERIFY(QFile::copy(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + stored, read));
+        Watcher watcher({QStringLiteral("--saved")});
+        QVERIFY2(watcher.waitForMessage(QStringLiteral("正在监视 1 个文件夹")), qPrintable(watcher.messages()));
+        QVERIFY(QFile::copy(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg")), path(QStringLiteral("a.jpg"))));
+        QVERIFY(watcher.waitForJobs(path(QStringLiteral("a.jpg"))));
+        QCOMPARE(watcher.terminate(), 130);
+        QCOMPARE(watcher.statusesOf(path(QStringLiteral("a.jpg"))), QStringList{QStringLiteral("completed")});
+        QVERIFY(!QFile::exists(path(QStringLiteral("a.jpg"))));
+        QVERIFY(QFile::exists(path(QStringLiteral("a.jxl"))));
+        TestEnv::forgetPreferences();
+        QFile::remove(read);
     }
 
     // A photo written to again within the settle time waits again, and is taken whole.

@@ -511,6 +511,10 @@ Turn JXL back into the exact JPEG</translation>
             <numerusform>Watching %n folders; Ctrl-C stops</numerusform>
         </translation>
     </message>
+    <message>
+        <source>设置中没有要自动转换的文件夹</source>
+        <translation>no folder is saved for automatic conversion in the settings</translation>
+    </message>
 </context>
 <context>
     <name>CliMain</name>
@@ -858,6 +862,14 @@ are passed over; a photo that failed waits until it changes. Ctrl-C or SIGTERM e
     <message>
         <source>请至少指定一个文件夹</source>
         <translation>give at least one folder</translation>
+    </message>
+    <message>
+        <source>  --saved                      也监视设置中“自动转换”的文件夹；未给 -o 时
+                               按那里选择的方式处理原文件
+</source>
+        <translation>  --saved                      also watch the folders of Automatic conversion in the
+                               settings; without -o, treat originals as chosen there
+</translation>
     </message>
 </context>
 <context>

@@ -188,6 +188,13 @@ void FolderWatch::onFolderEvent(const Folder &folder, const InotifyWatcher::Even
         m_settle->arm(path, true);
     } else if (event.mask & IN_MODIFY) {
         m_settle->touch(path);
+    } else if ((event.mask & IN_CREATE) && !m_settle->contains(path)) {
+        // A name given to a file already written (a hard link, or a file written unnamed and
+        // then linked in, as Qt's copies are) brings no close: like one found by a look, it has
+        // to stay unchanged over a whole wait. A file just opened to be written is still empty.
+        const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
+        if (file && file->size > 0)
+            m_settle->arm(path, false);
     }
 }
 

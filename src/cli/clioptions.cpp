@@ -50,10 +50,12 @@ QString checkOnlyOptionLines()
         + Texts::tr("  --strict                     未证实或不可还原的文件也算失败\n");
 }
 
-QString settleOptionLine()
+QString watchOnlyOptionLines()
 {
     return Texts::tr("  --settle SECONDS             照片写完后静置多少秒再转换\n"
-                     "                               （默认 10，可为小数）\n");
+                     "                               （默认 10，可为小数）\n")
+        + Texts::tr("  --saved                      也监视设置中“自动转换”的文件夹；未给 -o 时\n"
+                    "                               按那里选择的方式处理原文件\n");
 }
 
 QString exitStatusText()
@@ -81,7 +83,7 @@ QString cliUsage()
                      "\n"
                      "pikora-cli 命令 --help 显示该命令的用法。\n")
         + u'\n' + Texts::tr("compress、restore 和 watch 的选项：\n") + convertingOptionLines()
-        + u'\n' + Texts::tr("watch 的选项：\n") + settleOptionLine()
+        + u'\n' + Texts::tr("watch 的选项：\n") + watchOnlyOptionLines()
         + u'\n' + Texts::tr("check 的选项（另有 --djxl、-j、--json、-q，用法同上）：\n") + checkOnlyOptionLines()
         + u'\n' + Texts::tr("compress、restore、check 和 scan 的选项：\n") + listingOptionLines()
         + u'\n' + exitStatusText();
@@ -107,7 +109,7 @@ QString commandUsage(CliOptions::Command command)
                          "把新加入或改动的 JPEG 文件在写完并静置一段时间后转换为 JPEG XL。\n"
                          "隐藏文件和临时文件（~、.tmp、.part、.crdownload、.partial 结尾）不予处理；\n"
                          "转换失败的照片在改动之前不会重试。按 Ctrl-C 或发送 SIGTERM 结束。\n")
-            + options + convertingOptionLines() + settleOptionLine() + help + u'\n'
+            + options + convertingOptionLines() + watchOnlyOptionLines() + help + u'\n'
             + Texts::tr("退出状态：2 用法错误、缺少工具、文件夹不存在或磁盘空间不足；\n"
                         "130 被 Ctrl-C 或 SIGTERM 结束（运行中的任务停止，每个任务保持原样）。\n");
     case Command::verify:
@@ -236,8 +238,9 @@ CliParse parseCliArguments(const QStringList &arguments)
         parser.addOption(json);
     if (listing)
         parser.addOptions({filesFrom, nul, shard});
+    const QCommandLineOption saved(QStringList{QStringLiteral("saved")});
     if (watching)
-        parser.addOption(settle);
+        parser.addOptions({settle, saved});
     parser.addOption(help);
 
     QStringList toParse = arguments;
@@ -339,11 +342,12 @@ CliParse parseCliArguments(const QStringList &arguments)
         }
         options.settleMs = qint64(seconds * 1000 + 0.5);
     }
-    if (watching && options.paths.isEmpty()) {
+    options.saved = watching && parser.isSet(saved);
+    if (watching && options.paths.isEmpty() && !options.saved) {
         parse.error = Texts::tr("请至少指定一个文件夹");
         return parse;
     }
-    if (running && options.paths.isEmpty() && !options.filesFrom) {
+    if (running && !watching && options.paths.isEmpty() && !options.filesFrom) {
         parse.error = Texts::tr("请至少指定一个文件或文件夹");
         return parse;
     }

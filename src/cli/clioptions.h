@@ -33,6 +33,7 @@ struct CliOptions
     bool strict = false;              // check: a file nothing proves good fails the run
     std::optional<int> olderThanDays; // check: skip files checked good more recently
     qint64 settleMs = 10000;          // watch: how long a written photo is left alone before it is taken
+    bool saved = false;               // watch: also the folders (and originals choice) saved for automatic conversion
 };
 
 struct CliParse

@@ -1,9 +1,11 @@
 #include "watchcommand.h"
 
 #include "app/folderwatch.h"
+#include "app/settingsstore.h"
 #include "cliconsole.h"
 #include "conversionrun.h"
 #include "engine/outputfiles.h"
+#include "platform/hardwaredetector.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,8 +26,20 @@ bool leftAsItWas(const TaskItem &task)
 
 } // namespace
 
-int watchCommand(const CliOptions &options)
+int watchCommand(const CliOptions &given)
 {
+    CliOptions options = given;
+    if (options.saved) {
+        // What the window's automatic conversion saved: how a login entry or a user unit runs us.
+        const AppSettings saved = SettingsStore(HardwareDetector::thisMachine()).settings();
+        options.paths.append(saved.autoConvertFolders);
+        if (!options.originals)
+            options.originals = saved.autoConvertOriginals;
+        if (options.paths.isEmpty()) {
+            err() << "pikora-cli: " << CliTexts::tr("设置中没有要自动转换的文件夹") << Qt::endl;
+            return 2;
+        }
+    }
     QStringList roots;
     QList<QUrl> rootUrls;
     for (const QString &path : options.paths) {
