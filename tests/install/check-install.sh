@@ -76,7 +76,7 @@ complete_words() {
         "$function" pikora-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
         printf "%s\n" "${COMPREPLY[@]}"' complete-test "$usr/share/bash-completion/completions/pikora-cli" "$@"
 }
-[ "$(complete_words pikora-cli c | tr '\n' ' ')" = "compress check-update " ] ||
+[ "$(complete_words pikora-cli c | tr '\n' ' ')" = "compress check check-update " ] ||
     fail "pikora-cli c completes to $(complete_words pikora-cli c)"
 [ "$(complete_words pikora-cli compress --originals '' | tr '\n' ' ')" = "keep trash delete " ] ||
     fail "--originals does not offer keep, trash and delete"
@@ -86,7 +86,7 @@ mkdir -p "$root/photos/a folder"
     fail "paths are not completed"
 [ -z "$(complete_words pikora-cli stats '')" ] || fail "stats offers paths"
 # Each command's --help names every option it takes, and completion offers exactly those.
-for command in compress restore watch verify scan stats check-update; do
+for command in compress restore watch verify check scan stats check-update; do
     "$usr/bin/pikora-cli" "$command" --help >"$root/usage.txt" || fail "pikora-cli $command --help fails"
     listed=$(grep '^  -' "$root/usage.txt" | cut -c1-31 | grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' | tr -d ' ,' |
         sort -u | tr '\n' ' ')
