@@ -11,6 +11,7 @@
 #include "app/toolstatus.h"
 #include "app/workspace.h"
 #include "englishtexts.h"
+#include "fakedesktop.h"
 #include "filedialogs.h"
 #include "integration/updatemanager.h"
 #include "languagerows.h"
@@ -37,6 +38,7 @@
 #include "ui/windowstate.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -571,6 +573,32 @@ private slots:
         QVERIFY(!m_window->progressStrip()->isVisible());
         QCOMPARE(workspace()->compressTasks()->at(2).status, TaskStatus::pending);
         QCOMPARE(TestEnv::entries(folder), list({"a.jpg", "a.jxl", "b.jpg", "b.jxl", "slow.jpg"}));
+    }
+
+    // Completion notices ask the window whether it is in front, and stop asking once it is gone:
+    // a notice after the window closed must neither reach into it nor be held back.
+    void notificationsAskTheWindow()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus (the suite runs under dbus-run-session)");
+        QDBusConnection fake = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-desktop"_s);
+        FakeDesktop desktop;
+        QVERIFY(fake.registerVirtualObject(u"/"_s, &desktop, QDBusConnection::SubPath));
+        QVERIFY(fake.registerService(u"org.freedesktop.Notifications"_s));
+        const auto cleanup = qScopeGuard([&] {
+            fake.unregisterService(u"org.freedesktop.Notifications"_s);
+            fake.unregisterObject(u"/"_s, QDBusConnection::UnregisterTree);
+            QDBusConnection::disconnectFromBus(u"fake-desktop"_s);
+        });
+        const QList<QVariantList> &posted = desktop.calls[u"org.freedesktop.Notifications.Notify"_s];
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
+        QTest::qWait(200); // proves that nothing is posted while the window is active
+        QCOMPARE(posted.size(), 0);
+        m_window.reset();
+        m_notifications->sendCompletionNotification(ConversionMode::jpegToJXL, 1, 10, 0);
+        QTRY_COMPARE(posted.size(), 1);
     }
 
     // The row menu reaches the batch: a failed job retried runs again; a running job removed
