@@ -68,21 +68,6 @@ private slots:
         TestEnv::isolateHome(m_root.path());
     }
 
-    void cacheLocation()
-    {
-        // The shared layout: ~/.cache/thumbnails/normal/<md5 of the URI>.png, the URI percent-encoded.
-        const QString path = m_root.filePath(u"a b/ü.jpg"_s);
-        const QString uri = Thumbnailer::fileUri(path);
-        QVERIFY(uri.startsWith(u"file:///"_s) && uri.endsWith(u"a%20b/%C3%BC.jpg"_s));
-        const QString md5 = QString::fromLatin1(QCryptographicHash::hash(uri.toUtf8(), QCryptographicHash::Md5).toHex());
-        QCOMPARE(Thumbnailer::cachePath(path, 128), m_root.filePath(u"home/.cache/thumbnails/normal/"_s) + md5 + u".png"_s);
-        QCOMPARE(Thumbnailer::cachePath(path, 256), m_root.filePath(u"home/.cache/thumbnails/large/"_s) + md5 + u".png"_s);
-        // Never a thumbnail of the cache's own pictures.
-        const QString inside = writeImage(u"home/.cache/thumbnails/normal/someone.png"_s, flat(QSize(8, 8), Qt::blue));
-        QVERIFY(!Thumbnailer::writeCached(inside, 1, QImage(8, 8, QImage::Format_RGB32), QString()));
-        QVERIFY(!QFile::exists(Thumbnailer::cachePath(inside, 128)));
-    }
-
     void readsTheSharedCache_data()
     {
         QTest::addColumn<bool>("sameUri");
@@ -112,9 +97,7 @@ private slots:
         QCOMPARE(result.mtime, mtimeOf(photo));
         QVERIFY(near(average(result.image), fromCache ? QColor(Qt::green) : QColor(Qt::red), 14));
         // A stale or foreign entry is replaced by one made from the file.
-        const QImage written(Thumbnailer::cachePath(photo, 128));
-        QCOMPARE(written.text(u"Thumb::URI"_s), Thumbnailer::fileUri(photo));
-        QCOMPARE(written.text(u"Thumb::MTime"_s).toLongLong(), mtimeOf(photo) + (fromCache ? mtimeShift : 0));
+        QCOMPARE(QImage(Thumbnailer::cachePath(photo, 128)).text(u"Thumb::MTime"_s).toLongLong(), mtimeOf(photo) + (fromCache ? mtimeShift : 0));
     }
 
     void writesTheSharedCache_data()
@@ -130,7 +113,7 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(QString, mimeType);
-        const QString photo = TestEnv::copyData(source, m_root.filePath(u"written"_s));
+        const QString photo = TestEnv::copyData(source, m_root.filePath(u"written/a b ü"_s));
         const QString large = writeImage(u"written/large.jpg"_s, flat(QSize(1200, 900), Qt::red));
         QCOMPARE(Thumbnailer::make(large, 52).image.size(), QSize(52, 52));
         QCOMPARE(QImage(Thumbnailer::cachePath(large, 128)).size(), QSize(128, 96));
@@ -138,10 +121,16 @@ private slots:
         const Thumbnailer::Result made = Thumbnailer::make(photo, 52);
         QVERIFY(!made.image.isNull() && !made.fromSharedCache);
 
+        // The shared layout: ~/.cache/thumbnails/normal/<md5 of the percent-encoded URI>.png.
         const QString entry = Thumbnailer::cachePath(photo, 128);
+        const QString uri = Thumbnailer::fileUri(photo);
+        QVERIFY2(uri.startsWith(u"file:///"_s) && uri.contains(u"/written/a%20b%20%C3%BC/"_s), qPrintable(uri));
+        const QString md5 = QString::fromLatin1(QCryptographicHash::hash(uri.toUtf8(), QCryptographicHash::Md5).toHex());
+        QCOMPARE(entry, m_root.filePath(u"home/.cache/thumbnails/normal/"_s) + md5 + u".png"_s);
+        QCOMPARE(Thumbnailer::cachePath(photo, 256), QString(entry).replace(u"/normal/"_s, u"/large/"_s));
         QCOMPARE(QImageReader(entry).format(), QByteArray("png"));
         const QImage written(entry);
-        QCOMPARE(written.text(u"Thumb::URI"_s), Thumbnailer::fileUri(photo));
+        QCOMPARE(written.text(u"Thumb::URI"_s), uri);
         QCOMPARE(written.text(u"Thumb::MTime"_s), QString::number(mtimeOf(photo)));
         QCOMPARE(written.text(u"Thumb::Mimetype"_s), mimeType);
         QCOMPARE(written.text(u"Thumb::Size"_s), QString::number(QFileInfo(photo).size()));
@@ -152,6 +141,9 @@ private slots:
         QCOMPARE(entries.filter(u".png"_s).size(), entries.size()); // no leftover temporary
         // The next request reads the entry instead of decoding the photo.
         QVERIFY(Thumbnailer::make(photo, 52).fromSharedCache);
+        // Never a thumbnail of the cache's own pictures.
+        QVERIFY(!Thumbnailer::writeCached(entry, 1, written, QString()));
+        QVERIFY(!QFile::exists(Thumbnailer::cachePath(entry, 128)));
     }
 
     // One damaged layout stands for all: damage at random is fuzz_jpegheader's, under the address
@@ -159,22 +151,21 @@ private slots:
     void exifSegments_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("hasExif");
-        QTest::addColumn<int>("orientation");
+        QTest::addColumn<int>("orientation"); // 0: no Exif found
         QTest::addColumn<QByteArray>("thumbnail"); // empty: none found
         const QByteArray photo = ExifJpeg::jpeg(flat(QSize(64, 48), Qt::red));
         const QByteArray thumbnail = ExifJpeg::jpeg(flat(QSize(32, 24), Qt::blue));
         const auto with = [&](ExifJpeg::Layout layout) { return ExifJpeg::withExif(photo, layout); };
-        QTest::newRow("little-endian") << with({false, 6, thumbnail, {}, {}, {}}) << true << 6 << thumbnail;
-        QTest::newRow("big-endian") << with({true, 8, thumbnail, {}, {}, {}}) << true << 8 << thumbnail;
-        QTest::newRow("orientation out of range") << with({true, 9, thumbnail, {}, {}, {}}) << true << 1 << thumbnail;
-        QTest::newRow("no second directory") << with({false, 3, {}, {}, {}, {}}) << true << 3 << QByteArray();
+        QTest::newRow("little-endian") << with({false, 6, thumbnail, {}, {}, {}}) << 6 << thumbnail;
+        QTest::newRow("big-endian") << with({true, 8, thumbnail, {}, {}, {}}) << 8 << thumbnail;
+        QTest::newRow("orientation out of range") << with({true, 9, thumbnail, {}, {}, {}}) << 1 << thumbnail;
+        QTest::newRow("no second directory") << with({false, 3, {}, {}, {}, {}}) << 3 << QByteArray();
         QTest::newRow("thumbnail longer than the segment")
-            << with({true, 6, thumbnail, {}, {}, quint32(thumbnail.size() + 1)}) << true << 6 << QByteArray();
-        QTest::newRow("no Exif segment") << photo << false << 1 << QByteArray();
+            << with({true, 6, thumbnail, {}, {}, quint32(thumbnail.size() + 1)}) << 6 << QByteArray();
+        QTest::newRow("no Exif segment") << photo << 0 << QByteArray();
         // The segment after the first scan is pixel data, not a header.
         const QByteArray afterScan = photo.left(2) + QByteArrayLiteral("\xFF\xDA\x00\x02") + ExifJpeg::segment({false, 6, thumbnail, {}, {}, {}});
-        QTest::newRow("Exif after the scan") << afterScan << false << 1 << QByteArray();
+        QTest::newRow("Exif after the scan") << afterScan << 0 << QByteArray();
     }
 
     void exifSegments()
@@ -183,11 +174,8 @@ private slots:
         QFETCH(int, orientation);
         QFETCH(QByteArray, thumbnail);
         const std::optional<JpegExif> exif = parseJpegExif(bytes);
-        QTEST(exif.has_value(), "hasExif");
-        if (!exif)
-            return;
-        QCOMPARE(exif->orientation, orientation);
-        QCOMPARE(exif->thumbnail.toByteArray(), thumbnail);
+        QCOMPARE(exif ? exif->orientation : 0, orientation);
+        QCOMPARE(exif ? exif->thumbnail.toByteArray() : QByteArray(), thumbnail);
     }
 
     void embeddedThumbnails_data()
@@ -239,7 +227,6 @@ private slots:
         QCOMPARE(Thumbnailer::exifThumbnail(TestEnv::readAll(photo), side).isNull(), !fromExif);
         const Thumbnailer::Result result = Thumbnailer::make(photo, side);
         QCOMPARE(result.fromExif, fromExif);
-        QVERIFY(!result.fromSharedCache);
         QCOMPARE(result.image.size(), QSize(side, side));
         QVERIFY2(near(average(result.image), colour, 14), qPrintable(average(result.image).name() + u' ' + colour.name()));
         // The shared cache only ever gets a picture decoded from the photo itself.
