@@ -1,6 +1,7 @@
 #include "engine/imageheader.h"
 #include "exifjpeg.h"
 #include "testenv.h"
+#include "testpictures.h"
 #include "ui/thumbnailcache.h"
 #include "ui/thumbnailer.h"
 
@@ -18,8 +19,6 @@
 
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(Thumbnailer::JxlPath)
-
 namespace {
 
 // A picture of one colour; with content, the colour only there, between black bars, as cameras
@@ -33,48 +32,7 @@ QImage flat(QSize size, const QColor &color, QSize content = {})
     return image;
 }
 
-// A picture whose four quadrants differ, so every turn and mirror of it looks different.
-QImage quadrants(QSize size)
-{
-    QImage image = flat(size, Qt::red);
-    QPainter painter(&image);
-    const QSize quarter = size / 2;
-    painter.fillRect(QRect(QPoint(quarter.width(), 0), quarter), Qt::green);
-    painter.fillRect(QRect(QPoint(0, quarter.height()), quarter), Qt::blue);
-    painter.fillRect(QRect(QPoint(quarter.width(), quarter.height()), quarter), Qt::yellow);
-    return image;
-}
-
-// The bytes in a heap block of exactly their size: a read past the end is one the address
-// sanitizer sees.
-struct ExactBytes
-{
-    explicit ExactBytes(QByteArrayView bytes)
-        : data(new char[size_t(std::max<qsizetype>(bytes.size(), 1))])
-        , size(bytes.size())
-    {
-        std::copy(bytes.begin(), bytes.end(), data.get());
-    }
-    QByteArrayView view() const { return QByteArrayView(data.get(), size); }
-    bool holds(QByteArrayView part) const
-    {
-        return part.isEmpty() || (part.data() >= data.get() && part.data() + part.size() <= data.get() + size);
-    }
-
-    std::unique_ptr<char[]> data;
-    qsizetype size;
-};
-
-QColor average(const QImage &image)
-{
-    return image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
-}
-
-bool near(const QColor &a, const QColor &b, int tolerance = 14)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-        && qAbs(a.blue() - b.blue()) <= tolerance;
-}
+using namespace TestPictures;
 
 qint64 mtimeOf(const QString &path)
 {
@@ -83,7 +41,7 @@ qint64 mtimeOf(const QString &path)
 
 } // namespace
 
-// Thumbnails: the desktop's shared cache read and written, JPEG XL through libjxl, the Exif
+// Thumbnails: the desktop's shared cache read and written (JPEG XL decoding is tst_thumbnailer's), the Exif
 // thumbnail a camera embeds, and the memory cache the table asks.
 class TestUiThumbnails final : public QObject
 {
@@ -108,21 +66,6 @@ private slots:
     {
         QVERIFY(m_root.isValid());
         TestEnv::isolateHome(m_root.path());
-    }
-
-    void cacheLocation()
-    {
-        // The shared layout: ~/.cache/thumbnails/normal/<md5 of the URI>.png, the URI percent-encoded.
-        const QString path = m_root.filePath(u"a b/ü.jpg"_s);
-        const QString uri = Thumbnailer::fileUri(path);
-        QVERIFY(uri.startsWith(u"file:///"_s) && uri.endsWith(u"a%20b/%C3%BC.jpg"_s));
-        const QString md5 = QString::fromLatin1(QCryptographicHash::hash(uri.toUtf8(), QCryptographicHash::Md5).toHex());
-        QCOMPARE(Thumbnailer::cachePath(path, 128), m_root.filePath(u"home/.cache/thumbnails/normal/"_s) + md5 + u".png"_s);
-        QCOMPARE(Thumbnailer::cachePath(path, 256), m_root.filePath(u"home/.cache/thumbnails/large/"_s) + md5 + u".png"_s);
-        // Never a thumbnail of the cache's own pictures.
-        const QString inside = writeImage(u"home/.cache/thumbnails/normal/someone.png"_s, flat(QSize(8, 8), Qt::blue));
-        QVERIFY(!Thumbnailer::writeCached(inside, 1, QImage(8, 8, QImage::Format_RGB32), QString()));
-        QVERIFY(!QFile::exists(Thumbnailer::cachePath(inside, 128)));
     }
 
     void readsTheSharedCache_data()
@@ -152,11 +95,9 @@ private slots:
         QCOMPARE(result.image.size(), QSize(52, 52));
         QCOMPARE(result.fromSharedCache, fromCache);
         QCOMPARE(result.mtime, mtimeOf(photo));
-        QVERIFY(near(average(result.image), fromCache ? QColor(Qt::green) : QColor(Qt::red)));
+        QVERIFY(near(average(result.image), fromCache ? QColor(Qt::green) : QColor(Qt::red), 14));
         // A stale or foreign entry is replaced by one made from the file.
-        const QImage written(Thumbnailer::cachePath(photo, 128));
-        QCOMPARE(written.text(u"Thumb::URI"_s), Thumbnailer::fileUri(photo));
-        QCOMPARE(written.text(u"Thumb::MTime"_s).toLongLong(), mtimeOf(photo) + (fromCache ? mtimeShift : 0));
+        QCOMPARE(QImage(Thumbnailer::cachePath(photo, 128)).text(u"Thumb::MTime"_s).toLongLong(), mtimeOf(photo) + (fromCache ? mtimeShift : 0));
     }
 
     void writesTheSharedCache_data()
@@ -172,7 +113,7 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(QString, mimeType);
-        const QString photo = TestEnv::copyData(source, m_root.filePath(u"written"_s));
+        const QString photo = TestEnv::copyData(source, m_root.filePath(u"written/a b ü"_s));
         const QString large = writeImage(u"written/large.jpg"_s, flat(QSize(1200, 900), Qt::red));
         QCOMPARE(Thumbnailer::make(large, 52).image.size(), QSize(52, 52));
         QCOMPARE(QImage(Thumbnailer::cachePath(large, 128)).size(), QSize(128, 96));
@@ -180,10 +121,16 @@ private slots:
         const Thumbnailer::Result made = Thumbnailer::make(photo, 52);
         QVERIFY(!made.image.isNull() && !made.fromSharedCache);
 
+        // The shared layout: ~/.cache/thumbnails/normal/<md5 of the percent-encoded URI>.png.
         const QString entry = Thumbnailer::cachePath(photo, 128);
+        const QString uri = Thumbnailer::fileUri(photo);
+        QVERIFY2(uri.startsWith(u"file:///"_s) && uri.contains(u"/written/a%20b%20%C3%BC/"_s), qPrintable(uri));
+        const QString md5 = QString::fromLatin1(QCryptographicHash::hash(uri.toUtf8(), QCryptographicHash::Md5).toHex());
+        QCOMPARE(entry, m_root.filePath(u"home/.cache/thumbnails/normal/"_s) + md5 + u".png"_s);
+        QCOMPARE(Thumbnailer::cachePath(photo, 256), QString(entry).replace(u"/normal/"_s, u"/large/"_s));
         QCOMPARE(QImageReader(entry).format(), QByteArray("png"));
         const QImage written(entry);
-        QCOMPARE(written.text(u"Thumb::URI"_s), Thumbnailer::fileUri(photo));
+        QCOMPARE(written.text(u"Thumb::URI"_s), uri);
         QCOMPARE(written.text(u"Thumb::MTime"_s), QString::number(mtimeOf(photo)));
         QCOMPARE(written.text(u"Thumb::Mimetype"_s), mimeType);
         QCOMPARE(written.text(u"Thumb::Size"_s), QString::number(QFileInfo(photo).size()));
@@ -194,76 +141,31 @@ private slots:
         QCOMPARE(entries.filter(u".png"_s).size(), entries.size()); // no leftover temporary
         // The next request reads the entry instead of decoding the photo.
         QVERIFY(Thumbnailer::make(photo, 52).fromSharedCache);
+        // Never a thumbnail of the cache's own pictures.
+        QVERIFY(!Thumbnailer::writeCached(entry, 1, written, QString()));
+        QVERIFY(!QFile::exists(Thumbnailer::cachePath(entry, 128)));
     }
 
-    void jpegXlThroughLibjxl_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<Thumbnailer::JxlPath>("path");
-        QTest::newRow("with reconstruction data") << u"from-jpeg.jxl"_s << Thumbnailer::JxlPath::reconstructedJpeg;
-        QTest::newRow("container without it") << u"from-jpeg-no-reconstruction.jxl"_s << Thumbnailer::JxlPath::pixels;
-        QTest::newRow("bare codestream") << u"pixels-only-codestream.jxl"_s << Thumbnailer::JxlPath::pixels;
-        QTest::newRow("cut short") << u"truncated.jxl"_s << Thumbnailer::JxlPath::none;
-    }
-
-    void jpegXlThroughLibjxl()
-    {
-        QFETCH(QString, file);
-        QFETCH(Thumbnailer::JxlPath, path);
-        Thumbnailer::JxlPath used = Thumbnailer::JxlPath::reconstructedJpeg;
-        const QImage image = Thumbnailer::decode(TestEnv::dataPath(u"jxl/"_s + file), 128, &used);
-        QCOMPARE(used, path);
-        QCOMPARE(image.isNull(), path == Thumbnailer::JxlPath::none);
-        QVERIFY(std::max(image.width(), image.height()) <= 128);
-        if (file.startsWith("from-jpeg"_L1)) {
-            // Both ways give the picture of the JPEG it came from.
-            const QImage original = Thumbnailer::decode(TestEnv::dataPath(u"jpeg/cameras/Canon_40D.jpg"_s), 128);
-            QCOMPARE(image.size(), original.size());
-            QVERIFY2(near(average(image), average(original), 6), qPrintable(average(image).name()));
-        }
-    }
-
-    // Damage made by hand, each kind once; damage at random is fuzz_jpegheader's, which checks the
-    // same bounds under the address sanitizer.
+    // One damaged layout stands for all: damage at random is fuzz_jpegheader's, under the address
+    // sanitizer. A damaged thumbnail is not taken; the orientation still is.
     void exifSegments_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("hasExif");
-        QTest::addColumn<int>("orientation");
+        QTest::addColumn<int>("orientation"); // 0: no Exif found
         QTest::addColumn<QByteArray>("thumbnail"); // empty: none found
         const QByteArray photo = ExifJpeg::jpeg(flat(QSize(64, 48), Qt::red));
         const QByteArray thumbnail = ExifJpeg::jpeg(flat(QSize(32, 24), Qt::blue));
         const auto with = [&](ExifJpeg::Layout layout) { return ExifJpeg::withExif(photo, layout); };
-        const quint32 tiffSize = quint32(ExifJpeg::tiff({false, 1, thumbnail, {}, {}, {}}).size());
-        QTest::newRow("little-endian") << with({false, 6, thumbnail, {}, {}, {}}) << true << 6 << thumbnail;
-        QTest::newRow("big-endian") << with({true, 8, thumbnail, {}, {}, {}}) << true << 8 << thumbnail;
-        QTest::newRow("no orientation tag") << with({false, 0, thumbnail, {}, {}, {}}) << true << 1 << thumbnail;
-        QTest::newRow("orientation out of range") << with({true, 9, thumbnail, {}, {}, {}}) << true << 1 << thumbnail;
-        QTest::newRow("no second directory") << with({false, 3, {}, {}, {}, {}}) << true << 3 << QByteArray();
-        // Damaged or hostile offsets and lengths: the thumbnail is not taken, the orientation is.
-        const QList<std::pair<const char *, ExifJpeg::Layout>> damaged{
-            {"thumbnail past the segment", {false, 1, thumbnail, {}, tiffSize + 100, {}}},
-            {"thumbnail longer than the segment", {true, 1, thumbnail, {}, {}, quint32(thumbnail.size() + 1)}},
-            {"offset and length wrap around", {false, 1, thumbnail, {}, 0x40u, 0xFFFFFFF0u}},
-            {"thumbnail inside the header", {false, 1, thumbnail, {}, 2u, {}}},
-            {"second directory past the segment", {false, 1, thumbnail, 0x7FFFFFF0u, {}, {}}},
-            {"second directory is the first", {true, 6, thumbnail, ExifJpeg::kFirstDirectory, {}, {}}},
-            {"second directory in the header", {false, 6, thumbnail, 2u, {}, {}}},
-            {"thumbnail not a JPEG", {false, 1, QByteArray(64, 'x'), {}, {}, {}}}};
-        for (const auto &[name, layout] : damaged)
-            QTest::newRow(name) << with(layout) << true << layout.orientation << QByteArray();
-        QTest::newRow("no Exif segment") << photo << false << 1 << QByteArray();
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        flat(QSize(8, 8), Qt::red).save(&buffer, "png");
-        QTest::newRow("not a JPEG") << png << false << 1 << QByteArray();
-        QByteArray badOrder = with({false, 6, thumbnail, {}, {}, {}});
-        badOrder[ExifJpeg::kTiffStart] = 'X';
-        QTest::newRow("unknown byte order") << badOrder << false << 1 << QByteArray();
+        QTest::newRow("little-endian") << with({false, 6, thumbnail, {}, {}, {}}) << 6 << thumbnail;
+        QTest::newRow("big-endian") << with({true, 8, thumbnail, {}, {}, {}}) << 8 << thumbnail;
+        QTest::newRow("orientation out of range") << with({true, 9, thumbnail, {}, {}, {}}) << 1 << thumbnail;
+        QTest::newRow("no second directory") << with({false, 3, {}, {}, {}, {}}) << 3 << QByteArray();
+        QTest::newRow("thumbnail longer than the segment")
+            << with({true, 6, thumbnail, {}, {}, quint32(thumbnail.size() + 1)}) << 6 << QByteArray();
+        QTest::newRow("no Exif segment") << photo << 0 << QByteArray();
         // The segment after the first scan is pixel data, not a header.
         const QByteArray afterScan = photo.left(2) + QByteArrayLiteral("\xFF\xDA\x00\x02") + ExifJpeg::segment({false, 6, thumbnail, {}, {}, {}});
-        QTest::newRow("Exif after the scan") << afterScan << false << 1 << QByteArray();
+        QTest::newRow("Exif after the scan") << afterScan << 0 << QByteArray();
     }
 
     void exifSegments()
@@ -271,14 +173,9 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, orientation);
         QFETCH(QByteArray, thumbnail);
-        const ExactBytes exact(bytes);
-        const std::optional<JpegExif> exif = parseJpegExif(exact.view());
-        QTEST(exif.has_value(), "hasExif");
-        if (!exif)
-            return;
-        QCOMPARE(exif->orientation, orientation);
-        QCOMPARE(exif->thumbnail.toByteArray(), thumbnail);
-        QVERIFY(exact.holds(exif->thumbnail));
+        const std::optional<JpegExif> exif = parseJpegExif(bytes);
+        QCOMPARE(exif ? exif->orientation : 0, orientation);
+        QCOMPARE(exif ? exif->thumbnail.toByteArray() : QByteArray(), thumbnail);
     }
 
     void embeddedThumbnails_data()
@@ -302,14 +199,16 @@ private slots:
         made("small but enough", QSize(640, 480), small, 40, true);
         made("a pixel off by rounding", QSize(1000, 640), flat(QSize(64, 40), Qt::blue), 26, true);
         made("3:2 letterboxed into 4:3", QSize(600, 400), flat(QSize(160, 120), Qt::blue, QSize(160, 106)), 52, false);
-        made("16:9 letterboxed into 4:3", QSize(640, 360), flat(QSize(160, 120), Qt::blue, QSize(160, 90)), 52, false);
         made("stale, from before a crop", QSize(480, 480), thumbnail, 52, false);
         made("stored the other way round", QSize(480, 640), thumbnail, 52, false);
         made("no thumbnail", QSize(640, 480), QImage(), 52, false);
+        // Damaged Exif (its offset past the segment) still yields the photo's own picture.
+        QTest::newRow("damaged") << writeImage(u"exif/damaged.jpg"_s, {}, ExifJpeg::withExif(ExifJpeg::jpeg(flat(QSize(640, 480), Qt::red)),
+                                                 {false, 1, ExifJpeg::jpeg(thumbnail), {}, 0x7FFFFFF0u, {}})) << 52 << false << QColor(Qt::red);
         // Photos of cameras, which should look as a full decode of them does. The scaled-down
         // samples' 68 × 46 thumbnails are too small for a 52 px square, not for 26.
         for (const auto &[file, side, used] : {std::tuple{"odd-but-lossless/exif-thumbnail.jpg", 52, true},
-                                               {"cameras/Canon_40D.jpg", 52, false}, {"cameras/Canon_40D.jpg", 26, true},
+                                               {"cameras/Canon_40D.jpg", 26, true},
                                                {"cameras/WWL_(Polaroid)_ION230.jpg", 26, true}, // big-endian, portrait
                                                {"cameras/Samsung_Digimax_i50_MP3.jpg", 26, true}, // at the end of a large segment
                                                {"odd-but-lossless/progressive.jpg", 26, false}}) {
@@ -328,43 +227,36 @@ private slots:
         QCOMPARE(Thumbnailer::exifThumbnail(TestEnv::readAll(photo), side).isNull(), !fromExif);
         const Thumbnailer::Result result = Thumbnailer::make(photo, side);
         QCOMPARE(result.fromExif, fromExif);
-        QVERIFY(!result.fromSharedCache);
         QCOMPARE(result.image.size(), QSize(side, side));
-        QVERIFY2(near(average(result.image), colour), qPrintable(average(result.image).name() + u' ' + colour.name()));
+        QVERIFY2(near(average(result.image), colour, 14), qPrintable(average(result.image).name() + u' ' + colour.name()));
         // The shared cache only ever gets a picture decoded from the photo itself.
         const QImage entry(Thumbnailer::cachePath(photo, Thumbnailer::kNormalSize));
         QCOMPARE(entry.isNull(), fromExif);
         if (!fromExif) {
             QCOMPARE(entry.text(u"Thumb::MTime"_s), QString::number(mtimeOf(photo)));
-            QVERIFY(near(average(entry), average(Thumbnailer::decode(photo, 128))));
+            QVERIFY(near(average(entry), average(Thumbnailer::decode(photo, 128)), 14));
         }
     }
 
-    void embeddedThumbnailTurned_data()
-    {
-        QTest::addColumn<int>("orientation");
-        for (int orientation = 1; orientation <= 8; ++orientation)
-            QTest::addRow("%d", orientation) << orientation;
-    }
-
+    // The embedded thumbnail is stored as the photo is; it is turned as Qt turns the photo.
     void embeddedThumbnailTurned()
     {
-        // The embedded thumbnail is stored as the photo is; it is turned as Qt turns the photo.
-        QFETCH(int, orientation);
-        const QByteArray bytes = ExifJpeg::withExif(ExifJpeg::jpeg(quadrants(QSize(320, 240)), 95),
-                                                    {orientation % 2 == 0, orientation, ExifJpeg::jpeg(quadrants(QSize(160, 120)), 95), {}, {}, {}});
-        QBuffer buffer;
-        buffer.setData(bytes);
-        QImageReader reader(&buffer, "jpeg");
-        reader.setAutoTransform(true);
-        const QImage expected = reader.read();
-        const QImage turned = Thumbnailer::exifThumbnail(bytes, 52);
-        QVERIFY(!expected.isNull() && !turned.isNull());
-        QCOMPARE(turned.size(), expected.size() / 2);
-        for (const QPointF at : {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
-            const QColor got = turned.pixelColor(int(at.x() * turned.width()), int(at.y() * turned.height()));
-            const QColor want = expected.pixelColor(int(at.x() * expected.width()), int(at.y() * expected.height()));
-            QVERIFY2(near(got, want, 24), qPrintable(u"%1 where Qt has %2"_s.arg(got.name(), want.name())));
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            const QByteArray bytes = ExifJpeg::withExif(ExifJpeg::jpeg(quadrants(QSize(320, 240)), 95),
+                                                        {orientation % 2 == 0, orientation, ExifJpeg::jpeg(quadrants(QSize(160, 120)), 95), {}, {}, {}});
+            QBuffer buffer;
+            buffer.setData(bytes);
+            QImageReader reader(&buffer, "jpeg");
+            reader.setAutoTransform(true);
+            const QImage expected = reader.read();
+            const QImage turned = Thumbnailer::exifThumbnail(bytes, 52);
+            QVERIFY(!expected.isNull() && !turned.isNull());
+            QCOMPARE(turned.size(), expected.size() / 2);
+            for (const QPointF at : {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
+                const QColor got = turned.pixelColor(int(at.x() * turned.width()), int(at.y() * turned.height()));
+                const QColor want = expected.pixelColor(int(at.x() * expected.width()), int(at.y() * expected.height()));
+                QVERIFY2(near(got, want, 24), qPrintable(u"%1: %2 where Qt has %3"_s.arg(orientation).arg(got.name(), want.name())));
+            }
         }
     }
 
@@ -382,7 +274,7 @@ private slots:
         QTRY_COMPARE(ready.size(), 2);
         QVERIFY(ready.contains(QVariantList{photo, mtimeOf(photo)}));
         QCOMPARE(cache.image(photo).size(), QSize(40, 40));
-        QVERIFY(near(average(cache.image(photo)), Qt::blue));
+        QVERIFY(near(average(cache.image(photo)), Qt::blue, 14));
         // Stored in the desktop's cache once shown, for the next start and other applications.
         QTRY_VERIFY(!Thumbnailer::readCached(photo, mtimeOf(photo), 40).isNull());
         // A file that cannot be read is remembered, not decoded again.
