@@ -1,30 +1,26 @@
 #include "clirun.h"
 #include "engineruns.h"
+#include "servicefixtures.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
 #include <tuple>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
-// Archive runs through pikora-cli with the real tools: re-runs that skip or reuse what a former
-// run made, an output folder that mirrors the tree, path lists and shards.
+// Archive runs through pikora-cli with the real tools: re-runs, output folders, path lists, shards.
 class TestArchive final : public QObject
 {
     Q_OBJECT
@@ -51,8 +47,7 @@ private:
     QString countingTool(const QString &name)
     {
         TestEnv::writeAll(m_work + u"/runs-"_s + name, {});
-        return TestEnv::writeScript(m_work + u"/counting-"_s + name, "echo run >> '" + QFile::encodeName(m_work + u"/runs-"_s + name)
-                                                                          + "'\nexec " + name.toLatin1() + " \"$@\"");
+        return TestEnv::writeScript(m_work + u"/counting-"_s + name, "echo run >> '" + QFile::encodeName(m_work + u"/runs-"_s + name) + "'\nexec " + name.toLatin1() + " \"$@\"");
     }
     int runsOf(const QString &name) const { return int(TestEnv::readAll(m_work + u"/runs-"_s + name).count('\n')); }
 
@@ -89,8 +84,6 @@ private Q_SLOTS:
         m_photos = m_work + u"/photos"_s;
         QDir().mkpath(m_photos + u"/sub"_s);
     }
-
-    // ---- a re-run over finished photos
 
     void rerunSkipsOrReusesWithoutEncoding_data()
     {
@@ -138,20 +131,10 @@ private Q_SLOTS:
         }
         QCOMPARE(files(m_photos).size(), keeps ? 6 : 3); // nothing else was written
         QCOMPARE(stats(), counted);                     // counted when they were made
-        if (!keeps)
-            return;
-        // Asked to verify every output, a run proves the ones it skips too.
-        const Run verified = cli(u"compress --json --verify"_s, tools);
-        QCOMPARE(verified.exitCode, 0);
-        QCOMPARE(verified.out.count("\"status\":\"skipped\""), 3);
-        QCOMPARE(verified.out.count("\"verified\":true"), 3);
-        QCOMPARE(runsOf(u"djxl"_s), 3);
-        QCOMPARE(runsOf(u"cjxl"_s), 0);
     }
 
-    // Two cards' DCIM folders sent to one output folder: the second card's photos take numbered
-    // names, and every later run finds them there, whether the folders are named or the photos
-    // listed, and counts nothing again.
+    // Two cards' DCIM folders into one output folder: the second's photos take numbered names,
+    // which a re-run finds (folders named or photos listed) and counts nothing again.
     void rerunsFindNumberedOutputs_data()
     {
         QTest::addColumn<bool>("listed");
@@ -164,8 +147,7 @@ private Q_SLOTS:
         QFETCH(bool, listed);
         QStringList photos;
         QStringList folders;
-        for (const auto &[card, first, second] : {std::tuple{"cardA", "Canon_40D.jpg", "Nikon_D70.jpg"},
-                                                  std::tuple{"cardB", "Pentax_K10D.jpg", "Kodak_CX7530.jpg"}}) {
+        for (const auto &[card, first, second] : {std::tuple{"cardA", "Canon_40D.jpg", "Nikon_D70.jpg"}, {"cardB", "Pentax_K10D.jpg", "Kodak_CX7530.jpg"}}) {
             folders.append(m_work + u'/' + QLatin1String(card) + u"/DCIM"_s);
             photos.append(photo(QLatin1String(first), folders.last(), u"IMG_0001.jpg"_s));
             photos.append(photo(QLatin1String(second), folders.last(), u"IMG_0002.jpg"_s));
@@ -179,11 +161,8 @@ private Q_SLOTS:
         QCOMPARE(runsOf(u"cjxl"_s), 4);
         const QByteArray counted = stats();
         QVERIFY(counted != before);
-        for (int rerun = 0; rerun < 2; ++rerun) {
-            const Run again = cli(u"compress --json -e 1"_s, arguments, list);
-            QCOMPARE(again.exitCode, 0);
-            QCOMPARE(again.out.count("\"status\":\"skipped\""), 4);
-        }
+        const Run again = cli(u"compress --json -e 1"_s, arguments, list);
+        QVERIFY(again.exitCode == 0 && again.out.count("\"status\":\"skipped\"") == 4);
         QCOMPARE(runsOf(u"cjxl"_s), 4);
         QCOMPARE(stats(), counted);
         QCOMPARE(files(out), (QStringList{u"DCIM/IMG_0001 (1).jxl"_s, u"DCIM/IMG_0001.jxl"_s, u"DCIM/IMG_0002 (1).jxl"_s,
@@ -195,38 +174,29 @@ private Q_SLOTS:
     void aJxlThatSavesNothingIsNotKept()
     {
         const QString tiny = TestEnv::copyData(u"jpeg/odd-but-lossless/1x1.jpg"_s, m_work);
-        const QString normal = photo(u"Canon_40D.jpg"_s, m_work, u"normal.jpg"_s);
         const QByteArray before = stats();
         const Run json = cli(u"compress --json -o delete --verify"_s, {tiny});
         QCOMPARE(json.exitCode, 0);
         QCOMPARE(field(json, tiny, u"status"_s), u"skipped"_s);
         QCOMPARE(field(json, tiny, u"reason"_s), u"larger"_s);
-        QVERIFY(json.bySource().value(tiny).value(u"output"_s).isNull());
         QCOMPARE(TestEnv::readAll(tiny), TestEnv::readAll(TestEnv::dataPath(u"jpeg/odd-but-lossless/1x1.jpg"_s)));
         QCOMPARE(stats(), before);
-
-        const Run text = cli(u"compress -o trash"_s, {m_work});
-        QCOMPARE(text.exitCode, 0);
-        QVERIFY2(text.out.contains("1 个完成，0 个失败，1 个转换后不会更小，保留为 JPEG"), text.out.constData());
-        QCOMPARE(files(m_work).filter(u".j"_s), (QStringList{u"1x1.jpg"_s, u"normal.jxl"_s}));
-        QVERIFY(!QFileInfo::exists(normal));
     }
 
-    // A JXL at a photo's output name that a run cannot trust on its stored digest: without one it
-    // is proven by restoring; holding another photo under a forged digest or none, it is never
-    // taken and a fresh output goes beside it.
+    // A JXL at a photo's output name that holds another photo, under a forged digest or none, is
+    // never taken: a fresh output goes beside it. (A JXL of its own photo without a digest is
+    // proven by restoring: tst_faults.)
     void aFormerOutputIsTakenOnlyOnProof_data()
     {
-        QTest::addColumn<QString>("digest"); // what the JXL at a's name carries
+        QTest::addColumn<bool>("forged"); // the JXL at a's name carries a's digest
         QTest::addColumn<QString>("originals");
-        QTest::newRow("own photo, no digest") << u"none"_s << QString();
-        QTest::newRow("another photo, forged digest, trash") << u"forged"_s << u"trash"_s;
-        QTest::newRow("another photo, no digest, keep") << u"none"_s << u"keep"_s;
+        QTest::newRow("forged digest, trash") << true << u"trash"_s;
+        QTest::newRow("no digest, keep") << false << u"keep"_s;
     }
 
     void aFormerOutputIsTakenOnlyOnProof()
     {
-        QFETCH(QString, digest);
+        QFETCH(bool, forged);
         QFETCH(QString, originals);
         const QString a = photo(u"Canon_40D.jpg"_s, m_photos, u"a.jpg"_s);
         const QString other = photo(u"Nikon_D70.jpg"_s, m_work, u"other.jpg"_s);
@@ -235,57 +205,18 @@ private Q_SLOTS:
         char stored[64];
         QCOMPARE(::getxattr(QFile::encodeName(out).constData(), "user.pikora.sha256", stored, sizeof stored), ssize_t(64));
         QCOMPARE(::removexattr(QFile::encodeName(out).constData(), "user.pikora.sha256"), 0);
-        const QStringList tools{u"--cjxl"_s, countingTool(u"cjxl"_s), u"--djxl"_s, countingTool(u"djxl"_s), a};
-        if (originals.isEmpty()) {
-            const Run kept = cli(u"compress --json"_s, tools);
-            QCOMPARE(kept.exitCode, 0);
-            QCOMPARE(field(kept, a, u"status"_s), u"skipped"_s);
-            QCOMPARE(field(kept, a, u"verified"_s), u"true"_s);
-            QCOMPARE(runsOf(u"djxl"_s), 1);
-            const Run deleted = cli(u"compress --json -o delete"_s, tools);
-            QCOMPARE(deleted.exitCode, 0);
-            QCOMPARE(field(deleted, a, u"reused"_s), u"true"_s);
-            QCOMPARE(runsOf(u"cjxl"_s), 0);
-            QVERIFY(!QFileInfo::exists(a));
-            QCOMPARE(restored(out), original(u"Canon_40D.jpg"_s));
-            return;
-        }
         // a.jxl now holds the other photo.
         QVERIFY(QFile::remove(out));
         QVERIFY(QFile::copy(m_work + u"/other.jxl"_s, out));
-        if (digest == u"forged"_s)
+        if (forged)
             QCOMPARE(::setxattr(QFile::encodeName(out).constData(), "user.pikora.sha256", stored, sizeof stored, 0), 0);
         const QByteArray tampered = TestEnv::readAll(out);
         const Run run = cli(u"compress --json -e 1 -o "_s + originals, {a});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(field(run, a, u"status"_s), u"completed"_s);
-        QVERIFY(!run.bySource().value(a).contains(u"reused"_s));
         QCOMPARE(field(run, a, u"output"_s), m_photos + u"/a (1).jxl"_s);
         QCOMPARE(TestEnv::readAll(out), tampered);
         QCOMPARE(restored(m_photos + u"/a (1).jxl"_s), original(u"Canon_40D.jpg"_s));
         QCOMPARE(QFileInfo::exists(a), originals == u"keep"_s);
-    }
-
-    void linksToAPhotoAreConvertedOnce()
-    {
-        // A link beside the photo (walk order decides which comes first), one in a folder walked
-        // before it and one named directly: one conversion, on the photo, which then goes.
-        const QString a = photo(u"Canon_40D.jpg"_s, m_photos + u"/sub"_s, u"a.jpg"_s);
-        const QString links = m_work + u"/links"_s;
-        const QStringList linked{m_photos + u"/sub/beside.jpg"_s, links + u"/first.jpg"_s, m_work + u"/named.jpg"_s};
-        QVERIFY(QDir().mkpath(links));
-        QVERIFY(QFile::link(u"a.jpg"_s, linked.at(0)));
-        QVERIFY(QFile::link(u"../photos/sub/a.jpg"_s, linked.at(1)));
-        QVERIFY(QFile::link(a, linked.at(2)));
-        const Run run = cli(u"compress --json -e 1 -o delete --cjxl"_s, {countingTool(u"cjxl"_s), linked.at(2), links, m_photos});
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.bySource().keys(), QStringList{a});
-        QCOMPARE(runsOf(u"cjxl"_s), 1);
-        QCOMPARE(files(m_work).filter(u".jxl"_s), QStringList{u"photos/sub/a.jxl"_s});
-        QVERIFY(!QFileInfo::exists(a));
-        for (const QString &link : linked)
-            QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(restored(m_photos + u"/sub/a.jxl"_s), original(u"Canon_40D.jpg"_s));
     }
 
     void restoreSkipsTheJpegThatIsThere()
@@ -308,26 +239,16 @@ private Q_SLOTS:
         QCOMPARE(field(kept, bJxl, u"output"_s), m_photos + u"/b (1).jpg"_s);
         QCOMPARE(runsOf(u"djxl"_s), 1);
         QCOMPARE(TestEnv::readAll(m_photos + u"/b (1).jpg"_s), original(u"Nikon_D70.jpg"_s));
-
-        const Run deleted = cli(u"restore --json -o delete --djxl"_s, {djxl, aJxl});
-        QCOMPARE(deleted.exitCode, 0);
-        QCOMPARE(field(deleted, aJxl, u"reused"_s), u"true"_s);
-        QCOMPARE(runsOf(u"djxl"_s), 1);
-        QVERIFY(!QFileInfo::exists(aJxl));
-        QCOMPARE(TestEnv::readAll(a), original(u"Canon_40D.jpg"_s));
+        QCOMPARE(TestEnv::readAll(b), original(u"Pentax_K10D.jpg"_s));
     }
 
-    // ---- an output folder
-
-    // An output folder mirrors the tree below each folder named (a photo named alone goes below
-    // its folder's name), with the modes and times of folders and photos. One inside the tree is
-    // not walked, somebody else's file at an output's name stays, a re-run finds the outputs
-    // there, and a restore mirrors the output tree back.
+    // An output folder (inside the tree, not walked) mirrors the tree below each folder named, a
+    // lone photo below its folder's name, with modes and times; a restore mirrors it back.
     void outputFolderMirrorsTheTree()
     {
         const QString year = m_work + u"/Pictures/2019"_s;
         const QString summer = photo(u"Canon_40D.jpg"_s, year + u"/summer"_s, u"IMG_0001.jpg"_s);
-        const QString winter = photo(u"Nikon_D70.jpg"_s, year + u"/winter"_s, u"IMG_0001.jpg"_s);
+        photo(u"Nikon_D70.jpg"_s, year + u"/winter"_s, u"IMG_0001.jpg"_s);
         const QString single = photo(u"Pentax_K10D.jpg"_s, m_work + u"/loose"_s, u"one.jpeg"_s);
         QCOMPARE(::chmod(QFile::encodeName(year + u"/summer"_s).constData(), 0750), 0);
         QCOMPARE(::chmod(QFile::encodeName(summer).constData(), 0640), 0);
@@ -337,7 +258,6 @@ private Q_SLOTS:
 
         const Run run = cli(u"compress --json -e 1 --output-dir"_s, {out, year, single});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.jobs().size(), 3);
         QCOMPARE(files(out), (QStringList{u"2019/summer/IMG_0001.jxl"_s, u"2019/winter/IMG_0001 (1).jxl"_s, u"2019/winter/IMG_0001.jxl"_s,
                                           u"loose/one.jxl"_s}));
         QCOMPARE(field(run, summer, u"output"_s), made);
@@ -352,51 +272,27 @@ private Q_SLOTS:
         QCOMPARE(status.st_mode & 0777, mode_t(0640));
         QCOMPARE(QFileInfo(made).lastModified(), QFileInfo(summer).lastModified());
 
-        // Deleting the originals, a re-run takes the outputs it finds, each proven first.
-        const Run again = cli(u"compress --json -e 1 -o delete --output-dir"_s, {out, year, single});
-        QCOMPARE(again.exitCode, 0);
-        QCOMPARE(again.out.count("\"reused\":true"), 3);
-        QVERIFY(!QFileInfo::exists(summer) && !QFileInfo::exists(winter) && !QFileInfo::exists(single));
-        QCOMPARE(files(year).size(), 4);
         const QString back = m_work + u"/back"_s;
         QCOMPARE(cli(u"restore --output-dir"_s, {back, out + u"/2019/summer"_s}).exitCode, 0);
         QCOMPARE(TestEnv::readAll(back + u"/summer/IMG_0001.jpg"_s), original(u"Canon_40D.jpg"_s));
     }
-
-    // ---- path lists and shards
 
     void filesFromTakesOddNames()
     {
         const QString spaced = photo(u"Canon_40D.jpg"_s, m_photos, u"with  space .jpg"_s);
         const QString broken = photo(u"Nikon_D70.jpg"_s, m_photos, u"new\nline.jpg"_s);
         const QByteArray rawName = QFile::encodeName(m_photos) + "/caf\xe9.jpg"; // Latin-1, not UTF-8
-        const int fd = ::open(rawName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        QVERIFY(fd >= 0);
-        const QByteArray jpeg = original(u"Pentax_K10D.jpg"_s);
-        QCOMPARE(::write(fd, jpeg.constData(), size_t(jpeg.size())), ssize_t(jpeg.size()));
-        ::close(fd);
+        QVERIFY(ServiceFixtures::writeNative(rawName, original(u"Pentax_K10D.jpg"_s)));
         const QString fakeEncoder = TestEnv::writeScript(m_work + u"/fake-cjxl"_s, TestEnv::writeFakeJxlCommand());
 
         const QByteArray list = QFile::encodeName(spaced) + '\0' + QFile::encodeName(broken) + '\0' + rawName + '\0';
         const Run run = cli(u"compress --json -0 --files-from - --cjxl"_s, {fakeEncoder}, list);
         QCOMPARE(run.exitCode, 1); // the photo without a UTF-8 name cannot run, and the caller hears of it
         QCOMPARE(run.jobs().size(), 3);
-        QCOMPARE(field(run, spaced, u"status"_s), u"completed"_s);
-        QCOMPARE(field(run, broken, u"status"_s), u"completed"_s);
-        QVERIFY(QFileInfo::exists(m_photos + u"/with  space .jxl"_s));
-        QVERIFY(QFileInfo::exists(m_photos + u"/new\nline.jxl"_s));
+        QVERIFY(QFileInfo::exists(m_photos + u"/with  space .jxl"_s) && QFileInfo::exists(m_photos + u"/new\nline.jxl"_s));
         QCOMPARE(field(run, m_photos + u"/caf\\xE9.jpg"_s, u"status"_s), u"failed"_s);
         QCOMPARE(::unlink(rawName.constData()), 0); // no text path reaches it for the clean-up
 
-        // One a line, from a file, relative to the working folder; scan takes lists too.
-        TestEnv::writeAll(m_work + u"/list.txt"_s, "photos/with  space .jpg\nphotos/sub\n");
-        QProcess scan;
-        scan.setWorkingDirectory(m_work);
-        scan.start(QStringLiteral(PIKORA_CLI_PATH), {u"scan"_s, u"--json"_s, u"--files-from"_s, m_work + u"/list.txt"_s});
-        QVERIFY(scan.waitForFinished(60000));
-        QCOMPARE(scan.exitCode(), 0);
-        QCOMPARE(QJsonDocument::fromJson(scan.readAllStandardOutput()).object().value(u"jpegFiles"_s).toInt(), 1);
-        QCOMPARE(cli(u"scan --files-from"_s, {m_work + u"/nothing"_s}).exitCode, 2);
     }
 
     void shardsTakeEveryPhotoOnce()

