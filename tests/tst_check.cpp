@@ -151,43 +151,38 @@ private Q_SLOTS:
         QCOMPARE(strict.err.isEmpty(), strict.exitCode == 0);
     }
 
-    void olderThanSkipsOnlyFreshUnchangedChecks_data()
-    {
-        QTest::addColumn<int>("checkedHoursAgo");
-        QTest::addColumn<int>("modifiedHoursAgo");
-        QTest::addColumn<bool>("skipped");
-        QTest::newRow("stale check") << 10 * 24 << 20 * 24 << false;
-        QTest::newRow("fresh check") << 24 << 48 << true;
-        QTest::newRow("changed after its check") << 48 << 1 << false;
-        QTest::newRow("check stamped in the future") << -24 << 48 << false;
-    }
-
+    // --older-than 7 skips a file only when its good check is fresh, not in the future, and the
+    // file has not changed since.
     void olderThanSkipsOnlyFreshUnchangedChecks()
     {
-        QFETCH(int, checkedHoursAgo);
-        QFETCH(int, modifiedHoursAgo);
-        QFETCH(bool, skipped);
-        const QString file = archived(u"from-jpeg.jxl"_s);
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        const QByteArray stored = now.addSecs(-3600 * checkedHoursAgo).toString(Qt::ISODateWithMs).toLatin1();
-        setAttribute(file, ArchiveCheck::kCheckedAttribute, stored);
-        const qint64 modified = now.addSecs(-3600 * modifiedHoursAgo).toSecsSinceEpoch();
-        const struct timespec times[2] = {{modified, 0}, {modified, 0}};
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
-
+        QHash<QString, QByteArray> stored; // by file, when skipped
+        for (const auto &[name, checkedHoursAgo, modifiedHoursAgo, skipped] :
+             {std::tuple("stale.jxl", 10 * 24, 20 * 24, false), {"fresh.jxl", 24, 48, true}, {"changed.jxl", 48, 1, false},
+              {"future.jxl", -24, 48, false}}) {
+            const QString file = archived(u"from-jpeg.jxl"_s, Damage::none, u"Canon_40D.jpg"_s, QString::fromLatin1(name));
+            const QByteArray checked = now.addSecs(-3600 * checkedHoursAgo).toString(Qt::ISODateWithMs).toLatin1();
+            setAttribute(file, ArchiveCheck::kCheckedAttribute, checked);
+            const qint64 modified = now.addSecs(-3600 * modifiedHoursAgo).toSecsSinceEpoch();
+            const struct timespec times[2] = {{modified, 0}, {modified, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+            if (skipped)
+                stored.insert(file, checked);
+        }
         const QStringList arguments{u"check"_s, u"--older-than"_s, u"7"_s, m_work};
         const CliRun run = CliRun::run(QStringList(arguments) << u"--json"_s);
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.jobs().size(), 1);
-        const QJsonObject job = run.jobs().constFirst();
-        QCOMPARE(job[u"status"_s].toString(), skipped ? u"skipped"_s : u"ok"_s);
-        QCOMPARE(job[u"reason"_s].toString(), skipped ? u"checked-recently"_s : QString());
-        QCOMPARE(checkedOf(file) == stored, skipped);
-        if (skipped) {
-            QCOMPARE(job[u"checked"_s].toString().toLatin1(), stored);
-            const CliRun plain = CliRun::run(arguments);
-            QVERIFY2(plain.out.contains("0 个完好，0 个已损坏，1 个已跳过，用时 "), plain.out.constData());
+        QCOMPARE(run.jobs().size(), 4);
+        for (const QJsonObject &job : run.jobs()) {
+            const QString file = job[u"source"_s].toString();
+            const bool skipped = stored.contains(file);
+            QCOMPARE(job[u"status"_s].toString(), skipped ? u"skipped"_s : u"ok"_s);
+            QCOMPARE(job[u"reason"_s].toString(), skipped ? u"checked-recently"_s : QString());
+            QCOMPARE(checkedOf(file) == stored.value(file), skipped);
+            QCOMPARE(job[u"checked"_s].toString().toLatin1(), checkedOf(file));
         }
+        const CliRun plain = CliRun::run(arguments);
+        QVERIFY2(plain.out.contains("0 个完好，0 个已损坏，4 个已跳过，用时 "), plain.out.constData()); // all checked just now
     }
 
     // A folder's summary; -q says only the damage; listed paths and shards reach the check as

@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -75,8 +74,7 @@ private slots:
         QVERIFY(TestEnv::isolate(m_root));
         m_downloads = QStandardPaths::standardLocations(QStandardPaths::DownloadLocation).value(0);
         QVERIFY(m_downloads.startsWith(m_root.path()));
-        m_temp = m_root.path() + QStringLiteral("/tmp");
-        qputenv("TMPDIR", QFile::encodeName(m_temp));
+        m_temp = TestEnv::isolateTemporaries(m_root.filePath(u"tmp"_s));
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"); // never a real file manager
     }
 
@@ -132,16 +130,11 @@ private slots:
         QTest::addColumn<bool>("userInitiated");
         QTest::addColumn<UpdateStatus>("expected"); // a message ending in "：" is a prefix
         const auto failed = [](const char *message) { return UpdateStatus::failed(QString::fromUtf8(message)); };
-        const QString current = UpdateManager::currentAppVersion();
         QTest::newRow("update found, silent") << Response{200, json("{'version':'9.2'}")} << false
             << UpdateStatus::available(release("9.2", "Pikora v9.2", "修复若干已知问题，带来更流畅的转码体验。"));
-        QTest::newRow("same version, silent") << Response{200, "{\"version\":\"" + current.toUtf8() + "\"}"} << false
-                                              << UpdateStatus::upToDate(current);
         QTest::newRow("neither shape") << Response{200, json("[{'version':'9'}]")} << true << failed("无法识别的更新数据结构");
         QTest::newRow("not JSON") << Response{200, "<html>hello</html>"} << true << failed("无法解析更新数据：");
         QTest::newRow("failing custom feed") << Response{404} << true << failed("服务器返回错误码：HTTP 404");
-        QTest::newRow("failing custom feed, silent") << Response{404} << false << UpdateStatus::idle();
-        QTest::newRow("slow server") << Response{200, "{}", Delivery::stallHalfway} << true << failed("连接超时，服务器长时间没有响应");
     }
 
     void check()
@@ -150,7 +143,7 @@ private slots:
         QFETCH(bool, userInitiated);
         QFETCH(UpdateStatus, expected);
         m_server->setResponse("/feed", response);
-        auto manager = makeManager(response.delivery == Delivery::stallHalfway ? 300ms : 5s);
+        auto manager = makeManager();
         manager->checkForUpdates(m_server->url(u"/feed"_s).toString(), userInitiated);
         manager->checkForUpdates(m_server->url(u"/other"_s).toString(), !userInitiated); // ignored while checking
         QCOMPARE(manager->isManualChecking(), userInitiated);
@@ -163,7 +156,7 @@ private slots:
         QCOMPARE(status, expected);
         QCOMPARE(m_statuses, (QList<UpdateStatus>{UpdateStatus::checking(), status}));
         QVERIFY(!manager->isManualChecking());
-        QCOMPARE(manager->lastCheckedDate().isValid(), found || status.kind == Kind::upToDate);
+        QCOMPARE(manager->lastCheckedDate().isValid(), found);
         QCOMPARE(m_found, found ? 1 : 0);
         QCOMPARE(manager->currentUpdateInfo(), found ? std::optional(status.updateInfo) : std::nullopt);
         // A custom feed is the only one asked (the built-in ones are on m_server too).
@@ -174,27 +167,21 @@ private slots:
     }
 
     // Network failures read in the user's words first; the system's text, naming the host,
-    // follows: a refused connection, and TLS spoken to a server that answers in plain text.
+    // follows (a refused connection here; the other kinds map alike).
     void offlineCheckSaysWhy()
     {
-        QTcpServer plain, closed; // closed: a port that nobody listens on any more
-        QVERIFY(plain.listen(QHostAddress::LocalHost) && closed.listen(QHostAddress::LocalHost));
-        connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
-            while (QTcpSocket *socket = plain.nextPendingConnection())
-                socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"), socket->disconnectFromHost();
-        });
+        QTcpServer closed; // a port that nobody listens on any more
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
         const quint16 port = closed.serverPort();
         closed.close();
-        for (const auto &[address, words] : {std::pair(u"http://127.0.0.1:%1/feed"_s.arg(port), u"无法连接到更新服务器，请检查网络连接 ("_s),
-                                             {u"https://127.0.0.1:%1/feed"_s.arg(plain.serverPort()), u"无法与更新服务器建立安全连接 (TLS) ("_s}}) {
-            auto manager = makeManager(30s);
-            manager->checkForUpdates(address, true);
-            QTRY_COMPARE_WITH_TIMEOUT(manager->status().kind, Kind::failed, 40000);
-            const QString message = manager->status().message;
-            QVERIFY2(message.startsWith(words) && message.endsWith(u')') && message.size() > words.size() + 1, qPrintable(message));
-        }
-        // A time-out Qt reports as such reads like the one the manager's own timer ends.
-        QVERIFY(UpdateFeed::networkError(QNetworkReply::TimeoutError, u"Socket operation timed out"_s).startsWith(u"连接超时，服务器长时间没有响应 ("_s));
+        auto manager = makeManager(30s);
+        manager->checkForUpdates(u"http://127.0.0.1:%1/feed"_s.arg(port), true);
+        QTRY_COMPARE_WITH_TIMEOUT(manager->status().kind, Kind::failed, 40000);
+        const QString message = manager->status().message, words = u"无法连接到更新服务器，请检查网络连接 ("_s;
+        QVERIFY2(message.startsWith(words) && message.endsWith(u')') && message.size() > words.size() + 1, qPrintable(message));
+        for (const auto &[error, start] : {std::pair(QNetworkReply::TimeoutError, u"连接超时，服务器长时间没有响应 (x)"_s),
+                                           {QNetworkReply::SslHandshakeFailedError, u"无法与更新服务器建立安全连接 (TLS) (x)"_s}})
+            QCOMPARE(UpdateFeed::networkError(error, u"x"_s), start);
     }
 
     // Only the last built-in feed's failure counts; a 404 passes the turn to the next feed.
@@ -244,29 +231,22 @@ private slots:
         QVERIFY(m_opened.isEmpty());
     }
 
-    // Cancelled after a check or without one, or replaced by a second download: no failure
-    // comes later, nothing is left in the temporary folder.
+    // Cancelled without a check (after one: tst_ui_update), or replaced by a second download: no
+    // failure comes later, nothing is left in the temporary folder.
     void interruptDownload_data()
     {
-        QTest::addColumn<bool>("releaseKnown");
         QTest::addColumn<bool>("replace");
-        QTest::newRow("cancel after a check") << true << false;
-        QTest::newRow("cancel without a check") << false << false;
-        QTest::newRow("a second download replaces the first") << false << true;
+        QTest::newRow("cancel") << false;
+        QTest::newRow("a second download replaces the first") << true;
     }
 
     void interruptDownload()
     {
-        QFETCH(bool, releaseKnown);
         QFETCH(bool, replace);
         m_server->setResponse("/old.deb", {200, QByteArray(100'000, 'o'), Delivery::stallHalfway});
         m_server->setResponse("/new.AppImage", {200, "new image"});
-        m_server->setResponse("/feed", {200, json("{'version':'99'}")});
         const QString feed = m_server->url(u"/feed"_s).toString();
         auto manager = makeManager();
-        if (releaseKnown)
-            manager->checkForUpdates(feed, true);
-        QTRY_COMPARE(manager->status().kind, releaseKnown ? Kind::available : Kind::idle);
         manager->startDownload(downloadable(m_server->url(u"/old.deb"_s)));
         QTRY_VERIFY(manager->status().receivedBytes > 0);
         QCOMPARE(TestEnv::entries(m_temp).size(), 1);
@@ -277,9 +257,8 @@ private slots:
         replace ? manager->startDownload(second) : manager->cancelDownload();
         QTRY_VERIFY(manager->status().kind != Kind::downloading);
 
-        const UpdateStatus expected = replace        ? UpdateStatus::readyToInstall(QUrl::fromLocalFile(m_downloads + u"/Pikora-v9.1.AppImage"_s), second)
-                                      : releaseKnown ? UpdateStatus::available(*manager->currentUpdateInfo())
-                                                     : UpdateStatus::idle();
+        const UpdateStatus expected = replace ? UpdateStatus::readyToInstall(QUrl::fromLocalFile(m_downloads + u"/Pikora-v9.1.AppImage"_s), second)
+                                              : UpdateStatus::idle();
         QTest::qWait(200); // proves that the abandoned transfer does not fail later
         manager->cancelDownload(); // outside a download: changes nothing
         QCOMPARE(manager->status(), expected);
