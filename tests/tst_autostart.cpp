@@ -43,7 +43,7 @@ std::optional<QStringList> execArguments(const QByteArray &entry)
     }
     QStringList arguments;
     QString current;
-    bool quoted = false, started = false;
+    bool quoted = false, started = false; // started: an argument, maybe empty ("")
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == u'%' && (++i == text.size() || text[i] != u'%'))
@@ -59,9 +59,7 @@ std::optional<QStringList> execArguments(const QByteArray &entry)
         else if (quoted || c != u' ')
             current += c, started = true;
     }
-    if (quoted)
-        return std::nullopt;
-    return started ? arguments << current : arguments;
+    return quoted ? std::nullopt : std::optional(started ? arguments << current : arguments);
 }
 
 // What a checker (desktop-file-validate, systemd-analyze) says when it fails or says anything.
@@ -242,8 +240,7 @@ private slots:
         QVERIFY(!toggle->isChecked() && !QFile::exists(m_entry));
     }
 
-    // A config folder that cannot be written: the reason is shown, the switch says what the disk
-    // has, and the entry already there stays as it was.
+    // A config folder that cannot be written: the reason is shown, the switch says what the disk has, and the entry already there stays as it was.
     void readOnlyConfig_data() { tabSwitch_data(); }
 
     void readOnlyConfig()

@@ -43,14 +43,8 @@ private:
         QCOMPARE(::setxattr(QFile::encodeName(path).constData(), name, value.constData(), size_t(value.size()), 0), 0);
     }
     // Files and folders alike: a private folder left behind is a leftover too.
-    static QStringList entries(const QString &folder)
-    {
-        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    }
-    static QByteArray checkedOf(const QString &path)
-    {
-        return ExtendedAttributes::read(path, ArchiveCheck::kCheckedAttribute).value_or(QByteArray());
-    }
+    static QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); }
+    static QByteArray checkedOf(const QString &path) { return ExtendedAttributes::read(path, ArchiveCheck::kCheckedAttribute).value_or(QByteArray()); }
 
     // A JXL from the test data, damaged the way a disk or a transfer would (a flipped bit in the
     // middle of a box, or an end cut off), storing the digest of a photo when one is named.
@@ -151,8 +145,7 @@ private Q_SLOTS:
         QCOMPARE(strict.err.isEmpty(), strict.exitCode == 0);
     }
 
-    // --older-than 7 skips a file only when its good check is fresh, not in the future, and the
-    // file has not changed since.
+    // --older-than 7 skips a file only when its good check is fresh, not in the future, and the file has not changed since.
     void olderThanSkipsOnlyFreshUnchangedChecks()
     {
         const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -212,8 +205,7 @@ private Q_SLOTS:
 
     void interruptStopsAndLeavesNoCopy()
     {
-        const QString file = archived(u"from-jpeg.jxl"_s);
-        const QString marker = m_root.filePath(u"started"_s);
+        const QString file = archived(u"from-jpeg.jxl"_s), marker = m_root.filePath(u"started"_s);
         const QString djxl = TestEnv::writeScript(m_root.filePath(u"slow-djxl"_s),
                                                   ": > \"$2\"; echo started >> '" + QFile::encodeName(marker) + "'; exec sleep 60");
         QProcess process;
