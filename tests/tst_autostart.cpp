@@ -24,9 +24,7 @@
 
 #include <unistd.h>
 
-#include <functional>
-#include <memory>
-#include <optional>
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -45,7 +43,7 @@ std::optional<QStringList> execArguments(const QByteArray &entry)
     }
     QStringList arguments;
     QString current;
-    bool quoted = false, started = false;
+    bool quoted = false, started = false; // started: an argument, maybe empty ("")
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == u'%' && (++i == text.size() || text[i] != u'%'))
@@ -61,9 +59,7 @@ std::optional<QStringList> execArguments(const QByteArray &entry)
         else if (quoted || c != u' ')
             current += c, started = true;
     }
-    if (quoted)
-        return std::nullopt;
-    return started ? arguments << current : arguments;
+    return quoted ? std::nullopt : std::optional(started ? arguments << current : arguments);
 }
 
 // What a checker (desktop-file-validate, systemd-analyze) says when it fails or says anything.
@@ -71,10 +67,9 @@ QString complaints(const QString &program, const QStringList &arguments)
 {
     QProcess checker;
     checker.start(QStandardPaths::findExecutable(program), arguments);
-    if (!checker.waitForFinished(60'000))
-        return program + QStringLiteral(" did not run");
+    const bool ran = checker.waitForFinished(60'000);
     const QString said = QString::fromUtf8(checker.readAllStandardOutput() + checker.readAllStandardError());
-    return checker.exitCode() == 0 ? said : QStringLiteral("exit %1: %2").arg(checker.exitCode()).arg(said);
+    return ran && checker.exitCode() == 0 ? said : u"%1 failed (%2): %3"_s.arg(program).arg(checker.exitCode()).arg(said);
 }
 
 // Makes folder read-only: a read-only bind mount where we are root (a mode would not stop
@@ -86,14 +81,12 @@ std::optional<std::function<void()>> makeReadOnly(const QString &folder)
             return std::nullopt;
         return [folder] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); };
     }
-    const QString mount = QStandardPaths::findExecutable(QStringLiteral("mount"));
-    const auto undo = [folder] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder}); };
-    if (QProcess::execute(mount, {QStringLiteral("--bind"), folder, folder}) != 0)
+    const auto undo = [folder] { QProcess::execute(u"umount"_s, {u"-l"_s, folder}); };
+    if (QProcess::execute(u"mount"_s, {u"--bind"_s, folder, folder}) != 0)
         return std::nullopt;
-    if (QProcess::execute(mount, {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), folder}) == 0)
-        return undo;
-    undo();
-    return std::nullopt;
+    if (QProcess::execute(u"mount"_s, {u"-o"_s, u"remount,bind,ro"_s, folder}) != 0)
+        return undo(), std::nullopt;
+    return undo;
 }
 
 } // namespace
@@ -107,22 +100,29 @@ class TestAutostart final : public QObject
 private:
     QTemporaryDir m_root;
     WatchAutostart::Locations m_where;
+    QString m_entry; // its path
     std::optional<EnglishTexts> m_english;
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<AutoConvertAutostart> m_autostart;
 
-    QByteArray entry() const { return TestEnv::readAll(WatchAutostart::entryPath(m_where)); }
-    QStringList expected(const QString &originals, const QStringList &folders) const
+    std::optional<QStringList> written() const { return execArguments(TestEnv::readAll(m_entry)); }
+    QStringList expected(const char *originals, const QStringList &folders) const
     {
-        return QStringList{m_where.program, QStringLiteral("watch"), QStringLiteral("-q"), QStringLiteral("-o"), originals}
-        + folders;
+        return QStringList{m_where.program, u"watch"_s, u"-q"_s, u"-o"_s, QString::fromLatin1(originals)} + folders;
     }
     void setFolders(const QStringList &folders, DeleteStrategy originals = DeleteStrategy::keepOriginal)
     {
         AppSettings s = m_settings->settings();
-        s.autoConvertFolders = folders;
-        s.autoConvertOriginals = originals;
+        s.autoConvertFolders = folders, s.autoConvertOriginals = originals;
         m_settings->setSettings(s);
+    }
+    void restart() { m_autostart.reset(), m_settings = std::make_unique<SettingsStore>(m_settings->hardware()); }
+    // The integration tab, shown, and the section in it.
+    AutoConvertSection *showTab(IntegrationSettingsTab &tab)
+    {
+        tab.resize(560, 640);
+        tab.show();
+        return QTest::qWaitForWindowExposed(&tab) ? tab.findChild<AutoConvertSection *>() : nullptr;
     }
 
 private slots:
@@ -130,7 +130,8 @@ private slots:
     {
         QVERIFY(TestEnv::isolate(m_root));
         // Apart from the settings' own config folder, which a test makes read-only.
-        m_where = {m_root.filePath(QStringLiteral("session config")), m_root.filePath(QStringLiteral("bin dir/pikora-cli"))};
+        m_where = {m_root.filePath(u"session config"_s), m_root.filePath(u"bin dir/pikora-cli"_s)};
+        m_entry = WatchAutostart::entryPath(m_where);
     }
 
     void init()
@@ -138,66 +139,54 @@ private slots:
         if (EnglishTexts::forThisRow())
             QVERIFY(m_english.emplace().isActive());
         TestEnv::forgetPreferences();
-        QFile::remove(WatchAutostart::entryPath(m_where));
-        m_settings = std::make_unique<SettingsStore>(HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 4, std::nullopt, std::nullopt));
+        QFile::remove(m_entry);
+        m_settings = std::make_unique<SettingsStore>(HardwareInfo::fromFacts(u"Test CPU"_s, 4, std::nullopt, std::nullopt));
         m_autostart = std::make_unique<AutoConvertAutostart>(m_settings.get(), m_where);
     }
 
-    void cleanup()
-    {
-        m_autostart.reset();
-        m_settings.reset();
-        m_english.reset();
-    }
+    void cleanup() { m_autostart.reset(), m_settings.reset(), m_english.reset(); }
 
     // Folder names a shell or a launcher would take apart come back whole from the Exec line, in
     // an entry desktop-file-validate accepts, written in one step; the entry goes without a trace.
-    void entryWrittenAndRemoved_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("originals");
-        QTest::newRow("plain") << QStringLiteral("Photos") << QStringLiteral("keep");
-        QTest::newRow("spaces and quotes") << QStringLiteral("My \"best\" 'shots'  2024") << QStringLiteral("trash");
-        QTest::newRow("dollar and backtick") << QStringLiteral("$HOME `id` ${x}") << QStringLiteral("delete");
-        QTest::newRow("percent") << QStringLiteral("100% %f %%U") << QStringLiteral("keep");
-        QTest::newRow("backslashes") << QStringLiteral("a\\b\\\\c\\") << QStringLiteral("keep");
-        QTest::newRow("other reserved") << QStringLiteral("照片;<a>|&*?#(1)~\tend") << QStringLiteral("trash");
-    }
-
     void entryWrittenAndRemoved()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, originals);
-        const QStringList folders{m_root.filePath(name), m_root.filePath(QStringLiteral("second"))};
+        QStringList folders;
+        for (const QString &name : {u"My \"best\" 'shots'  2024"_s, u"$HOME `id` ${x}"_s, u"100% %f %%U"_s, u"a\\b\\\\c\\"_s,
+                                    u"照片;<a>|&*?#(1)~\tend"_s})
+            folders << m_root.filePath(name);
         QString error;
-        QVERIFY2(WatchAutostart::enable(m_where, originals, folders, &error), qPrintable(error));
-        QCOMPARE(execArguments(entry()), expected(originals, folders));
-        QCOMPARE(complaints(QStringLiteral("desktop-file-validate"), {QStringLiteral("--no-hints"), WatchAutostart::entryPath(m_where)}),
-                 QString());
-        for (const char *line : {"\nType=Application\n", "\nNoDisplay=true\n", "\nTerminal=false\n",
-                                 "\nX-GNOME-Autostart-enabled=true\n", "\nName[zh_CN]=", "\nComment[zh_CN]="})
-            QVERIFY2(entry().contains(line), line);
-        const QString folder = m_where.configHome + QStringLiteral("/autostart");
-        QCOMPARE(TestEnv::entries(folder), QStringList{QStringLiteral("pikora-watch.desktop")});
+        QVERIFY2(WatchAutostart::enable(m_where, u"trash"_s, folders, &error), qPrintable(error));
+        QCOMPARE(written(), expected("trash", folders));
+        QCOMPARE(complaints(u"desktop-file-validate"_s, {u"--no-hints"_s, m_entry}), QString());
+        const QByteArray entry = TestEnv::readAll(m_entry);
+        QVERIFY(entry.contains("\nNoDisplay=true\n") && entry.contains("\nX-GNOME-Autostart-enabled=true\n"));
+        const QString folder = m_where.configHome + u"/autostart"_s;
+        QCOMPARE(TestEnv::entries(folder), QStringList{u"pikora-watch.desktop"_s});
         QVERIFY(WatchAutostart::disable(m_where, &error) && TestEnv::entries(folder).isEmpty());
         QVERIFY(WatchAutostart::disable(m_where, &error)); // nothing to remove is no error
     }
 
-    // The fields survive a restart beside the record; settings from before them load with defaults.
-    void settingsKept()
+    // The fields survive a restart beside the record; settings from before them load with
+    // defaults. The session looks for the entry below XDG_CONFIG_HOME when that is set, else ~/.config.
+    void settingsKeptAndEntryFound()
     {
-        setFolders({QStringLiteral("/photos/a b"), QStringLiteral("/photos/\"c\"")}, DeleteStrategy::moveToTrash);
+        setFolders({u"/photos/a b"_s, u"/photos/\"c\""_s}, DeleteStrategy::moveToTrash);
         AppSettings saved = m_settings->settings();
-        m_autostart.reset();
-        m_settings = std::make_unique<SettingsStore>(m_settings->hardware());
+        restart();
         QVERIFY(m_settings->settings() == saved);
         Preferences().remove(SettingsStore::autoConvertKey); // as stored before the fields existed
-        m_settings = std::make_unique<SettingsStore>(m_settings->hardware());
-        saved.autoConvertFolders.clear();
-        saved.autoConvertOriginals = DeleteStrategy::keepOriginal;
+        restart();
+        saved.autoConvertFolders.clear(), saved.autoConvertOriginals = DeleteStrategy::keepOriginal;
         QVERIFY(m_settings->settings() == saved);
         QVERIFY(!decodeAutoConvert(R"({"folders":"/photos","originals":"keep"})", saved));
         QVERIFY(!decodeAutoConvert(R"({"folders":["/photos"],"originals":"bin"})", saved) && saved.autoConvertFolders.isEmpty());
+
+        const auto entryHere = [] { return WatchAutostart::entryPath(WatchAutostart::locationsFromEnvironment()); };
+        const auto restore = qScopeGuard([this] { TestEnv::isolateHome(m_root.path()); });
+        qputenv("XDG_CONFIG_HOME", "/elsewhere");
+        QCOMPARE(entryHere(), u"/elsewhere/autostart/pikora-watch.desktop"_s);
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(entryHere(), QDir::homePath() + u"/.config/autostart/pikora-watch.desktop"_s);
     }
 
     // The section as a user drives it: the switch off without folders, a folder from the dialog,
@@ -205,106 +194,87 @@ private slots:
     // off when the tab shows again and stays off; on again, removing every folder turns it off.
     void tabSwitch_data()
     {
-        QTest::addColumn<QString>("switchText");
-        QTest::newRow("Chinese") << QStringLiteral("登录时自动转换新照片");
-        QTest::newRow("English") << QStringLiteral("Convert new photos at login");
+        QTest::addColumn<bool>("english"); // init() reads the tag
+        QTest::newRow("Chinese") << false;
+        QTest::newRow("English") << true;
     }
 
     void tabSwitch()
     {
-        QFETCH(QString, switchText);
         FileManagerActions actions;
         IntegrationSettingsTab tab(&actions, m_settings.get(), m_autostart.get());
-        tab.resize(560, 640);
-        tab.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&tab));
-        auto *section = tab.findChild<AutoConvertSection *>();
+        AutoConvertSection *section = showTab(tab);
+        QVERIFY(section);
         QCheckBox *toggle = section->loginSwitch();
-        QCOMPARE(toggle->text(), switchText);
         QVERIFY(!toggle->isEnabled() && !m_autostart->setEnabled(true)); // nothing to watch
-        const QStringList folders{m_root.filePath(QStringLiteral("Pictures/Camera")), m_root.filePath(QStringLiteral("Pictures/手机 2024"))};
+        const QStringList folders{m_root.filePath(u"Pictures/Camera"_s), m_root.filePath(u"Pictures/手机 2024"_s)};
         QDir().mkpath(folders[0]);
         section->addButton()->click();
         auto *dialog = section->findChild<QFileDialog *>();
         QVERIFY(dialog && dialog->isVisible());
-        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
         name->setText(folders[0]); // pasted: typed, the completer would chime in after each key
         QTest::keyClick(name, Qt::Key_Return);
-        QVERIFY(!QFile::exists(WatchAutostart::entryPath(m_where))); // a folder alone turns nothing on
+        QVERIFY(!QFile::exists(m_entry)); // a folder alone turns nothing on
         QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(6, toggle->height() / 2));
-        QCOMPARE(execArguments(entry()), expected(QStringLiteral("keep"), folders.mid(0, 1)));
+        QCOMPARE(written(), expected("keep", folders.mid(0, 1)));
         section->addFolder(folders[1]);
         section->addFolder(folders[1] + u'/'); // the same folder
         QTest::keyClick(section->originals(), Qt::Key_Down);
-        QCOMPARE(execArguments(entry()), expected(QStringLiteral("trash"), folders));
+        QCOMPARE(written(), expected("trash", folders));
         QVERIFY(toggle->isChecked() && section->errorText()->isHidden());
         section->folders()->item(1)->setSelected(true);
-        Screenshots::save(&tab, EnglishTexts::screensFolder() + QStringLiteral("settings-autoconvert"));
+        Screenshots::save(&tab, EnglishTexts::screensFolder() + u"settings-autoconvert"_s);
 
-        QFile::remove(WatchAutostart::entryPath(m_where));
+        QFile::remove(m_entry);
         tab.hide();
         tab.show();
         QVERIFY(!toggle->isChecked());
         QTest::keyClick(section->originals(), Qt::Key_Down);
-        QVERIFY(!QFile::exists(WatchAutostart::entryPath(m_where)));
+        QVERIFY(!QFile::exists(m_entry));
         toggle->click();
-        QCOMPARE(execArguments(entry()), expected(QStringLiteral("delete"), folders));
+        QCOMPARE(written(), expected("delete", folders));
         section->folders()->selectAll();
         section->removeButton()->click();
         QVERIFY(section->folders()->count() == 0 && m_settings->settings().autoConvertFolders.isEmpty());
-        QVERIFY(!toggle->isChecked() && !QFile::exists(WatchAutostart::entryPath(m_where)));
+        QVERIFY(!toggle->isChecked() && !QFile::exists(m_entry));
     }
 
-    // A config folder that cannot be written: the reason is shown, the switch says what the disk
-    // has, and the entry already there stays as it was.
+    // A config folder that cannot be written: the reason is shown, the switch says what the disk has, and the entry already there stays as it was.
     void readOnlyConfig_data() { tabSwitch_data(); }
 
     void readOnlyConfig()
     {
-        setFolders({QStringLiteral("/photos/one")});
+        setFolders({u"/photos/one"_s});
         QVERIFY(m_autostart->setEnabled(true));
-        const QByteArray before = entry();
+        const QByteArray before = TestEnv::readAll(m_entry);
         FileManagerActions actions;
         IntegrationSettingsTab tab(&actions, m_settings.get(), m_autostart.get());
-        auto *section = tab.findChild<AutoConvertSection *>();
-        tab.resize(560, 640);
-        tab.show();
-        const auto undo = makeReadOnly(m_where.configHome + QStringLiteral("/autostart"));
+        AutoConvertSection *section = showTab(tab);
+        QVERIFY(section);
+        const auto undo = makeReadOnly(m_where.configHome + u"/autostart"_s);
         if (!undo)
             QSKIP("the folder cannot be made read-only here");
         const auto restore = qScopeGuard(*undo);
-        setFolders({QStringLiteral("/photos/one"), QStringLiteral("/photos/two")}); // the rewrite fails
-        QCOMPARE(entry(), before);
+        setFolders({u"/photos/one"_s, u"/photos/two"_s}); // the rewrite fails
+        QCOMPARE(TestEnv::readAll(m_entry), before);
         QVERIFY(section->loginSwitch()->isChecked() && m_autostart->isEnabled());
-        QVERIFY2(section->errorText()->isVisible() && section->errorText()->text().contains(WatchAutostart::entryPath(m_where)),
-                 qPrintable(section->errorText()->text()));
+        QVERIFY2(section->errorText()->isVisible() && section->errorText()->text().contains(m_entry), qPrintable(section->errorText()->text()));
         section->loginSwitch()->click(); // turning off fails too
-        QVERIFY(section->loginSwitch()->isChecked() && QFile::exists(WatchAutostart::entryPath(m_where)));
-        Screenshots::save(&tab, EnglishTexts::screensFolder() + QStringLiteral("settings-autoconvert-read-only"));
-    }
-
-    // Where the session looks for it: below XDG_CONFIG_HOME when that is set, else ~/.config.
-    void entryLocation()
-    {
-        const auto entryHere = [] { return WatchAutostart::entryPath(WatchAutostart::locationsFromEnvironment()); };
-        const auto restore = qScopeGuard([this] { TestEnv::isolateHome(m_root.path()); });
-        qputenv("XDG_CONFIG_HOME", "/elsewhere");
-        QCOMPARE(entryHere(), QStringLiteral("/elsewhere/autostart/pikora-watch.desktop"));
-        qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(entryHere(), QDir::homePath() + QStringLiteral("/.config/autostart/pikora-watch.desktop"));
+        QVERIFY(section->loginSwitch()->isChecked() && QFile::exists(m_entry));
+        Screenshots::save(&tab, EnglishTexts::screensFolder() + u"settings-autoconvert-read-only"_s);
     }
 
     // The systemd unit as systemd reads it, with ExecStart pointing at the built pikora-cli.
     void systemdUnit()
     {
-        const QString analyze = QStringLiteral("systemd-analyze");
-        if (QStandardPaths::findExecutable(analyze).isEmpty())
+        if (QStandardPaths::findExecutable(u"systemd-analyze"_s).isEmpty())
             QSKIP("systemd-analyze is missing (package systemd, installed by scripts/deps.sh)");
         const QByteArray unit = TestEnv::readAll(QStringLiteral(PIKORA_WATCH_UNIT));
         QVERIFY(unit.split('\n').contains("ExecStart=/usr/bin/pikora-cli watch --saved -q"));
-        const QString copy = m_root.filePath(QStringLiteral("pikora-watch.service"));
+        const QString copy = m_root.filePath(u"pikora-watch.service"_s);
         TestEnv::writeAll(copy, QByteArray(unit).replace("/usr/bin/pikora-cli", PIKORA_CLI_PATH));
-        QCOMPARE(complaints(analyze, {QStringLiteral("verify"), QStringLiteral("--man=no"), copy}), QString());
+        QCOMPARE(complaints(u"systemd-analyze"_s, {u"verify"_s, u"--man=no"_s, copy}), QString());
     }
 };
 

@@ -17,11 +17,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr int kWaitMs = 60000;
-const QString kSettle = QStringLiteral("0.2");
 
 // pikora-cli watch running in the background, its JSON lines and messages gathered as they come.
 class Watcher
@@ -29,53 +31,29 @@ class Watcher
 public:
     explicit Watcher(const QStringList &arguments)
     {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
-            m_out += m_process.readAllStandardOutput();
-        });
-        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] {
-            m_err += QString::fromUtf8(m_process.readAllStandardError());
-        });
-        m_process.start(QStringLiteral(PIKORA_CLI_PATH),
-                        QStringList{QStringLiteral("watch"), QStringLiteral("--json"), QStringLiteral("-j"),
-                                    QStringLiteral("1"), QStringLiteral("--settle"), kSettle}
-                            + arguments);
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { m_out += m_process.readAllStandardOutput(); });
+        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] { m_err += QString::fromUtf8(m_process.readAllStandardError()); });
+        m_process.start(QStringLiteral(PIKORA_CLI_PATH), QStringList{u"watch"_s, u"--json"_s, u"-j"_s, u"1"_s, u"--settle"_s, u"0.2"_s} + arguments);
     }
-    ~Watcher()
-    {
-        if (m_process.state() != QProcess::NotRunning) { // a failed check: the program must not outlive the suite
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
+    ~Watcher() { m_process.kill(), m_process.waitForFinished(); } // after a failed check: it must not outlive the suite
 
-    QList<QJsonObject> jobs() const
+    // "status source" for each job, in the order they were reported.
+    QStringList jobs() const
     {
-        QList<QJsonObject> list;
-        for (const QByteArray &line : m_out.split('\n')) {
-            if (!line.isEmpty())
-                list.append(QJsonDocument::fromJson(line).object());
-        }
+        QStringList list;
+        for (const QByteArray &line : m_out.split('\n'))
+            if (const QJsonObject job = QJsonDocument::fromJson(line).object(); !line.isEmpty())
+                list << job[u"status"_s].toString() + u' ' + job[u"source"_s].toString();
         return list;
     }
-    // How the jobs on source ended, in the order they were reported.
-    QStringList statusesOf(const QString &source) const
+    template<typename Condition>
+    bool waitUntil(Condition condition)
     {
-        QStringList statuses;
-        for (const QJsonObject &job : jobs()) {
-            if (job.value(QStringLiteral("source")).toString() == source)
-                statuses.append(job.value(QStringLiteral("status")).toString());
-        }
-        return statuses;
+        return QTest::qWaitFor([&] { return condition() || m_process.state() == QProcess::NotRunning; }, kWaitMs) && condition();
     }
-    bool waitForJobs(const QString &source, qsizetype count = 1)
-    {
-        return waitUntil([&] { return statusesOf(source).size() >= count; });
-    }
-    bool waitForMessage(const QString &text)
-    {
-        return waitUntil([&] { return m_err.contains(text); });
-    }
-    // SIGTERM, as a service manager stops it; the exit status.
+    bool waitForJobs(qsizetype count = 1) { return waitUntil([&] { return jobs().size() >= count; }); }
+    bool waitForMessage(const QString &text = u"正在监视 1 个文件夹"_s) { return waitUntil([&] { return m_err.contains(text); }); }
+    // SIGTERM, as a service manager stops it; the exit status, which is 130 (stopped, no failure).
     int terminate()
     {
         ::kill(pid_t(m_process.processId()), SIGTERM);
@@ -88,17 +66,12 @@ public:
     const QString &messages() const { return m_err; }
 
 private:
-    template<typename Condition>
-    bool waitUntil(Condition condition)
-    {
-        return QTest::qWaitFor([&] { return condition() || m_process.state() == QProcess::NotRunning; }, kWaitMs)
-            && condition();
-    }
-
     QProcess m_process;
     QByteArray m_out;
     QString m_err;
 };
+
+bool realTools() { return !TestEnv::installedTool(u"cjxl"_s).isEmpty() && !TestEnv::installedTool(u"djxl"_s).isEmpty(); }
 
 } // namespace
 
@@ -111,112 +84,75 @@ class TestWatch final : public QObject
 private:
     QTemporaryDir m_root;
     int m_case = 0;
-    QString m_work;   // the watched folder
-    QString m_tools;  // fake tools, outside it
-    QByteArray m_jpeg = TestEnv::fakeJpeg(400);
+    QString m_work, m_tools; // the watched folder; fake tools, outside it
+    const QByteArray m_jpeg = TestEnv::fakeJpeg(400);
+    const QString m_camera = TestEnv::dataPath(u"jpeg/cameras/Canon_40D.jpg"_s);
 
-    QStringList fakeTools() const
-    {
-        return {QStringLiteral("--cjxl"), m_tools + QStringLiteral("/cjxl"), QStringLiteral("-o"), QStringLiteral("keep")};
-    }
+    QStringList fakeTools() const { return {u"--cjxl"_s, m_tools + u"/cjxl"_s, u"-o"_s, u"keep"_s, m_work}; }
     QString path(const QString &name) const { return m_work + u'/' + name; }
+    QString put(const QString &name) const { return TestEnv::writeAll(path(name), m_jpeg), path(name); }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(TestEnv::isolate(m_root));
-        TestEnv::isolateTemporaries(m_root.filePath(QStringLiteral("tmp")));
+        TestEnv::isolateTemporaries(m_root.filePath(u"tmp"_s));
     }
 
     void init()
     {
-        m_work = m_root.filePath(QStringLiteral("case%1/photos").arg(++m_case));
-        m_tools = m_root.filePath(QStringLiteral("case%1/tools").arg(m_case));
+        m_work = m_root.filePath(u"case%1/photos"_s.arg(++m_case));
+        m_tools = m_root.filePath(u"case%1/tools"_s.arg(m_case));
         QDir().mkpath(m_work);
         FakeEncoder::write(m_tools, TestEnv::writeFakeJxlCommand());
     }
 
     // Each way a photo arrives gives one job on its final name, and nothing for hidden files or
-    // temporaries; a photo written last shows that everything before it has been seen.
-    void arrivalsMakeOneJobEach_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("moved in") << "moved" << QStringList{QStringLiteral("moved.jpg")};
-        QTest::newRow("temporary name, renamed") << "renamed" << QStringList{QStringLiteral("final.jpg")};
-        QTest::newRow("written elsewhere, linked in") << "linked" << QStringList{QStringLiteral("linked.jpg")};
-        QTest::newRow("new sub-folder") << "folder" << QStringList{QStringLiteral("2024/june/a.jpg"), QStringLiteral("2024/june/b.jpg")};
-        QTest::newRow("hidden and temporary") << "hidden" << QStringList();
-    }
-
+    // temporaries, written first so that they would be taken first.
     void arrivalsMakeOneJobEach()
     {
-        QFETCH(QString, how);
-        QFETCH(QStringList, expected);
-        Watcher watcher(fakeTools() << m_work);
-        QVERIFY(watcher.waitForMessage(QStringLiteral("正在监视 1 个文件夹")));
-        if (how == QLatin1String("moved")) {
-            TestEnv::writeAll(m_tools + QStringLiteral("/moved.jpg"), m_jpeg);
-            QVERIFY(QFile::rename(m_tools + QStringLiteral("/moved.jpg"), path(QStringLiteral("moved.jpg"))));
-        } else if (how == QLatin1String("renamed")) {
-            // Written under a name of its own and renamed when done, as browsers and rsync do.
-            TestEnv::writeAll(path(QStringLiteral("final.jpg.part")), m_jpeg);
-            QVERIFY(QFile::rename(path(QStringLiteral("final.jpg.part")), path(QStringLiteral("final.jpg"))));
-        } else if (how == QLatin1String("linked")) {
-            // A new name for a finished file brings no close, as a copy by Qt (O_TMPFILE) does not.
-            TestEnv::writeAll(m_tools + QStringLiteral("/linked.jpg"), m_jpeg);
-            QCOMPARE(::link(QFile::encodeName(m_tools + QStringLiteral("/linked.jpg")).constData(),
-                            QFile::encodeName(path(QStringLiteral("linked.jpg"))).constData()), 0);
-        } else if (how == QLatin1String("folder")) {
-            for (const QString &name : expected)
-                TestEnv::writeAll(path(name), m_jpeg);
-        } else {
-            for (const char *name : {".hidden.jpg", "copy.jpg~", "photo.jpg.crdownload", "photo.tmp"})
-                TestEnv::writeAll(path(QLatin1String(name)), m_jpeg);
+        Watcher watcher(fakeTools());
+        QVERIFY(watcher.waitForMessage());
+        for (const QString &name : {u".hidden.jpg"_s, u"copy.jpg~"_s, u"photo.jpg.crdownload"_s, u"photo.tmp"_s})
+            put(name);
+        QStringList wanted{put(u"2024/june/a.jpg"_s), put(u"2024/june/b.jpg"_s)}; // in a new sub-folder
+        // Written elsewhere, or under a name of its own as browsers and rsync do, then given its
+        // name: moved, renamed, or linked, which brings no close, as a copy by Qt (O_TMPFILE) does not.
+        for (const QString &how : {u"moved"_s, u"renamed"_s, u"linked"_s}) {
+            const QString first = how == u"renamed"_s ? path(how + u".jpg.part"_s) : m_tools + u'/' + how;
+            TestEnv::writeAll(first, m_jpeg);
+            const QByteArray from = QFile::encodeName(first), to = QFile::encodeName(wanted.emplaceBack(path(how + u".jpg"_s)));
+            QCOMPARE(how == u"linked"_s ? ::link(from.constData(), to.constData()) : std::rename(from.constData(), to.constData()), 0);
         }
-        TestEnv::writeAll(path(QStringLiteral("last.jpg")), m_jpeg);
-        for (const QString &name : expected)
-            QVERIFY2(watcher.waitForJobs(path(name)), qPrintable(watcher.messages()));
-        QVERIFY(watcher.waitForJobs(path(QStringLiteral("last.jpg"))));
+        QVERIFY2(watcher.waitForJobs(wanted.size()), qPrintable(watcher.messages()));
         QCOMPARE(watcher.terminate(), 130);
-        QStringList sources;
-        for (const QJsonObject &job : watcher.jobs()) {
-            QCOMPARE(job.value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
-            sources.append(job.value(QStringLiteral("source")).toString());
-        }
-        QStringList wanted{path(QStringLiteral("last.jpg"))};
-        for (const QString &name : expected)
-            wanted.append(path(name));
-        sources.sort();
-        wanted.sort();
-        QCOMPARE(sources, wanted);
+        QStringList jobs = watcher.jobs().replaceInStrings(u"completed "_s, QString()); // any other status stays
+        jobs.sort(), wanted.sort();
+        QCOMPARE(jobs, wanted);
     }
 
     // A photo copied in slowly is taken once, whole: its JXL restores every byte.
     void slowCopyIsTakenWhole()
     {
-        const QString djxl = TestEnv::installedTool(QStringLiteral("djxl"));
-        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty() || djxl.isEmpty())
+        if (!realTools())
             QSKIP("cjxl/djxl are not installed");
-        const QByteArray photo = TestEnv::readAll(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg")));
-        Watcher watcher({QStringLiteral("-o"), QStringLiteral("keep"), m_work});
-        QVERIFY(watcher.waitForMessage(QStringLiteral("正在监视")));
-        QFile file(path(QStringLiteral("slow.jpg")));
+        const QByteArray photo = TestEnv::readAll(m_camera);
+        Watcher watcher({u"-o"_s, u"keep"_s, m_work});
+        QVERIFY(watcher.waitForMessage());
+        QFile file(path(u"slow.jpg"_s));
         QVERIFY(file.open(QIODevice::WriteOnly));
         const qsizetype piece = photo.size() / 4 + 1;
         for (qsizetype at = 0; at < photo.size(); at += piece) {
-            QCOMPARE(file.write(photo.mid(at, piece)), std::min(piece, photo.size() - at));
-            QVERIFY(file.flush());
-            // The copy must stay open, unfinished, for longer than the settle time: only a
-            // wait of that length shows that an open file is not taken.
+            QVERIFY(file.write(photo.mid(at, piece)) > 0 && file.flush());
+            // The copy must stay open, unfinished, for longer than the settle time: only a wait of that length shows that an open file is not taken.
             QTest::qWait(400);
         }
         file.close();
-        QVERIFY(watcher.waitForJobs(path(QStringLiteral("slow.jpg"))));
+        QVERIFY(watcher.waitForJobs());
         QCOMPARE(watcher.terminate(), 130);
-        QCOMPARE(watcher.statusesOf(path(QStringLiteral("slow.jpg"))), QStringList{QStringLiteral("completed")});
-        const QString restored = m_root.filePath(QStringLiteral("restored.jpg"));
-        QCOMPARE(QProcess::execute(djxl, {path(QStringLiteral("slow.jxl")), restored}), 0);
+        QCOMPARE(watcher.jobs(), QStringList{u"completed "_s + file.fileName()});
+        const QString restored = m_root.filePath(u"restored.jpg"_s);
+        QCOMPARE(QProcess::execute(TestEnv::installedTool(u"djxl"_s), {path(u"slow.jxl"_s), restored}), 0);
         QCOMPARE(TestEnv::readAll(restored), photo);
     }
 
@@ -224,29 +160,26 @@ private Q_SLOTS:
     // choice, here delete, which the command line did not give.
     void savedFoldersTakeTheirOriginalsChoice()
     {
-        if (TestEnv::installedTool(QStringLiteral("cjxl")).isEmpty() || TestEnv::installedTool(QStringLiteral("djxl")).isEmpty())
+        if (!realTools())
             QSKIP("cjxl/djxl are not installed");
         {
-            SettingsStore store(HardwareInfo::fromFacts(QStringLiteral("Test CPU"), 2, std::nullopt, std::nullopt));
+            SettingsStore store(HardwareInfo::fromFacts(u"Test CPU"_s, 2, std::nullopt, std::nullopt));
             AppSettings settings = store.settings();
-            settings.autoConvertFolders = {m_work};
-            settings.autoConvertOriginals = DeleteStrategy::deleteImmediately;
+            settings.autoConvertFolders = {m_work}, settings.autoConvertOriginals = DeleteStrategy::deleteImmediately;
             store.setSettings(settings);
         }
         // This suite's preferences live in Qt's test folder; the program reads the user's.
-        const QString stored = QStringLiteral("/pikora/pikora.ini");
-        const QString read = qEnvironmentVariable("XDG_CONFIG_HOME") + stored;
+        const QString stored = u"/pikora/pikora.ini"_s, read = qEnvironmentVariable("XDG_CONFIG_HOME") + stored;
         QDir().mkpath(QFileInfo(read).path());
         QFile::remove(read);
         QVERIFY(QFile::copy(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + stored, read));
-        Watcher watcher({QStringLiteral("--saved")});
-        QVERIFY2(watcher.waitForMessage(QStringLiteral("正在监视 1 个文件夹")), qPrintable(watcher.messages()));
-        QVERIFY(QFile::copy(TestEnv::dataPath(QStringLiteral("jpeg/cameras/Canon_40D.jpg")), path(QStringLiteral("a.jpg"))));
-        QVERIFY(watcher.waitForJobs(path(QStringLiteral("a.jpg"))));
+        Watcher watcher({u"--saved"_s});
+        QVERIFY2(watcher.waitForMessage(), qPrintable(watcher.messages()));
+        QVERIFY(QFile::copy(m_camera, path(u"a.jpg"_s)));
+        QVERIFY(watcher.waitForJobs());
         QCOMPARE(watcher.terminate(), 130);
-        QCOMPARE(watcher.statusesOf(path(QStringLiteral("a.jpg"))), QStringList{QStringLiteral("completed")});
-        QVERIFY(!QFile::exists(path(QStringLiteral("a.jpg"))));
-        QVERIFY(QFile::exists(path(QStringLiteral("a.jxl"))));
+        QCOMPARE(watcher.jobs(), QStringList{u"completed "_s + path(u"a.jpg"_s)});
+        QCOMPARE(TestEnv::entries(m_work), QStringList{u"a.jxl"_s});
         TestEnv::forgetPreferences();
         QFile::remove(read);
     }
@@ -254,20 +187,16 @@ private Q_SLOTS:
     // A photo written to again within the settle time waits again, and is taken whole.
     void rewrittenPhotoWaitsAgain()
     {
-        FolderWatch::Options options;
-        options.settleMs = 1000;
-        FolderWatch watch({m_work}, options);
+        FolderWatch watch({m_work}, {.settleMs = 1000});
         QSignalSpy ready(&watch, &FolderWatch::ready);
         watch.start();
-        TestEnv::writeAll(path(QStringLiteral("growing.jpg")), m_jpeg); // closed: its wait begins
-        QFile file(path(QStringLiteral("growing.jpg")));
+        QFile file(put(u"growing.jpg"_s)); // closed: its wait begins
         QVERIFY(file.open(QIODevice::Append));
         for (int i = 0; i < 8; ++i) {
             // Appended to well within the settle time, over more than one settle time: only
             // waits of that length show that each write starts the wait over.
             QTest::qWait(250);
-            QCOMPARE(file.write(m_jpeg), m_jpeg.size());
-            QVERIFY(file.flush());
+            QVERIFY(file.write(m_jpeg) == m_jpeg.size() && file.flush());
         }
         file.close();
         QVERIFY(ready.wait(kWaitMs));
@@ -275,73 +204,52 @@ private Q_SLOTS:
         QCOMPARE(ready.first().at(2).value<FileIdentity>().size, 9 * m_jpeg.size());
     }
 
-    // A photo that fails is not tried again while it stays as it was; once changed, it is.
-    void failedPhotoWaitsUntilChanged()
+    // A photo that fails is not tried again while it stays as it was; once changed, it is. A
+    // watched folder that is removed is reported once and taken up again when it is back.
+    void failedPhotoAndRemovedFolder()
     {
-        Watcher watcher(fakeTools() << m_work);
-        QVERIFY(watcher.waitForMessage(QStringLiteral("正在监视")));
-        const QString bad = path(QStringLiteral("bad.jpg"));
+        Watcher watcher(fakeTools());
+        QVERIFY(watcher.waitForMessage());
+        const QString bad = path(u"bad.jpg"_s);
         TestEnv::writeAll(bad, TestEnv::notJpegFiles().first().bytes); // a PNG under a JPEG's name
-        QVERIFY(watcher.waitForJobs(bad));
-        QFile again(bad); // opened for writing and closed unchanged: the kernel reports a write
-        QVERIFY(again.open(QIODevice::Append));
-        again.close();
-        TestEnv::writeAll(path(QStringLiteral("good.jpg")), m_jpeg);
-        QVERIFY(watcher.waitForJobs(path(QStringLiteral("good.jpg"))));
-        QCOMPARE(watcher.statusesOf(bad), QStringList{QStringLiteral("failed")});
-        TestEnv::writeAll(bad, m_jpeg); // mended
-        QVERIFY(watcher.waitForJobs(bad, 2));
-        QCOMPARE(watcher.statusesOf(bad), (QStringList{QStringLiteral("failed"), QStringLiteral("completed")}));
-        QCOMPARE(watcher.terminate(), 130);
-    }
-
-    // A watched folder that is removed is reported once and taken up again when it is back.
-    void removedFolderIsWatchedAgainWhenBack()
-    {
-        Watcher watcher(fakeTools() << m_work);
-        QVERIFY(watcher.waitForMessage(QStringLiteral("正在监视")));
+        QVERIFY(watcher.waitForJobs());
+        QVERIFY(QFile(bad).open(QIODevice::Append)); // closed unchanged at once: the kernel reports a write
+        const QString good = put(u"good.jpg"_s);
+        QVERIFY(watcher.waitForJobs(2));
+        put(u"bad.jpg"_s); // mended
+        QVERIFY(watcher.waitForJobs(3));
         QVERIFY(QDir(m_work).removeRecursively());
-        QVERIFY(watcher.waitForMessage(QStringLiteral("不可用")));
+        QVERIFY(watcher.waitForMessage(u"不可用"_s));
         QVERIFY(QDir().mkpath(m_work));
-        // Written at once: the watch taken up again or the scan after it must find it.
-        TestEnv::writeAll(path(QStringLiteral("back.jpg")), m_jpeg);
-        QVERIFY2(watcher.waitForJobs(path(QStringLiteral("back.jpg"))), qPrintable(watcher.messages()));
-        QCOMPARE(watcher.statusesOf(path(QStringLiteral("back.jpg"))), QStringList{QStringLiteral("completed")});
-        TestEnv::writeAll(path(QStringLiteral("later.jpg")), m_jpeg);
-        QVERIFY(watcher.waitForJobs(path(QStringLiteral("later.jpg"))));
+        const QString back = put(u"back.jpg"_s); // at once: the watch taken up again or the scan after it must find it
+        QVERIFY2(watcher.waitForJobs(4), qPrintable(watcher.messages()));
+        const QString later = put(u"later.jpg"_s);
+        QVERIFY(watcher.waitForJobs(5));
         QCOMPARE(watcher.terminate(), 130);
-        QCOMPARE(watcher.messages().count(QStringLiteral("不可用")), 1);
+        QCOMPARE(watcher.jobs(), (QStringList{u"failed "_s + bad, u"completed "_s + good, u"completed "_s + bad,
+                                              u"completed "_s + back, u"completed "_s + later}));
+        QCOMPARE(watcher.messages().count(u"不可用"_s), 1);
     }
 
     // Past the watch limit, folders are looked at on a timer instead, and that is said once.
     void watchLimitFallsBackToRescans()
     {
-        for (const char *folder : {"a", "b"})
-            QVERIFY(QDir().mkpath(path(QLatin1String(folder))));
-        FolderWatch::Options options;
-        options.settleMs = 50;
-        options.rescanMs = 100;
-        options.maxWatches = 1;
-        FolderWatch watch({m_work}, options);
+        QVERIFY(QDir().mkpath(path(u"a"_s)) && QDir().mkpath(path(u"b"_s)));
+        FolderWatch watch({m_work}, {.settleMs = 50, .rescanMs = 100, .maxWatches = 1});
         QSignalSpy limit(&watch, &FolderWatch::watchLimitReached);
         QSignalSpy ready(&watch, &FolderWatch::ready);
         watch.start();
         QCOMPARE(watch.folderCount(), 3);
-        QCOMPARE(limit.size(), 1);
-        QCOMPARE(limit.first().first().value<qsizetype>(), 2);
-        const auto readyPaths = [&] {
-            QStringList paths;
-            for (const QList<QVariant> &arguments : std::as_const(ready))
-                paths.append(arguments.first().toString());
-            return paths;
-        };
-        for (const QString &name : {QStringLiteral("a/one.jpg"), QStringLiteral("b/two.jpg"), QStringLiteral("three.jpg")}) {
-            TestEnv::writeAll(path(name), m_jpeg);
-            QTRY_VERIFY_WITH_TIMEOUT(readyPaths().contains(path(name)), kWaitMs);
+        QVERIFY(limit.size() == 1 && limit.first().first().value<qsizetype>() == 2);
+        QStringList readyPaths, wanted;
+        for (const QString &name : {u"a/one.jpg"_s, u"b/two.jpg"_s, u"three.jpg"_s}) {
+            wanted << put(name);
+            QTRY_VERIFY_WITH_TIMEOUT(std::any_of(ready.cbegin(), ready.cend(), [&](const QVariantList &r) { return r.first() == wanted.last(); }), kWaitMs);
         }
         // Several looks later each photo has been handed over once.
-        QCOMPARE(readyPaths(), (QStringList{path(QStringLiteral("a/one.jpg")), path(QStringLiteral("b/two.jpg")),
-                                            path(QStringLiteral("three.jpg"))}));
+        for (const QVariantList &arguments : std::as_const(ready))
+            readyPaths << arguments.first().toString();
+        QCOMPARE(readyPaths, wanted);
         QCOMPARE(limit.size(), 1);
     }
 
@@ -350,16 +258,15 @@ private Q_SLOTS:
     void sigtermLeavesTheJobAsItWas()
     {
         FakeEncoder::write(m_tools, "exec sleep 1000");
-        const QString fakeDjxl = TestEnv::writeScript(m_tools + QStringLiteral("/djxl"), "exit 1");
-        Watcher watcher({QStringLiteral("--cjxl"), m_tools + QStringLiteral("/cjxl"), QStringLiteral("--djxl"), fakeDjxl,
-                         QStringLiteral("-o"), QStringLiteral("delete"), m_work});
-        QVERIFY(watcher.waitForMessage(QStringLiteral("正在监视")));
-        TestEnv::writeAll(path(QStringLiteral("photo.jpg")), m_jpeg);
+        const QString djxl = TestEnv::writeScript(m_tools + u"/djxl"_s, "exit 1"); // nothing can be verified, so nothing deleted
+        Watcher watcher({u"--cjxl"_s, m_tools + u"/cjxl"_s, u"--djxl"_s, djxl, u"-o"_s, u"delete"_s, m_work});
+        QVERIFY(watcher.waitForMessage());
+        put(u"photo.jpg"_s);
         QTRY_COMPARE_WITH_TIMEOUT(FakeEncoder::log(m_tools).size(), 1, kWaitMs);
         QCOMPARE(watcher.terminate(), 130);
-        QCOMPARE(TestEnv::entries(m_work), QStringList{QStringLiteral("photo.jpg")});
-        QCOMPARE(TestEnv::readAll(path(QStringLiteral("photo.jpg"))), m_jpeg);
-        QVERIFY(watcher.messages().contains(QStringLiteral("已中断")));
+        QCOMPARE(TestEnv::entries(m_work), QStringList{u"photo.jpg"_s});
+        QCOMPARE(TestEnv::readAll(path(u"photo.jpg"_s)), m_jpeg);
+        QVERIFY(watcher.messages().contains(u"已中断"_s));
     }
 };
 
