@@ -60,18 +60,9 @@ using FileDialogs::typeAndEnter;
 using Mode = ConversionMode;
 using Face = StatusIsland::Face;
 
-// Designated initializers leave the fields they do not name at their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
-
-QStringList list(std::initializer_list<const char *> words)
-{
-    QStringList out;
-    for (const char *word : words)
-        out.append(QString::fromUtf8(word));
-    return out;
-}
 
 TaskItem task(Mode mode, TaskStatus status, qint64 original, std::optional<qint64> result = std::nullopt)
 {
@@ -96,8 +87,7 @@ QList<TaskItem> tasks(int count, int done, Mode mode = Mode::jpegToJXL, TaskStat
 
 } // namespace
 
-// The main window without the table and canvas themselves: menus and their rules, toolbar,
-// chrome bar, progress strip, statistics panel, and closing during a batch.
+// The main window around the table: menus and their rules, toolbar, chrome bar, statistics, closing.
 class TestUiWindow final : public QObject
 {
     Q_OBJECT
@@ -156,7 +146,6 @@ private:
         QVERIFY(imported.wait(30000));
     }
 
-    // Switches the state to encoder (a fake cjxl) and lists the photos of folder.
     void useEncoderAndImport(const QString &encoder, const QString &folder, const QStringList &names = {u"a.jpg"_s})
     {
         AppSettings settings = m_state->settings()->settings();
@@ -196,9 +185,8 @@ private slots:
         TestEnv::forgetPreferences(); // the next case starts with the tools found, not a fake encoder of this one
     }
 
-    // The menus' import commands by their shortcuts, as a user takes them: several photos typed,
-    // Enter, then the folder; the list then holds what was chosen and nothing else. Qt's own
-    // texts in the dialog speak the window's language. (The empty page's buttons: ui_table.)
+    // The import shortcuts as a user takes them (photos typed, Enter, then the folder) list what was
+    // chosen and nothing else; Qt's texts in the dialog speak the window's language.
     void importDialogs_data() { LanguageRows::add(); }
 
     void importDialogs()
@@ -257,9 +245,8 @@ private slots:
         }
     }
 
-    // The rules fed by the services' own signals, and the mode switch both ways: clicked, it
-    // switches and drops the selection; following the state, it calls nothing back. Buttons show
-    // a command without its mnemonic.
+    // The rules fed by the services' signals; the mode switch clicked drops the selection, following
+    // the state it calls nothing back. Buttons show a command without its mnemonic.
     void commandsFollowTheState()
     {
         workspace()->compressTasks()->append({task(Mode::jpegToJXL, TaskStatus::failed, 1000)});
@@ -295,18 +282,14 @@ private slots:
         QTest::keyClick(elsewhere, Qt::Key_Delete);
         QTest::keyClick(elsewhere, Qt::Key_Space);
         QVERIFY(workspace()->compressTasks()->size() == 2 && !view->previewItemURL());
-        m_window->table()->setFocus();
-        QTest::keyClick(m_window->table(), Qt::Key_Space);
-        QVERIFY(view->previewItemURL().has_value());
-        view->setPreviewItemURL(std::nullopt);
+        m_window->table()->setFocus(); // Space on the table itself: ui_table
         QTest::keyClick(m_window->table(), Qt::Key_Delete);
         QVERIFY(workspace()->compressTasks()->isEmpty());
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
     }
 
-    // One settings window, however it is asked for, over the middle of the window wherever that
-    // is; the about command shows its about page; a found update opens the sheet over the window.
-    // Closed while idle, the window quits at once.
+    // One settings window however asked for, centred over the window; about shows its page; a found
+    // update opens the sheet over the window. Closed while idle, the window quits at once.
     void secondaryWindows()
     {
         m_window->move(40, 30);
@@ -337,9 +320,9 @@ private slots:
     {
         const auto restore = Mode::jxlToJPEG;
         const BatchFigures batch{.running = true, .done = 3, .total = 12, .remainingSeconds = 100};
-        const QStringList running = list({"3/12", "·", "约 2 分钟"});
-        const QStringList idle = list({"2 个项目", "·", "1.2 MB"});
-        const QStringList saved = idle + list({"·", "已节省 300 KB"});
+        const QStringList running{u"3/12"_s, u"·"_s, u"约 2 分钟"_s};
+        const QStringList idle{u"2 个项目"_s, u"·"_s, u"1.2 MB"_s};
+        const QStringList saved = idle + QStringList{u"·"_s, u"已节省 300 KB"_s};
         struct Row
         {
             StatusFacts facts;
@@ -349,13 +332,13 @@ private slots:
         };
         for (const Row &row : std::initializer_list<Row>{
                  {{}, Face::idle, {}, ""},
-                 {{.toolReady = false}, Face::toolMissing, list({"未检测到 cjxl 编码器"}), ""},
-                 {{.mode = restore, .toolReady = false, .count = 2}, Face::toolMissing, list({"未检测到 djxl 解码器"}), "还原照片"},
+                 {{.toolReady = false}, Face::toolMissing, {u"未检测到 cjxl 编码器"_s}, ""},
+                 {{.mode = restore, .toolReady = false, .count = 2}, Face::toolMissing, {u"未检测到 djxl 解码器"_s}, "还原照片"},
                  {{.batch = batch, .count = 12}, Face::processing, running, "停止处理"},
                  // The other direction is shown and empty: the batch's count and stop stay in view.
                  {{.mode = restore, .toolReady = false, .batch = batch}, Face::processing, running, "停止处理"},
                  {{.count = 2, .totalSize = 1'200'000, .savedBytes = 300'000, .failedCount = 1}, Face::idle,
-                  saved + list({"重试 1 项"}), "开始压缩"},
+                  saved + QStringList{u"重试 1 项"_s}, "开始压缩"},
                  {{.count = 2, .totalSize = 1'200'000}, Face::idle, idle, "开始压缩"},
                  // Restoring never shows savings.
                  {{.mode = restore, .count = 2, .totalSize = 1'200'000, .savedBytes = 300'000}, Face::idle, idle, "还原照片"}}) {
@@ -401,9 +384,8 @@ private slots:
         QVERIFY(closed());
     }
 
-    // A re-run's list: the photos a former run had done are counted apart by the chrome bar's facts
-    // and the statistics, and their outputs count as no saving of this run. The statistics are of all
-    // time and say what they leave out, in either language.
+    // A re-run's skipped photos are counted apart by the chrome bar's facts and the statistics, and
+    // save nothing in this run; the all-time statistics say what they leave out, in either language.
     void skippedJobsCountApart_data() { LanguageRows::add(); }
 
     void skippedJobsCountApart()
@@ -444,17 +426,14 @@ private slots:
         QTRY_VERIFY(!m_state->runner()->diskWarningMessage());
     }
 
-    // At the default window size and at the smallest, in both directions and both languages,
-    // each column is as wide as its widest text, and the table with its scroll bar and the reveal
-    // buttons stays inside the window. The islands float over the table's bottom edge: the last
-    // row still scrolls into view above them.
+    // At the default size and the smallest, either direction and language, each column fits its
+    // widest text and the scroll bar and reveal buttons stay inside the window; the last row still
+    // scrolls into view above the islands floating over the table's bottom edge.
     void columnsFitTheirTexts_data()
     {
         QTest::addColumn<Mode>("mode");
-        QTest::newRow("compress") << Mode::jpegToJXL;
-        QTest::newRow("restore") << Mode::jxlToJPEG;
-        QTest::newRow("compress, English") << Mode::jpegToJXL;
-        QTest::newRow("restore, English") << Mode::jxlToJPEG;
+        for (const char *tag : {"compress", "restore", "compress, English", "restore, English"})
+            QTest::newRow(tag) << (tag[0] == 'c' ? Mode::jpegToJXL : Mode::jxlToJPEG);
     }
 
     void columnsFitTheirTexts()
@@ -523,9 +502,8 @@ private slots:
             check(m_window->minimumSize(), name + u"-smallest-then-other"_s);
     }
 
-    // Two photos convert for real, the third hangs: the island counts the batch's own jobs and
-    // adds the time it still needs; closing asks first,
-    // then cancels and quits once the tool has exited, leaving no partial file.
+    // Two photos convert for real, the third hangs: the island counts the batch's jobs and the time
+    // left; closing asks first, then cancels and quits once the tool has exited, leaving no partial file.
     void closeDuringBatch_data() { LanguageRows::add(); }
 
     void closeDuringBatch()
@@ -541,7 +519,7 @@ private slots:
         actions()->start->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(island()->face() == Face::processing && island()->visibleTexts().size() == 3, 60000);
         const QStringList texts = island()->visibleTexts();
-        QCOMPARE(texts.mid(0, 2), list({"2/3", "·"}));
+        QCOMPARE(texts.mid(0, 2), (QStringList{u"2/3"_s, u"·"_s}));
         const QString about = remainingTimeText(60).section(u'1', 0, 0); // "about" some minutes, or under one
         QVERIFY2(texts.at(2) == remainingTimeText(0) || texts.at(2).startsWith(about), qPrintable(texts.at(2)));
         QTRY_VERIFY(m_window->progressStrip()->isVisible());
@@ -572,7 +550,7 @@ private slots:
         QTRY_COMPARE(island()->face(), Face::idle);
         QVERIFY(!m_window->progressStrip()->isVisible());
         QCOMPARE(workspace()->compressTasks()->at(2).status, TaskStatus::pending);
-        QCOMPARE(TestEnv::entries(folder), list({"a.jpg", "a.jxl", "b.jpg", "b.jxl", "slow.jpg"}));
+        QCOMPARE(TestEnv::entries(folder), (QStringList{u"a.jpg"_s, u"a.jxl"_s, u"b.jpg"_s, u"b.jxl"_s, u"slow.jpg"_s}));
     }
 
     // Completion notices ask the window whether it is in front, and stop asking once it is gone:
@@ -636,10 +614,9 @@ private slots:
         QTRY_VERIFY(!m_state->runner()->isProcessing());
     }
 
-    // The main states in either language for people to look at (English under en/), nothing cut
-    // off: menus (each item with a mnemonic of its own; Alt+F and I open the photo dialog), empty
-    // pages, the table idle, failing and restoring, the chrome bar's faces, the settings a missing
-    // tool leads to, statistics, the update sheet, a reveal with no file manager.
+    // The main states pictured in either language (English under en/), nothing cut off: menus (own
+    // mnemonics; Alt+F, I opens the photo dialog), empty pages, the table idle, failing and restoring,
+    // chrome bar faces, the settings a missing tool leads to, statistics, updates, a failed reveal.
     void screens_data() { LanguageRows::add(); }
 
     void screens()
@@ -665,7 +642,6 @@ private slots:
         const QList<TaskItem> twelve = tasks(12, 3);
         QVERIFY(showTasks(twelve));
         QTRY_VERIFY(island()->visibleTexts().constFirst().startsWith(u"12 "_s));
-        QVERIFY(!m_window->progressStrip()->isVisible());
         picture(m_window.get(), u"window-table-idle"_s);
         const TaskItem failed = fail(twelve.at(4));
         // The longest status texts, as a running batch shows them.
@@ -720,8 +696,7 @@ private slots:
         picture(sheet, u"update-sheet"_s);
         m_window->windowState()->setShowUpdateSheet(false);
 
-        // Showing a photo where no file manager can (xdg-open fails; the suite's private bus has
-        // no file manager on it): a box says so.
+        // No file manager can show the photo (xdg-open fails, none on the private bus): a box says so.
         workspace()->compressTasks()->clear();
         import(m_root.filePath(english ? u"reveal-en"_s : u"reveal"_s));
         const QString bin = m_root.filePath(u"failing-opener"_s);
