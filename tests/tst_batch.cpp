@@ -27,9 +27,8 @@
 using namespace Qt::StringLiterals;
 using ServiceFixtures::names;
 
-// AppState's services together, and batches run through it with fake encoders that record what ran when: the list changing
-// under a batch, a start right after a cancel, retries and an output disk that comes and goes.
-// (What the desktop is told: tst_batchfeedback; the window and the memory gate: tst_batchcontroller.)
+// Batches run through AppState's services with fake encoders that record what ran when: the list
+// changing under a batch, a start right after a cancel, retries, an output disk that comes and goes.
 class TestBatch final : public QObject
 {
     Q_OBJECT
@@ -74,7 +73,6 @@ private slots:
     void servicesShareTheLists()
     {
         AppState state(BatchFeedback::Devices{});
-        // The start-up probe writes a path or the not-installed text.
         QTRY_VERIFY_WITH_TIMEOUT(!state.tools()->cjxlPath().isEmpty(), 30000);
         QCOMPARE(state.runner()->batch(), state.batch());
         addPhotos(state, {u"a.jpg"_s}); // nothing waits in the restore list
@@ -88,9 +86,8 @@ private slots:
         QVERIFY(!state.batch()->isPreparing() && !state.runner()->isProcessing());
     }
 
-    // A job removed while it runs is stopped; its photo, imported again meanwhile, is not added
-    // twice while the tool still holds it; the imported jobs run as a follow-up of the same batch.
-    // A job added that no disk could take has that follow-up refused, with a warning.
+    // A job removed while it runs is stopped; its photo imported again meanwhile waits for the tool
+    // to let go; imports run as the batch's follow-up, refused with a warning when no disk could take one.
     void listChangesDuringABatch()
     {
         // A stopped tool lingers (it ignores SIGTERM) and finishes its second of work.
@@ -197,10 +194,8 @@ private slots:
         QVERIFY(started.count() == 1 && list->count(TaskStatus::completed) == 2);
     }
 
-    // A chosen output folder on a disk (a tmpfs here) is remembered with that disk; a folder
-    // stored before volumes were remembered takes its volume at its first batch. Unmounted, the
-    // mount point left behind, the batch is refused like a missing folder: nothing runs, no
-    // photo is touched. Mounted again, it runs.
+    // An output folder on a disk takes its volume at its first batch. Unmounted (the mount point left
+    // behind), the batch is refused like a missing folder, touching nothing; mounted again, it runs.
     void outputFolderOnAnUnmountedDisk()
     {
         ScratchVolume usb(m_work + u"/media/usb"_s, 1024 * 1024);

@@ -74,7 +74,6 @@ private slots:
     }
 
     // Savings that are none (the photos grew) go unmentioned; a restore has none to report.
-    // (Failures and savings together: notificationReachesTheServer.)
     void notificationTexts()
     {
         QCOMPARE(completionNotificationBody(ConversionMode::jpegToJXL, 1, -500, 0), QStringLiteral("已完成 1 张照片无损压缩"));
@@ -120,8 +119,7 @@ private slots:
             QCOMPARE(launcher.progress(), progress);
             QCOMPARE(launcher.text(), text);
             QVERIFY(launcher.isShowing());
-            // A zero total restores the plain icon and keeps the last figures; so does reset(),
-            // once: nothing is announced while nothing shows.
+            // A zero total hides the progress, keeping the figures; reset() then announces nothing.
             launcher.update(3, 0);
             launcher.reset();
             QVERIFY(!launcher.isShowing());

@@ -43,8 +43,7 @@ private slots:
         TaskList *compress = workspace.compressTasks();
         const QString a = makeFiles(u"rules/a"_s, {u"x.jpg"_s, u"y.jpeg"_s, u"z.jxl"_s, u"notes.txt"_s});
         const QString b = makeFiles(u"rules/b"_s, {u"w.jpg"_s});
-        // Hidden temporaries a killed run left (this pid with another start time) go with the
-        // import, from a folder named and from a named photo's folder; a live process's stay.
+        // A killed run's hidden temporaries (this pid, another start time) go with the import; a live one's stay.
         const QString dead = u"/.pikora-%1-1-0123abcd.part.jxl"_s.arg(ProcessOwner::ownTag().section(u'-', 0, 1));
         const QString live = OutputFiles::temporarySibling(a + u"/x.jxl"_s);
         for (const QString &path : QStringList{a + dead, b + dead, live})
@@ -79,8 +78,8 @@ private slots:
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
         QCOMPARE(compress->size(), 4);
 
-        // A scan that ends before its continuation is attached must still merge from the event
-        // loop, never inside importURLs(): callers connect after calling. Rare, so tried often.
+        // A scan ending before its continuation is attached still merges from the event loop, never
+        // inside importURLs() (callers connect after calling). Rare, so tried often.
         for (int round = 1; round <= 3000; ++round) {
             const qsizetype before = imported.count();
             imports.importURLs({});
@@ -128,8 +127,7 @@ private slots:
         // In one drop the job is on the photo itself, whichever way came first.
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named), QUrl::fromLocalFile(album)}), 2);
         QCOMPARE(sources(), (QStringList{a, b}));
-        // A link to a photo in the list adds nothing; nor does the photo when a link to it is there,
-        // until that job has gone.
+        // A link to a listed photo adds nothing; nor does the photo while a link to it is listed.
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 0);
         compress->clear();
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(named)}), 1);
@@ -161,9 +159,8 @@ private slots:
 
     void longImportsMergeInTurns()
     {
-        // More photos than one turn of the event loop takes: they go in over several turns, the
-        // import counting as running until the last, and a second drop of the same folder in
-        // the meantime adds nothing twice.
+        // More photos than one turn of the event loop takes go in over several, the import running
+        // until the last; a second drop of the folder meanwhile adds nothing twice.
         Workspace workspace;
         ImportService imports(&workspace, {});
         TaskList *compress = workspace.compressTasks();

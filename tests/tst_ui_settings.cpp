@@ -55,8 +55,7 @@ void clickToggle(QAbstractButton *button)
 
 } // namespace
 
-// The settings window: each page's controls against the stored settings, what opening and
-// editing write, the tool probe behind the path fields, and the file-manager actions.
+// The settings window: each page against the stored settings, what opening and editing write.
 class TestUiSettings final : public QObject
 {
     Q_OBJECT
@@ -91,9 +90,8 @@ private:
         m_settings->setSettings(settings);
     }
 
-    // Shows a page at size (the window's smallest when empty) and pictures it, English under en/,
-    // on its whole screen when asked; returns the texts cut short there, the controls out of
-    // reach and a window that leaves the screen.
+    // Pictures a page at size (empty: the smallest), on its screen when asked; returns the texts cut
+    // short, the controls out of reach and a window larger than the screen.
     QString picturePage(Tab tab, const QString &name, QSize size = {}, bool onScreen = false)
     {
         m_window->showTab(tab);
@@ -140,10 +138,8 @@ private slots:
         m_english.reset(); // after the widgets that show its texts
     }
 
-    // Every page as the window opens on an 800 × 600 screen (the offscreen platform's) and at the
-    // smallest size, in either language (English, which runs longer, under en/): nothing cut off,
-    // every control in reach. Then the pages that change: a custom core count, an output folder
-    // chosen, and gone when the window opens again.
+    // Every page as opened on an 800 × 600 screen and at the smallest size, in either language:
+    // nothing cut off, all in reach. Then a custom core count, an output folder chosen, then gone.
     void windowAndPages_data() { LanguageRows::add(); }
 
     void windowAndPages()
@@ -164,8 +160,7 @@ private slots:
         const QString line = PerformanceSettingsTab::hardwareLine(m_settings->hardware(), m_settings->settings());
         QVERIFY2(byText<QLabel>(page(Tab::performance), line), qPrintable(line));
 
-        // Where outputs go: a preference of its own, beside the photos until a folder is chosen; a
-        // chosen folder stays offered after a switch back, and the notes say where new photos go.
+        // Beside the photos until a folder is chosen, which stays offered after a switch back.
         const QStringList beside = visibleTexts<QLabel>(page(Tab::general));
         const QByteArray settingsBefore = Preferences().data(SettingsStore::settingsKey);
         const QString folder = m_root.filePath(QStringLiteral("Backup %1/JPEG XL 输出").arg(QLatin1String(QTest::currentDataTag())));
