@@ -34,7 +34,6 @@ class TestDesktop final : public QObject
     std::unique_ptr<FakeDesktop> m_desktop;
     QList<QVariantMap> m_launcherUpdates;
 
-    // The paths of the portal requests closed so far.
     QList<QVariantList> closed() const
     {
         return m_desktop->calls.value(QStringLiteral("org.freedesktop.portal.Request.Close"));
@@ -108,7 +107,6 @@ private slots:
 
     void launcherProgress()
     {
-        // Half done, more done than all, and a negative count.
         for (const auto &[completed, total, progress] : {std::tuple(2, 4, 0.5), std::tuple(7, 5, 1.0), std::tuple(-1, 3, 0.0)}) {
             m_launcherUpdates.clear();
             LauncherProgress launcher;

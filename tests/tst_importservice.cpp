@@ -16,8 +16,7 @@
 using namespace Qt::StringLiterals;
 using ServiceFixtures::importAndWait;
 
-// Imports: the walk off the GUI thread, the merge from the event loop in chunks, the rules for
-// what becomes a job.
+// Imports: the walk off the GUI thread, the merge in chunks, the rules for what becomes a job.
 class TestImportService final : public QObject
 {
     Q_OBJECT
@@ -78,8 +77,7 @@ private slots:
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(c)}), 0);
         QCOMPARE(compress->size(), 4);
 
-        // A scan ending before its continuation is attached still merges from the event loop, never
-        // inside importURLs() (callers connect after calling). Rare, so tried often.
+        // A scan ending before its continuation is attached still merges later, never inside importURLs().
         for (int round = 1; round <= 3000; ++round) {
             const qsizetype before = imported.count();
             imports.importURLs({});
@@ -137,8 +135,7 @@ private slots:
         QCOMPARE(importAndWait(imports, {QUrl::fromLocalFile(b)}), 1);
     }
 
-    // A photo whose name is not UTF-8 is a failed job of its own that names no file, beside the
-    // real photo its name would display as.
+    // A name that is not UTF-8 is a failed job naming no file, beside the photo it would display as.
     void namesThatAreNotUtf8AreRefusedJobs()
     {
         Workspace workspace;
@@ -159,8 +156,7 @@ private slots:
 
     void longImportsMergeInTurns()
     {
-        // More photos than one turn of the event loop takes go in over several, the import running
-        // until the last; a second drop of the folder meanwhile adds nothing twice.
+        // Photos go in over several turns, the import running until the last; a second drop adds nothing.
         Workspace workspace;
         ImportService imports(&workspace, {});
         TaskList *compress = workspace.compressTasks();

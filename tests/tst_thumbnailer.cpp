@@ -56,8 +56,7 @@ Q_SIGNALS:
 
 Q_DECLARE_METATYPE(Caller)
 
-// pikora-thumbnailer run as a file manager runs it: real JPEG XL files of every kind, the sizes
-// asked for, the entry's Exec line, and hostile files that must end it at once with nothing written.
+// pikora-thumbnailer run as file managers run it, on real JPEG XL files and on hostile ones.
 class TestThumbnailer final : public QObject
 {
     Q_OBJECT
@@ -140,8 +139,7 @@ private Q_SLOTS:
         QVERIFY2(!m_cjxl.isEmpty(), "cjxl is not installed");
     }
 
-    // Every Exif orientation of four coloured quadrants, rebuilt as a JPEG and drawn from pixels,
-    // shows upright as Qt shows the JPEG itself.
+    // Every Exif orientation, rebuilt as a JPEG and drawn from pixels, shows upright as Qt shows the JPEG.
     void orientation_data()
     {
         QTest::addColumn<QString>("jxl");
@@ -244,8 +242,7 @@ private Q_SLOTS:
         QCOMPARE(QImage(folder + u"/t.png"_s, "png").size(), expected);
     }
 
-    // A disk with room for only the start of the PNG: the caller's file is left empty rather than
-    // holding a cut-off picture, and an output that was not there does not appear.
+    // A disk with room for only the start of the PNG leaves the caller's file empty, and makes no new one.
     void fullDisk()
     {
         const ScratchVolume volume(outputFolder() + u"/volume"_s, 64 * 1024);
@@ -310,8 +307,7 @@ private Q_SLOTS:
             // bubblewrap leaves the mount point of the input behind; GNOME removes it.
             written = QStringList{QFileInfo(input).fileName(), QFileInfo(output).fileName()};
         }
-        // tumbler makes the file (g_file_new_tmp) and reads it back through that same descriptor;
-        // bytes already in it must not trail the PNG.
+        // tumbler reads its file back through its descriptor: bytes already in it must not trail the PNG.
         QFile held(output);
         if (caller == Caller::HoldsOutputOpen) {
             QVERIFY(held.open(QIODevice::ReadWrite | QIODevice::NewOnly));
@@ -333,8 +329,7 @@ private Q_SLOTS:
         QCOMPARE(QImage::fromData(png, "png").size(), expected);
     }
 
-    // Thunar's way: tumbler on a bus of its own with the entry and this build's program, asked for
-    // converted photos and a damaged file in each flavor; it writes the thumbnail cache.
+    // Thunar's way: tumbler on a bus of its own asked for converted photos and a damaged file in each flavor.
     void thumbnailService()
     {
         // Under the multiarch library folder on Debian, under /usr/lib elsewhere.
@@ -348,7 +343,7 @@ private Q_SLOTS:
 
         const QString root = m_dir.filePath(u"service"_s);
         TestEnv::writeAll(root + u"/share/thumbnailers/pikora-jxl.thumbnailer"_s, TestEnv::readAll(QStringLiteral(PIKORA_THUMBNAILER_ENTRY)));
-        // gdk-pixbuf, which tumbler reads the PNG with, tells formats apart by the MIME database.
+        // gdk-pixbuf tells formats apart by the MIME database.
         QVERIFY(QFile::link(u"/usr/share/mime"_s, root + u"/share/mime"_s));
         // Where gdk-pixbuf has a JPEG XL loader, tumbler's own image plugin would answer first.
         TestEnv::writeAll(root + u"/config/tumbler/tumbler.rc"_s, "[PixbufThumbnailer]\nDisabled=true\n");
@@ -403,9 +398,6 @@ private Q_SLOTS:
         QSignalSpy error(&events, &ThumbnailerSignals::error);
         QSignalSpy finished(&events, &ThumbnailerSignals::finished);
         const QString cache = root + u"/cache/thumbnails/"_s;
-        const auto md5 = [](const QString &text) {
-            return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
-        };
         // The URIs a signal of this request named.
         const auto named = [](const QSignalSpy &spy, uint handle) {
             QStringList uris;
@@ -429,14 +421,14 @@ private Q_SLOTS:
             QCOMPARE(named(error, handle.value()), QStringList{damaged});
 
             for (const QString &photo : std::as_const(converted)) {
-                const QImage image(cache + flavor + u'/' + md5(photo) + u".png"_s, "png");
+                const QByteArray md5 = QCryptographicHash::hash(photo.toUtf8(), QCryptographicHash::Md5).toHex();
+                const QImage image(cache + flavor + u'/' + QString::fromLatin1(md5) + u".png"_s, "png");
                 const QImage expected = expectedPicture(asked.value(photo), size);
                 QCOMPARE(image.size(), expected.size());
                 QVERIFY2(near(average(image), average(expected), 8),
                          qPrintable(average(image).name() + u" vs " + average(expected).name()));
             }
         }
-        // Nothing left of tumbler's files or of ours.
         QCOMPARE(TestEnv::entries(root + u"/tmp"_s), QStringList());
     }
 };

@@ -1,5 +1,4 @@
-// The English translation: complete, faithful to every placeholder, in step with the sources; the
-// rule that picks the language; and the programs speaking it, Qt's own texts included.
+// The English translation: complete, faithful, in step with the sources; the language rule; the programs speaking it.
 #include "app/appstate.h"
 #include "app/notificationmanager.h"
 #include "englishtexts.h"
@@ -23,7 +22,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -79,8 +77,7 @@ QList<Message> readTs(const QString &path)
     return xml.hasError() ? QList<Message>() : messages;
 }
 
-// What a translation must keep of its source: each placeholder as often as it occurs, whether it
-// has an accelerator (a single "&"; "&&" is a literal one), and the line breaks.
+// What a translation must keep: each placeholder as often, an accelerator ("&&" is none), the line breaks.
 QString shape(const QString &text)
 {
     static const QRegularExpression placeholder(u"%(L?n|[1-9][0-9]?)"_s), accelerator(u"&."_s);
@@ -105,8 +102,7 @@ QProcessEnvironment languageEnvironment(const QStringList &languageVariables, co
     return environment;
 }
 
-// Every text of root and its widgets, shown or not, that a user or a screen reader meets and that
-// holds Chinese characters, punctuation or full-width forms.
+// Every text of root's widgets, shown or not, that a user or screen reader meets and that holds Chinese.
 QStringList chineseTexts(const QWidget *root)
 {
     static const QRegularExpression chinese(u"[\\p{Han}\\x{3000}-\\x{303F}\\x{FF00}-\\x{FFEF}]"_s);
@@ -158,8 +154,7 @@ private:
 private slots:
     void initTestCase() { QVERIFY(TestEnv::isolate(m_root)); }
 
-    // Every source text has a finished English text that keeps its placeholders, accelerators
-    // and line breaks; plural texts have both English forms.
+    // Every source text has a finished English text of the same shape; plurals have both forms.
     void everyTextTranslated()
     {
         const QList<Message> messages = readTs(QStringLiteral(PIKORA_TS_FILE));
@@ -220,8 +215,7 @@ private slots:
         QCOMPARE(UiLanguage::formattingLocale(false, german), QLocale(QLocale::Chinese, QLocale::China));
     }
 
-    // The compiled translation in the core's resources: plural forms, whole sentences, and the
-    // decimal mark of the locale the language brought.
+    // The core's compiled translation: plurals, whole sentences, the decimal mark of the locale.
     void coreTextsInEnglish()
     {
         EnglishTexts english;
@@ -234,8 +228,7 @@ private slots:
         QLocale::setDefault(QLocale::c());
     }
 
-    // Under English no text of the window or the settings is left in Chinese, the accessible
-    // names and descriptions a screen reader speaks included.
+    // Under English no text of the window or the settings is left in Chinese, accessible names included.
     void windowHasNoChineseUnderEnglish()
     {
         EnglishTexts english;

@@ -144,8 +144,7 @@ private slots:
 
     void failuresLeaveNoTrace()
     {
-        // A folder holding the trash itself cannot move into it: the rename fails after the
-        // name was reserved, and the reservation must go again.
+        // A folder holding the trash cannot move into it: the name reserved before the rename goes again.
         const QString outer = m_dir + u"/outer"_s;
         QVERIFY(QDir().mkpath(outer + u"/data/Trash/info"_s));
         qputenv("XDG_DATA_HOME", QFile::encodeName(outer + u"/data"_s));

@@ -90,8 +90,7 @@ private:
         m_settings->setSettings(settings);
     }
 
-    // Pictures a page at size (empty: the smallest), on its screen when asked; returns the texts cut
-    // short, the controls out of reach and a window larger than the screen.
+    // Pictures a page at size (empty: the smallest); returns texts cut short, controls out of reach, a window too large.
     QString picturePage(Tab tab, const QString &name, QSize size = {}, bool onScreen = false)
     {
         m_window->showTab(tab);
@@ -138,8 +137,7 @@ private slots:
         m_english.reset(); // after the widgets that show its texts
     }
 
-    // Every page as opened on an 800 × 600 screen and at the smallest size, in either language:
-    // nothing cut off, all in reach. Then a custom core count, an output folder chosen, then gone.
+    // Every page opened on 800 × 600 and at the smallest size, either language, then a few changed ones: all fits.
     void windowAndPages_data() { LanguageRows::add(); }
 
     void windowAndPages()
@@ -191,8 +189,7 @@ private slots:
         QTRY_COMPARE(outputFolder()->note()->text(), inFolder);
     }
 
-    // The language is a preference of its own, read at the next start: choosing one writes that
-    // key alone, and a new window shows it.
+    // Choosing a language writes its own key alone, and a new window shows it.
     void languageChoice()
     {
         openWindow();
@@ -209,8 +206,7 @@ private slots:
         QCOMPARE(page(Tab::general)->findChild<LanguageSetting *>()->choices()->currentIndex(), 2);
     }
 
-    // Stored values an edited file may hold: shown clamped, and nothing written until the user
-    // moves that very control.
+    // Out-of-range stored values are shown clamped, and nothing is written until that very control moves.
     void openingWritesNothing()
     {
         const int total = m_settings->hardware().totalCores;
@@ -246,8 +242,7 @@ private slots:
         QVERIFY(!m_settings->settings().hapticFeedbackEnabled && !m_settings->settings().verifyLossless);
     }
 
-    // Choosing a mode stores it and shows the core count row only for custom; switching modes
-    // never changes the stored number.
+    // A mode chosen is stored; the core count shows only for custom, and switching never changes it.
     void concurrencyModes()
     {
         setSettings([](AppSettings &s) { s.concurrency = 1; });
@@ -264,8 +259,7 @@ private slots:
         QVERIFY(m_settings->settings().concurrency == 1 && cores->value() == 1);
     }
 
-    // Each way of disposing of originals stored as clicked; trash and delete show verification on
-    // and locked without writing it, keeping originals leaves it to the user.
+    // Disposal stored as clicked; trash and delete show verification on and locked, without writing it.
     void deleteStrategies()
     {
         openWindow();
@@ -297,8 +291,7 @@ private slots:
         QVERIFY(!m_window->isVisible());
     }
 
-    // A path typed is stored and probed at once; the line under it says what was found, or what
-    // is used instead of a path that cannot run.
+    // A path typed is stored and probed at once; the line under it says what was found or used instead.
     void toolPaths()
     {
         const QString fake = TestEnv::writeScript(m_root.filePath(QStringLiteral("tools/my cjxl")),
@@ -320,8 +313,7 @@ private slots:
             enter(m_root.filePath(QStringLiteral("tools")), QStringLiteral("所填路径不是可执行文件，已改用：%1（v").arg(installed));
     }
 
-    // Add and remove through the page, in the temporary home; the label and button follow. A
-    // failed install first says why in a message box, and the page stays as it was.
+    // Add and remove through the page; a failed install says why in a box, and the page stays as it was.
     void fileManagerActions_data() { LanguageRows::add(); }
 
     void fileManagerActions()

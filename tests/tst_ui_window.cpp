@@ -127,7 +127,6 @@ private:
         return QTest::qWaitFor([&] { return tableShown() && m_window->chromeBar()->isVisible(); });
     }
 
-    // Marks a listed task as failed by cjxl; returns it as listed now.
     TaskItem fail(TaskItem item)
     {
         item.status = TaskStatus::failed;
@@ -136,7 +135,6 @@ private:
         return item;
     }
 
-    // Lists the photos of folder, made of copies of one sample photo named names.
     void import(const QString &folder, const QStringList &names = {u"a.jpg"_s})
     {
         for (const QString &name : names)
@@ -185,8 +183,7 @@ private slots:
         TestEnv::forgetPreferences(); // the next case starts with the tools found, not a fake encoder of this one
     }
 
-    // The import shortcuts as a user takes them (photos typed, Enter, then the folder) list what was
-    // chosen and nothing else; Qt's texts in the dialog speak the window's language.
+    // The import shortcuts (photos typed, Enter, then a folder) list what was chosen; Qt's texts speak the window's language.
     void importDialogs_data() { LanguageRows::add(); }
 
     void importDialogs()
@@ -245,8 +242,7 @@ private slots:
         }
     }
 
-    // The rules fed by the services' signals; the mode switch clicked drops the selection, following
-    // the state it calls nothing back. Buttons show a command without its mnemonic.
+    // Rules fed by the services' signals; a clicked mode switch drops the selection; buttons show no mnemonic.
     void commandsFollowTheState()
     {
         workspace()->compressTasks()->append({task(Mode::jpegToJXL, TaskStatus::failed, 1000)});
@@ -262,8 +258,7 @@ private slots:
         QVERIFY(modes->segment(0)->isChecked() && !modes->segment(1)->isChecked() && modeChanges.size() == 1);
     }
 
-    // Each shortcut once (Qt fires neither of two actions that share one); F10 opens the first
-    // menu. Space and Delete act on the table while it has focus, and nowhere else.
+    // Each shortcut once (Qt fires neither of two that share one); F10 opens a menu; Delete acts on the table only.
     void keyboardCommands()
     {
         QStringList shortcuts;
@@ -288,8 +283,7 @@ private slots:
         QTRY_VERIFY(m_window->currentPage() == static_cast<QWidget *>(m_window->canvas()));
     }
 
-    // One settings window however asked for, centred over the window; about shows its page; a found
-    // update opens the sheet over the window. Closed while idle, the window quits at once.
+    // One settings window, centred, however asked for; an update's sheet is modal; closed idle, the window quits.
     void secondaryWindows()
     {
         m_window->move(40, 30);
@@ -356,8 +350,7 @@ private slots:
         }
     }
 
-    // The popup and the flag that asks for it move together, whatever opens or closes it: the
-    // command (under the button), the close button, Esc, a press on the button itself.
+    // The popup and its flag move together, whatever opens or closes it (command, close button, Esc, the button).
     void statsPopup()
     {
         StatsPopup *popup = m_window->statsPopup();
@@ -384,8 +377,7 @@ private slots:
         QVERIFY(closed());
     }
 
-    // A re-run's skipped photos are counted apart by the chrome bar's facts and the statistics, and
-    // save nothing in this run; the all-time statistics say what they leave out, in either language.
+    // A re-run's skipped photos are counted apart and save nothing; the all-time statistics say they leave them out.
     void skippedJobsCountApart_data() { LanguageRows::add(); }
 
     void skippedJobsCountApart()
@@ -406,8 +398,7 @@ private slots:
         picture(popup, u"stats-popup-skipped"_s);
     }
 
-    // The stored output folder has gone (its disk is not mounted): the start is refused with an
-    // alert that names the folder, and nothing is made.
+    // The stored output folder has gone: the start is refused with an alert naming it, and nothing is made.
     void missingOutputFolderRefusesTheStart_data() { LanguageRows::add(); }
 
     void missingOutputFolderRefusesTheStart()
@@ -502,8 +493,7 @@ private slots:
             check(m_window->minimumSize(), name + u"-smallest-then-other"_s);
     }
 
-    // Two photos convert for real, the third hangs: the island counts the batch's jobs and the time
-    // left; closing asks first, then cancels and quits once the tool has exited, leaving no partial file.
+    // Two photos convert, the third hangs; closing asks, then cancels and quits once the tool has exited, leaving no part.
     void closeDuringBatch_data() { LanguageRows::add(); }
 
     void closeDuringBatch()
@@ -553,8 +543,7 @@ private slots:
         QCOMPARE(TestEnv::entries(folder), (QStringList{u"a.jpg"_s, u"a.jxl"_s, u"b.jpg"_s, u"b.jxl"_s, u"slow.jpg"_s}));
     }
 
-    // Completion notices ask the window whether it is in front, and stop asking once it is gone:
-    // a notice after the window closed must neither reach into it nor be held back.
+    // Notices ask the window whether it is in front until it is gone; then they neither reach into it nor wait.
     void notificationsAskTheWindow()
     {
         if (!QDBusConnection::sessionBus().isConnected())
@@ -579,8 +568,7 @@ private slots:
         QTRY_COMPARE(posted.size(), 1);
     }
 
-    // The row menu reaches the batch: a failed job retried runs again; a running job removed
-    // from the list has its tool stopped.
+    // The row menu reaches the batch: a retried failure runs again; a running job removed has its tool stopped.
     void rowMenuReachesTheBatch()
     {
         if (!m_state->tools()->isCjxlReady())
