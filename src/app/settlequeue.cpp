@@ -4,19 +4,12 @@
 #include <QList>
 
 #include <algorithm>
-#include <sys/stat.h>
-#include <time.h>
 
 namespace {
 
 // Failed photos remembered at most; past that the knowledge goes, and such a photo would at
 // worst be tried once more.
 constexpr qsizetype kMaxFailed = 100000;
-
-qint64 nanoseconds(const struct timespec &time)
-{
-    return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
 
 } // namespace
 
@@ -31,19 +24,7 @@ SettleQueue::SettleQueue(qint64 settleMs, QObject *parent)
 
 std::optional<FileIdentity> SettleQueue::regularFile(const QString &path)
 {
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    FileIdentity identity;
-    identity.device = quint64(info.st_dev);
-    identity.inode = quint64(info.st_ino);
-    identity.size = qint64(info.st_size);
-    identity.modifiedNs = nanoseconds(info.st_mtim);
-    identity.changedNs = nanoseconds(info.st_ctim);
-    identity.takenNs = nanoseconds(now);
-    return identity;
+    return FileIdentity::ofRegularFile(QFile::encodeName(path));
 }
 
 void SettleQueue::arm(const QString &path, bool evented)

@@ -15,8 +15,9 @@ qint64 nanoseconds(const struct timespec &time)
 
 FileIdentity fromStat(const struct stat &info)
 {
+    // The clock the kernel stamps file times with, so that this time compares fairly with them.
     struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     FileIdentity identity;
     identity.device = quint64(info.st_dev);
     identity.inode = quint64(info.st_ino);
@@ -41,6 +42,14 @@ std::optional<FileIdentity> FileIdentity::ofPath(const QByteArray &path, bool fo
 {
     struct stat info;
     if ((followLinks ? ::stat(path.constData(), &info) : ::lstat(path.constData(), &info)) != 0)
+        return std::nullopt;
+    return fromStat(info);
+}
+
+std::optional<FileIdentity> FileIdentity::ofRegularFile(const QByteArray &path)
+{
+    struct stat info;
+    if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return fromStat(info);
 }

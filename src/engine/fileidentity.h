@@ -22,6 +22,8 @@ struct FileIdentity
     static std::optional<FileIdentity> of(int fd);
     // Of what stands at path; a symbolic link as the link itself unless followLinks.
     static std::optional<FileIdentity> ofPath(const QByteArray &path, bool followLinks = false);
+    // The regular file at path itself (a link is not followed); nothing for anything else.
+    static std::optional<FileIdentity> ofRegularFile(const QByteArray &path);
 
     // The same inode, of the same size.
     bool sameFile(const FileIdentity &other) const;
