@@ -22,23 +22,13 @@
 #include <cstdio>
 
 using CliBench::fail;
+using CliBench::kFakeEncoder;
+using CliBench::writeFile;
 
 namespace {
 
 constexpr int kPhotosPerFolder = 1000;
 constexpr double kTargetBytesPerPhoto = 200;
-
-// Writes the smallest JXL container that carries a JPEG reconstruction box: what a job checks
-// for in a fresh output.
-const char kFakeEncoder[] = "#!/bin/sh\n"
-                            "printf '\\000\\000\\000\\014JXL \\015\\012\\207\\012\\000\\000\\000\\010jbrd' > \"$2\"\n";
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        fail(QStringLiteral("cannot write ") + path);
-}
 
 // photos tiny JPEGs in folders of a thousand, each with bytes of its own.
 void makeTree(const QString &root, int photos)

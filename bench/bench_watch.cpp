@@ -21,22 +21,12 @@
 #include <unistd.h>
 
 using CliBench::fail;
+using CliBench::kFakeEncoder;
+using CliBench::writeFile;
 
 namespace {
 
 constexpr int kFolders = 4;
-
-// Writes the smallest JXL container that carries a JPEG reconstruction box: what a job checks
-// for in a fresh output.
-const char kFakeEncoder[] = "#!/bin/sh\n"
-                            "printf '\\000\\000\\000\\014JXL \\015\\012\\207\\012\\000\\000\\000\\010jbrd' > \"$2\"\n";
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        fail(QStringLiteral("cannot write ") + path);
-}
 
 // User and system clock ticks the process has used (fields 14 and 15 of /proc/PID/stat).
 qint64 cpuTicks(qint64 pid)

@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
@@ -27,6 +29,18 @@ struct Failure
 [[noreturn]] inline void fail(const QString &message)
 {
     throw Failure{message};
+}
+
+// Writes the smallest JXL container that carries a JPEG reconstruction box: what a job checks
+// for in a fresh output.
+inline const char kFakeEncoder[] = "#!/bin/sh\n"
+                            "printf '\\000\\000\\000\\014JXL \\015\\012\\207\\012\\000\\000\\000\\010jbrd' > \"$2\"\n";
+
+inline void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        fail(QStringLiteral("cannot write ") + path);
 }
 
 // This environment with the XDG folders below root, so that a run's stored settings and
