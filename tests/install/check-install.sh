@@ -25,6 +25,14 @@ for file in $installed; do
     [ -f "$usr/$file" ] || fail "not installed: /usr/$file"
 done
 
+# The user unit starts pikora-cli where the install put it.
+DESTDIR="$root/local" cmake --install "$build" --prefix /usr/local >/dev/null
+for place in dest:/usr local:/usr/local; do
+    prefix=${place#*:}
+    grep -qx "ExecStart=$prefix/bin/pikora-cli watch --saved -q" "$root/${place%%:*}$prefix/lib/systemd/user/pikora-watch.service" ||
+        fail "the user unit installed below $prefix does not start $prefix/bin/pikora-cli"
+done
+
 desktop="$usr/share/applications/$appid.desktop"
 desktop-file-validate "$desktop" || fail "desktop-file-validate rejects $appid.desktop"
 grep -qx 'Exec=pikora %U' "$desktop" || fail "the launcher does not pass the opened files"
