@@ -157,15 +157,17 @@ private Q_SLOTS:
     }
 
     // --saved, as the login entry and the user unit run it: the window's folders and originals
-    // choice, here delete, which the command line did not give.
+    // choice, here delete, which the command line did not give; a saved folder not there yet
+    // (a disk mounted later) is waited for.
     void savedFoldersTakeTheirOriginalsChoice()
     {
         if (!realTools())
             QSKIP("cjxl/djxl are not installed");
+        const QString later = m_work + u"-later"_s;
         {
             SettingsStore store(HardwareInfo::fromFacts(u"Test CPU"_s, 2, std::nullopt, std::nullopt));
             AppSettings settings = store.settings();
-            settings.autoConvertFolders = {m_work}, settings.autoConvertOriginals = DeleteStrategy::deleteImmediately;
+            settings.autoConvertFolders = {m_work, later}, settings.autoConvertOriginals = DeleteStrategy::deleteImmediately;
             store.setSettings(settings);
         }
         // This suite's preferences live in Qt's test folder; the program reads the user's.
@@ -175,11 +177,14 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + stored, read));
         Watcher watcher({u"--saved"_s});
         QVERIFY2(watcher.waitForMessage(), qPrintable(watcher.messages()));
+        QVERIFY(watcher.messages().contains(later));
         QVERIFY(QFile::copy(m_camera, path(u"a.jpg"_s)));
         QVERIFY(watcher.waitForJobs());
+        QVERIFY(QDir().mkdir(later) && QFile::copy(m_camera, later + u"/b.jpg"_s));
+        QVERIFY2(watcher.waitForJobs(2), qPrintable(watcher.messages()));
         QCOMPARE(watcher.terminate(), 130);
-        QCOMPARE(watcher.jobs(), QStringList{u"completed "_s + path(u"a.jpg"_s)});
-        QCOMPARE(TestEnv::entries(m_work), QStringList{u"a.jxl"_s});
+        QCOMPARE(watcher.jobs(), QStringList({u"completed "_s + path(u"a.jpg"_s), u"completed "_s + later + u"/b.jpg"_s}));
+        QCOMPARE(TestEnv::entries(m_work) + TestEnv::entries(later), QStringList({u"a.jxl"_s, u"b.jxl"_s}));
         TestEnv::forgetPreferences();
         QFile::remove(read);
     }

@@ -41,16 +41,20 @@ int watchCommand(const CliOptions &given)
         }
     }
     QStringList roots;
-    QList<QUrl> rootUrls;
+    QList<QUrl> rootUrls; // those there now
     for (const QString &path : options.paths) {
         const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(path));
-        if (!QFileInfo(folder).isDir()) {
+        const bool there = QFileInfo(folder).isDir();
+        // A saved folder may be on a disk not mounted yet at login: it is watched for, as one
+        // that goes away later is. A folder typed on the command line is more likely mistyped.
+        if (!there && !options.saved) {
             err() << "pikora-cli: " << CliTexts::tr("%1：不是文件夹").arg(folder) << Qt::endl;
             return 2;
         }
         if (!roots.contains(folder)) {
             roots.append(folder);
-            rootUrls.append(QUrl::fromLocalFile(folder));
+            if (there)
+                rootUrls.append(QUrl::fromLocalFile(folder));
         }
     }
     ConversionRun run(options, ConversionMode::jpegToJXL, false);
