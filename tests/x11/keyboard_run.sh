@@ -28,7 +28,7 @@ if [ -z "${PIKORA_X11_INNER:-}" ]; then
     [ -n "${display:-}" ] || { echo "FAIL: no free X display number"; exit 1; }
     Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
-    tries=50 retry test -e "/tmp/.X11-unix/X$display" || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    tries=150 retry test -e "/tmp/.X11-unix/X$display" || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=":$display" QT_QPA_PLATFORM=xcb PIKORA_X11_INNER=1 PIKORA_X11_WORK="$work" HOME="$work/home"
     export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
     export XDG_RUNTIME_DIR="$work/runtime"
@@ -98,7 +98,7 @@ start_window() { # starts pikora with the arguments given and waits (up to a min
 
 quit_window() { # Ctrl+Q, which quits at once while no batch runs
     key ctrl+q
-    tries=50 retry gone || fail "Ctrl+Q did not quit"
+    tries=300 retry gone || fail "Ctrl+Q did not quit"
     wait "$first_pid" || fail "pikora exited with $?"
     first_pid=
 }
@@ -144,7 +144,7 @@ press_until_converted "$work/menu/a.jpg" || fail "Alt+F, I imported nothing"
 echo "ok: Ctrl+Alt+O, Ctrl+O and Alt+F, I, the folder or photos typed, Enter: converted"
 
 # A second launch hands its folder over and is gone at once.
-(cd "$work" && timeout 20 "$pikora" --compress "photos two" >"$work/second.log" 2>&1) ||
+(cd "$work" && timeout 60 "$pikora" --compress "photos two" >"$work/second.log" 2>&1) ||
     { status=$?; cat "$work/second.log"; fail "the second launch exited with $status"; }
 alive || fail "the first window went away"
 [ "$(xdotool search --onlyvisible --name '^Pikora$' 2>/dev/null | wc -l)" -eq 1 ] || fail "a second window appeared"
