@@ -108,7 +108,7 @@ private:
     std::optional<QStringList> written() const { return execArguments(TestEnv::readAll(m_entry)); }
     QStringList expected(const char *originals, const QStringList &folders) const
     {
-        return QStringList{m_where.program, u"watch"_s, u"-q"_s, u"-o"_s, QString::fromLatin1(originals)} + folders;
+        return QStringList{m_where.program, u"watch"_s, u"--saved"_s, u"-q"_s, u"-o"_s, QString::fromLatin1(originals)} + folders;
     }
     void setFolders(const QStringList &folders, DeleteStrategy originals = DeleteStrategy::keepOriginal)
     {

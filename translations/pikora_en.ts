@@ -865,10 +865,12 @@ are passed over; a photo that failed waits until it changes. Ctrl-C or SIGTERM e
     </message>
     <message>
         <source>  --saved                      也监视设置中“自动转换”的文件夹；未给 -o 时
-                               按那里选择的方式处理原文件
+                               按那里选择的方式处理原文件；尚不存在的文件夹
+                               等它出现后再监视
 </source>
         <translation>  --saved                      also watch the folders of Automatic conversion in the
-                               settings; without -o, treat originals as chosen there
+                               settings; without -o, treat originals as chosen there;
+                               wait for folders that are not there yet
 </translation>
     </message>
 </context>

@@ -55,7 +55,8 @@ QString watchOnlyOptionLines()
     return Texts::tr("  --settle SECONDS             照片写完后静置多少秒再转换\n"
                      "                               （默认 10，可为小数）\n")
         + Texts::tr("  --saved                      也监视设置中“自动转换”的文件夹；未给 -o 时\n"
-                    "                               按那里选择的方式处理原文件\n");
+                    "                               按那里选择的方式处理原文件；尚不存在的文件夹\n"
+                    "                               等它出现后再监视\n");
 }
 
 QString exitStatusText()

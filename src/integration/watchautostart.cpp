@@ -67,7 +67,7 @@ QString entryPath(const Locations &where)
 
 QStringList command(const QString &program, const QString &originals, const QStringList &folders)
 {
-    return QStringList{program, QStringLiteral("watch"), QStringLiteral("-q"), QStringLiteral("-o"), originals}
+    return QStringList{program, QStringLiteral("watch"), QStringLiteral("--saved"), QStringLiteral("-q"), QStringLiteral("-o"), originals}
     + folders;
 }
 

@@ -23,8 +23,9 @@ Locations locationsFromEnvironment(const QString &program = defaultProgram());
 
 QString entryPath(const Locations &where);
 
-// The command the entry runs: program watch -q -o ORIGINALS FOLDER..., where originals is what
-// pikora-cli's -o takes (keep, trash or delete).
+// The command the entry runs: program watch --saved -q -o ORIGINALS FOLDER..., where originals is
+// what pikora-cli's -o takes (keep, trash or delete). --saved, as these are the saved folders: one
+// on a disk not mounted yet at login is waited for, not an error that ends the watch.
 QStringList command(const QString &program, const QString &originals, const QStringList &folders);
 
 // The whole desktop entry, English with a zh_CN translation.
