@@ -1,6 +1,7 @@
 #include "app/folderwatch.h"
 #include "app/settingsstore.h"
 #include "fakeencoder.h"
+#include "scratchvolume.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -234,6 +235,28 @@ private Q_SLOTS:
         QCOMPARE(watcher.jobs(), (QStringList{u"failed "_s + bad, u"completed "_s + good, u"completed "_s + bad,
                                               u"completed "_s + back, u"completed "_s + later}));
         QCOMPARE(watcher.messages().count(u"不可用"_s), 1);
+    }
+
+    // A disk mounted on the watched folder after the start, taken away and mounted again: each
+    // time what the folder shows is watched at once, not when the rescan timer next looks.
+    void diskMountedOnTheFolder()
+    {
+        ScratchVolume card(m_work, 1024 * 1024);
+        if (!card.isMounted())
+            QSKIP("mounting a tmpfs needs root");
+        card.unmount();
+        Watcher watcher(fakeTools());
+        QVERIFY(watcher.waitForMessage());
+        QVERIFY(card.mount());
+        const QString first = put(u"first.jpg"_s);
+        QVERIFY2(watcher.waitForJobs(), qPrintable(watcher.messages()));
+        card.unmount();
+        QVERIFY(watcher.waitForMessage(u"不可用"_s));
+        QVERIFY(card.mount());
+        const QString second = put(u"second.jpg"_s);
+        QVERIFY2(watcher.waitForJobs(2), qPrintable(watcher.messages()));
+        QCOMPARE(watcher.terminate(), 130);
+        QCOMPARE(watcher.jobs(), (QStringList{u"completed "_s + first, u"completed "_s + second}));
     }
 
     // Past the watch limit, folders are looked at on a timer instead, and that is said once.

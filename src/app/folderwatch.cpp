@@ -1,6 +1,7 @@
 #include "folderwatch.h"
 
 #include "engine/filescanner.h"
+#include "platform/mountwatcher.h"
 #include "settlequeue.h"
 
 #include <QDir>
@@ -43,6 +44,7 @@ FolderWatch::FolderWatch(const QStringList &roots, const Options &options, QObje
     , m_options(options)
     , m_inotify(new InotifyWatcher(options.maxWatches, this))
     , m_settle(new SettleQueue(options.settleMs, this))
+    , m_mounts(new MountWatcher(this))
 {
     for (const QString &root : roots) {
         Root entry;
@@ -56,6 +58,7 @@ FolderWatch::FolderWatch(const QStringList &roots, const Options &options, QObje
     });
     connect(&m_rescanTimer, &QTimer::timeout, this, &FolderWatch::rescan);
     connect(m_inotify, &InotifyWatcher::eventsRead, this, &FolderWatch::onEvents);
+    connect(m_mounts, &MountWatcher::changed, this, &FolderWatch::onMountsChanged);
 }
 
 FolderWatch::~FolderWatch() = default;
@@ -227,7 +230,9 @@ void FolderWatch::watchTree(const QString &top, int root, bool announce)
         if (watch >= 0) {
             if (m_folders.contains(watch))
                 continue; // watched already, through another root
-            m_folders.insert(watch, Folder{folder, root});
+            struct stat info = {};
+            ::stat(QFile::encodeName(folder).constData(), &info);
+            m_folders.insert(watch, Folder{folder, root, quint64(info.st_dev), quint64(info.st_ino)});
             m_watchOf.insert(folder, watch);
         } else if (watch == -ENOSPC) {
             m_unwatched.insert(folder, Unwatched{root, wallNs(), {}});
@@ -391,6 +396,40 @@ void FolderWatch::rescan()
         }
     }
     updateRescanTimer();
+}
+
+void FolderWatch::onMountsChanged()
+{
+    for (int i = 0; i < m_roots.size(); ++i) {
+        if (m_roots.at(i).lost)
+            hunt(i); // it may be on the disk just mounted
+    }
+    // A watch holds the folder it was given: a disk mounted on that folder, or taken from it,
+    // shows another folder at the path, whose changes the watch never sees.
+    QList<Folder> replaced;
+    for (const Folder &folder : std::as_const(m_folders)) {
+        struct stat info;
+        if (::stat(QFile::encodeName(folder.path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+            && (quint64(info.st_dev) != folder.device || quint64(info.st_ino) != folder.inode))
+            replaced.append(folder);
+    }
+    std::sort(replaced.begin(), replaced.end(),
+              [](const Folder &a, const Folder &b) { return a.path.size() < b.path.size(); });
+    for (const Folder &folder : std::as_const(replaced)) {
+        if (!m_watchOf.contains(folder.path))
+            continue; // watched anew with a folder above it
+        const QString &root = m_roots.at(folder.root).path;
+        struct stat here, above;
+        const bool bareMountPoint = folder.path == root && ::stat(QFile::encodeName(root).constData(), &here) == 0
+            && ::stat(QFile::encodeName(QFileInfo(root).path()).constData(), &above) == 0
+            && quint64(here.st_dev) != folder.device && here.st_dev == above.st_dev;
+        if (bareMountPoint) { // the root's disk went: what is left is the empty folder it was on
+            loseRoot(folder.root, true);
+            continue;
+        }
+        unwatchTree(folder.path);
+        watchTree(folder.path, folder.root, true);
+    }
 }
 
 void FolderWatch::updateRescanTimer()

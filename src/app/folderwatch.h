@@ -11,14 +11,16 @@
 #include <QStringList>
 #include <QTimer>
 
+class MountWatcher;
 class SettleQueue;
 
 // Watches folders and every folder below them for JPEGs that arrive or change, and hands each over
 // once it is complete: closed after writing, or moved in, and then left alone for the settle time
 // (a write meanwhile starts the wait again). Hidden and temporary names are passed over, and a
-// photo that failed is not handed over again until it changes. Folders left out by the kernel's
-// limit on watches, and roots that went away, are looked at on a timer; apart from that and the
-// settle times nothing runs while nothing happens. Lives on one thread.
+// photo that failed is not handed over again until it changes. A disk mounted on a watched folder,
+// or taken from under it, is noticed as the mount table changes. Folders left out by the kernel's
+// limit on watches, and roots that went away, are also looked at on a timer; apart from that and
+// the settle times nothing runs while nothing happens. Lives on one thread.
 class FolderWatch final : public QObject
 {
     Q_OBJECT
@@ -75,6 +77,9 @@ private:
     {
         QString path;
         int root = 0;
+        // Of the folder watched: another one at the path is a disk mounted on it or taken away.
+        quint64 device = 0;
+        quint64 inode = 0;
     };
     struct Root
     {
@@ -109,6 +114,7 @@ private:
     void hunt(int root);
     void dropHunter(int root);
     void rescan();
+    void onMountsChanged();
     void updateRescanTimer();
     void warnLimit();
     int rootIndexOf(const QString &path) const;
@@ -116,6 +122,7 @@ private:
     Options m_options;
     InotifyWatcher *m_inotify;
     SettleQueue *m_settle; // the photos waiting to settle
+    MountWatcher *m_mounts;
     QList<Root> m_roots;
     QHash<int, Folder> m_folders; // by watch
     QHash<QString, int> m_watchOf;
