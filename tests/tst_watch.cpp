@@ -237,23 +237,33 @@ private Q_SLOTS:
         QCOMPARE(watcher.messages().count(u"不可用"_s), 1);
     }
 
-    // A disk mounted on the watched folder after the start, taken away and mounted again: each
-    // time what the folder shows is watched at once, not when the rescan timer next looks.
+    // A disk mounted on the watched folder, or on a folder below it, after the start, taken away
+    // and mounted again: each time what the folder shows is watched at once, not when the rescan
+    // timer next looks.
+    void diskMountedOnTheFolder_data()
+    {
+        QTest::addColumn<QString>("mountPoint"); // below the watched folder
+        QTest::newRow("the watched folder") << QString();
+        QTest::newRow("a folder below it") << u"/card"_s;
+    }
     void diskMountedOnTheFolder()
     {
-        ScratchVolume card(m_work, 1024 * 1024);
+        QFETCH(const QString, mountPoint);
+        ScratchVolume card(m_work + mountPoint, 1024 * 1024);
         if (!card.isMounted())
             QSKIP("mounting a tmpfs needs root");
         card.unmount();
         Watcher watcher(fakeTools());
-        QVERIFY(watcher.waitForMessage());
+        QVERIFY(watcher.waitForMessage(u"正在监视"_s));
+        const QString on = mountPoint.isEmpty() ? QString() : mountPoint.mid(1) + u'/';
         QVERIFY(card.mount());
-        const QString first = put(u"first.jpg"_s);
+        const QString first = put(on + u"first.jpg"_s);
         QVERIFY2(watcher.waitForJobs(), qPrintable(watcher.messages()));
         card.unmount();
-        QVERIFY(watcher.waitForMessage(u"不可用"_s));
+        if (mountPoint.isEmpty())
+            QVERIFY(watcher.waitForMessage(u"不可用"_s));
         QVERIFY(card.mount());
-        const QString second = put(u"second.jpg"_s);
+        const QString second = put(on + u"second.jpg"_s);
         QVERIFY2(watcher.waitForJobs(2), qPrintable(watcher.messages()));
         QCOMPARE(watcher.terminate(), 130);
         QCOMPARE(watcher.jobs(), (QStringList{u"completed "_s + first, u"completed "_s + second}));

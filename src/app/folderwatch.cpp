@@ -158,10 +158,16 @@ void FolderWatch::onFolderEvent(const Folder &folder, const InotifyWatcher::Even
     const int rootIndex = folder.root;
     const bool isRoot = folder.path == m_roots.at(rootIndex).path;
     if (event.name.isEmpty()) { // the folder itself
-        if (isRoot && (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED)))
+        if (isRoot && (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED))) {
             loseRoot(rootIndex, event.mask & IN_UNMOUNT);
-        else if (event.mask & (IN_DELETE_SELF | IN_IGNORED))
+        } else if (event.mask & IN_UNMOUNT) {
+            // Its disk went: the folder it was mounted on shows again, and may get another disk.
             unwatchTree(folder.path);
+            if (QFileInfo(folder.path).isDir())
+                watchTree(folder.path, rootIndex, true);
+        } else if (event.mask & (IN_DELETE_SELF | IN_IGNORED)) {
+            unwatchTree(folder.path);
+        }
         return;
     }
     if (!FileScanner::isRepresentable(event.name))
