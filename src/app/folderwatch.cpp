@@ -422,8 +422,10 @@ void FolderWatch::onMountsChanged()
     std::sort(replaced.begin(), replaced.end(),
               [](const Folder &a, const Folder &b) { return a.path.size() < b.path.size(); });
     for (const Folder &folder : std::as_const(replaced)) {
-        if (!m_watchOf.contains(folder.path))
-            continue; // watched anew with a folder above it
+        const auto watch = m_watchOf.constFind(folder.path);
+        if (watch == m_watchOf.cend() || m_folders.value(*watch).inode != folder.inode
+            || m_folders.value(*watch).device != folder.device)
+            continue; // gone, or watched anew with a folder above it
         const QString &root = m_roots.at(folder.root).path;
         struct stat here, above;
         const bool bareMountPoint = folder.path == root && ::stat(QFile::encodeName(root).constData(), &here) == 0
