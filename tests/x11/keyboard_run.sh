@@ -16,7 +16,7 @@ retry() { # runs "$@" every 0.2 s, up to $tries times, until it succeeds
 
 if [ -z "${PIKORA_X11_INNER:-}" ]; then
     command -v Xvfb >/dev/null || { echo "Xvfb is not installed: skipped"; exit 77; }
-    for tool in openbox xdotool dbus-run-session; do
+    for tool in openbox xdotool xprop dbus-run-session; do
         command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
     done
     work=$(mktemp -d)
@@ -26,9 +26,14 @@ if [ -z "${PIKORA_X11_INNER:-}" ]; then
         [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ] && { display=$n; break; }
     done
     [ -n "${display:-}" ] || { echo "FAIL: no free X display number"; exit 1; }
-    Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    # -noreset: by default the server starts over when its last client leaves (here the check
+    # below), and a client that comes meanwhile is turned away.
+    Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
-    tries=150 retry test -e "/tmp/.X11-unix/X$display" || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    # Ready when a client gets in: its socket is there a moment before it listens, and a client
+    # refused then (openbox) fails for good.
+    tries=150 retry xprop -display ":$display" -root _NET_SUPPORTED >/dev/null 2>&1 ||
+        { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=":$display" QT_QPA_PLATFORM=xcb PIKORA_X11_INNER=1 PIKORA_X11_WORK="$work" HOME="$work/home"
     export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
     export XDG_RUNTIME_DIR="$work/runtime"
@@ -54,7 +59,7 @@ openbox_pid=$!
 # A window mapped while the window manager is still starting can stay unmapped for good: wait
 # until it announces itself on the root window.
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-tries=100 retry wm_ready
+tries=300 retry wm_ready || { cat "$work/openbox.log"; echo "FAIL: openbox did not start"; exit 1; }
 first_pid=
 trap '[ -n "$first_pid" ] && kill "$first_pid" 2>/dev/null; kill "$openbox_pid" 2>/dev/null' EXIT
 
