@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
@@ -34,7 +33,7 @@ struct Failure
 // Writes the smallest JXL container that carries a JPEG reconstruction box: what a job checks
 // for in a fresh output.
 inline const char kFakeEncoder[] = "#!/bin/sh\n"
-                            "printf '\\000\\000\\000\\014JXL \\015\\012\\207\\012\\000\\000\\000\\010jbrd' > \"$2\"\n";
+                                   "printf '\\000\\000\\000\\014JXL \\015\\012\\207\\012\\000\\000\\000\\010jbrd' > \"$2\"\n";
 
 inline void writeFile(const QString &path, const QByteArray &data)
 {

@@ -44,7 +44,6 @@ FolderWatch::FolderWatch(const QStringList &roots, const Options &options, QObje
     , m_options(options)
     , m_inotify(new InotifyWatcher(options.maxWatches, this))
     , m_settle(new SettleQueue(options.settleMs, this))
-    , m_mounts(new MountWatcher(this))
 {
     for (const QString &root : roots) {
         Root entry;
@@ -58,7 +57,7 @@ FolderWatch::FolderWatch(const QStringList &roots, const Options &options, QObje
     });
     connect(&m_rescanTimer, &QTimer::timeout, this, &FolderWatch::rescan);
     connect(m_inotify, &InotifyWatcher::eventsRead, this, &FolderWatch::onEvents);
-    connect(m_mounts, &MountWatcher::changed, this, &FolderWatch::onMountsChanged);
+    connect(new MountWatcher(this), &MountWatcher::changed, this, &FolderWatch::onMountsChanged);
 }
 
 FolderWatch::~FolderWatch() = default;
@@ -113,7 +112,7 @@ bool FolderWatch::isCandidateName(const QString &name)
 
 bool FolderWatch::isRecent(const QString &path) const
 {
-    const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
+    const std::optional<FileIdentity> file = FileIdentity::ofRegularFile(QFile::encodeName(path));
     return file && file->modifiedNs > file->takenNs - m_options.settleMs * 1'000'000;
 }
 
@@ -201,7 +200,7 @@ void FolderWatch::onFolderEvent(const Folder &folder, const InotifyWatcher::Even
         // A name given to a file already written (a hard link, or a file written unnamed and
         // then linked in, as Qt's copies are) brings no close: like one found by a look, it has
         // to stay unchanged over a whole wait. A file just opened to be written is still empty.
-        const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
+        const std::optional<FileIdentity> file = FileIdentity::ofRegularFile(QFile::encodeName(path));
         if (file && file->size > 0)
             m_settle->arm(path, false);
     }
@@ -288,7 +287,7 @@ QHash<QString, qint64> FolderWatch::lookAt(const QString &folder, int root, qint
         }
         if (!isCandidateName(entry.fileName()) || m_settle->contains(path))
             continue;
-        const std::optional<FileIdentity> file = SettleQueue::regularFile(path);
+        const std::optional<FileIdentity> file = FileIdentity::ofRegularFile(QFile::encodeName(path));
         const qint64 stamp = file ? std::max(file->modifiedNs, file->changedNs) : 0;
         if (file && stamp >= sinceNs && skip.value(path, -1) != stamp) {
             m_settle->arm(path, false);
@@ -412,25 +411,24 @@ void FolderWatch::onMountsChanged()
     }
     // A watch holds the folder it was given: a disk mounted on that folder, or taken from it,
     // shows another folder at the path, whose changes the watch never sees.
-    QList<Folder> replaced;
+    QList<std::pair<Folder, quint64>> replaced; // with the device the path shows now
     for (const Folder &folder : std::as_const(m_folders)) {
         struct stat info;
         if (::stat(QFile::encodeName(folder.path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
             && (quint64(info.st_dev) != folder.device || quint64(info.st_ino) != folder.inode))
-            replaced.append(folder);
+            replaced.append({folder, quint64(info.st_dev)});
     }
     std::sort(replaced.begin(), replaced.end(),
-              [](const Folder &a, const Folder &b) { return a.path.size() < b.path.size(); });
-    for (const Folder &folder : std::as_const(replaced)) {
+              [](const auto &a, const auto &b) { return a.first.path.size() < b.first.path.size(); });
+    for (const auto &[folder, device] : std::as_const(replaced)) {
         const auto watch = m_watchOf.constFind(folder.path);
         if (watch == m_watchOf.cend() || m_folders.value(*watch).inode != folder.inode
             || m_folders.value(*watch).device != folder.device)
             continue; // gone, or watched anew with a folder above it
-        const QString &root = m_roots.at(folder.root).path;
-        struct stat here, above;
-        const bool bareMountPoint = folder.path == root && ::stat(QFile::encodeName(root).constData(), &here) == 0
-            && ::stat(QFile::encodeName(QFileInfo(root).path()).constData(), &above) == 0
-            && quint64(here.st_dev) != folder.device && here.st_dev == above.st_dev;
+        struct stat above;
+        const bool bareMountPoint = folder.path == m_roots.at(folder.root).path && device != folder.device
+            && ::stat(QFile::encodeName(QFileInfo(folder.path).path()).constData(), &above) == 0
+            && quint64(above.st_dev) == device;
         if (bareMountPoint) { // the root's disk went: what is left is the empty folder it was on
             loseRoot(folder.root, true);
             continue;

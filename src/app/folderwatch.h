@@ -11,7 +11,6 @@
 #include <QStringList>
 #include <QTimer>
 
-class MountWatcher;
 class SettleQueue;
 
 // Watches folders and every folder below them for JPEGs that arrive or change, and hands each over
@@ -122,7 +121,6 @@ private:
     Options m_options;
     InotifyWatcher *m_inotify;
     SettleQueue *m_settle; // the photos waiting to settle
-    MountWatcher *m_mounts;
     QList<Root> m_roots;
     QHash<int, Folder> m_folders; // by watch
     QHash<QString, int> m_watchOf;

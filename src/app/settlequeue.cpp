@@ -22,18 +22,13 @@ SettleQueue::SettleQueue(qint64 settleMs, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &SettleQueue::settleDue);
 }
 
-std::optional<FileIdentity> SettleQueue::regularFile(const QString &path)
-{
-    return FileIdentity::ofRegularFile(QFile::encodeName(path));
-}
-
 void SettleQueue::arm(const QString &path, bool evented)
 {
     Pending pending;
     pending.due = m_clock.elapsed() + m_settleMs;
     pending.evented = evented;
     if (!evented) {
-        const std::optional<FileIdentity> file = regularFile(path);
+        const std::optional<FileIdentity> file = FileIdentity::ofRegularFile(QFile::encodeName(path));
         if (!file)
             return;
         pending.identity = *file;
@@ -81,7 +76,7 @@ void SettleQueue::settleDue()
             m_dues.emplace(pending->due, path);
             continue;
         }
-        const std::optional<FileIdentity> file = regularFile(path);
+        const std::optional<FileIdentity> file = FileIdentity::ofRegularFile(QFile::encodeName(path));
         if (!file) {
             m_pending.erase(pending);
             continue;

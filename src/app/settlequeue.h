@@ -23,9 +23,6 @@ class SettleQueue final : public QObject
 public:
     explicit SettleQueue(qint64 settleMs, QObject *parent = nullptr);
 
-    // The regular file at path (a link is not followed); nothing for anything else.
-    static std::optional<FileIdentity> regularFile(const QString &path);
-
     // evented: the kernel said it was closed after writing or moved in, and says so of every
     // later write; else it was found by a look, and has to stay unchanged over a whole wait.
     void arm(const QString &path, bool evented);
